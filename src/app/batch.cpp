@@ -1,0 +1,172 @@
+#include "app/batch.h"
+
+#include <array>
+#include <memory>
+
+#include "app/table_tools.h"
+#include "platform/paths.h"
+#include "platform/temp_folder.h"
+#include "platform/utf16.h"
+#include "store/table_store.h"
+
+namespace mirel {
+namespace {
+
+constexpr std::array<std::u16string_view, 18> kOptionNames = {
+    u"词频表文件",  u"选项",           u"源码表文件",     u"规则文件",  u"分割符",
+    u"分割字符",    u"单字拆分表文件", u"键盘映射表文件", u"码表文件1", u"码表文件2",
+    u"码表文件3",   u"码表文件4",      u"码表文件5",      u"码表文件6", u"编码表文件",
+    u"辅助码表文件", u"词库文件",      u"构词规则文件"};
+
+}  // namespace
+
+const std::u16string* BatchRequest::Find(std::u16string_view name) const {
+  for (const BatchOption& option : options) {
+    if (option.name == name) return &option.value;
+  }
+  return nullptr;
+}
+
+std::u16string JoinArguments(std::span<const std::string> args) {
+  std::u16string line;
+  for (const std::string& arg : args) {
+    if (!line.empty()) line += u' ';
+    std::u16string text = Utf8ToUtf16(arg);
+    size_t space = text.find(u' ');
+    if (space == std::u16string::npos || text.find(u'"') != std::u16string::npos) {
+      line += text;
+    } else {
+      // Quote the value only, so "-name=a b" becomes -name="a b" as typed on
+      // the home platform's command line.
+      size_t sep = text.find_first_of(u"=:");
+      if (sep != std::u16string::npos && sep < space && (text[0] == u'/' || text[0] == u'-')) {
+        line += text.substr(0, sep + 1);
+        line += u'"';
+        line += text.substr(sep + 1);
+        line += u'"';
+      } else {
+        line += u'"';
+        line += text;
+        line += u'"';
+      }
+    }
+  }
+  return line;
+}
+
+std::optional<BatchOption> FindOption(std::u16string_view line, std::u16string_view name) {
+  const std::u16string folded = FoldAscii(line);
+  const std::u16string foldedName = FoldAscii(name.substr(0, 63));
+  constexpr std::array<char16_t, 2> kLeads = {u'/', u'-'};
+  constexpr std::array<char16_t, 3> kSeparators = {u'=', u' ', u':'};
+  for (char16_t lead : kLeads) {
+    for (char16_t separator : kSeparators) {
+      std::u16string pattern;
+      pattern += lead;
+      pattern += foldedName;
+      pattern += separator;
+      size_t at = folded.find(pattern);
+      if (at == std::u16string::npos) continue;
+      size_t start = at + pattern.size();
+      std::u16string value;
+      if (start < line.size() && line[start] == u'"') {
+        NextToken(line.substr(start), u"\"", value, kOptionValueLimit + 1);
+      } else if (start >= line.size()) {
+        return std::nullopt;
+      } else {
+        NextToken(line.substr(start), u" ", value, kOptionValueLimit + 1);
+      }
+      return BatchOption{std::u16string(name.substr(0, kOptionNameLimit)), std::move(value)};
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<BatchRequest> ParseBatchLine(std::u16string_view line) {
+  if (line.size() >= kCommandLineLimit) return std::nullopt;
+  std::optional<BatchOption> tool = FindOption(line, u"do");
+  if (!tool) return std::nullopt;
+  BatchRequest request;
+  request.options.push_back(std::move(*tool));
+  for (std::u16string_view name : kOptionNames) {
+    if (std::optional<BatchOption> option = FindOption(line, name)) {
+      request.options.push_back(std::move(*option));
+    }
+  }
+  return request;
+}
+
+std::filesystem::path ResolveBatchPath(std::u16string_view value,
+                                       const std::filesystem::path& programFolder) {
+  if (!value.empty() && value[0] == u'/') return PathFromUtf16(value);
+  if (!value.empty() && value[0] == u'\\') value.remove_prefix(1);
+  return programFolder / PathFromUtf16(value);
+}
+
+int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
+  const std::u16string tool = FoldAscii(request.tool());
+  const std::string toolName = Utf16ToUtf8(tool);
+  auto fail = [&](const std::string& message) {
+    env.err << env.programName << ": " << toolName << ": " << message << "\n";
+    return 1;
+  };
+  for (std::u16string_view dialogTool : {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {
+    if (tool != dialogTool) continue;
+    auto found = env.dialogTools.find(dialogTool);
+    if (found == env.dialogTools.end()) return fail("this tool is not available in this build yet");
+    return found->second(request, env);
+  }
+  TableTool simple;
+  if (tool == kToolExtractSingle) {
+    simple = TableTool::kExtractSingle;
+  } else if (tool == kToolRemoveDuplicates) {
+    simple = TableTool::kRemoveDuplicates;
+  } else if (tool == kToolSortByFrequency) {
+    simple = TableTool::kSortByFrequency;
+  } else {
+    env.err << env.programName << ": unknown tool \"" << toolName
+            << "\"; known tools: 码表格式转换, 单字码表生成, 合并码表, 词库生成, 提取单字编码, "
+               "删除重复, 依据词频表排序\n";
+    return 2;
+  }
+
+  const std::u16string* sourceValue = request.Find(u"源码表文件");
+  if (sourceValue == nullptr || sourceValue->empty()) {
+    return fail("no source table given (/源码表文件=TABLE)");
+  }
+  std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
+  std::error_code ec;
+  if (!std::filesystem::exists(source, ec)) return fail(source.string() + ": no such file");
+
+  TableToolRequest run;
+  run.tool = simple;
+  run.source = source;
+  std::u16string_view outputName = simple == TableTool::kExtractSingle      ? kExtractSingleOutput
+                                   : simple == TableTool::kRemoveDuplicates ? kRemoveDuplicatesOutput
+                                                                            : kSortOutput;
+  run.output = FolderOf(source) / PathFromUtf16(outputName);
+  if (simple == TableTool::kSortByFrequency) {
+    const std::u16string* frequency = request.Find(u"词频表文件");
+    if (frequency == nullptr || frequency->empty()) {
+      return fail("no frequency table given (/词频表文件=FILE)");
+    }
+    run.frequencyFile = ResolveBatchPath(*frequency, env.programFolder);
+  }
+
+  Result<std::unique_ptr<TempFolder>> temp =
+      env.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(env.tempBase);
+  if (!temp.IsOk()) return fail(temp.status().message());
+  TableStore store(*temp.value());
+  Result<TableToolReport> report = RunTableTool(store, run);
+  if (!report.IsOk()) return fail(report.status().message());
+  return 0;
+}
+
+std::optional<int> RunBatchCommandLine(std::span<const std::string> args, BatchEnvironment& env) {
+  std::u16string line = JoinArguments(args);
+  std::optional<BatchRequest> request = ParseBatchLine(line);
+  if (!request) return std::nullopt;
+  return RunBatch(*request, env);
+}
+
+}  // namespace mirel

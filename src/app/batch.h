@@ -1,0 +1,91 @@
+// The batch grammar of the command line: "/do=TOOL" (or -do:TOOL, /do TOOL,
+// ...) names a table tool to run without any window, further options name
+// its files. Option and tool names match without regard to the case of A-Z;
+// values keep their case. Relative paths resolve against the program's own
+// folder. Both programs call RunBatchCommandLine before anything else; it
+// shows no window and needs no display.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mirel {
+
+inline constexpr size_t kCommandLineLimit = 10240;
+inline constexpr size_t kOptionNameLimit = 31;
+inline constexpr size_t kOptionValueLimit = 259;
+
+struct BatchOption {
+  std::u16string name;
+  std::u16string value;
+};
+
+// The "do" option first, then each known option found, in a fixed order.
+struct BatchRequest {
+  std::vector<BatchOption> options;
+
+  const std::u16string& tool() const { return options.front().value; }
+  // The value of the option, or null when it was not given.
+  const std::u16string* Find(std::u16string_view name) const;
+};
+
+// Joins program arguments into one line, putting an argument that holds a
+// space in double quotes.
+std::u16string JoinArguments(std::span<const std::string> args);
+
+// Finds "/name=", "/name ", "/name:", "-name=", "-name " or "-name:" (the
+// first pattern that occurs anywhere, at its first occurrence) and takes the
+// value after it: up to the next double quote when it starts with one, else
+// up to the next space.
+std::optional<BatchOption> FindOption(std::u16string_view line, std::u16string_view name);
+
+// Nothing when the line has no "do" option (the editor then starts).
+std::optional<BatchRequest> ParseBatchLine(std::u16string_view line);
+
+// Absolute values stay as they are; others are taken relative to
+// `programFolder`, one leading backslash dropped.
+std::filesystem::path ResolveBatchPath(std::u16string_view value,
+                                       const std::filesystem::path& programFolder);
+
+struct BatchEnvironment;
+using BatchTool = std::function<int(const BatchRequest&, BatchEnvironment&)>;
+
+struct BatchEnvironment {
+  std::filesystem::path programFolder;
+  std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
+  std::ostream& err;
+  std::string programName = "mirel";
+  // The tools that run a dialog's engine, by tool name; registered by the
+  // subsystems that provide them.
+  std::map<std::u16string, BatchTool, std::less<>> dialogTools;
+};
+
+// The tool names the dispatcher knows, in the order they are matched.
+inline constexpr std::u16string_view kToolConvert = u"码表格式转换";
+inline constexpr std::u16string_view kToolSingleCharacters = u"单字码表生成";
+inline constexpr std::u16string_view kToolMerge = u"合并码表";
+inline constexpr std::u16string_view kToolWordLibrary = u"词库生成";
+inline constexpr std::u16string_view kToolExtractSingle = u"提取单字编码";
+inline constexpr std::u16string_view kToolRemoveDuplicates = u"删除重复";
+inline constexpr std::u16string_view kToolSortByFrequency = u"依据词频表排序";
+
+inline constexpr std::u16string_view kExtractSingleOutput = u"[ 提取的单字 ].txt";
+inline constexpr std::u16string_view kRemoveDuplicatesOutput = u"[ 去重结果 ].txt";
+inline constexpr std::u16string_view kSortOutput = u"[ 排序结果 ].txt";
+
+// Runs the tool the request names. Exit status: 0 success, 1 failure (the
+// message is on `err`), 2 unknown tool.
+int RunBatch(const BatchRequest& request, BatchEnvironment& env);
+
+// Parses the arguments as one batch line and runs it; nothing when the line
+// names no tool.
+std::optional<int> RunBatchCommandLine(std::span<const std::string> args, BatchEnvironment& env);
+
+}  // namespace mirel

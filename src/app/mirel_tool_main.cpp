@@ -1,0 +1,12 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/tool_cli.h"
+#include "platform/paths.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  mirel::ToolIo io{std::cout, std::cerr, mirel::ProgramFolder(), {}, {}};
+  return mirel::RunTool(args, io);
+}

@@ -1,0 +1,205 @@
+#include "app/tool_cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <vector>
+
+#include "app/batch.h"
+#include "app/table_tools.h"
+#include "platform/paths.h"
+#include "platform/temp_folder.h"
+#include "platform/utf16.h"
+#include "store/table_store.h"
+
+namespace mirel {
+namespace {
+
+constexpr const char* kProgram = "mirel-tool";
+
+constexpr const char* kBatchHelp =
+    "Usage: mirel-tool batch /do=TOOL [/OPTION=VALUE ...]\n"
+    "\n"
+    "Runs a table tool with the batch grammar of the editor's command line.\n"
+    "Options are written /name=value, /name:value, /name value, or with '-' for '/';\n"
+    "names match without regard to case; a value with spaces goes in double quotes.\n"
+    "Relative paths are taken relative to the folder of the program, not the\n"
+    "current directory. Results are written beside the source table.\n"
+    "\n"
+    "Tools and their options:\n"
+    "  提取单字编码     /源码表文件=TABLE           -> [ 提取的单字 ].txt\n"
+    "  删除重复         /源码表文件=TABLE           -> [ 去重结果 ].txt\n"
+    "  依据词频表排序   /源码表文件=TABLE /词频表文件=FILE -> [ 排序结果 ].txt\n"
+    "  码表格式转换, 单字码表生成, 合并码表, 词库生成: the conversion and generation tools\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 unknown tool or no /do option.\n"
+    "\n"
+    "Example:\n"
+    "  mirel-tool batch /do=删除重复 \"/源码表文件=/home/me/tables/main.txt\"\n";
+
+std::filesystem::path DefaultOutput(const std::string& table, std::u16string_view name) {
+  return FolderOf(std::filesystem::path(table)) / PathFromUtf16(name);
+}
+
+struct Context {
+  ToolIo& io;
+  std::string command;
+
+  int Fail(const std::string& message) const {
+    io.err << kProgram << ": " << command << ": " << message << "\n";
+    return 1;
+  }
+
+  Result<TableToolReport> Run(const TableToolRequest& request) const {
+    Result<std::unique_ptr<TempFolder>> temp =
+        io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+    if (!temp.IsOk()) return temp.status();
+    TableStore store(*temp.value());
+    return RunTableTool(store, request);
+  }
+
+  int Report(const Result<TableToolReport>& result, const std::filesystem::path& output) const {
+    if (!result.IsOk()) return Fail(result.status().message());
+    io.out << result->rowsWritten << " rows written to " << output.string() << "\n";
+    return 0;
+  }
+};
+
+int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
+  if (args.empty() || (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))) {
+    io.out << kBatchHelp;
+    return 0;
+  }
+  BatchEnvironment env{io.programFolder, io.tempBase, io.err, std::string(kProgram) + " batch",
+                       io.dialogTools};
+  std::u16string line = JoinArguments(args);
+  if (line.size() >= kCommandLineLimit) {
+    io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
+           << " characters\n";
+    return 2;
+  }
+  std::optional<BatchRequest> request = ParseBatchLine(line);
+  if (!request) {
+    io.err << kProgram << ": batch: no tool named; give /do=TOOL (see mirel-tool batch --help)\n";
+    return 2;
+  }
+  return RunBatch(*request, env);
+}
+
+}  // namespace
+
+int RunTool(std::span<const std::string> argv, ToolIo& io) {
+  // The batch grammar is not a conventional one ("-do:x" is no option), so it
+  // bypasses the option parser.
+  if (argv.size() >= 2 && argv[1] == "batch") return RunBatchCommand(argv.subspan(2), io);
+
+  CLI::App app{
+      "Mirel code table tools: de-duplicate, reorder and export code tables without a window.\n"
+      "Tables are read in UTF-8, UTF-16 (with mark) or GBK and written as UTF-16LE with CR LF.",
+      kProgram};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "mirel-tool 3.0");
+  app.footer(
+      "Examples:\n"
+      "  mirel-tool dedup main.txt\n"
+      "  mirel-tool sort main.txt --by code1 -o sorted.txt\n"
+      "  mirel-tool sort main.txt --by freq --freq counts.txt\n"
+      "  mirel-tool batch /do=删除重复 /源码表文件=/home/me/main.txt\n"
+      "Run 'mirel-tool COMMAND --help' for the options of a command.");
+
+  std::string table, output, by = "code1", frequency;
+  auto addTable = [&](CLI::App* sub) {
+    sub->add_option("TABLE", table, "the code table (.txt)")->required();
+    sub->add_option("-o,--output", output, "where to write the result");
+  };
+
+  CLI::App* dedup = app.add_subcommand(
+      "dedup", "Remove rows whose entry and code repeat an earlier row; keeps source order.");
+  addTable(dedup);
+  dedup->footer("Default output: \"[ 去重结果 ].txt\" beside TABLE.\n");
+
+  CLI::App* extract = app.add_subcommand(
+      "extract-single", "Write the rows whose entry is a single character.");
+  addTable(extract);
+  extract->footer("Default output: \"[ 提取的单字 ].txt\" beside TABLE.\n");
+
+  CLI::App* sort = app.add_subcommand("sort", "Reorder the whole table.");
+  addTable(sort);
+  sort->add_option("--by", by,
+                   "source: original order; code1: a-ab-b; code2: a-b-ab (shorter codes first);\n"
+                   "entry1: by entry; entry2: shorter entries first; freq: by the --freq file")
+      ->check(CLI::IsMember({"source", "code1", "code2", "entry1", "entry2", "freq"}))
+      ->required();
+  sort->add_option("--freq", frequency,
+                   "frequency file of 'entry TAB number' lines (smaller numbers first)");
+  sort->footer("Default output: \"[ 排序结果 ].txt\" beside TABLE.\n");
+
+  CLI::App* exportFrequency = app.add_subcommand(
+      "export-frequency", "Write each entry with its row number (instant frequency file).");
+  addTable(exportFrequency);
+  exportFrequency->footer("Default output: \"[ 即时词频 ].txt\" beside TABLE.\n");
+
+  app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
+      ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
+
+  std::vector<const char*> cargv;
+  for (const std::string& a : argv) cargv.push_back(a.c_str());
+  try {
+    app.parse(static_cast<int>(cargv.size()), cargv.data());
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      return app.exit(e, io.out, io.err);
+    }
+    io.err << kProgram << ": " << e.what() << "\n"
+           << "Run 'mirel-tool --help' for usage.\n";
+    return 2;
+  }
+
+  TableToolRequest request;
+  request.source = table;
+  Context context{io, ""};
+  std::u16string_view defaultName;
+  if (dedup->parsed()) {
+    context.command = "dedup";
+    request.tool = TableTool::kRemoveDuplicates;
+    defaultName = kRemoveDuplicatesOutput;
+  } else if (extract->parsed()) {
+    context.command = "extract-single";
+    request.tool = TableTool::kExtractSingle;
+    defaultName = kExtractSingleOutput;
+  } else if (sort->parsed()) {
+    context.command = "sort";
+    request.tool = TableTool::kSort;
+    defaultName = kSortOutput;
+    static const std::map<std::string, TableOrder> kOrders = {
+        {"source", TableOrder::kSource}, {"code1", TableOrder::kCode1},
+        {"code2", TableOrder::kCode2},   {"entry1", TableOrder::kEntry1},
+        {"entry2", TableOrder::kEntry2}, {"freq", TableOrder::kFrequency}};
+    request.order = kOrders.at(by);
+    if (request.order == TableOrder::kFrequency) {
+      if (frequency.empty()) {
+        io.err << kProgram << ": sort: --by freq needs --freq FILE\n";
+        return 2;
+      }
+      request.frequencyFile = frequency;
+    }
+  } else if (exportFrequency->parsed()) {
+    context.command = "export-frequency";
+    request.tool = TableTool::kExportFrequency;
+    defaultName = u"[ 即时词频 ].txt";
+  } else {
+    io.out << kBatchHelp;
+    return 0;
+  }
+  request.output = output.empty() ? DefaultOutput(table, defaultName) : std::filesystem::path(output);
+
+  Result<TableToolReport> result = context.Run(request);
+  if (request.tool == TableTool::kExtractSingle && result.IsOk()) {
+    io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。", {static_cast<long long>(result->rowsWritten)}))
+           << "\n";
+    return 0;
+  }
+  return context.Report(result, request.output);
+}
+
+}  // namespace mirel

@@ -1,0 +1,28 @@
+// mirel-tool: the conventional command line over the table engines, for
+// people and scripts. Paths are relative to the current directory. Help goes
+// to `out` with status 0; every failure is one line on `err` of the form
+// "mirel-tool: COMMAND: FILE: what", status 1 (2 for a usage error).
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <span>
+#include <string>
+
+#include "app/batch.h"
+
+namespace mirel {
+
+struct ToolIo {
+  std::ostream& out;
+  std::ostream& err;
+  std::filesystem::path programFolder;
+  std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
+  // Tools that later subsystems add to the batch grammar.
+  std::map<std::u16string, BatchTool, std::less<>> dialogTools;
+};
+
+// argv[0] is the program name.
+int RunTool(std::span<const std::string> argv, ToolIo& io);
+
+}  // namespace mirel

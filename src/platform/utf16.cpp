@@ -1,0 +1,373 @@
+#include "platform/utf16.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace mirel {
+
+size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
+  char16_t* const start = out;
+  size_t i = 0;
+  while (i < n) {
+    // ASCII runs dominate code tables; take eight bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t chunk;
+      std::memcpy(&chunk, p + i, 8);
+      if (chunk & 0x8080808080808080ull) break;
+      for (int k = 0; k < 8; ++k) out[k] = p[i + k];
+      out += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    unsigned char b = p[i];
+    if (b < 0x80) {
+      *out++ = b;
+      ++i;
+      continue;
+    }
+    // Maximal subpart rule: an ill-formed prefix becomes one U+FFFD.
+    uint32_t cp = 0;
+    size_t need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+      cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      cp = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      cp = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    } else {
+      *out++ = 0xFFFD;
+      ++i;
+      continue;
+    }
+    size_t j = 1;
+    bool ok = true;
+    for (; j <= need; ++j) {
+      if (i + j >= n) {
+        ok = false;
+        break;
+      }
+      unsigned char c = p[i + j];
+      unsigned char l = (j == 1) ? lo : 0x80, h = (j == 1) ? hi : 0xBF;
+      if (c < l || c > h) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!ok) {
+      *out++ = 0xFFFD;
+      i += j;
+      continue;
+    }
+    i += need + 1;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      *out++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      *out++ = static_cast<char16_t>(cp);
+    }
+  }
+  return static_cast<size_t>(out - start);
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out(utf8.size(), u'\0');
+  out.resize(DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), out.data()));
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size() * 3);
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t cp = s[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsSurrogate(static_cast<char16_t>(cp))) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+void AppendAscii(std::u16string& out, const char* s) {
+  while (*s) out += static_cast<char16_t>(static_cast<unsigned char>(*s++));
+}
+
+struct Spec {
+  bool left = false;
+  bool zero = false;
+  int width = -1;
+  int precision = -1;
+};
+
+void Pad(std::u16string& out, std::u16string_view body, const Spec& spec, bool numeric) {
+  size_t width = spec.width < 0 ? 0 : static_cast<size_t>(spec.width);
+  if (body.size() >= width) {
+    out += body;
+    return;
+  }
+  size_t pad = width - body.size();
+  if (spec.left) {
+    out += body;
+    out.append(pad, u' ');
+  } else if (spec.zero && numeric) {
+    size_t sign = (!body.empty() && body[0] == u'-') ? 1 : 0;
+    out += body.substr(0, sign);
+    out.append(pad, u'0');
+    out += body.substr(sign);
+  } else {
+    out.append(pad, u' ');
+    out += body;
+  }
+}
+
+}  // namespace
+
+void AppendFormatted(std::u16string& out, std::u16string_view format,
+                     std::initializer_list<FormatArg> args) {
+  auto next = args.begin();
+  char buf[512];
+  for (size_t i = 0; i < format.size(); ++i) {
+    char16_t c = format[i];
+    if (c != u'%') {
+      out += c;
+      continue;
+    }
+    if (i + 1 < format.size() && format[i + 1] == u'%') {
+      out += u'%';
+      ++i;
+      continue;
+    }
+    Spec spec;
+    const size_t start = i;
+    size_t j = i + 1;
+    for (; j < format.size() && (format[j] == u'-' || format[j] == u'0'); ++j) {
+      (format[j] == u'-' ? spec.left : spec.zero) = true;
+    }
+    for (; j < format.size() && format[j] >= u'0' && format[j] <= u'9'; ++j) {
+      spec.width = std::max(spec.width, 0) * 10 + (format[j] - u'0');
+    }
+    if (j < format.size() && format[j] == u'.') {
+      spec.precision = 0;
+      for (++j; j < format.size() && format[j] >= u'0' && format[j] <= u'9'; ++j) {
+        spec.precision = spec.precision * 10 + (format[j] - u'0');
+      }
+    }
+    // Length modifiers are accepted and ignored: arguments carry their type.
+    while (j < format.size() && (format[j] == u'l' || format[j] == u'h' || format[j] == u'z')) ++j;
+    if (j >= format.size()) {
+      out += format.substr(i);
+      return;
+    }
+    char16_t conv = format[j];
+    i = j;
+    if (next == args.end()) continue;
+    const FormatArg& arg = *next++;
+    auto asSigned = [&]() -> long long {
+      if (auto* v = std::get_if<long long>(&arg)) return *v;
+      if (auto* v = std::get_if<unsigned long long>(&arg)) return static_cast<long long>(*v);
+      if (auto* v = std::get_if<double>(&arg)) return static_cast<long long>(*v);
+      if (auto* v = std::get_if<char16_t>(&arg)) return *v;
+      return 0;
+    };
+    switch (conv) {
+      case u's': {
+        std::u16string_view s;
+        if (auto* v = std::get_if<std::u16string_view>(&arg)) s = *v;
+        if (spec.precision >= 0 && s.size() > static_cast<size_t>(spec.precision)) {
+          s = s.substr(0, spec.precision);
+        }
+        Pad(out, s, spec, false);
+        break;
+      }
+      case u'd':
+      case u'i': {
+        std::snprintf(buf, sizeof buf, "%lld", asSigned());
+        std::u16string body;
+        AppendAscii(body, buf);
+        Pad(out, body, spec, true);
+        break;
+      }
+      case u'u':
+      case u'x':
+      case u'X': {
+        unsigned long long v = static_cast<unsigned long long>(asSigned());
+        if (auto* u = std::get_if<unsigned long long>(&arg)) v = *u;
+        std::snprintf(buf, sizeof buf, conv == u'u' ? "%llu" : (conv == u'x' ? "%llx" : "%llX"), v);
+        std::u16string body;
+        AppendAscii(body, buf);
+        Pad(out, body, spec, true);
+        break;
+      }
+      case u'f': {
+        double v = static_cast<double>(asSigned());
+        if (auto* d = std::get_if<double>(&arg)) v = *d;
+        int precision = spec.precision < 0 ? 6 : std::min(spec.precision, 60);
+        std::u16string body;
+        if (std::isfinite(v) && std::fabs(v) < 1e300) {
+          std::snprintf(buf, sizeof buf, "%.*f", precision, v);
+          AppendAscii(body, buf);
+        } else {
+          std::snprintf(buf, sizeof buf, "%f", v);
+          AppendAscii(body, buf);
+        }
+        Pad(out, body, spec, true);
+        break;
+      }
+      case u'c': {
+        char16_t ch = 0;
+        if (auto* v = std::get_if<char16_t>(&arg)) {
+          ch = *v;
+        } else {
+          ch = static_cast<char16_t>(asSigned());
+        }
+        Pad(out, std::u16string_view(&ch, 1), spec, false);
+        break;
+      }
+      default:
+        // Unknown conversion: keep the text as written.
+        out += format.substr(start, j - start + 1);
+        break;
+    }
+  }
+}
+
+std::u16string FormatText(std::u16string_view format, std::initializer_list<FormatArg> args) {
+  std::u16string out;
+  AppendFormatted(out, format, args);
+  return out;
+}
+
+namespace {
+constexpr size_t kMaxCapacity = 2147483647;
+bool BadCapacity(size_t capacity) { return capacity == 0 || capacity > kMaxCapacity; }
+
+uint32_t CopyRun(char16_t* dest, size_t capacity, const char16_t* source, size_t limit) {
+  size_t n = 0;
+  while (n < limit && source[n] != 0 && n + 1 < capacity) {
+    dest[n] = source[n];
+    ++n;
+  }
+  dest[n] = 0;
+  bool cut = n < limit && source[n] != 0;
+  return cut ? kBoundedInsufficientBuffer : kBoundedOk;
+}
+}  // namespace
+
+uint32_t CopyBounded(char16_t* dest, size_t capacity, const char16_t* source) {
+  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
+  return CopyRun(dest, capacity, source, SIZE_MAX);
+}
+
+uint32_t CopyBoundedN(char16_t* dest, size_t capacity, const char16_t* source, size_t limit) {
+  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
+  return CopyRun(dest, capacity, source, limit);
+}
+
+uint32_t AppendBounded(char16_t* dest, size_t capacity, const char16_t* source) {
+  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
+  size_t len = 0;
+  if (LengthBounded(dest, capacity, &len) != kBoundedOk) return kBoundedInvalidArgument;
+  return CopyRun(dest + len, capacity - len, source, SIZE_MAX);
+}
+
+uint32_t FormatBounded(char16_t* dest, size_t capacity, std::u16string_view format,
+                       std::initializer_list<FormatArg> args) {
+  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
+  std::u16string text = FormatText(format, args);
+  size_t n = std::min(text.size(), capacity - 1);
+  std::copy_n(text.data(), n, dest);
+  dest[n] = 0;
+  return n < text.size() ? kBoundedInsufficientBuffer : kBoundedOk;
+}
+
+uint32_t LengthBounded(const char16_t* text, size_t capacity, size_t* length) {
+  *length = 0;
+  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
+  for (size_t n = 0; n < capacity; ++n) {
+    if (text[n] == 0) {
+      *length = n;
+      return kBoundedOk;
+    }
+  }
+  return kBoundedInvalidArgument;
+}
+
+size_t NextToken(std::u16string_view source, std::u16string_view delimiters, std::u16string& out,
+                 size_t limit) {
+  out.clear();
+  auto isDelimiter = [&](char16_t u) { return delimiters.find(u) != std::u16string_view::npos; };
+  size_t i = 0;
+  while (i < source.size() && source[i] != 0 && isDelimiter(source[i])) ++i;
+  while (i < source.size() && source[i] != 0 && !isDelimiter(source[i]) && out.size() + 1 < limit) {
+    out += source[i++];
+  }
+  return i;
+}
+
+uint32_t CountCharacters(std::u16string_view text) {
+  uint32_t count = 0;
+  for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
+    if (IsSurrogate(text[i])) {
+      if (i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+        ++i;
+      } else {
+        return count | kMalformedCount;
+      }
+    }
+    ++count;
+  }
+  return count;
+}
+
+int CopyCharacter(std::u16string* out, std::u16string_view text) {
+  if (out) out->clear();
+  if (text.empty() || text[0] == 0) return 0;
+  if (IsSurrogate(text[0])) {
+    if (text.size() < 2 || !IsLowSurrogate(text[1])) return 0;
+    if (out) out->assign(text.substr(0, 2));
+    return 2;
+  }
+  // Without an output buffer callers only ask whether the text starts with a pair.
+  if (!out) return 0;
+  out->assign(1, text[0]);
+  return 1;
+}
+
+std::u16string FoldAscii(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& u : out) u = FoldAsciiUpper(u);
+  return out;
+}
+
+}  // namespace mirel

@@ -1,0 +1,255 @@
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "platform/utf16.h"
+#include "store/balanced_tree.h"
+#include "store/table_store.h"
+#include "store/text_file.h"
+
+namespace mirel {
+namespace {
+
+struct SortItem {
+  uint64_t primary;
+  uint64_t secondary;
+  uint32_t offset;
+  uint32_t isLong;  // the compared text is longer than the packed prefix
+};
+
+constexpr size_t kPrefixUnits = 4;
+
+// The first four units packed so that comparing the numbers is unit order;
+// missing units are 0, which sorts a proper prefix first.
+uint64_t PackPrefix(std::u16string_view text) {
+  uint64_t key = 0;
+  for (size_t k = 0; k < kPrefixUnits; ++k) {
+    key = (key << 16) | (k < text.size() ? text[k] : 0);
+  }
+  return key;
+}
+
+std::u16string_view EntryOf(std::u16string_view row) { return row.substr(0, row.find(u'\t')); }
+
+std::u16string_view CodeOf(std::u16string_view row) {
+  size_t tab = row.find(u'\t');
+  return tab == std::u16string_view::npos ? std::u16string_view() : row.substr(tab + 1);
+}
+
+struct FrequencyRecord {
+  std::u16string_view word;
+  int32_t frequency;
+};
+
+// Reads an integer the way the C library's wide conversion does, with a
+// 32-bit long: white space, a sign, digits; out-of-range values clamp.
+int32_t ParseLong32(std::u16string_view s) {
+  size_t k = 0;
+  while (k < s.size() && (s[k] == u' ' || (s[k] >= u'\t' && s[k] <= u'\r'))) ++k;
+  bool negative = false;
+  if (k < s.size() && (s[k] == u'+' || s[k] == u'-')) negative = s[k++] == u'-';
+  int64_t value = 0;
+  for (; k < s.size() && s[k] >= u'0' && s[k] <= u'9'; ++k) {
+    value = value * 10 + (s[k] - u'0');
+    if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;
+  }
+  if (negative) value = -value;
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// Frequency file: word TAB number, lines ended by any run of CR and LF. A
+// line that does not fit becomes the start of the next word.
+BalancedTree<FrequencyRecord> ParseFrequencies(std::u16string_view text) {
+  BalancedTree<FrequencyRecord> tree;
+  auto byWord = [](const FrequencyRecord& a, const FrequencyRecord& b) {
+    return CompareUnits(a.word, b.word);
+  };
+  size_t p = 0;
+  while (true) {
+    size_t tab = text.find(u'\t', p);
+    if (tab == std::u16string_view::npos) break;
+    tree.Insert(FrequencyRecord{text.substr(p, tab - p), ParseLong32(text.substr(tab + 1))}, byWord);
+    p = tab + 1;
+    while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
+    while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
+  }
+  return tree;
+}
+
+}  // namespace
+
+template <class MakeKey, class Tail>
+void TableStore::SortByKey(MakeKey makeKey, Tail tail) {
+  const uint32_t r = RowCount();
+  if (r == 0) return;
+  uint32_t* offsets = DataOffsets();
+  std::vector<SortItem> items(r);
+  for (uint32_t k = 0; k < r; ++k) {
+    items[k] = makeKey(DataRowText(k));
+    items[k].offset = offsets[k];
+  }
+  const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
+  auto textAt = [&](uint32_t offset) {
+    const char16_t* p = DataUnits(offset);
+    const char16_t* q = p;
+    while (q < end && *q != 0) ++q;
+    return tail(std::u16string_view(p, static_cast<size_t>(q - p)));
+  };
+  std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
+    if (a.primary != b.primary) return a.primary < b.primary;
+    if (a.secondary != b.secondary) return a.secondary < b.secondary;
+    if (a.isLong | b.isLong) {
+      int c = CompareUnits(textAt(a.offset), textAt(b.offset));
+      if (c != 0) return c < 0;
+    }
+    return a.offset < b.offset;
+  });
+  for (uint32_t k = 0; k < r; ++k) offsets[k] = items[k].offset;
+  dirty_ = true;
+}
+
+void TableStore::SortBySource() {
+  const uint32_t r = RowCount();
+  if (r == 0) return;
+  std::sort(DataOffsets(), DataOffsets() + r);
+  dirty_ = true;
+}
+
+void TableStore::SortByCode(int variant) {
+  if (variant == 2) {
+    SortByKey(
+        [](std::u16string_view row) {
+          std::u16string_view code = CodeOf(row);
+          return SortItem{code.size(), PackPrefix(code), 0, code.size() > kPrefixUnits};
+        },
+        CodeOf);
+  } else {
+    SortByKey(
+        [](std::u16string_view row) {
+          std::u16string_view code = CodeOf(row);
+          return SortItem{PackPrefix(code), 0, 0, code.size() > kPrefixUnits};
+        },
+        CodeOf);
+  }
+}
+
+void TableStore::SortByEntry(int variant) {
+  if (variant == 2) {
+    SortByKey(
+        [](std::u16string_view row) {
+          std::u16string_view entry = EntryOf(row);
+          return SortItem{CountCharacters(entry), PackPrefix(entry), 0,
+                          entry.size() > kPrefixUnits};
+        },
+        EntryOf);
+  } else {
+    SortByKey(
+        [](std::u16string_view row) {
+          std::u16string_view entry = EntryOf(row);
+          return SortItem{PackPrefix(entry), 0, 0, entry.size() > kPrefixUnits};
+        },
+        EntryOf);
+  }
+}
+
+Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) {
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
+  Result<TextBuffer> file = ReadTextFile(frequencyFile);
+  if (!file.IsOk()) return file.status();
+  std::u16string_view text = file->text;
+  text = text.substr(0, text.find(u'\0'));
+  BalancedTree<FrequencyRecord> tree = ParseFrequencies(text);
+
+  const uint32_t r = RowCount();
+  uint32_t* offsets = DataOffsets();
+  std::vector<std::pair<uint32_t, uint32_t>> keyed(r);
+  auto byWord = [](std::u16string_view word, const FrequencyRecord& record) {
+    return CompareUnits(word, record.word);
+  };
+  for (uint32_t k = 0; k < r; ++k) {
+    const FrequencyRecord* found = tree.Find(EntryOf(DataRowText(k)), byWord);
+    keyed[k] = {found ? static_cast<uint32_t>(found->frequency) : 0u, offsets[k]};
+  }
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (uint32_t k = 0; k < r; ++k) offsets[k] = keyed[k].second;
+  dirty_ = true;
+  return Status::Ok();
+}
+
+uint32_t TableStore::RemoveDuplicates() {
+  const uint32_t r = RowCount();
+  if (r == 0) return 0;
+  // Keeping the first row of each text in source order is what sorting by
+  // code, entry and position and dropping adjacent equals gives.
+  SortBySource();
+  uint32_t* offsets = DataOffsets();
+  size_t slots = 16;
+  while (slots < 2ull * r) slots <<= 1;
+  struct Slot {
+    uint32_t hash;
+    uint32_t offset;  // 0: empty (no row text starts at offset 0)
+  };
+  std::vector<Slot> table(slots, Slot{0, 0});
+  uint32_t kept = 0;
+  for (uint32_t k = 0; k < r; ++k) {
+    std::u16string_view text = DataRowText(k);
+    uint32_t h = 2166136261u;
+    for (char16_t u : text) h = (h ^ u) * 16777619u;
+    size_t at = h & (slots - 1);
+    bool duplicate = false;
+    while (table[at].offset != 0) {
+      if (table[at].hash == h) {
+        const char16_t* other = DataUnits(table[at].offset);
+        if (std::u16string_view(other, text.size()) == text && other[text.size()] == 0) {
+          duplicate = true;
+          break;
+        }
+      }
+      at = (at + 1) & (slots - 1);
+    }
+    if (duplicate) continue;
+    table[at] = Slot{h, offsets[k]};
+    offsets[kept++] = offsets[k];
+  }
+  std::memcpy(data_->view(), &kept, 4);
+  dirty_ = true;
+  return kept;
+}
+
+Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path& target) {
+  if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  if (!writer.IsOk()) return writer.status();
+  TextWriter& out = *writer.value();
+  out.WriteBom();
+  uint32_t written = 0;
+  const uint32_t r = RowCount();
+  for (uint32_t k = 0; k < r; ++k) {
+    std::u16string_view row = DataRowText(k);
+    if (CountCharacters(EntryOf(row)) != 1) continue;
+    out.Write(row);
+    out.Write(u"\r\n");
+    ++written;
+  }
+  Status committed = out.Commit();
+  if (!committed.IsOk()) return committed;
+  return written;
+}
+
+Status TableStore::ExportInstantFrequency(const std::filesystem::path& target) {
+  if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  if (!writer.IsOk()) return writer.status();
+  TextWriter& out = *writer.value();
+  out.WriteBom();
+  const uint32_t r = RowCount();
+  for (uint32_t k = 0; k < r; ++k) {
+    out.Write(EntryOf(DataRowText(k)));
+    out.WriteFormatted(u"\t%d\r\n", {static_cast<long long>(k) + 1});
+  }
+  return out.Commit();
+}
+
+}  // namespace mirel

@@ -1,0 +1,81 @@
+#include <algorithm>
+#include <cstring>
+
+#include "store/table_store.h"
+
+namespace mirel {
+namespace {
+
+void WriteRow(char16_t* slot, std::u16string_view entry, std::u16string_view code) {
+  std::copy(entry.begin(), entry.end(), slot);
+  slot += entry.size();
+  *slot++ = u'\t';
+  std::copy(code.begin(), code.end(), slot);
+  slot[code.size()] = 0;
+}
+
+}  // namespace
+
+int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
+                          std::u16string_view entry) {
+  if (v >= VisibleRowCount() || i >= RowCount()) return 1;
+  // The row's present slot, measured in the filter snapshot.
+  const uint32_t snapshotOffset = FilterOffsets()[v];
+  const char16_t* end = reinterpret_cast<const char16_t*>(filter_->view() + filter_->size());
+  const char16_t* p = FilterUnits(snapshotOffset);
+  size_t textLength = 0;
+  while (p + textLength < end && p[textLength] != 0) ++textLength;
+  const uint64_t have = textLength + 1;
+  const uint64_t need = code.size() + entry.size() + 2;
+
+  if (have < need) {
+    const uint64_t e = data_->size();
+    const uint64_t grown = e + 2 * need;
+    if (grown >= 0xFFFFFFFFull || !data_->Resize(static_cast<uint32_t>(grown))) return 1;
+    WriteRow(reinterpret_cast<char16_t*>(data_->view() + e), entry, code);
+    DataOffsets()[i] = static_cast<uint32_t>(e);
+  } else {
+    WriteRow(const_cast<char16_t*>(DataUnits(DataOffsets()[i])), entry, code);
+  }
+  dirty_ = true;
+  return 0;
+}
+
+int TableStore::DeleteRow(uint32_t i) {
+  const uint32_t r = RowCount();
+  if (i >= r) return 1;
+  uint32_t* offsets = DataOffsets();
+  std::memmove(offsets + i, offsets + i + 1, sizeof(uint32_t) * (r - 1 - i));
+  const uint32_t lowered = r - 1;
+  std::memcpy(data_->view(), &lowered, 4);
+  dirty_ = true;
+  return 1;
+}
+
+void TableStore::MoveRowLater(uint32_t from, uint32_t to) {
+  if (!(from < to && to < VisibleRowCount()) || RowCount() == 0) return;
+  uint32_t* visible = FilterOffsets();
+  std::rotate(visible + from, visible + from + 1, visible + to + 1);
+  const uint32_t a = rowMap_[from];
+  const uint32_t b = rowMap_[to];
+  uint32_t* offsets = DataOffsets();
+  std::rotate(offsets + a, offsets + a + 1, offsets + b + 1);
+  for (uint32_t k = from; k < to; ++k) rowMap_[k] = rowMap_[k + 1] - 1;
+  rowMap_[to] = b;
+  dirty_ = true;
+}
+
+void TableStore::MoveRowEarlier(uint32_t from, uint32_t to) {
+  if (!(to < from && from < VisibleRowCount()) || RowCount() == 0) return;
+  uint32_t* visible = FilterOffsets();
+  std::rotate(visible + to, visible + from, visible + from + 1);
+  const uint32_t a = rowMap_[to];
+  const uint32_t b = rowMap_[from];
+  uint32_t* offsets = DataOffsets();
+  std::rotate(offsets + a, offsets + b, offsets + b + 1);
+  for (uint32_t k = from; k > to; --k) rowMap_[k] = rowMap_[k - 1] + 1;
+  rowMap_[to] = a;
+  dirty_ = true;
+}
+
+}  // namespace mirel

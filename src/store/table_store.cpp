@@ -1,0 +1,235 @@
+#include "store/table_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/utf16.h"
+#include "store/text_file.h"
+
+namespace mirel {
+namespace {
+
+constexpr uint64_t kFileLimit = 0xFFFFFFFFull;
+
+uint32_t ReadU32(const std::byte* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void WriteU32(std::byte* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+size_t UnitLength(const char16_t* p, const char16_t* end) {
+  const char16_t* q = p;
+  while (q < end && *q != 0) ++q;
+  return static_cast<size_t>(q - p);
+}
+
+// Ends every line in place (CR LF, lone CR, lone LF; a NUL already is one) and
+// returns the start index of each line that holds a TAB.
+std::vector<uint32_t> SplitRows(std::u16string& text) {
+  std::vector<uint32_t> rows;
+  const size_t n = text.size();
+  char16_t* t = text.data();
+  size_t lineStart = 0;
+  bool hasTab = false;
+  for (size_t k = 0; k < n; ++k) {
+    char16_t c = t[k];
+    if (c > u'\r') continue;
+    if (c == u'\t') {
+      hasTab = true;
+    } else if (c == u'\r' || c == u'\n' || c == 0) {
+      t[k] = 0;
+      if (hasTab) rows.push_back(static_cast<uint32_t>(lineStart));
+      lineStart = k + 1;
+      hasTab = false;
+    }
+  }
+  if (hasTab) rows.push_back(static_cast<uint32_t>(lineStart));
+  return rows;
+}
+
+}  // namespace
+
+uint32_t* TableStore::DataOffsets() {
+  return reinterpret_cast<uint32_t*>(data_->view() + 4);
+}
+const uint32_t* TableStore::DataOffsets() const {
+  return reinterpret_cast<const uint32_t*>(data_->view() + 4);
+}
+const char16_t* TableStore::DataUnits(uint32_t byteOffset) const {
+  return reinterpret_cast<const char16_t*>(data_->view() + byteOffset);
+}
+uint32_t* TableStore::FilterOffsets() { return reinterpret_cast<uint32_t*>(filter_->view() + 4); }
+const uint32_t* TableStore::FilterOffsets() const {
+  return reinterpret_cast<const uint32_t*>(filter_->view() + 4);
+}
+const char16_t* TableStore::FilterUnits(uint32_t byteOffset) const {
+  return reinterpret_cast<const char16_t*>(filter_->view() + byteOffset);
+}
+
+Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
+  const std::string where = path.string();
+  if (HasExtension(path, u".ktb")) {
+    return Status::Unsupported(where, "compiled tables (.ktb) cannot be opened by this version");
+  }
+  if (!HasExtension(path, u".txt")) {
+    return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
+  }
+  std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
+  if (dataPath.empty()) return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+
+  Result<TextBuffer> decoded = ReadTextFile(path);
+  if (!decoded.IsOk()) return decoded.status();
+  std::u16string& text = decoded->text;
+  std::vector<uint32_t> rows = SplitRows(text);
+
+  const uint64_t n = text.size();
+  const uint64_t r = rows.size();
+  const uint64_t size = 2 * n + 4 * r + 6;
+  if (size >= kFileLimit) return Status::Unsupported(where, "table too large (4 GiB working file limit)");
+
+  // The working data file has a fixed name; the old table must let go of it.
+  CloseTable();
+  currentPath_ = path;
+  data_ = MappedFile::Create(dataPath, static_cast<uint32_t>(size));
+  if (!data_ || data_->size() != size) {
+    CloseTable();
+    return Status::IoError(dataPath.string(), "cannot create the working data file (disk full?)");
+  }
+  std::byte* view = data_->view();
+  WriteU32(view, static_cast<uint32_t>(r));
+  const uint32_t textBase = static_cast<uint32_t>(4 + 4 * r);
+  uint32_t* offsets = DataOffsets();
+  for (size_t k = 0; k < rows.size(); ++k) offsets[k] = textBase + 2 * rows[k];
+  std::memcpy(view + textBase, text.data(), 2 * n);  // the terminating NUL is already zero
+  std::u16string().swap(text);
+  std::vector<uint32_t>().swap(rows);
+
+  fromCompiled_ = false;
+  dirty_ = false;
+  return ApplyFilter({}, false);
+}
+
+Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) {
+  filter_.reset();
+  rowMap_ = nullptr;
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
+  std::filesystem::path filterPath = temp_.TempPath(kFilterFileName);
+  const uint32_t d = data_->size();
+  const uint32_t r = RowCount();
+  const uint64_t size = uint64_t{d} + 4ull * r;
+  if (filterPath.empty() || size >= kFileLimit) {
+    return Status::IoError(temp_.folder().string(), "cannot create the filter file");
+  }
+  filter_ = MappedFile::Create(filterPath, static_cast<uint32_t>(size));
+  if (!filter_) return Status::IoError(filterPath.string(), "cannot create the filter file (disk full?)");
+  std::byte* view = filter_->view();
+  std::memcpy(view, data_->view(), d);
+  rowMap_ = reinterpret_cast<uint32_t*>(view + d);
+
+  filterText = filterText.substr(0, filterText.find(u'\0'));
+  if (filterText.empty()) {
+    for (uint32_t k = 0; k < r; ++k) rowMap_[k] = k;
+    return r;
+  }
+  const uint32_t* dataOffsets = DataOffsets();
+  uint32_t* visible = FilterOffsets();
+  const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + d);
+  const size_t len = filterText.size();
+  uint32_t v = 0;
+  for (uint32_t k = 0; k < r; ++k) {
+    const char16_t* p = DataUnits(dataOffsets[k]);
+    while (p < end && *p != u'\t' && *p != 0) ++p;
+    if (p >= end || *p != u'\t') continue;
+    ++p;
+    size_t m = 0;
+    while (m < len && p + m < end && p[m] == filterText[m]) ++m;
+    if (m < len) continue;
+    if (exact && p + m < end && p[m] != 0) continue;
+    visible[v] = dataOffsets[k];
+    rowMap_[v] = k;
+    ++v;
+  }
+  WriteU32(view, v);
+  return 0;
+}
+
+uint32_t TableStore::VisibleRowCount() const {
+  return filter_ && filter_->view() ? ReadU32(filter_->view()) : 0;
+}
+
+uint32_t TableStore::RowCount() const {
+  return data_ && data_->view() ? ReadU32(data_->view()) : 0;
+}
+
+uint32_t TableStore::DataRowOf(uint32_t v) const { return rowMap_[v]; }
+
+bool TableStore::RowText(uint32_t v, RowTextKind kind, std::u16string& out) const {
+  out.clear();
+  if (v >= VisibleRowCount()) return false;
+  switch (kind) {
+    case RowTextKind::kVisibleNumber:
+      out = FormatText(u"%d", {static_cast<long long>(v) + 1});
+      return true;
+    case RowTextKind::kDataNumber:
+      out = FormatText(u"%d", {static_cast<long long>(rowMap_[v]) + 1});
+      return true;
+    case RowTextKind::kEntry:
+    case RowTextKind::kCode:
+      break;
+  }
+  const uint32_t offset = FilterOffsets()[v];
+  if (offset >= filter_->size()) return false;
+  const char16_t* end = reinterpret_cast<const char16_t*>(filter_->view() + filter_->size());
+  std::u16string_view text(FilterUnits(offset), UnitLength(FilterUnits(offset), end));
+  size_t tab = text.find(u'\t');
+  if (tab == std::u16string_view::npos) return false;
+  std::u16string_view part = kind == RowTextKind::kEntry ? text.substr(0, tab) : text.substr(tab + 1);
+  out.assign(part.substr(0, kRowTextLimit));
+  return true;
+}
+
+std::u16string_view TableStore::DataRowText(uint32_t i) const {
+  if (i >= RowCount()) return {};
+  const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
+  const char16_t* p = DataUnits(DataOffsets()[i]);
+  return std::u16string_view(p, UnitLength(p, end));
+}
+
+Status TableStore::WriteTableText(const std::filesystem::path& target) {
+  if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  if (!writer.IsOk()) return writer.status();
+  TextWriter& out = *writer.value();
+  out.WriteBom();
+  const uint32_t r = RowCount();
+  for (uint32_t k = 0; k < r; ++k) {
+    out.Write(DataRowText(k));
+    out.Write(u"\r\n");
+  }
+  Status committed = out.Commit();
+  if (committed.IsOk()) dirty_ = false;
+  return committed;
+}
+
+Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target) {
+  if (mode == SaveMode::kSaveAs) return WriteTableText(target);
+  if (fromCompiled_) {
+    return Status::Unsupported(currentPath_.string(), "saving into a compiled table is not supported by this version");
+  }
+  return WriteTableText(currentPath_);
+}
+
+void TableStore::CloseTable() {
+  filter_.reset();
+  data_.reset();
+  rowMap_ = nullptr;
+  currentPath_.clear();
+  fromCompiled_ = false;
+  dirty_ = false;
+}
+
+}  // namespace mirel

@@ -1,0 +1,143 @@
+// TableStore: the one open code table of the editor and of the table tools.
+//
+// The decoded table lives in the working data file, a mapped file in the
+// private temporary folder:
+//   offset 0        R, the row count (uint32, little-endian)
+//   offset 4        R byte offsets, one per row in the table's present order
+//   offset 4 + 4R   the decoded text, every line end replaced by NUL units,
+//                   then one NUL; texts of modified rows are appended later.
+// Rows are lines that hold a TAB; the entry is the text before the first TAB,
+// the code everything after it. Orderings and edits rewrite only the offset
+// table; text never moves.
+//
+// The filter file is a snapshot of the working data file in which the offset
+// table lists only the rows whose code matches the filter, followed (at the
+// data file's size D) by the row map from visible rows to data rows. The list
+// view reads only the snapshot, so callers filter again after every change.
+//
+// Visible rows (v) count positions under the filter, data rows (i) positions
+// in the whole table, both 0-based. The store shows no messages; failures are
+// returned. Single-threaded.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/mapped_file.h"
+#include "platform/status.h"
+#include "platform/temp_folder.h"
+
+namespace mirel {
+
+inline constexpr std::u16string_view kDataFileName = u"kv_tolvik_data.ktw";
+inline constexpr std::u16string_view kFilterFileName = u"kv_tolvik_data_filter.ktw";
+inline constexpr size_t kRowTextLimit = 259;
+
+enum class RowTextKind { kEntry = 0, kCode = 1, kVisibleNumber = 2, kDataNumber = 3 };
+
+enum class SaveMode { kSaveAs = 0, kSave = 1 };
+
+class TableStore {
+ public:
+  // The store keeps its working files in `temp`, which must outlive it.
+  explicit TableStore(const TempFolder& temp) : temp_(temp) {}
+  ~TableStore() { CloseTable(); }
+  TableStore(const TableStore&) = delete;
+  TableStore& operator=(const TableStore&) = delete;
+
+  // Opens a text table (.txt, any case) and filters it with an empty filter.
+  // Returns the row count. On failure the table that was open stays open,
+  // unless the new file was already being read.
+  Result<uint32_t> LoadTable(const std::filesystem::path& path);
+
+  // Rebuilds the filter file: rows whose code starts with `filterText`, or
+  // (exact) equals it; units compared as numbers, so case matters. Returns R
+  // for an empty filter, 0 otherwise. When the filter file cannot be made the
+  // table stays open with no visible rows and the failure is returned.
+  Result<uint32_t> ApplyFilter(std::u16string_view filterText, bool exact);
+
+  uint32_t VisibleRowCount() const;
+  uint32_t RowCount() const;
+  bool IsOpen() const { return data_ != nullptr; }
+
+  // Text of visible row v (entry or code cut to 259 units, or the visible or
+  // data row number as decimal). False with `out` empty when v is out of
+  // range or no table is open.
+  bool RowText(uint32_t v, RowTextKind kind, std::u16string& out) const;
+
+  // The data row shown as visible row v; v must be below VisibleRowCount.
+  uint32_t DataRowOf(uint32_t v) const;
+  // The whole text (entry TAB code) of data row i in the working data file.
+  std::u16string_view DataRowText(uint32_t i) const;
+
+  // Writes every row, in the present order, as UTF-16LE text with the mark
+  // FF FE and CR LF after each row, replacing `target` atomically. Clears
+  // `dirty` only when the file was written.
+  Status WriteTableText(const std::filesystem::path& target);
+
+  // kSaveAs writes to `target` (currentPath is unchanged); kSave writes to
+  // currentPath. A failed save leaves the old file intact and `dirty` set.
+  Status SaveTable(SaveMode mode, const std::filesystem::path& target = {});
+
+  // Closes the working files (they stay in the temporary folder) and resets
+  // the store to "no table".
+  void CloseTable();
+
+  // Row editing. ModifyRow returns 0, or 1 when the working data file could
+  // not be grown. DeleteRow returns 1 in every case (an out-of-range row does
+  // nothing). The moves do nothing unless both visible rows are in range and
+  // in the named order; they update the filter snapshot and row map
+  // themselves, so callers need not filter again after a move.
+  int ModifyRow(uint32_t v, uint32_t i, std::u16string_view code, std::u16string_view entry);
+  int DeleteRow(uint32_t i);
+  void MoveRowLater(uint32_t from, uint32_t to);
+  void MoveRowEarlier(uint32_t from, uint32_t to);
+
+  // Orderings of the whole table; each sets `dirty`. Without an open table
+  // they do nothing.
+  void SortBySource();
+  void SortByCode(int variant);   // 1: a-ab-b, 2: a-b-ab (shorter codes first)
+  void SortByEntry(int variant);  // 1: unit order, 2: fewer characters first
+  // Smaller frequency first (compared as unsigned 32-bit); rows of equal
+  // frequency keep their present order. A file that cannot be read changes
+  // nothing and is returned as the failure.
+  Status SortByFrequency(const std::filesystem::path& frequencyFile);
+
+  // Removes every row whose whole text equals an earlier row's (by text
+  // position) and leaves the table in source order. Returns the new R.
+  uint32_t RemoveDuplicates();
+
+  // Writes, in the present order, every row whose entry is one character.
+  // Returns the number of rows written.
+  Result<uint32_t> ExportSingleCharacters(const std::filesystem::path& target);
+  // Writes each entry with its present 1-based row number: entry TAB number.
+  Status ExportInstantFrequency(const std::filesystem::path& target);
+
+  const std::filesystem::path& currentPath() const { return currentPath_; }
+  bool fromCompiled() const { return fromCompiled_; }
+  bool dirty() const { return dirty_; }
+  void ClearDirty() { dirty_ = false; }
+
+ private:
+  uint32_t* DataOffsets();
+  const uint32_t* DataOffsets() const;
+  const char16_t* DataUnits(uint32_t byteOffset) const;
+  const uint32_t* FilterOffsets() const;
+  uint32_t* FilterOffsets();
+  const char16_t* FilterUnits(uint32_t byteOffset) const;
+  template <class MakeKey, class Tail>
+  void SortByKey(MakeKey makeKey, Tail tail);
+
+  const TempFolder& temp_;
+  std::unique_ptr<MappedFile> data_;
+  std::unique_ptr<MappedFile> filter_;
+  uint32_t* rowMap_ = nullptr;
+  std::filesystem::path currentPath_;
+  bool fromCompiled_ = false;
+  bool dirty_ = false;
+};
+
+}  // namespace mirel

@@ -1,0 +1,124 @@
+#include "store/text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace mirel {
+
+static_assert(std::endian::native == std::endian::little,
+              "UTF-16LE files are written straight from memory");
+
+bool LooksLikeUtf8(std::string_view bytes) {
+  if (bytes.empty()) return false;
+  int pending = 0;
+  bool high = false;
+  for (unsigned char b : bytes) {
+    if (pending > 0) {
+      if ((b & 0xC0) != 0x80) return false;
+      --pending;
+      continue;
+    }
+    if (b < 0x80) continue;
+    high = true;
+    int k = std::countl_one(b);
+    if (k == 1) return false;
+    pending = k - 1;
+  }
+  return pending == 0 && high;
+}
+
+TextBuffer DecodeText(std::string_view bytes) {
+  TextBuffer out;
+  auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (bytes.size() >= 3 && u(0) == 0xEF && u(1) == 0xBB && u(2) == 0xBF) {
+    out.encoding = TextEncoding::kUtf8Bom;
+    out.text = Utf8ToUtf16(bytes.substr(3));
+  } else if (bytes.size() >= 2 && u(0) == 0xFF && u(1) == 0xFE) {
+    out.encoding = TextEncoding::kUtf16Le;
+    size_t units = bytes.size() / 2 - 1;  // a trailing odd byte is not text
+    out.text.resize(units);
+    std::memcpy(out.text.data(), bytes.data() + 2, units * 2);
+  } else if (bytes.size() >= 2 && u(0) == 0xFE && u(1) == 0xFF) {
+    out.encoding = TextEncoding::kUtf16Be;
+    size_t units = bytes.size() / 2 - 1;
+    out.text.resize(units);
+    for (size_t k = 0; k < units; ++k) {
+      out.text[k] = static_cast<char16_t>((u(2 + 2 * k) << 8) | u(3 + 2 * k));
+    }
+  } else if (LooksLikeUtf8(bytes)) {
+    out.encoding = TextEncoding::kUtf8;
+    out.text = Utf8ToUtf16(bytes);
+  } else {
+    out.encoding = TextEncoding::kLegacy;
+    out.text = DecodeLegacyCodePage(bytes);
+  }
+  return out;
+}
+
+Result<std::string> ReadFileBytes(const std::filesystem::path& path) {
+  const std::string where = path.string();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::IoError(where, std::string("cannot open: ") + std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Status::IoError(where, std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return Status::IoError(where, "is a folder, not a file");
+  std::string bytes;
+  try {
+    bytes.resize(static_cast<size_t>(st.st_size));
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory(where);
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Status::IoError(where, std::string("cannot read: ") + std::strerror(errno));
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  return bytes;
+}
+
+Result<TextBuffer> ReadTextFile(const std::filesystem::path& path) {
+  Result<std::string> bytes = ReadFileBytes(path);
+  if (!bytes.IsOk()) return bytes.status();
+  try {
+    return DecodeText(bytes.value());
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory(path.string());
+  }
+}
+
+Result<std::unique_ptr<TextWriter>> TextWriter::Create(const std::filesystem::path& target) {
+  Result<std::unique_ptr<AtomicFile>> file = AtomicFile::Create(target);
+  if (!file.IsOk()) return file.status();
+  return std::unique_ptr<TextWriter>(new TextWriter(std::move(file).value()));
+}
+
+void TextWriter::WriteBom() { Write(u"\uFEFF"); }
+
+void TextWriter::Write(std::u16string_view text) {
+  file_->Write(text.data(), text.size() * sizeof(char16_t));
+}
+
+void TextWriter::WriteFormatted(std::u16string_view format, std::initializer_list<FormatArg> args) {
+  scratch_.clear();
+  AppendFormatted(scratch_, format, args);
+  Write(scratch_);
+}
+
+Status TextWriter::Commit() { return file_->Commit(); }
+
+}  // namespace mirel

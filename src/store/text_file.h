@@ -1,0 +1,61 @@
+// Reading text files in any supported encoding into UTF-16, and writing the
+// program's text files: UTF-16LE with the mark FF FE, lines ended by CR LF,
+// always replacing the target atomically.
+//
+// Encodings are recognised from the first bytes: a UTF-8 mark, a UTF-16 mark
+// of either byte order, UTF-8 without a mark when the bytes look like UTF-8,
+// and otherwise the legacy code page (GBK). UTF-16 without a mark is not
+// recognised. Decoding never fails: invalid sequences become U+FFFD.
+#pragma once
+
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/atomic_file.h"
+#include "platform/status.h"
+#include "platform/utf16.h"
+
+namespace mirel {
+
+enum class TextEncoding { kUtf8Bom, kUtf16Le, kUtf16Be, kUtf8, kLegacy };
+
+struct TextBuffer {
+  std::u16string text;
+  TextEncoding encoding = TextEncoding::kLegacy;
+};
+
+// The loose UTF-8 test: continuation bytes where lead bytes promise them, and
+// at least one byte of 0x80 or above. Pure ASCII is not "UTF-8" here.
+bool LooksLikeUtf8(std::string_view bytes);
+
+TextBuffer DecodeText(std::string_view bytes);
+
+// Reads and decodes a whole file. Fails with a message naming the file when
+// it cannot be opened or read, is a folder, or memory runs out.
+Result<TextBuffer> ReadTextFile(const std::filesystem::path& path);
+
+// Reads a whole file's bytes (no decoding).
+Result<std::string> ReadFileBytes(const std::filesystem::path& path);
+
+// A UTF-16LE text file being written. Nothing reaches the target until
+// Commit succeeds; a writer dropped without Commit leaves the target as it
+// was.
+class TextWriter {
+ public:
+  static Result<std::unique_ptr<TextWriter>> Create(const std::filesystem::path& target);
+
+  void WriteBom();
+  void Write(std::u16string_view text);
+  void WriteFormatted(std::u16string_view format, std::initializer_list<FormatArg> args);
+  Status Commit();
+
+ private:
+  explicit TextWriter(std::unique_ptr<AtomicFile> file) : file_(std::move(file)) {}
+  std::unique_ptr<AtomicFile> file_;
+  std::u16string scratch_;
+};
+
+}  // namespace mirel
