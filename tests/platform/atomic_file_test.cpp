@@ -1,0 +1,53 @@
+#include "platform/atomic_file.h"
+
+#include <sys/stat.h>
+
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+using test::ReadBytes;
+using test::ScratchDir;
+using test::WriteBytes;
+
+TEST(AtomicFileTest, ReplacesOnlyOnCommitAndKeepsPermissions) {
+  ScratchDir dir;
+  WriteBytes(dir / "t.txt", "old");
+  ::chmod((dir / "t.txt").c_str(), 0640);
+  {
+    auto file = AtomicFile::Create(dir / "t.txt");
+    ASSERT_OK(file);
+    file.value()->Write("new", 3);
+    EXPECT_EQ(ReadBytes(dir / "t.txt"), "old");
+    // Dropped without commit: the old file stays, no temporary is left.
+  }
+  EXPECT_EQ(ReadBytes(dir / "t.txt"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+  auto file = AtomicFile::Create(dir / "t.txt");
+  ASSERT_OK(file);
+  std::string big(3 << 20, 'z');  // more than one buffer
+  file.value()->Write(big.data(), big.size());
+  ASSERT_OK(file.value()->Commit());
+  EXPECT_EQ(ReadBytes(dir / "t.txt"), big);
+  struct stat st;
+  ::stat((dir / "t.txt").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(AtomicFileTest, ReportsFoldersAndUnwritablePlaces) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / "sub");
+  auto folder = AtomicFile::Create(dir / "sub");
+  ASSERT_FALSE(folder.IsOk());
+  EXPECT_NE(folder.status().message().find("is a folder"), std::string::npos);
+  EXPECT_FALSE(AtomicFile::Create(dir / "missing" / "t.txt").IsOk());
+  if (::geteuid() != 0) {
+    ::chmod((dir / "sub").c_str(), 0500);
+    EXPECT_FALSE(AtomicFile::Create(dir / "sub" / "t.txt").IsOk());
+  }
+}
+
+}  // namespace
+}  // namespace mirel

@@ -1,0 +1,87 @@
+#include "store/balanced_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+namespace mirel {
+namespace {
+
+int ByNumber(int a, int b) { return a < b ? -1 : (a > b ? 1 : 0); }
+
+template <class T>
+int Height(const typename BalancedTree<T>::TreeNode* node) {
+  if (node == nullptr) return 0;
+  int g = Height<T>(node->greater), s = Height<T>(node->smaller);
+  EXPECT_EQ(node->balance, g - s);
+  EXPECT_LE(std::abs(g - s), 1);
+  return 1 + std::max(g, s);
+}
+
+TEST(BalancedTreeTest, RotationsKeepTheTreeBalanced) {
+  BalancedTree<int> single;
+  for (int v : {1, 2, 3}) EXPECT_TRUE(single.Insert(v, ByNumber));
+  EXPECT_EQ(single.root()->payload, 2);
+  EXPECT_EQ(single.root()->balance, 0);
+  EXPECT_EQ(single.root()->smaller->balance, 0);
+  EXPECT_EQ(single.root()->greater->balance, 0);
+
+  BalancedTree<int> twice;
+  for (int v : {3, 1, 2}) EXPECT_TRUE(twice.Insert(v, ByNumber));
+  EXPECT_EQ(twice.root()->payload, 2);
+  BalancedTree<int> mirrored;
+  for (int v : {1, 3, 2}) EXPECT_TRUE(mirrored.Insert(v, ByNumber));
+  EXPECT_EQ(mirrored.root()->payload, 2);
+
+  BalancedTree<int> big;
+  std::mt19937 random(7);
+  std::set<int> reference;
+  for (int k = 0; k < 20000; ++k) {
+    int v = static_cast<int>(random() % 5000);
+    EXPECT_EQ(big.Insert(v, ByNumber), reference.insert(v).second);
+  }
+  Height<int>(big.root());
+  std::vector<int> walked;
+  EXPECT_EQ(big.Walk([&](int v) {
+    walked.push_back(v);
+    return v % 2 == 0;
+  }),
+            static_cast<size_t>(std::count_if(reference.begin(), reference.end(),
+                                              [](int v) { return v % 2 == 0; })));
+  EXPECT_EQ(walked, std::vector<int>(reference.begin(), reference.end()));
+  EXPECT_NE(big.Find(42, ByNumber), nullptr);
+  EXPECT_EQ(big.Find(5001, ByNumber), nullptr);
+  big.Release();
+  EXPECT_TRUE(big.empty());
+}
+
+TEST(BalancedTreeTest, EqualPayloadsAreKeptOnceUnlessTheComparisonBreaksTies) {
+  BalancedTree<std::u16string_view> words;
+  auto units = [](std::u16string_view a, std::u16string_view b) { return CompareUnits(a, b); };
+  EXPECT_TRUE(words.Insert(u"词", units));
+  EXPECT_FALSE(words.Insert(u"词", units));
+  EXPECT_EQ(words.Walk([](auto) { return true; }), 1u);
+  EXPECT_EQ(BalancedTree<int>().Walk([](int) { return true; }), 0u);
+
+  struct Item {
+    int key;
+    int order;
+  };
+  BalancedTree<Item> keepAll;
+  auto tieByOrder = [](const Item& a, const Item& b) {
+    return a.key != b.key ? ByNumber(a.key, b.key) : ByNumber(a.order, b.order);
+  };
+  for (int k = 0; k < 5; ++k) EXPECT_TRUE(keepAll.Insert(Item{1, 5 - k}, tieByOrder));
+  std::vector<int> orders;
+  keepAll.Walk([&](const Item& i) {
+    orders.push_back(i.order);
+    return true;
+  });
+  EXPECT_EQ(orders, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_LT(CompareUnits(u"a", u"ab"), 0);
+  EXPECT_GT(CompareUnits(u"\xFF00", u"a"), 0);
+}
+
+}  // namespace
+}  // namespace mirel

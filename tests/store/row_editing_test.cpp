@@ -1,0 +1,93 @@
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+using Lines = std::vector<std::u16string>;
+
+class RowEditingTest : public test::StoreTest {
+ protected:
+  uint64_t DataSize() const { return std::filesystem::file_size(temp_->TempPath(kDataFileName)); }
+  void LoadSix() { ASSERT_OK(Load(u"r0\ta\r\nr1\tx\r\nr2\tb\r\nr3\tc\r\nr4\tx\r\nr5\td\r\n")); }
+};
+
+TEST_F(RowEditingTest, ModifyRewritesInPlaceOrAppendsWhenTheTextGrows) {
+  ASSERT_OK(Load(u"a\tb\r\nc\td\r\n"));
+  const uint64_t size = DataSize();
+  EXPECT_EQ(store_->ModifyRow(0, 0, u"y", u"x"), 0);
+  EXPECT_EQ(DataSize(), size);
+  EXPECT_TRUE(store_->dirty());
+  ASSERT_OK(store_->ApplyFilter(u"", false));
+  EXPECT_EQ(store_->ModifyRow(0, 0, u"uvw", u"xyz"), 0);
+  EXPECT_EQ(DataSize(), size + 16);  // room for 8 units, twice over in bytes
+  EXPECT_EQ(store_->RowCount(), 2u);
+  EXPECT_EQ(Rows(), (Lines{u"xyz\tuvw", u"c\td"}));
+  // The grown row now sits at the end of the file, so source order puts it last.
+  store_->SortBySource();
+  EXPECT_EQ(Rows(), (Lines{u"c\td", u"xyz\tuvw"}));
+  ASSERT_OK(store_->ApplyFilter(u"", false));
+  EXPECT_EQ(Visible(), (Lines{u"c", u"xyz"}));
+  // Shrinking reuses the slot.
+  EXPECT_EQ(store_->ModifyRow(1, 1, u"", u"q"), 0);
+  EXPECT_EQ(Rows(), (Lines{u"c\td", u"q\t"}));
+  EXPECT_EQ(store_->ModifyRow(5, 1, u"a", u"b"), 1);
+}
+
+TEST_F(RowEditingTest, DeleteRemovesTheRowTheUserSees) {
+  LoadSix();
+  store_->ClearDirty();
+  EXPECT_EQ(store_->DeleteRow(9), 1);
+  EXPECT_FALSE(store_->dirty());
+  EXPECT_EQ(store_->DeleteRow(5), 1);
+  EXPECT_EQ(store_->RowCount(), 5u);
+  EXPECT_TRUE(store_->dirty());
+  // Deleting the selected visible rows from the last to the first.
+  ASSERT_OK(store_->ApplyFilter(u"x", true));
+  for (uint32_t v = store_->VisibleRowCount(); v-- > 0;) store_->DeleteRow(store_->DataRowOf(v));
+  EXPECT_EQ(Rows(), (Lines{u"r0\ta", u"r2\tb", u"r3\tc"}));
+}
+
+TEST_F(RowEditingTest, MovesWithoutAFilterRotateTheTable) {
+  ASSERT_OK(Load(u"A\t1\r\nB\t2\r\nC\t3\r\nD\t4\r\n"));
+  store_->MoveRowLater(0, 2);
+  EXPECT_EQ(Visible(), (Lines{u"B", u"C", u"A", u"D"}));
+  EXPECT_EQ(Rows(), (Lines{u"B\t2", u"C\t3", u"A\t1", u"D\t4"}));
+  EXPECT_EQ(RowMap(), (std::vector<uint32_t>{0, 1, 2, 3}));
+  store_->MoveRowEarlier(3, 0);
+  EXPECT_EQ(Visible(), (Lines{u"D", u"B", u"C", u"A"}));
+  EXPECT_EQ(Rows(), (Lines{u"D\t4", u"B\t2", u"C\t3", u"A\t1"}));
+  store_->ClearDirty();
+  store_->MoveRowLater(2, 2);
+  store_->MoveRowLater(1, 4);
+  store_->MoveRowEarlier(0, 1);
+  EXPECT_FALSE(store_->dirty());
+  EXPECT_EQ(Rows(), (Lines{u"D\t4", u"B\t2", u"C\t3", u"A\t1"}));
+}
+
+TEST_F(RowEditingTest, MovesUnderAFilterCarryHiddenRowsAlong) {
+  LoadSix();
+  ASSERT_OK(store_->ApplyFilter(u"x", false));
+  store_->MoveRowLater(0, 1);
+  EXPECT_EQ(Rows(), (Lines{u"r0\ta", u"r2\tb", u"r3\tc", u"r4\tx", u"r1\tx", u"r5\td"}));
+  EXPECT_EQ(Visible(), (Lines{u"r4", u"r1"}));
+  EXPECT_EQ(RowMap(), (std::vector<uint32_t>{3, 4}));
+  // Deleting after a move removes the row shown at that place.
+  store_->DeleteRow(store_->DataRowOf(1));
+  EXPECT_EQ(Rows(), (Lines{u"r0\ta", u"r2\tb", u"r3\tc", u"r4\tx", u"r5\td"}));
+
+  LoadSix();
+  ASSERT_OK(store_->ApplyFilter(u"x", false));
+  store_->MoveRowEarlier(1, 0);
+  EXPECT_EQ(Rows(), (Lines{u"r0\ta", u"r4\tx", u"r1\tx", u"r2\tb", u"r3\tc", u"r5\td"}));
+  EXPECT_EQ(Visible(), (Lines{u"r4", u"r1"}));
+  EXPECT_EQ(RowMap(), (std::vector<uint32_t>{1, 2}));
+  // A fresh filter agrees with what the move maintained.
+  ASSERT_OK(store_->ApplyFilter(u"x", false));
+  EXPECT_EQ(Visible(), (Lines{u"r4", u"r1"}));
+  EXPECT_EQ(RowMap(), (std::vector<uint32_t>{1, 2}));
+}
+
+}  // namespace
+}  // namespace mirel

@@ -1,0 +1,149 @@
+#include "store/table_store.h"
+
+#include <cstring>
+
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+using test::ReadBytes;
+using test::TableBytes;
+using test::Utf16Le;
+
+class TableStoreTest : public test::StoreTest {
+ protected:
+  std::string DataFile() const { return ReadBytes(temp_->TempPath(kDataFileName)); }
+};
+
+TEST_F(TableStoreTest, RowsAreLinesWithATabWhateverTheLineEnds) {
+  ASSERT_OK(LoadBytes(Utf16Le(u"a\tb\r\nc\r\nd\te")));
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\tb", u"d\te"}));
+
+  // Lone LF and lone CR end lines too, and no unit after a lone CR is lost.
+  ASSERT_OK(Load(u"a\tb\nc\td\re\tf\r\n\r\n# comment\ng\th\ti"));
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\tb", u"c\td", u"e\tf", u"g\th\ti"}));
+  EXPECT_EQ(Visible(RowTextKind::kEntry), (std::vector<std::u16string>{u"a", u"c", u"e", u"g"}));
+  EXPECT_EQ(Visible(RowTextKind::kCode), (std::vector<std::u16string>{u"b", u"d", u"f", u"h\ti"}));
+
+  // A NUL inside the text ends a line rather than hiding the rest of it.
+  ASSERT_OK(LoadBytes(Utf16Le(std::u16string(u"x\ty\0p\tq\r\n", 9))));
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"x\ty", u"p\tq"}));
+}
+
+TEST_F(TableStoreTest, WorkingDataFileHasTheDocumentedLayout) {
+  ASSERT_OK(LoadBytes(Utf16Le(u"a\tb\r\nc\r\nd\te")));
+  const std::string data = DataFile();
+  const size_t n = 11, r = 2;  // eleven decoded units
+  ASSERT_EQ(data.size(), 2 * n + 4 * r + 6);
+  uint32_t header[3];
+  std::memcpy(header, data.data(), sizeof header);
+  EXPECT_EQ(header[0], 2u);
+  EXPECT_EQ(header[1], 12u);
+  EXPECT_EQ(header[2], 12u + 2 * 8);
+  EXPECT_EQ(data.substr(12), Utf16Le(std::u16string(u"a\tb\0\0c\0\0d\te\0", 12), false));
+}
+
+TEST_F(TableStoreTest, EmptyAndTablelessFilesOpenWithNoRows) {
+  for (std::string bytes : {std::string(), std::string("\xFF\xFE"), std::string("no tab here\r\n")}) {
+    auto loaded = LoadBytes(bytes);
+    ASSERT_OK(loaded);
+    EXPECT_EQ(loaded.value(), 0u);
+    EXPECT_TRUE(store_->IsOpen());
+    EXPECT_EQ(store_->VisibleRowCount(), 0u);
+  }
+  ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "out.txt"));
+  EXPECT_EQ(ReadBytes(dir_ / "out.txt"), "\xFF\xFE");
+}
+
+TEST_F(TableStoreTest, FilterIsACaseSensitivePrefixOrExactMatchOnTheCode) {
+  ASSERT_OK(Load(u"1\tab\r\n2\tabc\r\n3\ta\r\n4\tba\r\n5\tabz\r\n6\tAB\r\n"));
+  ASSERT_OK(store_->ApplyFilter(u"ab", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"1", u"2", u"5"}));
+  EXPECT_EQ(Visible(RowTextKind::kDataNumber), (std::vector<std::u16string>{u"1", u"2", u"5"}));
+  EXPECT_EQ(Visible(RowTextKind::kVisibleNumber), (std::vector<std::u16string>{u"1", u"2", u"3"}));
+  ASSERT_OK(store_->ApplyFilter(u"ab", true));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"1"}));
+  ASSERT_OK(store_->ApplyFilter(u"AB", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"6"}));
+  ASSERT_OK(store_->ApplyFilter(u"zzz", false));
+  EXPECT_EQ(store_->VisibleRowCount(), 0u);
+  std::u16string out = u"stale";
+  EXPECT_FALSE(store_->RowText(0, RowTextKind::kEntry, out));
+  EXPECT_EQ(out, u"");
+  auto all = store_->ApplyFilter(u"", false);
+  ASSERT_OK(all);
+  EXPECT_EQ(all.value(), 6u);
+  EXPECT_EQ(RowMap(), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST_F(TableStoreTest, RowTextCutsLongCellsButSavingKeepsThemWhole) {
+  const std::u16string longEntry(10000, u'词');
+  ASSERT_OK(Load(longEntry + u"\tcode\r\n"));
+  std::u16string cell;
+  ASSERT_TRUE(store_->RowText(0, RowTextKind::kEntry, cell));
+  EXPECT_EQ(cell, longEntry.substr(0, 259));
+  ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "out.txt"));
+  EXPECT_EQ(ReadBytes(dir_ / "out.txt"), TableBytes({longEntry + u"\tcode"}));
+}
+
+TEST_F(TableStoreTest, SavingWritesUtf16LeAndDropsLinesWithoutTab) {
+  ASSERT_OK(Load(u"# header\n中\tzh\n国\tgg\n"));
+  ASSERT_OK(store_->SaveTable(SaveMode::kSave));
+  EXPECT_EQ(ReadBytes(dir_ / "table.txt"), TableBytes({u"中\tzh", u"国\tgg"}));
+  EXPECT_EQ(store_->currentPath(), dir_ / "table.txt");
+}
+
+TEST_F(TableStoreTest, FailedSaveKeepsTheOldFileAndTheChanges) {
+  ASSERT_OK(Load(u"a\tb\r\nc\td\r\n"));
+  const std::string before = ReadBytes(dir_ / "table.txt");
+  store_->DeleteRow(0);
+  ASSERT_TRUE(store_->dirty());
+  // The target's folder is a file: the save cannot even start.
+  test::WriteBytes(dir_ / "blocker", "x");
+  EXPECT_FALSE(store_->SaveTable(SaveMode::kSaveAs, dir_ / "blocker" / "t.txt").IsOk());
+  EXPECT_TRUE(store_->dirty());
+  EXPECT_FALSE(store_->SaveTable(SaveMode::kSaveAs, dir_.path()).IsOk());
+  EXPECT_TRUE(store_->dirty());
+  EXPECT_EQ(ReadBytes(dir_ / "table.txt"), before);
+  ASSERT_OK(store_->SaveTable(SaveMode::kSave));
+  EXPECT_FALSE(store_->dirty());
+  EXPECT_EQ(ReadBytes(dir_ / "table.txt"), TableBytes({u"c\td"}));
+}
+
+TEST_F(TableStoreTest, RefusedOrUnreadableFilesLeaveTheOpenTableAlone) {
+  ASSERT_OK(Load(u"a\tb\r\n"));
+  test::WriteBytes(dir_ / "notes.doc", "a\tb");
+  EXPECT_FALSE(store_->LoadTable(dir_ / "notes.doc").IsOk());
+  EXPECT_FALSE(store_->LoadTable(dir_ / "missing.txt").IsOk());
+  std::filesystem::create_directory(dir_ / "folder.txt");
+  EXPECT_FALSE(store_->LoadTable(dir_ / "folder.txt").IsOk());
+  EXPECT_EQ(store_->currentPath(), dir_ / "table.txt");
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\tb"}));
+
+  // Upper-case extensions open like lower-case ones.
+  test::WriteBytes(dir_ / "UPPER.TXT", "x\ty\r\n");
+  ASSERT_OK(store_->LoadTable(dir_ / "UPPER.TXT"));
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"x\ty"}));
+
+  store_->CloseTable();
+  EXPECT_FALSE(store_->IsOpen());
+  EXPECT_EQ(store_->VisibleRowCount(), 0u);
+  EXPECT_TRUE(store_->currentPath().empty());
+}
+
+TEST_F(TableStoreTest, EveryEncodingLoadsTheSameRows) {
+  const std::u16string text = u"中\tzh\r\n𠀀字\tzz\r\n国家\tggjj\r\n";
+  const std::vector<std::u16string> rows = {u"中\tzh", u"𠀀字\tzz", u"国家\tggjj"};
+  for (const std::string& bytes :
+       {test::Utf8(text), "\xEF\xBB\xBF" + test::Utf8(text), Utf16Le(text), test::Utf16Be(text)}) {
+    ASSERT_OK(LoadBytes(bytes));
+    EXPECT_EQ(Rows(), rows);
+  }
+  const std::u16string bmp = u"中\tzh\r\n国家\tggjj\r\n";
+  ASSERT_OK(LoadBytes(test::Gbk(bmp)));
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"中\tzh", u"国家\tggjj"}));
+}
+
+}  // namespace
+}  // namespace mirel

@@ -1,0 +1,101 @@
+#include "support/test_support.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/codepage.h"
+#include "platform/utf16.h"
+
+namespace mirel::test {
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "mirel-test-XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = made;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Utf8(std::u16string_view text) { return Utf16ToUtf8(text); }
+
+std::string Utf16Le(std::u16string_view text, bool bom) {
+  std::string out = bom ? std::string("\xFF\xFE") : std::string();
+  for (char16_t u : text) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  }
+  return out;
+}
+
+std::string Utf16Be(std::u16string_view text) {
+  std::string out("\xFE\xFF");
+  for (char16_t u : text) {
+    out += static_cast<char>(u >> 8);
+    out += static_cast<char>(u & 0xFF);
+  }
+  return out;
+}
+
+std::string Gbk(std::u16string_view text) { return EncodeLegacyCodePage(text); }
+
+std::string TableBytes(const std::vector<std::u16string>& rows) {
+  std::u16string text;
+  for (const auto& row : rows) text += row + u"\r\n";
+  return Utf16Le(text);
+}
+
+StoreTest::StoreTest() {
+  Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(dir_.path());
+  if (!temp.IsOk()) throw std::runtime_error(temp.status().message());
+  temp_ = std::move(temp).value();
+  store_ = std::make_unique<TableStore>(*temp_);
+}
+
+Result<uint32_t> StoreTest::LoadBytes(std::string_view bytes, std::string_view name) {
+  WriteBytes(dir_ / name, bytes);
+  return store_->LoadTable(dir_ / name);
+}
+
+std::vector<std::u16string> StoreTest::Rows() const {
+  std::vector<std::u16string> rows;
+  for (uint32_t i = 0; i < store_->RowCount(); ++i) rows.emplace_back(store_->DataRowText(i));
+  return rows;
+}
+
+std::vector<std::u16string> StoreTest::Visible(RowTextKind kind) const {
+  std::vector<std::u16string> rows;
+  std::u16string text;
+  for (uint32_t v = 0; v < store_->VisibleRowCount(); ++v) {
+    store_->RowText(v, kind, text);
+    rows.push_back(text);
+  }
+  return rows;
+}
+
+std::vector<uint32_t> StoreTest::RowMap() const {
+  std::vector<uint32_t> map;
+  for (uint32_t v = 0; v < store_->VisibleRowCount(); ++v) map.push_back(store_->DataRowOf(v));
+  return map;
+}
+
+}  // namespace mirel::test

@@ -1,0 +1,82 @@
+// Shared test helpers: a scratch folder per test, byte-level file helpers,
+// encoders for every input encoding, and a TableStore fixture whose verbs
+// read as a story (Load, Rows, Visible).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+#include "platform/temp_folder.h"
+#include "store/table_store.h"
+
+#define EXPECT_OK(expr)                                    \
+  do {                                                     \
+    const auto& _s = (expr);                               \
+    EXPECT_TRUE(_s.IsOk()) << ::mirel::test::Describe(_s); \
+  } while (0)
+#define ASSERT_OK(expr)                                    \
+  do {                                                     \
+    const auto& _s = (expr);                               \
+    ASSERT_TRUE(_s.IsOk()) << ::mirel::test::Describe(_s); \
+  } while (0)
+
+namespace mirel::test {
+
+inline std::string Describe(const Status& s) { return s.message(); }
+template <class T>
+std::string Describe(const Result<T>& r) {
+  return r.IsOk() ? std::string("ok") : r.status().message();
+}
+
+// A fresh folder under the system temporary folder, removed afterwards.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
+std::string ReadBytes(const std::filesystem::path& path);
+
+std::string Utf8(std::u16string_view text);
+std::string Utf16Le(std::u16string_view text, bool bom = true);
+std::string Utf16Be(std::u16string_view text);
+std::string Gbk(std::u16string_view text);
+// The bytes the program writes for these rows: FF FE, then each row and CR LF.
+std::string TableBytes(const std::vector<std::u16string>& rows);
+
+// A TableStore over its own temporary folder.
+class StoreTest : public ::testing::Test {
+ protected:
+  StoreTest();
+
+  // Writes `bytes` as `name` in the scratch folder and loads it.
+  Result<uint32_t> LoadBytes(std::string_view bytes, std::string_view name = "table.txt");
+  // Loads UTF-8 text.
+  Result<uint32_t> Load(std::u16string_view text) { return LoadBytes(Utf8(text)); }
+
+  // Whole row texts of the table, in its present order.
+  std::vector<std::u16string> Rows() const;
+  // Entries of the visible rows.
+  std::vector<std::u16string> Visible(RowTextKind kind = RowTextKind::kEntry) const;
+  std::vector<uint32_t> RowMap() const;
+
+  ScratchDir dir_;
+  std::unique_ptr<TempFolder> temp_;
+  std::unique_ptr<TableStore> store_;
+};
+
+}  // namespace mirel::test
