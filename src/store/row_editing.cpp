@@ -56,12 +56,12 @@ void TableStore::MoveRowLater(uint32_t from, uint32_t to) {
   if (!(from < to && to < VisibleRowCount()) || RowCount() == 0) return;
   uint32_t* visible = FilterOffsets();
   std::rotate(visible + from, visible + from + 1, visible + to + 1);
-  const uint32_t a = rowMap_[from];
-  const uint32_t b = rowMap_[to];
+  const uint32_t a = RowMapAt(from);
+  const uint32_t b = RowMapAt(to);
   uint32_t* offsets = DataOffsets();
   std::rotate(offsets + a, offsets + a + 1, offsets + b + 1);
-  for (uint32_t k = from; k < to; ++k) rowMap_[k] = rowMap_[k + 1] - 1;
-  rowMap_[to] = b;
+  for (uint32_t k = from; k < to; ++k) SetRowMapAt(k, RowMapAt(k + 1) - 1);
+  SetRowMapAt(to, b);
   dirty_ = true;
 }
 
@@ -69,12 +69,12 @@ void TableStore::MoveRowEarlier(uint32_t from, uint32_t to) {
   if (!(to < from && from < VisibleRowCount()) || RowCount() == 0) return;
   uint32_t* visible = FilterOffsets();
   std::rotate(visible + to, visible + from, visible + from + 1);
-  const uint32_t a = rowMap_[to];
-  const uint32_t b = rowMap_[from];
+  const uint32_t a = RowMapAt(to);
+  const uint32_t b = RowMapAt(from);
   uint32_t* offsets = DataOffsets();
   std::rotate(offsets + a, offsets + b, offsets + b + 1);
-  for (uint32_t k = from; k > to; --k) rowMap_[k] = rowMap_[k - 1] + 1;
-  rowMap_[to] = a;
+  for (uint32_t k = from; k > to; --k) SetRowMapAt(k, RowMapAt(k - 1) + 1);
+  SetRowMapAt(to, a);
   dirty_ = true;
 }
 

@@ -128,11 +128,11 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   if (!filter_) return Status::IoError(filterPath.string(), "cannot create the filter file (disk full?)");
   std::byte* view = filter_->view();
   std::memcpy(view, data_->view(), d);
-  rowMap_ = reinterpret_cast<uint32_t*>(view + d);
+  rowMap_ = view + d;
 
   filterText = filterText.substr(0, filterText.find(u'\0'));
   if (filterText.empty()) {
-    for (uint32_t k = 0; k < r; ++k) rowMap_[k] = k;
+    for (uint32_t k = 0; k < r; ++k) SetRowMapAt(k, k);
     return r;
   }
   const uint32_t* dataOffsets = DataOffsets();
@@ -150,7 +150,7 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
     if (m < len) continue;
     if (exact && p + m < end && p[m] != 0) continue;
     visible[v] = dataOffsets[k];
-    rowMap_[v] = k;
+    SetRowMapAt(v, k);
     ++v;
   }
   WriteU32(view, v);
@@ -165,7 +165,12 @@ uint32_t TableStore::RowCount() const {
   return data_ && data_->view() ? ReadU32(data_->view()) : 0;
 }
 
-uint32_t TableStore::DataRowOf(uint32_t v) const { return rowMap_[v]; }
+uint32_t TableStore::RowMapAt(uint32_t v) const { return ReadU32(rowMap_ + 4 * size_t{v}); }
+void TableStore::SetRowMapAt(uint32_t v, uint32_t i) { WriteU32(rowMap_ + 4 * size_t{v}, i); }
+
+uint32_t TableStore::DataRowOf(uint32_t v) const {
+  return v < VisibleRowCount() ? RowMapAt(v) : kNoRow;
+}
 
 bool TableStore::RowText(uint32_t v, RowTextKind kind, std::u16string& out) const {
   out.clear();
@@ -175,7 +180,7 @@ bool TableStore::RowText(uint32_t v, RowTextKind kind, std::u16string& out) cons
       out = FormatText(u"%d", {static_cast<long long>(v) + 1});
       return true;
     case RowTextKind::kDataNumber:
-      out = FormatText(u"%d", {static_cast<long long>(rowMap_[v]) + 1});
+      out = FormatText(u"%d", {static_cast<long long>(RowMapAt(v)) + 1});
       return true;
     case RowTextKind::kEntry:
     case RowTextKind::kCode:

@@ -68,7 +68,8 @@ class TableStore {
   // range or no table is open.
   bool RowText(uint32_t v, RowTextKind kind, std::u16string& out) const;
 
-  // The data row shown as visible row v; v must be below VisibleRowCount.
+  // The data row shown as visible row v, or kNoRow when v is out of range.
+  static constexpr uint32_t kNoRow = 0xFFFFFFFFu;
   uint32_t DataRowOf(uint32_t v) const;
   // The whole text (entry TAB code) of data row i in the working data file.
   std::u16string_view DataRowText(uint32_t i) const;
@@ -134,7 +135,10 @@ class TableStore {
   const TempFolder& temp_;
   std::unique_ptr<MappedFile> data_;
   std::unique_ptr<MappedFile> filter_;
-  uint32_t* rowMap_ = nullptr;
+  // The row map sits at the data file's size, which need not be 4-aligned.
+  uint32_t RowMapAt(uint32_t v) const;
+  void SetRowMapAt(uint32_t v, uint32_t i);
+  std::byte* rowMap_ = nullptr;
   std::filesystem::path currentPath_;
   bool fromCompiled_ = false;
   bool dirty_ = false;

@@ -1,0 +1,57 @@
+# Set-up, build, test and benchmark in one place. Every target installs the
+# Debian packages it needs when they are missing.
+
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev
+CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
+DEMO       := $(BUILD)/demo
+
+.PHONY: all deps configure build test run bench sanitize clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update -q && \
+	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; \
+	fi
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+
+# Until the editor window exists, run shows the command line on the bundled
+# sample table.
+run: build
+	$(BUILD)/src/mirel-tool --help
+	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp data/sample/sample.txt $(DEMO)/
+	@echo; echo "== de-duplicate $(DEMO)/sample.txt"
+	$(BUILD)/src/mirel-tool dedup $(DEMO)/sample.txt
+	@echo; echo "== sort by code, shorter codes first"
+	$(BUILD)/src/mirel-tool sort $(DEMO)/sample.txt --by code2
+	@echo; echo "== extract single characters through the batch grammar"
+	$(BUILD)/src/mirel-tool batch /do=提取单字编码 "/源码表文件=$(abspath $(DEMO))/sample.txt"
+	@echo; echo "Results (UTF-16LE) are in $(DEMO):"; ls -l $(DEMO)
+
+bench: build
+	$(BUILD)/bench/table_bench
+
+sanitize: deps
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_BUILD_BENCH=OFF
+	cmake --build $(BUILD_ASAN)
+	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN)
