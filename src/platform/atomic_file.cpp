@@ -33,9 +33,18 @@ AtomicFile::~AtomicFile() {
   if (!committed_) ::unlink(temp_.c_str());
 }
 
-Result<std::unique_ptr<AtomicFile>> AtomicFile::Create(const std::filesystem::path& target) {
-  const std::string where = target.string();
-  if (target.empty() || !target.has_filename()) return Status::InvalidArgument(where, "no file name given");
+Result<std::unique_ptr<AtomicFile>> AtomicFile::Create(const std::filesystem::path& requested) {
+  const std::string where = requested.string();
+  if (requested.empty() || !requested.has_filename()) {
+    return Status::InvalidArgument(where, "no file name given");
+  }
+  // Write through a link to the file it names, rather than replacing the link.
+  std::error_code ec;
+  std::filesystem::path target = requested;
+  if (std::filesystem::is_symlink(requested, ec)) {
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(requested, ec);
+    if (!ec) target = resolved;
+  }
   struct stat st;
   bool exists = ::stat(target.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return Status::IoError(where, "is a folder");

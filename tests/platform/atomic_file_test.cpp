@@ -34,6 +34,15 @@ TEST(AtomicFileTest, ReplacesOnlyOnCommitAndKeepsPermissions) {
   struct stat st;
   ::stat((dir / "t.txt").c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  // Saving through a link updates the file it names and keeps the link.
+  std::filesystem::create_symlink(dir / "t.txt", dir / "link.txt");
+  auto linked = AtomicFile::Create(dir / "link.txt");
+  ASSERT_OK(linked);
+  linked.value()->Write("via link", 8);
+  ASSERT_OK(linked.value()->Commit());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(ReadBytes(dir / "t.txt"), "via link");
 }
 
 TEST(AtomicFileTest, ReportsFoldersAndUnwritablePlaces) {
