@@ -430,7 +430,7 @@ int Run(uint64_t rows, const fs::path& base) {
         "measuring the store", [&] { return MeasureStore(paths, facts); }, &usage);
     const double peak = MiB(static_cast<double>(usage.ru_maxrss) * 1024.0);
 
-    std::printf("%-42s %10s %10s\n", "store", "ms", "peak MiB");
+    std::printf("%-42s %10s %10s\n", "store", "ms", "MiB so far");
     for (int k = 0; k < kSteps; ++k) {
       if (k == kDataCopy) continue;
       std::printf("  %-40s %10.1f %10.1f", kStepNames[k], f.ms[k], f.peakMiB[k]);
