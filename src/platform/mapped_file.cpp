@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace mirel {
@@ -80,6 +81,35 @@ std::unique_ptr<MappedFile> MappedFile::Create(const std::filesystem::path& path
   if (::posix_fallocate(file->fd_, 0, size) != 0 && ::ftruncate(file->fd_, size) != 0) {
     return nullptr;
   }
+  if (!file->Map()) return nullptr;
+  return file;
+}
+
+std::unique_ptr<MappedFile> MappedFile::CreateFilled(
+    const std::filesystem::path& path, std::initializer_list<std::span<const std::byte>> pieces,
+    uint32_t size) {
+  uint64_t filled = 0;
+  for (const auto& piece : pieces) filled += piece.size();
+  if (size == 0 || filled > size) return nullptr;
+  std::unique_ptr<MappedFile> file(new MappedFile);
+  file->path_ = path;
+  file->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (file->fd_ < 0) return nullptr;
+  for (const auto& piece : pieces) {
+    size_t done = 0;
+    while (done < piece.size()) {
+      ssize_t n = ::write(file->fd_, piece.data() + done, piece.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return nullptr;
+      done += static_cast<size_t>(n);
+    }
+  }
+  if (filled < size && ::posix_fallocate(file->fd_, static_cast<off_t>(filled),
+                                         static_cast<off_t>(size - filled)) != 0 &&
+      ::ftruncate(file->fd_, size) != 0) {
+    return nullptr;
+  }
+  file->size_ = size;
   if (!file->Map()) return nullptr;
   return file;
 }

@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
+#include <span>
 
 namespace mirel {
 
@@ -26,6 +28,14 @@ class MappedFile {
   // Creates (or truncates) the file with `size` zero bytes and maps it.
   // Null on any failure, including size 0.
   static std::unique_ptr<MappedFile> Create(const std::filesystem::path& path, uint32_t size);
+
+  // Creates (or truncates) the file with the bytes of `pieces` one after the
+  // other, zero bytes up to `size`, and maps it. Writing through the file
+  // rather than the mapping is faster for large contents, and a full disk
+  // fails here instead of faulting later. Null on any failure.
+  static std::unique_ptr<MappedFile> CreateFilled(const std::filesystem::path& path,
+                                                  std::initializer_list<std::span<const std::byte>> pieces,
+                                                  uint32_t size);
 
   // Grows or shrinks the file and maps it again; new bytes read as zero. The
   // view moves. On failure the record keeps no view and may only be closed.

@@ -7,8 +7,16 @@
 
 namespace mirel {
 
-size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
-  char16_t* const start = out;
+namespace {
+
+// One walk serves both counting and decoding, so the two always agree.
+template <bool kWrite>
+size_t WalkUtf8(const unsigned char* p, size_t n, char16_t* out) {
+  size_t produced = 0;
+  auto emit = [&](char16_t u) {
+    if constexpr (kWrite) out[produced] = u;
+    ++produced;
+  };
   size_t i = 0;
   while (i < n) {
     // ASCII runs dominate code tables; take eight bytes at a time.
@@ -16,14 +24,16 @@ size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
       uint64_t chunk;
       std::memcpy(&chunk, p + i, 8);
       if (chunk & 0x8080808080808080ull) break;
-      for (int k = 0; k < 8; ++k) out[k] = p[i + k];
-      out += 8;
+      if constexpr (kWrite) {
+        for (int k = 0; k < 8; ++k) out[produced + k] = p[i + k];
+      }
+      produced += 8;
       i += 8;
     }
     if (i >= n) break;
     unsigned char b = p[i];
     if (b < 0x80) {
-      *out++ = b;
+      emit(b);
       ++i;
       continue;
     }
@@ -45,7 +55,7 @@ size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
       if (b == 0xF0) lo = 0x90;
       if (b == 0xF4) hi = 0x8F;
     } else {
-      *out++ = 0xFFFD;
+      emit(0xFFFD);
       ++i;
       continue;
     }
@@ -65,25 +75,33 @@ size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
       cp = (cp << 6) | (c & 0x3F);
     }
     if (!ok) {
-      *out++ = 0xFFFD;
+      emit(0xFFFD);
       i += j;
       continue;
     }
     i += need + 1;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      *out++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-      *out++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      *out++ = static_cast<char16_t>(cp);
+      emit(static_cast<char16_t>(cp));
     }
   }
-  return static_cast<size_t>(out - start);
+  return produced;
+}
+
+}  // namespace
+
+size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
+  return WalkUtf8<true>(p, n, out);
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out(utf8.size(), u'\0');
-  out.resize(DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), out.data()));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  // Counting first keeps the result exactly as large as the text.
+  std::u16string out(WalkUtf8<false>(bytes, utf8.size(), nullptr), u'\0');
+  WalkUtf8<true>(bytes, utf8.size(), out.data());
   return out;
 }
 

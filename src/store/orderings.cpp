@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 #include <cstring>
 #include <vector>
 
@@ -12,23 +13,20 @@ namespace mirel {
 namespace {
 
 struct SortItem {
-  uint64_t primary;
-  uint64_t secondary;
+  uint64_t key;
   uint32_t offset;
-  uint32_t isLong;  // the compared text is longer than the packed prefix
+  uint32_t exact;  // equal keys mean equal in the compared respect
 };
 
-constexpr size_t kPrefixUnits = 4;
-
-// The first four units packed so that comparing the numbers is unit order;
-// missing units are 0, which sorts a proper prefix first.
-uint64_t PackPrefix(std::u16string_view text) {
+// Units packed so that comparing the numbers is unit order; missing units are
+// 0, which sorts a proper prefix first.
+uint64_t PackUnits(std::u16string_view text, size_t units) {
   uint64_t key = 0;
-  for (size_t k = 0; k < kPrefixUnits; ++k) {
-    key = (key << 16) | (k < text.size() ? text[k] : 0);
-  }
+  for (size_t k = 0; k < units; ++k) key = (key << 16) | (k < text.size() ? text[k] : 0);
   return key;
 }
+
+uint64_t Clamp16(uint64_t v) { return v < 0xFFFF ? v : 0xFFFF; }
 
 std::u16string_view EntryOf(std::u16string_view row) { return row.substr(0, row.find(u'\t')); }
 
@@ -36,11 +34,6 @@ std::u16string_view CodeOf(std::u16string_view row) {
   size_t tab = row.find(u'\t');
   return tab == std::u16string_view::npos ? std::u16string_view() : row.substr(tab + 1);
 }
-
-struct FrequencyRecord {
-  std::u16string_view word;
-  int32_t frequency;
-};
 
 // Reads an integer the way the C library's wide conversion does, with a
 // 32-bit long: white space, a sign, digits; out-of-range values clamp.
@@ -59,28 +52,30 @@ int32_t ParseLong32(std::u16string_view s) {
 }
 
 // Frequency file: word TAB number, lines ended by any run of CR and LF. A
-// line that does not fit becomes the start of the next word.
-BalancedTree<FrequencyRecord> ParseFrequencies(std::u16string_view text) {
-  BalancedTree<FrequencyRecord> tree;
-  auto byWord = [](const FrequencyRecord& a, const FrequencyRecord& b) {
-    return CompareUnits(a.word, b.word);
-  };
+// line that does not fit becomes the start of the next word. A word listed
+// twice keeps its first number. A hash map rather than an ordered tree: the
+// lookups are a million cache misses otherwise, and order is never needed.
+using FrequencyMap = std::unordered_map<std::u16string_view, int32_t>;
+
+FrequencyMap ParseFrequencies(std::u16string_view text) {
+  FrequencyMap map;
+  map.reserve(text.size() / 8);
   size_t p = 0;
   while (true) {
     size_t tab = text.find(u'\t', p);
     if (tab == std::u16string_view::npos) break;
-    tree.Insert(FrequencyRecord{text.substr(p, tab - p), ParseLong32(text.substr(tab + 1))}, byWord);
+    map.try_emplace(text.substr(p, tab - p), ParseLong32(text.substr(tab + 1)));
     p = tab + 1;
     while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
     while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
   }
-  return tree;
+  return map;
 }
 
 }  // namespace
 
-template <class MakeKey, class Tail>
-void TableStore::SortByKey(MakeKey makeKey, Tail tail) {
+template <class MakeKey, class FullCompare>
+void TableStore::SortByKey(MakeKey makeKey, FullCompare fullCompare) {
   const uint32_t r = RowCount();
   if (r == 0) return;
   uint32_t* offsets = DataOffsets();
@@ -90,17 +85,16 @@ void TableStore::SortByKey(MakeKey makeKey, Tail tail) {
     items[k].offset = offsets[k];
   }
   const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
-  auto textAt = [&](uint32_t offset) {
+  auto rowAt = [&](uint32_t offset) {
     const char16_t* p = DataUnits(offset);
     const char16_t* q = p;
     while (q < end && *q != 0) ++q;
-    return tail(std::u16string_view(p, static_cast<size_t>(q - p)));
+    return std::u16string_view(p, static_cast<size_t>(q - p));
   };
   std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
-    if (a.primary != b.primary) return a.primary < b.primary;
-    if (a.secondary != b.secondary) return a.secondary < b.secondary;
-    if (a.isLong | b.isLong) {
-      int c = CompareUnits(textAt(a.offset), textAt(b.offset));
+    if (a.key != b.key) return a.key < b.key;
+    if (!(a.exact & b.exact)) {
+      int c = fullCompare(rowAt(a.offset), rowAt(b.offset));
       if (c != 0) return c < 0;
     }
     return a.offset < b.offset;
@@ -116,21 +110,36 @@ void TableStore::SortBySource() {
   dirty_ = true;
 }
 
+namespace {
+
+int CompareByLength(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return CompareUnits(a, b);
+}
+
+int CompareByCharacters(std::u16string_view a, std::u16string_view b) {
+  uint32_t ca = CountCharacters(a), cb = CountCharacters(b);
+  if (ca != cb) return ca < cb ? -1 : 1;
+  return CompareUnits(a, b);
+}
+
+}  // namespace
+
 void TableStore::SortByCode(int variant) {
   if (variant == 2) {
     SortByKey(
         [](std::u16string_view row) {
           std::u16string_view code = CodeOf(row);
-          return SortItem{code.size(), PackPrefix(code), 0, code.size() > kPrefixUnits};
+          return SortItem{Clamp16(code.size()) << 48 | PackUnits(code, 3), 0, code.size() <= 3};
         },
-        CodeOf);
+        [](std::u16string_view a, std::u16string_view b) { return CompareByLength(CodeOf(a), CodeOf(b)); });
   } else {
     SortByKey(
         [](std::u16string_view row) {
           std::u16string_view code = CodeOf(row);
-          return SortItem{PackPrefix(code), 0, 0, code.size() > kPrefixUnits};
+          return SortItem{PackUnits(code, 4), 0, code.size() <= 4};
         },
-        CodeOf);
+        [](std::u16string_view a, std::u16string_view b) { return CompareUnits(CodeOf(a), CodeOf(b)); });
   }
 }
 
@@ -139,17 +148,20 @@ void TableStore::SortByEntry(int variant) {
     SortByKey(
         [](std::u16string_view row) {
           std::u16string_view entry = EntryOf(row);
-          return SortItem{CountCharacters(entry), PackPrefix(entry), 0,
-                          entry.size() > kPrefixUnits};
+          uint32_t count = CountCharacters(entry);
+          return SortItem{Clamp16(count) << 48 | PackUnits(entry, 3), 0,
+                          count < 0xFFFF && entry.size() <= 3};
         },
-        EntryOf);
+        [](std::u16string_view a, std::u16string_view b) {
+          return CompareByCharacters(EntryOf(a), EntryOf(b));
+        });
   } else {
     SortByKey(
         [](std::u16string_view row) {
           std::u16string_view entry = EntryOf(row);
-          return SortItem{PackPrefix(entry), 0, 0, entry.size() > kPrefixUnits};
+          return SortItem{PackUnits(entry, 4), 0, entry.size() <= 4};
         },
-        EntryOf);
+        [](std::u16string_view a, std::u16string_view b) { return CompareUnits(EntryOf(a), EntryOf(b)); });
   }
 }
 
@@ -159,17 +171,14 @@ Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) {
   if (!file.IsOk()) return file.status();
   std::u16string_view text = file->text;
   text = text.substr(0, text.find(u'\0'));
-  BalancedTree<FrequencyRecord> tree = ParseFrequencies(text);
+  const FrequencyMap frequencies = ParseFrequencies(text);
 
   const uint32_t r = RowCount();
   uint32_t* offsets = DataOffsets();
   std::vector<std::pair<uint32_t, uint32_t>> keyed(r);
-  auto byWord = [](std::u16string_view word, const FrequencyRecord& record) {
-    return CompareUnits(word, record.word);
-  };
   for (uint32_t k = 0; k < r; ++k) {
-    const FrequencyRecord* found = tree.Find(EntryOf(DataRowText(k)), byWord);
-    keyed[k] = {found ? static_cast<uint32_t>(found->frequency) : 0u, offsets[k]};
+    auto found = frequencies.find(EntryOf(DataRowText(k)));
+    keyed[k] = {found != frequencies.end() ? static_cast<uint32_t>(found->second) : 0u, offsets[k]};
   }
   std::stable_sort(keyed.begin(), keyed.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });

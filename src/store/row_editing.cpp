@@ -37,6 +37,7 @@ int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
   } else {
     WriteRow(const_cast<char16_t*>(DataUnits(DataOffsets()[i])), entry, code);
   }
+  textChanged_ = true;
   dirty_ = true;
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "store/table_store.h"
 
 #include <algorithm>
+#include <span>
 #include <cstring>
 #include <vector>
 
@@ -79,64 +80,90 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
     return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
   }
   std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
-  if (dataPath.empty()) return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+  if (dataPath.empty()) {
+    return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+  }
+  Result<std::string> bytes = ReadFileBytes(path);
+  if (!bytes.IsOk()) return bytes.status();
 
-  Result<TextBuffer> decoded = ReadTextFile(path);
-  if (!decoded.IsOk()) return decoded.status();
-  std::u16string& text = decoded->text;
+  // The file is readable: from here on the old table gives way, which also
+  // releases its working files' memory before the new text is decoded.
+  CloseTable();
+  currentPath_ = path;
+  std::u16string text;
+  try {
+    text = DecodeText(bytes.value()).text;
+  } catch (const std::bad_alloc&) {
+    CloseTable();
+    return Status::NoMemory(where);
+  }
+  std::string().swap(bytes.value());
   std::vector<uint32_t> rows = SplitRows(text);
 
   const uint64_t n = text.size();
   const uint64_t r = rows.size();
   const uint64_t size = 2 * n + 4 * r + 6;
-  if (size >= kFileLimit) return Status::Unsupported(where, "table too large (4 GiB working file limit)");
-
-  // The working data file has a fixed name; the old table must let go of it.
-  CloseTable();
-  currentPath_ = path;
-  data_ = MappedFile::Create(dataPath, static_cast<uint32_t>(size));
-  if (!data_ || data_->size() != size) {
+  if (size >= kFileLimit) {
+    CloseTable();
+    return Status::Unsupported(where, "table too large (4 GiB working file limit)");
+  }
+  const uint32_t textBase = static_cast<uint32_t>(4 + 4 * r);
+  for (uint32_t& row : rows) row = textBase + 2 * row;
+  const uint32_t count = static_cast<uint32_t>(r);
+  data_ = MappedFile::CreateFilled(dataPath,
+                                   {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
+                                    std::as_bytes(std::span(text))},
+                                   static_cast<uint32_t>(size));
+  if (!data_) {
     CloseTable();
     return Status::IoError(dataPath.string(), "cannot create the working data file (disk full?)");
   }
-  std::byte* view = data_->view();
-  WriteU32(view, static_cast<uint32_t>(r));
-  const uint32_t textBase = static_cast<uint32_t>(4 + 4 * r);
-  uint32_t* offsets = DataOffsets();
-  for (size_t k = 0; k < rows.size(); ++k) offsets[k] = textBase + 2 * rows[k];
-  std::memcpy(view + textBase, text.data(), 2 * n);  // the terminating NUL is already zero
   std::u16string().swap(text);
   std::vector<uint32_t>().swap(rows);
-
-  fromCompiled_ = false;
-  dirty_ = false;
+  textChanged_ = true;
   return ApplyFilter({}, false);
 }
 
 Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) {
-  filter_.reset();
-  rowMap_ = nullptr;
-  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
-  std::filesystem::path filterPath = temp_.TempPath(kFilterFileName);
+  if (!data_ || !data_->view()) {
+    filter_.reset();
+    rowMap_ = nullptr;
+    return Status::InvalidArgument("", "no table is open");
+  }
   const uint32_t d = data_->size();
   const uint32_t r = RowCount();
   const uint64_t size = uint64_t{d} + 4ull * r;
-  if (filterPath.empty() || size >= kFileLimit) {
-    return Status::IoError(temp_.folder().string(), "cannot create the filter file");
+  // While the table's text is unchanged the snapshot's copy of it is still
+  // exact, so a keystroke only rewrites the visible list and the row map.
+  const bool reuse = filter_ && filter_->view() && !textChanged_ && filter_->size() == size &&
+                     snapshotDataSize_ == d;
+  if (!reuse) {
+    filter_.reset();
+    rowMap_ = nullptr;
+    std::filesystem::path filterPath = temp_.TempPath(kFilterFileName);
+    if (filterPath.empty() || size >= kFileLimit) {
+      return Status::IoError(temp_.folder().string(), "cannot create the filter file");
+    }
+    filter_ = MappedFile::CreateFilled(filterPath, {std::span(data_->view(), d)},
+                                       static_cast<uint32_t>(size));
+    if (!filter_) {
+      return Status::IoError(filterPath.string(), "cannot create the filter file (disk full?)");
+    }
+    textChanged_ = false;
+    snapshotDataSize_ = d;
   }
-  filter_ = MappedFile::Create(filterPath, static_cast<uint32_t>(size));
-  if (!filter_) return Status::IoError(filterPath.string(), "cannot create the filter file (disk full?)");
   std::byte* view = filter_->view();
-  std::memcpy(view, data_->view(), d);
   rowMap_ = view + d;
+  const uint32_t* dataOffsets = DataOffsets();
+  uint32_t* visible = FilterOffsets();
 
   filterText = filterText.substr(0, filterText.find(u'\0'));
   if (filterText.empty()) {
+    if (reuse) std::memcpy(visible, dataOffsets, 4 * size_t{r});
     for (uint32_t k = 0; k < r; ++k) SetRowMapAt(k, k);
+    WriteU32(view, r);
     return r;
   }
-  const uint32_t* dataOffsets = DataOffsets();
-  uint32_t* visible = FilterOffsets();
   const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + d);
   const size_t len = filterText.size();
   uint32_t v = 0;

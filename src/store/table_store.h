@@ -129,8 +129,8 @@ class TableStore {
   const uint32_t* FilterOffsets() const;
   uint32_t* FilterOffsets();
   const char16_t* FilterUnits(uint32_t byteOffset) const;
-  template <class MakeKey, class Tail>
-  void SortByKey(MakeKey makeKey, Tail tail);
+  template <class MakeKey, class FullCompare>
+  void SortByKey(MakeKey makeKey, FullCompare fullCompare);
 
   const TempFolder& temp_;
   std::unique_ptr<MappedFile> data_;
@@ -139,6 +139,9 @@ class TableStore {
   uint32_t RowMapAt(uint32_t v) const;
   void SetRowMapAt(uint32_t v, uint32_t i);
   std::byte* rowMap_ = nullptr;
+  // The text of the working data file changed since the filter copied it.
+  bool textChanged_ = false;
+  uint32_t snapshotDataSize_ = 0;
   std::filesystem::path currentPath_;
   bool fromCompiled_ = false;
   bool dirty_ = false;

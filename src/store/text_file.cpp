@@ -19,7 +19,20 @@ bool LooksLikeUtf8(std::string_view bytes) {
   if (bytes.empty()) return false;
   int pending = 0;
   bool high = false;
-  for (unsigned char b : bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (pending == 0) {
+      // Skip ASCII eight bytes at a time.
+      while (i + 8 <= n) {
+        uint64_t chunk;
+        std::memcpy(&chunk, p + i, 8);
+        if (chunk & 0x8080808080808080ull) break;
+        i += 8;
+      }
+      if (i >= n) break;
+    }
+    unsigned char b = p[i];
     if (pending > 0) {
       if ((b & 0xC0) != 0x80) return false;
       --pending;

@@ -19,6 +19,9 @@ TEST_F(RowEditingTest, ModifyRewritesInPlaceOrAppendsWhenTheTextGrows) {
   EXPECT_EQ(store_->ModifyRow(0, 0, u"y", u"x"), 0);
   EXPECT_EQ(DataSize(), size);
   EXPECT_TRUE(store_->dirty());
+  // The list shows the new text once the filter has run again.
+  ASSERT_OK(store_->ApplyFilter(u"y", false));
+  EXPECT_EQ(Visible(), (Lines{u"x"}));
   ASSERT_OK(store_->ApplyFilter(u"", false));
   EXPECT_EQ(store_->ModifyRow(0, 0, u"uvw", u"xyz"), 0);
   EXPECT_EQ(DataSize(), size + 16);  // room for 8 units, twice over in bytes
