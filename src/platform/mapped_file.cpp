@@ -85,16 +85,36 @@ std::unique_ptr<MappedFile> MappedFile::Create(const std::filesystem::path& path
   return file;
 }
 
+// Truncating a large file to nothing costs as much as writing it again, so a
+// rewritten file keeps its blocks: new contents go over the old ones and
+// only what lies beyond them is cut off.
+std::unique_ptr<MappedFile> MappedFile::OpenForRewrite(const std::filesystem::path& path) {
+  std::unique_ptr<MappedFile> file(new MappedFile);
+  file->path_ = path;
+  file->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (file->fd_ < 0) return nullptr;
+  return file;
+}
+
+bool MappedFile::FinishRewrite(uint64_t written, uint32_t size) {
+  if (::ftruncate(fd_, static_cast<off_t>(written)) != 0) return false;
+  if (written < size && ::posix_fallocate(fd_, static_cast<off_t>(written),
+                                          static_cast<off_t>(size - written)) != 0 &&
+      ::ftruncate(fd_, size) != 0) {
+    return false;
+  }
+  size_ = size;
+  return Map();
+}
+
 std::unique_ptr<MappedFile> MappedFile::CreateFilled(
     const std::filesystem::path& path, std::initializer_list<std::span<const std::byte>> pieces,
     uint32_t size) {
   uint64_t filled = 0;
   for (const auto& piece : pieces) filled += piece.size();
   if (size == 0 || filled > size) return nullptr;
-  std::unique_ptr<MappedFile> file(new MappedFile);
-  file->path_ = path;
-  file->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (file->fd_ < 0) return nullptr;
+  std::unique_ptr<MappedFile> file = OpenForRewrite(path);
+  if (!file) return nullptr;
   for (const auto& piece : pieces) {
     size_t done = 0;
     while (done < piece.size()) {
@@ -104,13 +124,35 @@ std::unique_ptr<MappedFile> MappedFile::CreateFilled(
       done += static_cast<size_t>(n);
     }
   }
-  if (filled < size && ::posix_fallocate(file->fd_, static_cast<off_t>(filled),
-                                         static_cast<off_t>(size - filled)) != 0 &&
-      ::ftruncate(file->fd_, size) != 0) {
-    return nullptr;
+  if (!file->FinishRewrite(filled, size)) return nullptr;
+  return file;
+}
+
+std::unique_ptr<MappedFile> MappedFile::CreateCopy(const std::filesystem::path& path,
+                                                   const MappedFile& source, uint32_t copySize,
+                                                   uint32_t size) {
+  if (copySize > size || copySize > source.size_ || source.view_ == nullptr) return nullptr;
+  if (source.fd_ < 0) {
+    return CreateFilled(path, {std::span<const std::byte>(source.view_, copySize)}, size);
   }
-  file->size_ = size;
-  if (!file->Map()) return nullptr;
+  std::unique_ptr<MappedFile> file = OpenForRewrite(path);
+  if (!file || size == 0) return nullptr;
+  // The source's page cache is what its mapping shows, so an in-kernel copy
+  // sees every change made through the mapping.
+  loff_t in = 0, out = 0;
+  while (static_cast<uint64_t>(in) < copySize) {
+    ssize_t n = ::copy_file_range(source.fd_, &in, file->fd_, &out, copySize - in, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+  }
+  // Where the kernel cannot copy (or stopped early), write the rest ourselves.
+  while (static_cast<uint64_t>(out) < copySize) {
+    ssize_t n = ::pwrite(file->fd_, source.view_ + out, copySize - out, out);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return nullptr;
+    out += n;
+  }
+  if (!file->FinishRewrite(copySize, size)) return nullptr;
   return file;
 }
 

@@ -37,6 +37,13 @@ class MappedFile {
                                                   std::initializer_list<std::span<const std::byte>> pieces,
                                                   uint32_t size);
 
+  // Creates (or truncates) the file with a copy of the first `copySize` bytes
+  // of `source`, zero bytes up to `size`, and maps it. The copy is made by the
+  // kernel where it can. Null on any failure.
+  static std::unique_ptr<MappedFile> CreateCopy(const std::filesystem::path& path,
+                                                const MappedFile& source, uint32_t copySize,
+                                                uint32_t size);
+
   // Grows or shrinks the file and maps it again; new bytes read as zero. The
   // view moves. On failure the record keeps no view and may only be closed.
   bool Resize(uint32_t newSize);
@@ -53,6 +60,8 @@ class MappedFile {
  private:
   MappedFile() = default;
   bool Map();
+  static std::unique_ptr<MappedFile> OpenForRewrite(const std::filesystem::path& path);
+  bool FinishRewrite(uint64_t written, uint32_t size);
 
   std::filesystem::path path_;
   int fd_ = -1;

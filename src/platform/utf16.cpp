@@ -9,35 +9,39 @@ namespace mirel {
 
 namespace {
 
-// One walk serves both counting and decoding, so the two always agree.
-template <bool kWrite>
-size_t WalkUtf8(const unsigned char* p, size_t n, char16_t* out) {
-  size_t produced = 0;
-  auto emit = [&](char16_t u) {
-    if constexpr (kWrite) out[produced] = u;
-    ++produced;
-  };
-  size_t i = 0;
-  while (i < n) {
-    // ASCII runs dominate code tables; take eight bytes at a time.
-    while (i + 8 <= n) {
-      uint64_t chunk;
-      std::memcpy(&chunk, p + i, 8);
-      if (chunk & 0x8080808080808080ull) break;
-      if constexpr (kWrite) {
-        for (int k = 0; k < 8; ++k) out[produced + k] = p[i + k];
-      }
-      produced += 8;
-      i += 8;
-    }
-    if (i >= n) break;
+// Decodes as much of p[i..n) as fits in out[0..room), room >= 8. Returns the
+// units written and advances i. Ill-formed pieces become one U+FFFD each
+// (maximal subpart rule) and are counted in `errors`.
+size_t DecodeChunk(const unsigned char* p, size_t n, size_t& i, char16_t* out, size_t room,
+                   size_t& errors) {
+  size_t o = 0;
+  while (i < n && o + 8 <= room) {
     unsigned char b = p[i];
     if (b < 0x80) {
-      emit(b);
+      // ASCII runs dominate codes; take eight bytes at a time.
+      if (i + 8 <= n) {
+        uint64_t chunk;
+        std::memcpy(&chunk, p + i, 8);
+        if ((chunk & 0x8080808080808080ull) == 0) {
+          for (int k = 0; k < 8; ++k) out[o + k] = p[i + k];
+          o += 8;
+          i += 8;
+          continue;
+        }
+      }
+      out[o++] = b;
       ++i;
       continue;
     }
-    // Maximal subpart rule: an ill-formed prefix becomes one U+FFFD.
+    // Well-formed three-byte sequences (all common Han characters) first.
+    if ((b & 0xF0) == 0xE0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+      uint32_t cp = (uint32_t{b} & 0x0F) << 12 | (uint32_t{p[i + 1]} & 0x3F) << 6 | (p[i + 2] & 0x3F);
+      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+        out[o++] = static_cast<char16_t>(cp);
+        i += 3;
+        continue;
+      }
+    }
     uint32_t cp = 0;
     size_t need = 0;
     unsigned char lo = 0x80, hi = 0xBF;
@@ -55,7 +59,8 @@ size_t WalkUtf8(const unsigned char* p, size_t n, char16_t* out) {
       if (b == 0xF0) lo = 0x90;
       if (b == 0xF4) hi = 0x8F;
     } else {
-      emit(0xFFFD);
+      out[o++] = 0xFFFD;
+      ++errors;
       ++i;
       continue;
     }
@@ -75,33 +80,41 @@ size_t WalkUtf8(const unsigned char* p, size_t n, char16_t* out) {
       cp = (cp << 6) | (c & 0x3F);
     }
     if (!ok) {
-      emit(0xFFFD);
+      out[o++] = 0xFFFD;
+      ++errors;
       i += j;
       continue;
     }
     i += need + 1;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      out[o++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+      out[o++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      emit(static_cast<char16_t>(cp));
+      out[o++] = static_cast<char16_t>(cp);
     }
   }
-  return produced;
+  return o;
 }
 
 }  // namespace
 
-size_t DecodeUtf8(const unsigned char* p, size_t n, char16_t* out) {
-  return WalkUtf8<true>(p, n, out);
+size_t AppendUtf8(std::string_view utf8, std::u16string& out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  // Reserving by bytes only claims address space: pages never written are
+  // never resident.
+  out.reserve(out.size() + utf8.size());
+  char16_t buffer[4096];
+  size_t i = 0, errors = 0;
+  while (i < utf8.size()) {
+    out.append(buffer, DecodeChunk(bytes, utf8.size(), i, buffer, std::size(buffer), errors));
+  }
+  return errors;
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-  // Counting first keeps the result exactly as large as the text.
-  std::u16string out(WalkUtf8<false>(bytes, utf8.size(), nullptr), u'\0');
-  WalkUtf8<true>(bytes, utf8.size(), out.data());
+  std::u16string out;
+  AppendUtf8(utf8, out);
   return out;
 }
 

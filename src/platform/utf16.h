@@ -16,9 +16,9 @@ namespace mirel {
 // Converts UTF-8 to UTF-16. Each ill-formed subsequence becomes one U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 
-// Decodes UTF-8 into `out`, which must have room for `size` units (UTF-8
-// never yields more units than bytes). Returns the number of units written.
-size_t DecodeUtf8(const unsigned char* bytes, size_t size, char16_t* out);
+// Appends the decoded text to `out`; returns the number of ill-formed pieces
+// (each became one U+FFFD).
+size_t AppendUtf8(std::string_view utf8, std::u16string& out);
 
 // Converts UTF-16 to UTF-8. Lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);

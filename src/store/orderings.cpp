@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <climits>
-#include <unordered_map>
 #include <cstring>
 #include <vector>
 
+#include "platform/memory.h"
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
 #include "store/table_store.h"
@@ -51,26 +51,76 @@ int32_t ParseLong32(std::u16string_view s) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-// Frequency file: word TAB number, lines ended by any run of CR and LF. A
-// line that does not fit becomes the start of the next word. A word listed
-// twice keeps its first number. A hash map rather than an ordered tree: the
-// lookups are a million cache misses otherwise, and order is never needed.
-using FrequencyMap = std::unordered_map<std::u16string_view, int32_t>;
-
-FrequencyMap ParseFrequencies(std::u16string_view text) {
-  FrequencyMap map;
-  map.reserve(text.size() / 8);
-  size_t p = 0;
-  while (true) {
-    size_t tab = text.find(u'\t', p);
-    if (tab == std::u16string_view::npos) break;
-    map.try_emplace(text.substr(p, tab - p), ParseLong32(text.substr(tab + 1)));
-    p = tab + 1;
-    while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
-    while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
-  }
-  return map;
+uint32_t HashUnits(std::u16string_view text) {
+  uint32_t h = 2166136261u;
+  for (char16_t u : text) h = (h ^ u) * 16777619u;
+  return h;
 }
+
+// Open-addressing tables sized 1.5 times their entries, not rounded up to a
+// power of two: a home slot is the hash scaled to the table size.
+size_t TableSize(size_t entries) { return entries + entries / 2 + 16; }
+size_t HomeSlot(uint32_t hash, size_t size) {
+  return static_cast<size_t>((uint64_t{hash * 0x9E3779B1u} * size) >> 32);
+}
+
+// The words of a frequency file with their numbers; a word listed twice keeps
+// its first number. Open addressing over the file's own text: a million
+// lookups in a node-based map or tree are a million cache misses more.
+class FrequencyIndex {
+ public:
+  // Frequency file: word TAB number, lines ended by any run of CR and LF. A
+  // line that does not fit becomes the start of the next word.
+  explicit FrequencyIndex(std::u16string_view text) : text_(text) {
+    size_t words = 0;
+    for (char16_t u : text) words += u == u'\t';
+    slots_.assign(TableSize(words), Slot{kEmpty, 0, 0, 0});
+    size_t p = 0;
+    while (true) {
+      size_t tab = text.find(u'\t', p);
+      if (tab == std::u16string_view::npos) break;
+      Insert(static_cast<uint32_t>(p), static_cast<uint32_t>(tab - p), ParseLong32(text.substr(tab + 1)));
+      p = tab + 1;
+      while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
+      while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
+    }
+  }
+
+  // 0 for a word the file does not list.
+  int32_t Find(std::u16string_view word) const {
+    const uint32_t h = HashUnits(word);
+    for (size_t at = HomeSlot(h, slots_.size());; at = at + 1 == slots_.size() ? 0 : at + 1) {
+      const Slot& slot = slots_[at];
+      if (slot.start == kEmpty) return 0;
+      if (slot.hash == h && text_.substr(slot.start, slot.length) == word) return slot.frequency;
+    }
+  }
+
+ private:
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  struct Slot {
+    uint32_t start;
+    uint32_t length;
+    int32_t frequency;
+    uint32_t hash;
+  };
+
+  void Insert(uint32_t start, uint32_t length, int32_t frequency) {
+    std::u16string_view word = text_.substr(start, length);
+    const uint32_t h = HashUnits(word);
+    for (size_t at = HomeSlot(h, slots_.size());; at = at + 1 == slots_.size() ? 0 : at + 1) {
+      Slot& slot = slots_[at];
+      if (slot.start == kEmpty) {
+        slot = Slot{start, length, frequency, h};
+        return;
+      }
+      if (slot.hash == h && text_.substr(slot.start, slot.length) == word) return;
+    }
+  }
+
+  std::u16string_view text_;
+  std::vector<Slot> slots_;
+};
 
 }  // namespace
 
@@ -101,6 +151,8 @@ void TableStore::SortByKey(MakeKey makeKey, FullCompare fullCompare) {
   });
   for (uint32_t k = 0; k < r; ++k) offsets[k] = items[k].offset;
   dirty_ = true;
+  std::vector<SortItem>().swap(items);
+  ReleaseFreedMemory();
 }
 
 void TableStore::SortBySource() {
@@ -167,23 +219,32 @@ void TableStore::SortByEntry(int variant) {
 
 Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) {
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
-  Result<TextBuffer> file = ReadTextFile(frequencyFile);
-  if (!file.IsOk()) return file.status();
-  std::u16string_view text = file->text;
-  text = text.substr(0, text.find(u'\0'));
-  const FrequencyMap frequencies = ParseFrequencies(text);
-
   const uint32_t r = RowCount();
-  uint32_t* offsets = DataOffsets();
-  std::vector<std::pair<uint32_t, uint32_t>> keyed(r);
-  for (uint32_t k = 0; k < r; ++k) {
-    auto found = frequencies.find(EntryOf(DataRowText(k)));
-    keyed[k] = {found != frequencies.end() ? static_cast<uint32_t>(found->second) : 0u, offsets[k]};
+  std::vector<uint32_t> frequencies;
+  {
+    Result<TextBuffer> file = ReadTextFile(frequencyFile);
+    if (!file.IsOk()) return file.status();
+    std::u16string_view text = file->text;
+    const FrequencyIndex index(text.substr(0, text.find(u'\0')));
+    frequencies.resize(r);
+    for (uint32_t k = 0; k < r; ++k) {
+      frequencies[k] = static_cast<uint32_t>(index.Find(EntryOf(DataRowText(k))));
+    }
   }
-  std::stable_sort(keyed.begin(), keyed.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (uint32_t k = 0; k < r; ++k) offsets[k] = keyed[k].second;
+  // Frequency in the high half, present position in the low: sorting the
+  // numbers keeps rows of equal frequency in their present order.
+  std::vector<uint64_t> keyed(r);
+  for (uint32_t k = 0; k < r; ++k) keyed[k] = uint64_t{frequencies[k]} << 32 | k;
+  std::vector<uint32_t>().swap(frequencies);
+  std::sort(keyed.begin(), keyed.end());
+  {
+    uint32_t* offsets = DataOffsets();
+    const std::vector<uint32_t> before(offsets, offsets + r);
+    for (uint32_t k = 0; k < r; ++k) offsets[k] = before[static_cast<uint32_t>(keyed[k])];
+  }
+  std::vector<uint64_t>().swap(keyed);
   dirty_ = true;
+  ReleaseFreedMemory();
   return Status::Ok();
 }
 
@@ -194,8 +255,7 @@ uint32_t TableStore::RemoveDuplicates() {
   // code, entry and position and dropping adjacent equals gives.
   SortBySource();
   uint32_t* offsets = DataOffsets();
-  size_t slots = 16;
-  while (slots < 2ull * r) slots <<= 1;
+  const size_t slots = TableSize(r);
   struct Slot {
     uint32_t hash;
     uint32_t offset;  // 0: empty (no row text starts at offset 0)
@@ -204,9 +264,8 @@ uint32_t TableStore::RemoveDuplicates() {
   uint32_t kept = 0;
   for (uint32_t k = 0; k < r; ++k) {
     std::u16string_view text = DataRowText(k);
-    uint32_t h = 2166136261u;
-    for (char16_t u : text) h = (h ^ u) * 16777619u;
-    size_t at = h & (slots - 1);
+    const uint32_t h = HashUnits(text);
+    size_t at = HomeSlot(h, slots);
     bool duplicate = false;
     while (table[at].offset != 0) {
       if (table[at].hash == h) {
@@ -216,7 +275,7 @@ uint32_t TableStore::RemoveDuplicates() {
           break;
         }
       }
-      at = (at + 1) & (slots - 1);
+      at = at + 1 == slots ? 0 : at + 1;
     }
     if (duplicate) continue;
     table[at] = Slot{h, offsets[k]};
@@ -224,6 +283,8 @@ uint32_t TableStore::RemoveDuplicates() {
   }
   std::memcpy(data_->view(), &kept, 4);
   dirty_ = true;
+  std::vector<Slot>().swap(table);
+  ReleaseFreedMemory();
   return kept;
 }
 

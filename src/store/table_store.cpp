@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -120,6 +121,7 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
   }
   std::u16string().swap(text);
   std::vector<uint32_t>().swap(rows);
+  ReleaseFreedMemory();
   textChanged_ = true;
   return ApplyFilter({}, false);
 }
@@ -144,8 +146,7 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
     if (filterPath.empty() || size >= kFileLimit) {
       return Status::IoError(temp_.folder().string(), "cannot create the filter file");
     }
-    filter_ = MappedFile::CreateFilled(filterPath, {std::span(data_->view(), d)},
-                                       static_cast<uint32_t>(size));
+    filter_ = MappedFile::CreateCopy(filterPath, *data_, d, static_cast<uint32_t>(size));
     if (!filter_) {
       return Status::IoError(filterPath.string(), "cannot create the filter file (disk full?)");
     }

@@ -15,8 +15,11 @@ namespace mirel {
 static_assert(std::endian::native == std::endian::little,
               "UTF-16LE files are written straight from memory");
 
-bool LooksLikeUtf8(std::string_view bytes) {
-  if (bytes.empty()) return false;
+namespace {
+
+enum class LooseUtf8 { kInvalid, kValid, kAsciiOnly, kCutShort };
+
+LooseUtf8 WalkLooseUtf8(std::string_view bytes) {
   int pending = 0;
   bool high = false;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -34,18 +37,23 @@ bool LooksLikeUtf8(std::string_view bytes) {
     }
     unsigned char b = p[i];
     if (pending > 0) {
-      if ((b & 0xC0) != 0x80) return false;
+      if ((b & 0xC0) != 0x80) return LooseUtf8::kInvalid;
       --pending;
       continue;
     }
     if (b < 0x80) continue;
     high = true;
     int k = std::countl_one(b);
-    if (k == 1) return false;
+    if (k == 1) return LooseUtf8::kInvalid;
     pending = k - 1;
   }
-  return pending == 0 && high;
+  if (pending != 0) return LooseUtf8::kCutShort;
+  return high ? LooseUtf8::kValid : LooseUtf8::kAsciiOnly;
 }
+
+}  // namespace
+
+bool LooksLikeUtf8(std::string_view bytes) { return WalkLooseUtf8(bytes) == LooseUtf8::kValid; }
 
 TextBuffer DecodeText(std::string_view bytes) {
   TextBuffer out;
@@ -65,12 +73,23 @@ TextBuffer DecodeText(std::string_view bytes) {
     for (size_t k = 0; k < units; ++k) {
       out.text[k] = static_cast<char16_t>((u(2 + 2 * k) << 8) | u(3 + 2 * k));
     }
-  } else if (LooksLikeUtf8(bytes)) {
-    out.encoding = TextEncoding::kUtf8;
-    out.text = Utf8ToUtf16(bytes);
   } else {
-    out.encoding = TextEncoding::kLegacy;
-    out.text = DecodeLegacyCodePage(bytes);
+    // A legacy-code-page file usually fails the UTF-8 test within its first
+    // bytes; anything else is decoded as UTF-8 straight away, and only a
+    // file with ill-formed pieces needs the whole test.
+    constexpr size_t kProbe = 4096;
+    bool utf8 = WalkLooseUtf8(bytes.substr(0, kProbe)) != LooseUtf8::kInvalid;
+    if (utf8) {
+      size_t errors = AppendUtf8(bytes, out.text);
+      utf8 = errors == 0 || LooksLikeUtf8(bytes);
+    }
+    if (utf8) {
+      // Plain ASCII reads the same either way; it counts as the code page.
+      out.encoding = out.text.size() == bytes.size() ? TextEncoding::kLegacy : TextEncoding::kUtf8;
+    } else {
+      out.encoding = TextEncoding::kLegacy;
+      out.text = DecodeLegacyCodePage(bytes);
+    }
   }
   return out;
 }
