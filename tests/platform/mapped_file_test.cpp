@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <span>
 
 #include "support/test_support.h"
 
@@ -65,6 +66,34 @@ TEST(MappedFileTest, CreateTruncatesAndResizeKeepsBytes) {
 
   EXPECT_EQ(MappedFile::Create(dir / "zero", 0), nullptr);
   EXPECT_EQ(MappedFile::Create(dir / "no" / "such" / "folder", 8), nullptr);
+}
+
+TEST(MappedFileTest, FilledAndCopiedFilesHoldExactlyTheirNewContents) {
+  ScratchDir dir;
+  // Rewriting a longer file leaves nothing of it behind the new contents.
+  WriteBytes(dir / "f", std::string(10000, 'x'));
+  const std::string head = "head", body = "body";
+  auto filled = MappedFile::CreateFilled(
+      dir / "f", {std::as_bytes(std::span(head)), std::as_bytes(std::span(body))}, 12);
+  ASSERT_NE(filled, nullptr);
+  EXPECT_EQ(ReadBytes(dir / "f"), std::string("headbody\0\0\0\0", 12));
+  EXPECT_EQ(MappedFile::CreateFilled(dir / "g", {std::as_bytes(std::span(head))}, 2), nullptr);
+
+  // A copy sees what was written through the source's mapping.
+  std::memcpy(filled->view() + 8, "tail", 4);
+  auto copy = MappedFile::CreateCopy(dir / "c", *filled, 12, 16);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy->view()), 16),
+            std::string("headbodytail\0\0\0\0", 16));
+  // So does a copy of an in-memory copy.
+  auto memory = MappedFile::MapExisting(dir / "empty-source");
+  WriteBytes(dir / "empty-source", "");
+  memory = MappedFile::MapExisting(dir / "empty-source");
+  ASSERT_NE(memory, nullptr);
+  std::memcpy(memory->view(), "mem", 3);
+  auto fromMemory = MappedFile::CreateCopy(dir / "m", *memory, 3, 5);
+  ASSERT_NE(fromMemory, nullptr);
+  EXPECT_EQ(ReadBytes(dir / "m"), std::string("mem\0\0", 5));
 }
 
 }  // namespace

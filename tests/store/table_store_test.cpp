@@ -77,6 +77,23 @@ TEST_F(TableStoreTest, FilterIsACaseSensitivePrefixOrExactMatchOnTheCode) {
   EXPECT_EQ(RowMap(), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
 }
 
+TEST_F(TableStoreTest, FilterFollowsEveryChangeToTheTable) {
+  ASSERT_OK(Load(u"1\tb\r\n2\ta\r\n3\tab\r\n4\tc\r\n"));
+  ASSERT_OK(store_->ApplyFilter(u"a", false));
+  store_->SortByCode(1);
+  ASSERT_OK(store_->ApplyFilter(u"", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"2", u"3", u"1", u"4"}));
+  ASSERT_OK(store_->ApplyFilter(u"a", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"2", u"3"}));
+  store_->DeleteRow(store_->DataRowOf(0));
+  ASSERT_OK(store_->ApplyFilter(u"", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"3", u"1", u"4"}));
+  EXPECT_EQ(store_->DataRowOf(3), TableStore::kNoRow);
+  EXPECT_EQ(store_->ModifyRow(1, 1, u"abc", u"long entry"), 0);
+  ASSERT_OK(store_->ApplyFilter(u"ab", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"3", u"long entry"}));
+}
+
 TEST_F(TableStoreTest, RowTextCutsLongCellsButSavingKeepsThemWhole) {
   const std::u16string longEntry(10000, u'词');
   ASSERT_OK(Load(longEntry + u"\tcode\r\n"));

@@ -43,6 +43,20 @@ TEST(TextFileTest, BrokenBytesBecomeReplacementCharactersAndDecodingGoesOn) {
   EXPECT_EQ(Decode(std::string_view(lone, sizeof lone)).text, std::u16string({0xD83D, u'a'}));
 }
 
+TEST(TextFileTest, TheWholeFileDecidesBetweenUtf8AndTheCodePage) {
+  const std::string utf8Start = test::Utf8(std::u16string(3000, u'中'));  // 9000 bytes
+  // A code-page byte far into the file still makes the whole file code page.
+  TextBuffer mixed = Decode(utf8Start + "\xD6\xD0");
+  EXPECT_EQ(mixed.encoding, TextEncoding::kLegacy);
+  EXPECT_GT(mixed.text.size(), 4500u);  // nothing is cut off
+  // Bytes that only the loose test accepts keep the file UTF-8, as U+FFFD.
+  TextBuffer loose = Decode(utf8Start + "\xC0\xAF");
+  EXPECT_EQ(loose.encoding, TextEncoding::kUtf8);
+  EXPECT_EQ(loose.text, std::u16string(3000, u'中') + u"\uFFFD\uFFFD");
+  TextBuffer cut = Decode(utf8Start + "\xE4\xB8");
+  EXPECT_EQ(cut.encoding, TextEncoding::kLegacy);
+}
+
 TEST(TextFileTest, LooksLikeUtf8IsTheLooseTest) {
   EXPECT_FALSE(LooksLikeUtf8(""));
   EXPECT_FALSE(LooksLikeUtf8("ascii only"));
