@@ -13,10 +13,10 @@ namespace mirel {
 namespace {
 
 constexpr std::array<std::u16string_view, 18> kOptionNames = {
-    u"词频表文件",  u"选项",           u"源码表文件",     u"规则文件",  u"分割符",
-    u"分割字符",    u"单字拆分表文件", u"键盘映射表文件", u"码表文件1", u"码表文件2",
-    u"码表文件3",   u"码表文件4",      u"码表文件5",      u"码表文件6", u"编码表文件",
-    u"辅助码表文件", u"词库文件",      u"构词规则文件"};
+    u"词频表文件",   u"选项",           u"源码表文件",     u"规则文件",  u"分割符",
+    u"分割字符",     u"单字拆分表文件", u"键盘映射表文件", u"码表文件1", u"码表文件2",
+    u"码表文件3",    u"码表文件4",      u"码表文件5",      u"码表文件6", u"编码表文件",
+    u"辅助码表文件", u"词库文件",       u"构词规则文件"};
 
 }  // namespace
 
@@ -110,7 +110,8 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
     env.err << env.programName << ": " << toolName << ": " << message << "\n";
     return 1;
   };
-  for (std::u16string_view dialogTool : {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {
+  for (std::u16string_view dialogTool :
+       {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {
     if (tool != dialogTool) continue;
     auto found = env.dialogTools.find(dialogTool);
     if (found == env.dialogTools.end()) return fail("this tool is not available in this build yet");
@@ -141,9 +142,10 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   TableToolRequest run;
   run.tool = simple;
   run.source = source;
-  std::u16string_view outputName = simple == TableTool::kExtractSingle      ? kExtractSingleOutput
-                                   : simple == TableTool::kRemoveDuplicates ? kRemoveDuplicatesOutput
-                                                                            : kSortOutput;
+  std::u16string_view outputName = simple == TableTool::kExtractSingle ? kExtractSingleOutput
+                                   : simple == TableTool::kRemoveDuplicates
+                                       ? kRemoveDuplicatesOutput
+                                       : kSortOutput;
   run.output = FolderOf(source) / PathFromUtf16(outputName);
   if (simple == TableTool::kSortByFrequency) {
     const std::u16string* frequency = request.Find(u"词频表文件");

@@ -4,7 +4,8 @@ namespace mirel {
 namespace {
 
 Status Reorder(TableStore& store, const TableToolRequest& request) {
-  TableOrder order = request.tool == TableTool::kSortByFrequency ? TableOrder::kFrequency : request.order;
+  TableOrder order =
+      request.tool == TableTool::kSortByFrequency ? TableOrder::kFrequency : request.order;
   switch (order) {
     case TableOrder::kSource:
       store.SortBySource();

@@ -12,7 +12,13 @@
 
 namespace mirel {
 
-enum class TableTool { kExtractSingle, kRemoveDuplicates, kSortByFrequency, kSort, kExportFrequency };
+enum class TableTool {
+  kExtractSingle,
+  kRemoveDuplicates,
+  kSortByFrequency,
+  kSort,
+  kExportFrequency
+};
 
 enum class TableOrder { kSource, kCode1, kCode2, kEntry1, kEntry2, kFrequency };
 

@@ -1,7 +1,6 @@
 #include "app/tool_cli.h"
 
 #include <CLI/CLI.hpp>
-
 #include <memory>
 #include <vector>
 
@@ -118,8 +117,8 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   addTable(dedup);
   dedup->footer("Default output: \"[ 去重结果 ].txt\" beside TABLE.\n");
 
-  CLI::App* extract = app.add_subcommand(
-      "extract-single", "Write the rows whose entry is a single character.");
+  CLI::App* extract =
+      app.add_subcommand("extract-single", "Write the rows whose entry is a single character.");
   addTable(extract);
   extract->footer("Default output: \"[ 提取的单字 ].txt\" beside TABLE.\n");
 
@@ -191,11 +190,13 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
     io.out << kBatchHelp;
     return 0;
   }
-  request.output = output.empty() ? DefaultOutput(table, defaultName) : std::filesystem::path(output);
+  request.output =
+      output.empty() ? DefaultOutput(table, defaultName) : std::filesystem::path(output);
 
   Result<TableToolReport> result = context.Run(request);
   if (request.tool == TableTool::kExtractSingle && result.IsOk()) {
-    io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。", {static_cast<long long>(result->rowsWritten)}))
+    io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
+                                     {static_cast<long long>(result->rowsWritten)}))
            << "\n";
     return 0;
   }

@@ -69,8 +69,10 @@ void AtomicFile::Flush() {
   while (error_ == 0 && done < buffer_.size()) {
     ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error_ = errno;
-    else done += static_cast<size_t>(n);
+    if (n < 0)
+      error_ = errno;
+    else
+      done += static_cast<size_t>(n);
   }
   buffer_.clear();
 }
@@ -93,8 +95,10 @@ Status AtomicFile::Commit() {
   if (committed_) return Status::Ok();
   Flush();
   if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
-  if (error_ == 0 && ::close(fd_) != 0) error_ = errno;
-  else if (error_ != 0) ::close(fd_);
+  if (error_ == 0 && ::close(fd_) != 0)
+    error_ = errno;
+  else if (error_ != 0)
+    ::close(fd_);
   fd_ = -1;
   if (error_ != 0) return Status::IoError(where, "cannot write: " + Describe(error_));
   if (::rename(temp_.c_str(), target_.c_str()) != 0) {

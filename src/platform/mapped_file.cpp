@@ -98,8 +98,9 @@ std::unique_ptr<MappedFile> MappedFile::OpenForRewrite(const std::filesystem::pa
 
 bool MappedFile::FinishRewrite(uint64_t written, uint32_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(written)) != 0) return false;
-  if (written < size && ::posix_fallocate(fd_, static_cast<off_t>(written),
-                                          static_cast<off_t>(size - written)) != 0 &&
+  if (written < size &&
+      ::posix_fallocate(fd_, static_cast<off_t>(written), static_cast<off_t>(size - written)) !=
+          0 &&
       ::ftruncate(fd_, size) != 0) {
     return false;
   }
@@ -161,7 +162,8 @@ bool MappedFile::Resize(uint32_t newSize) {
   // The page cache is shared, so the old view needs no sync before remapping.
   ::munmap(view_, size_);
   view_ = nullptr;
-  if (newSize > size_ && ::posix_fallocate(fd_, 0, newSize) != 0 && ::ftruncate(fd_, newSize) != 0) return false;
+  if (newSize > size_ && ::posix_fallocate(fd_, 0, newSize) != 0 && ::ftruncate(fd_, newSize) != 0)
+    return false;
   if (newSize < size_ && ::ftruncate(fd_, newSize) != 0) return false;
 
   size_ = newSize;

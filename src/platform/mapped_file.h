@@ -33,9 +33,9 @@ class MappedFile {
   // other, zero bytes up to `size`, and maps it. Writing through the file
   // rather than the mapping is faster for large contents, and a full disk
   // fails here instead of faulting later. Null on any failure.
-  static std::unique_ptr<MappedFile> CreateFilled(const std::filesystem::path& path,
-                                                  std::initializer_list<std::span<const std::byte>> pieces,
-                                                  uint32_t size);
+  static std::unique_ptr<MappedFile> CreateFilled(
+      const std::filesystem::path& path, std::initializer_list<std::span<const std::byte>> pieces,
+      uint32_t size);
 
   // Creates (or truncates) the file with a copy of the first `copySize` bytes
   // of `source`, zero bytes up to `size`, and maps it. The copy is made by the

@@ -23,9 +23,7 @@ std::filesystem::path ProgramFolder() {
   return std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path();
 }
 
-std::filesystem::path FolderOf(const std::filesystem::path& source) {
-  return source.parent_path();
-}
+std::filesystem::path FolderOf(const std::filesystem::path& source) { return source.parent_path(); }
 
 bool HasExtension(const std::filesystem::path& path, std::u16string_view ext) {
   std::u16string name = PathToUtf16(path.filename());

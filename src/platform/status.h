@@ -50,7 +50,7 @@ class [[nodiscard]] Status {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : value_(std::move(value)) {}         // NOLINT: implicit by design
   Result(Status status) : status_(std::move(status)) {  // NOLINT
     assert(!status_.IsOk());
   }

@@ -20,7 +20,8 @@ constexpr int kMaxCopies = 64;
 
 Status MakePrivateFolder(const std::filesystem::path& folder) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    return Status::IoError(folder.string(), std::string("cannot create folder: ") + std::strerror(errno));
+    return Status::IoError(folder.string(),
+                           std::string("cannot create folder: ") + std::strerror(errno));
   }
   return CheckPrivateFolder(folder);
 }
@@ -29,7 +30,8 @@ Status MakePrivateFolder(const std::filesystem::path& folder) {
 Result<int> LockFolder(const std::filesystem::path& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    return Status::IoError(folder.string(), std::string("cannot open folder: ") + std::strerror(errno));
+    return Status::IoError(folder.string(),
+                           std::string("cannot open folder: ") + std::strerror(errno));
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
   ::close(fd);
@@ -43,11 +45,14 @@ Status CheckPrivateFolder(const std::filesystem::path& folder) {
   if (::lstat(folder.c_str(), &st) != 0) {
     return Status::IoError(folder.string(), std::strerror(errno));
   }
-  if (S_ISLNK(st.st_mode)) return Status::IoError(folder.string(), "is a symbolic link; refusing to use it");
+  if (S_ISLNK(st.st_mode))
+    return Status::IoError(folder.string(), "is a symbolic link; refusing to use it");
   if (!S_ISDIR(st.st_mode)) return Status::IoError(folder.string(), "is not a folder");
-  if (st.st_uid != ::getuid()) return Status::IoError(folder.string(), "is owned by another user; refusing to use it");
+  if (st.st_uid != ::getuid())
+    return Status::IoError(folder.string(), "is owned by another user; refusing to use it");
   if ((st.st_mode & 077) != 0) {
-    return Status::IoError(folder.string(), "is accessible to other users; refusing to use it (chmod 700 it)");
+    return Status::IoError(folder.string(),
+                           "is accessible to other users; refusing to use it (chmod 700 it)");
   }
   return Status::Ok();
 }

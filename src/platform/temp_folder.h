@@ -32,7 +32,8 @@ class TempFolder {
   const std::filesystem::path& folder() const { return folder_; }
 
  private:
-  TempFolder(std::filesystem::path folder, int lockFd) : folder_(std::move(folder)), lockFd_(lockFd) {}
+  TempFolder(std::filesystem::path folder, int lockFd)
+      : folder_(std::move(folder)), lockFd_(lockFd) {}
 
   std::filesystem::path folder_;
   int lockFd_ = -1;

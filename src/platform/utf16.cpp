@@ -35,7 +35,8 @@ size_t DecodeChunk(const unsigned char* p, size_t n, size_t& i, char16_t* out, s
     }
     // Well-formed three-byte sequences (all common Han characters) first.
     if ((b & 0xF0) == 0xE0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
-      uint32_t cp = (uint32_t{b} & 0x0F) << 12 | (uint32_t{p[i + 1]} & 0x3F) << 6 | (p[i + 2] & 0x3F);
+      uint32_t cp =
+          (uint32_t{b} & 0x0F) << 12 | (uint32_t{p[i + 1]} & 0x3F) << 6 | (p[i + 2] & 0x3F);
       if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
         out[o++] = static_cast<char16_t>(cp);
         i += 3;

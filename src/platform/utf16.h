@@ -24,7 +24,8 @@ size_t AppendUtf8(std::string_view utf8, std::u16string& out);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // One argument of FormatText. Strings are borrowed for the call only.
-using FormatArg = std::variant<std::u16string_view, long long, unsigned long long, double, char16_t>;
+using FormatArg =
+    std::variant<std::u16string_view, long long, unsigned long long, double, char16_t>;
 
 // Renders a printf-style format: %s %d %i %u %x %f %c %% with optional flags
 // '-' and '0', a width and a precision. "%f" gives six decimals, like C. A

@@ -79,7 +79,8 @@ class FrequencyIndex {
     while (true) {
       size_t tab = text.find(u'\t', p);
       if (tab == std::u16string_view::npos) break;
-      Insert(static_cast<uint32_t>(p), static_cast<uint32_t>(tab - p), ParseLong32(text.substr(tab + 1)));
+      Insert(static_cast<uint32_t>(p), static_cast<uint32_t>(tab - p),
+             ParseLong32(text.substr(tab + 1)));
       p = tab + 1;
       while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
       while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
@@ -184,14 +185,18 @@ void TableStore::SortByCode(int variant) {
           std::u16string_view code = CodeOf(row);
           return SortItem{Clamp16(code.size()) << 48 | PackUnits(code, 3), 0, code.size() <= 3};
         },
-        [](std::u16string_view a, std::u16string_view b) { return CompareByLength(CodeOf(a), CodeOf(b)); });
+        [](std::u16string_view a, std::u16string_view b) {
+          return CompareByLength(CodeOf(a), CodeOf(b));
+        });
   } else {
     SortByKey(
         [](std::u16string_view row) {
           std::u16string_view code = CodeOf(row);
           return SortItem{PackUnits(code, 4), 0, code.size() <= 4};
         },
-        [](std::u16string_view a, std::u16string_view b) { return CompareUnits(CodeOf(a), CodeOf(b)); });
+        [](std::u16string_view a, std::u16string_view b) {
+          return CompareUnits(CodeOf(a), CodeOf(b));
+        });
   }
 }
 
@@ -213,7 +218,9 @@ void TableStore::SortByEntry(int variant) {
           std::u16string_view entry = EntryOf(row);
           return SortItem{PackUnits(entry, 4), 0, entry.size() <= 4};
         },
-        [](std::u16string_view a, std::u16string_view b) { return CompareUnits(EntryOf(a), EntryOf(b)); });
+        [](std::u16string_view a, std::u16string_view b) {
+          return CompareUnits(EntryOf(a), EntryOf(b));
+        });
   }
 }
 

@@ -1,8 +1,8 @@
 #include "store/table_store.h"
 
 #include <algorithm>
-#include <span>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "platform/memory.h"
@@ -55,9 +55,7 @@ std::vector<uint32_t> SplitRows(std::u16string& text) {
 
 }  // namespace
 
-uint32_t* TableStore::DataOffsets() {
-  return reinterpret_cast<uint32_t*>(data_->view() + 4);
-}
+uint32_t* TableStore::DataOffsets() { return reinterpret_cast<uint32_t*>(data_->view() + 4); }
 const uint32_t* TableStore::DataOffsets() const {
   return reinterpret_cast<const uint32_t*>(data_->view() + 4);
 }
@@ -112,8 +110,8 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
   data_ = MappedFile::CreateFilled(dataPath,
-                                   {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
-                                    std::as_bytes(std::span(text))},
+                                   {std::as_bytes(std::span(&count, 1)),
+                                    std::as_bytes(std::span(rows)), std::as_bytes(std::span(text))},
                                    static_cast<uint32_t>(size));
   if (!data_) {
     CloseTable();
@@ -220,7 +218,8 @@ bool TableStore::RowText(uint32_t v, RowTextKind kind, std::u16string& out) cons
   std::u16string_view text(FilterUnits(offset), UnitLength(FilterUnits(offset), end));
   size_t tab = text.find(u'\t');
   if (tab == std::u16string_view::npos) return false;
-  std::u16string_view part = kind == RowTextKind::kEntry ? text.substr(0, tab) : text.substr(tab + 1);
+  std::u16string_view part =
+      kind == RowTextKind::kEntry ? text.substr(0, tab) : text.substr(tab + 1);
   out.assign(part.substr(0, kRowTextLimit));
   return true;
 }
@@ -251,7 +250,8 @@ Status TableStore::WriteTableText(const std::filesystem::path& target) {
 Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target) {
   if (mode == SaveMode::kSaveAs) return WriteTableText(target);
   if (fromCompiled_) {
-    return Status::Unsupported(currentPath_.string(), "saving into a compiled table is not supported by this version");
+    return Status::Unsupported(currentPath_.string(),
+                               "saving into a compiled table is not supported by this version");
   }
   return WriteTableText(currentPath_);
 }

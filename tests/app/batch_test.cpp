@@ -51,7 +51,8 @@ TEST(BatchGrammarTest, RequestCollectsKnownOptionsOnce) {
 }
 
 TEST(BatchGrammarTest, ArgumentsJoinWithQuotedValuesAndPathsResolveAgainstTheProgram) {
-  std::vector<std::string> args = {"-do:提取单字编码", "-源码表文件=/abs/my tables/a.txt", "plain arg"};
+  std::vector<std::string> args = {"-do:提取单字编码", "-源码表文件=/abs/my tables/a.txt",
+                                   "plain arg"};
   EXPECT_EQ(JoinArguments(args),
             u"-do:提取单字编码 -源码表文件=\"/abs/my tables/a.txt\" \"plain arg\"");
   EXPECT_EQ(ResolveBatchPath(u"/abs/t.txt", "/opt/mirel"), "/abs/t.txt");
@@ -76,14 +77,17 @@ TEST_F(BatchRunTest, SimpleToolsWriteBesideTheSourceTable) {
   std::filesystem::create_directory(program_ / "my tables");
   WriteBytes(program_ / "my tables" / "a.txt", test::Utf8(u"中\tzh\r\n中\tzh\r\n中国\tzg\r\n"));
   EXPECT_EQ(Run({"/do=删除重复", "/源码表文件=my tables/a.txt"}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(program_ / "my tables" / "[ 去重结果 ].txt"), TableBytes({u"中\tzh", u"中国\tzg"}));
+  EXPECT_EQ(ReadBytes(program_ / "my tables" / "[ 去重结果 ].txt"),
+            TableBytes({u"中\tzh", u"中国\tzg"}));
 
   const std::string absolute = (program_ / "my tables" / "a.txt").string();
   EXPECT_EQ(Run({"-do:提取单字编码", "-源码表文件=" + absolute}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(program_ / "my tables" / "[ 提取的单字 ].txt"), TableBytes({u"中\tzh", u"中\tzh"}));
+  EXPECT_EQ(ReadBytes(program_ / "my tables" / "[ 提取的单字 ].txt"),
+            TableBytes({u"中\tzh", u"中\tzh"}));
 
   WriteBytes(program_ / "freq.txt", test::Utf8(u"中国\t1\r\n中\t2\r\n"));
-  EXPECT_EQ(Run({"/DO=依据词频表排序", "/源码表文件=" + absolute, "/词频表文件=freq.txt"}), 0) << err_.str();
+  EXPECT_EQ(Run({"/DO=依据词频表排序", "/源码表文件=" + absolute, "/词频表文件=freq.txt"}), 0)
+      << err_.str();
   EXPECT_EQ(ReadBytes(program_ / "my tables" / "[ 排序结果 ].txt"),
             TableBytes({u"中国\tzg", u"中\tzh", u"中\tzh"}));
   EXPECT_EQ(Run({"/source=x"}), -1);
@@ -109,10 +113,11 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
 TEST_F(BatchRunTest, RegisteredDialogToolsReceiveTheRequest) {
   std::u16string seen;
   BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", {}};
-  env.dialogTools.emplace(std::u16string(kToolMerge), [&](const BatchRequest& r, BatchEnvironment&) {
-    seen = *r.Find(u"码表文件1");
-    return 0;
-  });
+  env.dialogTools.emplace(std::u16string(kToolMerge),
+                          [&](const BatchRequest& r, BatchEnvironment&) {
+                            seen = *r.Find(u"码表文件1");
+                            return 0;
+                          });
   std::vector<std::string> args = {"/do=合并码表", "/码表文件1=A.txt"};
   EXPECT_EQ(RunBatchCommandLine(args, env), 0);
   EXPECT_EQ(seen, u"A.txt");

@@ -54,8 +54,7 @@ TEST_F(ToolCliTest, CommandsWriteTheirResultsAndSayWhere) {
   EXPECT_EQ(out_.str(), "导出用户单字码表数：3个。\n");
 
   EXPECT_EQ(Run({"sort", Table(), "--by", "code2", "-o", Table("s.txt")}), 0);
-  EXPECT_EQ(ReadBytes(dir_ / "s.txt"),
-            TableBytes({u"国\tg", u"国家\tgj", u"中\tzh", u"中\tzh"}));
+  EXPECT_EQ(ReadBytes(dir_ / "s.txt"), TableBytes({u"国\tg", u"国家\tgj", u"中\tzh", u"中\tzh"}));
 
   EXPECT_EQ(Run({"export-frequency", Table()}), 0);
   EXPECT_EQ(ReadBytes(dir_ / "[ 即时词频 ].txt"),

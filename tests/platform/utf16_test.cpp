@@ -26,7 +26,8 @@ TEST(Utf16Test, FormatterRendersTheProgramsFormats) {
   EXPECT_EQ(FormatText(u"%f", {1.0 / 3}), u"0.333333");
   EXPECT_EQ(FormatText(u"%.2f%%", {12.345}), u"12.35%");  // C rounding of the binary value
   EXPECT_EQ(FormatText(u"%c%c", {char16_t(u'码'), char16_t(u'a')}), u"码a");
-  EXPECT_EQ(FormatText(u"[%5d|%-3s|%03d]", {7LL, std::u16string_view(u"x"), -5LL}), u"[    7|x  |-05]");
+  EXPECT_EQ(FormatText(u"[%5d|%-3s|%03d]", {7LL, std::u16string_view(u"x"), -5LL}),
+            u"[    7|x  |-05]");
   EXPECT_EQ(FormatText(u"%u", {4294967295ULL}), u"4294967295");
   EXPECT_EQ(FormatText(u"no args %d.", {}), u"no args .");
 }

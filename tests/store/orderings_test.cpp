@@ -22,7 +22,8 @@ class OrderingsTest : public test::StoreTest {
 };
 
 TEST_F(OrderingsTest, CodeOrdersAndTiesByPosition) {
-  ASSERT_OK(Load(u"1\ta\r\n2\tab\r\n3\tb\r\n4\taa\r\n5\ta\r\n6\tabcdefg\r\n7\tabcdeff\r\n8\tabcd\r\n"));
+  ASSERT_OK(
+      Load(u"1\ta\r\n2\tab\r\n3\tb\r\n4\taa\r\n5\ta\r\n6\tabcdefg\r\n7\tabcdeff\r\n8\tabcd\r\n"));
   store_->SortByCode(1);
   EXPECT_EQ(Entries(), (Lines{u"1", u"5", u"4", u"2", u"8", u"7", u"6", u"3"}));
   store_->SortByCode(2);

@@ -45,7 +45,8 @@ TEST_F(TableStoreTest, WorkingDataFileHasTheDocumentedLayout) {
 }
 
 TEST_F(TableStoreTest, EmptyAndTablelessFilesOpenWithNoRows) {
-  for (std::string bytes : {std::string(), std::string("\xFF\xFE"), std::string("no tab here\r\n")}) {
+  for (std::string bytes :
+       {std::string(), std::string("\xFF\xFE"), std::string("no tab here\r\n")}) {
     auto loaded = LoadBytes(bytes);
     ASSERT_OK(loaded);
     EXPECT_EQ(loaded.value(), 0u);

@@ -14,14 +14,22 @@ TextBuffer Decode(std::string_view bytes) { return DecodeText(bytes); }
 TEST(TextFileTest, RecognisesEveryEncodingFromItsFirstBytes) {
   EXPECT_EQ(Decode("").text, u"");
   EXPECT_EQ(Decode("\xFF\xFE").text, u"");
-  EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\tb").text, u"a\tb");
-  EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\tb").encoding, TextEncoding::kUtf8Bom);
+  EXPECT_EQ(Decode("\xEF\xBB\xBF"
+                   "a\tb")
+                .text,
+            u"a\tb");
+  EXPECT_EQ(Decode("\xEF\xBB\xBF"
+                   "a\tb")
+                .encoding,
+            TextEncoding::kUtf8Bom);
   EXPECT_EQ(Decode(test::Utf16Le(u"中\tzh\U00020000")).text, u"中\tzh\U00020000");
   // A trailing odd byte is not text.
   EXPECT_EQ(Decode(test::Utf16Le(u"ab") + "x").text, u"ab");
   EXPECT_EQ(Decode(test::Utf16Be(u"中\tz")).text, u"中\tz");
   EXPECT_EQ(Decode(test::Utf16Be(u"中\tz")).encoding, TextEncoding::kUtf16Be);
-  TextBuffer utf8 = Decode("\xE4\xB8\xAD\t" "zh");
+  TextBuffer utf8 = Decode(
+      "\xE4\xB8\xAD\t"
+      "zh");
   EXPECT_EQ(utf8.encoding, TextEncoding::kUtf8);
   EXPECT_EQ(utf8.text, u"中\tzh");
   TextBuffer gbk = Decode("\xD6\xD0\xCE\xC4");
@@ -33,7 +41,11 @@ TEST(TextFileTest, RecognisesEveryEncodingFromItsFirstBytes) {
 
 TEST(TextFileTest, BrokenBytesBecomeReplacementCharactersAndDecodingGoesOn) {
   // Invalid UTF-8 after a mark.
-  EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\xFF" "b").text, u"a\uFFFDb");
+  EXPECT_EQ(Decode("\xEF\xBB\xBF"
+                   "a\xFF"
+                   "b")
+                .text,
+            u"a\uFFFDb");
   // Bytes that are not GBK, and a lead byte cut off at the end.
   EXPECT_EQ(Decode("\xD6\xD0\x80\x80z\xFF").text.substr(0, 1), u"中");
   TextBuffer cut = Decode("\xD6\xD0z\xD6");
@@ -75,7 +87,9 @@ TEST(TextFileTest, ReadReportsWhatWentWrong) {
   auto folder = ReadTextFile(dir.path());
   ASSERT_FALSE(folder.IsOk());
   EXPECT_NE(folder.status().message().find("folder"), std::string::npos);
-  WriteBytes(dir / "t.txt", "\xEF\xBB\xBF" "x\ty");
+  WriteBytes(dir / "t.txt",
+             "\xEF\xBB\xBF"
+             "x\ty");
   auto read = ReadTextFile(dir / "t.txt");
   ASSERT_OK(read);
   EXPECT_EQ(read->text, u"x\ty");
