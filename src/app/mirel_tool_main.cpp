@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +9,6 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
-  mirel::ToolIo io{std::cout, std::cerr, mirel::ProgramFolder(), {}, {}};
+  mirel::ToolIo io{std::cout, std::cerr, mirel::ProgramFolder(), {}, {}, ::isatty(2) == 1};
   return mirel::RunTool(args, io);
 }

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/table_store.h"
 
 namespace mirel {
@@ -64,6 +65,28 @@ struct Context {
   }
 };
 
+int RunCompile(const std::string& table, const std::string& out, bool quiet, ToolIo& io) {
+  std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
+  int shown = -1;
+  auto report = [&](std::u16string_view text, int value, int total) {
+    if (total == 0) {
+      if (quiet) return;
+      std::string line = Utf16ToUtf8(text);
+      for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, "\n");
+      io.out << line << "\n";
+    } else if (io.errIsTerminal && value != shown) {
+      io.err << "\rcompiling " << (shown = value) << "%" << std::flush;
+    }
+  };
+  Result<CompileSummary> summary = CompileTable(table, out, *classes, OpaqueHeader{}, report);
+  if (io.errIsTerminal && shown >= 0) io.err << "\r" << std::string(16, ' ') << "\r";
+  if (!summary.IsOk()) {
+    io.err << kProgram << ": compile: " << summary.status().message() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
   if (args.empty() || (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))) {
     io.out << kBatchHelp;
@@ -108,7 +131,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
 
   std::string table, output, by = "code1", frequency;
   auto addTable = [&](CLI::App* sub) {
-    sub->add_option("TABLE", table, "the code table (.txt)")->required();
+    sub->add_option("TABLE", table, "the code table (.txt, or a compiled .ktb)")->required();
     sub->add_option("-o,--output", output, "where to write the result");
   };
 
@@ -138,6 +161,23 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   addTable(exportFrequency);
   exportFrequency->footer("Default output: \"[ 即时词频 ].txt\" beside TABLE.\n");
 
+  std::string compiledPath;
+  bool quiet = false;
+  CLI::App* compile =
+      app.add_subcommand("compile", "Compile a code table into the input method's binary format.");
+  compile->add_option("TABLE", table, "the code table text (any supported encoding)")->required();
+  compile->add_option("OUT", compiledPath, "the compiled table to write (.ktb)")->required();
+  compile->add_flag("-q,--quiet", quiet, "print only errors");
+  compile->footer(
+      "Prints the lines that cannot be compiled as they are, the duplicates left out and a\n"
+      "summary. Lines: entry TAB code; marks #1 #2 #3 #a and ## in the code; \\r \\t \\\\ in\n"
+      "the entry; lines starting with // are comments (/// stands for a leading //).\n");
+
+  CLI::App* decompile =
+      app.add_subcommand("decompile", "Turn a compiled table (.ktb) back into a code table text.");
+  decompile->add_option("IN", compiledPath, "the compiled table")->required();
+  decompile->add_option("OUT", output, "the code table text to write")->required();
+
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
@@ -152,6 +192,17 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
     io.err << kProgram << ": " << e.what() << "\n"
            << "Run 'mirel-tool --help' for usage.\n";
     return 2;
+  }
+
+  if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
+  if (decompile->parsed()) {
+    Result<OpaqueHeader> done = CompiledTableToTextFile(compiledPath, output);
+    if (!done.IsOk()) {
+      io.err << kProgram << ": decompile: " << done.status().message() << "\n";
+      return 1;
+    }
+    io.out << output << " written\n";
+    return 0;
   }
 
   TableToolRequest request;

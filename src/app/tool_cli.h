@@ -20,6 +20,8 @@ struct ToolIo {
   std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
   // Tools that later subsystems add to the batch grammar.
   std::map<std::u16string, BatchTool, std::less<>> dialogTools;
+  // Progress lines are drawn only on a terminal.
+  bool errIsTerminal = false;
 };
 
 // argv[0] is the program name.

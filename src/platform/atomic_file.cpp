@@ -115,4 +115,29 @@ Status AtomicFile::Commit() {
   return Status::Ok();
 }
 
+Status CopyFileAtomically(const std::filesystem::path& source,
+                          const std::filesystem::path& target) {
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Status::IoError(source.string(), "cannot open: " + Describe(errno));
+  Result<std::unique_ptr<AtomicFile>> out = AtomicFile::Create(target);
+  if (!out.IsOk()) {
+    ::close(in);
+    return out.status();
+  }
+  std::string buffer(kBufferSize, '\0');
+  while (true) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int err = errno;
+      ::close(in);
+      return Status::IoError(source.string(), "cannot read: " + Describe(err));
+    }
+    if (n == 0) break;
+    out.value()->Write(buffer.data(), static_cast<size_t>(n));
+  }
+  ::close(in);
+  return out.value()->Commit();
+}
+
 }  // namespace mirel

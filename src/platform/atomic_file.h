@@ -42,4 +42,7 @@ class AtomicFile {
   bool committed_ = false;
 };
 
+// Replaces `target` with a copy of `source`, atomically.
+Status CopyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target);
+
 }  // namespace mirel

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -73,11 +74,26 @@ const char16_t* TableStore::FilterUnits(uint32_t byteOffset) const {
 Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
   const std::string where = path.string();
   if (HasExtension(path, u".ktb")) {
-    return Status::Unsupported(where, "compiled tables (.ktb) cannot be opened by this version");
+    std::filesystem::path text = temp_.TempPath(kCompiledTextName);
+    if (text.empty()) {
+      return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+    }
+    Result<OpaqueHeader> header = CompiledTableToTextFile(path, text);
+    if (!header.IsOk()) return header.status();
+    Result<uint32_t> loaded = LoadText(text);
+    if (!loaded.IsOk()) return loaded;
+    fromCompiled_ = true;
+    compiledTarget_ = CompiledTarget{path, header.value()};
+    return loaded;
   }
   if (!HasExtension(path, u".txt")) {
     return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
   }
+  return LoadText(path);
+}
+
+Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
+  const std::string where = path.string();
   std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
   if (dataPath.empty()) {
     return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
@@ -232,6 +248,12 @@ std::u16string_view TableStore::DataRowText(uint32_t i) const {
 }
 
 Status TableStore::WriteTableText(const std::filesystem::path& target) {
+  Status written = WriteRows(target);
+  if (written.IsOk()) dirty_ = false;
+  return written;
+}
+
+Status TableStore::WriteRows(const std::filesystem::path& target) const {
   if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
   if (!writer.IsOk()) return writer.status();
@@ -242,18 +264,44 @@ Status TableStore::WriteTableText(const std::filesystem::path& target) {
     out.Write(DataRowText(k));
     out.Write(u"\r\n");
   }
-  Status committed = out.Commit();
-  if (committed.IsOk()) dirty_ = false;
-  return committed;
+  return out.Commit();
 }
 
-Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target) {
+Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target,
+                             const RetryPrompt& retry) {
   if (mode == SaveMode::kSaveAs) return WriteTableText(target);
-  if (fromCompiled_) {
-    return Status::Unsupported(currentPath_.string(),
-                               "saving into a compiled table is not supported by this version");
-  }
+  if (fromCompiled_) return SaveCompiled(retry);
   return WriteTableText(currentPath_);
+}
+
+Status TableStore::SaveCompiled(const RetryPrompt& retry) {
+  const std::string where = compiledTarget_.path.string();
+  if (compiledTarget_.path.empty()) {
+    return Status::InvalidArgument("", "no compiled table to save into");
+  }
+  // An empty compiled table would leave the input method without a table.
+  if (RowCount() == 0) {
+    return Status::InvalidArgument(where,
+                                   "the table has no rows; the compiled table was left unchanged");
+  }
+  Status text = WriteRows(currentPath_);
+  if (!text.IsOk()) return text;
+  std::filesystem::path compiled = temp_.TempPath(kCompiledTempName);
+  if (compiled.empty()) {
+    return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+  }
+  std::unique_ptr<CharacterClassTable> builtIn;
+  if (classes_ == nullptr) builtIn = CharacterClassTable::BuiltIn();
+  Result<CompileSummary> summary =
+      CompileTable(currentPath_, compiled, classes_ ? *classes_ : *builtIn, compiledTarget_.header);
+  if (!summary.IsOk()) return summary.status();
+  while (true) {
+    Status replaced = CopyFileAtomically(compiled, compiledTarget_.path);
+    if (replaced.IsOk()) break;
+    if (!retry || !retry(replaced)) return replaced;
+  }
+  dirty_ = false;
+  return Status::Ok();
 }
 
 void TableStore::CloseTable() {
@@ -262,6 +310,7 @@ void TableStore::CloseTable() {
   rowMap_ = nullptr;
   currentPath_.clear();
   fromCompiled_ = false;
+  compiledTarget_ = {};
   dirty_ = false;
 }
 

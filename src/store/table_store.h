@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,28 +30,46 @@
 #include "platform/mapped_file.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
+#include "store/character_class.h"
+#include "store/compiled_table.h"
 
 namespace mirel {
 
 inline constexpr std::u16string_view kDataFileName = u"kv_tolvik_data.ktw";
 inline constexpr std::u16string_view kFilterFileName = u"kv_tolvik_data_filter.ktw";
+inline constexpr std::u16string_view kCompiledTextName = u"kv_tolvik_tempmb.txt";
+inline constexpr std::u16string_view kCompiledTempName = u"kv_tolvik_tempktb.ktb";
 inline constexpr size_t kRowTextLimit = 259;
 
 enum class RowTextKind { kEntry = 0, kCode = 1, kVisibleNumber = 2, kDataNumber = 3 };
 
 enum class SaveMode { kSaveAs = 0, kSave = 1 };
 
+// Where a table opened from a compiled table is compiled back to, with the
+// header values to write back unchanged.
+struct CompiledTarget {
+  std::filesystem::path path;
+  OpaqueHeader header;
+};
+
+// Asked while a compiled table cannot be replaced; true means "try again".
+using RetryPrompt = std::function<bool(const Status& failure)>;
+
 class TableStore {
  public:
-  // The store keeps its working files in `temp`, which must outlive it.
-  explicit TableStore(const TempFolder& temp) : temp_(temp) {}
+  // The store keeps its working files in `temp`; saving into a compiled table
+  // takes the character classes from `classes` (the built-in lists when
+  // null). Both must outlive the store.
+  explicit TableStore(const TempFolder& temp, const CharacterClassTable* classes = nullptr)
+      : temp_(temp), classes_(classes) {}
   ~TableStore() { CloseTable(); }
   TableStore(const TableStore&) = delete;
   TableStore& operator=(const TableStore&) = delete;
 
-  // Opens a text table (.txt, any case) and filters it with an empty filter.
-  // Returns the row count. On failure the table that was open stays open,
-  // unless the new file was already being read.
+  // Opens a text table (.txt, any case), or a compiled table (.ktb) through
+  // its text in the temporary folder, and filters it with an empty filter.
+  // Returns the row count. A file that cannot be read or is refused leaves
+  // the open table as it was.
   Result<uint32_t> LoadTable(const std::filesystem::path& path);
 
   // Rebuilds the filter file: rows whose code starts with `filterText`, or
@@ -79,9 +98,13 @@ class TableStore {
   // `dirty` only when the file was written.
   Status WriteTableText(const std::filesystem::path& target);
 
-  // kSaveAs writes to `target` (currentPath is unchanged); kSave writes to
-  // currentPath. A failed save leaves the old file intact and `dirty` set.
-  Status SaveTable(SaveMode mode, const std::filesystem::path& target = {});
+  // kSaveAs writes text to `target` (currentPath is unchanged); kSave writes
+  // to currentPath, or, for a table opened from a compiled table, compiles
+  // it and replaces that compiled table, asking `retry` while the
+  // replacement fails. A failed save leaves the old file intact and `dirty`
+  // set. A table without rows is not compiled: the compiled table stays.
+  Status SaveTable(SaveMode mode, const std::filesystem::path& target = {},
+                   const RetryPrompt& retry = {});
 
   // Closes the working files (they stay in the temporary folder) and resets
   // the store to "no table".
@@ -119,6 +142,10 @@ class TableStore {
 
   const std::filesystem::path& currentPath() const { return currentPath_; }
   bool fromCompiled() const { return fromCompiled_; }
+  const CompiledTarget& compiledTarget() const { return compiledTarget_; }
+  // For a compiled table opened by other means (an installed copy): where a
+  // save compiles to.
+  void SetCompiledTarget(CompiledTarget target) { compiledTarget_ = std::move(target); }
   bool dirty() const { return dirty_; }
   void ClearDirty() { dirty_ = false; }
 
@@ -129,10 +156,15 @@ class TableStore {
   const uint32_t* FilterOffsets() const;
   uint32_t* FilterOffsets();
   const char16_t* FilterUnits(uint32_t byteOffset) const;
+  Result<uint32_t> LoadText(const std::filesystem::path& path);
+  Status WriteRows(const std::filesystem::path& target) const;
+  Status SaveCompiled(const RetryPrompt& retry);
   template <class MakeKey, class FullCompare>
   void SortByKey(MakeKey makeKey, FullCompare fullCompare);
 
   const TempFolder& temp_;
+  const CharacterClassTable* classes_;
+  CompiledTarget compiledTarget_;
   std::unique_ptr<MappedFile> data_;
   std::unique_ptr<MappedFile> filter_;
   // The row map sits at the data file's size, which need not be 4-aligned.
