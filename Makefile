@@ -3,11 +3,13 @@
 
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 DEMO       := $(BUILD)/demo
 
-.PHONY: all deps configure build test run bench sanitize clean
+.PHONY: all deps configure build test run bench sanitize fuzz clean
 
 all: build
 
@@ -53,5 +55,19 @@ sanitize: deps
 	cmake --build $(BUILD_ASAN)
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2
 
+# Each fuzz target runs for FUZZ_SECONDS, starting from the corpus in fuzz/corpus
+# (copied, so the repository is not changed).
+fuzz: deps
+	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
+	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF
+	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz
+	@for t in compiled_table table_text; do \
+	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
+	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
+	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \
+	  $(BUILD_FUZZ)/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	    -artifact_prefix=$(BUILD_FUZZ)/$$t- $(BUILD_FUZZ)/corpus-$$t || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

@@ -83,6 +83,34 @@ TEST_F(ToolCliTest, BadInputIsAClearErrorAndNeverAnEmptyResult) {
   EXPECT_EQ(ReadBytes(dir_ / "old.txt"), "keep me");
 }
 
+TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTables) {
+  WriteBytes(dir_ / "t.txt",
+             test::Utf8(u"好\thao#1\r\n中\tzh\r\n中\tzh\r\n国\t\U0001F600\r\n国\tgg\r\n"));
+  EXPECT_EQ(Run({"compile", Table(), Table("t.ktb")}), 0) << err_.str();
+  EXPECT_EQ(
+      out_.str(),
+      "　　忽略第[ 3行 ]重复词条：中 \n"
+      "　　码表信息：\n　　  码表大小：31字节\n　　  原始码表行数：4\n　　  有效编码行数：3\n");
+  EXPECT_EQ(Run({"compile", "--quiet", Table(), Table("t.ktb")}), 0);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(Run({"decompile", Table("t.ktb"), Table("back.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "back.txt"), TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
+
+  EXPECT_EQ(Run({"dedup", Table("t.ktb"), "-o", Table("d.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "d.txt"), TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
+  EXPECT_EQ(Run({"batch", "/do=提取单字编码", "/源码表文件=t.ktb"}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "[ 提取的单字 ].txt"),
+            TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
+
+  WriteBytes(dir_ / "bad.ktb", "not a compiled table");
+  EXPECT_EQ(Run({"decompile", Table("bad.ktb"), Table("x.txt")}), 1);
+  EXPECT_NE(err_.str().find("bad.ktb"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.txt"));
+  WriteBytes(dir_ / "none.txt", "no rows\r\n");
+  EXPECT_EQ(Run({"compile", Table("none.txt"), Table("none.ktb")}), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "none.ktb"));
+}
+
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
   WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\n");
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0) << err_.str();
