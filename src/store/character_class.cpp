@@ -1,14 +1,9 @@
 #include "store/character_class.h"
 
+#include "platform/utf16.h"
 #include "store/character_lists.h"
 
 namespace mirel {
-namespace {
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-}  // namespace
 
 CharacterClassTable::CharacterClassTable() : masks_(0x10000, 0) {}
 
@@ -26,7 +21,7 @@ bool CharacterClassTable::AddList(std::span<const unsigned char> resourceBytes, 
 uint32_t CharacterClassTable::ClassBits(std::u16string_view text) const {
   uint32_t bits = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       ++i;
       continue;
     }
