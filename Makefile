@@ -6,22 +6,33 @@ BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev
+# The reference tool compile_bench measures against; only make bench needs it.
+BENCH_PACKAGES := libime-bin
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 DEMO       := $(BUILD)/demo
 
-.PHONY: all deps configure build test run bench sanitize fuzz clean
+.PHONY: all deps bench-deps configure build test run bench sanitize fuzz clean
 
 all: build
 
-deps:
+# Installs those of the Debian packages $(1) that are missing.
+define install-missing
 	@missing=""; \
-	for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
 	  $$sudo apt-get update -q && \
 	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; \
 	fi
+endef
+
+deps:
+	$(call install-missing,$(PACKAGES))
+
+# After deps, so that two installs never compete for the package database.
+bench-deps: deps
+	$(call install-missing,$(BENCH_PACKAGES))
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
@@ -47,8 +58,9 @@ run: build
 	$(BUILD)/src/mirel-tool batch /do=提取单字编码 "/源码表文件=$(abspath $(DEMO))/sample.txt"
 	@echo; echo "Results (UTF-16LE) are in $(DEMO):"; ls -l $(DEMO)
 
-bench: build
+bench: build bench-deps
 	$(BUILD)/bench/table_bench
+	$(BUILD)/bench/compile_bench
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_BUILD_BENCH=OFF

@@ -79,4 +79,49 @@ void TableStore::MoveRowEarlier(uint32_t from, uint32_t to) {
   dirty_ = true;
 }
 
+Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16string>& rows) {
+  const uint32_t r = RowCount();
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
+  if (position > r) return Status::InvalidArgument("", "row position out of range");
+  uint64_t textBytes = 0;
+  for (const std::u16string& row : rows) {
+    if (row.find(u'\t') == std::u16string::npos || row.find(u'\0') != std::u16string::npos) {
+      return Status::InvalidArgument("", "a row must hold a TAB between entry and code");
+    }
+    textBytes += 2 * (row.size() + 1);
+  }
+  if (rows.empty()) return Status::Ok();
+  // Deletions leave room in the offset table; otherwise the text region
+  // moves up to make some, and every offset with it.
+  const uint64_t needed = 4 + 4 * (uint64_t{r} + rows.size());
+  const uint64_t shift = needed > textBase_ ? ((needed - textBase_ + 4 * (r / 8) + 4096) & ~uint64_t{3}) : 0;
+  const uint64_t oldSize = data_->size();
+  const uint64_t newSize = oldSize + shift + textBytes;
+  if (newSize >= 0xFFFFFFFFull) return Status::Unsupported("", "the table would exceed 4 GiB");
+  if (!data_->Resize(static_cast<uint32_t>(newSize))) {
+    return Status::IoError(data_->path().string(), "cannot grow the working data file (disk full?)");
+  }
+  std::byte* view = data_->view();
+  uint32_t* offsets = DataOffsets();
+  if (shift > 0) {
+    std::memmove(view + textBase_ + shift, view + textBase_, oldSize - textBase_);
+    std::memset(view + textBase_, 0, shift);
+    for (uint32_t k = 0; k < r; ++k) offsets[k] += static_cast<uint32_t>(shift);
+    textBase_ += static_cast<uint32_t>(shift);
+  }
+  std::memmove(offsets + position + rows.size(), offsets + position, 4 * size_t{r - position});
+  uint64_t at = oldSize + shift;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    std::memcpy(view + at, rows[k].data(), 2 * rows[k].size());
+    std::memset(view + at + 2 * rows[k].size(), 0, 2);
+    offsets[position + k] = static_cast<uint32_t>(at);
+    at += 2 * (rows[k].size() + 1);
+  }
+  const uint32_t count = r + static_cast<uint32_t>(rows.size());
+  std::memcpy(view, &count, 4);
+  textChanged_ = true;
+  dirty_ = true;
+  return Status::Ok();
+}
+
 }  // namespace mirel

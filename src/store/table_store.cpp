@@ -123,6 +123,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
     return Status::Unsupported(where, "table too large (4 GiB working file limit)");
   }
   const uint32_t textBase = static_cast<uint32_t>(4 + 4 * r);
+  textBase_ = textBase;
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
   data_ = MappedFile::CreateFilled(dataPath,
@@ -197,6 +198,15 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   }
   WriteU32(view, v);
   return 0;
+}
+
+Result<std::vector<std::u16string>> TableStore::ReadRows(const std::filesystem::path& path) {
+  Result<TextBuffer> file = ReadTextFile(path);
+  if (!file.IsOk()) return file.status();
+  std::u16string& text = file->text;
+  std::vector<std::u16string> rows;
+  for (uint32_t start : SplitRows(text)) rows.emplace_back(text.data() + start);
+  return rows;
 }
 
 uint32_t TableStore::VisibleRowCount() const {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/mapped_file.h"
 #include "platform/status.h"
@@ -117,6 +118,13 @@ class TableStore {
   // themselves, so callers need not filter again after a move.
   int ModifyRow(uint32_t v, uint32_t i, std::u16string_view code, std::u16string_view entry);
   int DeleteRow(uint32_t i);
+  // Inserts rows (each "entry TAB code") as data rows position, position + 1,
+  // ...; position R appends. Their text is appended to the working data file.
+  // Fails, changing nothing, when a row has no TAB or the file cannot grow.
+  Status InsertRows(uint32_t position, const std::vector<std::u16string>& rows);
+  // The rows of a text table file (any supported encoding), as LoadTable
+  // would list them.
+  static Result<std::vector<std::u16string>> ReadRows(const std::filesystem::path& path);
   void MoveRowLater(uint32_t from, uint32_t to);
   void MoveRowEarlier(uint32_t from, uint32_t to);
 
@@ -173,6 +181,8 @@ class TableStore {
   std::byte* rowMap_ = nullptr;
   // The text of the working data file changed since the filter copied it.
   bool textChanged_ = false;
+  // Where the text region starts: the offset table may grow up to here.
+  uint32_t textBase_ = 0;
   uint32_t snapshotDataSize_ = 0;
   std::filesystem::path currentPath_;
   bool fromCompiled_ = false;

@@ -94,3 +94,46 @@ TEST_F(RowEditingTest, MovesUnderAFilterCarryHiddenRowsAlong) {
 
 }  // namespace
 }  // namespace mirel
+
+namespace mirel {
+namespace {
+
+class InsertRowsTest : public test::StoreTest {};
+
+TEST_F(InsertRowsTest, InsertsAfterARowOrAtTheEndAndGrowsTheOffsetTable) {
+  ASSERT_OK(Load(u"a\t1\r\nb\t2\r\nc\t3\r\n"));
+  store_->ClearDirty();
+  ASSERT_OK(store_->InsertRows(1, {u"x\tnew"}));
+  EXPECT_TRUE(store_->dirty());
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\t1", u"x\tnew", u"b\t2", u"c\t3"}));
+  // Inserted rows count as edited rows: source order puts them last.
+  store_->SortBySource();
+  EXPECT_EQ(Rows().back(), u"x\tnew");
+  // Many more rows than the table ever had: the text region moves up.
+  std::vector<std::u16string> many;
+  for (int k = 0; k < 5000; ++k) {
+    std::u16string row = u"w";
+    row.append(1, char16_t(0x4E00 + k)).append(u"\tz");
+    many.push_back(row);
+  }
+  ASSERT_OK(store_->InsertRows(store_->RowCount(), many));
+  ASSERT_EQ(store_->RowCount(), 5004u);
+  EXPECT_EQ(Rows()[0], u"a\t1");
+  EXPECT_EQ(Rows()[3], u"x\tnew");
+  EXPECT_EQ(Rows()[5003], many.back());
+  ASSERT_OK(store_->ApplyFilter(u"ne", false));
+  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"x"}));
+  EXPECT_FALSE(store_->InsertRows(0, {u"no tab"}).IsOk());
+  EXPECT_FALSE(store_->InsertRows(99999, {u"a\tb"}).IsOk());
+  ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "out.txt"));
+  ASSERT_OK(store_->LoadTable(dir_ / "out.txt"));
+  EXPECT_EQ(store_->RowCount(), 5004u);
+
+  test::WriteBytes(dir_ / "more.txt", test::Utf8(u"# header\np\tq\nr\ts\n"));
+  auto rows = TableStore::ReadRows(dir_ / "more.txt");
+  ASSERT_OK(rows);
+  EXPECT_EQ(rows.value(), (std::vector<std::u16string>{u"p\tq", u"r\ts"}));
+}
+
+}  // namespace
+}  // namespace mirel
