@@ -1,0 +1,53 @@
+#include "app/ui/entry_list_model.h"
+
+#include <array>
+
+namespace mirel {
+namespace {
+
+struct Column {
+  const char16_t* header;
+  RowTextKind kind;
+};
+constexpr std::array<Column, 4> kColumns = {{{u"编码", RowTextKind::kCode},
+                                             {u"词条", RowTextKind::kEntry},
+                                             {u"筛选后序号", RowTextKind::kVisibleNumber},
+                                             {u"码表原序号", RowTextKind::kDataNumber}}};
+
+}  // namespace
+
+void EntryListModel::SetItemCount(int count) {
+  beginResetModel();
+  count_ = count;
+  endResetModel();
+}
+
+void EntryListModel::RowsChanged(int first, int last) {
+  if (count_ == 0) return;
+  emit dataChanged(index(first, 0), index(last, columnCount() - 1), {Qt::DisplayRole});
+}
+
+int EntryListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : count_;
+}
+
+int EntryListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(kColumns.size());
+}
+
+QVariant EntryListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count_) return {};
+  std::u16string text;
+  store_.RowText(static_cast<uint32_t>(index.row()), kColumns[index.column()].kind, text);
+  return QString::fromStdU16String(text.substr(0, kCellLimit));
+}
+
+QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+      section >= static_cast<int>(kColumns.size())) {
+    return {};
+  }
+  return QString::fromUtf16(kColumns[section].header);
+}
+
+}  // namespace mirel

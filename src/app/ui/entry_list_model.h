@@ -1,0 +1,37 @@
+// The entry list's model: it holds no rows, only an item count, and asks the
+// TableStore for each cell it is asked to show. The count is set to 0 while a
+// command changes the table and to the filtered row count afterwards, so the
+// view never asks for a row the store no longer has.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "store/table_store.h"
+
+namespace mirel {
+
+class EntryListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  static constexpr int kCellLimit = 127;
+
+  explicit EntryListModel(const TableStore& store, QObject* parent = nullptr)
+      : QAbstractTableModel(parent), store_(store) {}
+
+  void SetItemCount(int count);
+  int itemCount() const { return count_; }
+  // Repaints rows first..last.
+  void RowsChanged(int first, int last);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  const TableStore& store_;
+  int count_ = 0;
+};
+
+}  // namespace mirel
