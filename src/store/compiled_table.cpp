@@ -181,8 +181,10 @@ char16_t CodeUnit(uint8_t byte) {
   return 0;
 }
 
-void ParseTableText(std::u16string& text, const std::function<void(const ParsedLine&)>& visit) {
-  uint32_t index = 0;
+namespace {
+
+void ParseLines(std::u16string& text, uint32_t& index,
+                const std::function<void(const ParsedLine&)>& visit) {
   ForEachLine(text, [&](size_t start, size_t length) {
     char16_t* line = text.data() + start;
     std::u16string_view view(line, length);
@@ -204,6 +206,73 @@ void ParseTableText(std::u16string& text, const std::function<void(const ParsedL
   });
 }
 
+// Collects the records of a table text given in one or more pieces, then
+// sorts them, drops duplicates and writes the compiled table.
+class TableCompiler {
+ public:
+  // `inputBytes` bounds the size of the text to come (units or bytes); the
+  // buffers reserve address space for it but only use what the text needs.
+  TableCompiler(const CharacterClassTable& classes, const CompileReport& report, size_t inputBytes)
+      : classes_(classes), report_(report), arena_(8 * inputBytes + 64) {
+    items_.reserve(inputBytes / 2 + 16);
+  }
+
+  void Add(std::u16string& piece, double doneAfter) {
+    ParseLines(piece, index_, [&](const ParsedLine& line) { AddLine(line); });
+    if (report_) {
+      const int percent = static_cast<int>(doneAfter * 100);
+      if (percent != lastPercent_) report_(u"", lastPercent_ = percent, 100);
+    }
+  }
+
+  Result<CompileSummary> Finish(const OpaqueHeader& opaque,
+                                const std::function<void(std::span<const std::byte>)>& sink);
+
+ private:
+  void AddLine(const ParsedLine& line);
+  void Message(uint32_t index, std::u16string text) {
+    if (report_) messages_.emplace_back(index, std::move(text));
+  }
+
+  const CharacterClassTable& classes_;
+  const CompileReport& report_;
+  RecordArena arena_;
+  std::vector<KeyItem> items_;
+  std::vector<std::pair<uint32_t, std::u16string>> messages_;  // by line
+  uint32_t index_ = 0;
+  int lastPercent_ = -1;
+};
+
+void TableCompiler::AddLine(const ParsedLine& line) {
+  const size_t l = line.code.size();
+  const size_t e = line.entry.size();
+  if (l == 0 || l > 128 || e > 128) {
+    Message(line.index,
+            FormatText(u"第[ %d行 ]无法支持的编码定义：%s %s",
+                       {static_cast<long long>(line.index) + 1, line.entry, line.code}));
+  }
+  if (e > kMaxEntryUnits) {
+    Message(line.index,
+            FormatText(u"第[ %d行 ]词条超过255个字，未编入码表：%s",
+                       {static_cast<long long>(line.index) + 1, line.entry.substr(0, 32)}));
+    return;
+  }
+  uint8_t codeBytes[kMaxCodeUnits];
+  for (size_t k = 0; k < l; ++k) codeBytes[k] = CodeByte(line.code[k]);
+  const uint32_t word =
+      line.marks | classes_.ClassBits(line.entry) | std::min<uint32_t>(line.index, kWeightMask);
+  const uint32_t record = arena_.Append(word, std::span(codeBytes, l), line.entry);
+  const uint8_t* r = arena_.At(record);
+  items_.push_back(KeyItem{PackKey(r + 5, l, r + 6 + l, 2 * e), record});
+}
+
+}  // namespace
+
+void ParseTableText(std::u16string& text, const std::function<void(const ParsedLine&)>& visit) {
+  uint32_t index = 0;
+  ParseLines(text, index, visit);
+}
+
 std::vector<ParsedLine> ParseTableText(std::u16string& text) {
   std::vector<ParsedLine> lines;
   ParseTableText(text, [&](const ParsedLine& line) { lines.push_back(line); });
@@ -213,50 +282,23 @@ std::vector<ParsedLine> ParseTableText(std::u16string& text) {
 Result<CompileSummary> CompileTableText(
     std::u16string& text, const CharacterClassTable& classes, const OpaqueHeader& opaque,
     const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink) {
-  size_t lineEnds = 1;
-  for (char16_t u : text) lineEnds += (u == u'\n' || u == u'\r');
-  // Records never take more than 6 bytes plus two per unit of their line.
-  RecordArena arena(6 * lineEnds + 2 * text.size());
-  std::vector<KeyItem> items;
-  items.reserve(lineEnds);
-  std::vector<std::pair<uint32_t, std::u16string>> messages;  // by line
-  CompileSummary summary;
-  int lastPercent = -1;
-  const size_t totalUnits = std::max<size_t>(text.size(), 1);
-  uint8_t codeBytes[kMaxCodeUnits];
+  TableCompiler compiler(classes, report, text.size());
+  compiler.Add(text, 1.0);
+  std::u16string().swap(text);
+  return compiler.Finish(opaque, sink);
+}
 
-  ParseTableText(text, [&](const ParsedLine& line) {
-    ++summary.parsedLines;
-    const size_t l = line.code.size();
-    const size_t e = line.entry.size();
-    if (l == 0 || l > 128 || e > 128) {
-      messages.emplace_back(
-          line.index, FormatText(u"第[ %d行 ]无法支持的编码定义：%s %s",
-                                 {static_cast<long long>(line.index) + 1, line.entry, line.code}));
-    }
-    if (e > kMaxEntryUnits) {
-      messages.emplace_back(line.index, FormatText(u"第[ %d行 ]词条超过255个字，未编入码表：%s",
-                                                   {static_cast<long long>(line.index) + 1,
-                                                    line.entry.substr(0, 32)}));
-      return;
-    }
-    for (size_t k = 0; k < l; ++k) codeBytes[k] = CodeByte(line.code[k]);
-    const uint32_t word =
-        line.marks | classes.ClassBits(line.entry) | std::min<uint32_t>(line.index, kWeightMask);
-    const uint32_t record = arena.Append(word, std::span(codeBytes, l), line.entry);
-    const uint8_t* r = arena.At(record);
-    items.push_back(KeyItem{PackKey(r + 5, l, r + 6 + l, 2 * e), record});
-    if (report) {
-      const size_t done = static_cast<size_t>(line.entry.data() - text.data());
-      const int percent = static_cast<int>(done * 100 / totalUnits);
-      if (percent != lastPercent) report(u"", lastPercent = percent, 100);
-    }
-  });
+Result<CompileSummary> TableCompiler::Finish(
+    const OpaqueHeader& opaque, const std::function<void(std::span<const std::byte>)>& sink) {
+  CompileSummary summary;
+  summary.parsedLines = index_;
   if (summary.parsedLines == 0) {
     return Status::InvalidArgument("", "no line of the table can be compiled");
   }
-  // The text is no longer needed; the records hold everything.
-  std::u16string().swap(text);
+  std::vector<KeyItem>& items = items_;
+  RecordArena& arena = arena_;
+  std::vector<std::pair<uint32_t, std::u16string>>& messages = messages_;
+  const CompileReport& report = report_;
 
   std::sort(items.begin(), items.end(), [&](const KeyItem& a, const KeyItem& b) {
     if (a.key != b.key) {
@@ -274,9 +316,11 @@ Result<CompileSummary> CompileTableText(
         RecordArena::Compare(arena.At(items[k].record), arena.At(items[kept - 1].record)) == 0) {
       const uint32_t index =
           LoadU32(reinterpret_cast<const std::byte*>(arena.At(items[k].record))) & kWeightMask;
-      messages.emplace_back(index, FormatText(u"　　忽略第[ %d行 ]重复词条：%s ",
-                                              {static_cast<long long>(index) + 1,
-                                               std::u16string_view(arena.Entry(items[k].record))}));
+      if (report)
+        messages.emplace_back(index,
+                              FormatText(u"　　忽略第[ %d行 ]重复词条：%s ",
+                                         {static_cast<long long>(index) + 1,
+                                          std::u16string_view(arena.Entry(items[k].record))}));
       continue;
     }
     dataSize += RecordArena::Size(arena.At(items[k].record));
@@ -301,8 +345,9 @@ Result<CompileSummary> CompileTableText(
                        static_cast<long long>(summary.parsedLines), static_cast<long long>(a)}),
            0, 0);
   }
+  std::vector<std::pair<uint32_t, std::u16string>>().swap(messages);
 
-  // Header, offsets and records, in pieces of at most 1 MiB.
+  // Header, offsets and records, in pieces of about 256 KiB.
   std::vector<std::byte> out(kCompiledHeaderSize, std::byte{0});
   PutU32(out.data(), summary.fileSize);
   PutU32(out.data() + 4, static_cast<uint32_t>(kCompiledHeaderSize + 4 * a + 4));
@@ -312,7 +357,7 @@ Result<CompileSummary> CompileTableText(
   std::memcpy(out.data() + OpaqueHeader::kOffset, opaque.bytes.data(), opaque.bytes.size());
   PutU32(out.data() + 100, 1000);
   out[136] = std::byte{0xF0};
-  constexpr size_t kChunk = 1 << 20;
+  constexpr size_t kChunk = 1 << 18;
   auto flush = [&](bool always) {
     if (out.size() >= kChunk || (always && !out.empty())) {
       sink(out);
@@ -356,11 +401,21 @@ Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
                                     const CompileReport& report) {
   Result<std::unique_ptr<AtomicFile>> file = AtomicFile::Create(outPath);
   if (!file.IsOk()) return file.status();
-  Result<TextBuffer> text = ReadTextFile(textPath);
-  if (!text.IsOk()) return text.status();
-  Result<CompileSummary> summary = CompileTableText(
-      text->text, classes, opaque, report,
-      [&](std::span<const std::byte> bytes) { file.value()->Write(bytes.data(), bytes.size()); });
+  std::error_code ec;
+  const uint64_t size = std::filesystem::file_size(textPath, ec);
+  // The text is read and parsed a piece at a time: only the records and
+  // their sort keys are held for the whole table.
+  TableCompiler compiler(classes, report, ec ? 0 : size);
+  Status read = ReadTextFileInPieces(
+      textPath,
+      [&](std::u16string& piece, uint64_t done) {
+        compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
+      },
+      size_t{1} << 18);
+  if (!read.IsOk()) return read;
+  Result<CompileSummary> summary = compiler.Finish(opaque, [&](std::span<const std::byte> bytes) {
+    file.value()->Write(bytes.data(), bytes.size());
+  });
   if (!summary.IsOk()) {
     return Status(summary.status().code() == Status::Code::kInvalidArgument
                       ? Status::InvalidArgument(textPath.string(), summary.status().message())

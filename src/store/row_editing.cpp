@@ -94,12 +94,14 @@ Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16strin
   // Deletions leave room in the offset table; otherwise the text region
   // moves up to make some, and every offset with it.
   const uint64_t needed = 4 + 4 * (uint64_t{r} + rows.size());
-  const uint64_t shift = needed > textBase_ ? ((needed - textBase_ + 4 * (r / 8) + 4096) & ~uint64_t{3}) : 0;
+  const uint64_t shift =
+      needed > textBase_ ? ((needed - textBase_ + 4 * (r / 8) + 4096) & ~uint64_t{3}) : 0;
   const uint64_t oldSize = data_->size();
   const uint64_t newSize = oldSize + shift + textBytes;
   if (newSize >= 0xFFFFFFFFull) return Status::Unsupported("", "the table would exceed 4 GiB");
   if (!data_->Resize(static_cast<uint32_t>(newSize))) {
-    return Status::IoError(data_->path().string(), "cannot grow the working data file (disk full?)");
+    return Status::IoError(data_->path().string(),
+                           "cannot grow the working data file (disk full?)");
   }
   std::byte* view = data_->view();
   uint32_t* offsets = DataOffsets();

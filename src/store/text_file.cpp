@@ -19,9 +19,28 @@ namespace {
 
 enum class LooseUtf8 { kInvalid, kValid, kAsciiOnly, kCutShort };
 
-LooseUtf8 WalkLooseUtf8(std::string_view bytes) {
+// The loose UTF-8 walk, resumable across pieces of a file.
+struct LooseUtf8Walk {
   int pending = 0;
   bool high = false;
+  bool invalid = false;
+
+  void Feed(std::string_view bytes);
+  LooseUtf8 Result() const {
+    if (invalid) return LooseUtf8::kInvalid;
+    if (pending != 0) return LooseUtf8::kCutShort;
+    return high ? LooseUtf8::kValid : LooseUtf8::kAsciiOnly;
+  }
+};
+
+LooseUtf8 WalkLooseUtf8(std::string_view bytes) {
+  LooseUtf8Walk walk;
+  walk.Feed(bytes);
+  return walk.Result();
+}
+
+void LooseUtf8Walk::Feed(std::string_view bytes) {
+  if (invalid) return;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   for (size_t i = 0; i < n; ++i) {
@@ -37,18 +56,22 @@ LooseUtf8 WalkLooseUtf8(std::string_view bytes) {
     }
     unsigned char b = p[i];
     if (pending > 0) {
-      if ((b & 0xC0) != 0x80) return LooseUtf8::kInvalid;
+      if ((b & 0xC0) != 0x80) {
+        invalid = true;
+        return;
+      }
       --pending;
       continue;
     }
     if (b < 0x80) continue;
     high = true;
     int k = std::countl_one(b);
-    if (k == 1) return LooseUtf8::kInvalid;
+    if (k == 1) {
+      invalid = true;
+      return;
+    }
     pending = k - 1;
   }
-  if (pending != 0) return LooseUtf8::kCutShort;
-  return high ? LooseUtf8::kValid : LooseUtf8::kAsciiOnly;
 }
 
 }  // namespace
@@ -121,6 +144,146 @@ Result<std::string> ReadFileBytes(const std::filesystem::path& path) {
   }
   bytes.resize(done);
   return bytes;
+}
+
+namespace {
+
+// A file read front to back in blocks, through a descriptor it owns.
+class BlockReader {
+ public:
+  ~BlockReader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Status Open(const std::filesystem::path& path) {
+    const std::string where = path.string();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return Status::IoError(where, std::string("cannot open: ") + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return Status::IoError(where, std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) return Status::IoError(where, "is a folder, not a file");
+    path_ = where;
+    return Status::Ok();
+  }
+  // Appends up to `size` bytes to `out`; false at the end of the file.
+  Result<bool> Append(std::string& out, size_t size) {
+    const size_t at = out.size();
+    out.resize(at + size);
+    while (true) {
+      ssize_t n = ::read(fd_, out.data() + at, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        out.resize(at);
+        return Status::IoError(path_, std::string("cannot read: ") + std::strerror(errno));
+      }
+      out.resize(at + static_cast<size_t>(n));
+      return n > 0;
+    }
+  }
+  Status Rewind() {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) return Status::IoError(path_, std::strerror(errno));
+    return Status::Ok();
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// The end of the last complete line in a piece of 8-bit text (CR and LF are
+// never part of a multi-byte character in UTF-8 or GBK), or 0.
+size_t LastLineEnd8(std::string_view bytes) {
+  size_t at = bytes.find_last_of("\r\n");
+  return at == std::string_view::npos ? 0 : at + 1;
+}
+
+size_t LastLineEnd16(std::string_view bytes, bool bigEndian) {
+  for (size_t k = bytes.size() / 2; k-- > 0;) {
+    unsigned char lo = static_cast<unsigned char>(bytes[2 * k + (bigEndian ? 1 : 0)]);
+    unsigned char hi = static_cast<unsigned char>(bytes[2 * k + (bigEndian ? 0 : 1)]);
+    if (hi == 0 && (lo == '\r' || lo == '\n')) return 2 * k + 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+Status ReadTextFileInPieces(
+    const std::filesystem::path& path,
+    const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit,
+    size_t pieceBytes) {
+  BlockReader reader;
+  Status opened = reader.Open(path);
+  if (!opened.IsOk()) return opened;
+  std::string bytes;
+  // The first bytes tell a mark; without one, the whole file decides
+  // between UTF-8 and the code page.
+  Result<bool> more = reader.Append(bytes, pieceBytes);
+  if (!more.IsOk()) return more.status();
+  auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  TextEncoding encoding;
+  size_t skip = 0;
+  if (bytes.size() >= 3 && u(0) == 0xEF && u(1) == 0xBB && u(2) == 0xBF) {
+    encoding = TextEncoding::kUtf8Bom;
+    skip = 3;
+  } else if (bytes.size() >= 2 && u(0) == 0xFF && u(1) == 0xFE) {
+    encoding = TextEncoding::kUtf16Le;
+    skip = 2;
+  } else if (bytes.size() >= 2 && u(0) == 0xFE && u(1) == 0xFF) {
+    encoding = TextEncoding::kUtf16Be;
+    skip = 2;
+  } else {
+    LooseUtf8Walk walk;
+    std::string block = bytes;
+    while (true) {
+      walk.Feed(block);
+      if (walk.invalid) break;
+      block.clear();
+      Result<bool> next = reader.Append(block, pieceBytes);
+      if (!next.IsOk()) return next.status();
+      if (!next.value()) break;
+    }
+    encoding = walk.Result() == LooseUtf8::kValid ? TextEncoding::kUtf8 : TextEncoding::kLegacy;
+    Status rewound = reader.Rewind();
+    if (!rewound.IsOk()) return rewound;
+    bytes.clear();
+    Result<bool> first = reader.Append(bytes, pieceBytes);
+    if (!first.IsOk()) return first.status();
+  }
+  bytes.erase(0, skip);
+  uint64_t done = skip;
+
+  const bool sixteen = encoding == TextEncoding::kUtf16Le || encoding == TextEncoding::kUtf16Be;
+  const bool bigEndian = encoding == TextEncoding::kUtf16Be;
+  std::u16string piece;
+  bool atEnd = false;
+  while (true) {
+    if (!atEnd) {
+      Result<bool> next = reader.Append(bytes, pieceBytes);
+      if (!next.IsOk()) return next.status();
+      atEnd = !next.value();
+    }
+    size_t take =
+        atEnd ? bytes.size() : (sixteen ? LastLineEnd16(bytes, bigEndian) : LastLineEnd8(bytes));
+    if (take == 0 && !atEnd) continue;  // a line longer than a piece: read on
+    std::string_view chunk(bytes.data(), take);
+    piece.clear();
+    if (sixteen) {
+      piece.resize(chunk.size() / 2);
+      for (size_t k = 0; k < piece.size(); ++k) {
+        unsigned char a = static_cast<unsigned char>(chunk[2 * k]);
+        unsigned char b = static_cast<unsigned char>(chunk[2 * k + 1]);
+        piece[k] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+      }
+    } else if (encoding == TextEncoding::kLegacy) {
+      piece = DecodeLegacyCodePage(chunk);
+    } else {
+      AppendUtf8(chunk, piece);
+    }
+    bytes.erase(0, take);
+    done += take;
+    if (!piece.empty()) visit(piece, done);
+    if (atEnd) return Status::Ok();
+  }
 }
 
 Result<TextBuffer> ReadTextFile(const std::filesystem::path& path) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -36,6 +37,16 @@ TextBuffer DecodeText(std::string_view bytes);
 // Reads and decodes a whole file. Fails with a message naming the file when
 // it cannot be opened or read, is a folder, or memory runs out.
 Result<TextBuffer> ReadTextFile(const std::filesystem::path& path);
+
+// Reads and decodes a file in pieces of about `pieceBytes` input bytes, each
+// ending at a line end (or the end of the file), and hands each to `visit`
+// with the number of file bytes read up to its end; `visit` may change the
+// piece. The encoding is decided for the whole file exactly as ReadTextFile
+// decides it; only a piece's worth of text is held at a time.
+Status ReadTextFileInPieces(
+    const std::filesystem::path& path,
+    const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit,
+    size_t pieceBytes = size_t{1} << 20);
 
 // Reads a whole file's bytes (no decoding).
 Result<std::string> ReadFileBytes(const std::filesystem::path& path);

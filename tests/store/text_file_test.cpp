@@ -69,6 +69,43 @@ TEST(TextFileTest, TheWholeFileDecidesBetweenUtf8AndTheCodePage) {
   EXPECT_EQ(cut.encoding, TextEncoding::kLegacy);
 }
 
+TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
+  ScratchDir dir;
+  std::u16string text =
+      u"中\tzh\r\n" + std::u16string(40, u'长') + u"\tlong\r\n𠀀\tq\rx\ty\nlast\tz";
+  const std::u16string bmp = u"中\tzh\r\n" + std::u16string(40, u'长') + u"\tlong\nx\ty\r\n";
+  const std::vector<std::pair<std::string, std::u16string>> files = {
+      {test::Utf8(text), text},
+      {"\xEF\xBB\xBF" + test::Utf8(text), text},
+      {test::Utf16Le(text), text},
+      {test::Utf16Be(text), text},
+      {test::Gbk(bmp), bmp},
+      {test::Utf8(std::u16string(3000, u'中')) + "\xD6\xD0\r\n", u""},  // code page after all
+      {"", u""}};
+  for (size_t k = 0; k < files.size(); ++k) {
+    WriteBytes(dir / "t.txt", files[k].first);
+    std::u16string joined;
+    uint64_t lastDone = 0;
+    ASSERT_OK(ReadTextFileInPieces(
+        dir / "t.txt",
+        [&](std::u16string& piece, uint64_t done) {
+          EXPECT_TRUE(done == files[k].first.size() || piece.back() == u'\r' ||
+                      piece.back() == u'\n')
+              << k;
+          EXPECT_GT(done, lastDone);
+          lastDone = done;
+          joined += piece;
+        },
+        7));
+    const std::u16string whole = Decode(files[k].first).text;
+    EXPECT_EQ(joined, whole) << k;
+    if (!files[k].second.empty()) {
+      EXPECT_EQ(joined, files[k].second) << k;
+    }
+  }
+  EXPECT_FALSE(ReadTextFileInPieces(dir / "missing.txt", [](std::u16string&, uint64_t) {}).IsOk());
+}
+
 TEST(TextFileTest, LooksLikeUtf8IsTheLooseTest) {
   EXPECT_FALSE(LooksLikeUtf8(""));
   EXPECT_FALSE(LooksLikeUtf8("ascii only"));
