@@ -1,0 +1,56 @@
+// Answers the editor's prompts and file pickers from scripts, and records
+// every message, clipboard text and opened address.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+#include "app/ui/ui_services.h"
+
+namespace mirel::test {
+
+class FakeUiServices : public UiServices {
+ public:
+  bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
+    questions << caption + u'|' + text;
+    return Next(yesNo, false);
+  }
+  bool AskRetry(QWidget*, const QString& text, const QString& caption) override {
+    questions << caption + u'|' + text;
+    return Next(retry, false);
+  }
+  void ShowMessage(QWidget*, const QString& text, const QString& caption, Icon,
+                   const QString&) override {
+    messages << caption + u'|' + text;
+  }
+  QString PickOpenFile(QWidget*, const QString& title) override {
+    pickerTitles << title;
+    return Next(openPicks, QString());
+  }
+  QString PickSaveFile(QWidget*, const QString& title) override {
+    pickerTitles << title;
+    return Next(savePicks, QString());
+  }
+  void SetClipboardText(const QString& text) override { clipboard = text; }
+  bool OpenWithShell(const QUrl& url) override {
+    opened << url.toString();
+    return true;
+  }
+
+  std::deque<bool> yesNo, retry;
+  std::deque<QString> openPicks, savePicks;
+  QStringList questions, messages, pickerTitles, opened;
+  QString clipboard;
+
+ private:
+  template <class T>
+  static T Next(std::deque<T>& answers, T otherwise) {
+    if (answers.empty()) return otherwise;
+    T answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+}  // namespace mirel::test

@@ -1,0 +1,410 @@
+#include "app/ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "app/ui/commands.h"
+#include "app/ui/entry_dialogs.h"
+#include "fake_ui_services.h"
+#include "platform/utf16.h"
+#include "store/table_store.h"
+
+using namespace mirel;
+
+namespace {
+
+std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const QString& path, const std::string& bytes) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  out << bytes;
+}
+
+std::string Utf16Table(const QStringList& rows) {
+  std::string out("\xFF\xFE");
+  for (const QString& row : rows) {
+    const std::u16string text = (row + QStringLiteral("\r\n")).toStdU16String();
+    for (char16_t u : text) {
+      out += static_cast<char>(u & 0xFF);
+      out += static_cast<char>(u >> 8);
+    }
+  }
+  return out;
+}
+
+// Runs `act` on the next modal dialog as soon as it shows.
+void OnNextDialog(std::function<void(QDialog*)> act) {
+  QTimer::singleShot(0, [act] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dialog != nullptr);
+    act(dialog);
+  });
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QString Table(const QStringList& rows, const QString& name = QStringLiteral("t.txt")) {
+    const QString path = dir_->filePath(name);
+    WriteFile(path, Utf16Table(rows));
+    return path;
+  }
+  void Open(const QStringList& rows) {
+    QVERIFY(
+        window_->OpenTable(Table(rows, QStringLiteral("open%1.txt").arg(++opened_)).toStdString()));
+  }
+  // Entries of the whole table, in order.
+  QStringList Entries() const {
+    QStringList entries;
+    for (uint32_t i = 0; i < store_->RowCount(); ++i) {
+      const std::u16string_view row = store_->DataRowText(i);
+      entries << QString::fromStdU16String(std::u16string(row.substr(0, row.find(u'\t'))));
+    }
+    return entries;
+  }
+  QStringList VisibleEntries() const {
+    QStringList entries;
+    for (int v = 0; v < window_->model().itemCount(); ++v) {
+      entries << window_->model().index(v, 1).data().toString();
+    }
+    return entries;
+  }
+  void Select(const std::vector<int>& rows) {
+    QItemSelectionModel* selection = window_->entryList()->selectionModel();
+    selection->clearSelection();
+    for (int r : rows) {
+      selection->select(window_->model().index(r, 0),
+                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+  }
+  std::vector<int> Selected() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : window_->entryList()->selectionModel()->selectedRows()) {
+      rows.push_back(i.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* to = nullptr) {
+    QTest::keyClick(to ? to : window_->entryList(), static_cast<Qt::Key>(key), modifiers);
+  }
+  static QStringList Letters(int n) {
+    QStringList rows;
+    for (int k = 0; k < n; ++k) rows << QStringLiteral("r%1\t%2").arg(k).arg(QChar(u'a' + k % 3));
+    return rows;
+  }
+
+  int opened_ = 0;
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TempFolder> temp_;
+  std::unique_ptr<TableStore> store_;
+  std::unique_ptr<test::FakeUiServices> services_;
+  std::unique_ptr<MainWindow> window_;
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    auto temp = TempFolder::OpenIn(dir_->path().toStdString());
+    QVERIFY(temp.IsOk());
+    temp_ = std::move(temp).value();
+    store_ = std::make_unique<TableStore>(*temp_);
+    services_ = std::make_unique<test::FakeUiServices>();
+    window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void cleanup() {
+    window_.reset();
+    store_.reset();
+    temp_.reset();
+    dir_.reset();
+  }
+
+  void startsEmptyWithTableItemsGreyed() {
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Mirel码表编辑器 V3.0"));
+    QCOMPARE(window_->size(), QSize(800, 600));
+    QVERIFY(!window_->action(command::kSave)->isEnabled());
+    QVERIFY(window_->action(command::kOpen)->isEnabled());
+    // A greyed item blocks its key.
+    Key(Qt::Key_W, Qt::ControlModifier);
+    QVERIFY(services_->questions.isEmpty());
+    QVERIFY(!window_->Dispatch(command::kStatistics));
+    QVERIFY(!window_->Dispatch(99999));
+  }
+
+  void filterTypingRefreshesListAndTitle() {
+    Open({QStringLiteral("甲\tab"), QStringLiteral("乙\tabc"), QStringLiteral("丙\ta"),
+          QStringLiteral("丁\tba")});
+    QVERIFY(window_->action(command::kSave)->isEnabled());
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：无，筛选后个数：4"));
+    QTest::keyClicks(window_->filterBox(), QStringLiteral("ab"));
+    QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：ab，筛选后个数：2"));
+    window_->exactBox()->setChecked(true);
+    QCOMPARE(VisibleEntries(), QStringList{QStringLiteral("甲")});
+    window_->exactBox()->setChecked(false);
+    QCOMPARE(window_->model().index(1, 3).data().toString(), QStringLiteral("2"));
+    window_->filterBox()->clear();
+    QCOMPARE(window_->model().itemCount(), 4);
+    QVERIFY(window_->windowTitle().contains(QStringLiteral("筛选编码：无")));
+    // Long filters are cut to 19 units; long titles to 63.
+    QStringList many;
+    for (int k = 0; k < 10000; ++k) many << QStringLiteral("词\t") + QString(25, u'z');
+    Open(many);
+    QTest::keyClicks(window_->filterBox(), QString(25, u'z'));
+    QCOMPARE(window_->filterBox()->text().size(), 19);
+    QCOMPARE(window_->model().itemCount(), 10000);
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：10000，筛选编码：") +
+                 QString(19, u'z') + QStringLiteral("，筛选后个数：10"));
+  }
+
+  void keysActWhateverHasTheFocus() {
+    Open(Letters(4));
+    window_->filterBox()->setFocus();
+    Select({1});
+    services_->yesNo = {false};
+    Key(Qt::Key_Delete, Qt::NoModifier, window_->filterBox());
+    QCOMPARE(services_->questions.size(), 1);
+    QCOMPARE(services_->questions[0], QStringLiteral("确认删除？|是否删除所有选中行？"));
+    QCOMPARE(store_->RowCount(), 4u);
+    // Tab cycles filter box, exact-match box, list.
+    QApplication::setActiveWindow(window_.get());
+    window_->filterBox()->setFocus();
+    Key(Qt::Key_Tab, Qt::NoModifier, window_->filterBox());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->exactBox()));
+    Key(Qt::Key_Tab, Qt::NoModifier, window_->exactBox());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->entryList()));
+    Key(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->filterBox()));
+    // Enter in the filter box modifies the selected row.
+    Select({2});
+    OnNextDialog([](QDialog* dialog) {
+      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+      QVERIFY(modify != nullptr);
+      QCOMPARE(modify->entryEdit()->text(), QStringLiteral("r2"));
+      dialog->reject();
+    });
+    Key(Qt::Key_Return, Qt::NoModifier, window_->filterBox());
+    QCOMPARE(Selected(), std::vector<int>{2});
+    // F1 opens the local help document.
+    Key(Qt::Key_F1);
+    QCOMPARE(services_->opened.size(), 1);
+    QVERIFY(services_->opened[0].endsWith(QStringLiteral("/help/index.html")));
+  }
+
+  void deleteUnderAFilterRemovesTheRowsShown() {
+    Open(Letters(12));  // codes a b c a b c ...
+    QTest::keyClicks(window_->filterBox(), QStringLiteral("a"));
+    QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("r0"), QStringLiteral("r3"),
+                                            QStringLiteral("r6"), QStringLiteral("r9")}));
+    Select({1, 3});
+    services_->yesNo = {true};
+    QVERIFY(window_->Dispatch(command::kDelete));
+    QCOMPARE(Entries(),
+             (QStringList{"r0", "r1", "r2", "r4", "r5", "r6", "r7", "r8", "r10", "r11"}));
+    QCOMPARE(VisibleEntries(), (QStringList{"r0", "r6"}));
+    QVERIFY(store_->dirty());
+    // A filter that matches nothing makes row commands inert.
+    window_->filterBox()->setText(QStringLiteral("zz"));
+    QVERIFY(!window_->Dispatch(command::kDelete));
+  }
+
+  void movesCarryTheSelection() {
+    Open(Letters(8));
+    Select({0, 3});
+    QVERIFY(window_->Dispatch(command::kMoveUp));
+    QCOMPARE(Entries(), (QStringList{"r0", "r1", "r3", "r2", "r4", "r5", "r6", "r7"}));
+    QCOMPARE(Selected(), (std::vector<int>{0, 2}));
+
+    Open(Letters(8));
+    Select({3, 5});
+    QVERIFY(window_->Dispatch(command::kMoveToTop));
+    QCOMPARE(Entries(), (QStringList{"r5", "r3", "r0", "r1", "r2", "r4", "r6", "r7"}));
+    QCOMPARE(Selected(), (std::vector<int>{0, 1}));
+
+    Open(Letters(8));
+    Select({2, 7});
+    QVERIFY(window_->Dispatch(command::kMoveToEnd));
+    QCOMPARE(Entries(), (QStringList{"r0", "r1", "r3", "r4", "r5", "r6", "r2", "r7"}));
+    QCOMPARE(Selected(), (std::vector<int>{6, 7}));
+
+    Open(Letters(8));
+    Select({1, 2});
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    QCOMPARE(Entries(), (QStringList{"r0", "r3", "r1", "r2", "r4", "r5", "r6", "r7"}));
+    QCOMPARE(Selected(), (std::vector<int>{2, 3}));
+
+    // Under a filter the hidden rows between move along.
+    Open(Letters(8));
+    window_->filterBox()->setText(QStringLiteral("b"));  // r1 r4 r7
+    Select({2});
+    QVERIFY(window_->Dispatch(command::kMoveToTop));
+    QCOMPARE(VisibleEntries(), (QStringList{"r7", "r1", "r4"}));
+    QCOMPARE(Entries(), (QStringList{"r0", "r7", "r1", "r2", "r3", "r4", "r5", "r6"}));
+  }
+
+  void modifyUnderAFilterChangesExactlyThatRow() {
+    Open(Letters(6));
+    window_->filterBox()->setText(QStringLiteral("c"));  // r2 r5
+    Select({1});
+    OnNextDialog([this](QDialog* dialog) {
+      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+      modify->entryEdit()->clear();
+      modify->accept();
+      QCOMPARE(services_->messages.last(), QStringLiteral("错误的输入|必须输入词条"));
+      QVERIFY(modify->isVisible());
+      modify->entryEdit()->setText(QStringLiteral("新词"));
+      modify->codeEdit()->setText(QStringLiteral("zz"));
+      modify->accept();
+    });
+    QVERIFY(window_->Dispatch(command::kModify));
+    QCOMPARE(Entries(), (QStringList{"r0", "r1", "r2", "r3", "r4", "新词"}));
+    QCOMPARE(QString::fromStdU16String(std::u16string(store_->DataRowText(5))),
+             QStringLiteral("新词\tzz"));
+    // The row left the filter; the row list shows what remains.
+    QCOMPARE(VisibleEntries(), QStringList{"r2"});
+  }
+
+  void saveCloseExitAndSaveAs() {
+    const QString path = Table({QStringLiteral("中\tzh"), QStringLiteral("国\tgg")});
+    QVERIFY(window_->OpenTable(path.toStdString()));
+    Select({0});
+    services_->yesNo = {true};
+    window_->Dispatch(command::kDelete);
+    Key(Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg")}));
+    QVERIFY(!store_->dirty());
+
+    // Save as appends ".txt" to a name without an extension; the table keeps its own file.
+    services_->savePicks = {dir_->filePath(QStringLiteral("copy")),
+                            dir_->filePath(QStringLiteral("x.csv"))};
+    QVERIFY(window_->Dispatch(command::kSaveAs));
+    QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("copy.txt"))));
+    QVERIFY(window_->Dispatch(command::kSaveAs));
+    QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("x.csv"))));
+    QCOMPARE(QString::fromStdString(store_->currentPath().string()), path);
+
+    // A failed save keeps the changes and says so.
+    Select({0});
+    services_->yesNo = {true};
+    window_->Dispatch(command::kDelete);
+    services_->savePicks = {dir_->filePath(QStringLiteral("missing/folder/t.txt"))};
+    window_->Dispatch(command::kSaveAs);
+    QCOMPARE(services_->messages.last(),
+             QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
+    QVERIFY(store_->dirty());
+
+    // Close asks; No discards. Open asks first too when rows are shown.
+    Open({QStringLiteral("a\tb")});
+    Select({0});
+    services_->yesNo = {true, false};
+    window_->Dispatch(command::kDelete);
+    window_->Dispatch(command::kClose);  // no rows visible: nothing to close through the gate
+    Open({QStringLiteral("a\tb"), QStringLiteral("c\td")});
+    Select({0});
+    services_->yesNo = {true, false};
+    window_->Dispatch(command::kDelete);
+    services_->questions.clear();
+    services_->openPicks = {path};
+    window_->Dispatch(command::kOpen);
+    QCOMPARE(services_->questions,
+             QStringList{
+                 QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?")});
+    QCOMPARE(services_->pickerTitles.last(), QStringLiteral("选择码表文件:"));
+    QCOMPARE(Entries(), QStringList{QStringLiteral("国")});
+
+    // Exit with changes asks; Yes saves, then the window closes.
+    Select({0});
+    window_->Dispatch(command::kMoveDown);
+    store_->ModifyRow(0, 0, u"gj", u"国家");
+    services_->questions.clear();
+    services_->yesNo = {true};
+    Key(Qt::Key_X, Qt::AltModifier);
+    QCOMPARE(services_->questions,
+             QStringList{
+                 QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改？")});
+    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国家\tgj")}));
+    QVERIFY(!window_->isVisible());
+  }
+
+  void copyPutsCodeThenEntryOnTheClipboard() {
+    Open({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"), QStringLiteral("吖\tb")});
+    Select({0, 1});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(services_->clipboard, QStringLiteral("a\t啊\r\na\t阿\r\n"));
+  }
+
+  void addEntryInsertsAfterTheSelectedRowOrAFilesRows() {
+    Open(Letters(3));
+    Select({0});
+    WriteFile(dir_->filePath(QStringLiteral("more.txt")), "p\tq\r\nr\ts\r\n");
+    services_->openPicks = {dir_->filePath(QStringLiteral("more.txt"))};
+    OnNextDialog([](QDialog* dialog) {
+      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+      QVERIFY(add != nullptr);
+      QVERIFY(!add->pathEdit()->isEnabled());
+      add->codeEdit()->setText(QStringLiteral("xin"));
+      add->entryEdit()->setText(QStringLiteral("新"));
+      add->Import();
+      QVERIFY(add->isVisible());
+      add->fileButton()->setChecked(true);
+      QVERIFY(!add->codeEdit()->isEnabled());
+      add->browseButton()->click();
+      add->Import();
+      QCOMPARE(add->statusEdit()->text(), QStringLiteral("已导入2个词条。"));
+      add->reject();
+    });
+    Key(Qt::Key_Insert);
+    QCOMPARE(Entries(), (QStringList{"r0", "新", "r1", "r2", "p", "r"}));
+    QCOMPARE(window_->model().itemCount(), 6);
+    QVERIFY(store_->dirty());
+  }
+
+  void reordersAndExports() {
+    Open({QStringLiteral("甲\tb"), QStringLiteral("乙\taa"), QStringLiteral("丙\ta")});
+    window_->Dispatch(command::kCodeOrder2);
+    QCOMPARE(Entries(), (QStringList{"丙", "甲", "乙"}));
+    window_->Dispatch(command::kSourceOrder);
+    QCOMPARE(Entries(), (QStringList{"甲", "乙", "丙"}));
+    services_->savePicks = {dir_->filePath(QStringLiteral("single"))};
+    window_->Dispatch(command::kExtractSingle);
+    QCOMPARE(services_->messages.last(), QStringLiteral("导出完毕|导出用户单字码表数：3个。"));
+    QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("single.txt"))));
+    services_->savePicks = {dir_->filePath(QStringLiteral("freq.txt"))};
+    Key(Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(
+        ReadFile(dir_->filePath(QStringLiteral("freq.txt"))),
+        Utf16Table({QStringLiteral("甲\t1"), QStringLiteral("乙\t2"), QStringLiteral("丙\t3")}));
+    window_->Dispatch(command::kCodeOrder1);
+    services_->openPicks = {dir_->filePath(QStringLiteral("freq.txt"))};
+    window_->Dispatch(command::kFrequencyOrder);
+    QCOMPARE(Entries(), (QStringList{"甲", "乙", "丙"}));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
