@@ -5,13 +5,15 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
-PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev
+# The build, the editor window (Qt 6, a CJK font) and its end-to-end test (Xvfb).
+PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
+              fonts-wqy-microhei xvfb xauth x11-utils
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 DEMO       := $(BUILD)/demo
 
-.PHONY: all deps bench-deps configure build test run bench sanitize fuzz clean
+.PHONY: all deps bench-deps configure build test run demo bench sanitize fuzz clean
 
 all: build
 
@@ -45,9 +47,17 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 
-# Until the editor window exists, run shows the command line on the bundled
-# sample table.
+# Opens the editor on the bundled sample table; without a display, shows what
+# the command-line tools do with it instead.
 run: build
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	  exec $(BUILD)/src/mirel-editor $(BUILD)/src/sample.txt; \
+	fi; \
+	echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): the editor window needs one."; \
+	echo "Here is what the command-line tools do with the sample table instead."; echo; \
+	$(MAKE) --no-print-directory demo
+
+demo: build
 	$(BUILD)/src/mirel-tool --help
 	@rm -rf $(DEMO) && mkdir -p $(DEMO) && cp data/sample/sample.txt $(DEMO)/
 	@echo; echo "== de-duplicate $(DEMO)/sample.txt"
@@ -71,7 +81,7 @@ sanitize: deps
 # (copied, so the repository is not changed).
 fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
-	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF
+	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
 	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz
 	@for t in compiled_table table_text; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
