@@ -71,6 +71,7 @@ demo: build
 bench: build bench-deps
 	$(BUILD)/bench/table_bench
 	$(BUILD)/bench/compile_bench
+	$(BUILD)/bench/editor_bench
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_BUILD_BENCH=OFF

@@ -183,6 +183,7 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->setTabKeyNavigation(false);
   list_->setWordWrap(false);
+  list_->setTextElideMode(Qt::ElideNone);
   list_->setShowGrid(false);
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   list_->verticalHeader()->hide();
@@ -298,7 +299,8 @@ void MainWindow::LayoutChildren() {
 void MainWindow::Refresh() {
   if (!store_.IsOpen() || store_.RowCount() == 0) return;
   const std::u16string filter = ToU16(filterBox_->text().left(kFilterLimit));
-  model_.SetItemCount(0);
+  // Nothing paints while the store filters, so one reset of the list (which
+  // drops its selection and scroll position) serves for before and after.
   (void)store_.ApplyFilter(filter, exactBox_->isChecked());
   model_.SetItemCount(static_cast<int>(store_.VisibleRowCount()));
   WriteTitle();

@@ -1,0 +1,107 @@
+// Times what the editor window adds to the store on a large table: opening,
+// one filter keystroke and scrolling from the top to the end, each next to
+// the store's own time for the same work. Runs on the offscreen platform
+// unless QT_QPA_PLATFORM says otherwise.
+#include <QApplication>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTableView>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/ui/main_window.h"
+#include "bench_common.h"
+
+const char* const mirel_bench::kProgram = "editor_bench";
+
+using namespace mirel_bench;
+
+namespace {
+
+// Paints everything pending, as the screen would show it.
+void Settle(mirel::MainWindow& window) {
+  window.entryList()->viewport()->repaint();
+  QApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t rows;
+  fs::path base;
+  if (int code = ParseArguments(argc, argv, rows, base); code >= 0) return code;
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  const fs::path dir = MakeScratchFolder(base);
+  if (dir.empty()) return 1;
+  try {
+    Rng rng(kSeed);
+    const fs::path table = dir / "table.txt";
+    {
+      GeneratedTable generated = GenerateTable(rows, rng);
+      WriteFile(table, generated.text);
+    }
+    auto temp = Check(mirel::TempFolder::OpenIn(dir), "TempFolder");
+    mirel::TableStore store(*temp);
+    mirel::DesktopUiServices services;
+    mirel::MainWindow window(store, services, dir);
+    window.show();
+    Settle(window);
+
+    const double storeOpen = BestOf(NoSetup, [&] { Check(store.LoadTable(table), "LoadTable"); });
+    const double windowOpen = BestOf(NoSetup, [&] {
+      if (!window.OpenTable(table)) throw BenchError("OpenTable failed");
+      Settle(window);
+    });
+    auto clearFilter = [&] {
+      window.filterBox()->clear();
+      Settle(window);
+    };
+    const double storeFilter =
+        BestOf(clearFilter, [&] { Check(store.ApplyFilter(u"a", false), "ApplyFilter"); });
+    const double windowFilter = BestOf(clearFilter, [&] {
+      window.filterBox()->setText(QStringLiteral("a"));
+      Settle(window);
+    });
+    window.filterBox()->clear();
+    Settle(window);
+    QScrollBar* bar = window.entryList()->verticalScrollBar();
+    constexpr int kSteps = 100;
+    const double scroll = BestOf(
+        [&] {
+          bar->setValue(0);
+          Settle(window);
+        },
+        [&] {
+          // As dragging the scroll bar to the end would: a hundred painted stops.
+          for (int k = 1; k <= kSteps; ++k) {
+            bar->setValue(static_cast<int>(static_cast<int64_t>(bar->maximum()) * k / kSteps));
+            Settle(window);
+          }
+        });
+    const double page = BestOf(NoSetup, [&] {
+      bar->setValue(bar->maximum() / 2);
+      Settle(window);
+    });
+
+    std::printf("%s: %llu rows, seed 0x%llx, offscreen window 800 x 600, best of %d runs (ms)\n",
+                kProgram, static_cast<unsigned long long>(rows),
+                static_cast<unsigned long long>(kSeed), kRuns);
+    std::printf("  %-44s %9.1f   store LoadTable %9.1f\n", "open (load, refresh, paint)",
+                windowOpen, storeOpen);
+    std::printf("  %-44s %9.1f   store ApplyFilter %7.1f\n",
+                "filter keystroke \"a\" (refresh, paint)", windowFilter, storeFilter);
+    std::printf("  %-44s %9.1f\n", "scroll top to end (100 painted stops)", scroll);
+    std::printf("  %-44s %9.1f\n", "jump to the middle and paint one screen", page);
+    std::printf("ratios\n");
+    PrintRatio("open: window / store", windowOpen / storeOpen, "<=", 1.2);
+    PrintRatio("filter keystroke: window / store", windowFilter / storeFilter, "<=", 1.2);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    fs::remove_all(dir);
+    return 1;
+  }
+  fs::remove_all(dir);
+  return 0;
+}
