@@ -182,6 +182,17 @@ class MainWindowTest : public QObject {
                  QString(19, u'z') + QStringLiteral("，筛选后个数：10"));
   }
 
+  void cellsAreCutAndNumbersFollowTheFilter() {
+    Open({QString(300, u'长') + QStringLiteral("\tx"), QStringLiteral("短\ty")});
+    QCOMPARE(window_->model().index(0, 1).data().toString(), QString(127, u'长'));
+    window_->filterBox()->setText(QStringLiteral("y"));
+    QCOMPARE(window_->model().index(0, 0).data().toString(), QStringLiteral("y"));
+    QCOMPARE(window_->model().index(0, 2).data().toString(), QStringLiteral("1"));
+    QCOMPARE(window_->model().index(0, 3).data().toString(), QStringLiteral("2"));
+    QCOMPARE(window_->model().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("词条"));
+  }
+
   void keysActWhateverHasTheFocus() {
     Open(Letters(4));
     window_->filterBox()->setFocus();
