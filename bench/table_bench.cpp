@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "analysis/statistics.h"
 #include "bench_common.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
@@ -93,6 +94,7 @@ enum Step {
   kByFrequency,
   kWrite,
   kDedupe,
+  kStatistics,
   kSteps
 };
 constexpr const char* kStepNames[kSteps] = {"LoadTable (includes the empty filter)",
@@ -108,7 +110,8 @@ constexpr const char* kStepNames[kSteps] = {"LoadTable (includes the empty filte
                                             "order by entry 2 (fewer first)",
                                             "order by frequency",
                                             "WriteTableText (UTF-16LE)",
-                                            "RemoveDuplicates (fresh, source order)"};
+                                            "RemoveDuplicates (fresh, source order)",
+                                            "statistics report (written)"};
 
 struct StoreFigures {
   double ms[kSteps];
@@ -167,6 +170,10 @@ StoreFigures MeasureStore(const Paths& paths, const TableFacts& facts) {
        [&] { Check(store.WriteTableText(paths("written.txt")), "WriteTableText"); });
   time(kDedupe, load, [&] {
     Expect(store.RemoveDuplicates(), facts.uniqueRows, "rows kept by RemoveDuplicates");
+  });
+  load();
+  time(kStatistics, NoSetup, [&] {
+    Check(mirel::WriteStatisticsReport(store, paths("statistics.txt")), "WriteStatisticsReport");
   });
   store.CloseTable();
   return f;
@@ -258,6 +265,8 @@ int Run(uint64_t rows, const fs::path& base) {
     PrintRatio("code order 1 / sort -s -t TAB -k2,2", f.ms[kByCode1] / sortCode, "<", 1);
     PrintRatio("RemoveDuplicates / sort -u", f.ms[kDedupe] / sortUnique, "<", 1);
     PrintRatio("peak memory / UTF-16 size of the table", peak / MiB(utf16Bytes), "<=", 3);
+    PrintRatio("statistics report / (code order 1 + entry order 1)",
+               f.ms[kStatistics] / (f.ms[kByCode1] + f.ms[kByEntry1]), "<", 1);
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "table_bench: %s\n", e.what());

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/statistics.h"
 #include "app/batch.h"
 #include "app/table_tools.h"
 #include "platform/paths.h"
@@ -84,6 +85,29 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
     io.err << kProgram << ": compile: " << summary.status().message() << "\n";
     return 1;
   }
+  return 0;
+}
+
+int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
+  auto fail = [&](const Status& status) {
+    io.err << kProgram << ": stats: " << status.message() << "\n";
+    return 1;
+  };
+  Result<std::unique_ptr<TempFolder>> temp =
+      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+  if (!temp.IsOk()) return fail(temp.status());
+  TableStore store(*temp.value());
+  Result<uint32_t> loaded = store.LoadTable(table);
+  if (!loaded.IsOk()) return fail(loaded.status());
+  if (!report.empty()) {
+    Status written = WriteStatisticsReport(store, report);
+    if (!written.IsOk()) return fail(written);
+    io.out << report << " written\n";
+    return 0;
+  }
+  std::string text = Utf16ToUtf8(FormatStatisticsReport(MeasureTable(store)));
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
+  io.out << text;
   return 0;
 }
 
@@ -178,6 +202,13 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   decompile->add_option("IN", compiledPath, "the compiled table")->required();
   decompile->add_option("OUT", output, "the code table text to write")->required();
 
+  std::string report;
+  CLI::App* stats = app.add_subcommand(
+      "stats", "Report code lengths, duplicate codes, code elements and redefinitions.");
+  stats->add_option("TABLE", table, "the code table (.txt, or a compiled .ktb)")->required();
+  stats->add_option("-o,--output", report,
+                    "write the report here (UTF-16LE) instead of printing it (UTF-8)");
+
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
@@ -195,6 +226,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   }
 
   if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
+  if (stats->parsed()) return RunStats(table, report, io);
   if (decompile->parsed()) {
     Result<OpaqueHeader> done = CompiledTableToTextFile(compiledPath, output);
     if (!done.IsOk()) {

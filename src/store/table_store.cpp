@@ -314,6 +314,19 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   return Status::Ok();
 }
 
+Status TableStore::ReloadSaved() {
+  if (!IsOpen()) return Status::InvalidArgument("", "no table is open");
+  const bool compiled = fromCompiled_;
+  const CompiledTarget target = compiledTarget_;
+  const std::filesystem::path path = currentPath_;
+  Result<uint32_t> loaded = LoadText(path);
+  if (!loaded.IsOk()) return loaded.status();
+  fromCompiled_ = compiled;
+  compiledTarget_ = target;
+  dirty_ = true;
+  return Status::Ok();
+}
+
 void TableStore::CloseTable() {
   filter_.reset();
   data_.reset();

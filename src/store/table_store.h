@@ -107,6 +107,14 @@ class TableStore {
   Status SaveTable(SaveMode mode, const std::filesystem::path& target = {},
                    const RetryPrompt& retry = {});
 
+  // Reads the table again from currentPath (the file a save wrote last),
+  // which puts every row back at its text position in that file. Keeps the
+  // compiled-table state and marks the table changed. A file that cannot be
+  // read leaves the open table as it was.
+  Status ReloadSaved();
+
+  const TempFolder& temp() const { return temp_; }
+
   // Closes the working files (they stay in the temporary folder) and resets
   // the store to "no table".
   void CloseTable();

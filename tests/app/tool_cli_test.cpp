@@ -111,6 +111,18 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
   EXPECT_FALSE(std::filesystem::exists(dir_ / "none.ktb"));
 }
 
+TEST_F(ToolCliTest, StatsPrintsOrWritesTheReportWithoutTouchingTheTable) {
+  WriteBytes(dir_ / "t.txt", test::Utf8(u"啊\ta\r\n阿\ta\r\n吖\ta\r\n爱\tai\r\n"));
+  const std::string before = ReadBytes(dir_ / "t.txt");
+  EXPECT_EQ(Run({"stats", Table()}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("编码总数:4 个\n重码总数：3个，占编码总数的75.000000%。\n"),
+            std::string::npos);
+  EXPECT_EQ(Run({"stats", Table(), "-o", Table("r.txt")}), 0);
+  EXPECT_EQ(ReadBytes(dir_ / "r.txt").substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(ReadBytes(dir_ / "t.txt"), before);
+  EXPECT_EQ(Run({"stats", Table("none.txt")}), 1);
+}
+
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
   WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\n");
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0) << err_.str();

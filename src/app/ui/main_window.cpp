@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 
+#include "analysis/statistics.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "platform/paths.h"
@@ -412,6 +413,9 @@ bool MainWindow::Dispatch(int command) {
     case kFocusCycle:
       FocusCycle();
       return true;
+    case kStatistics:
+      StatisticsCommand();
+      return true;
     default:
       // The tool dialogs that are not part of this program yet.
       return false;
@@ -716,6 +720,39 @@ void MainWindow::ExtractSingleCommand() {
                            {static_cast<long long>(written.IsOk() ? written.value() : 0)})),
       QStringLiteral("导出完毕"), UiServices::Icon::kError,
       written.IsOk() ? QString() : QString::fromStdString(written.status().message()));
+}
+
+void MainWindow::StatisticsCommand() {
+  if (!store_.IsOpen()) return;
+  if (store_.dirty() &&
+      !services_.AskYesNo(this,
+                          QStringLiteral("打开文件的内容已经改变，是否保存这些修改？\r\n单击“是”保"
+                                         "存这些修改，并继续执行统计操作。"),
+                          kSaveQuestionCaption)) {
+    return;
+  }
+  model_.SetItemCount(0);
+  // The report describes the saved table; a table that cannot be saved gets
+  // no report and keeps its rows as they are.
+  if (!Save()) {
+    Refresh();
+    return;
+  }
+  const std::filesystem::path report = store_.temp().TempPath(kStatisticsReportName);
+  Status written = WriteStatisticsReport(store_, report);
+  Status reloaded = store_.ReloadSaved();
+  if (written.IsOk()) {
+    services_.OpenWithShell(QUrl::fromLocalFile(ToQString(PathToUtf16(report))));
+  } else {
+    services_.ShowMessage(this, QStringLiteral("无法写入统计文档。"), QStringLiteral("统计信息"),
+                          UiServices::Icon::kError, QString::fromStdString(written.message()));
+  }
+  if (!reloaded.IsOk()) {
+    services_.ShowMessage(this, QStringLiteral("无法重新读取码表文件。"),
+                          QStringLiteral("统计信息"), UiServices::Icon::kError,
+                          QString::fromStdString(reloaded.message()));
+  }
+  Refresh();
 }
 
 void MainWindow::FocusCycle() {

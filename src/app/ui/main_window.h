@@ -86,6 +86,7 @@ class MainWindow : public QMainWindow {
   void ExportFrequencyCommand();
   void ExtractSingleCommand();
   void FocusCycle();
+  void StatisticsCommand();
   void ShowContextMenu(const QPoint& at);
   void ShowSaveFailure(const Status& status);
   QString PickExportPath();

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -149,7 +151,7 @@ class MainWindowTest : public QObject {
     // A greyed item blocks its key.
     Key(Qt::Key_W, Qt::ControlModifier);
     QVERIFY(services_->questions.isEmpty());
-    QVERIFY(!window_->Dispatch(command::kStatistics));
+    QVERIFY(!window_->Dispatch(command::kMerge));
     QVERIFY(!window_->Dispatch(99999));
   }
 
@@ -392,6 +394,46 @@ class MainWindowTest : public QObject {
     Key(Qt::Key_Insert);
     QCOMPARE(Entries(), (QStringList{"r0", "新", "r1", "r2", "p", "r"}));
     QCOMPARE(window_->model().itemCount(), 6);
+    QVERIFY(store_->dirty());
+  }
+
+  void statisticsSavesReportsAndReloads() {
+    const QString path = Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
+                                QStringLiteral("吖\ta"), QStringLiteral("爱\tai")});
+    QVERIFY(window_->OpenTable(path.toStdString()));
+    Select({0});
+    window_->Dispatch(command::kMoveToEnd);
+    // Answering No writes nothing and leaves the list as it is.
+    services_->yesNo = {false};
+    Key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    QCOMPARE(services_->opened.size(), 0);
+    QCOMPARE(window_->model().itemCount(), 4);
+    QVERIFY(store_->dirty());
+
+    services_->yesNo = {true};
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->opened.size(), 1);
+    QVERIFY(services_->opened[0].endsWith(QStringLiteral("/码表信息统计文档.txt")));
+    const std::string report = ReadFile(QUrl(services_->opened[0]).toLocalFile());
+    QVERIFY(report.find(Utf16Table({QStringLiteral("编码总数:4 个")}).substr(2, 20)) !=
+            std::string::npos);
+    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("阿\ta"), QStringLiteral("吖\ta"),
+                                         QStringLiteral("爱\tai"), QStringLiteral("啊\ta")}));
+    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
+    QVERIFY(store_->dirty());
+    QCOMPARE(window_->model().itemCount(), 4);
+
+    // A save that fails: the message, no report, the rows unchanged.
+    window_->Dispatch(command::kSourceOrder);
+    QFile::remove(path);
+    QDir().mkpath(path);  // the table's file is now a folder
+    services_->opened.clear();
+    services_->yesNo = {true};
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->opened.size(), 0);
+    QCOMPARE(services_->messages.last(),
+             QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
+    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
     QVERIFY(store_->dirty());
   }
 

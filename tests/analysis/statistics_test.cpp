@@ -1,0 +1,117 @@
+#include "analysis/statistics.h"
+
+#include "platform/utf16.h"
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+using Rows = std::vector<std::u16string_view>;
+
+std::u16string Report(const Rows& rows) { return FormatStatisticsReport(MeasureRows(rows)); }
+
+// One report line that starts with `start`.
+std::u16string Line(const std::u16string& report, std::u16string_view start) {
+  std::u16string needle = u"\n";
+  needle.append(start);
+  size_t at = report.find(needle);
+  if (at == std::u16string::npos) return u"<missing>";
+  ++at;
+  return report.substr(at, report.find(u"\r\n", at) - at);
+}
+
+TEST(StatisticsTest, WorkedExampleGivesTheWholeReport) {
+  const std::u16string expected =
+      u"--------------------统计信息开始------------------\r\n\r\n"
+      u"编码总数:4 个\r\n"
+      u"重码总数：3个，占编码总数的75.000000%。\r\n"
+      u"码元集总数:2 个，所有码元：ai\r\n"
+      u"各码元占用率统计如下：\r\n"
+      u"编码 a 出现次数 4 ，占码表编码字符总数的 80.000000%。\r\n"
+      u"编码 i 出现次数 1 ，占码表编码字符总数的 20.000000%。\r\n"
+      u"-----------------------------------\r\n"
+      u"1键编码总数:3个，占编码总数的75.000000%，码元空间利用率：0.000000%\r\n"
+      u"2键编码总数:1个，占编码总数的25.000000%，码元空间利用率：25.000000%\r\n"
+      u"3键编码总数:0个，占编码总数的0.000000%，码元空间利用率：0.000000%\r\n"
+      u"4键编码总数:0个，占编码总数的0.000000%，码元空间利用率：0.000000%\r\n"
+      u"更多键编码总数:0个，占编码总数的0.000000%，码元空间利用率无法统计.\r\n"
+      u"-----------------------------------\r\n"
+      u"1键重码数:3个，占1键编码总数的100.000000%，占重码总数的100.000000%，占编码总数的75.000000%"
+      u"\r\n"
+      u"2键重码数:0个，占2键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"3键重码数:0个，占3键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"4键重码数:0个，占4键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"多键重码数:0个，占多键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"-----------------------------------\r\n"
+      u"单字数:4个，占编码总数的100.000000%\r\n"
+      u"二字词数:0个，占编码总数的0.000000%\r\n"
+      u"三字词数:0个，占编码总数的0.000000%\r\n"
+      u"四字词数:0个，占编码总数的0.000000%\r\n"
+      u"多字词数:0个，占编码总数的0.000000%\r\n"
+      u"-----------------------------------\r\n"
+      u"相同词条编码重定义(容错码)总数：0个，占编码总数的0.000000%，其中：\r\n"
+      u"单字编码重定义数:0个，占重定义总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"二字词编码重定义数:0个，占重定义总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"三字词编码重定义数:0个，占重定义总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"四字词编码重定义数:0个，占重定义总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"多字词编码重定义数:0个，占重定义总数的0.000000%，占编码总数的0.000000%\r\n"
+      u"\r\n\r\n--------------------统计信息结束------------------\r\n\r\n";
+  EXPECT_EQ(Report({u"啊\ta", u"阿\ta", u"吖\ta", u"爱\tai"}), expected);
+}
+
+TEST(StatisticsTest, DuplicatesAndRedefinitionsCountEveryRowOfARun) {
+  const std::u16string report = Report({u"甲\tabcdef", u"乙\tabcdef", u"丙\tab", u"丁\tAB",
+                                        u"词语\tcy", u"词语\tcyy", u"词语\tcyu", u"𠀀\tzz"});
+  EXPECT_EQ(Line(report, u"多键重码数"),
+            u"多键重码数:2个，占多键编码总数的100.000000%，占重码总数的100.000000%，占编码总数的25."
+            u"000000%");
+  EXPECT_EQ(Line(report, u"二字词编码重定义数"),
+            u"二字词编码重定义数:3个，占重定义总数的100.000000%，占编码总数的37.500000%");
+  // Upper and lower case are different elements; a supplementary character is one character.
+  EXPECT_EQ(Line(report, u"码元集总数"), u"码元集总数:11 个，所有码元：ABabcdefuyz");
+  EXPECT_EQ(Line(report, u"单字数"), u"单字数:5个，占编码总数的62.500000%");
+  // No duplicate code among four distinct ones: every share of D is 0.
+  const std::u16string distinct = Report({u"a\tq", u"b\tw", u"c\te", u"d\tr"});
+  EXPECT_EQ(Line(distinct, u"重码总数"), u"重码总数：0个，占编码总数的0.000000%。");
+  EXPECT_EQ(
+      Line(distinct, u"1键重码数"),
+      u"1键重码数:0个，占1键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%");
+}
+
+TEST(StatisticsTest, MoreThan127ElementsKeepThoseACodeOrderPassMeetsFirst) {
+  std::vector<std::u16string> owned;
+  // Codes "~" followed by 200 units from U+4E00, plus plain letters that sort first.
+  for (int k = 0; k < 200; ++k) {
+    std::u16string row = u"e\t~";
+    row.append(1, char16_t(0x4E00 + k));
+    owned.push_back(row);
+  }
+  owned.push_back(u"x\tab");
+  Rows rows(owned.begin(), owned.end());
+  const TableStatistics s = MeasureRows(rows);
+  ASSERT_EQ(s.elements.size(), 127u);
+  // a, b, ~ and the first 124 ideographs in code order.
+  EXPECT_EQ(s.elements.substr(0, 3), u"ab~");
+  EXPECT_EQ(s.elements.back(), char16_t(0x4E00 + 123));
+  // Units beyond the set still count, by their low seven bits.
+  EXPECT_EQ(s.elementTotal, 2u * 200 + 2);
+  EXPECT_EQ(Line(FormatStatisticsReport(s), u"码元集总数").substr(0, 11), u"码元集总数:127 个");
+}
+
+TEST(StatisticsTest, ReportFileIsUtf16WithMark) {
+  test::ScratchDir dir;
+  auto temp = TempFolder::OpenIn(dir.path());
+  ASSERT_OK(temp);
+  TableStore store(*temp.value());
+  test::WriteBytes(dir / "t.txt", "a\tb\r\n");
+  ASSERT_OK(store.LoadTable(dir / "t.txt"));
+  ASSERT_OK(WriteStatisticsReport(store, dir / "r.txt"));
+  const std::string bytes = test::ReadBytes(dir / "r.txt");
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(bytes.substr(2), test::Utf16Le(FormatStatisticsReport(MeasureTable(store)), false));
+  store.CloseTable();
+  EXPECT_FALSE(WriteStatisticsReport(store, dir / "r2.txt").IsOk());
+}
+
+}  // namespace
+}  // namespace mirel
