@@ -20,28 +20,72 @@ int LengthClass(uint64_t length) {
 }
 
 // Rows sharing a key (its first 127 units) each count in their class; a key
-// held by one row counts nothing. Empty keys never count.
+// held by one row counts nothing. Empty keys never count. Open addressing
+// over the keys themselves: a node per key would cost more than the sorts
+// this replaces.
 class RunCounter {
  public:
-  explicit RunCounter(size_t rows) { groups_.reserve(rows); }
-  void Add(std::u16string_view key, int lengthClass) {
-    if (key.empty()) return;
-    Group& group = groups_[key.substr(0, kCompared)];
-    ++group.rows;
-    group.lengthClass = lengthClass;
+  explicit RunCounter(size_t rows) : slots_(rows + rows / 2 + 16) {}
+
+  // The first half of adding a key: its hash and home slot, which it asks
+  // the processor to fetch while other rows are handled.
+  struct Pending {
+    std::u16string_view key;
+    uint64_t packed;
+    uint32_t hash;
+    uint32_t home;
+  };
+  Pending Prepare(std::u16string_view key) const {
+    key = key.substr(0, kCompared);
+    uint32_t h = 2166136261u;
+    uint64_t packed = 0;
+    for (size_t k = 0; k < key.size(); ++k) {
+      h = (h ^ key[k]) * 16777619u;
+      if (k < 4) packed |= uint64_t{key[k]} << (16 * k);
+    }
+    const auto home = static_cast<uint32_t>((uint64_t{h * 0x9E3779B1u} * slots_.size()) >> 32);
+    __builtin_prefetch(&slots_[home]);
+    return Pending{key, packed, h, home};
   }
+
+  void Add(const Pending& p, int lengthClass) {
+    if (p.key.empty()) return;
+    // Keys of up to four units are their packed units (no unit is 0);
+    // longer ones are compared by their text.
+    const bool isLong = p.key.size() > 4;
+    for (size_t at = p.home;; at = at + 1 == slots_.size() ? 0 : at + 1) {
+      Slot& slot = slots_[at];
+      if (slot.rows == 0) {
+        slot = Slot{p.packed, p.hash, 1, static_cast<uint32_t>(lengthClass), isLong};
+        if (isLong) longKeys_.emplace(static_cast<uint32_t>(at), p.key);
+        return;
+      }
+      if (slot.hash == p.hash && slot.packed == p.packed && slot.isLong == isLong &&
+          (!isLong || longKeys_.at(static_cast<uint32_t>(at)) == p.key)) {
+        ++slot.rows;
+        slot.lengthClass = static_cast<uint32_t>(lengthClass);
+        return;
+      }
+    }
+  }
+
   void AddTo(std::array<uint32_t, 6>& counts) const {
-    for (const auto& [key, group] : groups_) {
-      if (group.rows >= 2) counts[group.lengthClass] += group.rows;
+    for (const Slot& slot : slots_) {
+      if (slot.rows >= 2) counts[slot.lengthClass] += slot.rows;
     }
   }
 
  private:
-  struct Group {
-    uint32_t rows = 0;
-    int lengthClass = 0;
+  struct Slot {
+    uint64_t packed = 0;
+    uint32_t hash = 0;
+    uint32_t rows : 28 = 0;
+    uint32_t lengthClass : 3 = 0;
+    uint32_t isLong : 1 = 0;
   };
-  std::unordered_map<std::u16string_view, Group> groups_;
+  static_assert(sizeof(Slot) == 16);
+  std::vector<Slot> slots_;
+  std::unordered_map<uint32_t, std::u16string_view> longKeys_;  // by slot; few keys are long
 };
 
 // The code elements as a pass in code order meets them: when more than 127
@@ -93,26 +137,42 @@ TableStatistics MeasureRows(const std::vector<std::u16string_view>& rows) {
   codes.reserve(rows.size());
   std::vector<bool> seen(65536);
   size_t distinct = 0;
-  for (std::u16string_view row : rows) {
-    const size_t tab = row.find(u'\t');
-    if (tab == std::u16string_view::npos) continue;
-    const std::u16string_view entry = row.substr(0, tab);
-    const std::u16string_view code = row.substr(tab + 1);
-    const int codeClass = LengthClass(code.size());
-    const uint32_t characters = CountCharacters(entry);
-    const int entryClass =
-        (characters & kMalformedCount) ? TableStatistics::kMore : LengthClass(characters);
-    ++s.codes[codeClass];
-    ++s.entries[entryClass];
-    for (char16_t u : code) {
-      ++s.elementCounts[u & 0x7F];
-      if (!seen[u]) ++distinct;
-      seen[u] = true;
+  // Rows go in small batches: the hash slots of a batch are fetched from
+  // memory together instead of one miss after another.
+  constexpr size_t kBatch = 16;
+  struct Prepared {
+    RunCounter::Pending code, entry;
+    int codeClass, entryClass;
+  };
+  std::array<Prepared, kBatch> batch;
+  for (size_t first = 0; first < rows.size(); first += kBatch) {
+    size_t n = 0;
+    for (size_t k = first; k < std::min(rows.size(), first + kBatch); ++k) {
+      const std::u16string_view row = rows[k];
+      const size_t tab = row.find(u'\t');
+      if (tab == std::u16string_view::npos) continue;
+      const std::u16string_view entry = row.substr(0, tab);
+      const std::u16string_view code = row.substr(tab + 1);
+      const int codeClass = LengthClass(code.size());
+      const uint32_t characters = CountCharacters(entry);
+      const int entryClass =
+          (characters & kMalformedCount) ? TableStatistics::kMore : LengthClass(characters);
+      ++s.codes[codeClass];
+      ++s.entries[entryClass];
+      for (char16_t u : code) {
+        ++s.elementCounts[u & 0x7F];
+        if (!seen[u]) ++distinct;
+        seen[u] = true;
+      }
+      s.elementTotal += code.size();
+      codes.push_back(code);
+      batch[n++] =
+          Prepared{codeRuns.Prepare(code), entryRuns.Prepare(entry), codeClass, entryClass};
     }
-    s.elementTotal += code.size();
-    codes.push_back(code);
-    codeRuns.Add(code, codeClass);
-    entryRuns.Add(entry, entryClass);
+    for (size_t k = 0; k < n; ++k) {
+      codeRuns.Add(batch[k].code, batch[k].codeClass);
+      entryRuns.Add(batch[k].entry, batch[k].entryClass);
+    }
   }
   codeRuns.AddTo(s.duplicates);
   entryRuns.AddTo(s.redefinitions);
