@@ -83,8 +83,8 @@ sanitize: deps
 fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
 	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
-	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz
-	@for t in compiled_table table_text; do \
+	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz
+	@for t in compiled_table table_text user_library; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
 	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
 	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \

@@ -9,6 +9,12 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
-  mirel::ToolIo io{std::cout, std::cerr, mirel::ProgramFolder(), {}, {}, ::isatty(2) == 1};
+  mirel::ToolIo io{std::cout,
+                   std::cerr,
+                   mirel::ProgramFolder(),
+                   {},
+                   {},
+                   ::isatty(2) == 1,
+                   mirel::InstalledEnvironment::FromProcess()};
   return mirel::RunTool(args, io);
 }

@@ -7,6 +7,8 @@
 #include "analysis/statistics.h"
 #include "app/batch.h"
 #include "app/table_tools.h"
+#include "ime/installed_tables.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
@@ -111,6 +113,145 @@ int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
   return 0;
 }
 
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+int InstalledFailure(const std::string& command, const Status& status, ToolIo& io) {
+  io.err << kProgram << ": installed" << (command.empty() ? "" : " " + command) << ": "
+         << status.message() << "\n";
+  return 1;
+}
+
+int RunInstalledList(bool json, ToolIo& io) {
+  Result<InstalledCopies> copies = InstalledCopies::Load(io.installed);
+  if (!copies.IsOk()) return InstalledFailure("", copies.status(), io);
+  struct Row {
+    std::string key, name, folder;
+    bool main, user;
+  };
+  std::vector<Row> rows;
+  for (const std::u16string& key : copies->List()) {
+    const std::filesystem::path folder = copies->DataFolder(copies->ModuleName(key).value_or(u""));
+    std::error_code ec;
+    rows.push_back(Row{Utf16ToUtf8(key), Utf16ToUtf8(copies->DisplayName(key)), folder.string(),
+                       std::filesystem::exists(folder / "main.ktb", ec),
+                       std::filesystem::exists(folder / "usr.ktb", ec)});
+  }
+  if (json) {
+    for (const Row& row : rows) {
+      io.out << "{\"key\":" << JsonString(row.key) << ",\"name\":" << JsonString(row.name)
+             << ",\"folder\":" << JsonString(row.folder)
+             << ",\"main\":" << (row.main ? "true" : "false")
+             << ",\"user\":" << (row.user ? "true" : "false") << "}\n";
+    }
+    return 0;
+  }
+  if (rows.empty()) {
+    io.out << "No installed copy of the input method was found.\n";
+    return 0;
+  }
+  // Display widths: a Han character takes two columns.
+  auto width = [](const std::string& text) {
+    size_t columns = 0;
+    for (char16_t u : Utf8ToUtf16(text)) columns += u >= 0x1100 ? 2 : 1;
+    return columns;
+  };
+  size_t keyWidth = 3, nameWidth = 4;
+  for (const Row& row : rows) {
+    keyWidth = std::max(keyWidth, width(row.key));
+    nameWidth = std::max(nameWidth, width(row.name));
+  }
+  auto pad = [&](const std::string& text, size_t to) {
+    return text + std::string(to - width(text) + 2, ' ');
+  };
+  io.out << pad("KEY", keyWidth) << pad("NAME", nameWidth) << "MAIN USER FOLDER\n";
+  for (const Row& row : rows) {
+    io.out << pad(row.key, keyWidth) << pad(row.name, nameWidth) << (row.main ? "yes  " : "no   ")
+           << (row.user ? "yes  " : "no   ") << row.folder << "\n";
+  }
+  return 0;
+}
+
+Result<std::u16string> FindCopy(const InstalledCopies& copies, const std::string& name) {
+  std::optional<std::u16string> key = FindInstalledCopy(copies, Utf8ToUtf16(name));
+  if (!key) {
+    return Status::InvalidArgument(name,
+                                   "no installed copy has this key or display name "
+                                   "(see 'mirel-tool installed')");
+  }
+  return *key;
+}
+
+int RunInstalledExport(const std::string& name, const std::string& out, bool userLibrary,
+                       ToolIo& io) {
+  Result<InstalledCopies> copies = InstalledCopies::Load(io.installed);
+  if (!copies.IsOk()) return InstalledFailure("export", copies.status(), io);
+  Result<std::u16string> key = FindCopy(copies.value(), name);
+  if (!key.IsOk()) return InstalledFailure("export", key.status(), io);
+  Result<std::unique_ptr<TempFolder>> temp =
+      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+  if (!temp.IsOk()) return InstalledFailure("export", temp.status(), io);
+  Status exported =
+      ExportInstalledTable(copies.value(), key.value(), userLibrary, out, *temp.value());
+  if (!exported.IsOk()) return InstalledFailure("export", exported, io);
+  io.out << out << " written\n";
+  return 0;
+}
+
+int RunInstalledCompile(const std::string& table, const std::string& name, ToolIo& io) {
+  Result<InstalledCopies> copies = InstalledCopies::Load(io.installed);
+  if (!copies.IsOk()) return InstalledFailure("compile", copies.status(), io);
+  Result<std::u16string> key = FindCopy(copies.value(), name);
+  if (!key.IsOk()) return InstalledFailure("compile", key.status(), io);
+  Result<std::unique_ptr<TempFolder>> temp =
+      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+  if (!temp.IsOk()) return InstalledFailure("compile", temp.status(), io);
+  // The copy's own header values go back in; a copy without a readable main
+  // table gets zeros.
+  OpaqueHeader settings;
+  const std::filesystem::path folder =
+      copies->DataFolder(copies->ModuleName(key.value()).value_or(u""));
+  if (folder.empty()) {
+    return InstalledFailure("compile", Status::InvalidArgument(name, "the copy has no data folder"),
+                            io);
+  }
+  std::filesystem::path main = folder / "main.ktb";
+  if (Result<InstalledTable> installed =
+          ReadInstalledTable(copies.value(), key.value(), *temp.value());
+      installed.IsOk()) {
+    settings = installed->settings;
+    main = installed->mainTable;
+  }
+  const std::filesystem::path compiled = temp.value()->TempPath(u"kv_tolvik_tempktb.ktb");
+  std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
+  Result<CompileSummary> summary = CompileTable(table, compiled, *classes, settings);
+  if (!summary.IsOk()) return InstalledFailure("compile", summary.status(), io);
+  Status replaced = CopyFileAtomically(compiled, main);
+  if (!replaced.IsOk()) {
+    return InstalledFailure(
+        "compile",
+        Status::IoError(
+            "", replaced.message() + " (close the programs using the input method and retry)"),
+        io);
+  }
+  io.out << main.string() << " written: " << summary->records << " entries\n";
+  return 0;
+}
+
 int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
   if (args.empty() || (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))) {
     io.out << kBatchHelp;
@@ -209,6 +350,28 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   stats->add_option("-o,--output", report,
                     "write the report here (UTF-16LE) instead of printing it (UTF-8)");
 
+  std::string copyName;
+  bool json = false, withUserLibrary = false;
+  CLI::App* installed = app.add_subcommand(
+      "installed", "List the installed copies of the input method (under Wine), or work on one.");
+  installed->add_flag("--json", json, "one JSON object per line instead of a table");
+  installed->footer(
+      "The registry is read from $MIREL_REGISTRY, else $WINEPREFIX/system.reg, else\n"
+      "~/.wine/system.reg; modules from $MIREL_SYSTEM_DIR, else "
+      "<prefix>/drive_c/windows/system32;\n"
+      "tables from $MIREL_COMMON_APPDATA, else <prefix>/drive_c/ProgramData.\n");
+  CLI::App* installedExport = installed->add_subcommand(
+      "export", "Write an installed copy's main table (and user library) as a text table.");
+  installedExport->add_option("COPY", copyName, "the copy's key name or display name")->required();
+  installedExport->add_option("OUT", output, "the text table to write")->required();
+  installedExport->add_flag("--user-library", withUserLibrary,
+                            "append the words of the copy's user library");
+  CLI::App* installedCompile = installed->add_subcommand(
+      "compile", "Compile a text table into an installed copy's main table (main.ktb).");
+  installedCompile->add_option("TABLE", table, "the code table text")->required();
+  installedCompile->add_option("COPY", copyName, "the copy's key name or display name")->required();
+  installed->require_subcommand(0, 1);
+
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
@@ -227,6 +390,11 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
 
   if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
   if (stats->parsed()) return RunStats(table, report, io);
+  if (installed->parsed()) {
+    if (installedExport->parsed()) return RunInstalledExport(copyName, output, withUserLibrary, io);
+    if (installedCompile->parsed()) return RunInstalledCompile(table, copyName, io);
+    return RunInstalledList(json, io);
+  }
   if (decompile->parsed()) {
     Result<OpaqueHeader> done = CompiledTableToTextFile(compiledPath, output);
     if (!done.IsOk()) {

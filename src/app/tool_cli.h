@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/batch.h"
+#include "ime/installed_copies.h"
 
 namespace mirel {
 
@@ -22,6 +23,8 @@ struct ToolIo {
   std::map<std::u16string, BatchTool, std::less<>> dialogTools;
   // Progress lines are drawn only on a terminal.
   bool errIsTerminal = false;
+  // Where the installed copies of the input method are looked up.
+  InstalledEnvironment installed;
 };
 
 // argv[0] is the program name.

@@ -48,6 +48,8 @@ Result<std::unique_ptr<AtomicFile>> AtomicFile::Create(const std::filesystem::pa
   struct stat st;
   bool exists = ::stat(target.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return Status::IoError(where, "is a folder");
+  // A read-only file is not replaced behind its owner's back.
+  if (exists && (st.st_mode & 0222) == 0) return Status::IoError(where, "is read-only");
   std::filesystem::path folder = target.parent_path();
   std::string hidden(1, '.');
   hidden.append(target.filename().string()).append(".mirel-XXXXXX");

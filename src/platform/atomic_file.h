@@ -21,7 +21,8 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // Fails when the target is a folder or its folder is not writable.
+  // Fails when the target is a folder or a read-only file, or its folder is
+  // not writable.
   static Result<std::unique_ptr<AtomicFile>> Create(const std::filesystem::path& target);
 
   // Buffered; the first failure is kept and reported by Commit.

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "support/fake_prefix.h"
 #include "support/test_support.h"
 
 namespace mirel {
@@ -18,7 +19,7 @@ class ToolCliTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, dir_.path(), temp_.path(), {}};
+    ToolIo io{out_, err_, dir_.path(), temp_.path(), {}, false, installed_};
     return RunTool(args, io);
   }
   std::string Table(std::string_view name = "t.txt") const { return (dir_ / name).string(); }
@@ -26,6 +27,7 @@ class ToolCliTest : public ::testing::Test {
   ScratchDir dir_;
   ScratchDir temp_;
   std::ostringstream out_, err_;
+  InstalledEnvironment installed_;
 };
 
 TEST_F(ToolCliTest, HelpGoesToStandardOutput) {
@@ -121,6 +123,45 @@ TEST_F(ToolCliTest, StatsPrintsOrWritesTheReportWithoutTouchingTheTable) {
   EXPECT_EQ(ReadBytes(dir_ / "r.txt").substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(ReadBytes(dir_ / "t.txt"), before);
   EXPECT_EQ(Run({"stats", Table("none.txt")}), 1);
+}
+
+TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
+  test::FakePrefix prefix(dir_ / "prefix");
+  prefix.AddCopy(u"Hidden", u"hidden", u"");
+  prefix.AddCopy(u"MirelIME3_sp", u"mirelsp", u"Mirel 双拼");
+  prefix.SetMainTable(u"mirelsp", u"中\tzh\r\n");
+  prefix.SetUserLibrary(u"mirelsp", {u"你好"});
+  prefix.WriteRegistry(test::FakePrefix::Style::kRegedit5Utf16);
+  installed_ = prefix.Environment();
+
+  EXPECT_EQ(Run({"installed", "--json"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("{\"key\":\"Hidden\",\"name\":\"\","), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("\"key\":\"MirelIME3_sp\",\"name\":\"Mirel 双拼\""), std::string::npos);
+  EXPECT_NE(out_.str().find("\"main\":true,\"user\":true}"), std::string::npos);
+  EXPECT_EQ(Run({"installed"}), 0);
+  EXPECT_EQ(out_.str().rfind("KEY", 0), 0u);
+
+  EXPECT_EQ(Run({"installed", "export", "Mirel 双拼", Table("out.txt"), "--user-library"}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "out.txt"),
+            TableBytes({u"中\tzh", u"//kavo_tolvik 导出的当前正在使用的用户词库", u"你好\t"}));
+  EXPECT_EQ(Run({"installed", "export", "nobody", Table("x.txt")}), 1);
+  EXPECT_NE(err_.str().find("nobody"), std::string::npos);
+
+  // Compiling into the copy keeps its header values.
+  const std::filesystem::path main = prefix.DataFolder(u"mirelsp") / "main.ktb";
+  const std::string header = ReadBytes(main).substr(36, 34);
+  WriteBytes(dir_ / "new.txt", test::Utf8(u"国\tgg\r\n"));
+  EXPECT_EQ(Run({"installed", "compile", Table("new.txt"), "MirelIME3_sp"}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(main).substr(36, 34), header);
+  EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("back.txt")}), 0);
+  EXPECT_EQ(ReadBytes(dir_ / "back.txt"), TableBytes({u"国\tgg"}));
+  // A read-only main table is not replaced.
+  std::filesystem::permissions(main, std::filesystem::perms::owner_read);
+  const std::string before = ReadBytes(main);
+  EXPECT_EQ(Run({"installed", "compile", Table("new.txt"), "MirelIME3_sp"}), 1);
+  EXPECT_NE(err_.str().find("read-only"), std::string::npos) << err_.str();
+  EXPECT_EQ(ReadBytes(main), before);
 }
 
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {

@@ -52,6 +52,12 @@ TEST(AtomicFileTest, ReportsFoldersAndUnwritablePlaces) {
   ASSERT_FALSE(folder.IsOk());
   EXPECT_NE(folder.status().message().find("is a folder"), std::string::npos);
   EXPECT_FALSE(AtomicFile::Create(dir / "missing" / "t.txt").IsOk());
+  WriteBytes(dir / "locked.txt", "keep");
+  ::chmod((dir / "locked.txt").c_str(), 0444);
+  auto locked = AtomicFile::Create(dir / "locked.txt");
+  ASSERT_FALSE(locked.IsOk());
+  EXPECT_NE(locked.status().message().find("read-only"), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir / "locked.txt"), "keep");
   if (::geteuid() != 0) {
     ::chmod((dir / "sub").c_str(), 0500);
     EXPECT_FALSE(AtomicFile::Create(dir / "sub" / "t.txt").IsOk());

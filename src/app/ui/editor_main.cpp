@@ -10,17 +10,22 @@
 
 #include "app/batch.h"
 #include "app/ui/main_window.h"
+#include "ime/installed_tables.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
+#include "platform/utf16.h"
 #include "store/character_class.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: mirel-editor [TABLE]\n"
+    "       mirel-editor --installed KEY|NAME\n"
     "       mirel-editor /do=TOOL [/OPTION=VALUE ...]\n"
     "\n"
-    "Opens the code table editor, with TABLE (a .txt or .ktb file) open when given.\n"
+    "Opens the code table editor, with TABLE (a .txt or .ktb file) open when given,\n"
+    "or the main table of the installed copy of the input method named KEY or NAME\n"
+    "(saving then compiles back into it).\n"
     "With /do=TOOL it runs a table tool instead, without a window; see\n"
     "'mirel-tool batch --help' for the tools and their options.\n"
     "\n"
@@ -41,7 +46,12 @@ int main(int argc, char** argv) {
     std::cout << "mirel-editor 3.0.0\n";
     return 0;
   }
-  if (args.size() > 1) {
+  const bool installed = !args.empty() && args[0] == "--installed";
+  if (installed && args.size() != 2) {
+    std::cerr << "mirel-editor: --installed needs the key or display name of an installed copy\n";
+    return 2;
+  }
+  if (!installed && args.size() > 1) {
     std::cerr << "mirel-editor: one table at most\n" << kUsage;
     return 2;
   }
@@ -56,7 +66,28 @@ int main(int argc, char** argv) {
   mirel::TableStore store(*temp.value(), classes.get());
   mirel::DesktopUiServices services;
   mirel::MainWindow window(store, services, mirel::ProgramFolder());
+  const mirel::InstalledEnvironment environment = mirel::InstalledEnvironment::FromProcess();
+  window.SetInstalledEnvironment(environment);
   window.show();
-  if (!args.empty()) window.OpenTable(std::filesystem::absolute(args[0]));
+  if (installed) {
+    auto copies = mirel::InstalledCopies::Load(environment);
+    if (!copies.IsOk()) {
+      std::cerr << "mirel-editor: " << copies.status().message() << "\n";
+      return 1;
+    }
+    auto key = mirel::FindInstalledCopy(copies.value(), mirel::Utf8ToUtf16(args[1]));
+    if (!key) {
+      std::cerr << "mirel-editor: no installed copy is called " << args[1] << "\n";
+      return 1;
+    }
+    auto table = mirel::ReadInstalledTable(copies.value(), *key, *temp.value());
+    if (!table.IsOk()) {
+      std::cerr << "mirel-editor: " << table.status().message() << "\n";
+      return 1;
+    }
+    window.OpenInstalled(table.value());
+  } else if (!args.empty()) {
+    window.OpenTable(std::filesystem::absolute(args[0]));
+  }
   return app.exec();
 }

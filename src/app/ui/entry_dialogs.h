@@ -6,8 +6,8 @@
 #include <QIcon>
 #include <functional>
 
-#include "app/ui/ui_services.h"
 #include "platform/status.h"
+#include "platform/ui/ui_services.h"
 
 class QLineEdit;
 class QPushButton;

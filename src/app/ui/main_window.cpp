@@ -19,6 +19,7 @@
 #include "analysis/statistics.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
+#include "ime/ui/installed_dialog.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 
@@ -416,6 +417,12 @@ bool MainWindow::Dispatch(int command) {
     case kStatistics:
       StatisticsCommand();
       return true;
+    case kOpenInstalled:
+      OpenInstalledCommand();
+      return true;
+    case kReverseInstalled:
+      ReverseInstalledCommand();
+      return true;
     default:
       // The tool dialogs that are not part of this program yet.
       return false;
@@ -720,6 +727,42 @@ void MainWindow::ExtractSingleCommand() {
                            {static_cast<long long>(written.IsOk() ? written.value() : 0)})),
       QStringLiteral("导出完毕"), UiServices::Icon::kError,
       written.IsOk() ? QString() : QString::fromStdString(written.status().message()));
+}
+
+bool MainWindow::OpenInstalled(const InstalledTable& table) {
+  if (!OpenTable(table.localCopy)) return false;
+  store_.SetCompiledTarget(CompiledTarget{table.mainTable, table.settings});
+  return true;
+}
+
+void MainWindow::OpenInstalledCommand() {
+  if (RowsVisible() && CloseCommand() == 1) return;
+  {
+    const QSignalBlocker quiet(filterBox_);
+    filterBox_->clear();
+  }
+  Result<InstalledCopies> copies = InstalledCopies::Load(installedEnvironment_);
+  if (!copies.IsOk()) {
+    services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
+                          QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
+                          QString::fromStdString(copies.status().message()));
+    return;
+  }
+  std::optional<InstalledTable> chosen = InstalledDialog::Run(
+      this, services_, copies.value(), store_.temp(), InstalledDialog::Mode::kOpen);
+  if (chosen) OpenInstalled(*chosen);
+}
+
+void MainWindow::ReverseInstalledCommand() {
+  Result<InstalledCopies> copies = InstalledCopies::Load(installedEnvironment_);
+  if (!copies.IsOk()) {
+    services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
+                          QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
+                          QString::fromStdString(copies.status().message()));
+    return;
+  }
+  InstalledDialog::Run(this, services_, copies.value(), store_.temp(),
+                       InstalledDialog::Mode::kReverse);
 }
 
 void MainWindow::StatisticsCommand() {

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "app/ui/entry_list_model.h"
-#include "app/ui/ui_services.h"
+#include "ime/installed_tables.h"
+#include "platform/ui/ui_services.h"
 #include "store/table_store.h"
 
 class QAction;
@@ -45,6 +46,13 @@ class MainWindow : public QMainWindow {
   // Re-filters the store from the filter controls, resets the list and
   // writes the title line.
   void Refresh();
+
+  // Opens the main table of an installed copy; a save compiles into it.
+  bool OpenInstalled(const InstalledTable& table);
+  // Where the installed copies of the input method are looked up.
+  void SetInstalledEnvironment(InstalledEnvironment environment) {
+    installedEnvironment_ = std::move(environment);
+  }
 
   // A handler for a command another part of the program provides (the tool
   // dialogs); it replaces "not handled" for that number.
@@ -87,6 +95,8 @@ class MainWindow : public QMainWindow {
   void ExtractSingleCommand();
   void FocusCycle();
   void StatisticsCommand();
+  void OpenInstalledCommand();
+  void ReverseInstalledCommand();
   void ShowContextMenu(const QPoint& at);
   void ShowSaveFailure(const Status& status);
   QString PickExportPath();
@@ -105,6 +115,7 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   std::map<int, std::function<void()>> handlers_;
   std::vector<int> tableItems_;
+  InstalledEnvironment installedEnvironment_;
 };
 
 }  // namespace mirel

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <deque>
 
-#include "app/ui/ui_services.h"
+#include "platform/ui/ui_services.h"
 
 namespace mirel::test {
 

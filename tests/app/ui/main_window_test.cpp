@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -21,8 +22,10 @@
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "fake_ui_services.h"
+#include "ime/ui/installed_dialog.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
+#include "support/fake_prefix.h"
 
 using namespace mirel;
 
@@ -434,6 +437,74 @@ class MainWindowTest : public QObject {
     QCOMPARE(services_->messages.last(),
              QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
     QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
+    QVERIFY(store_->dirty());
+  }
+
+  void installedCopiesOpenSaveBackAndReverse() {
+    // No copy at all: said so, nothing opens.
+    window_->SetInstalledEnvironment(
+        test::FakePrefix(dir_->filePath("empty").toStdString()).Environment());
+    window_->Dispatch(command::kOpenInstalled);
+    QCOMPARE(services_->messages.last(),
+             QStringLiteral(
+                 "无法执行的操作请求|当前计算机尚未安装任何Mirel输入法,所以无法执行该操作。"));
+
+    test::FakePrefix prefix(dir_->filePath("prefix").toStdString());
+    prefix.AddCopy(u"Unnamed", u"unnamed", u"");
+    prefix.AddCopy(u"MirelIME3_sp", u"mirelsp", u"Mirel 双拼");
+    prefix.SetMainTable(u"unnamed", u"x\ty\r\n");
+    prefix.SetMainTable(u"mirelsp", u"中\tzh\r\n国\tgg\r\n");
+    prefix.SetUserLibrary(u"mirelsp", {u"你好"});
+    prefix.WriteRegistry(test::FakePrefix::Style::kRegedit4);
+    window_->SetInstalledEnvironment(prefix.Environment());
+    const QString main =
+        QString::fromStdString((prefix.DataFolder(u"mirelsp") / "main.ktb").string());
+    const std::string header = ReadFile(main).substr(36, 34);
+
+    OnNextDialog([](QDialog* dialog) {
+      auto* installed = qobject_cast<InstalledDialog*>(dialog);
+      QVERIFY(installed != nullptr);
+      QCOMPARE(installed->copyList()->count(), 1);  // the copy without a name is not offered
+      QVERIFY(!installed->userLibraryBox()->isVisible());
+      installed->Confirm();
+    });
+    window_->Dispatch(command::kOpenInstalled);
+    QCOMPARE(Entries(), (QStringList{"中", "国"}));
+    QVERIFY(store_->fromCompiled());
+    store_->ModifyRow(0, 0, u"zg", u"中国");
+    Key(Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(!store_->dirty());
+    QCOMPARE(ReadFile(main).substr(36, 34), header);
+
+    // Reverse: the export of the saved table and its user library.
+    const QString out = dir_->filePath(QStringLiteral("export"));
+    services_->savePicks = {out};
+    OnNextDialog([](QDialog* dialog) {
+      auto* installed = qobject_cast<InstalledDialog*>(dialog);
+      QVERIFY(installed->userLibraryBox()->isVisibleTo(installed));
+      installed->userLibraryBox()->setChecked(true);
+      installed->Confirm();
+    });
+    window_->Dispatch(command::kReverseInstalled);
+    QCOMPARE(services_->messages.last(), QStringLiteral("提示|转换成功"));
+    QCOMPARE(ReadFile(out + QStringLiteral(".txt")),
+             Utf16Table({QStringLiteral("中国\tzg"), QStringLiteral("国\tgg"),
+                         QStringLiteral("//kavo_tolvik 导出的当前正在使用的用户词库"),
+                         QStringLiteral("你好\t")}));
+
+    // A read-only main table: the retry question; Cancel leaves the file and the changes.
+    QFile::setPermissions(main, QFileDevice::ReadOwner);
+    const std::string before = ReadFile(main);
+    store_->ModifyRow(1, 1, u"g", u"国");
+    services_->retry = {true, false};
+    services_->messages.clear();
+    window_->Dispatch(command::kSave);
+    QCOMPARE(
+        services_->questions.last(),
+        QStringLiteral(
+            "是否重试？|无法替换主码表文件。请关闭正在使用当前输入法的程序，然后单击“重试”。"));
+    QCOMPARE(services_->messages.size(), 0);
+    QCOMPARE(ReadFile(main), before);
     QVERIFY(store_->dirty());
   }
 

@@ -1,4 +1,4 @@
-#include "app/ui/ui_services.h"
+#include "platform/ui/ui_services.h"
 
 #include <QApplication>
 #include <QClipboard>
