@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
               fonts-wqy-microhei xvfb xauth x11-utils
 # The reference tool compile_bench measures against; only make bench needs it.
-BENCH_PACKAGES := libime-bin
+BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 DEMO       := $(BUILD)/demo
 
@@ -72,6 +72,7 @@ bench: build bench-deps
 	$(BUILD)/bench/table_bench
 	$(BUILD)/bench/compile_bench
 	$(BUILD)/bench/editor_bench
+	$(BUILD)/bench/convert_bench
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_BUILD_BENCH=OFF
@@ -83,8 +84,9 @@ sanitize: deps
 fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
 	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
-	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz
-	@for t in compiled_table table_text user_library; do \
+	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz \
+	  rule_conversion_fuzz common_formats_fuzz
+	@for t in compiled_table table_text user_library rule_conversion common_formats; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
 	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
 	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \

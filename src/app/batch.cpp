@@ -4,10 +4,12 @@
 #include <memory>
 
 #include "app/table_tools.h"
+#include "convert/rule_conversion.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
+#include "store/text_file.h"
 
 namespace mirel {
 namespace {
@@ -103,6 +105,72 @@ std::filesystem::path ResolveBatchPath(std::u16string_view value,
   return programFolder / PathFromUtf16(value);
 }
 
+namespace {
+
+// Draws the progress title as one rewritten line on a terminal.
+class BatchProgress {
+ public:
+  explicit BatchProgress(BatchEnvironment& env) : env_(env) {}
+  ~BatchProgress() {
+    if (drawn_) env_.err << "\n";
+  }
+  void operator()(std::u16string_view title) {
+    if (!env_.errIsTerminal) return;
+    env_.err << "\r" << Utf16ToUtf8(title) << "\x1b[K" << std::flush;
+    drawn_ = true;
+  }
+
+ private:
+  BatchEnvironment& env_;
+  bool drawn_ = false;
+};
+
+int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
+  const std::string toolName = Utf16ToUtf8(kToolConvert);
+  auto fail = [&](const std::string& message, const std::string& detail = {}) {
+    env.err << env.programName << ": " << toolName << ": " << message;
+    if (!detail.empty()) env.err << " (" << detail << ")";
+    env.err << "\n";
+    return 1;
+  };
+  RuleConversionSettings settings;
+  if (const std::u16string* value = request.Find(u"源码表文件")) settings.sourcePath = *value;
+  if (const std::u16string* value = request.Find(u"规则文件")) {
+    const std::filesystem::path rules = ResolveBatchPath(*value, env.programFolder);
+    Result<TextBuffer> text = ReadTextFile(rules);
+    if (!text.IsOk()) return fail("cannot read the rule file", text.status().message());
+    settings.ruleText = text->text.substr(0, 4095);
+  }
+  for (std::u16string_view name : {u"分割字符", u"分割符"}) {
+    if (const std::u16string* value = request.Find(name)) {
+      settings.separatorText = *value;
+      break;
+    }
+  }
+  if (const std::u16string* value = request.Find(u"选项")) settings.layoutOption = *value;
+  const std::filesystem::path source = ResolveBatchPath(settings.sourcePath, env.programFolder);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(source, ec)) {
+    return fail(Utf16ToUtf8(u"必须定义有效的源码表文件路径"), source.string());
+  }
+  const std::filesystem::path output = ConversionOutputPath(source);
+  BatchProgress progress(env);
+  if (!settings.ruleText.empty()) {
+    Result<uint64_t> done =
+        RunRuleConversion(source, settings.ruleText, output, std::ref(progress));
+    if (!done.IsOk())
+      return fail(Utf16ToUtf8(u"无法根据转换规则转换文本文件。"), done.status().message());
+  } else {
+    Result<uint64_t> done =
+        RunLayoutConversion(source, settings.separatorText, LayoutFromOption(settings.layoutOption),
+                            output, std::ref(progress));
+    if (!done.IsOk()) return fail(Utf16ToUtf8(u"无法转换文本文件。"), done.status().message());
+  }
+  return 0;
+}
+
+}  // namespace
+
 int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   const std::u16string tool = FoldAscii(request.tool());
   const std::string toolName = Utf16ToUtf8(tool);
@@ -110,6 +178,9 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
     env.err << env.programName << ": " << toolName << ": " << message << "\n";
     return 1;
   };
+  if (tool == kToolConvert && env.dialogTools.find(kToolConvert) == env.dialogTools.end()) {
+    return RunConversionBatch(request, env);
+  }
   for (std::u16string_view dialogTool :
        {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {
     if (tool != dialogTool) continue;

@@ -62,6 +62,8 @@ struct BatchEnvironment {
   std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
   std::ostream& err;
   std::string programName = "mirel";
+  // Progress is drawn as one rewritten line, and only on a terminal.
+  bool errIsTerminal = false;
   // The tools that run a dialog's engine, by tool name; registered by the
   // subsystems that provide them.
   std::map<std::u16string, BatchTool, std::less<>> dialogTools;

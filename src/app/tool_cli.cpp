@@ -7,6 +7,8 @@
 #include "analysis/statistics.h"
 #include "app/batch.h"
 #include "app/table_tools.h"
+#include "convert/common_conversion.h"
+#include "convert/rule_conversion.h"
 #include "ime/installed_tables.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
@@ -14,6 +16,7 @@
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
 #include "store/table_store.h"
+#include "store/text_file.h"
 
 namespace mirel {
 namespace {
@@ -111,6 +114,113 @@ int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
   for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
   io.out << text;
   return 0;
+}
+
+int CommandFailure(const char* command, const Status& status, ToolIo& io) {
+  io.err << kProgram << ": " << command << ": " << status.message() << "\n";
+  return 1;
+}
+
+std::filesystem::path OutputOr(const std::string& output, const std::filesystem::path& otherwise) {
+  return output.empty() ? otherwise : std::filesystem::path(output);
+}
+
+int RunConvertRules(const std::string& source, const std::string& rulesFile,
+                    const std::vector<std::string>& ruleLines, const std::string& output,
+                    ToolIo& io) {
+  std::u16string rules;
+  if (!rulesFile.empty()) {
+    Result<TextBuffer> text = ReadTextFile(rulesFile);
+    if (!text.IsOk()) return CommandFailure("convert-rules", text.status(), io);
+    rules = std::move(text->text);
+  } else {
+    for (const std::string& line : ruleLines) rules.append(Utf8ToUtf16(line)).append(u"\r\n");
+  }
+  if (rules.empty()) {
+    io.err << kProgram << ": convert-rules: give --rules FILE or at least one --rule\n";
+    return 2;
+  }
+  const std::filesystem::path out = OutputOr(output, ConversionOutputPath(source));
+  Result<uint64_t> done = RunRuleConversion(source, rules, out);
+  if (!done.IsOk()) return CommandFailure("convert-rules", done.status(), io);
+  io.out << done.value() << " characters converted, written to " << out.string() << "\n";
+  return 0;
+}
+
+int RunConvertLayout(const std::string& source, const std::string& separators, int layout,
+                     const std::string& output, ToolIo& io) {
+  const std::filesystem::path out = OutputOr(output, ConversionOutputPath(source));
+  Result<uint64_t> done =
+      RunLayoutConversion(source, Utf8ToUtf16(separators), static_cast<Layout>(layout), out);
+  if (!done.IsOk()) return CommandFailure("convert-layout", done.status(), io);
+  io.out << done.value() << " lines converted, written to " << out.string() << "\n";
+  return 0;
+}
+
+std::string SurvivingFlags(const Detection& detection) {
+  std::string names;
+  for (const FormatInfo& info : TableFormats()) {
+    if (!detection.flags[static_cast<int>(info.format) - 1]) continue;
+    if (!names.empty()) names += ", ";
+    names += info.cliName;
+  }
+  return names.empty() ? "no format fits every sample line" : "formats that fit: " + names;
+}
+
+int RunConvert(const std::string& source, const std::string& from, const std::string& to,
+               const std::string& output, ToolIo& io) {
+  std::optional<TableFormat> target = FormatFromCliName(to);
+  if (!target) {
+    io.err << kProgram << ": convert: unknown format \"" << to
+           << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
+    return 2;
+  }
+  Result<TextBuffer> text = ReadTextFile(source);
+  if (!text.IsOk()) return CommandFailure("convert", text.status(), io);
+  std::optional<TableFormat> sourceFormat;
+  if (!from.empty()) {
+    sourceFormat = FormatFromCliName(from);
+    if (!sourceFormat) {
+      io.err << kProgram << ": convert: unknown format \"" << from
+             << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
+      return 2;
+    }
+  } else {
+    const Detection detection = DetectFormat(text->text);
+    if (!detection.format) {
+      io.err << kProgram << ": convert: " << source << ": the format is not recognised ("
+             << SurvivingFlags(detection) << "); give --from win|kuji|sogou|qq|jiajia|mirel\n";
+      return 1;
+    }
+    sourceFormat = detection.format;
+  }
+  const std::filesystem::path out = OutputOr(output, CommonConversionOutputPath(source, *target));
+  if (out.empty()) {
+    io.err << kProgram << ": convert: " << source
+           << ": the file name has no extension; give -o OUT\n";
+    return 1;
+  }
+  Result<std::unique_ptr<TempFolder>> temp =
+      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+  if (!temp.IsOk()) return CommandFailure("convert", temp.status(), io);
+  Result<uint64_t> count =
+      ConvertCommonFormat(text->text, *sourceFormat, *target, out, *temp.value());
+  if (!count.IsOk()) return CommandFailure("convert", count.status(), io);
+  io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
+         << " written to " << out.string() << "\n";
+  return 0;
+}
+
+int RunDetect(const std::string& source, ToolIo& io) {
+  Result<TextBuffer> text = ReadTextFile(source);
+  if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
+  const Detection detection = DetectFormat(text->text);
+  if (detection.format) {
+    io.out << InfoOf(*detection.format).cliName << "\n";
+    return 0;
+  }
+  io.out << "not recognised: " << SurvivingFlags(detection) << "\n";
+  return 1;
 }
 
 std::string JsonString(std::string_view text) {
@@ -257,8 +367,8 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.out << kBatchHelp;
     return 0;
   }
-  BatchEnvironment env{io.programFolder, io.tempBase, io.err, std::string(kProgram) + " batch",
-                       io.dialogTools};
+  BatchEnvironment env{io.programFolder, io.tempBase,   io.err, std::string(kProgram) + " batch",
+                       io.errIsTerminal, io.dialogTools};
   std::u16string line = JoinArguments(args);
   if (line.size() >= kCommandLineLimit) {
     io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
@@ -350,6 +460,48 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   stats->add_option("-o,--output", report,
                     "write the report here (UTF-16LE) instead of printing it (UTF-8)");
 
+  std::string rulesFile, separators = "TAB,空格", toFormat, fromFormat;
+  std::vector<std::string> ruleLines;
+  int layout = 2;
+  CLI::App* convertRules = app.add_subcommand(
+      "convert-rules", "Rewrite a text table with pattern rules (LHS==>RHS), written as text.");
+  convertRules->add_option("SOURCE", table, "the text to convert")->required();
+  auto* rulesOption =
+      convertRules->add_option("--rules", rulesFile, "a file of rules, one per line");
+  convertRules
+      ->add_option("--rule", ruleLines,
+                   "a rule, e.g. '<all.0><tab.1><all.0><row.2>==><3><t><1><r>'")
+      ->excludes(rulesOption);
+  convertRules->add_option("-o,--output", output, "where to write the result");
+  convertRules->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
+
+  CLI::App* convertLayout = app.add_subcommand(
+      "convert-layout", "Cut each line into fields at separators and write entry TAB code lines.");
+  convertLayout->add_option("SOURCE", table, "the text to convert")->required();
+  convertLayout->add_option(
+      "--separators", separators,
+      "separator list: characters, TAB, 空格 (space), \\, (comma); default \"TAB,空格\"");
+  convertLayout
+      ->add_option("--layout", layout,
+                   "1: code entry (one entry); 2: code entry entry...; 3: entry code code...")
+      ->check(CLI::Range(1, 3));
+  convertLayout->add_option("-o,--output", output, "where to write the result");
+  convertLayout->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
+
+  CLI::App* convert = app.add_subcommand(
+      "convert", "Convert between the win, kuji, sogou, qq, jiajia and mirel table formats.");
+  convert->add_option("SOURCE", table, "the table to convert")->required();
+  convert->add_option("--to", toFormat, "win|kuji|sogou|qq|jiajia|mirel")->required();
+  convert->add_option("--from", fromFormat,
+                      "the source's format (detected from its first lines when absent)");
+  convert->add_option("-o,--output", output, "where to write the result");
+  convert->footer(
+      "Default output: SOURCE with its extension replaced by \"___<format>格式.txt\".\n");
+
+  CLI::App* detect =
+      app.add_subcommand("detect", "Tell the format of a table from its first lines.");
+  detect->add_option("SOURCE", table, "the table")->required();
+
   std::string copyName;
   bool json = false, withUserLibrary = false;
   CLI::App* installed = app.add_subcommand(
@@ -390,6 +542,10 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
 
   if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
   if (stats->parsed()) return RunStats(table, report, io);
+  if (convertRules->parsed()) return RunConvertRules(table, rulesFile, ruleLines, output, io);
+  if (convertLayout->parsed()) return RunConvertLayout(table, separators, layout, output, io);
+  if (convert->parsed()) return RunConvert(table, fromFormat, toFormat, output, io);
+  if (detect->parsed()) return RunDetect(table, io);
   if (installed->parsed()) {
     if (installedExport->parsed()) return RunInstalledExport(copyName, output, withUserLibrary, io);
     if (installedCompile->parsed()) return RunInstalledCompile(table, copyName, io);

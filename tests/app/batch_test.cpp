@@ -64,7 +64,7 @@ class BatchRunTest : public ::testing::Test {
  protected:
   int Run(std::vector<std::string> args) {
     err_.str("");
-    BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", {}};
+    BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", false, {}};
     std::optional<int> status = RunBatchCommandLine(args, env);
     return status ? *status : -1;
   }
@@ -100,7 +100,7 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
   EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
   EXPECT_EQ(Run({"/do=删除重复"}), 1);
   EXPECT_EQ(Run({"/do=删除重复", "/源码表文件=" + program_.path().string()}), 1);
-  for (const char* tool : {"码表格式转换", "单字码表生成", "合并码表", "词库生成"}) {
+  for (const char* tool : {"单字码表生成", "合并码表", "词库生成"}) {
     EXPECT_EQ(Run({std::string("/do=") + tool}), 1) << tool;
     EXPECT_NE(err_.str().find(tool), std::string::npos);
   }
@@ -112,7 +112,7 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
 
 TEST_F(BatchRunTest, RegisteredDialogToolsReceiveTheRequest) {
   std::u16string seen;
-  BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", {}};
+  BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", false, {}};
   env.dialogTools.emplace(std::u16string(kToolMerge),
                           [&](const BatchRequest& r, BatchEnvironment&) {
                             seen = *r.Find(u"码表文件1");

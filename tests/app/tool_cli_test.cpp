@@ -164,6 +164,49 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   EXPECT_EQ(ReadBytes(main), before);
 }
 
+TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
+  WriteBytes(dir_ / "src.txt", test::Utf8(u"a\t啊\r\nb\t吧\r\n"));
+  WriteBytes(dir_ / "rules.txt", test::Utf8(u"<all.0><tab.1><all.0><row.2>==><3><t><1><r>\r\n"));
+  EXPECT_EQ(Run({"convert-rules", Table("src.txt"), "--rules", Table("rules.txt"), "-o",
+                 Table("cli.txt")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "cli.txt"), TableBytes({u"啊\ta", u"吧\tb"}));
+  EXPECT_EQ(Run({"convert-rules", Table("src.txt"), "--rule",
+                 "<all.0><tab.1><all.0><row.2>==><3><t><1><r>"}),
+            0);
+  EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), ReadBytes(dir_ / "cli.txt"));
+  std::filesystem::remove(dir_ / "[ 转换结果 ].txt");
+  EXPECT_EQ(Run({"batch", "/do=码表格式转换", "/源码表文件=src.txt", "/规则文件=rules.txt"}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), ReadBytes(dir_ / "cli.txt"));
+
+  WriteBytes(dir_ / "fields.txt", test::Utf8(u"a 啊 阿\r\n"));
+  EXPECT_EQ(Run({"convert-layout", Table("fields.txt"), "--separators", "空格", "--layout", "2"}),
+            0);
+  EXPECT_NE(out_.str().find("1 lines converted"), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), TableBytes({u"啊\ta", u"阿\ta"}));
+  EXPECT_EQ(Run({"batch", "/do=码表格式转换", "/源码表文件=fields.txt", "/分割字符=空格",
+                 "/选项=单行多义(左词条)"}),
+            0);
+  EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), TableBytes({u"a\t啊", u"a\t阿"}));
+  EXPECT_EQ(Run({"batch", "/do=码表格式转换", "/源码表文件=missing.txt"}), 1);
+  EXPECT_NE(err_.str().find("必须定义有效的源码表文件路径"), std::string::npos);
+
+  WriteBytes(dir_ / "kuji.txt", test::Utf8(u"a 啊 阿\r\nb 吧\r\n"));
+  EXPECT_EQ(Run({"detect", Table("kuji.txt")}), 0);
+  EXPECT_EQ(out_.str(), "kuji\n");
+  EXPECT_EQ(Run({"convert", Table("kuji.txt"), "--to", "sogou"}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "kuji___搜狗格式.txt"), TableBytes({u"a,1=啊", u"a,2=阿", u"b,1=吧"}));
+  EXPECT_NE(out_.str().find("3 entries"), std::string::npos);
+  WriteBytes(dir_ / "mixed.txt", test::Utf8(u"a 啊\r\n啊\ta\r\n"));
+  EXPECT_EQ(Run({"detect", Table("mixed.txt")}), 1);
+  EXPECT_EQ(out_.str().rfind("not recognised", 0), 0u);
+  EXPECT_EQ(Run({"convert", Table("mixed.txt"), "--to", "mirel"}), 1);
+  EXPECT_NE(err_.str().find("--from"), std::string::npos);
+  EXPECT_EQ(Run({"convert", Table("mixed.txt"), "--to", "nope"}), 2);
+}
+
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
   WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\n");
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0) << err_.str();

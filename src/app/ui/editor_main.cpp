@@ -36,7 +36,8 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, std::cerr, "mirel-editor", {}};
+  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, std::cerr, "mirel-editor",
+                                ::isatty(2) == 1,       {}};
   if (std::optional<int> status = mirel::RunBatchCommandLine(args, batch)) return *status;
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::cout << kUsage;

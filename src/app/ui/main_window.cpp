@@ -19,6 +19,8 @@
 #include "analysis/statistics.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
+#include "convert/ui/common_conversion_dialog.h"
+#include "convert/ui/rule_conversion_dialog.h"
 #include "ime/ui/installed_dialog.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -165,6 +167,9 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
       programFolder_(std::move(programFolder)),
       model_(store) {
   setObjectName(QStringLiteral("mainWindow"));
+  // The tool's default source is a bare name: it lives in the program folder.
+  ruleConversion_.sourcePath =
+      PathToUtf16(programFolder_ / PathFromUtf16(ruleConversion_.sourcePath));
   setWindowTitle(ToQString(kWindowTitle));
   setWindowIcon(ProgramIcon());
   central_ = new QWidget(this);
@@ -423,6 +428,16 @@ bool MainWindow::Dispatch(int command) {
     case kReverseInstalled:
       ReverseInstalledCommand();
       return true;
+    case kRuleConversion: {
+      RuleConversionDialog dialog(this, services_, ruleConversion_);
+      dialog.exec();
+      return true;
+    }
+    case kCommonConversion: {
+      CommonConversionDialog dialog(this, services_, store_.temp());
+      dialog.exec();
+      return true;
+    }
     default:
       // The tool dialogs that are not part of this program yet.
       return false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/ui/entry_list_model.h"
+#include "convert/rule_conversion.h"
 #include "ime/installed_tables.h"
 #include "platform/ui/ui_services.h"
 #include "store/table_store.h"
@@ -116,6 +117,7 @@ class MainWindow : public QMainWindow {
   std::map<int, std::function<void()>> handlers_;
   std::vector<int> tableItems_;
   InstalledEnvironment installedEnvironment_;
+  RuleConversionSettings ruleConversion_;
 };
 
 }  // namespace mirel

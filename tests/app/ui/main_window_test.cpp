@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -21,6 +22,8 @@
 
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
+#include "convert/ui/common_conversion_dialog.h"
+#include "convert/ui/rule_conversion_dialog.h"
 #include "fake_ui_services.h"
 #include "ime/ui/installed_dialog.h"
 #include "platform/utf16.h"
@@ -506,6 +509,62 @@ class MainWindowTest : public QObject {
     QCOMPARE(services_->messages.size(), 0);
     QCOMPARE(ReadFile(main), before);
     QVERIFY(store_->dirty());
+  }
+
+  void conversionDialogsRunFromTheToolsMenu() {
+    const QString source = dir_->filePath(QStringLiteral("src.txt"));
+    WriteFile(source, "abc \xE4\xB8\xAD\xE6\x96\x87\r\nx \xE5\x95\x8A \xE9\x98\xBF\r\n");
+    const QString result = dir_->filePath(QStringLiteral("[ 转换结果 ].txt"));
+    services_->yesNo = {false, false};
+    OnNextDialog([&](QDialog* dialog) {
+      auto* rules = qobject_cast<RuleConversionDialog*>(dialog);
+      QVERIFY(rules != nullptr);
+      QVERIFY(!rules->ruleEdit()->isEnabled());
+      rules->sourceEdit()->setText(dir_->filePath(QStringLiteral("missing.txt")));
+      rules->Run();
+      QCOMPARE(services_->messages.last(),
+               QStringLiteral("码表格式转换错误|必须定义有效的源码表文件路径"));
+      rules->sourceEdit()->setText(source);
+      rules->separatorEdit()->setText(QStringLiteral("空格"));
+      rules->layoutButton(2)->setChecked(true);
+      rules->Run();
+      QCOMPARE(ReadFile(result), Utf16Table({QStringLiteral("中文\tabc"), QStringLiteral("啊\tx"),
+                                             QStringLiteral("阿\tx")}));
+      rules->ruleModeBox()->setChecked(true);
+      QVERIFY(!rules->layoutButton(1)->isEnabled());
+      rules->ruleEdit()->setPlainText(
+          QStringLiteral("<lower.0><space.1><all.0><row.2>==><n><3><t><1><r>"));
+      rules->Run();
+      QCOMPARE(ReadFile(result),
+               Utf16Table({QStringLiteral("中文\tabc"), QStringLiteral("啊 阿\tx")}));
+      dialog->reject();
+    });
+    window_->Dispatch(command::kRuleConversion);
+    QCOMPARE(services_->questions.size(), 2);
+    QVERIFY(services_->questions[0].startsWith(QStringLiteral("转换完成，是否查看文件？|")));
+
+    // The common formats: detection, the target rule, a conversion.
+    const QString mirel = dir_->filePath(QStringLiteral("mirel.txt"));
+    WriteFile(mirel, Utf16Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
+                                 QStringLiteral("吧\tb")}));
+    services_->yesNo = {false};
+    OnNextDialog([&](QDialog* dialog) {
+      auto* common = qobject_cast<CommonConversionDialog*>(dialog);
+      QVERIFY(common != nullptr);
+      QVERIFY(!common->sourceButton(TableFormat::kMirel)->isEnabled());
+      common->ChooseSource(mirel);
+      QVERIFY(common->sourceButton(TableFormat::kMirel)->isChecked());
+      QVERIFY(!common->targetButton(TableFormat::kMirel)->isEnabled());
+      QVERIFY(common->targetButton(TableFormat::kSogou)->isEnabled());
+      common->Convert(TableFormat::kSogou);
+      dialog->reject();
+    });
+    window_->Dispatch(command::kCommonConversion);
+    QCOMPARE(
+        ReadFile(dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))),
+        Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
+    QVERIFY(services_->questions.last().contains(
+        QStringLiteral("成功转换为是搜狗码表格式，转换条数：3。")));
   }
 
   void reordersAndExports() {

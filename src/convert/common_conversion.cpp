@@ -1,0 +1,718 @@
+#include "convert/common_conversion.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <system_error>
+
+#include "platform/paths.h"
+#include "platform/utf16.h"
+#include "store/text_file.h"
+
+namespace mirel {
+namespace {
+
+constexpr std::array<FormatInfo, 6> kFormats = {{
+    {TableFormat::kWindows, u"win码表格式", u"转win码表格式", u"___win格式.txt",
+     u"成功转换为win码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "win"},
+    {TableFormat::kKuji, u"酷极、极点格式", u"转酷极、极点格式", u"___酷极格式.txt",
+     u"成功转换为酷极码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "kuji"},
+    {TableFormat::kSogou, u"搜狗格式", u"转搜狗格式", u"___搜狗格式.txt",
+     u"成功转换为是搜狗码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "sogou"},
+    {TableFormat::kQq, u"QQ格式", u"转QQ格式", u"___qq格式.txt",
+     u"成功转换为qq码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "qq"},
+    {TableFormat::kJiajia, u"加加格式", u"转加加格式", u"___加加格式.txt",
+     u"成功转换为加加码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "jiajia"},
+    {TableFormat::kMirel, u"Mirel格式", u"转Mirel格式", u"___Mirel格式.txt",
+     u"成功转换为Mirel码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "mirel"},
+}};
+
+// Only codes of at most this many units group together: records are grouped
+// by comparing each code with a copy of the previous one kept in a buffer of
+// this size, so each record of a longer code stands alone.
+constexpr size_t kRememberedCode = 127;
+// The Windows table's code part is read into a buffer of the same size.
+constexpr size_t kWindowsCodePart = 127;
+constexpr uint32_t kMaxPosition = std::numeric_limits<int32_t>::max();
+
+bool Below(char16_t u) { return u < 0x80; }
+bool Above(char16_t u) { return u > 0x80; }
+
+// The next piece of `text` between runs of spaces, starting the search at
+// `pos`; `pos` is left just past the piece.
+bool NextPiece(std::u16string_view text, size_t& pos, std::u16string_view& piece) {
+  while (pos < text.size() && text[pos] == u' ') ++pos;
+  if (pos >= text.size()) return false;
+  const size_t start = pos;
+  while (pos < text.size() && text[pos] != u' ') ++pos;
+  piece = text.substr(start, pos - start);
+  return true;
+}
+
+bool ParseWindows(std::u16string_view line, std::vector<common_format::SourceRecord>& out) {
+  if (line.size() < 2) return false;
+  // The last character always belongs to the code part.
+  size_t split = std::u16string_view::npos;
+  for (size_t k = line.size() - 1; k-- > 0;) {
+    if (line[k] >= 0x80) {
+      split = k;
+      break;
+    }
+  }
+  if (split == std::u16string_view::npos) return false;
+  const std::u16string_view entry = line.substr(0, split + 1);
+  const std::u16string_view codes = line.substr(split + 1, kWindowsCodePart);
+  size_t pos = 0;
+  std::u16string_view piece;
+  while (NextPiece(codes, pos, piece)) out.push_back({piece, entry, {}});
+  return true;
+}
+
+bool ParseKuji(std::u16string_view line, std::vector<common_format::SourceRecord>& out) {
+  size_t pos = 0;
+  std::u16string_view piece;
+  if (!NextPiece(line, pos, piece) || !Below(piece.front())) return false;
+  const std::u16string_view code = line.substr(0, pos);  // leading spaces stay
+  while (NextPiece(line, pos, piece)) out.push_back({code, piece, {}});
+  return true;
+}
+
+uint32_t LeadingNumber(std::u16string_view text) {
+  uint32_t value = 0;
+  for (char16_t u : text) {
+    if (u < u'0' || u > u'9') break;
+    value = std::min<uint64_t>(uint64_t{value} * 10 + (u - u'0'), kMaxPosition);
+  }
+  return value;
+}
+
+void AppendNumber(common_format::ChunkedText& out, uint32_t value) {
+  char16_t digits[10];
+  size_t at = std::size(digits);
+  do {
+    digits[--at] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  out.Append(std::u16string_view(digits + at, std::size(digits) - at));
+}
+
+// Open addressing from codes to a value per code. A slot keeps the first
+// four units of its code, so the short codes tables are made of compare
+// without touching their text; for longer ones the slot names a record
+// holding the code, and the records must not change while the table is used.
+// Lookups are prepared a batch ahead so that their slots are fetched while
+// earlier ones are worked on.
+class CodeTable {
+ public:
+  struct Probe {
+    uint64_t key;
+    uint32_t length, hash;
+  };
+
+  // Tables hold fewer codes than records, often far fewer, so the table
+  // starts small and grows to stay at most half full.
+  explicit CodeTable(std::span<const common_format::CommonRecord> records) : records_(records) {
+    slots_.resize(1024);
+    mask_ = slots_.size() - 1;
+  }
+
+  Probe Prepare(std::u16string_view code) const {
+    Probe p{0, static_cast<uint32_t>(code.size()), 0};
+    const size_t packed = std::min<size_t>(code.size(), 4);
+    for (size_t k = 0; k < packed; ++k) p.key |= uint64_t{code[k]} << (16 * k);
+    uint64_t h = p.key ^ (uint64_t{p.length} << 58);
+    for (size_t k = packed; k < code.size(); ++k) h = (h ^ code[k]) * 0x100000001B3ull;
+    h *= 0x9E3779B97F4A7C15ull;
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 29;
+    p.hash = static_cast<uint32_t>(h);
+    __builtin_prefetch(&slots_[p.hash & mask_]);
+    return p;
+  }
+
+  // The value of the code of record `index`; a code not seen before gets
+  // `fresh`, and `inserted` tells which happened.
+  uint32_t& Lookup(uint32_t index, const Probe& p, uint32_t fresh, bool& inserted) {
+    for (size_t at = p.hash & mask_;; at = (at + 1) & mask_) {
+      Slot& slot = slots_[at];
+      if (slot.recordPlusOne == 0) {
+        if (2 * (used_ + 1) > slots_.size()) {
+          Grow();
+          return Lookup(index, p, fresh, inserted);
+        }
+        ++used_;
+        slot = {p.key, p.length, p.hash, index + 1, fresh};
+        inserted = true;
+        return slot.value;
+      }
+      if (slot.hash == p.hash && slot.length == p.length && slot.key == p.key &&
+          (p.length <= 4 || records_[slot.recordPlusOne - 1].code == records_[index].code)) {
+        inserted = false;
+        return slot.value;
+      }
+    }
+  }
+
+  // Calls visit(index, probe) for every record in file order.
+  template <class Visit>
+  void ForEach(Visit visit) {
+    constexpr uint32_t kBatch = 16;
+    Probe probes[kBatch];
+    const uint32_t n = static_cast<uint32_t>(records_.size());
+    for (uint32_t base = 0; base < n; base += kBatch) {
+      const uint32_t m = std::min(kBatch, n - base);
+      for (uint32_t j = 0; j < m; ++j) probes[j] = Prepare(records_[base + j].code);
+      for (uint32_t j = 0; j < m; ++j) visit(base + j, probes[j]);
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t key = 0;
+    uint32_t length = 0, hash = 0;
+    uint32_t recordPlusOne = 0;
+    uint32_t value = 0;
+  };
+
+  void Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.recordPlusOne == 0) continue;
+      size_t at = slot.hash & mask_;
+      while (slots_[at].recordPlusOne != 0) at = (at + 1) & mask_;
+      slots_[at] = slot;
+    }
+  }
+
+  std::span<const common_format::CommonRecord> records_;
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  size_t used_ = 0;
+};
+
+uint64_t WriteKuji(std::span<const common_format::CommonRecord> records,
+                   common_format::ChunkedText& out) {
+  // Groups are numbered in the order their codes first appear, which is the
+  // order of the output lines.
+  const uint32_t n = static_cast<uint32_t>(records.size());
+  std::vector<uint32_t> groupOf(n);
+  std::vector<uint32_t> firstRecord;
+  CodeTable table(records);
+  table.ForEach([&](uint32_t i, const CodeTable::Probe& probe) {
+    const uint32_t next = static_cast<uint32_t>(firstRecord.size());
+    bool inserted = true;
+    uint32_t group = next;
+    if (probe.length <= kRememberedCode) group = table.Lookup(i, probe, next, inserted);
+    if (inserted) firstRecord.push_back(i);
+    groupOf[i] = group;
+  });
+  // Records by group, in file order within each (a counting sort).
+  const size_t groups = firstRecord.size();
+  std::vector<uint32_t> start(groups + 1, 0);
+  for (uint32_t g : groupOf) ++start[g + 1];
+  for (size_t g = 0; g < groups; ++g) start[g + 1] += start[g];
+  std::vector<uint32_t> order(n);
+  {
+    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+    for (uint32_t i = 0; i < n; ++i) order[fill[groupOf[i]]++] = i;
+  }
+  for (size_t g = 0; g < groups; ++g) {
+    out.Append(records[firstRecord[g]].code);
+    for (uint32_t k = start[g]; k < start[g + 1]; ++k) {
+      out.Append(u' ');
+      out.Append(records[order[k]].entry);
+    }
+    out.Append(u"\r\n");
+  }
+  return groups;
+}
+
+}  // namespace
+
+const std::array<FormatInfo, 6>& TableFormats() { return kFormats; }
+
+const FormatInfo& InfoOf(TableFormat format) {
+  const int k = static_cast<int>(format) - 1;
+  return kFormats[k >= 0 && k < 6 ? k : 0];
+}
+
+std::optional<TableFormat> FormatFromCliName(std::string_view name) {
+  for (const FormatInfo& info : kFormats) {
+    if (name.size() != info.cliName.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < name.size() && same; ++k) {
+      same = FoldAsciiUpper(static_cast<unsigned char>(name[k])) ==
+             static_cast<unsigned char>(info.cliName[k]);
+    }
+    if (same) return info.format;
+  }
+  return std::nullopt;
+}
+
+bool SourceLineReader::Next(std::u16string_view& line) {
+  const size_t n = text_.size();
+  if (!first_) {
+    while (pos_ < n && (text_[pos_] == u'\r' || text_[pos_] == u'\n')) ++pos_;
+  }
+  if (pos_ >= n) return false;
+  first_ = false;
+  const size_t limit = n - pos_ > kCommonLineLimit ? pos_ + kCommonLineLimit : n;
+  size_t end = pos_;
+  while (end < limit && text_[end] != u'\r' && text_[end] != u'\n') ++end;
+  line = text_.substr(pos_, end - pos_);
+  pos_ = end;
+  return true;
+}
+
+std::vector<std::u16string_view> SplitSourceLines(std::u16string_view text, size_t maxLines) {
+  std::vector<std::u16string_view> lines;
+  SourceLineReader reader(text);
+  std::u16string_view line;
+  while (lines.size() < maxLines && reader.Next(line)) lines.push_back(line);
+  return lines;
+}
+
+Detection DetectFormat(std::u16string_view text) {
+  using namespace common_format;
+  Detection result;
+  auto& f = result.flags;
+  f.fill(true);
+  enum { kWin, kKuji, kSogou, kQq, kJiajia, kMirel };
+  for (std::u16string_view line : SplitSourceLines(text, kDetectionSampleLines)) {
+    ++result.sampleLines;
+    // A test that holds rules out the formats its line cannot belong to,
+    // whatever its own flag says by now.
+    if (!FitsWindows(line)) f[kWin] = false;
+    if (!FitsKuji(line)) {
+      f[kKuji] = false;
+    } else {
+      f[kWin] = false;
+    }
+    if (!FitsSogou(line)) {
+      f[kSogou] = false;
+    } else {
+      f[kWin] = f[kJiajia] = false;
+    }
+    if (!FitsQq(line)) {
+      f[kQq] = false;
+    } else {
+      f[kWin] = f[kJiajia] = false;
+    }
+    if (!FitsJiajia(line)) {
+      f[kJiajia] = false;
+    } else {
+      f[kWin] = false;
+    }
+    if (!FitsMirel(line)) {
+      f[kMirel] = false;
+    } else {
+      f[kWin] = false;
+    }
+  }
+  if (result.sampleLines > 0 && std::count(f.begin(), f.end(), true) == 1) {
+    result.format = static_cast<TableFormat>(std::find(f.begin(), f.end(), true) - f.begin() + 1);
+  }
+  return result;
+}
+
+std::filesystem::path CommonConversionOutputPath(const std::filesystem::path& source,
+                                                 TableFormat target) {
+  // Only the file name's extension is replaced: a "." in a folder name must
+  // not move the output elsewhere.
+  const std::filesystem::path::string_type& text = source.native();
+  size_t nameStart = 0;
+  for (size_t k = text.size(); k-- > 0;) {
+    if (text[k] == '/' || text[k] == std::filesystem::path::preferred_separator) {
+      nameStart = k + 1;
+      break;
+    }
+  }
+  const size_t dot = text.rfind('.');
+  if (dot == std::filesystem::path::string_type::npos || dot < nameStart) return {};
+  std::filesystem::path::string_type out = text.substr(0, dot);
+  out += PathFromUtf16(InfoOf(target).suffix).native();
+  return out;
+}
+
+namespace common_format {
+
+ChunkedText::ChunkedText(Drain drain, size_t chunkUnits)
+    : drain_(std::move(drain)), chunkUnits_(std::max<size_t>(chunkUnits, 1)) {
+  buffer_.reserve(chunkUnits_ + 256);
+}
+
+void ChunkedText::Flush() {
+  if (buffer_.empty()) return;
+  drain_(buffer_);
+  buffer_.clear();
+}
+
+bool FitsWindows(std::u16string_view line) {
+  if (line.empty() || !Above(line[0])) return false;
+  size_t k = 1;
+  while (k < line.size() && Above(line[k])) ++k;
+  return k < line.size() && Below(line[k]) && line[k] != u' ' && line[k] != u'\t';
+}
+
+bool FitsKuji(std::u16string_view line) {
+  const size_t s = line.find(u' ');
+  return s != std::u16string_view::npos && s > 0 && Below(line[s - 1]) && s + 1 < line.size() &&
+         Above(line[s + 1]);
+}
+
+namespace {
+
+// "code<first>digits<second>entry": the 搜狗 and QQ tests differ only in
+// which separator comes first.
+std::optional<Separators> FitsNumbered(std::u16string_view line, char16_t first, char16_t second) {
+  const size_t a = line.find(first);
+  if (a == std::u16string_view::npos || a == 0) return std::nullopt;
+  const size_t b = line.find(second, a + 1);
+  if (b == std::u16string_view::npos) return std::nullopt;
+  // a + 1 <= b, so the unit after `a` exists.
+  if (!Below(line[a - 1]) || line[a + 1] < u'1' || line[a + 1] > u'9') return std::nullopt;
+  if (b + 1 >= line.size()) return std::nullopt;
+  return Separators{a, b};
+}
+
+}  // namespace
+
+std::optional<Separators> FitsSogou(std::u16string_view line) {
+  return FitsNumbered(line, u',', u'=');
+}
+
+std::optional<Separators> FitsQq(std::u16string_view line) {
+  return FitsNumbered(line, u'=', u',');
+}
+
+bool FitsJiajia(std::u16string_view line) {
+  const size_t e = line.find(u'=');
+  return e != std::u16string_view::npos && e > 0 && Below(line[e - 1]) && e + 1 < line.size() &&
+         Above(line[e + 1]);
+}
+
+bool FitsMirel(std::u16string_view line) {
+  const size_t t = line.find(u'\t');
+  return t != std::u16string_view::npos && t > 0 && (t + 1 == line.size() || Below(line[t + 1]));
+}
+
+bool ParseSourceLine(TableFormat format, std::u16string_view line, std::vector<SourceRecord>& out) {
+  switch (format) {
+    case TableFormat::kWindows:
+      return ParseWindows(line, out);
+    case TableFormat::kKuji:
+      return ParseKuji(line, out);
+    case TableFormat::kSogou: {
+      const std::optional<Separators> at = FitsSogou(line);
+      if (!at) return false;
+      out.push_back({line.substr(0, at->first), line.substr(at->second + 1),
+                     line.substr(at->first + 1, at->second - at->first - 1)});
+      return true;
+    }
+    case TableFormat::kQq: {
+      const std::optional<Separators> at = FitsQq(line);
+      if (!at) return false;
+      out.push_back({line.substr(0, at->first), line.substr(at->second + 1),
+                     line.substr(at->first + 1, at->second - at->first - 1)});
+      return true;
+    }
+    case TableFormat::kJiajia: {
+      const size_t e = line.find(u'=');
+      if (e == std::u16string_view::npos || e == 0) return false;
+      out.push_back({line.substr(0, e), line.substr(e + 1), {}});
+      return true;
+    }
+    case TableFormat::kMirel: {
+      const size_t t = line.find(u'\t');
+      if (t == std::u16string_view::npos || t == 0) return false;
+      out.push_back({line.substr(t + 1), line.substr(0, t), {}});
+      return true;
+    }
+  }
+  return false;
+}
+
+uint64_t WriteIntermediateText(std::u16string_view sourceText, TableFormat from, ChunkedText& out) {
+  uint64_t accepted = 0;
+  std::vector<SourceRecord> records;
+  SourceLineReader reader(sourceText);
+  std::u16string_view line;
+  while (reader.Next(line)) {
+    records.clear();
+    if (!ParseSourceLine(from, line, records)) continue;
+    ++accepted;
+    for (const SourceRecord& r : records) {
+      out.Append(r.code);
+      out.Append(u'\t');
+      out.Append(r.entry);
+      if (r.position.empty()) {
+        out.Append(u"\t0000\r\n");
+      } else {
+        out.Append(u"\t00");
+        out.Append(r.position);
+        out.Append(u"\r\n");
+      }
+    }
+  }
+  return accepted;
+}
+
+std::vector<CommonRecord> ReadBackRecords(std::u16string_view text) {
+  std::vector<CommonRecord> records;
+  records.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), u'\n')) + 1);
+  constexpr size_t npos = std::u16string_view::npos;
+  const size_t n = text.size();
+  size_t pos = 0;
+  while (pos < n) {
+    size_t tab1 = npos, tab2 = npos;
+    size_t end = pos;
+    for (; end < n; ++end) {
+      const char16_t u = text[end];
+      if (u == u'\t') {
+        if (tab1 == npos) {
+          tab1 = end;
+        } else if (tab2 == npos) {
+          tab2 = end;
+        }
+      } else if (u == u'\r' && end + 1 < n && text[end + 1] == u'\n') {
+        break;
+      }
+    }
+    if (tab1 != npos) {
+      CommonRecord r;
+      r.code = text.substr(pos, tab1 - pos);
+      if (tab2 == npos) {
+        r.entry = text.substr(tab1 + 1, end - tab1 - 1);
+      } else {
+        r.entry = text.substr(tab1 + 1, tab2 - tab1 - 1);
+        r.weight = text.substr(tab2 + 1, end - tab2 - 1);
+      }
+      records.push_back(r);
+    }
+    pos = end + 2;
+  }
+  return records;
+}
+
+void NumberRecords(std::span<CommonRecord> records) {
+  // Counting per code in file order gives each record the rank it would get
+  // in a pass over the records sorted stably by code.
+  CodeTable table(records);
+  table.ForEach([&](uint32_t i, const CodeTable::Probe& probe) {
+    uint32_t counter = 1;
+    if (probe.length <= kRememberedCode) {
+      bool inserted;
+      counter = ++table.Lookup(i, probe, 0, inserted);
+    }
+    const uint32_t given = LeadingNumber(records[i].weight);
+    records[i].position = given != 0 ? given : std::min(counter, kMaxPosition);
+  });
+}
+
+uint64_t WriteTargetText(TableFormat target, std::span<const CommonRecord> records,
+                         ChunkedText& out) {
+  switch (target) {
+    case TableFormat::kWindows:
+      for (const CommonRecord& r : records) {
+        out.Append(r.entry);
+        out.Append(r.code);
+        out.Append(u"\r\n");
+      }
+      break;
+    case TableFormat::kKuji:
+      return WriteKuji(records, out);
+    case TableFormat::kSogou:
+      for (const CommonRecord& r : records) {
+        out.Append(r.code);
+        out.Append(u',');
+        AppendNumber(out, r.position);
+        out.Append(u'=');
+        out.Append(r.entry);
+        out.Append(u"\r\n");
+      }
+      break;
+    case TableFormat::kQq:
+      for (const CommonRecord& r : records) {
+        out.Append(r.code);
+        out.Append(u'=');
+        AppendNumber(out, r.position);
+        out.Append(u',');
+        out.Append(r.entry);
+        out.Append(u"\r\n");
+      }
+      break;
+    case TableFormat::kJiajia:
+      for (const CommonRecord& r : records) {
+        out.Append(r.code);
+        out.Append(u'=');
+        out.Append(r.entry);
+        out.Append(u"\r\n");
+      }
+      break;
+    case TableFormat::kMirel:
+      for (const CommonRecord& r : records) {
+        out.Append(r.entry);
+        out.Append(u'\t');
+        out.Append(r.code);
+        out.Append(u"\r\n");
+      }
+      break;
+    default:
+      return 0;
+  }
+  return records.size();
+}
+
+std::u16string TargetText(TableFormat target, std::span<const CommonRecord> records,
+                          uint64_t* lines) {
+  std::u16string text;
+  uint64_t count;
+  {
+    ChunkedText out([&](std::u16string_view piece) { text.append(piece); });
+    count = WriteTargetText(target, records, out);
+  }
+  if (lines != nullptr) *lines = count;
+  return text;
+}
+
+}  // namespace common_format
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "UTF-16LE files are written straight from memory");
+
+// The intermediate file. It is scratch, so it goes without the sync and
+// rename that table files get; it is always created afresh, never through a
+// link.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const std::filesystem::path& path) : where_(path.string()) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) error_ = errno;
+  }
+  ~ScratchFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void Write(std::u16string_view text) {
+    const char* p = reinterpret_cast<const char*>(text.data());
+    size_t left = text.size() * sizeof(char16_t);
+    while (error_ == 0 && left > 0) {
+      const ssize_t n = ::write(fd_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error_ = errno;
+      } else {
+        p += n;
+        left -= static_cast<size_t>(n);
+      }
+    }
+  }
+  Status Close() {
+    if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
+    fd_ = -1;
+    if (error_ != 0) return Status::IoError(where_, std::strerror(error_));
+    return Status::Ok();
+  }
+
+ private:
+  std::string where_;
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+// The status of a failed stage, its message naming the stage first.
+Status InStage(const std::string& stage, const Status& status) {
+  if (status.code() == Status::Code::kNoMemory) return Status::NoMemory(stage);
+  return Status::IoError(stage, status.message());
+}
+
+Result<uint64_t> Convert(std::u16string_view sourceText, TableFormat from, TableFormat to,
+                         const std::filesystem::path& output, const TempFolder& temp) {
+  using namespace common_format;
+  const std::string sourceName = Utf16ToUtf8(InfoOf(from).radioText);
+  if (sourceText.empty()) return Status::InvalidArgument("source table", "it is empty");
+
+  // Stage one: the source, parsed, into the intermediate file.
+  const std::filesystem::path tempPath = temp.TempPath(kIntermediateFileName);
+  if (tempPath.empty()) {
+    return Status::IoError("intermediate file", "the temporary folder's path is too long");
+  }
+  const std::string tempWhere = "intermediate file " + tempPath.string();
+  std::error_code ec;
+  std::filesystem::remove(tempPath, ec);
+  if (std::filesystem::exists(std::filesystem::symlink_status(tempPath, ec))) {
+    return Status::IoError(tempWhere, "the previous one cannot be deleted");
+  }
+  uint64_t accepted;
+  {
+    ScratchFile file(tempPath);
+    if (!file.IsOpen()) return InStage("writing the intermediate file", file.Close());
+    file.Write(u"\uFEFF");
+    {
+      ChunkedText out([&](std::u16string_view piece) { file.Write(piece); }, size_t{1} << 17);
+      accepted = WriteIntermediateText(sourceText, from, out);
+    }
+    if (Status s = file.Close(); !s.IsOk()) return InStage("writing the intermediate file", s);
+  }
+  if (accepted == 0) {
+    return Status::InvalidArgument("source table", "no line is in the " + sourceName);
+  }
+
+  // Stage two: read back.
+  Result<TextBuffer> back = ReadTextFile(tempPath);
+  if (!back.IsOk()) return InStage("reading the intermediate file back", back.status());
+  if (back->encoding != TextEncoding::kUtf16Le) {
+    return Status::Corrupt(tempWhere, "it was changed while being read back");
+  }
+  std::vector<CommonRecord> records = ReadBackRecords(back->text);
+  if (records.empty()) {
+    return Status::InvalidArgument("source table",
+                                   "its lines in the " + sourceName + " hold no entries");
+  }
+  if (records.size() >= std::numeric_limits<uint32_t>::max()) {
+    return Status::Unsupported("source table", "too many entries");
+  }
+  if (to == TableFormat::kSogou || to == TableFormat::kQq) NumberRecords(records);
+
+  // The target.
+  const std::string stage = "writing the " + Utf16ToUtf8(InfoOf(to).radioText) + " file";
+  Result<std::unique_ptr<TextWriter>> file = TextWriter::Create(output);
+  if (!file.IsOk()) return InStage(stage, file.status());
+  TextWriter& writer = *file.value();
+  writer.WriteBom();
+  uint64_t lines;
+  {
+    ChunkedText out([&](std::u16string_view piece) { writer.Write(piece); });
+    lines = WriteTargetText(to, records, out);
+  }
+  if (Status s = writer.Commit(); !s.IsOk()) return InStage(stage, s);
+  return lines;
+}
+
+}  // namespace
+
+Result<uint64_t> ConvertCommonFormat(std::u16string_view sourceText, TableFormat from,
+                                     TableFormat to, const std::filesystem::path& output,
+                                     const TempFolder& temp) {
+  try {
+    return Convert(sourceText, from, to, output, temp);
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory("common format conversion");
+  }
+}
+
+}  // namespace mirel

@@ -1,0 +1,109 @@
+#include "generate/command_tips.h"
+
+#include "platform/paths.h"
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+using test::ReadBytes;
+using test::ScratchDir;
+using test::TableBytes;
+using test::Utf16Le;
+using test::WriteBytes;
+
+std::u16string Tips(std::u16string_view codes, std::u16string_view contents,
+                    std::u16string_view prefix = u"z", std::u16string_view suffix = u"") {
+  std::u16string out;
+  const uint64_t lines = BuildCommandTipTexts(codes, contents, prefix, suffix, out);
+  EXPECT_EQ(lines, static_cast<uint64_t>(std::count(out.begin(), out.end(), u'\n')));
+  return out;
+}
+
+TEST(CommandTipsTest, JoinsCodeLinesWithTheirContent) {
+  EXPECT_EQ(Tips(u"k\tab\r\n", u"k\thello\r\n"), u"$mlcmd(k,k[hello])\tzab\r\n");
+  EXPECT_EQ(Tips(u"k\tab\r\n", u"k\thello\r\n", u"<", u">"), u"$mlcmd(k,k[hello])\t<ab>\r\n");
+  // Code lines keep order and repeats; the first content of a key wins; keys
+  // without content, lines without TAB and blank lines drop out.
+  EXPECT_EQ(Tips(u"b\t1\r\nnone\t2\r\n无TAB\r\n\r\n\r\na\t3\r\nb\t4\r\n",
+                 u"a\tA\r\nb\tB1\r\n\r\nb\tB2\r\n"),
+            u"$mlcmd(b,b[B1])\tz1\r\n$mlcmd(a,a[A])\tz3\r\n$mlcmd(b,b[B1])\tz4\r\n");
+  // Later TABs belong to the content and the code.
+  EXPECT_EQ(Tips(u"k\ta\tb\r\n", u"k\tx\ty\r\n"), u"$mlcmd(k,k[x\ty])\tza\tb\r\n");
+}
+
+TEST(CommandTipsTest, AnyLineEndCountsAndLongCodeLinesGoOn) {
+  // A last line without a line end, bare LF and lone CR line ends.
+  EXPECT_EQ(Tips(u"a\t1\nb\t2\rc\t3", u"c\tC\na\tA\rb\tB"),
+            u"$mlcmd(a,a[A])\tz1\r\n$mlcmd(b,b[B])\tz2\r\n$mlcmd(c,c[C])\tz3\r\n");
+  // 4096 units make one code line; the rest is the next line.
+  const std::u16string longLine = std::u16string(kTipCodeLineLimit, u'x') + u"k\tq\r\n";
+  EXPECT_EQ(Tips(longLine, u"k\tK\r\n"), u"$mlcmd(k,k[K])\tzq\r\n");
+  EXPECT_EQ(Tips(u"k\tq", u"无TAB\r\n"), u"");
+}
+
+class CommandTipsFilesTest : public ::testing::Test {
+ protected:
+  std::u16string Put(std::string_view name, std::string_view bytes) {
+    WriteBytes(dir_ / name, bytes);
+    return PathToUtf16(dir_ / name);
+  }
+  Status Failure(const TipSettings& settings) {
+    Result<uint64_t> built = BuildCommandTips(settings, output_);
+    EXPECT_FALSE(built.IsOk());
+    return built.IsOk() ? Status::Ok() : built.status();
+  }
+
+  ScratchDir dir_;
+  std::filesystem::path output_ = dir_ / "cmdtipMBMake_result.txt";
+};
+
+TEST_F(CommandTipsFilesTest, WritesUtf16WithTheMarkAndOverwrites) {
+  TipSettings settings{Put("codes.txt", test::Utf8(u"键\tab\n")),
+                       Put("contents.txt", Utf16Le(u"键\t你好")), u"z", u"9"};
+  Result<uint64_t> built = BuildCommandTips(settings, output_);
+  ASSERT_OK(built);
+  EXPECT_EQ(built.value(), 1u);
+  EXPECT_EQ(ReadBytes(output_), TableBytes({u"$mlcmd(键,键[你好])\tzab9"}));
+  settings.prefix = u"";
+  ASSERT_OK(BuildCommandTips(settings, output_));
+  EXPECT_EQ(ReadBytes(output_), TableBytes({u"$mlcmd(键,键[你好])\tab9"}));
+}
+
+TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
+  const std::u16string codes = Put("codes.txt", Utf16Le(u"k\tab\r\n"));
+  const std::u16string contents = Put("contents.txt", Utf16Le(u"k\thello\r\n"));
+
+  Status failure = Failure({u"", contents, u"", u""});
+  EXPECT_EQ(failure.message(), "必须定义提示编码表。");
+  EXPECT_EQ(TipFieldToFocus(failure), TipField::kCodeTable);
+
+  // Read, but without a TAB anywhere; unreadable; not given.
+  for (const std::u16string& bad : {Put("plain.txt", Utf16Le(u"k hello\r\n")),
+                                    PathToUtf16(dir_ / "gone.txt"), std::u16string()}) {
+    failure = Failure({codes, bad, u"", u""});
+    EXPECT_EQ(failure.message(), "无法读取提示内容表，请确认提示内容表路径的访问权限。");
+    EXPECT_EQ(TipFieldToFocus(failure), TipField::kContentTable);
+  }
+  EXPECT_FALSE(std::filesystem::exists(output_));
+
+  // No key in common, or the code table unreadable: only the mark is written.
+  const std::string unrelated =
+      "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。";
+  for (const std::u16string& bad :
+       {Put("other.txt", Utf16Le(u"q\tab\r\n")), PathToUtf16(dir_ / "gone.txt")}) {
+    WriteBytes(output_, "old");
+    failure = Failure({bad, contents, u"", u""});
+    EXPECT_EQ(failure.message(), unrelated);
+    EXPECT_EQ(TipFieldToFocus(failure), TipField::kNone);
+    EXPECT_EQ(ReadBytes(output_), "\xFF\xFE");
+  }
+  // The output cannot be created, or the temporary path was too long.
+  EXPECT_EQ(
+      BuildCommandTips({codes, contents, u"", u""}, dir_ / "none" / "out.txt").status().message(),
+      unrelated);
+  EXPECT_EQ(BuildCommandTips({codes, contents, u"", u""}, {}).status().message(), unrelated);
+}
+
+}  // namespace
+}  // namespace mirel
