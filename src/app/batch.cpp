@@ -5,6 +5,7 @@
 
 #include "app/table_tools.h"
 #include "convert/rule_conversion.h"
+#include "generate/merge_tables.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
@@ -169,6 +170,31 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
   return 0;
 }
 
+int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
+  const std::string toolName = Utf16ToUtf8(kToolMerge);
+  MergeSettings settings;
+  for (size_t k = 0; k < settings.tables.size(); ++k) {
+    const std::u16string name = u"码表文件" + std::u16string(1, static_cast<char16_t>(u'1' + k));
+    if (const std::u16string* value = request.Find(name)) {
+      settings.tables[k] = PathToUtf16(ResolveBatchPath(*value, env.programFolder));
+    }
+  }
+  std::error_code ec;
+  if (settings.tables[0].empty() ||
+      !std::filesystem::is_regular_file(PathFromUtf16(settings.tables[0]), ec)) {
+    env.err << env.programName << ": " << toolName << ": " << kMergeNoFirstTableMessage << "\n";
+    return 1;
+  }
+  BatchProgress progress(env);
+  Result<uint64_t> merged =
+      MergeTables(settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
+  if (!merged.IsOk()) {
+    env.err << env.programName << ": " << toolName << ": " << merged.status().message() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
@@ -180,6 +206,9 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   };
   if (tool == kToolConvert && env.dialogTools.find(kToolConvert) == env.dialogTools.end()) {
     return RunConversionBatch(request, env);
+  }
+  if (tool == kToolMerge && env.dialogTools.find(kToolMerge) == env.dialogTools.end()) {
+    return RunMergeBatch(request, env);
   }
   for (std::u16string_view dialogTool :
        {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {

@@ -9,6 +9,8 @@
 #include "app/table_tools.h"
 #include "convert/common_conversion.h"
 #include "convert/rule_conversion.h"
+#include "generate/command_tips.h"
+#include "generate/merge_tables.h"
 #include "ime/installed_tables.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
@@ -221,6 +223,34 @@ int RunDetect(const std::string& source, ToolIo& io) {
   }
   io.out << "not recognised: " << SurvivingFlags(detection) << "\n";
   return 1;
+}
+
+int RunMerge(const std::vector<std::string>& tables, const std::string& output, ToolIo& io) {
+  MergeSettings settings;
+  for (size_t k = 0; k < tables.size() && k < settings.tables.size(); ++k) {
+    settings.tables[k] = Utf8ToUtf16(tables[k]);
+  }
+  const std::filesystem::path out = OutputOr(output, MergeOutputPath(tables.front()));
+  Result<uint64_t> merged = MergeTables(settings, out);
+  if (!merged.IsOk()) return CommandFailure("merge", merged.status(), io);
+  io.out << merged.value() << " lines written to " << out.string() << "\n";
+  return 0;
+}
+
+int RunTips(const TipSettings& settings, const std::string& output, ToolIo& io) {
+  std::filesystem::path out = output;
+  std::unique_ptr<TempFolder> temp;
+  if (out.empty()) {
+    Result<std::unique_ptr<TempFolder>> opened =
+        io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+    if (!opened.IsOk()) return CommandFailure("tips", opened.status(), io);
+    temp = std::move(opened).value();
+    out = temp->TempPath(kTipsOutputName);
+  }
+  Result<uint64_t> written = BuildCommandTips(settings, out);
+  if (!written.IsOk()) return CommandFailure("tips", written.status(), io);
+  io.out << written.value() << " lines written to " << out.string() << "\n";
+  return 0;
 }
 
 std::string JsonString(std::string_view text) {
@@ -502,6 +532,29 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
       app.add_subcommand("detect", "Tell the format of a table from its first lines.");
   detect->add_option("SOURCE", table, "the table")->required();
 
+  std::vector<std::string> mergeTables;
+  CLI::App* merge = app.add_subcommand(
+      "merge", "Join up to six tables on their entries, appending the codes of tables 2 to 6.");
+  merge->add_option("TABLES", mergeTables, "TABLE1 [TABLE2 ... TABLE6]")
+      ->required()
+      ->expected(1, 6);
+  merge->add_option("-o,--output", output, "where to write the result");
+  merge->footer(
+      "Every entry of TABLE1 found in all the others gives one line per combination of their\n"
+      "codes. Default output: \"[ 码表合并结果 ].txt\" beside TABLE1.\n");
+
+  std::string tipContents, tipPrefix, tipSuffix;
+  CLI::App* tips =
+      app.add_subcommand("tips", "Build a command-tip table from tip codes and tip contents.");
+  tips->add_option("CODES", table, "the tip code table (key TAB tip code)")->required();
+  tips->add_option("CONTENTS", tipContents, "the tip content table (key TAB content)")->required();
+  tips->add_option("--prefix", tipPrefix, "put before every tip code");
+  tips->add_option("--suffix", tipSuffix, "put after every tip code");
+  tips->add_option("-o,--output", output, "where to write the result");
+  tips->footer(
+      "Lines: $mlcmd(key,key[content]) TAB prefix+tip code+suffix.\n"
+      "Default output: \"cmdtipMBMake_result.txt\" in the private temporary folder.\n");
+
   std::string copyName;
   bool json = false, withUserLibrary = false;
   CLI::App* installed = app.add_subcommand(
@@ -546,6 +599,11 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   if (convertLayout->parsed()) return RunConvertLayout(table, separators, layout, output, io);
   if (convert->parsed()) return RunConvert(table, fromFormat, toFormat, output, io);
   if (detect->parsed()) return RunDetect(table, io);
+  if (merge->parsed()) return RunMerge(mergeTables, output, io);
+  if (tips->parsed())
+    return RunTips(TipSettings{Utf8ToUtf16(table), Utf8ToUtf16(tipContents), Utf8ToUtf16(tipPrefix),
+                               Utf8ToUtf16(tipSuffix)},
+                   output, io);
   if (installed->parsed()) {
     if (installedExport->parsed()) return RunInstalledExport(copyName, output, withUserLibrary, io);
     if (installedCompile->parsed()) return RunInstalledCompile(table, copyName, io);

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generate/progress.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -44,10 +45,6 @@ std::u16string FormatMergeSettings(const MergeSettings& settings);
 // found, at most kMergePathLimit units after it, up to the first CR or LF,
 // become table k's path. Tables not named are empty.
 MergeSettings ParseMergeSettings(std::u16string_view text);
-
-// Receives the progress caption; called at most about 20 times a second and
-// once at the end.
-using GenerationProgress = std::function<void(std::u16string_view caption)>;
 
 // Merges tables given as texts: `first`, then the further tables in order.
 // Appends the output lines (CR LF ended) to `out` and returns their count.

@@ -100,7 +100,7 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
   EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
   EXPECT_EQ(Run({"/do=删除重复"}), 1);
   EXPECT_EQ(Run({"/do=删除重复", "/源码表文件=" + program_.path().string()}), 1);
-  for (const char* tool : {"单字码表生成", "合并码表", "词库生成"}) {
+  for (const char* tool : {"单字码表生成", "词库生成"}) {
     EXPECT_EQ(Run({std::string("/do=") + tool}), 1) << tool;
     EXPECT_NE(err_.str().find(tool), std::string::npos);
   }

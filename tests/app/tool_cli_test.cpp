@@ -207,6 +207,30 @@ TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
   EXPECT_EQ(Run({"convert", Table("mixed.txt"), "--to", "nope"}), 2);
 }
 
+TEST_F(ToolCliTest, MergeAndTipsCommandsAndTheBatchToolAgree) {
+  WriteBytes(dir_ / "t1.txt", test::Utf8(u"中\tab\r\n国\tgg\r\n"));
+  WriteBytes(dir_ / "t2.txt", test::Utf8(u"中\tx\r\n中\ty\r\n"));
+  EXPECT_EQ(Run({"merge", Table("t1.txt"), Table("t2.txt"), "-o", Table("cli.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(out_.str(), "2 lines written to " + Table("cli.txt") + "\n");
+  EXPECT_EQ(ReadBytes(dir_ / "cli.txt"), TableBytes({u"中\tabx", u"中\taby"}));
+  EXPECT_EQ(Run({"batch", "/do=合并码表", "/码表文件1=t1.txt", "/码表文件2=t2.txt"}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "[ 码表合并结果 ].txt"), ReadBytes(dir_ / "cli.txt"));
+  EXPECT_EQ(Run({"batch", "/do=合并码表", "/码表文件1=none.txt"}), 1);
+  EXPECT_NE(err_.str().find("必须指定用于合并的第一码表。"), std::string::npos);
+  EXPECT_EQ(Run({"merge", Table("none.txt")}), 1);
+
+  WriteBytes(dir_ / "codes.txt", test::Utf8(u"k\tab\r\nq\tcd\r\n"));
+  WriteBytes(dir_ / "contents.txt", test::Utf8(u"k\thello"));
+  EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("contents.txt"), "--prefix", "z", "-o",
+                 Table("tips.txt")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "tips.txt"), TableBytes({u"$mlcmd(k,k[hello])\tzab"}));
+  EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("codes-missing.txt")}), 1);
+}
+
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
   WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\n");
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0) << err_.str();

@@ -21,6 +21,8 @@
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
+#include "generate/ui/command_tips_dialog.h"
+#include "generate/ui/merge_dialog.h"
 #include "ime/ui/installed_dialog.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -430,6 +432,16 @@ bool MainWindow::Dispatch(int command) {
       return true;
     case kRuleConversion: {
       RuleConversionDialog dialog(this, services_, ruleConversion_);
+      dialog.exec();
+      return true;
+    }
+    case kMerge: {
+      MergeDialog dialog(this, services_, merge_, programFolder_);
+      dialog.exec();
+      return true;
+    }
+    case kCommandTips: {
+      CommandTipsDialog dialog(this, services_, store_.temp());
       dialog.exec();
       return true;
     }

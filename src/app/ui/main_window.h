@@ -14,6 +14,7 @@
 
 #include "app/ui/entry_list_model.h"
 #include "convert/rule_conversion.h"
+#include "generate/merge_tables.h"
 #include "ime/installed_tables.h"
 #include "platform/ui/ui_services.h"
 #include "store/table_store.h"
@@ -118,6 +119,7 @@ class MainWindow : public QMainWindow {
   std::vector<int> tableItems_;
   InstalledEnvironment installedEnvironment_;
   RuleConversionSettings ruleConversion_;
+  MergeSettings merge_;
 };
 
 }  // namespace mirel

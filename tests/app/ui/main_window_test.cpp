@@ -25,6 +25,8 @@
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
 #include "fake_ui_services.h"
+#include "generate/ui/command_tips_dialog.h"
+#include "generate/ui/merge_dialog.h"
 #include "ime/ui/installed_dialog.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
@@ -157,7 +159,7 @@ class MainWindowTest : public QObject {
     // A greyed item blocks its key.
     Key(Qt::Key_W, Qt::ControlModifier);
     QVERIFY(services_->questions.isEmpty());
-    QVERIFY(!window_->Dispatch(command::kMerge));
+    QVERIFY(!window_->Dispatch(40100));  // in range, but no command
     QVERIFY(!window_->Dispatch(99999));
   }
 
@@ -565,6 +567,58 @@ class MainWindowTest : public QObject {
         Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
     QVERIFY(services_->questions.last().contains(
         QStringLiteral("成功转换为是搜狗码表格式，转换条数：3。")));
+  }
+
+  void mergeAndTipsDialogsRunFromTheToolsMenu() {
+    const QString t1 = dir_->filePath(QStringLiteral("t1.txt")),
+                  t2 = dir_->filePath(QStringLiteral("t2.txt"));
+    WriteFile(t1, Utf16Table({QStringLiteral("中\tab")}));
+    WriteFile(t2, Utf16Table({QStringLiteral("中\tx"), QStringLiteral("中\ty")}));
+    services_->openPicks = {t1, t2};
+    services_->yesNo = {false};
+    OnNextDialog([&](QDialog* dialog) {
+      auto* merge = qobject_cast<MergeDialog*>(dialog);
+      QVERIFY(merge != nullptr);
+      merge->Merge();
+      QCOMPARE(services_->messages.last(), QStringLiteral("合并错误|必须指定用于合并的第一码表。"));
+      merge->Browse(0);
+      merge->Browse(1);
+      QVERIFY(merge->settingsBox()->toPlainText().startsWith(QStringLiteral("码表1=") + t1));
+      merge->Merge();
+      dialog->reject();
+    });
+    window_->Dispatch(command::kMerge);
+    QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 码表合并结果 ].txt"))),
+             Utf16Table({QStringLiteral("中\tabx"), QStringLiteral("中\taby")}));
+    QCOMPARE(services_->questions.last(),
+             QStringLiteral(
+                 "合并成功，是否查看文件？|码表合并完成，合并后的文件保存于“码表1”相同目录，以“[ "
+                 "码表合并结果 ].txt”命名。\r\n是否立即查看该文件？"));
+
+    const QString codes = dir_->filePath(QStringLiteral("codes.txt"));
+    const QString contents = dir_->filePath(QStringLiteral("contents.txt"));
+    WriteFile(codes, Utf16Table({QStringLiteral("k\tab")}));
+    WriteFile(contents, Utf16Table({QStringLiteral("no tab here")}));
+    OnNextDialog([&](QDialog* dialog) {
+      auto* tips = qobject_cast<CommandTipsDialog*>(dialog);
+      QVERIFY(tips != nullptr);
+      tips->Generate();
+      QCOMPARE(services_->messages.last(), QStringLiteral("生成错误|必须定义提示编码表。"));
+      tips->codeTableEdit()->setText(codes);
+      tips->contentTableEdit()->setText(contents);
+      tips->Generate();
+      QCOMPARE(services_->messages.last(),
+               QStringLiteral("生成错误|无法读取提示内容表，请确认提示内容表路径的访问权限。"));
+      WriteFile(contents, Utf16Table({QStringLiteral("k\thello")}));
+      tips->prefixEdit()->setText(QStringLiteral("z"));
+      tips->Generate();
+      dialog->reject();
+    });
+    services_->opened.clear();
+    window_->Dispatch(command::kCommandTips);
+    QCOMPARE(services_->opened.size(), 1);
+    QCOMPARE(ReadFile(QUrl(services_->opened[0]).toLocalFile()),
+             Utf16Table({QStringLiteral("$mlcmd(k,k[hello])\tzab")}));
   }
 
   void reordersAndExports() {

@@ -1,0 +1,691 @@
+#include "generate/word_library.h"
+
+#include <algorithm>
+#include <fstream>
+#include <limits>
+#include <unordered_set>
+#include <utility>
+
+#include "generate/error_log.h"
+#include "generate/progress.h"
+#include "platform/paths.h"
+#include "platform/utf16.h"
+#include "store/text_file.h"
+
+namespace mirel {
+namespace {
+
+constexpr char16_t kCr = u'\r';
+constexpr char16_t kLf = u'\n';
+constexpr char16_t kTab = u'\t';
+constexpr size_t kNone = std::u16string_view::npos;
+
+constexpr std::u16string_view kCaption = u"生成词库 - 读取行数：%d，生成编码数：%d,错误数=%d";
+constexpr std::u16string_view kCharTableBanner =
+    u"-------------------------\r\n单字编码表%s不可使用\r\n-------------------------\r\n";
+constexpr std::u16string_view kAuxTableBanner =
+    u"-------------------------\r\n辅助码表%s不可使用\r\n-------------------------\r\n";
+constexpr std::u16string_view kNoWordListMessage = u"无法读取词库文件：%s";
+constexpr std::u16string_view kNoOutputMessage = u"无法创建保存结果文件：%s";
+constexpr std::u16string_view kNoRuleMessage = u"无法取得词长 = %d 的构词规则定义。\t词条：%s\r\n";
+constexpr std::u16string_view kNoCodeMessage = u"未能找到汉字[ %s ]的编码定义。\t词条：%s\r\n";
+constexpr std::u16string_view kTooManyMessage =
+    u"编码组合超过%d个，其余的组合未生成。\t词条：%s\r\n";
+
+// Output goes to the file in pieces of about this many units.
+constexpr size_t kFlushUnits = size_t{1} << 16;
+
+using ErrorSink = std::function<void(std::u16string_view)>;
+using Progress = std::function<void(std::u16string_view caption)>;
+
+uint64_t HashUnits(std::u16string_view s) {
+  uint64_t h = 0xCBF29CE484222325ull ^ s.size();
+  for (char16_t u : s) h = (h ^ u) * 0x100000001B3ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 32);
+}
+
+bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+
+// The next non-empty line from `pos`: any run of CR and LF is one break.
+bool NextLine(std::u16string_view text, size_t& pos, std::u16string_view& line) {
+  while (pos < text.size() && (text[pos] == kCr || text[pos] == kLf)) ++pos;
+  if (pos >= text.size()) return false;
+  const size_t start = pos;
+  while (pos < text.size() && text[pos] != kCr && text[pos] != kLf) ++pos;
+  line = text.substr(start, pos - start);
+  return true;
+}
+
+// A leading integer as C's atoi reads it (blanks, a sign, digits), saturating
+// far beyond any valid value. `end` receives the offset after the digits.
+int64_t LeadingInteger(std::u16string_view text, size_t& end) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || text[i] == kTab)) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = std::min<int64_t>(value * 10 + (text[i] - u'0'), int64_t{1} << 40);
+  }
+  end = i;
+  return negative ? -value : value;
+}
+
+// The tokens of a rule line, split at runs of '=' and '+'.
+class Tokens {
+ public:
+  explicit Tokens(std::u16string_view line) : line_(line) {}
+  bool Next(std::u16string_view& token) {
+    while (pos_ < line_.size() && IsSeparator(line_[pos_])) ++pos_;
+    if (pos_ >= line_.size()) return false;
+    const size_t start = pos_;
+    while (pos_ < line_.size() && !IsSeparator(line_[pos_])) ++pos_;
+    token = line_.substr(start, pos_ - start);
+    return true;
+  }
+
+ private:
+  static bool IsSeparator(char16_t u) { return u == u'=' || u == u'+'; }
+  std::u16string_view line_;
+  size_t pos_ = 0;
+};
+
+void ParseRuleLine(std::u16string_view line, RuleSet& rules) {
+  Tokens tokens(line);
+  std::u16string_view token;
+  if (!tokens.Next(token) || token[0] != u'p') return;
+  size_t end;
+  const int64_t length = LeadingInteger(token.substr(1), end);
+  if (length < 2 || length > static_cast<int64_t>(kWordMaxLength)) return;
+  while (tokens.Next(token)) {
+    if (token.size() <= 3) continue;
+    int64_t position = LeadingInteger(token.substr(1), end);
+    const char16_t direction = token[0];
+    if (direction == u'r' || direction == u'R') {
+      position = length - position + 1;
+    } else if (direction != u'l' && direction != u'L') {
+      return;
+    }
+    if (position < 1 || position > length) return;
+    const size_t selectorAt = 1 + end;
+    if (selectorAt >= token.size()) return;
+    const char16_t selector = token[selectorAt];
+    if (selector != u'b' && selector != u'B' && selector != u'f' && selector != u'F') return;
+    const int64_t key = LeadingInteger(token.substr(selectorAt + 1), end);
+    if (key < 0 || key > 128) return;
+    rules.Append(static_cast<size_t>(length),
+                 {static_cast<uint8_t>(position), static_cast<uint8_t>(key % 128),
+                  selector == u'f' || selector == u'F'});
+  }
+}
+
+// Codes the lines of a word list into `out`. Buffers are kept across words,
+// so a word allocates nothing once they have grown.
+class WordGenerator {
+ public:
+  WordGenerator(const CharCodeIndex& chars, const CharCodeIndex* aux, const RuleSet& rules,
+                bool predefined, bool tolerant, std::u16string& out, const ErrorSink& error,
+                WordResult& counts)
+      : chars_(chars),
+        aux_(aux),
+        rules_(rules),
+        predefined_(predefined),
+        tolerant_(tolerant),
+        out_(out),
+        error_(error),
+        counts_(counts),
+        seen_(16, ResultHash{this}, ResultEqual{this}) {
+    variableOf_.fill(-1);
+  }
+
+  // Handles every line of `text`; `afterLine` runs after each one and may
+  // stop the run by returning false.
+  template <class AfterLine>
+  bool Process(std::u16string_view text, AfterLine&& afterLine) {
+    size_t pos = 0;
+    std::u16string_view line;
+    while (NextLine(text, pos, line)) {
+      if (line.find(kTab) != kNone) {
+        // A finished entry: copied as it stands.
+        out_.append(line);
+        out_.append(u"\r\n");
+        ++counts_.written;
+      } else {
+        CodeWord(line);
+      }
+      ++counts_.words;
+      if (!afterLine()) return false;
+    }
+    return true;
+  }
+
+  void Log(std::u16string_view format, std::initializer_list<FormatArg> args) {
+    message_.clear();
+    AppendFormatted(message_, format, args);
+    ++counts_.errors;
+    if (error_) error_(message_);
+  }
+
+ private:
+  struct Variable {
+    uint8_t position;
+    bool auxiliary;
+    std::span<const std::u16string_view> codes;  // empty: the character has no code
+    size_t choice;
+  };
+  struct Result {
+    size_t start;  // of the result in out_
+    size_t size;
+    uint64_t hash;
+  };
+  struct ResultHash {
+    const WordGenerator* self;
+    size_t operator()(uint32_t r) const { return self->results_[r].hash; }
+  };
+  struct ResultEqual {
+    const WordGenerator* self;
+    bool operator()(uint32_t a, uint32_t b) const {
+      return self->ResultText(a) == self->ResultText(b);
+    }
+  };
+  // Results of one word are compared pairwise up to this many, then hashed.
+  static constexpr size_t kScanLimit = 16;
+
+  std::u16string_view ResultText(uint32_t r) const {
+    return std::u16string_view(out_).substr(results_[r].start, results_[r].size);
+  }
+
+  // Reads the word and its predefined codes from `line` into word_, starts_
+  // (character offsets, with the end as the last) and givenCodes_.
+  void Scan(std::u16string_view line) {
+    word_.clear();
+    starts_.clear();
+    givenCodes_.clear();
+    for (size_t i = 0; i < line.size();) {
+      const char16_t c = line[i];
+      if (c == u'\\' && i + 1 < line.size() && (line[i + 1] == u't' || line[i + 1] == u'\\')) {
+        AddCharacter(std::u16string_view(line[i + 1] == u't' ? u"\t" : u"\\"));
+        i += 2;
+        continue;
+      }
+      if (c == u'(' && predefined_ && !starts_.empty()) {
+        const size_t close = line.find(u')', i + 1);
+        if (close != kNone) {
+          // A later code for the same character replaces an earlier one.
+          givenCodes_.back() = {line.substr(i + 1, close - i - 1), true};
+          i = close + 1;
+          continue;
+        }
+      }
+      const size_t units =
+          IsHighSurrogate(c) && i + 1 < line.size() && IsLowSurrogate(line[i + 1]) ? 2 : 1;
+      AddCharacter(line.substr(i, units));
+      i += units;
+    }
+    starts_.push_back(word_.size());
+  }
+
+  void AddCharacter(std::u16string_view character) {
+    starts_.push_back(word_.size());
+    word_.append(character);
+    givenCodes_.push_back({{}, false});
+  }
+
+  std::u16string_view Character(size_t position) const {
+    return std::u16string_view(word_).substr(starts_[position - 1],
+                                             starts_[position] - starts_[position - 1]);
+  }
+
+  void CodeWord(std::u16string_view line) {
+    Scan(line);
+    const size_t length = starts_.size() - 1;
+    const std::span<const RuleItem> items =
+        length <= kWordMaxLength ? rules_.Items(length) : std::span<const RuleItem>();
+    if (items.empty()) {
+      Log(kNoRuleMessage, {static_cast<long long>(length), std::u16string_view(word_)});
+      return;
+    }
+    const bool resolved = Resolve(items);
+    for (const Variable& v : variables_) variableOf_[Slot(v.position, v.auxiliary)] = -1;
+    if (resolved) Enumerate(items);
+  }
+
+  static size_t Slot(size_t position, bool auxiliary) { return position * 2 + auxiliary; }
+
+  // Finds the codes of every character the items name, in item order. False
+  // when the word gives no line.
+  bool Resolve(std::span<const RuleItem> items) {
+    variables_.clear();
+    itemVariable_.clear();
+    bool anyCode = false;
+    for (const RuleItem& item : items) {
+      int16_t& v = variableOf_[Slot(item.position, item.auxiliary)];
+      if (v < 0) {
+        Variable variable{item.position, item.auxiliary, {}, 0};
+        const std::u16string_view character = Character(item.position);
+        if (!item.auxiliary && predefined_ && givenCodes_[item.position - 1].second) {
+          variable.codes = std::span(&givenCodes_[item.position - 1].first, 1);
+        } else if (const CharCodeIndex* index = item.auxiliary ? aux_ : &chars_) {
+          variable.codes = index->Codes(character);
+        }
+        if (variable.codes.empty()) {
+          Log(kNoCodeMessage, {character, std::u16string_view(word_)});
+          if (!tolerant_) return false;
+        }
+        anyCode = anyCode || !variable.codes.empty();
+        v = static_cast<int16_t>(variables_.size());
+        variables_.push_back(variable);
+      }
+      itemVariable_.push_back(v);
+    }
+    return anyCode;
+  }
+
+  // Writes one line per distinct combination of codes, the variable of the
+  // first position outermost.
+  void Enumerate(std::span<const RuleItem> items) {
+    order_.clear();
+    uint64_t combinations = 1;
+    for (size_t v = 0; v < variables_.size(); ++v) {
+      if (variables_[v].codes.empty()) continue;
+      order_.push_back(static_cast<uint16_t>(v));
+      combinations =
+          std::min<uint64_t>(combinations * variables_[v].codes.size(), kWordMaxCombinations + 1);
+    }
+    std::sort(order_.begin(), order_.end(), [&](uint16_t a, uint16_t b) {
+      const Variable& x = variables_[a];
+      const Variable& y = variables_[b];
+      return x.position != y.position ? x.position < y.position : x.auxiliary < y.auxiliary;
+    });
+    results_.clear();
+    seen_.clear();
+    for (uint64_t n = 0; n < std::min(combinations, kWordMaxCombinations); ++n) {
+      WriteCombination(items);
+      // Advance the odometer: the last position changes fastest.
+      for (size_t k = order_.size(); k-- > 0;) {
+        Variable& v = variables_[order_[k]];
+        if (++v.choice < v.codes.size()) break;
+        v.choice = 0;
+      }
+    }
+    if (combinations > kWordMaxCombinations) {
+      Log(kTooManyMessage,
+          {static_cast<long long>(kWordMaxCombinations), std::u16string_view(word_)});
+    }
+  }
+
+  void WriteCombination(std::span<const RuleItem> items) {
+    const size_t lineStart = out_.size();
+    out_.append(word_);
+    out_.push_back(kTab);
+    const size_t start = out_.size();
+    const size_t limit = start + kWordResultLimit;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const Variable& v = variables_[itemVariable_[i]];
+      if (v.codes.empty()) continue;
+      std::u16string_view piece = v.codes[v.choice];
+      const size_t key = items[i].key;
+      if (key != 0) piece = key <= piece.size() ? piece.substr(key - 1, 1) : std::u16string_view();
+      if (out_.size() + piece.size() > limit) {
+        piece = piece.substr(0, limit - out_.size());
+        // Never keep half of a pair.
+        if (!piece.empty() && IsHighSurrogate(piece.back())) piece.remove_suffix(1);
+        out_.append(piece);
+        break;
+      }
+      out_.append(piece);
+    }
+    const uint32_t r = static_cast<uint32_t>(results_.size());
+    results_.push_back({start, out_.size() - start, 0});
+    if (IsDuplicate(r)) {
+      results_.pop_back();
+      out_.resize(lineStart);
+      return;
+    }
+    out_.append(u"\r\n");
+    ++counts_.written;
+  }
+
+  bool IsDuplicate(uint32_t r) {
+    if (r < kScanLimit) {
+      for (uint32_t k = 0; k < r; ++k) {
+        if (ResultText(k) == ResultText(r)) return true;
+      }
+      return false;
+    }
+    if (r == kScanLimit) {
+      for (uint32_t k = 0; k < r; ++k) {
+        results_[k].hash = HashUnits(ResultText(k));
+        seen_.insert(k);
+      }
+    }
+    results_[r].hash = HashUnits(ResultText(r));
+    return !seen_.insert(r).second;
+  }
+
+  const CharCodeIndex& chars_;
+  const CharCodeIndex* aux_;
+  const RuleSet& rules_;
+  const bool predefined_;
+  const bool tolerant_;
+  std::u16string& out_;
+  const ErrorSink& error_;
+  WordResult& counts_;
+
+  std::u16string word_;
+  std::vector<size_t> starts_;
+  std::vector<std::pair<std::u16string_view, bool>> givenCodes_;
+  std::array<int16_t, (kWordMaxLength + 1) * 2> variableOf_;
+  std::vector<Variable> variables_;
+  std::vector<int16_t> itemVariable_;
+  std::vector<uint16_t> order_;
+  std::vector<Result> results_;
+  std::unordered_set<uint32_t, ResultHash, ResultEqual> seen_;
+  std::u16string message_;
+};
+
+void AppendCapped(std::u16string& text, std::u16string_view part, size_t limit) {
+  if (text.size() >= limit) return;
+  part = part.substr(0, limit - text.size());
+  if (!part.empty() && IsHighSurrogate(part.back()) && text.size() + part.size() == limit) {
+    part.remove_suffix(1);
+  }
+  text.append(part);
+}
+
+// The value after `name` in `text`, at most `limit` units up to the line end.
+bool FindSetting(std::u16string_view text, std::u16string_view name, size_t limit,
+                 std::u16string& value) {
+  const size_t at = text.find(name);
+  if (at == kNone) return false;
+  const std::u16string_view rest = text.substr(at + name.size(), limit);
+  value = rest.substr(0, rest.find_first_of(u"\r\n"));
+  return true;
+}
+
+}  // namespace
+
+std::u16string FormatWordSettings(const WordLibrarySettings& settings) {
+  std::u16string text;
+  const size_t limit = kWordSettingsTextLimit;
+  AppendCapped(text, u"单字码表=", limit);
+  AppendCapped(text, settings.charTable, limit);
+  AppendCapped(text, u"\r\n辅助码表=", limit);
+  AppendCapped(text, settings.auxTable, limit);
+  AppendCapped(text, u"\r\n词库文件=", limit);
+  AppendCapped(text, settings.wordList, limit);
+  AppendCapped(text, u"\r\n\r\n构词规则=\r\n", limit);
+  AppendCapped(text, settings.rulesText, limit);
+  return text;
+}
+
+WordLibrarySettings ParseWordSettings(std::u16string_view text, WordLibrarySettings current) {
+  text = text.substr(0, std::min(text.size(), kWordSettingsParseLimit));
+  FindSetting(text, u"单字码表=", kWordPathLimit, current.charTable);
+  FindSetting(text, u"辅助码表=", kWordPathLimit, current.auxTable);
+  FindSetting(text, u"词库文件=", kWordPathLimit, current.wordList);
+  constexpr std::u16string_view kRulesName = u"构词规则=";
+  const size_t at = text.find(kRulesName);
+  if (at != kNone) {
+    // The edit box may hand back its line ends as LF alone.
+    size_t start = at + kRulesName.size();
+    if (start < text.size() && text[start] == kCr) ++start;
+    if (start < text.size() && text[start] == kLf) ++start;
+    std::u16string_view rules = text.substr(start, kWordRulesLimit);
+    if (rules.size() == kWordRulesLimit && IsHighSurrogate(rules.back())) rules.remove_suffix(1);
+    current.rulesText = rules;
+  }
+  return current;
+}
+
+void ApplyWordOptions(std::u16string_view options, WordLibrarySettings& settings) {
+  options = options.substr(0, std::min(options.size(), kWordOptionsLimit));
+  settings.tolerant = options.find(kWordOptionTolerant) != kNone;
+  settings.predefined = options.find(kWordOptionPredefined) != kNone;
+}
+
+std::span<const RuleItem> RuleSet::Items(size_t length) const {
+  if (length >= items_.size()) return {};
+  return items_[length];
+}
+
+void RuleSet::Append(size_t length, RuleItem item) {
+  if (length >= 2 && length < items_.size()) items_[length].push_back(item);
+}
+
+RuleSet ParseConstructionRules(std::u16string_view text) {
+  RuleSet rules;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of(u"\r\n", pos);
+    if (end == kNone) end = text.size();
+    ParseRuleLine(text.substr(pos, end - pos), rules);
+    pos = end;
+    if (pos < text.size()) pos += text.substr(pos, 2) == u"\r\n" ? 2 : 1;
+  }
+  return rules;
+}
+
+CharCodeIndex::CharCodeIndex(std::u16string&& table)
+    : owned_(std::make_unique<std::u16string>(std::move(table))) {
+  Build(*owned_);
+}
+
+const CharCodeIndex::Entry* CharCodeIndex::Find(std::u16string_view key, uint64_t hash) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const uint32_t slot = slots_[i];
+    if (slot == 0) return nullptr;
+    const Entry& e = entries_[slot - 1];
+    if (e.hash == hash && e.key == key) return &e;
+  }
+}
+
+std::span<const std::u16string_view> CharCodeIndex::Codes(std::u16string_view character) const {
+  const Entry* e = Find(character, HashUnits(character));
+  if (e == nullptr) return {};
+  return std::span(codes_).subspan(e->first, e->count);
+}
+
+void CharCodeIndex::Build(std::u16string_view table) {
+  // Codes are first gathered as lists in table order, then laid out by
+  // entry so that a lookup yields one contiguous run.
+  constexpr uint32_t kEnd = std::numeric_limits<uint32_t>::max();
+  struct Node {
+    std::u16string_view code;
+    uint32_t next;
+  };
+  struct CodeKey {
+    uint32_t entry;
+    std::u16string_view code;
+    bool operator==(const CodeKey&) const = default;
+  };
+  struct CodeKeyHash {
+    size_t operator()(const CodeKey& k) const {
+      return HashUnits(k.code) ^ (k.entry * 0x9E3779B97F4A7C15ull);
+    }
+  };
+  constexpr uint32_t kScanLimit = 16;
+  std::vector<Node> nodes;
+  std::vector<uint32_t> last;  // per entry, its last node
+  std::unordered_set<CodeKey, CodeKeyHash> seen;
+
+  auto grow = [&] {
+    std::vector<uint32_t> slots(std::max<size_t>(1024, slots_.size() * 2), 0);
+    const size_t mask = slots.size() - 1;
+    for (size_t k = 0; k < entries_.size(); ++k) {
+      size_t i = entries_[k].hash & mask;
+      while (slots[i] != 0) i = (i + 1) & mask;
+      slots[i] = static_cast<uint32_t>(k + 1);
+    }
+    slots_ = std::move(slots);
+  };
+
+  size_t pos = 0;
+  std::u16string_view line;
+  while (NextLine(table, pos, line)) {
+    const size_t tab = line.find(kTab);
+    if (tab == kNone) continue;
+    if (nodes.size() >= kEnd - 1) break;  // beyond 4 G codes: not a table
+    const std::u16string_view key = line.substr(0, tab);
+    const std::u16string_view code = line.substr(tab + 1);
+    const uint64_t hash = HashUnits(key);
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i] != 0 &&
+           !(entries_[slots_[i] - 1].hash == hash && entries_[slots_[i] - 1].key == key)) {
+      i = (i + 1) & mask;
+    }
+    const uint32_t node = static_cast<uint32_t>(nodes.size());
+    if (slots_[i] == 0) {
+      slots_[i] = static_cast<uint32_t>(entries_.size() + 1);
+      entries_.push_back({key, hash, node, 1});
+      last.push_back(node);
+      nodes.push_back({code, kEnd});
+      continue;
+    }
+    const uint32_t index = slots_[i] - 1;
+    Entry& e = entries_[index];
+    if (e.count <= kScanLimit) {
+      bool repeated = false;
+      for (uint32_t c = e.first; c != kEnd && !repeated; c = nodes[c].next) {
+        repeated = nodes[c].code == code;
+      }
+      if (repeated) continue;
+    } else if (!seen.insert({index, code}).second) {
+      continue;
+    }
+    nodes[last[index]].next = node;
+    last[index] = node;
+    nodes.push_back({code, kEnd});
+    if (++e.count == kScanLimit + 1) {
+      for (uint32_t c = e.first; c != kEnd; c = nodes[c].next) seen.insert({index, nodes[c].code});
+    }
+  }
+
+  codes_.reserve(nodes.size());
+  for (Entry& e : entries_) {
+    uint32_t c = e.first;
+    e.first = static_cast<uint32_t>(codes_.size());
+    for (; c != kEnd; c = nodes[c].next) codes_.push_back(nodes[c].code);
+  }
+}
+
+std::u16string WordProgressCaption(const WordResult& counts) {
+  return FormatText(kCaption,
+                    {static_cast<long long>(counts.words), static_cast<long long>(counts.written),
+                     static_cast<long long>(counts.errors)});
+}
+
+WordResult GenerateWordText(std::u16string_view wordList, const CharCodeIndex& chars,
+                            const CharCodeIndex* aux, const RuleSet& rules, bool predefined,
+                            bool tolerant, std::u16string& out, const ErrorSink& error,
+                            const Progress& progress) {
+  WordResult counts;
+  ProgressPacer pacer(progress);
+  WordGenerator generator(chars, aux, rules, predefined, tolerant, out, error, counts);
+  generator.Process(wordList, [&] {
+    if (pacer.Due()) pacer.Report(WordProgressCaption(counts));
+    return true;
+  });
+  pacer.Report(WordProgressCaption(counts));
+  return counts;
+}
+
+namespace {
+
+// Reads a character table into an index; an unreadable table is logged with
+// its banner and gives an empty index.
+CharCodeIndex LoadCharTable(std::u16string_view path, std::u16string_view banner,
+                            WordGenerator& generator, bool& unreadable) {
+  Result<TextBuffer> table = ReadTextFile(PathFromUtf16(path));
+  if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
+  generator.Log(banner, {path});
+  unreadable = true;
+  return {};
+}
+
+bool CanRead(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return false;
+  std::ifstream file(path, std::ios::binary);
+  return static_cast<bool>(file);
+}
+
+}  // namespace
+
+Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
+                                       const std::filesystem::path& output,
+                                       const std::filesystem::path& errorLog,
+                                       const Progress& progress, const std::atomic<bool>* cancel) {
+  const std::filesystem::path wordListPath = PathFromUtf16(settings.wordList);
+  const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
+  ErrorLog log = ErrorLog::Open(errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
+  const ErrorSink sink = [&](std::u16string_view message) { log.Add(message); };
+
+  // The indexes are filled in below; the generator only keeps references.
+  WordResult counts;
+  CharCodeIndex chars;
+  CharCodeIndex aux;
+  const RuleSet rules = ParseConstructionRules(settings.rulesText);
+  std::u16string out;
+  WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
+                          counts);
+  chars =
+      LoadCharTable(settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+  if (!settings.auxTable.empty()) {
+    aux = LoadCharTable(settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+  }
+
+  auto fail = [&](std::u16string_view format, std::u16string_view path) -> Result<WordResult> {
+    generator.Log(format, {path});
+    std::u16string message = FormatText(format, {path});
+    (void)log.Close();
+    return Status::IoError("", Utf16ToUtf8(message));
+  };
+  // Checked before the output is created, so that an unreadable word list is
+  // the one failure reported when both would fail.
+  if (!CanRead(wordListPath)) return fail(kNoWordListMessage, settings.wordList);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(outputPath);
+  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  writer.value()->WriteBom();
+
+  ProgressPacer pacer(progress);
+  bool stopped = false;
+  auto afterLine = [&] {
+    if (out.size() >= kFlushUnits) {
+      writer.value()->Write(out);
+      out.clear();
+    }
+    if (pacer.Due()) pacer.Report(WordProgressCaption(counts));
+    return cancel == nullptr || !cancel->load(std::memory_order_relaxed);
+  };
+  const Status read = ReadTextFileInPieces(wordListPath, [&](std::u16string& piece, uint64_t) {
+    if (!stopped) stopped = !generator.Process(piece, afterLine);
+  });
+  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList);
+  if (stopped) {
+    (void)log.Close();
+    return Status::InvalidArgument("", std::string(kWordCancelledMessage));
+  }
+  writer.value()->Write(out);
+  if (!writer.value()->Commit().IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  const Status closed = log.Close();
+  if (!closed.IsOk()) counts.errorLogFailure = closed.message();
+  pacer.Report(WordProgressCaption(counts));
+  return counts;
+}
+
+std::filesystem::path WordOutputPath(const std::filesystem::path& wordList) {
+  return FolderOf(wordList) / PathFromUtf16(kWordOutputName);
+}
+
+std::filesystem::path WordErrorLogPath(const std::filesystem::path& wordList) {
+  return FolderOf(wordList) / PathFromUtf16(kWordErrorLogName);
+}
+
+}  // namespace mirel
