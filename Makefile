@@ -73,6 +73,7 @@ bench: build bench-deps
 	$(BUILD)/bench/compile_bench
 	$(BUILD)/bench/editor_bench
 	$(BUILD)/bench/convert_bench
+	$(BUILD)/bench/generate_bench
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_BUILD_BENCH=OFF
