@@ -6,6 +6,8 @@
 #include "app/table_tools.h"
 #include "convert/rule_conversion.h"
 #include "generate/merge_tables.h"
+#include "generate/single_characters.h"
+#include "generate/word_library.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
@@ -195,6 +197,64 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
   return 0;
 }
 
+int ReportGeneration(BatchEnvironment& env, std::u16string_view tool, const Status& status,
+                     const std::string& logFailure) {
+  const std::string toolName = Utf16ToUtf8(tool);
+  if (!logFailure.empty()) {
+    env.err << env.programName << ": " << toolName << ": the error log cannot be written ("
+            << logFailure << ")\n";
+  }
+  if (status.IsOk()) return 0;
+  env.err << env.programName << ": " << toolName << ": " << status.message() << "\n";
+  return 1;
+}
+
+int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
+  SingleCharacterSettings settings;
+  if (const std::u16string* value = request.Find(u"单字拆分表文件")) settings.splitTable = *value;
+  if (const std::u16string* value = request.Find(u"键盘映射表文件")) settings.keyMap = *value;
+  const std::filesystem::path split = ResolveBatchPath(settings.splitTable, env.programFolder);
+  const std::filesystem::path keys = ResolveBatchPath(settings.keyMap, env.programFolder);
+  BatchProgress progress(env);
+  Result<SingleResult> result = GenerateSingleCharacters(
+      split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
+  return ReportGeneration(env, kToolSingleCharacters,
+                          result.IsOk() ? Status::Ok() : result.status(),
+                          result.IsOk() ? result->errorLogFailure : std::string());
+}
+
+int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
+  WordLibrarySettings settings;
+  settings.charTable = PathToUtf16(ResolveBatchPath(settings.charTable, env.programFolder));
+  settings.auxTable = PathToUtf16(ResolveBatchPath(settings.auxTable, env.programFolder));
+  settings.wordList = PathToUtf16(ResolveBatchPath(settings.wordList, env.programFolder));
+  auto path = [&](std::u16string_view name, std::u16string& into) {
+    if (const std::u16string* value = request.Find(name)) {
+      into = PathToUtf16(ResolveBatchPath(*value, env.programFolder));
+    }
+  };
+  path(u"编码表文件", settings.charTable);
+  path(u"辅助码表文件", settings.auxTable);
+  path(u"词库文件", settings.wordList);
+  if (const std::u16string* value = request.Find(u"构词规则文件")) {
+    Result<TextBuffer> rules = ReadTextFile(ResolveBatchPath(*value, env.programFolder));
+    if (!rules.IsOk()) {
+      return ReportGeneration(
+          env, kToolWordLibrary,
+          Status::IoError("", "cannot read the construction rules: " + rules.status().message()),
+          {});
+    }
+    settings.rulesText = rules->text.substr(0, kWordRulesLimit);
+  }
+  if (const std::u16string* value = request.Find(u"选项")) ApplyWordOptions(*value, settings);
+  const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
+  BatchProgress progress(env);
+  Result<WordResult> result = GenerateWordLibrary(settings, WordOutputPath(wordList),
+                                                  WordErrorLogPath(wordList), std::ref(progress));
+  return ReportGeneration(env, kToolWordLibrary, result.IsOk() ? Status::Ok() : result.status(),
+                          result.IsOk() ? result->errorLogFailure : std::string());
+}
+
 }  // namespace
 
 int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
@@ -209,6 +269,13 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   }
   if (tool == kToolMerge && env.dialogTools.find(kToolMerge) == env.dialogTools.end()) {
     return RunMergeBatch(request, env);
+  }
+  if (tool == kToolSingleCharacters &&
+      env.dialogTools.find(kToolSingleCharacters) == env.dialogTools.end()) {
+    return RunSingleBatch(request, env);
+  }
+  if (tool == kToolWordLibrary && env.dialogTools.find(kToolWordLibrary) == env.dialogTools.end()) {
+    return RunWordBatch(request, env);
   }
   for (std::u16string_view dialogTool :
        {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {

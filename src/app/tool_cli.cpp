@@ -11,6 +11,8 @@
 #include "convert/rule_conversion.h"
 #include "generate/command_tips.h"
 #include "generate/merge_tables.h"
+#include "generate/single_characters.h"
+#include "generate/word_library.h"
 #include "ime/installed_tables.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
@@ -223,6 +225,55 @@ int RunDetect(const std::string& source, ToolIo& io) {
   }
   io.out << "not recognised: " << SurvivingFlags(detection) << "\n";
   return 1;
+}
+
+// Draws the engine's progress caption as one rewritten line on a terminal.
+GenerationProgress TerminalProgress(ToolIo& io, bool& drawn) {
+  return [&io, &drawn](std::u16string_view caption) {
+    if (!io.errIsTerminal) return;
+    io.err << "\r" << Utf16ToUtf8(caption) << "\x1b[K" << std::flush;
+    drawn = true;
+  };
+}
+
+int RunGenSingle(const std::string& split, const std::string& keys, const std::string& output,
+                 const std::string& errors, ToolIo& io) {
+  bool drawn = false;
+  const std::filesystem::path out = OutputOr(output, SingleOutputPath(split));
+  Result<SingleResult> result = GenerateSingleCharacters(
+      split, keys, out, OutputOr(errors, SingleErrorPath(split)), TerminalProgress(io, drawn));
+  if (drawn) io.err << "\n";
+  if (!result.IsOk()) return CommandFailure("gen-single", result.status(), io);
+  if (!result->errorLogFailure.empty()) {
+    io.err << kProgram << ": gen-single: the error log cannot be written ("
+           << result->errorLogFailure << ")\n";
+  }
+  io.out << result->lines << " lines read, " << result->codes << " codes written to "
+         << out.string() << ", " << result->errors << " errors\n";
+  return 0;
+}
+
+int RunGenWords(WordLibrarySettings settings, const std::string& rules, const std::string& output,
+                const std::string& errors, ToolIo& io) {
+  if (!rules.empty()) {
+    Result<TextBuffer> text = ReadTextFile(rules);
+    if (!text.IsOk()) return CommandFailure("gen-words", text.status(), io);
+    settings.rulesText = text->text.substr(0, kWordRulesLimit);
+  }
+  bool drawn = false;
+  const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
+  const std::filesystem::path out = OutputOr(output, WordOutputPath(wordList));
+  Result<WordResult> result = GenerateWordLibrary(
+      settings, out, OutputOr(errors, WordErrorLogPath(wordList)), TerminalProgress(io, drawn));
+  if (drawn) io.err << "\n";
+  if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
+  if (!result->errorLogFailure.empty()) {
+    io.err << kProgram << ": gen-words: the error log cannot be written ("
+           << result->errorLogFailure << ")\n";
+  }
+  io.out << result->words << " lines read, " << result->written << " codes written to "
+         << out.string() << ", " << result->errors << " errors\n";
+  return 0;
 }
 
 int RunMerge(const std::vector<std::string>& tables, const std::string& output, ToolIo& io) {
@@ -555,6 +606,35 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
       "Lines: $mlcmd(key,key[content]) TAB prefix+tip code+suffix.\n"
       "Default output: \"cmdtipMBMake_result.txt\" in the private temporary folder.\n");
 
+  std::string keyMapFile, errorsFile, auxTable, rulesFileWords;
+  bool predefined = false, tolerant = false;
+  CLI::App* genSingle = app.add_subcommand(
+      "gen-single", "Generate single-character codes from a split table and a keyboard map.");
+  genSingle->add_option("SPLIT", table, "the split table: character TAB decomposition [TAB ...]")
+      ->required();
+  genSingle->add_option("KEYMAP", keyMapFile, "the keyboard map: key [=:] components")->required();
+  genSingle->add_option("-o,--output", output, "where to write the table");
+  genSingle->add_option("--errors", errorsFile, "where to write the error log");
+  genSingle->footer(
+      "Defaults beside SPLIT: \"[ 生成的单字码表 ].txt\" and \"[ error_码表生成 ].txt\".\n");
+
+  std::string wordListFile;
+  CLI::App* genWords = app.add_subcommand(
+      "gen-words", "Generate word codes from a single-character table and construction rules.");
+  genWords->add_option("CHARS", table, "the single-character table (character TAB code)")
+      ->required();
+  genWords->add_option("WORDS", wordListFile, "the word list, one word per line")->required();
+  genWords->add_option("--aux", auxTable, "the auxiliary table for f selectors");
+  genWords->add_option("--rules", rulesFileWords,
+                       "construction rules (default: p2=l1b1+l1b2+l2b1+l2b2 ...)");
+  genWords->add_flag("--predefined", predefined,
+                     "allow predefined codes: 字(code) in the word list");
+  genWords->add_flag("--tolerant", tolerant, "still code words with a character that has no code");
+  genWords->add_option("-o,--output", output, "where to write the library");
+  genWords->add_option("--errors", errorsFile, "where to write the error log");
+  genWords->footer(
+      "Defaults beside WORDS: \"[ 生成的词库 ].txt\" and \"[ error_词库生成 ].txt\".\n");
+
   std::string copyName;
   bool json = false, withUserLibrary = false;
   CLI::App* installed = app.add_subcommand(
@@ -600,6 +680,16 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   if (convert->parsed()) return RunConvert(table, fromFormat, toFormat, output, io);
   if (detect->parsed()) return RunDetect(table, io);
   if (merge->parsed()) return RunMerge(mergeTables, output, io);
+  if (genSingle->parsed()) return RunGenSingle(table, keyMapFile, output, errorsFile, io);
+  if (genWords->parsed()) {
+    WordLibrarySettings settings;
+    settings.charTable = Utf8ToUtf16(table);
+    settings.auxTable = Utf8ToUtf16(auxTable);
+    settings.wordList = Utf8ToUtf16(wordListFile);
+    settings.predefined = predefined;
+    settings.tolerant = tolerant;
+    return RunGenWords(settings, rulesFileWords, output, errorsFile, io);
+  }
   if (tips->parsed())
     return RunTips(TipSettings{Utf8ToUtf16(table), Utf8ToUtf16(tipContents), Utf8ToUtf16(tipPrefix),
                                Utf8ToUtf16(tipSuffix)},

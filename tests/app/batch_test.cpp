@@ -100,10 +100,6 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
   EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
   EXPECT_EQ(Run({"/do=删除重复"}), 1);
   EXPECT_EQ(Run({"/do=删除重复", "/源码表文件=" + program_.path().string()}), 1);
-  for (const char* tool : {"单字码表生成", "词库生成"}) {
-    EXPECT_EQ(Run({std::string("/do=") + tool}), 1) << tool;
-    EXPECT_NE(err_.str().find(tool), std::string::npos);
-  }
   // A frequency file that cannot be read is a failure, and no result is written.
   WriteBytes(program_ / "t.txt", "a\tb\r\n");
   EXPECT_EQ(Run({"/do=依据词频表排序", "/源码表文件=t.txt", "/词频表文件=none.txt"}), 1);

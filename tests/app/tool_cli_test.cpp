@@ -231,6 +231,34 @@ TEST_F(ToolCliTest, MergeAndTipsCommandsAndTheBatchToolAgree) {
   EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("codes-missing.txt")}), 1);
 }
 
+TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
+  WriteBytes(dir_ / "split.txt", test::Utf8(u"好\t女子\t子女\r\n林\t木木\r\n"));
+  WriteBytes(dir_ / "keys.txt", test::Utf8(u"a=女\r\nb=子\r\nc:木\r\n"));
+  EXPECT_EQ(Run({"gen-single", Table("split.txt"), Table("keys.txt"), "-o", Table("cli-single.txt"),
+                 "--errors", Table("cli-errors.txt")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "cli-single.txt"), TableBytes({u"好\tab", u"好\tba", u"林\tcc"}));
+  EXPECT_NE(out_.str().find("3 codes written"), std::string::npos) << out_.str();
+  EXPECT_EQ(
+      Run({"batch", "/do=单字码表生成", "/单字拆分表文件=split.txt", "/键盘映射表文件=keys.txt"}),
+      0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "[ 生成的单字码表 ].txt"), ReadBytes(dir_ / "cli-single.txt"));
+  EXPECT_EQ(Run({"gen-single", Table("split.txt"), Table("none.txt")}), 1);
+  EXPECT_NE(err_.str().find("无法打开键盘映射表定义文件。"), std::string::npos);
+
+  WriteBytes(dir_ / "chars.txt", test::Utf8(u"中\tkhkh\r\n国\tlgyi\r\n"));
+  WriteBytes(dir_ / "words.txt", test::Utf8(u"中国\r\n已有\tx\r\n"));
+  EXPECT_EQ(
+      Run({"gen-words", Table("chars.txt"), Table("words.txt"), "-o", Table("cli-words.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "cli-words.txt"), TableBytes({u"中国\tkhlg", u"已有\tx"}));
+  EXPECT_EQ(Run({"batch", "/do=词库生成", "/编码表文件=chars.txt", "/词库文件=words.txt"}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "[ 生成的词库 ].txt"), ReadBytes(dir_ / "cli-words.txt"));
+}
+
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
   WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\n");
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0) << err_.str();

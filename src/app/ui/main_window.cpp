@@ -22,6 +22,7 @@
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
 #include "generate/ui/command_tips_dialog.h"
+#include "generate/ui/generation_dialogs.h"
 #include "generate/ui/merge_dialog.h"
 #include "ime/ui/installed_dialog.h"
 #include "platform/paths.h"
@@ -432,6 +433,16 @@ bool MainWindow::Dispatch(int command) {
       return true;
     case kRuleConversion: {
       RuleConversionDialog dialog(this, services_, ruleConversion_);
+      dialog.exec();
+      return true;
+    }
+    case kSingleCharacters: {
+      SingleCharactersDialog dialog(this, services_, singleCharacters_, programFolder_);
+      dialog.exec();
+      return true;
+    }
+    case kWordLibrary: {
+      WordLibraryDialog dialog(this, services_, wordLibrary_, programFolder_);
       dialog.exec();
       return true;
     }

@@ -15,6 +15,8 @@
 #include "app/ui/entry_list_model.h"
 #include "convert/rule_conversion.h"
 #include "generate/merge_tables.h"
+#include "generate/single_characters.h"
+#include "generate/word_library.h"
 #include "ime/installed_tables.h"
 #include "platform/ui/ui_services.h"
 #include "store/table_store.h"
@@ -120,6 +122,8 @@ class MainWindow : public QMainWindow {
   InstalledEnvironment installedEnvironment_;
   RuleConversionSettings ruleConversion_;
   MergeSettings merge_;
+  SingleCharacterSettings singleCharacters_;
+  WordLibrarySettings wordLibrary_;
 };
 
 }  // namespace mirel

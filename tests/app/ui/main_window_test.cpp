@@ -26,6 +26,7 @@
 #include "convert/ui/rule_conversion_dialog.h"
 #include "fake_ui_services.h"
 #include "generate/ui/command_tips_dialog.h"
+#include "generate/ui/generation_dialogs.h"
 #include "generate/ui/merge_dialog.h"
 #include "ime/ui/installed_dialog.h"
 #include "platform/utf16.h"
@@ -619,6 +620,59 @@ class MainWindowTest : public QObject {
     QCOMPARE(services_->opened.size(), 1);
     QCOMPARE(ReadFile(QUrl(services_->opened[0]).toLocalFile()),
              Utf16Table({QStringLiteral("$mlcmd(k,k[hello])\tzab")}));
+  }
+
+  void generatorsRunOnAWorkerThreadFromTheToolsMenu() {
+    const QString split = dir_->filePath(QStringLiteral("split.txt"));
+    const QString keys = dir_->filePath(QStringLiteral("keys.txt"));
+    WriteFile(split, Utf16Table({QStringLiteral("好\t女子"), QStringLiteral("林\t木木")}));
+    WriteFile(keys, Utf16Table({QStringLiteral("a=女"), QStringLiteral("b=子木")}));
+    services_->openPicks = {split, keys};
+    services_->yesNo = {false};
+    OnNextDialog([&](QDialog* dialog) {
+      auto* single = qobject_cast<SingleCharactersDialog*>(dialog);
+      QVERIFY(single != nullptr);
+      const auto buttons = single->findChildren<QPushButton*>();
+      for (QPushButton* b : buttons) {
+        if (b->text().startsWith(QStringLiteral("拆分序列表")) ||
+            b->text().startsWith(QStringLiteral("键盘映射表"))) {
+          b->click();
+        }
+      }
+      QVERIFY(single->settingsBox()->toPlainText().contains(split));
+      single->Start();
+      QVERIFY(!single->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(!single->running(), 10000);
+      QVERIFY(single->isEnabled());
+      QVERIFY(single->windowTitle().startsWith(QStringLiteral("单字编码生成 - 读取行数：")));
+      dialog->reject();
+    });
+    window_->Dispatch(command::kSingleCharacters);
+    QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 生成的单字码表 ].txt"))),
+             Utf16Table({QStringLiteral("好\tab"), QStringLiteral("林\tbb")}));
+    QVERIFY(services_->questions.last().startsWith(QStringLiteral("转换完成，是否查看文件？|")));
+
+    const QString chars = dir_->filePath(QStringLiteral("chars.txt"));
+    const QString words = dir_->filePath(QStringLiteral("words.txt"));
+    WriteFile(chars, Utf16Table({QStringLiteral("中\tkhkh"), QStringLiteral("国\tlgyi")}));
+    WriteFile(words, Utf16Table({QStringLiteral("中国"), QStringLiteral("中无")}));
+    services_->yesNo = {false};
+    OnNextDialog([&](QDialog* dialog) {
+      auto* library = qobject_cast<WordLibraryDialog*>(dialog);
+      QVERIFY(library != nullptr);
+      QVERIFY(library->predefinedBox()->isChecked());
+      library->settingsBox()->setPlainText(
+          QStringLiteral("单字码表=") + chars + QStringLiteral("\n辅助码表=\n词库文件=") + words +
+          QStringLiteral("\n\n构词规则=\np2=l1b1+l1b2+l2b1+l2b2\n"));
+      library->tolerantBox()->setChecked(true);
+      library->Start();
+      QTRY_VERIFY_WITH_TIMEOUT(!library->running(), 10000);
+      dialog->reject();
+    });
+    window_->Dispatch(command::kWordLibrary);
+    QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
+             Utf16Table({QStringLiteral("中国\tkhlg"), QStringLiteral("中无\tkh")}));
+    QVERIFY(ReadFile(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))).size() > 2);
   }
 
   void reordersAndExports() {

@@ -1,0 +1,259 @@
+#include "generate/ui/generation_dialogs.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <memory>
+
+#include "platform/paths.h"
+
+namespace mirel {
+namespace {
+
+const QString kErrorCaption = QStringLiteral("生成错误");
+
+QString FromUtf16(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The box shows LF line ends; the settings texts use CR LF.
+std::u16string BoxText(const QPlainTextEdit* box) {
+  return box->toPlainText().replace(u'\n', QStringLiteral("\r\n")).toStdU16String();
+}
+
+}  // namespace
+
+GenerationDialog::GenerationDialog(QWidget* parent, UiServices& services,
+                                   std::filesystem::path programFolder)
+    : QDialog(parent), services_(services), programFolder_(std::move(programFolder)) {
+  box_ = new QPlainTextEdit(this);
+  box_->setObjectName(QStringLiteral("settings"));
+  box_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  auto* exitKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_X), this);
+  connect(exitKey, &QShortcut::activated, this, &GenerationDialog::reject);
+}
+
+GenerationDialog::~GenerationDialog() {
+  cancel_ = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+void GenerationDialog::reject() {
+  if (!running_) QDialog::reject();
+}
+
+std::filesystem::path GenerationDialog::Resolve(const std::u16string& path) const {
+  if (path.empty() || path.front() == u'/') return PathFromUtf16(path);
+  return programFolder_ / PathFromUtf16(path);
+}
+
+void GenerationDialog::Pick(const QString& title, std::u16string& into) {
+  const QString picked = services_.PickOpenFile(this, title);
+  if (!picked.isEmpty() && QFileInfo(picked).isFile()) into = picked.toStdU16String();
+}
+
+void GenerationDialog::ReportLogFailure(const std::string& failure) {
+  if (failure.empty()) return;
+  services_.ShowMessage(this, QStringLiteral("无法创建错误记录文件，错误未被记录。"), kErrorCaption,
+                        UiServices::Icon::kError, QString::fromStdString(failure));
+}
+
+void GenerationDialog::RunInBackground(
+    std::function<std::function<void()>(const GenerationProgress&, const std::atomic<bool>*)>
+        work) {
+  if (running_) return;
+  running_ = true;
+  setEnabled(false);
+  if (worker_.joinable()) worker_.join();
+  cancel_ = false;
+  worker_ = std::jthread([this, work = std::move(work)] {
+    // The engine paces its progress; each caption is handed to the dialog's thread.
+    GenerationProgress progress = [this](std::u16string_view caption) {
+      QMetaObject::invokeMethod(
+          this, [this, title = FromUtf16(caption)] { setWindowTitle(title); },
+          Qt::QueuedConnection);
+    };
+    auto done = std::make_shared<std::function<void()>>(work(progress, &cancel_));
+    QMetaObject::invokeMethod(
+        this,
+        [this, done] {
+          running_ = false;
+          setEnabled(true);
+          (*done)();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& services,
+                                               SingleCharacterSettings& settings,
+                                               std::filesystem::path programFolder)
+    : GenerationDialog(parent, services, std::move(programFolder)), settings_(settings) {
+  setObjectName(QStringLiteral("singleCharactersDialog"));
+  setWindowTitle(QStringLiteral("单字编码生成"));
+  box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
+  auto* group = new QGroupBox(QStringLiteral("规则定义"), this);
+  auto* split = new QPushButton(QStringLiteral("拆分序列表(&B)"), group);
+  auto* keys = new QPushButton(QStringLiteral("键盘映射表(&B)"), group);
+  auto* inner = new QVBoxLayout(group);
+  inner->addWidget(box_, 1);
+  inner->addWidget(new QLabel(QStringLiteral("单击以下按钮选择文件位置："), group));
+  auto* browseRow = new QHBoxLayout;
+  browseRow->addWidget(split);
+  browseRow->addWidget(keys);
+  inner->addLayout(browseRow);
+  auto* start = new QPushButton(QStringLiteral("生 成(&M)"), this);
+  start->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("取 消(&C)"), this);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(start);
+  row->addWidget(cancel);
+  auto* column = new QVBoxLayout(this);
+  column->addWidget(group, 1);
+  column->addLayout(row);
+  connect(split, &QPushButton::clicked, this, [this] {
+    ParseBox();
+    Pick(QStringLiteral("选择拆分表:"), settings_.splitTable);
+    box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
+  });
+  connect(keys, &QPushButton::clicked, this, [this] {
+    ParseBox();
+    Pick(QStringLiteral("选择键位表:"), settings_.keyMap);
+    box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
+  });
+  connect(start, &QPushButton::clicked, this, &SingleCharactersDialog::Start);
+  connect(cancel, &QPushButton::clicked, this, &SingleCharactersDialog::reject);
+  resize(520, 300);
+}
+
+void SingleCharactersDialog::ParseBox() {
+  settings_ = ParseSingleSettings(BoxText(box_), settings_);
+}
+
+void SingleCharactersDialog::Start() {
+  ParseBox();
+  const std::filesystem::path split = Resolve(settings_.splitTable);
+  const std::filesystem::path keys = Resolve(settings_.keyMap);
+  RunInBackground([this, split, keys](const GenerationProgress& progress,
+                                      const std::atomic<bool>* cancel) -> std::function<void()> {
+    const std::filesystem::path output = SingleOutputPath(split);
+    auto result = std::make_shared<Result<SingleResult>>(
+        GenerateSingleCharacters(split, keys, output, SingleErrorPath(split), progress, cancel));
+    return [this, result, output] {
+      if (!result->IsOk()) {
+        services_.ShowMessage(this, QString::fromStdString(result->status().message()),
+                              kErrorCaption, UiServices::Icon::kError);
+        return;
+      }
+      ReportLogFailure(result->value().errorLogFailure);
+      if (services_.AskYesNo(this,
+                             QStringLiteral("文件保存于单字拆分表相同目录，并以“[ 生成的单字码表 "
+                                            "].txt”命名。\r\n是否立即查看该文件？"),
+                             QStringLiteral("转换完成，是否查看文件？"))) {
+        services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
+      }
+    };
+  });
+}
+
+WordLibraryDialog::WordLibraryDialog(QWidget* parent, UiServices& services,
+                                     WordLibrarySettings& settings,
+                                     std::filesystem::path programFolder)
+    : GenerationDialog(parent, services, std::move(programFolder)), settings_(settings) {
+  setObjectName(QStringLiteral("wordLibraryDialog"));
+  setWindowTitle(QStringLiteral("词库生成"));
+  box_->setPlainText(FromUtf16(FormatWordSettings(settings_)));
+  auto* group = new QGroupBox(QStringLiteral("规则定义"), this);
+  auto* chars = new QPushButton(QStringLiteral("单字码表(&B)"), group);
+  auto* aux = new QPushButton(QStringLiteral("辅助码表(&B)"), group);
+  auto* words = new QPushButton(QStringLiteral("词库文件(&B)"), group);
+  tolerant_ = new QCheckBox(QStringLiteral("容错词条编码"), group);
+  predefined_ = new QCheckBox(QStringLiteral("允许预定义编码"), group);
+  tolerant_->setChecked(settings_.tolerant);
+  predefined_->setChecked(settings_.predefined);
+  auto* inner = new QVBoxLayout(group);
+  inner->addWidget(box_, 1);
+  inner->addWidget(new QLabel(QStringLiteral("单击以下按钮选择文件位置："), group));
+  auto* browseRow = new QHBoxLayout;
+  browseRow->addWidget(chars);
+  browseRow->addWidget(aux);
+  browseRow->addWidget(words);
+  inner->addLayout(browseRow);
+  auto* checks = new QHBoxLayout;
+  checks->addWidget(tolerant_);
+  checks->addWidget(predefined_);
+  inner->addLayout(checks);
+  auto* start = new QPushButton(QStringLiteral("生 成(&M)"), this);
+  start->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("取 消(&C)"), this);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(start);
+  row->addWidget(cancel);
+  auto* column = new QVBoxLayout(this);
+  column->addWidget(group, 1);
+  column->addLayout(row);
+  auto browse = [this](const QString& title, std::u16string WordLibrarySettings::*field) {
+    ParseBox();
+    Pick(title, settings_.*field);
+    box_->setPlainText(FromUtf16(FormatWordSettings(settings_)));
+  };
+  connect(chars, &QPushButton::clicked, this, [browse] {
+    browse(QStringLiteral("选择用于生成词库的单字码表:"), &WordLibrarySettings::charTable);
+  });
+  connect(aux, &QPushButton::clicked, this, [browse] {
+    browse(QStringLiteral("选择用于生成词库的辅助码表:"), &WordLibrarySettings::auxTable);
+  });
+  connect(words, &QPushButton::clicked, this, [browse] {
+    browse(QStringLiteral("选择词库文件位置:"), &WordLibrarySettings::wordList);
+  });
+  connect(start, &QPushButton::clicked, this, &WordLibraryDialog::Start);
+  connect(cancel, &QPushButton::clicked, this, &WordLibraryDialog::reject);
+  resize(560, 420);
+}
+
+void WordLibraryDialog::ParseBox() {
+  settings_ = ParseWordSettings(BoxText(box_), settings_);
+  settings_.tolerant = tolerant_->isChecked();
+  settings_.predefined = predefined_->isChecked();
+}
+
+void WordLibraryDialog::Start() {
+  ParseBox();
+  WordLibrarySettings resolved = settings_;
+  for (std::u16string* path : {&resolved.charTable, &resolved.auxTable, &resolved.wordList}) {
+    if (!path->empty()) *path = PathToUtf16(Resolve(*path));
+  }
+  RunInBackground([this, resolved](const GenerationProgress& progress,
+                                   const std::atomic<bool>* cancel) -> std::function<void()> {
+    const std::filesystem::path wordList = PathFromUtf16(resolved.wordList);
+    const std::filesystem::path output = WordOutputPath(wordList);
+    auto result = std::make_shared<Result<WordResult>>(
+        GenerateWordLibrary(resolved, output, WordErrorLogPath(wordList), progress, cancel));
+    return [this, result, output] {
+      if (!result->IsOk()) {
+        services_.ShowMessage(this, QString::fromStdString(result->status().message()),
+                              kErrorCaption, UiServices::Icon::kError);
+        return;
+      }
+      ReportLogFailure(result->value().errorLogFailure);
+      if (services_.AskYesNo(this,
+                             QStringLiteral("生成结果文件保存于“词库文件”相同目录，并以“[ "
+                                            "生成的词库 ].txt”命名。\r\n是否立即查看该文件？"),
+                             QStringLiteral("生成成功，是否查看文件？"))) {
+        services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
+      }
+    };
+  });
+}
+
+}  // namespace mirel
