@@ -48,7 +48,8 @@ TEST(CommonFormatTest, SplitterSkipsBlankLinesAndCutsLongOnes) {
   std::u16string exact(kCommonLineLimit, u'x');
   EXPECT_EQ(SplitSourceLines(exact + u"\r\ny").size(), 2u);
   std::u16string longer(kCommonLineLimit + 3, u'x');
-  Lines cut = SplitSourceLines(longer + u"\r\ny");
+  const std::u16string text = longer + u"\r\ny";  // the lines are views into it
+  Lines cut = SplitSourceLines(text);
   ASSERT_EQ(cut.size(), 3u);
   EXPECT_EQ(cut[0].size(), kCommonLineLimit);
   EXPECT_EQ(cut[1], u"xxx");
