@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -25,41 +26,6 @@ constexpr std::u16string_view kRuleTitle = u"码表格式转换 - %s , 总数：
 // Output is handed to the file in pieces of about this many units, so a large
 // conversion never holds its whole result.
 constexpr size_t kFlushUnits = size_t{1} << 16;
-
-// Reports progress at most every 50 ms. The clock is read only every 1024
-// steps because a step can be as short as one unit.
-class ProgressThrottle {
- public:
-  explicit ProgressThrottle(const ConversionProgress& progress)
-      : progress_(progress), next_(Clock::now() + kInterval) {}
-
-  bool Due() {
-    if (!progress_ || (++steps_ & 1023u) != 0) return false;
-    const Clock::time_point now = Clock::now();
-    if (now < next_) return false;
-    next_ = now + kInterval;
-    return true;
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::milliseconds kInterval{50};
-
-  const ConversionProgress& progress_;
-  Clock::time_point next_;
-  uint32_t steps_ = 0;
-};
-
-// The next line of `text` from `pos`: a run of CR and LF is one line end, and
-// a line longer than `limit` goes on as the next line. False at the end.
-bool NextLine(std::u16string_view text, size_t& pos, size_t limit, std::u16string_view& line) {
-  while (pos < text.size() && (text[pos] == kCr || text[pos] == kLf)) ++pos;
-  if (pos == text.size()) return false;
-  const size_t start = pos;
-  while (pos < text.size() && pos - start < limit && text[pos] != kCr && text[pos] != kLf) ++pos;
-  line = text.substr(start, pos - start);
-  return true;
-}
 
 bool IsDigit(char16_t u) { return u >= u'0' && u <= u'9'; }
 
@@ -438,7 +404,7 @@ void ReportRules(const ConversionProgress& progress, size_t total, size_t done) 
 void RunRules(const std::vector<Rule>& rules, std::u16string_view text, std::u16string& out,
               const ConversionProgress& progress, TextWriter* sink) {
   RuleMatcher matcher(rules, text);
-  ProgressThrottle throttle(progress);
+  ProgressPacer throttle(progress);
   out.reserve(out.size() + (sink ? std::min(text.size(), kFlushUnits) : text.size()) + 16);
   size_t pos = 0;
   while (pos < text.size()) {
@@ -513,7 +479,7 @@ uint64_t ConvertLayoutText(std::u16string_view source, std::u16string_view separ
                            Layout layout, std::u16string& out, const ConversionProgress& progress) {
   auto isSeparator = std::make_unique<std::bitset<0x10000>>();
   for (char16_t u : separatorSet) isSeparator->set(u);
-  ProgressThrottle throttle(progress);
+  ProgressPacer throttle(progress);
   std::vector<std::u16string_view> fields;
   auto emit = [&](std::u16string_view left, std::u16string_view right) {
     out.append(left);

@@ -17,17 +17,6 @@ constexpr size_t kNone = std::u16string_view::npos;
 // Output goes to the file in pieces of about this many units.
 constexpr size_t kFlushUnits = size_t{1} << 16;
 
-// The next line of `text` from `pos`: a run of CR and LF is one line end, and
-// a line longer than `limit` goes on as the next line. False at the end.
-bool NextLine(std::u16string_view text, size_t& pos, size_t limit, std::u16string_view& line) {
-  while (pos < text.size() && (text[pos] == kCr || text[pos] == kLf)) ++pos;
-  if (pos == text.size()) return false;
-  const size_t start = pos;
-  while (pos < text.size() && pos - start < limit && text[pos] != kCr && text[pos] != kLf) ++pos;
-  line = text.substr(start, pos - start);
-  return true;
-}
-
 struct TipContent {
   std::u16string_view key;
   std::u16string_view content;

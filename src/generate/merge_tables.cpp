@@ -25,31 +25,19 @@ constexpr std::u16string_view kMergeCaption = u"码表合并 - 合并的定义�
 // Output goes to the file in pieces of about this many units.
 constexpr size_t kFlushUnits = size_t{1} << 16;
 
-// Reports progress at most every 50 ms; the clock is read only every 1024
-// steps because a step is a single short line.
+// The pacer with the merge's captions, which carry one count.
 class ProgressThrottle {
  public:
-  explicit ProgressThrottle(const GenerationProgress& progress)
-      : progress_(progress), next_(Clock::now() + kInterval) {}
-
+  explicit ProgressThrottle(const GenerationProgress& progress) : pacer_(progress) {}
   void Step(std::u16string_view caption, uint64_t count) {
-    if (!progress_ || (++steps_ & 1023u) != 0) return;
-    const Clock::time_point now = Clock::now();
-    if (now < next_) return;
-    next_ = now + kInterval;
-    Report(caption, count);
+    if (pacer_.Due()) Report(caption, count);
   }
   void Report(std::u16string_view caption, uint64_t count) const {
-    if (progress_) progress_(FormatText(caption, {static_cast<long long>(count)}));
+    pacer_.Report(FormatText(caption, {static_cast<long long>(count)}));
   }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::milliseconds kInterval{50};
-
-  const GenerationProgress& progress_;
-  Clock::time_point next_;
-  uint32_t steps_ = 0;
+  ProgressPacer pacer_;
 };
 
 // The next line of a table from `pos`, with the offset of its first TAB (or

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generate/progress.h"
+#include "platform/progress.h"
 #include "platform/status.h"
 
 namespace mirel {

@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "generate/progress.h"
+#include "platform/progress.h"
 #include "platform/status.h"
 
 namespace mirel {

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "generate/error_log.h"
-#include "generate/progress.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -47,16 +47,6 @@ uint64_t HashUnits(std::u16string_view s) {
 }
 
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-
-// The next non-empty line from `pos`: any run of CR and LF is one break.
-bool NextLine(std::u16string_view text, size_t& pos, std::u16string_view& line) {
-  while (pos < text.size() && (text[pos] == kCr || text[pos] == kLf)) ++pos;
-  if (pos >= text.size()) return false;
-  const size_t start = pos;
-  while (pos < text.size() && text[pos] != kCr && text[pos] != kLf) ++pos;
-  line = text.substr(start, pos - start);
-  return true;
-}
 
 // A leading integer as C's atoi reads it (blanks, a sign, digits), saturating
 // far beyond any valid value. `end` receives the offset after the digits.
@@ -146,7 +136,7 @@ class WordGenerator {
   bool Process(std::u16string_view text, AfterLine&& afterLine) {
     size_t pos = 0;
     std::u16string_view line;
-    while (NextLine(text, pos, line)) {
+    while (NextLine(text, pos, SIZE_MAX, line)) {
       if (line.find(kTab) != kNone) {
         // A finished entry: copied as it stands.
         out_.append(line);
@@ -526,7 +516,7 @@ void CharCodeIndex::Build(std::u16string_view table) {
 
   size_t pos = 0;
   std::u16string_view line;
-  while (NextLine(table, pos, line)) {
+  while (NextLine(table, pos, SIZE_MAX, line)) {
     const size_t tab = line.find(kTab);
     if (tab == kNone) continue;
     if (nodes.size() >= kEnd - 1) break;  // beyond 4 G codes: not a table

@@ -60,10 +60,22 @@ void GenerationDialog::Pick(const QString& title, std::u16string& into) {
   if (!picked.isEmpty() && QFileInfo(picked).isFile()) into = picked.toStdU16String();
 }
 
-void GenerationDialog::ReportLogFailure(const std::string& failure) {
-  if (failure.empty()) return;
-  services_.ShowMessage(this, QStringLiteral("无法创建错误记录文件，错误未被记录。"), kErrorCaption,
-                        UiServices::Icon::kError, QString::fromStdString(failure));
+void GenerationDialog::Finish(const Status& status, const std::string& logFailure,
+                              const QString& question, const QString& caption,
+                              const std::filesystem::path& output) {
+  if (!status.IsOk()) {
+    services_.ShowMessage(this, QString::fromStdString(status.message()), kErrorCaption,
+                          UiServices::Icon::kError);
+    return;
+  }
+  if (!logFailure.empty()) {
+    services_.ShowMessage(this, QStringLiteral("无法创建错误记录文件，错误未被记录。"),
+                          kErrorCaption, UiServices::Icon::kError,
+                          QString::fromStdString(logFailure));
+  }
+  if (services_.AskYesNo(this, question, caption)) {
+    services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
+  }
 }
 
 void GenerationDialog::RunInBackground(
@@ -149,18 +161,11 @@ void SingleCharactersDialog::Start() {
     auto result = std::make_shared<Result<SingleResult>>(
         GenerateSingleCharacters(split, keys, output, SingleErrorPath(split), progress, cancel));
     return [this, result, output] {
-      if (!result->IsOk()) {
-        services_.ShowMessage(this, QString::fromStdString(result->status().message()),
-                              kErrorCaption, UiServices::Icon::kError);
-        return;
-      }
-      ReportLogFailure(result->value().errorLogFailure);
-      if (services_.AskYesNo(this,
-                             QStringLiteral("文件保存于单字拆分表相同目录，并以“[ 生成的单字码表 "
-                                            "].txt”命名。\r\n是否立即查看该文件？"),
-                             QStringLiteral("转换完成，是否查看文件？"))) {
-        services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
-      }
+      Finish(result->IsOk() ? Status::Ok() : result->status(),
+             result->IsOk() ? result->value().errorLogFailure : std::string(),
+             QStringLiteral("文件保存于单字拆分表相同目录，并以“[ 生成的单字码表 "
+                            "].txt”命名。\r\n是否立即查看该文件？"),
+             QStringLiteral("转换完成，是否查看文件？"), output);
     };
   });
 }
@@ -240,18 +245,11 @@ void WordLibraryDialog::Start() {
     auto result = std::make_shared<Result<WordResult>>(
         GenerateWordLibrary(resolved, output, WordErrorLogPath(wordList), progress, cancel));
     return [this, result, output] {
-      if (!result->IsOk()) {
-        services_.ShowMessage(this, QString::fromStdString(result->status().message()),
-                              kErrorCaption, UiServices::Icon::kError);
-        return;
-      }
-      ReportLogFailure(result->value().errorLogFailure);
-      if (services_.AskYesNo(this,
-                             QStringLiteral("生成结果文件保存于“词库文件”相同目录，并以“[ "
-                                            "生成的词库 ].txt”命名。\r\n是否立即查看该文件？"),
-                             QStringLiteral("生成成功，是否查看文件？"))) {
-        services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
-      }
+      Finish(result->IsOk() ? Status::Ok() : result->status(),
+             result->IsOk() ? result->value().errorLogFailure : std::string(),
+             QStringLiteral("生成结果文件保存于“词库文件”相同目录，并以“[ 生成的词库 "
+                            "].txt”命名。\r\n是否立即查看该文件？"),
+             QStringLiteral("生成成功，是否查看文件？"), output);
     };
   });
 }

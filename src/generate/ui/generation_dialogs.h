@@ -42,7 +42,10 @@ class GenerationDialog : public QDialog {
           work);
   std::filesystem::path Resolve(const std::u16string& path) const;
   void Pick(const QString& title, std::u16string& into);
-  void ReportLogFailure(const std::string& failure);
+  // Shows the end of a run: its failure, or the question whether to open
+  // the output (after saying that the error log could not be written).
+  void Finish(const Status& status, const std::string& logFailure, const QString& question,
+              const QString& caption, const std::filesystem::path& output);
 
   UiServices& services_;
   std::filesystem::path programFolder_;

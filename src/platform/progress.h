@@ -1,6 +1,6 @@
-// Progress of the generation tools: the caption callback the dialogs show and
-// a throttle that keeps it to about 20 calls a second. A throttle belongs to
-// one run on one thread; the callback runs on that thread.
+// Progress of a long run: the caption callback a dialog shows (or a terminal
+// line draws) and a pacer that keeps it to about 20 calls a second. A pacer
+// belongs to one run on one thread; the callback runs on that thread.
 #pragma once
 
 #include <chrono>
@@ -12,7 +12,8 @@ namespace mirel {
 
 // Receives the progress caption; called at most about 20 times a second and
 // once at the end.
-using GenerationProgress = std::function<void(std::u16string_view caption)>;
+using ProgressCallback = std::function<void(std::u16string_view caption)>;
+using GenerationProgress = ProgressCallback;
 
 // Due() is true at most once per kInterval. Steps are usually short lines, so
 // the clock is read only every 256 of them.
@@ -20,7 +21,7 @@ class ProgressPacer {
  public:
   static constexpr std::chrono::milliseconds kInterval{50};
 
-  explicit ProgressPacer(const GenerationProgress& progress)
+  explicit ProgressPacer(const ProgressCallback& progress)
       : progress_(progress), next_(Clock::now() + kInterval) {}
 
   bool Due() {
@@ -38,7 +39,7 @@ class ProgressPacer {
  private:
   using Clock = std::chrono::steady_clock;
 
-  const GenerationProgress& progress_;
+  const ProgressCallback& progress_;
   Clock::time_point next_;
   uint32_t steps_ = 0;
 };
