@@ -155,24 +155,24 @@ void AppendAscii(std::u16string& out, const char* s) {
   while (*s) out += static_cast<char16_t>(static_cast<unsigned char>(*s++));
 }
 
-struct Spec {
+struct FieldFormat {
   bool left = false;
   bool zero = false;
   int width = -1;
   int precision = -1;
 };
 
-void Pad(std::u16string& out, std::u16string_view body, const Spec& spec, bool numeric) {
-  size_t width = spec.width < 0 ? 0 : static_cast<size_t>(spec.width);
+void Pad(std::u16string& out, std::u16string_view body, const FieldFormat& field, bool numeric) {
+  size_t width = field.width < 0 ? 0 : static_cast<size_t>(field.width);
   if (body.size() >= width) {
     out += body;
     return;
   }
   size_t pad = width - body.size();
-  if (spec.left) {
+  if (field.left) {
     out += body;
     out.append(pad, u' ');
-  } else if (spec.zero && numeric) {
+  } else if (field.zero && numeric) {
     size_t sign = (!body.empty() && body[0] == u'-') ? 1 : 0;
     out += body.substr(0, sign);
     out.append(pad, u'0');
@@ -200,19 +200,19 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
       ++i;
       continue;
     }
-    Spec spec;
+    FieldFormat field;
     const size_t start = i;
     size_t j = i + 1;
     for (; j < format.size() && (format[j] == u'-' || format[j] == u'0'); ++j) {
-      (format[j] == u'-' ? spec.left : spec.zero) = true;
+      (format[j] == u'-' ? field.left : field.zero) = true;
     }
     for (; j < format.size() && format[j] >= u'0' && format[j] <= u'9'; ++j) {
-      spec.width = std::max(spec.width, 0) * 10 + (format[j] - u'0');
+      field.width = std::max(field.width, 0) * 10 + (format[j] - u'0');
     }
     if (j < format.size() && format[j] == u'.') {
-      spec.precision = 0;
+      field.precision = 0;
       for (++j; j < format.size() && format[j] >= u'0' && format[j] <= u'9'; ++j) {
-        spec.precision = spec.precision * 10 + (format[j] - u'0');
+        field.precision = field.precision * 10 + (format[j] - u'0');
       }
     }
     // Length modifiers are accepted and ignored: arguments carry their type.
@@ -236,8 +236,8 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
       case u's': {
         std::u16string_view s;
         if (auto* v = std::get_if<std::u16string_view>(&arg)) s = *v;
-        if (spec.precision >= 0 && s.size() > static_cast<size_t>(spec.precision)) {
-          s = s.substr(0, spec.precision);
+        if (field.precision >= 0 && s.size() > static_cast<size_t>(field.precision)) {
+          s = s.substr(0, field.precision);
         }
         Pad(out, s, spec, false);
         break;
@@ -264,7 +264,7 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
       case u'f': {
         double v = static_cast<double>(asSigned());
         if (auto* d = std::get_if<double>(&arg)) v = *d;
-        int precision = spec.precision < 0 ? 6 : std::min(spec.precision, 60);
+        int precision = field.precision < 0 ? 6 : std::min(field.precision, 60);
         std::u16string body;
         if (std::isfinite(v) && std::fabs(v) < 1e300) {
           std::snprintf(buf, sizeof buf, "%.*f", precision, v);

@@ -431,36 +431,24 @@ bool MainWindow::Dispatch(int command) {
     case kReverseInstalled:
       ReverseInstalledCommand();
       return true;
-    case kRuleConversion: {
-      RuleConversionDialog dialog(this, services_, ruleConversion_);
-      dialog.exec();
+    case kRuleConversion:
+      ShowDialog<RuleConversionDialog>(ruleConversion_);
       return true;
-    }
-    case kSingleCharacters: {
-      SingleCharactersDialog dialog(this, services_, singleCharacters_, programFolder_);
-      dialog.exec();
+    case kSingleCharacters:
+      ShowDialog<SingleCharactersDialog>(singleCharacters_, programFolder_);
       return true;
-    }
-    case kWordLibrary: {
-      WordLibraryDialog dialog(this, services_, wordLibrary_, programFolder_);
-      dialog.exec();
+    case kWordLibrary:
+      ShowDialog<WordLibraryDialog>(wordLibrary_, programFolder_);
       return true;
-    }
-    case kMerge: {
-      MergeDialog dialog(this, services_, merge_, programFolder_);
-      dialog.exec();
+    case kMerge:
+      ShowDialog<MergeDialog>(merge_, programFolder_);
       return true;
-    }
-    case kCommandTips: {
-      CommandTipsDialog dialog(this, services_, store_.temp());
-      dialog.exec();
+    case kCommandTips:
+      ShowDialog<CommandTipsDialog>(store_.temp());
       return true;
-    }
-    case kCommonConversion: {
-      CommonConversionDialog dialog(this, services_, store_.temp());
-      dialog.exec();
+    case kCommonConversion:
+      ShowDialog<CommonConversionDialog>(store_.temp());
       return true;
-    }
     default:
       // The tool dialogs that are not part of this program yet.
       return false;

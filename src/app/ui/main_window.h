@@ -73,6 +73,12 @@ class MainWindow : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // A tool dialog, modal over the window; the tools leave the open table alone.
+  template <class Dialog, class... Args>
+  void ShowDialog(Args&&... args) {
+    Dialog dialog(this, services_, std::forward<Args>(args)...);
+    dialog.exec();
+  }
   void BuildMenus();
   QMenu* BuildPopup(int index, QWidget* parent, bool forContext);
   void SetTableItemsEnabled(bool enabled);
