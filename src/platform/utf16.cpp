@@ -239,7 +239,7 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
         if (field.precision >= 0 && s.size() > static_cast<size_t>(field.precision)) {
           s = s.substr(0, field.precision);
         }
-        Pad(out, s, spec, false);
+        Pad(out, s, field, false);
         break;
       }
       case u'd':
@@ -247,7 +247,7 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
         std::snprintf(buf, sizeof buf, "%lld", asSigned());
         std::u16string body;
         AppendAscii(body, buf);
-        Pad(out, body, spec, true);
+        Pad(out, body, field, true);
         break;
       }
       case u'u':
@@ -258,7 +258,7 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
         std::snprintf(buf, sizeof buf, conv == u'u' ? "%llu" : (conv == u'x' ? "%llx" : "%llX"), v);
         std::u16string body;
         AppendAscii(body, buf);
-        Pad(out, body, spec, true);
+        Pad(out, body, field, true);
         break;
       }
       case u'f': {
@@ -273,7 +273,7 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
           std::snprintf(buf, sizeof buf, "%f", v);
           AppendAscii(body, buf);
         }
-        Pad(out, body, spec, true);
+        Pad(out, body, field, true);
         break;
       }
       case u'c': {
@@ -283,7 +283,7 @@ void AppendFormatted(std::u16string& out, std::u16string_view format,
         } else {
           ch = static_cast<char16_t>(asSigned());
         }
-        Pad(out, std::u16string_view(&ch, 1), spec, false);
+        Pad(out, std::u16string_view(&ch, 1), field, false);
         break;
       }
       default:
