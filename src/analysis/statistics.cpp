@@ -90,12 +90,13 @@ class RunCounter {
 
 // The code elements as a pass in code order meets them: when more than 127
 // distinct units occur, those whose first code (in unit order) comes first.
-std::u16string ElementSet(const std::vector<std::u16string_view>& codes, size_t distinct) {
+template <class CodeAt>
+std::u16string ElementSet(size_t count, CodeAt codeAt, size_t distinct) {
   std::vector<char16_t> chosen;
   if (distinct <= kElementLimit) {
     std::vector<bool> seen(65536);
-    for (std::u16string_view code : codes) {
-      for (char16_t u : code) {
+    for (size_t k = 0; k < count; ++k) {
+      for (char16_t u : codeAt(k)) {
         if (!seen[u]) chosen.push_back(u);
         seen[u] = true;
       }
@@ -107,7 +108,8 @@ std::u16string ElementSet(const std::vector<std::u16string_view>& codes, size_t 
       bool seen = false;
     };
     std::vector<First> first(65536);
-    for (std::u16string_view code : codes) {
+    for (size_t row = 0; row < count; ++row) {
+      const std::u16string_view code = codeAt(row);
       for (size_t k = 0; k < code.size(); ++k) {
         First& f = first[code[k]];
         if (!f.seen || CompareUnits(code, f.code) < 0) f = First{code, k, true};
@@ -128,13 +130,12 @@ std::u16string ElementSet(const std::vector<std::u16string_view>& codes, size_t 
 
 double Percent(double part, double whole) { return whole == 0 ? 0.0 : part / whole * 100.0; }
 
-}  // namespace
-
-TableStatistics MeasureRows(const std::vector<std::u16string_view>& rows) {
+// Rows come from an accessor, so the table's rows are never copied into a
+// list of their own.
+template <class RowAt>
+TableStatistics Measure(size_t rowCount, RowAt rowAt) {
   TableStatistics s;
-  RunCounter codeRuns(rows.size()), entryRuns(rows.size());
-  std::vector<std::u16string_view> codes;
-  codes.reserve(rows.size());
+  RunCounter codeRuns(rowCount), entryRuns(rowCount);
   std::vector<bool> seen(65536);
   size_t distinct = 0;
   // Rows go in small batches: the hash slots of a batch are fetched from
@@ -145,10 +146,10 @@ TableStatistics MeasureRows(const std::vector<std::u16string_view>& rows) {
     int codeClass, entryClass;
   };
   std::array<Prepared, kBatch> batch;
-  for (size_t first = 0; first < rows.size(); first += kBatch) {
+  for (size_t first = 0; first < rowCount; first += kBatch) {
     size_t n = 0;
-    for (size_t k = first; k < std::min(rows.size(), first + kBatch); ++k) {
-      const std::u16string_view row = rows[k];
+    for (size_t k = first; k < std::min(rowCount, first + kBatch); ++k) {
+      const std::u16string_view row = rowAt(k);
       const size_t tab = row.find(u'\t');
       if (tab == std::u16string_view::npos) continue;
       const std::u16string_view entry = row.substr(0, tab);
@@ -165,7 +166,6 @@ TableStatistics MeasureRows(const std::vector<std::u16string_view>& rows) {
         seen[u] = true;
       }
       s.elementTotal += code.size();
-      codes.push_back(code);
       batch[n++] =
           Prepared{codeRuns.Prepare(code), entryRuns.Prepare(entry), codeClass, entryClass};
     }
@@ -176,15 +176,26 @@ TableStatistics MeasureRows(const std::vector<std::u16string_view>& rows) {
   }
   codeRuns.AddTo(s.duplicates);
   entryRuns.AddTo(s.redefinitions);
-  s.elements = ElementSet(codes, distinct);
+  s.elements = ElementSet(
+      rowCount,
+      [&](size_t k) {
+        const std::u16string_view row = rowAt(k);
+        const size_t tab = row.find(u'\t');
+        return tab == std::u16string_view::npos ? std::u16string_view() : row.substr(tab + 1);
+      },
+      distinct);
   return s;
 }
 
+}  // namespace
+
+TableStatistics MeasureRows(const std::vector<std::u16string_view>& rows) {
+  return Measure(rows.size(), [&](size_t k) { return rows[k]; });
+}
+
 TableStatistics MeasureTable(const TableStore& store) {
-  std::vector<std::u16string_view> rows;
-  rows.reserve(store.RowCount());
-  for (uint32_t i = 0; i < store.RowCount(); ++i) rows.push_back(store.DataRowText(i));
-  return MeasureRows(rows);
+  return Measure(store.RowCount(),
+                 [&](size_t k) { return store.DataRowText(static_cast<uint32_t>(k)); });
 }
 
 std::u16string FormatStatisticsReport(const TableStatistics& s) {
