@@ -40,7 +40,13 @@ constexpr const char* kBatchHelp =
     "  提取单字编码     /源码表文件=TABLE           -> [ 提取的单字 ].txt\n"
     "  删除重复         /源码表文件=TABLE           -> [ 去重结果 ].txt\n"
     "  依据词频表排序   /源码表文件=TABLE /词频表文件=FILE -> [ 排序结果 ].txt\n"
-    "  码表格式转换, 单字码表生成, 合并码表, 词库生成: the conversion and generation tools\n"
+    "  码表格式转换     /源码表文件=TABLE and /规则文件=RULES, or /分割字符=TEXT (or /分割符=)\n"
+    "                   with /选项=单行单义(左编码)|单行多义(左编码)|单行多义(左词条)\n"
+    "                                               -> [ 转换结果 ].txt\n"
+    "  单字码表生成     /单字拆分表文件=SPLIT /键盘映射表文件=KEYMAP -> [ 生成的单字码表 ].txt\n"
+    "  词库生成         /编码表文件=CHARS /辅助码表文件=AUX /词库文件=WORDS /构词规则文件=RULES\n"
+    "                   /选项=允许预定义编码,容错词条编码          -> [ 生成的词库 ].txt\n"
+    "  合并码表         /码表文件1=T1 ... /码表文件6=T6             -> [ 码表合并结果 ].txt\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 unknown tool or no /do option.\n"
     "\n"
@@ -472,7 +478,8 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   if (argv.size() >= 2 && argv[1] == "batch") return RunBatchCommand(argv.subspan(2), io);
 
   CLI::App app{
-      "Mirel code table tools: de-duplicate, reorder and export code tables without a window.\n"
+      "Mirel code table tools: clean up, reorder, compile, convert, generate and measure code\n"
+      "tables without a window.\n"
       "Tables are read in UTF-8, UTF-16 (with mark) or GBK and written as UTF-16LE with CR LF.",
       kProgram};
   app.require_subcommand(1);
