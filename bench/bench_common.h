@@ -169,6 +169,13 @@ double BestOf(Setup setup, Run run) {
 
 inline void NoSetup() {}
 
+// Times a whole shell command, best of kRuns; a command that fails stops the run.
+inline double TimeCommand(const std::string& command) {
+  return BestOf(NoSetup, [&] {
+    if (std::system(command.c_str()) != 0) throw BenchError("command failed: " + command);
+  });
+}
+
 inline double MiB(double bytes) { return bytes / (1024.0 * 1024.0); }
 
 inline double PeakMiB(const struct rusage& usage) {

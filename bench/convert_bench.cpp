@@ -15,16 +15,6 @@ const char* const mirel_bench::kProgram = "convert_bench";
 
 using namespace mirel_bench;
 
-namespace {
-
-double TimeCommand(const std::string& command) {
-  return BestOf(NoSetup, [&] {
-    if (std::system(command.c_str()) != 0) throw BenchError("command failed: " + command);
-  });
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   uint64_t rows;
   fs::path base;

@@ -22,12 +22,6 @@ using namespace mirel_bench;
 
 namespace {
 
-double TimeCommand(const std::string& command) {
-  return BestOf(NoSetup, [&] {
-    if (std::system(command.c_str()) != 0) throw BenchError("command failed: " + command);
-  });
-}
-
 // The rows of a file we wrote (UTF-16LE), as UTF-8 for the Unix tools.
 void WriteUtf8Copy(const fs::path& from, const fs::path& to) {
   const std::u16string text = Check(mirel::ReadTextFile(from), "ReadTextFile").text;
@@ -46,7 +40,8 @@ int main(int argc, char** argv) {
   try {
     Rng rng(kSeed);
     std::printf("%s: %llu rows, seed 0x%llx, best of %d runs (ms)\n", kProgram,
-                static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kSeed), kRuns);
+                static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kSeed),
+                kRuns);
 
     // Merge: the table with a second table holding each distinct entry once.
     const fs::path first = dir / "first.txt", second = dir / "second.txt";
@@ -65,13 +60,13 @@ int main(int argc, char** argv) {
     mirel::MergeSettings merge;
     merge.tables[0] = mirel::Utf8ToUtf16(first.string());
     merge.tables[1] = mirel::Utf8ToUtf16(second.string());
-    const double ours = BestOf(NoSetup, [&] {
-      Check(mirel::MergeTables(merge, dir / "merged.txt"), "MergeTables");
-    });
-    const double joined = TimeCommand(
-        "export LC_ALL=C; t=\"$(printf '\\t')\"; sort -t\"$t\" -k1,1 " + Quote(first) + " > " +
-        Quote(dir / "s1.txt") + " && sort -t\"$t\" -k1,1 " + Quote(second) + " > " + Quote(dir / "s2.txt") +
-        " && join -t\"$t\" " + Quote(dir / "s1.txt") + " " + Quote(dir / "s2.txt") + " > " + Quote(dir / "joined.txt"));
+    const double ours = BestOf(
+        NoSetup, [&] { Check(mirel::MergeTables(merge, dir / "merged.txt"), "MergeTables"); });
+    const double joined =
+        TimeCommand("export LC_ALL=C; t=\"$(printf '\\t')\"; sort -t\"$t\" -k1,1 " + Quote(first) +
+                    " > " + Quote(dir / "s1.txt") + " && sort -t\"$t\" -k1,1 " + Quote(second) +
+                    " > " + Quote(dir / "s2.txt") + " && join -t\"$t\" " + Quote(dir / "s1.txt") +
+                    " " + Quote(dir / "s2.txt") + " > " + Quote(dir / "joined.txt"));
 
     // Single characters: 100,000 characters with two decompositions each.
     const uint64_t characters = std::max<uint64_t>(rows / 10, 1);
@@ -81,7 +76,8 @@ int main(int argc, char** argv) {
       for (int key = 0; key < 25; ++key) {
         keyMap += static_cast<char>('a' + key);
         keyMap += '=';
-        for (int k = 0; k < 20; ++k) AppendUtf8(keyMap, static_cast<char32_t>(0x3400 + key * 20 + k));
+        for (int k = 0; k < 20; ++k)
+          AppendUtf8(keyMap, static_cast<char32_t>(0x3400 + key * 20 + k));
         keyMap += "\r\n";
       }
       for (uint64_t c = 0; c < characters; ++c) {
@@ -99,11 +95,13 @@ int main(int argc, char** argv) {
       WriteFile(split, splitTable);
     }
     const double single = BestOf(NoSetup, [&] {
-      Check(mirel::GenerateSingleCharacters(split, keys, dir / "single.txt", dir / "single-errors.txt"),
+      Check(mirel::GenerateSingleCharacters(split, keys, dir / "single.txt",
+                                            dir / "single-errors.txt"),
             "GenerateSingleCharacters");
     });
     WriteUtf8Copy(dir / "single.txt", dir / "single-utf8.txt");
-    const double singleSort = TimeCommand("LC_ALL=C sort " + Quote(dir / "single-utf8.txt") + " > /dev/null");
+    const double singleSort =
+        TimeCommand("LC_ALL=C sort " + Quote(dir / "single-utf8.txt") + " > /dev/null");
 
     // Words: a million words of two to five characters with the default rules.
     const fs::path chars = dir / "chars.txt", words = dir / "words.txt";
@@ -135,7 +133,8 @@ int main(int argc, char** argv) {
             "GenerateWordLibrary");
     });
     WriteUtf8Copy(dir / "library.txt", dir / "library-utf8.txt");
-    const double librarySort = TimeCommand("LC_ALL=C sort " + Quote(dir / "library-utf8.txt") + " > /dev/null");
+    const double librarySort =
+        TimeCommand("LC_ALL=C sort " + Quote(dir / "library-utf8.txt") + " > /dev/null");
 
     std::printf("  %-58s %9.1f\n", "merge with a table of its distinct entries", ours);
     std::printf("  %-58s %9.1f\n", "LC_ALL=C sort both + join", joined);

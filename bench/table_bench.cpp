@@ -179,12 +179,6 @@ StoreFigures MeasureStore(const Paths& paths, const TableFacts& facts) {
   return f;
 }
 
-double TimeCommand(const std::string& command) {
-  return BestOf(NoSetup, [&] {
-    if (std::system(command.c_str()) != 0) throw BenchError("command failed: " + command);
-  });
-}
-
 void PrintTime(const char* name, double ms) { std::printf("  %-40s %10.1f\n", name, ms); }
 
 void PrintCount(uint64_t n, const char* what) {

@@ -46,6 +46,29 @@ GenerationDialog::~GenerationDialog() {
   if (worker_.joinable()) worker_.join();
 }
 
+void GenerationDialog::LayOut(std::initializer_list<QPushButton*> browse, QLayout* extra) {
+  auto* group = new QGroupBox(QStringLiteral("规则定义"), this);
+  auto* inner = new QVBoxLayout(group);
+  inner->addWidget(box_, 1);
+  inner->addWidget(new QLabel(QStringLiteral("单击以下按钮选择文件位置："), group));
+  auto* browseRow = new QHBoxLayout;
+  for (QPushButton* button : browse) browseRow->addWidget(button);
+  inner->addLayout(browseRow);
+  if (extra) inner->addLayout(extra);
+  auto* start = new QPushButton(QStringLiteral("生 成(&M)"), this);
+  start->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("取 消(&C)"), this);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(start);
+  row->addWidget(cancel);
+  auto* column = new QVBoxLayout(this);
+  column->addWidget(group, 1);
+  column->addLayout(row);
+  connect(start, &QPushButton::clicked, this, &GenerationDialog::Start);
+  connect(cancel, &QPushButton::clicked, this, &GenerationDialog::reject);
+}
+
 void GenerationDialog::reject() {
   if (!running_) QDialog::reject();
 }
@@ -112,26 +135,9 @@ SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& serv
   setObjectName(QStringLiteral("singleCharactersDialog"));
   setWindowTitle(QStringLiteral("单字编码生成"));
   box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
-  auto* group = new QGroupBox(QStringLiteral("规则定义"), this);
-  auto* split = new QPushButton(QStringLiteral("拆分序列表(&B)"), group);
-  auto* keys = new QPushButton(QStringLiteral("键盘映射表(&B)"), group);
-  auto* inner = new QVBoxLayout(group);
-  inner->addWidget(box_, 1);
-  inner->addWidget(new QLabel(QStringLiteral("单击以下按钮选择文件位置："), group));
-  auto* browseRow = new QHBoxLayout;
-  browseRow->addWidget(split);
-  browseRow->addWidget(keys);
-  inner->addLayout(browseRow);
-  auto* start = new QPushButton(QStringLiteral("生 成(&M)"), this);
-  start->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("取 消(&C)"), this);
-  auto* row = new QHBoxLayout;
-  row->addStretch(1);
-  row->addWidget(start);
-  row->addWidget(cancel);
-  auto* column = new QVBoxLayout(this);
-  column->addWidget(group, 1);
-  column->addLayout(row);
+  auto* split = new QPushButton(QStringLiteral("拆分序列表(&B)"), this);
+  auto* keys = new QPushButton(QStringLiteral("键盘映射表(&B)"), this);
+  LayOut({split, keys}, nullptr);
   connect(split, &QPushButton::clicked, this, [this] {
     ParseBox();
     Pick(QStringLiteral("选择拆分表:"), settings_.splitTable);
@@ -142,8 +148,6 @@ SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& serv
     Pick(QStringLiteral("选择键位表:"), settings_.keyMap);
     box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
   });
-  connect(start, &QPushButton::clicked, this, &SingleCharactersDialog::Start);
-  connect(cancel, &QPushButton::clicked, this, &SingleCharactersDialog::reject);
   resize(520, 300);
 }
 
@@ -177,36 +181,17 @@ WordLibraryDialog::WordLibraryDialog(QWidget* parent, UiServices& services,
   setObjectName(QStringLiteral("wordLibraryDialog"));
   setWindowTitle(QStringLiteral("词库生成"));
   box_->setPlainText(FromUtf16(FormatWordSettings(settings_)));
-  auto* group = new QGroupBox(QStringLiteral("规则定义"), this);
-  auto* chars = new QPushButton(QStringLiteral("单字码表(&B)"), group);
-  auto* aux = new QPushButton(QStringLiteral("辅助码表(&B)"), group);
-  auto* words = new QPushButton(QStringLiteral("词库文件(&B)"), group);
-  tolerant_ = new QCheckBox(QStringLiteral("容错词条编码"), group);
-  predefined_ = new QCheckBox(QStringLiteral("允许预定义编码"), group);
+  auto* chars = new QPushButton(QStringLiteral("单字码表(&B)"), this);
+  auto* aux = new QPushButton(QStringLiteral("辅助码表(&B)"), this);
+  auto* words = new QPushButton(QStringLiteral("词库文件(&B)"), this);
+  tolerant_ = new QCheckBox(QStringLiteral("容错词条编码"), this);
+  predefined_ = new QCheckBox(QStringLiteral("允许预定义编码"), this);
   tolerant_->setChecked(settings_.tolerant);
   predefined_->setChecked(settings_.predefined);
-  auto* inner = new QVBoxLayout(group);
-  inner->addWidget(box_, 1);
-  inner->addWidget(new QLabel(QStringLiteral("单击以下按钮选择文件位置："), group));
-  auto* browseRow = new QHBoxLayout;
-  browseRow->addWidget(chars);
-  browseRow->addWidget(aux);
-  browseRow->addWidget(words);
-  inner->addLayout(browseRow);
   auto* checks = new QHBoxLayout;
   checks->addWidget(tolerant_);
   checks->addWidget(predefined_);
-  inner->addLayout(checks);
-  auto* start = new QPushButton(QStringLiteral("生 成(&M)"), this);
-  start->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("取 消(&C)"), this);
-  auto* row = new QHBoxLayout;
-  row->addStretch(1);
-  row->addWidget(start);
-  row->addWidget(cancel);
-  auto* column = new QVBoxLayout(this);
-  column->addWidget(group, 1);
-  column->addLayout(row);
+  LayOut({chars, aux, words}, checks);
   auto browse = [this](const QString& title, std::u16string WordLibrarySettings::*field) {
     ParseBox();
     Pick(title, settings_.*field);
@@ -221,8 +206,6 @@ WordLibraryDialog::WordLibraryDialog(QWidget* parent, UiServices& services,
   connect(words, &QPushButton::clicked, this, [browse] {
     browse(QStringLiteral("选择词库文件位置:"), &WordLibrarySettings::wordList);
   });
-  connect(start, &QPushButton::clicked, this, &WordLibraryDialog::Start);
-  connect(cancel, &QPushButton::clicked, this, &WordLibraryDialog::reject);
   resize(560, 420);
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <thread>
 
 #include "generate/single_characters.h"
@@ -15,6 +16,8 @@
 #include "platform/ui/ui_services.h"
 
 class QCheckBox;
+class QLayout;
+class QPushButton;
 class QPlainTextEdit;
 
 namespace mirel {
@@ -40,6 +43,9 @@ class GenerationDialog : public QDialog {
   void RunInBackground(
       std::function<std::function<void()>(const GenerationProgress&, const std::atomic<bool>*)>
           work);
+  // The settings box with its browse buttons (and `extra` below them) in a
+  // group, then "生 成" and "取 消".
+  void LayOut(std::initializer_list<QPushButton*> browse, QLayout* extra);
   std::filesystem::path Resolve(const std::u16string& path) const;
   void Pick(const QString& title, std::u16string& into);
   // Shows the end of a run: its failure, or the question whether to open
