@@ -1,6 +1,8 @@
 #include "platform/file_system.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -33,24 +35,27 @@ Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uin
   if (!opened.IsOk()) return opened.status();
   InputFile& in = *opened.value();
   if (in.SizeHint() > limit) return TooLarge(path, limit);
+  // Reading one byte more than the limit tells an overlong source from one
+  // that ends exactly there.
+  const uint64_t cap = limit < (SIZE_MAX >> 1) ? limit + 1 : (SIZE_MAX >> 1);
   try {
     std::string out;
-    // One byte beyond the hint, so a file read whole needs no second buffer.
-    if (!in.IsStream()) out.reserve(static_cast<size_t>(in.SizeHint()) + 1);
+    size_t filled = 0;
+    out.resize(
+        static_cast<size_t>(std::min<uint64_t>(in.IsStream() ? kChunk : in.SizeHint() + 1, cap)));
     while (true) {
-      // Reading one byte more than the limit tells an overlong source from
-      // one that ends exactly there.
-      uint64_t left = limit - out.size();
-      size_t chunk = out.capacity() > out.size() ? out.capacity() - out.size() : kChunk;
-      if (chunk > left) chunk = static_cast<size_t>(left) + 1;
-      size_t old = out.size();
-      out.resize(old + chunk);
-      Result<size_t> got = in.Read(std::as_writable_bytes(std::span(out.data() + old, chunk)));
+      if (filled == out.size()) {
+        if (filled >= cap) return TooLarge(path, limit);
+        out.resize(static_cast<size_t>(std::min<uint64_t>(filled + std::max(filled, kChunk), cap)));
+      }
+      Result<size_t> got =
+          in.Read(std::as_writable_bytes(std::span(out.data() + filled, out.size() - filled)));
       if (!got.IsOk()) return got.status();
-      out.resize(old + got.value());
       if (got.value() == 0) break;
-      if (out.size() > limit) return TooLarge(path, limit);
+      filled += got.value();
     }
+    if (filled > limit) return TooLarge(path, limit);
+    out.resize(filled);
     return out;
   } catch (const std::bad_alloc&) {
     return Status::NoMemory(path.string());

@@ -42,7 +42,6 @@ struct TempSlot {
 static_assert(std::atomic<int>::is_always_lock_free);
 
 TempSlot gTempSlots[kTempSlots];
-std::atomic<bool> gHandlersInstalled{false};
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RemoveTempsAndDie(int sig) {
@@ -54,10 +53,10 @@ extern "C" void RemoveTempsAndDie(int sig) {
   ::raise(sig);  // delivered with the default action once the handler returns
 }
 
-// Only signals still at their default action are taken over: an ignored
-// SIGHUP (nohup) stays ignored, and a program's own handler stays in charge.
+// Only signals at their default action are taken over: an ignored SIGHUP
+// (nohup) stays ignored, and a program's own handler stays in charge. Looked
+// at on every registration, since a forked child may have reset them.
 void InstallHandlers() {
-  if (gHandlersInstalled.exchange(true)) return;
   for (int sig : kCleanupSignals) {
     struct sigaction old {};
     if (::sigaction(sig, nullptr, &old) != 0) continue;
@@ -572,6 +571,7 @@ class PosixFileSystem final : public FileSystem {
       // writing it again, so new contents go over the old blocks and only
       // what lies beyond them is cut off.
       Fd fd(::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+      if (fd.get() < 0 && errno == EISDIR) return Status::IoError(Where(p), "is a folder");
       if (fd.get() < 0) return OsError(p, "cannot create", errno);
       struct stat st;
       if (::fstat(fd.get(), &st) != 0) return OsError(p, "cannot create", errno);
