@@ -223,10 +223,9 @@ void RemoveStaleTemps(const path& folder, const std::string& name) {
   }
 }
 
-// Creates `.NAME.mirel-<pid>-XXXXXX` exclusively. The kernel applies the
-// umask, which gives a new target the mode any new file would get.
+// Creates `.NAME.mirel-<pid>-XXXXXX` exclusively with `mode`, less the umask.
 Result<Fd> CreateTemp(const path& requested, const path& folder, const std::string& name,
-                      path& temp, int& slot) {
+                      mode_t mode, path& temp, int& slot) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   const std::string stem = TempPrefix(name) + std::to_string(::getpid()) + "-";
@@ -242,7 +241,7 @@ Result<Fd> CreateTemp(const path& requested, const path& folder, const std::stri
     for (unsigned char r : random) suffix += kLetters[r % (sizeof kLetters - 1)];
     temp = folder / (stem + suffix);
     SignalBlock block;
-    int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd >= 0) {
       slot = RegisterTemp(temp);
       return Fd(fd);
@@ -539,7 +538,10 @@ class PosixFileSystem final : public FileSystem {
       RemoveStaleTemps(folder.empty() ? path(".") : folder, name);
       path temp;
       int slot = -1;
-      Result<Fd> fd = CreateTemp(requested, folder, name, temp, slot);
+      // A new file gets the mode any new file gets. A replacement starts
+      // private and takes the old mode only once it is the old owner's, so
+      // nobody the old mode kept out can open it in between.
+      Result<Fd> fd = CreateTemp(requested, folder, name, exists ? 0600 : 0666, temp, slot);
       if (!fd.IsOk()) return fd.status();
       const int raw = fd.value().get();
       auto out = std::make_unique<PosixOutput>(target, temp, std::move(fd).value(), slot);
@@ -572,6 +574,9 @@ class PosixFileSystem final : public FileSystem {
       // what lies beyond them is cut off.
       Fd fd(::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
       if (fd.get() < 0 && errno == EISDIR) return Status::IoError(Where(p), "is a folder");
+      if (fd.get() < 0 && errno == ELOOP) {
+        return Status::IoError(Where(p), "is a symbolic link; refusing to use it");
+      }
       if (fd.get() < 0) return OsError(p, "cannot create", errno);
       struct stat st;
       if (::fstat(fd.get(), &st) != 0) return OsError(p, "cannot create", errno);
