@@ -59,7 +59,9 @@ class InputFile {
  public:
   virtual ~InputFile() = default;
   // Reads up to out.size() bytes; 0 means the end. May return fewer bytes
-  // than asked for before the end.
+  // than asked for before the end. A regular file that another writer cut
+  // short since it was opened fails ("shrank while it was read") rather
+  // than end early.
   virtual Result<size_t> Read(std::span<std::byte> out) = 0;
   // Starts again from the first byte; fails for streams.
   virtual Status Rewind() = 0;
