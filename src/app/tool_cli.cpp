@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "analysis/statistics.h"
@@ -17,6 +18,7 @@
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
 #include "store/table_store.h"
@@ -91,11 +93,16 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
       for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, "\n");
       io.out << line << "\n";
     } else if (io.errIsTerminal && value != shown) {
-      io.err << "\rcompiling " << (shown = value) << "%" << std::flush;
+      WriteControl(io.err, "\r");
+      io.err << "compiling " << (shown = value) << "%" << std::flush;
     }
   };
   Result<CompileSummary> summary = CompileTable(table, out, *classes, OpaqueHeader{}, report);
-  if (io.errIsTerminal && shown >= 0) io.err << "\r" << std::string(16, ' ') << "\r";
+  if (io.errIsTerminal && shown >= 0) {
+    WriteControl(io.err, "\r");
+    io.err << std::string(16, ' ');
+    WriteControl(io.err, "\r");
+  }
   if (!summary.IsOk()) {
     io.err << kProgram << ": compile: " << summary.status().message() << "\n";
     return 1;
@@ -237,7 +244,10 @@ int RunDetect(const std::string& source, ToolIo& io) {
 GenerationProgress TerminalProgress(ToolIo& io, bool& drawn) {
   return [&io, &drawn](std::u16string_view caption) {
     if (!io.errIsTerminal) return;
-    io.err << "\r" << Utf16ToUtf8(caption) << "\x1b[K" << std::flush;
+    WriteControl(io.err, "\r");
+    io.err << Utf16ToUtf8(caption);
+    WriteControl(io.err, "\x1b[K");
+    io.err << std::flush;
     drawn = true;
   };
 }
@@ -316,7 +326,7 @@ std::string JsonString(std::string_view text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       out += escaped;
@@ -360,6 +370,12 @@ int RunInstalledList(bool json, ToolIo& io) {
   if (rows.empty()) {
     io.out << "No installed copy of the input method was found.\n";
     return 0;
+  }
+  // Escaped before the columns are measured, so that they stay aligned.
+  for (Row& row : rows) {
+    row.key = EscapeControls(row.key);
+    row.name = EscapeControls(row.name);
+    row.folder = EscapeControls(row.folder);
   }
   // Display widths: a Han character takes two columns.
   auto width = [](const std::string& text) {
@@ -470,9 +486,7 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
   return RunBatch(*request, env);
 }
 
-}  // namespace
-
-int RunTool(std::span<const std::string> argv, ToolIo& io) {
+int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   // The batch grammar is not a conventional one ("-do:x" is no option), so it
   // bypasses the option parser.
   if (argv.size() >= 2 && argv[1] == "batch") return RunBatchCommand(argv.subspan(2), io);
@@ -667,6 +681,20 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
+  if (argv.size() >= 2 && !argv[1].empty() && argv[1][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+      known = known || sub->get_name() == argv[1];
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (!known) {
+      io.err << kProgram << ": unknown command \"" << argv[1] << "\"; the commands are: " << names
+             << "\nRun 'mirel-tool --help' for usage.\n";
+      return 2;
+    }
+  }
+
   std::vector<const char*> cargv;
   for (const std::string& a : argv) cargv.push_back(a.c_str());
   try {
@@ -763,6 +791,26 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
     return 0;
   }
   return context.Report(result, request.output);
+}
+
+}  // namespace
+
+int RunTool(std::span<const std::string> argv, ToolIo& io) {
+  // Everything printed may hold text from the files: escape it once here.
+  EscapingStreamBuffer outBuffer(io.out);
+  EscapingStreamBuffer errBuffer(io.err);
+  std::ostream out(&outBuffer);
+  std::ostream err(&errBuffer);
+  ToolIo escaped{out,         err, io.programFolder, io.tempBase, io.dialogTools, io.errIsTerminal,
+                 io.installed};
+  try {
+    return RunCommands(argv, escaped);
+  } catch (const std::bad_alloc&) {
+    // The engines report running out of memory themselves; this is for what
+    // they do not cover.
+    err << kProgram << ": out of memory\n";
+    return 1;
+  }
 }
 
 }  // namespace mirel

@@ -38,6 +38,10 @@ TEST_F(ToolCliTest, HelpGoesToStandardOutput) {
     EXPECT_EQ(Run({command, "--help"}), 0) << command;
     EXPECT_NE(out_.str().find("TABLE"), std::string::npos) << command;
   }
+  // An unknown command is named, with the ones there are.
+  EXPECT_EQ(Run({"bogus"}), 2);
+  EXPECT_NE(err_.str().find("unknown command \"bogus\""), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("dedup, extract-single, sort"), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"batch", "--help"}), 0);
   EXPECT_NE(out_.str().find("/do=TOOL"), std::string::npos);
   EXPECT_EQ(Run({}), 2);
@@ -162,6 +166,33 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   EXPECT_EQ(Run({"installed", "compile", Table("new.txt"), "MirelIME3_sp"}), 1);
   EXPECT_NE(err_.str().find("read-only"), std::string::npos) << err_.str();
   EXPECT_EQ(ReadBytes(main), before);
+}
+
+TEST_F(ToolCliTest, TextFromFilesNeverReachesTheTerminalAsControls) {
+  test::FakePrefix prefix(dir_ / "prefix");
+  const std::u16string hostile = u"\x1b[2J\x1b]52;c;aGk=\x07";
+  prefix.AddCopy(u"MirelIME3_x", u"mirelx", hostile);
+  prefix.WriteRegistry(test::FakePrefix::Style::kRegedit5Utf16);
+  installed_ = prefix.Environment();
+  const std::string shown = "\\x1b[2J\\x1b]52;c;aGk=\\x07";
+  EXPECT_EQ(Run({"installed"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("MirelIME3_x  " + shown + "  no"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"installed", "--json"}), 0);
+  EXPECT_NE(out_.str().find("\"name\":\"\\u001b[2J\\u001b]52;c;aGk=\\u0007\""), std::string::npos)
+      << out_.str();
+  EXPECT_EQ(Run({"installed", "export", test::Utf8(hostile), Table("x.txt")}), 1);
+  EXPECT_EQ(err_.str().find('\x1b'), std::string::npos);
+
+  // Entries in the compiler's report, and names in messages.
+  WriteBytes(dir_ / "t.txt", test::Utf8(u"\x1b]0;owned\x07\tab\r\n\x1b]0;owned\x07\tab\r\n"));
+  EXPECT_EQ(Run({"compile", Table(), Table("t.ktb")}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("\\x1b]0;owned\\x07"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"dedup", Table("\x1b[31m.txt")}), 1);
+  EXPECT_NE(err_.str().find("\\x1b[31m.txt"), std::string::npos) << err_.str();
+  for (const std::string& text : {out_.str(), err_.str()}) {
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+  }
 }
 
 TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
