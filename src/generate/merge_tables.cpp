@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
@@ -354,7 +355,7 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
 }
 
 Result<uint64_t> MergeTables(const MergeSettings& settings, const std::filesystem::path& output,
-                             const GenerationProgress& progress) {
+                             const GenerationProgress& progress) try {
   const std::filesystem::path firstPath = PathFromUtf16(settings.tables[0]);
   std::error_code error;
   if (firstPath.empty() || !std::filesystem::exists(firstPath, error)) {
@@ -388,6 +389,8 @@ Result<uint64_t> MergeTables(const MergeSettings& settings, const std::filesyste
   if (!committed.IsOk()) return committed;
   throttle.Report(kMergeCaption, written);
   return written;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::filesystem::path MergeOutputPath(const std::filesystem::path& firstTable) {

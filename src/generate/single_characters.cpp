@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "generate/error_log.h"
@@ -258,7 +259,7 @@ Result<SingleResult> GenerateSingleCharacters(const std::filesystem::path& split
                                               const std::filesystem::path& output,
                                               const std::filesystem::path& errorLog,
                                               const GenerationProgress& progress,
-                                              const std::atomic<bool>* cancel) {
+                                              const std::atomic<bool>* cancel) try {
   KeyMap keys;
   {
     Result<TextBuffer> keyText = ReadTextFile(keyMap);
@@ -287,6 +288,8 @@ Result<SingleResult> GenerateSingleCharacters(const std::filesystem::path& split
   Status closed = log.Close();
   if (!closed.IsOk()) result.errorLogFailure = closed.message();
   return result;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(splitTable.string());
 }
 
 std::filesystem::path SingleOutputPath(const std::filesystem::path& splitTable) {

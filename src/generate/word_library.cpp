@@ -1,8 +1,14 @@
 #include "generate/word_library.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
@@ -594,16 +600,23 @@ CharCodeIndex LoadCharTable(std::u16string_view path, std::u16string_view banner
                             WordGenerator& generator, bool& unreadable) {
   Result<TextBuffer> table = ReadTextFile(PathFromUtf16(path));
   if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
+  // A table too large for memory is no unreadable table to go on without.
+  if (table.status().code() == Status::Code::kNoMemory) throw std::bad_alloc();
   generator.Log(banner, {path});
   unreadable = true;
   return {};
 }
 
-bool CanRead(const std::filesystem::path& path) {
+// Why `path` cannot be read (the OS's reason alone), or Ok.
+Status CheckReadable(const std::filesystem::path& path) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return false;
-  std::ifstream file(path, std::ios::binary);
-  return static_cast<bool>(file);
+  if (std::filesystem::is_directory(path, error)) {
+    return Status::IoError("", "is a folder, not a file");
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::IoError("", std::strerror(errno));
+  ::close(fd);
+  return Status::Ok();
 }
 
 }  // namespace
@@ -611,7 +624,8 @@ bool CanRead(const std::filesystem::path& path) {
 Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
                                        const std::filesystem::path& output,
                                        const std::filesystem::path& errorLog,
-                                       const Progress& progress, const std::atomic<bool>* cancel) {
+                                       const Progress& progress,
+                                       const std::atomic<bool>* cancel) try {
   const std::filesystem::path wordListPath = PathFromUtf16(settings.wordList);
   const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
   ErrorLog log = ErrorLog::Open(errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
@@ -631,17 +645,21 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
     aux = LoadCharTable(settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
-  auto fail = [&](std::u16string_view format, std::u16string_view path) -> Result<WordResult> {
+  auto fail = [&](std::u16string_view format, std::u16string_view path,
+                  const Status& reason = Status::Ok()) -> Result<WordResult> {
     generator.Log(format, {path});
-    std::u16string message = FormatText(format, {path});
+    std::string message = Utf16ToUtf8(FormatText(format, {path}));
+    if (!reason.IsOk()) message += "（" + reason.message() + "）";
     (void)log.Close();
-    return Status::IoError("", Utf16ToUtf8(message));
+    return Status::IoError("", message);
   };
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
-  if (!CanRead(wordListPath)) return fail(kNoWordListMessage, settings.wordList);
+  if (Status readable = CheckReadable(wordListPath); !readable.IsOk()) {
+    return fail(kNoWordListMessage, settings.wordList, readable);
+  }
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(outputPath);
-  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();
 
   ProgressPacer pacer(progress);
@@ -657,17 +675,22 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
   const Status read = ReadTextFileInPieces(wordListPath, [&](std::u16string& piece, uint64_t) {
     if (!stopped) stopped = !generator.Process(piece, afterLine);
   });
-  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList);
+  if (read.code() == Status::Code::kNoMemory) return read;
+  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList, read);
   if (stopped) {
     (void)log.Close();
     return Status::InvalidArgument("", std::string(kWordCancelledMessage));
   }
   writer.value()->Write(out);
-  if (!writer.value()->Commit().IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  if (Status committed = writer.value()->Commit(); !committed.IsOk()) {
+    return fail(kNoOutputMessage, PathToUtf16(outputPath), committed);
+  }
   const Status closed = log.Close();
   if (!closed.IsOk()) counts.errorLogFailure = closed.message();
   pacer.Report(WordProgressCaption(counts));
   return counts;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::filesystem::path WordOutputPath(const std::filesystem::path& wordList) {

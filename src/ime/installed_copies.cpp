@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <new>
 #include <system_error>
 
 #include "platform/paths.h"
@@ -88,7 +89,7 @@ InstalledEnvironment InstalledEnvironment::FromProcess() {
   return env;
 }
 
-Result<InstalledCopies> InstalledCopies::Load(const InstalledEnvironment& env) {
+Result<InstalledCopies> InstalledCopies::Load(const InstalledEnvironment& env) try {
   std::error_code ec;
   if (fs::status(env.registryFile, ec).type() == fs::file_type::not_found) {
     return InstalledCopies(env, RegistryFile());
@@ -96,6 +97,8 @@ Result<InstalledCopies> InstalledCopies::Load(const InstalledEnvironment& env) {
   Result<RegistryFile> registry = RegistryFile::Load(env.registryFile);
   if (!registry.IsOk()) return registry.status();
   return InstalledCopies(env, std::move(registry).value());
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::vector<std::u16string> InstalledCopies::List() const {

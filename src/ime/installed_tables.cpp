@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/atomic_file.h"
 #include "platform/mapped_file.h"
@@ -54,7 +55,7 @@ Result<std::filesystem::path> DataFolderOf(const InstalledCopies& copies, std::u
 }  // namespace
 
 Result<InstalledTable> ReadInstalledTable(const InstalledCopies& copies, std::u16string_view key,
-                                          const TempFolder& temp) {
+                                          const TempFolder& temp) try {
   Result<std::filesystem::path> folder = DataFolderOf(copies, key);
   if (!folder.IsOk()) return folder.status();
   const std::filesystem::path main = folder.value() / "main.ktb";
@@ -65,6 +66,8 @@ Result<InstalledTable> ReadInstalledTable(const InstalledCopies& copies, std::u1
   if (!valid.IsOk())
     return Status::Corrupt(main.string(), "not a readable compiled table: " + valid.message());
   return InstalledTable{std::u16string(key), main, copy.path(), ReadOpaqueHeader(copy.bytes())};
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Status ReadUserLibrary(std::span<const std::byte> library,
@@ -101,7 +104,7 @@ Status ReadUserLibrary(std::span<const std::byte> library,
 
 Status ExportInstalledTable(const InstalledCopies& copies, std::u16string_view key,
                             bool userLibrary, const std::filesystem::path& target,
-                            const TempFolder& temp) {
+                            const TempFolder& temp) try {
   Result<InstalledTable> table = ReadInstalledTable(copies, key, temp);
   if (!table.IsOk()) return table.status();
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
@@ -131,6 +134,8 @@ Status ExportInstalledTable(const InstalledCopies& copies, std::u16string_view k
       return Status::Corrupt(library.string(), "damaged user library: " + read.message());
   }
   return out.Commit();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::optional<std::u16string> FindInstalledCopy(const InstalledCopies& copies,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/atomic_file.h"
 #include "platform/mapped_file.h"
@@ -129,8 +130,6 @@ int CompareBytes(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
 
 class RecordArena {
  public:
-  explicit RecordArena(size_t bound) { bytes_.reserve(bound); }
-
   uint32_t Append(uint32_t word, std::span<const uint8_t> code, std::u16string_view entry) {
     const uint32_t at = static_cast<uint32_t>(bytes_.size());
     bytes_.resize(at + 6 + code.size() + 2 * entry.size());
@@ -210,12 +209,10 @@ void ParseLines(std::u16string& text, uint32_t& index,
 // sorts them, drops duplicates and writes the compiled table.
 class TableCompiler {
  public:
-  // `inputBytes` bounds the size of the text to come (units or bytes); the
-  // buffers reserve address space for it but only use what the text needs.
-  TableCompiler(const CharacterClassTable& classes, const CompileReport& report, size_t inputBytes)
-      : classes_(classes), report_(report), arena_(8 * inputBytes + 64) {
-    items_.reserve(inputBytes / 2 + 16);
-  }
+  // The buffers grow with the text rather than reserving for its size up
+  // front: reserved address space counts against a memory limit too.
+  TableCompiler(const CharacterClassTable& classes, const CompileReport& report)
+      : classes_(classes), report_(report) {}
 
   void Add(std::u16string& piece, double doneAfter) {
     ParseLines(piece, index_, [&](const ParsedLine& line) { AddLine(line); });
@@ -281,11 +278,13 @@ std::vector<ParsedLine> ParseTableText(std::u16string& text) {
 
 Result<CompileSummary> CompileTableText(
     std::u16string& text, const CharacterClassTable& classes, const OpaqueHeader& opaque,
-    const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink) {
-  TableCompiler compiler(classes, report, text.size());
+    const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink) try {
+  TableCompiler compiler(classes, report);
   compiler.Add(text, 1.0);
   std::u16string().swap(text);
   return compiler.Finish(opaque, sink);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Result<CompileSummary> TableCompiler::Finish(
@@ -398,14 +397,14 @@ Result<CompileSummary> TableCompiler::Finish(
 Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
                                     const std::filesystem::path& outPath,
                                     const CharacterClassTable& classes, const OpaqueHeader& opaque,
-                                    const CompileReport& report) {
+                                    const CompileReport& report) try {
   Result<std::unique_ptr<AtomicFile>> file = AtomicFile::Create(outPath);
   if (!file.IsOk()) return file.status();
   std::error_code ec;
   const uint64_t size = std::filesystem::file_size(textPath, ec);
   // The text is read and parsed a piece at a time: only the records and
   // their sort keys are held for the whole table.
-  TableCompiler compiler(classes, report, ec ? 0 : size);
+  TableCompiler compiler(classes, report);
   Status read = ReadTextFileInPieces(
       textPath,
       [&](std::u16string& piece, uint64_t done) {
@@ -424,6 +423,8 @@ Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
   Status committed = file.value()->Commit();
   if (!committed.IsOk()) return committed;
   return summary;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(textPath.string());
 }
 
 Status ValidateCompiledTable(std::span<const std::byte> table) {
@@ -535,15 +536,17 @@ Status WriteCompiledTableText(std::span<const std::byte> table,
   return Status::Ok();
 }
 
-Result<std::u16string> CompiledTableToText(std::span<const std::byte> table) {
+Result<std::u16string> CompiledTableToText(std::span<const std::byte> table) try {
   std::u16string text;
   Status status = WriteCompiledTableText(table, [&](std::u16string_view piece) { text += piece; });
   if (!status.IsOk()) return status;
   return text;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Result<OpaqueHeader> CompiledTableToTextFile(const std::filesystem::path& tablePath,
-                                             const std::filesystem::path& textPath) {
+                                             const std::filesystem::path& textPath) try {
   const std::string where = tablePath.string();
   std::unique_ptr<MappedFile> table = MappedFile::MapExisting(tablePath);
   if (!table) {
@@ -568,6 +571,8 @@ Result<OpaqueHeader> CompiledTableToTextFile(const std::filesystem::path& tableP
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return committed;
   return ReadOpaqueHeader(bytes);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(tablePath.string());
 }
 
 }  // namespace mirel

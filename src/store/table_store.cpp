@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -71,7 +72,7 @@ const char16_t* TableStore::FilterUnits(uint32_t byteOffset) const {
   return reinterpret_cast<const char16_t*>(filter_->view() + byteOffset);
 }
 
-Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
+Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) try {
   const std::string where = path.string();
   if (HasExtension(path, u".ktb")) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
@@ -90,6 +91,8 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
     return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
   }
   return LoadText(path);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
 }
 
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
@@ -141,7 +144,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   return ApplyFilter({}, false);
 }
 
-Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) {
+Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) try {
   if (!data_ || !data_->view()) {
     filter_.reset();
     rowMap_ = nullptr;
@@ -198,15 +201,19 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   }
   WriteU32(view, v);
   return 0;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
-Result<std::vector<std::u16string>> TableStore::ReadRows(const std::filesystem::path& path) {
+Result<std::vector<std::u16string>> TableStore::ReadRows(const std::filesystem::path& path) try {
   Result<TextBuffer> file = ReadTextFile(path);
   if (!file.IsOk()) return file.status();
   std::u16string& text = file->text;
   std::vector<std::u16string> rows;
   for (uint32_t start : SplitRows(text)) rows.emplace_back(text.data() + start);
   return rows;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
 }
 
 uint32_t TableStore::VisibleRowCount() const {
@@ -257,10 +264,12 @@ std::u16string_view TableStore::DataRowText(uint32_t i) const {
   return std::u16string_view(p, UnitLength(p, end));
 }
 
-Status TableStore::WriteTableText(const std::filesystem::path& target) {
+Status TableStore::WriteTableText(const std::filesystem::path& target) try {
   Status written = WriteRows(target);
   if (written.IsOk()) dirty_ = false;
   return written;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(target.string());
 }
 
 Status TableStore::WriteRows(const std::filesystem::path& target) const {
@@ -278,10 +287,12 @@ Status TableStore::WriteRows(const std::filesystem::path& target) const {
 }
 
 Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target,
-                             const RetryPrompt& retry) {
+                             const RetryPrompt& retry) try {
   if (mode == SaveMode::kSaveAs) return WriteTableText(target);
   if (fromCompiled_) return SaveCompiled(retry);
   return WriteTableText(currentPath_);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(currentPath_.string());
 }
 
 Status TableStore::SaveCompiled(const RetryPrompt& retry) {
@@ -314,7 +325,7 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   return Status::Ok();
 }
 
-Status TableStore::ReloadSaved() {
+Status TableStore::ReloadSaved() try {
   if (!IsOpen()) return Status::InvalidArgument("", "no table is open");
   const bool compiled = fromCompiled_;
   const CompiledTarget target = compiledTarget_;
@@ -325,6 +336,8 @@ Status TableStore::ReloadSaved() {
   compiledTarget_ = target;
   dirty_ = true;
   return Status::Ok();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(currentPath_.string());
 }
 
 void TableStore::CloseTable() {

@@ -1,5 +1,11 @@
 #include "app/tool_cli.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <sstream>
 
 #include "support/fake_prefix.h"
@@ -192,6 +198,79 @@ TEST_F(ToolCliTest, TextFromFilesNeverReachesTheTerminalAsControls) {
   for (const std::string& text : {out_.str(), err_.str()}) {
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
     EXPECT_EQ(text.find('\x07'), std::string::npos);
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+struct ChildRun {
+  int exitCode = -1;  // -1: ended by a signal
+  std::string err;
+};
+
+// Runs mirel-tool with `args` in `dir`, its address space capped at `limit`.
+ChildRun RunToolUnderMemoryLimit(const std::filesystem::path& dir, std::vector<std::string> args,
+                                 rlim_t limit) {
+  const std::filesystem::path errFile = dir / "child-stderr.txt";
+  args.insert(args.begin(), MIREL_TOOL_PATH);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit cap{limit, limit};
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (::chdir(dir.c_str()) != 0 || err < 0 || null < 0 || ::dup2(err, 2) < 0 ||
+        ::dup2(null, 1) < 0 || ::setrlimit(RLIMIT_AS, &cap) != 0) {
+      ::_exit(127);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ChildRun run;
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return run;
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  run.err = ReadBytes(errFile);
+  return run;
+}
+
+TEST_F(ToolCliTest, RunningOutOfMemoryIsAFailureNotACrash) {
+  if (kSanitized) GTEST_SKIP() << "sanitizers reserve more address space than the cap allows";
+  {
+    std::ofstream table(dir_ / "big.txt", std::ios::binary);
+    uint32_t seed = 1;
+    for (int k = 0; k < 1500000; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      std::u16string line{static_cast<char16_t>(0x4E00 + (seed >> 8) % 20000), u'\t'};
+      for (int j = 0; j < 4; ++j) line += static_cast<char16_t>(u'a' + (seed >> (4 * j)) % 26);
+      table << test::Utf8(line) << "\n";
+    }
+  }
+  constexpr rlim_t kCap = rlim_t{48} << 20;
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"compile", "big.txt", "big.ktb"},
+        std::vector<std::string>{"merge", "big.txt", "big.txt", "-o", "merged.txt"},
+        std::vector<std::string>{"gen-words", "big.txt", "big.txt", "-o", "words.txt"},
+        std::vector<std::string>{"stats", "big.txt"}}) {
+    const ChildRun run = RunToolUnderMemoryLimit(dir_.path(), command, kCap);
+    EXPECT_EQ(run.exitCode, 1) << command[0] << ": " << run.err;
+    EXPECT_NE(run.err.find("out of memory"), std::string::npos) << command[0] << ": " << run.err;
+    EXPECT_EQ(run.err.find("terminate"), std::string::npos) << run.err;
+  }
+  for (const char* output : {"big.ktb", "merged.txt", "words.txt"}) {
+    EXPECT_FALSE(std::filesystem::exists(dir_ / output)) << output;
   }
 }
 

@@ -307,7 +307,8 @@ TEST(WordLibraryTest, FilesAndFailures) {
   settings.wordList = PathToUtf16(dir / "no-words.txt");
   result = GenerateWordLibrary(settings, dir / "out.txt", dir / "log.txt");
   ASSERT_FALSE(result.IsOk());
-  EXPECT_EQ(result.status().message(), "无法读取词库文件：" + Utf16ToUtf8(settings.wordList));
+  EXPECT_EQ(result.status().message(), "无法读取词库文件：" + Utf16ToUtf8(settings.wordList) +
+                                           "（No such file or directory）");
   EXPECT_EQ(test::ReadBytes(dir / "out.txt"), test::TableBytes({u"固定\tcode"}));
   EXPECT_NE(ReadText(dir / "log.txt").find(u"无法读取词库文件："), std::u16string::npos);
 
@@ -316,7 +317,13 @@ TEST(WordLibraryTest, FilesAndFailures) {
   std::filesystem::create_directory(dir / "folder");
   result = GenerateWordLibrary(settings, dir / "folder", dir / "log.txt");
   ASSERT_FALSE(result.IsOk());
-  EXPECT_NE(result.status().message().find("无法创建保存结果文件："), std::string::npos);
+  // The message names the file and the reason.
+  EXPECT_EQ(result.status().message().rfind(
+                "无法创建保存结果文件：" + (dir / "folder").string() + "（", 0),
+            0u)
+      << result.status().message();
+  EXPECT_GT(result.status().message().size(), std::string("无法创建保存结果文件：（）").size() +
+                                                  (dir / "folder").string().size() + 4);
 
   // Cancelled: fails and leaves the output as it was.
   const std::atomic<bool> cancel{true};
