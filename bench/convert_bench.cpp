@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     const std::u16string text = Check(mirel::ReadTextFile(table), "ReadTextFile").text;
     const double sogou = BestOf(NoSetup, [&] {
       Check(mirel::ConvertCommonFormat(text, mirel::TableFormat::kMirel, mirel::TableFormat::kSogou,
-                                       dir / "sogou.txt", *temp),
+                                       dir / "sogou.txt", *temp, table),
             "ConvertCommonFormat");
     });
     const double sort = TimeCommand("LC_ALL=C sort -s -t\"$(printf '\\t')\" -k2,2 " + Quote(table) +

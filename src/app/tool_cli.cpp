@@ -221,7 +221,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return CommandFailure("convert", temp.status(), io);
   Result<uint64_t> count =
-      ConvertCommonFormat(text->text, *sourceFormat, *target, out, *temp.value());
+      ConvertCommonFormat(text->text, *sourceFormat, *target, out, *temp.value(), source);
   if (!count.IsOk()) return CommandFailure("convert", count.status(), io);
   io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
          << " written to " << out.string() << "\n";

@@ -109,11 +109,11 @@ void CommonConversionDialog::Convert(TableFormat target) {
   for (int k = 0; k < 6; ++k) {
     if (sources_[k]->isChecked()) from = static_cast<TableFormat>(k + 1);
   }
-  const std::filesystem::path output =
-      CommonConversionOutputPath(PathFromUtf16(path_->text().toStdU16String()), target);
+  const std::filesystem::path sourcePath = PathFromUtf16(path_->text().toStdU16String());
+  const std::filesystem::path output = CommonConversionOutputPath(sourcePath, target);
   Result<uint64_t> count = Status::InvalidArgument("", "no source format is chosen");
   if (from && !output.empty()) {
-    count = ConvertCommonFormat(text_, *from, target, output, temp_);
+    count = ConvertCommonFormat(text_, *from, target, output, temp_, sourcePath);
   } else if (from) {
     count = Status::InvalidArgument(path_->text().toStdString(), "the file name has no extension");
   }
