@@ -332,6 +332,10 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   TableStore store(*temp.value());
   Result<TableToolReport> report = RunTableTool(store, run);
   if (!report.IsOk()) return fail(report.status().message());
+  if (!report->linesWithoutTab.empty()) {
+    env.err << env.programName << ": " << toolName << ": " << source.string() << ": "
+            << report->linesWithoutTab.Describe() << "\n";
+  }
   return 0;
 }
 

@@ -69,6 +69,7 @@ Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& 
   if (!loaded.IsOk()) return loaded.status();
   TableToolReport report;
   report.rowsRead = store.RowCount();
+  report.linesWithoutTab = store.linesWithoutTab();
   Result<TableToolReport> result = RunOnOpenTable(store, request, report);
   store.CloseTable();
   return result;

@@ -76,8 +76,16 @@ struct Context {
     return RunTableTool(store, request);
   }
 
-  int Report(const Result<TableToolReport>& result, const std::filesystem::path& output) const {
+  void Warn(const std::filesystem::path& file, const LinesWithoutTab& skipped) const {
+    if (skipped.empty()) return;
+    io.err << kProgram << ": " << command << ": " << file.string() << ": " << skipped.Describe()
+           << "\n";
+  }
+
+  int Report(const Result<TableToolReport>& result, const TableToolRequest& request) const {
     if (!result.IsOk()) return Fail(result.status().message());
+    Warn(request.source, result->linesWithoutTab);
+    const std::filesystem::path& output = request.output;
     io.out << result->rowsWritten << " rows written to " << output.string() << "\n";
     return 0;
   }
@@ -121,6 +129,10 @@ int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
   TableStore store(*temp.value());
   Result<uint32_t> loaded = store.LoadTable(table);
   if (!loaded.IsOk()) return fail(loaded.status());
+  if (!store.linesWithoutTab().empty()) {
+    io.err << kProgram << ": stats: " << table << ": " << store.linesWithoutTab().Describe()
+           << "\n";
+  }
   if (!report.empty()) {
     Status written = WriteStatisticsReport(store, report);
     if (!written.IsOk()) return fail(written);
@@ -785,12 +797,13 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
 
   Result<TableToolReport> result = context.Run(request);
   if (request.tool == TableTool::kExtractSingle && result.IsOk()) {
+    context.Warn(request.source, result->linesWithoutTab);
     io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
                                      {static_cast<long long>(result->rowsWritten)}))
            << "\n";
     return 0;
   }
-  return context.Report(result, request.output);
+  return context.Report(result, request);
 }
 
 }  // namespace

@@ -31,6 +31,26 @@ size_t UnitLength(const char16_t* p, const char16_t* end) {
   return static_cast<size_t>(q - p);
 }
 
+// Whether the file's bytes hold a TAB, decided without decoding them: in
+// UTF-8 and GBK the byte 09 is always a TAB, in UTF-16 the unit 0009.
+bool HoldsTab(std::string_view bytes) {
+  const bool littleEndian = bytes.starts_with("\xFF\xFE");
+  if (!littleEndian && !bytes.starts_with("\xFE\xFF")) {
+    return bytes.find('\t') != std::string_view::npos;
+  }
+  for (size_t k = 2; k + 1 < bytes.size(); k += 2) {
+    if (bytes[k + (littleEndian ? 0 : 1)] == '\t' && bytes[k + (littleEndian ? 1 : 0)] == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+Status NoRows(const std::string& where, const LinesWithoutTab& skipped) {
+  return Status::InvalidArgument(
+      where, "not a code table: no line holds a TAB between entry and code; " + skipped.Describe());
+}
+
 // Ends every line in place (CR LF, lone CR, lone LF; a NUL already is one) and
 // returns the start index of each line that holds a TAB.
 std::vector<uint32_t> SplitRows(std::u16string& text) {
@@ -103,6 +123,13 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   }
   Result<std::string> bytes = ReadFileBytes(path);
   if (!bytes.IsOk()) return bytes.status();
+  // A text with lines but no row is refused before the open table goes: a
+  // save would turn it into an empty table.
+  if (!HoldsTab(bytes.value())) {
+    LinesWithoutTab skipped;
+    skipped.Scan(DecodeText(bytes.value()).text);
+    if (!skipped.empty()) return NoRows(where, skipped);
+  }
 
   // The file is readable: from here on the old table gives way, which also
   // releases its working files' memory before the new text is decoded.
@@ -116,6 +143,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
     return Status::NoMemory(where);
   }
   std::string().swap(bytes.value());
+  linesWithoutTab_.Scan(text);
   std::vector<uint32_t> rows = SplitRows(text);
 
   const uint64_t n = text.size();
@@ -209,8 +237,11 @@ Result<std::vector<std::u16string>> TableStore::ReadRows(const std::filesystem::
   Result<TextBuffer> file = ReadTextFile(path);
   if (!file.IsOk()) return file.status();
   std::u16string& text = file->text;
+  LinesWithoutTab skipped;
+  skipped.Scan(text);
   std::vector<std::u16string> rows;
   for (uint32_t start : SplitRows(text)) rows.emplace_back(text.data() + start);
+  if (rows.empty() && !skipped.empty()) return NoRows(path.string(), skipped);
   return rows;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(path.string());
@@ -348,6 +379,7 @@ void TableStore::CloseTable() {
   fromCompiled_ = false;
   compiledTarget_ = {};
   dirty_ = false;
+  linesWithoutTab_ = {};
 }
 
 }  // namespace mirel

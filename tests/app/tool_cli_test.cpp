@@ -95,6 +95,27 @@ TEST_F(ToolCliTest, BadInputIsAClearErrorAndNeverAnEmptyResult) {
   EXPECT_EQ(ReadBytes(dir_ / "old.txt"), "keep me");
 }
 
+TEST_F(ToolCliTest, LinesWithoutTabAreToldAndATableWithoutRowsIsAnError) {
+  WriteBytes(dir_ / "t.txt", "a\tb\r\n# note\r\nc\td\r\n");
+  EXPECT_EQ(Run({"dedup", Table()}), 0) << err_.str();
+  EXPECT_EQ(err_.str(),
+            "mirel-tool: dedup: " + Table() + ": 1 line without a TAB was left out (line 2)\n");
+  EXPECT_EQ(Run({"stats", Table()}), 0);
+  EXPECT_NE(err_.str().find("(line 2)"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0);
+  EXPECT_NE(err_.str().find("(line 2)"), std::string::npos) << err_.str();
+
+  // Space-separated: no row at all is an error that writes nothing.
+  WriteBytes(dir_ / "spaces.txt", "a b\r\nc d\r\n");
+  WriteBytes(dir_ / "kept.txt", "old");
+  EXPECT_EQ(Run({"dedup", Table("spaces.txt"), "-o", Table("kept.txt")}), 1);
+  EXPECT_NE(err_.str().find("2 lines without a TAB were left out (lines 1, 2)"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "kept.txt"), "old");
+  EXPECT_EQ(Run({"sort", Table("spaces.txt"), "--by", "code1"}), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 排序结果 ].txt"));
+}
+
 TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTables) {
   WriteBytes(dir_ / "t.txt",
              test::Utf8(u"好\thao#1\r\n中\tzh\r\n中\tzh\r\n国\t\U0001F600\r\n国\tgg\r\n"));
