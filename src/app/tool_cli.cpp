@@ -115,6 +115,10 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
     io.err << kProgram << ": compile: " << summary.status().message() << "\n";
     return 1;
   }
+  if (!summary->linesWithoutTab.empty()) {
+    io.err << kProgram << ": compile: " << table << ": " << summary->linesWithoutTab.Describe()
+           << "\n";
+  }
   return 0;
 }
 
@@ -465,6 +469,10 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
   std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
   Result<CompileSummary> summary = CompileTable(table, compiled, *classes, settings);
   if (!summary.IsOk()) return InstalledFailure("compile", summary.status(), io);
+  if (!summary->linesWithoutTab.empty()) {
+    io.err << kProgram << ": installed compile: " << table << ": "
+           << summary->linesWithoutTab.Describe() << "\n";
+  }
   Status replaced = CopyFileAtomically(compiled, main);
   if (!replaced.IsOk()) {
     return InstalledFailure(

@@ -280,9 +280,13 @@ Result<CompileSummary> CompileTableText(
     std::u16string& text, const CharacterClassTable& classes, const OpaqueHeader& opaque,
     const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink) try {
   TableCompiler compiler(classes, report);
+  LinesWithoutTab skipped;
+  skipped.Scan(text, true);
   compiler.Add(text, 1.0);
   std::u16string().swap(text);
-  return compiler.Finish(opaque, sink);
+  Result<CompileSummary> summary = compiler.Finish(opaque, sink);
+  if (summary.IsOk()) summary->linesWithoutTab = std::move(skipped);
+  return summary;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory("");
 }
@@ -405,9 +409,11 @@ Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
   // The text is read and parsed a piece at a time: only the records and
   // their sort keys are held for the whole table.
   TableCompiler compiler(classes, report);
+  LinesWithoutTab skipped;
   Status read = ReadTextFileInPieces(
       textPath,
       [&](std::u16string& piece, uint64_t done) {
+        skipped.Scan(piece, true);
         compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
       },
       size_t{1} << 18);
@@ -416,12 +422,14 @@ Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
     file.value()->Write(bytes.data(), bytes.size());
   });
   if (!summary.IsOk()) {
-    return Status(summary.status().code() == Status::Code::kInvalidArgument
-                      ? Status::InvalidArgument(textPath.string(), summary.status().message())
-                      : summary.status());
+    if (summary.status().code() != Status::Code::kInvalidArgument) return summary.status();
+    std::string message = summary.status().message();
+    if (!skipped.empty()) message += "; " + skipped.Describe();
+    return Status::InvalidArgument(textPath.string(), message);
   }
   Status committed = file.value()->Commit();
   if (!committed.IsOk()) return committed;
+  summary->linesWithoutTab = std::move(skipped);
   return summary;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(textPath.string());

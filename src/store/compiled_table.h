@@ -24,6 +24,7 @@
 
 #include "platform/status.h"
 #include "store/character_class.h"
+#include "store/lines_without_tab.h"
 
 namespace mirel {
 
@@ -73,6 +74,7 @@ struct CompileSummary {
   uint32_t records = 0;      // A, after duplicates were dropped
   uint32_t dataSize = 0;     // bytes of all records
   uint32_t fileSize = 0;
+  LinesWithoutTab linesWithoutTab;  // left out; comment lines do not count
 };
 
 // Compiles `text` (which it rewrites) and passes the file's bytes to `sink`

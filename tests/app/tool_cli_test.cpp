@@ -114,6 +114,15 @@ TEST_F(ToolCliTest, LinesWithoutTabAreToldAndATableWithoutRowsIsAnError) {
   EXPECT_EQ(ReadBytes(dir_ / "kept.txt"), "old");
   EXPECT_EQ(Run({"sort", Table("spaces.txt"), "--by", "code1"}), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 排序结果 ].txt"));
+  EXPECT_EQ(Run({"compile", Table("spaces.txt"), Table("s.ktb")}), 1);
+  EXPECT_NE(err_.str().find("(lines 1, 2)"), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "s.ktb"));
+
+  // The compiler's comment lines are no table lines left out.
+  WriteBytes(dir_ / "c.txt", "// comment\r\na\tb\r\nlost\r\n///x\tescaped\r\n");
+  EXPECT_EQ(Run({"compile", "-q", Table("c.txt"), Table("c.ktb")}), 0) << err_.str();
+  EXPECT_EQ(err_.str(), "mirel-tool: compile: " + Table("c.txt") +
+                            ": 1 line without a TAB was left out (line 3)\n");
 }
 
 TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTables) {
