@@ -121,23 +121,23 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
   return Status::NoMemory("");
 }
 
-Result<uint64_t> BuildCommandTips(const TipSettings& settings,
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
                                   const std::filesystem::path& output) try {
   if (settings.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
   if (settings.contentTable.empty()) return Failure(kTipNoContentMessage);
-  Result<TextBuffer> content = ReadTextFile(PathFromUtf16(settings.contentTable));
+  Result<TextBuffer> content = ReadTextFile(fs, PathFromUtf16(settings.contentTable));
   if (!content.IsOk()) return Failure(kTipNoContentMessage, content.status());
   const TipIndex index(content.value().text);
   if (index.empty()) return Failure(kTipNoContentMessage);
   // Both tables are read before the output is touched: a failed run leaves
   // an existing output as it was.
-  Result<TextBuffer> codes = ReadTextFile(PathFromUtf16(settings.codeTable));
+  Result<TextBuffer> codes = ReadTextFile(fs, PathFromUtf16(settings.codeTable));
   if (!codes.IsOk()) return Failure(kTipNoCodeTableReadMessage, codes.status());
 
   if (output.empty()) {
     return Failure(kTipOutputMessage, Status::InvalidArgument("", "临时文件夹的路径过长"));
   }
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(output);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
   if (!writer.IsOk()) return Failure(kTipOutputMessage, writer.status());
   writer.value()->WriteBom();
   std::u16string out;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -52,7 +53,8 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
 // when no key is in common; with kTipOutputMessage and the reason when the
 // output cannot be written; and when the output would be far larger than the
 // inputs. A failed run leaves `output` as it was.
-Result<uint64_t> BuildCommandTips(const TipSettings& settings, const std::filesystem::path& output);
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
+                                  const std::filesystem::path& output);
 
 // The dialog field a failure of BuildCommandTips concerns, to focus it.
 enum class TipField { kNone, kCodeTable, kContentTable };

@@ -1,11 +1,6 @@
 #include "generate/word_library.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <limits>
 #include <new>
@@ -596,9 +591,9 @@ namespace {
 
 // Reads a character table into an index; an unreadable table is logged with
 // its banner and gives an empty index.
-CharCodeIndex LoadCharTable(std::u16string_view path, std::u16string_view banner,
+CharCodeIndex LoadCharTable(FileSystem& fs, std::u16string_view path, std::u16string_view banner,
                             WordGenerator& generator, bool& unreadable) {
-  Result<TextBuffer> table = ReadTextFile(PathFromUtf16(path));
+  Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(path));
   if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
   // A table too large for memory is no unreadable table to go on without.
   if (table.status().code() == Status::Code::kNoMemory) throw std::bad_alloc();
@@ -607,28 +602,22 @@ CharCodeIndex LoadCharTable(std::u16string_view path, std::u16string_view banner
   return {};
 }
 
-// Why `path` cannot be read (the OS's reason alone), or Ok.
-Status CheckReadable(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    return Status::IoError("", "is a folder, not a file");
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Status::IoError("", std::strerror(errno));
-  ::close(fd);
-  return Status::Ok();
+// Why `path` cannot be read, or Ok.
+Status CheckReadable(FileSystem& fs, const std::filesystem::path& path) {
+  Result<std::unique_ptr<InputFile>> input = fs.OpenInput(path);
+  return input.IsOk() ? Status::Ok() : input.status();
 }
 
 }  // namespace
 
-Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
+Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings& settings,
                                        const std::filesystem::path& output,
                                        const std::filesystem::path& errorLog,
                                        const Progress& progress,
                                        const std::atomic<bool>* cancel) try {
   const std::filesystem::path wordListPath = PathFromUtf16(settings.wordList);
   const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
-  ErrorLog log = ErrorLog::Open(errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
+  ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
   const ErrorSink sink = [&](std::u16string_view message) { log.Add(message); };
 
   // The indexes are filled in below; the generator only keeps references.
@@ -640,9 +629,9 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
   chars =
-      LoadCharTable(settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+      LoadCharTable(fs, settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
   if (!settings.auxTable.empty()) {
-    aux = LoadCharTable(settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+    aux = LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
   auto fail = [&](std::u16string_view format, std::u16string_view path,
@@ -655,10 +644,10 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
   };
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
-  if (Status readable = CheckReadable(wordListPath); !readable.IsOk()) {
+  if (Status readable = CheckReadable(fs, wordListPath); !readable.IsOk()) {
     return fail(kNoWordListMessage, settings.wordList, readable);
   }
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(outputPath);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
   if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();
 
@@ -672,7 +661,7 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
     if (pacer.Due()) pacer.Report(WordProgressCaption(counts));
     return cancel == nullptr || !cancel->load(std::memory_order_relaxed);
   };
-  const Status read = ReadTextFileInPieces(wordListPath, [&](std::u16string& piece, uint64_t) {
+  const Status read = ReadTextFileInPieces(fs, wordListPath, [&](std::u16string& piece, uint64_t) {
     if (!stopped) stopped = !generator.Process(piece, afterLine);
   });
   if (read.code() == Status::Code::kNoMemory) return read;

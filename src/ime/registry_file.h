@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -34,7 +35,7 @@ class RegistryFile {
   // message names the line).
   static Result<RegistryFile> Parse(std::u16string_view text);
   // Reads, decodes and parses a file; a failure names the file.
-  static Result<RegistryFile> Load(const std::filesystem::path& path);
+  static Result<RegistryFile> Load(FileSystem& fs, const std::filesystem::path& path);
 
   // A key exists when the file names it or any key below it. The empty path
   // is HKEY_LOCAL_MACHINE itself.

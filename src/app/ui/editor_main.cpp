@@ -14,6 +14,7 @@
 #include "app/batch.h"
 #include "app/ui/main_window.h"
 #include "ime/installed_tables.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
@@ -63,7 +64,8 @@ bool HasDisplay() {
 
 int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, err, "mirel-editor",
+  std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
+  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, err, *fs, "mirel-editor",
                                 ::isatty(2) == 1,       {}};
   if (std::optional<int> status = mirel::RunBatchCommandLine(args, batch)) return *status;
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
@@ -97,14 +99,14 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return 1;
   }
   auto classes = mirel::CharacterClassTable::BuiltIn();
-  mirel::TableStore store(*temp.value(), classes.get());
+  mirel::TableStore store(*fs, *temp.value(), classes.get());
   mirel::DesktopUiServices services;
   mirel::MainWindow window(store, services, mirel::ProgramFolder());
   const mirel::InstalledEnvironment environment = mirel::InstalledEnvironment::FromProcess();
   window.SetInstalledEnvironment(environment);
   window.show();
   if (installed) {
-    auto copies = mirel::InstalledCopies::Load(environment);
+    auto copies = mirel::InstalledCopies::Load(*fs, environment);
     if (!copies.IsOk()) {
       err << "mirel-editor: " << copies.status().message() << "\n";
       return 1;

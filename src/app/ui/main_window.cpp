@@ -718,7 +718,7 @@ void MainWindow::AddCommand() {
         return inserted;
       },
       [&](const QString& path) -> Result<uint32_t> {
-        Result<std::vector<std::u16string>> rows = TableStore::ReadRows(PathFromUtf16(ToU16(path)));
+        Result<std::vector<std::u16string>> rows = TableStore::ReadRows(store_.fs(), PathFromUtf16(ToU16(path)));
         if (!rows.IsOk()) return rows.status();
         Status inserted = store_.InsertRows(store_.RowCount(), rows.value());
         if (!inserted.IsOk()) return inserted;
@@ -774,7 +774,7 @@ void MainWindow::OpenInstalledCommand() {
     const QSignalBlocker quiet(filterBox_);
     filterBox_->clear();
   }
-  Result<InstalledCopies> copies = InstalledCopies::Load(installedEnvironment_);
+  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
   if (!copies.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
                           QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
@@ -787,7 +787,7 @@ void MainWindow::OpenInstalledCommand() {
 }
 
 void MainWindow::ReverseInstalledCommand() {
-  Result<InstalledCopies> copies = InstalledCopies::Load(installedEnvironment_);
+  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
   if (!copies.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
                           QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
