@@ -104,7 +104,8 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
       io.err << "compiling " << (shown = value) << "%" << std::flush;
     }
   };
-  Result<CompileSummary> summary = CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
+  Result<CompileSummary> summary =
+      CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
   if (io.errIsTerminal && shown >= 0) {
     WriteControl(io.err, "\r");
     io.err << std::string(16, ' ');
@@ -271,7 +272,9 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
                  const std::string& errors, ToolIo& io) {
   bool drawn = false;
   const std::filesystem::path out = OutputOr(output, SingleOutputPath(split));
-  Result<SingleResult> result = GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)), TerminalProgress(io, drawn));
+  Result<SingleResult> result =
+      GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)),
+                               TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-single", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -293,7 +296,9 @@ int RunGenWords(WordLibrarySettings settings, const std::string& rules, const st
   bool drawn = false;
   const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
   const std::filesystem::path out = OutputOr(output, WordOutputPath(wordList));
-  Result<WordResult> result = GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)), TerminalProgress(io, drawn));
+  Result<WordResult> result =
+      GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)),
+                          TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -489,10 +494,9 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.out << kBatchHelp;
     return 0;
   }
-  BatchEnvironment env{io.programFolder,    io.tempBase,
-                       io.err,              io.fs,
-                       std::string(kProgram) + " batch", io.errIsTerminal,
-                       io.dialogTools};
+  BatchEnvironment env{
+      io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",
+      io.errIsTerminal, io.dialogTools};
   std::u16string line = JoinArguments(args);
   if (line.size() >= kCommandLineLimit) {
     io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
@@ -823,8 +827,9 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   EscapingStreamBuffer errBuffer(io.err);
   std::ostream out(&outBuffer);
   std::ostream err(&errBuffer);
-  ToolIo escaped{out,         err,         io.fs,           io.programFolder, io.tempBase,
-                 io.dialogTools, io.errIsTerminal, io.installed};
+  ToolIo escaped{
+      out,         err, io.fs, io.programFolder, io.tempBase, io.dialogTools, io.errIsTerminal,
+      io.installed};
   try {
     return RunCommands(argv, escaped);
   } catch (const std::bad_alloc&) {

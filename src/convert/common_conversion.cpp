@@ -1,6 +1,5 @@
 #include "convert/common_conversion.h"
 
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -660,9 +659,10 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
 
 }  // namespace
 
-Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
-                                     TableFormat to, const std::filesystem::path& output,
-                                     const TempFolder& temp, const std::filesystem::path& source) {
+Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText,
+                                     TableFormat from, TableFormat to,
+                                     const std::filesystem::path& output, const TempFolder& temp,
+                                     const std::filesystem::path& source) {
   try {
     return Convert(fs, sourceText, from, to, output, temp,
                    source.empty() ? std::string("source table") : source.string());

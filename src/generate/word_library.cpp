@@ -628,10 +628,11 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   std::u16string out;
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
-  chars =
-      LoadCharTable(fs, settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+  chars = LoadCharTable(fs, settings.charTable, kCharTableBanner, generator,
+                        counts.charTableUnreadable);
   if (!settings.auxTable.empty()) {
-    aux = LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+    aux =
+        LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
   auto fail = [&](std::u16string_view format, std::u16string_view path,

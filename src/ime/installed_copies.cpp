@@ -90,7 +90,8 @@ InstalledEnvironment InstalledEnvironment::FromProcess() {
   return env;
 }
 
-Result<InstalledCopies> InstalledCopies::Load(FileSystem& files, const InstalledEnvironment& env) try {
+Result<InstalledCopies> InstalledCopies::Load(FileSystem& files,
+                                              const InstalledEnvironment& env) try {
   Result<PathInfo> info = files.Query(env.registryFile);
   if (info.IsOk() && info->kind == PathKind::kMissing) {
     return InstalledCopies(files, env, RegistryFile());

@@ -553,8 +553,7 @@ Result<std::u16string> CompiledTableToText(std::span<const std::byte> table) try
   return Status::NoMemory("");
 }
 
-Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs,
-                                             const std::filesystem::path& tablePath,
+Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesystem::path& tablePath,
                                              const std::filesystem::path& textPath) try {
   const std::string where = tablePath.string();
   // Read into memory, not mapped: another process may shrink the file while

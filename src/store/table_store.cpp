@@ -156,11 +156,11 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   textBase_ = textBase;
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
-  Result<std::unique_ptr<WorkingFile>> data = fs_.CreateWorkingFile(
-      dataPath,
-      {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
-       std::as_bytes(std::span(text))},
-      static_cast<uint32_t>(size));
+  Result<std::unique_ptr<WorkingFile>> data =
+      fs_.CreateWorkingFile(dataPath,
+                            {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
+                             std::as_bytes(std::span(text))},
+                            static_cast<uint32_t>(size));
   if (!data.IsOk()) {
     CloseTable();
     return data.status();
@@ -346,9 +346,8 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   }
   std::unique_ptr<CharacterClassTable> builtIn;
   if (classes_ == nullptr) builtIn = CharacterClassTable::BuiltIn();
-  Result<CompileSummary> summary =
-      CompileTable(fs_, currentPath_, compiled, classes_ ? *classes_ : *builtIn,
-                   compiledTarget_.header);
+  Result<CompileSummary> summary = CompileTable(
+      fs_, currentPath_, compiled, classes_ ? *classes_ : *builtIn, compiledTarget_.header);
   if (!summary.IsOk()) return summary.status();
   while (true) {
     Status replaced = fs_.CopyFile(compiled, compiledTarget_.path);

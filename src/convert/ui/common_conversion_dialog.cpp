@@ -31,8 +31,8 @@ QString FromUtf16(std::u16string_view text) {
 
 }  // namespace
 
-CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs,
-                                               const TempFolder& temp)
+CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services,
+                                               FileSystem& fs, const TempFolder& temp)
     : QDialog(parent), services_(services), fs_(fs), temp_(temp) {
   setObjectName(QStringLiteral("commonConversionDialog"));
   setWindowTitle(QStringLiteral("常见码表格式互转"));
