@@ -208,7 +208,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
            << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
     return 2;
   }
-  Result<TextBuffer> text = ReadTextFile(io.fs, source);
+  Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("convert", text.status(), io);
   std::optional<TableFormat> sourceFormat;
   if (!from.empty()) {
@@ -245,7 +245,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
 }
 
 int RunDetect(const std::string& source, ToolIo& io) {
-  Result<TextBuffer> text = ReadTextFile(io.fs, source);
+  Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
   const Detection detection = DetectFormat(text->text);
   if (detection.format) {

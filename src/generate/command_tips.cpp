@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 #include "store/balanced_tree.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -125,13 +126,13 @@ Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
                                   const std::filesystem::path& output) try {
   if (settings.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
   if (settings.contentTable.empty()) return Failure(kTipNoContentMessage);
-  Result<TextBuffer> content = ReadTextFile(fs, PathFromUtf16(settings.contentTable));
+  Result<TextBuffer> content = ReadTableText(fs, PathFromUtf16(settings.contentTable));
   if (!content.IsOk()) return Failure(kTipNoContentMessage, content.status());
   const TipIndex index(content.value().text);
   if (index.empty()) return Failure(kTipNoContentMessage);
   // Both tables are read before the output is touched: a failed run leaves
   // an existing output as it was.
-  Result<TextBuffer> codes = ReadTextFile(fs, PathFromUtf16(settings.codeTable));
+  Result<TextBuffer> codes = ReadTableText(fs, PathFromUtf16(settings.codeTable));
   if (!codes.IsOk()) return Failure(kTipNoCodeTableReadMessage, codes.status());
 
   if (output.empty()) {

@@ -10,6 +10,7 @@
 
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -372,11 +373,11 @@ Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
   std::vector<std::u16string> texts;
   for (size_t k = 1; k < kMergeTableCount; ++k) {
     if (settings.tables[k].empty()) continue;
-    Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(settings.tables[k]));
+    Result<TextBuffer> table = ReadTableText(fs, PathFromUtf16(settings.tables[k]));
     if (!table.IsOk()) return Status::IoError(TableName(k), table.status().message());
     texts.push_back(std::move(table.value().text));
   }
-  Result<TextBuffer> first = ReadTextFile(fs, firstPath);
+  Result<TextBuffer> first = ReadTableText(fs, firstPath);
   if (!first.IsOk()) return Status::IoError(TableName(0), first.status().message());
 
   ProgressThrottle throttle(progress);

@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -593,7 +594,7 @@ namespace {
 // its banner and gives an empty index.
 CharCodeIndex LoadCharTable(FileSystem& fs, std::u16string_view path, std::u16string_view banner,
                             WordGenerator& generator, bool& unreadable) {
-  Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(path));
+  Result<TextBuffer> table = ReadTableText(fs, PathFromUtf16(path));
   if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
   // A table too large for memory is no unreadable table to go on without.
   if (table.status().code() == Status::Code::kNoMemory) throw std::bad_alloc();
@@ -645,6 +646,10 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   };
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
+  // A word list is words, not a code table.
+  if (Status refused = RefuseCompiledTable(wordListPath, "word list"); !refused.IsOk()) {
+    return refused;
+  }
   if (Status readable = CheckReadable(fs, wordListPath); !readable.IsOk()) {
     return fail(kNoWordListMessage, settings.wordList, readable);
   }

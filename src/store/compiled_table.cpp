@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/memory.h"
+#include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -408,14 +409,21 @@ Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path&
   // their sort keys are held for the whole table.
   TableCompiler compiler(classes, report);
   LinesWithoutTab skipped;
-  Status read = ReadTextFileInPieces(
-      fs, textPath,
-      [&](std::u16string& piece, uint64_t done) {
-        skipped.Scan(piece, true);
-        compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
-      },
-      size_t{1} << 18);
-  if (!read.IsOk()) return read;
+  if (IsCompiledTablePath(textPath)) {
+    // Recompiling a compiled table: its text, whole.
+    Result<TextBuffer> text = ReadTableText(fs, textPath);
+    if (!text.IsOk()) return text.status();
+    compiler.Add(text->text, 1.0);
+  } else {
+    Status read = ReadTextFileInPieces(
+        fs, textPath,
+        [&](std::u16string& piece, uint64_t done) {
+          skipped.Scan(piece, true);
+          compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
+        },
+        size_t{1} << 18);
+    if (!read.IsOk()) return read;
+  }
   Status written;
   Result<CompileSummary> summary = compiler.Finish(opaque, [&](std::span<const std::byte> bytes) {
     if (written.IsOk()) written = file.value()->Append(bytes);
@@ -575,6 +583,31 @@ Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesyst
   return ReadOpaqueHeader(bytes);
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(tablePath.string());
+}
+
+bool IsCompiledTablePath(const std::filesystem::path& path) { return HasExtension(path, u".ktb"); }
+
+Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path) try {
+  if (!IsCompiledTablePath(path)) return ReadTextFile(fs, path);
+  Result<std::string> read = fs.ReadWhole(path);
+  if (!read.IsOk()) return read.status();
+  std::span<const std::byte> bytes = std::as_bytes(std::span(read.value()));
+  Status valid = ValidateCompiledTable(bytes);
+  if (!valid.IsOk()) {
+    return Status::Corrupt(path.string(), "not a readable compiled table: " + valid.message());
+  }
+  Result<std::u16string> text = CompiledTableToText(bytes);
+  if (!text.IsOk()) return text.status();
+  return TextBuffer{std::move(text).value(), TextEncoding::kUtf16Le};
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
+}
+
+Status RefuseCompiledTable(const std::filesystem::path& path, std::string_view role) {
+  if (!IsCompiledTablePath(path)) return Status::Ok();
+  return Status::InvalidArgument(path.string(), "a compiled table (.ktb) cannot be used as the " +
+                                                    std::string(role) +
+                                                    "; turn it into text first (decompile)");
 }
 
 }  // namespace mirel

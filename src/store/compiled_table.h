@@ -26,6 +26,7 @@
 #include "platform/status.h"
 #include "store/character_class.h"
 #include "store/lines_without_tab.h"
+#include "store/text_file.h"
 
 namespace mirel {
 
@@ -111,5 +112,18 @@ Result<std::u16string> CompiledTableToText(std::span<const std::byte> table);
 // atomically). Returns the header values to write back on a later compile.
 Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesystem::path& tablePath,
                                              const std::filesystem::path& textPath);
+
+// Whether a table argument names a compiled table: its extension is .ktb, in
+// any case, as the store decides when it opens a table.
+bool IsCompiledTablePath(const std::filesystem::path& path);
+
+// Reads a table argument: a compiled table decoded to its code table text,
+// any other file decoded as text (ReadTextFile). A damaged compiled table is
+// refused, naming the file.
+Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path);
+
+// Refuses a compiled table given where only a text makes sense; `role` names
+// what the file was meant to be ("split table").
+Status RefuseCompiledTable(const std::filesystem::path& path, std::string_view role);
 
 }  // namespace mirel

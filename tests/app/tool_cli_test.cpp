@@ -144,7 +144,43 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
   EXPECT_EQ(ReadBytes(dir_ / "[ 提取的单字 ].txt"),
             TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
 
+  // Every TABLE argument takes a compiled table as its rows, never as text.
+  EXPECT_EQ(Run({"compile", "-q", Table("t.ktb"), Table("again.ktb")}), 0) << err_.str();
+  EXPECT_EQ(Run({"decompile", Table("again.ktb"), Table("again.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "again.txt"), ReadBytes(dir_ / "back.txt"));
+  WriteBytes(dir_ / "codes.txt", test::Utf8(u"中\tx\r\n国\ty\r\n"));
+  EXPECT_EQ(Run({"merge", Table("t.ktb"), Table("codes.txt"), "-o", Table("m.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "m.txt"), TableBytes({u"中\tzhx", u"国\tggy"}));
+  EXPECT_EQ(Run({"tips", Table("t.ktb"), Table("t.ktb"), "-o", Table("tips.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "tips.txt"),
+            TableBytes({u"$mlcmd(好,好[hao#1])\thao#1", u"$mlcmd(中,中[zh])\tzh",
+                        u"$mlcmd(国,国[gg])\tgg"}));
+  WriteBytes(dir_ / "words.txt", test::Utf8(u"中国\r\n"));
+  EXPECT_EQ(Run({"gen-words", Table("t.ktb"), Table("words.txt"), "-o", Table("w.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "w.txt"), TableBytes({u"中国\tzhgg"}));
+  // Where a compiled table makes no sense, it is refused.
+  EXPECT_EQ(Run({"gen-single", Table("t.ktb"), Table("codes.txt"), "-o", Table("s.txt")}), 1);
+  EXPECT_NE(err_.str().find("compiled table (.ktb) cannot be used as the split table"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Run({"gen-words", Table("codes.txt"), Table("t.ktb"), "-o", Table("w2.txt")}), 1);
+  EXPECT_NE(err_.str().find("word list"), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "s.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "w2.txt"));
+
   WriteBytes(dir_ / "bad.ktb", "not a compiled table");
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"compile", Table("bad.ktb"), Table("x.ktb")},
+        std::vector<std::string>{"merge", Table("bad.ktb"), "-o", Table("x.txt")},
+        std::vector<std::string>{"tips", Table("codes.txt"), Table("bad.ktb"), "-o",
+                                 Table("x.txt")}}) {
+    EXPECT_EQ(Run(command), 1) << command[0];
+    EXPECT_NE(err_.str().find("not a readable compiled table"), std::string::npos) << err_.str();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.ktb"));
   EXPECT_EQ(Run({"decompile", Table("bad.ktb"), Table("x.txt")}), 1);
   EXPECT_NE(err_.str().find("bad.ktb"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x.txt"));
@@ -187,6 +223,14 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
             TableBytes({u"中\tzh", u"//kavo_tolvik 导出的当前正在使用的用户词库", u"你好\t"}));
   EXPECT_EQ(Run({"installed", "export", "nobody", Table("x.txt")}), 1);
   EXPECT_NE(err_.str().find("nobody"), std::string::npos);
+
+  // A compiled table compiles into a copy as its rows, not as text.
+  WriteBytes(dir_ / "two.txt", test::Utf8(u"国\tgg\r\n家\tjia\r\n"));
+  ASSERT_EQ(Run({"compile", "-q", Table("two.txt"), Table("two.ktb")}), 0) << err_.str();
+  EXPECT_EQ(Run({"installed", "compile", Table("two.ktb"), "MirelIME3_sp"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("2 entries"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
+  EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
 
   // Compiling into the copy keeps its header values.
   const std::filesystem::path main = prefix.DataFolder(u"mirelsp") / "main.ktb";
