@@ -286,19 +286,21 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
   return 0;
 }
 
-int RunGenWords(WordLibrarySettings settings, const std::string& rules, const std::string& output,
-                const std::string& errors, ToolIo& io) {
+// Paths from the command line stay bytes: a name that is not UTF-8 must
+// reach the file system as given, never as a lookalike.
+int RunGenWords(const WordLibraryFiles& files, WordLibrarySettings settings,
+                const std::string& rules, const std::string& output, const std::string& errors,
+                ToolIo& io) {
   if (!rules.empty()) {
     Result<TextBuffer> text = ReadTextFile(io.fs, rules);
     if (!text.IsOk()) return CommandFailure("gen-words", text.status(), io);
     settings.rulesText = text->text.substr(0, kWordRulesLimit);
   }
   bool drawn = false;
-  const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
-  const std::filesystem::path out = OutputOr(output, WordOutputPath(wordList));
-  Result<WordResult> result =
-      GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)),
-                          TerminalProgress(io, drawn));
+  const std::filesystem::path out = OutputOr(output, WordOutputPath(files.wordList));
+  Result<WordResult> result = GenerateWordLibrary(
+      io.fs, files, settings, out, OutputOr(errors, WordErrorLogPath(files.wordList)),
+      TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -311,18 +313,17 @@ int RunGenWords(WordLibrarySettings settings, const std::string& rules, const st
 }
 
 int RunMerge(const std::vector<std::string>& tables, const std::string& output, ToolIo& io) {
-  MergeSettings settings;
-  for (size_t k = 0; k < tables.size() && k < settings.tables.size(); ++k) {
-    settings.tables[k] = Utf8ToUtf16(tables[k]);
-  }
+  std::array<std::filesystem::path, kMergeTableCount> paths;
+  for (size_t k = 0; k < tables.size() && k < paths.size(); ++k) paths[k] = tables[k];
   const std::filesystem::path out = OutputOr(output, MergeOutputPath(tables.front()));
-  Result<uint64_t> merged = MergeTables(io.fs, settings, out);
+  Result<uint64_t> merged = MergeTableFiles(io.fs, paths, out);
   if (!merged.IsOk()) return CommandFailure("merge", merged.status(), io);
   io.out << merged.value() << " lines written to " << out.string() << "\n";
   return 0;
 }
 
-int RunTips(const TipSettings& settings, const std::string& output, ToolIo& io) {
+int RunTips(const TipFiles& files, const TipSettings& settings, const std::string& output,
+            ToolIo& io) {
   std::filesystem::path out = output;
   std::unique_ptr<TempFolder> temp;
   if (out.empty()) {
@@ -332,7 +333,7 @@ int RunTips(const TipSettings& settings, const std::string& output, ToolIo& io) 
     temp = std::move(opened).value();
     out = temp->TempPath(kTipsOutputName);
   }
-  Result<uint64_t> written = BuildCommandTips(io.fs, settings, out);
+  Result<uint64_t> written = BuildCommandTips(io.fs, files, settings, out);
   if (!written.IsOk()) return CommandFailure("tips", written.status(), io);
   io.out << written.value() << " lines written to " << out.string() << "\n";
   return 0;
@@ -508,6 +509,11 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.err << kProgram << ": batch: no tool named; give /do=TOOL (see mirel-tool batch --help)\n";
     return 2;
   }
+  if (const std::string* bad = FirstArgumentNotUtf8(args)) {
+    io.err << kProgram << ": batch: \"" << *bad << "\" is not UTF-8: the batch grammar cannot "
+           << "name such a file; rename it, or use the command of the tool (mirel-tool --help)\n";
+    return 1;
+  }
   return RunBatch(*request, env);
 }
 
@@ -534,7 +540,7 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   std::string table, output, by = "code1", frequency;
   auto addTable = [&](CLI::App* sub) {
     sub->add_option("TABLE", table, "the code table (.txt, or a compiled .ktb)")->required();
-    sub->add_option("-o,--output", output, "where to write the result");
+    sub->add_option("-o,--output", output, "where to write the result (- for standard output)");
   };
 
   CLI::App* dedup = app.add_subcommand(
@@ -599,7 +605,8 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
       ->add_option("--rule", ruleLines,
                    "a rule, e.g. '<all.0><tab.1><all.0><row.2>==><3><t><1><r>'")
       ->excludes(rulesOption);
-  convertRules->add_option("-o,--output", output, "where to write the result");
+  convertRules->add_option("-o,--output", output,
+                           "where to write the result (- for standard output)");
   convertRules->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
 
   CLI::App* convertLayout = app.add_subcommand(
@@ -612,7 +619,8 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
       ->add_option("--layout", layout,
                    "1: code entry (one entry); 2: code entry entry...; 3: entry code code...")
       ->check(CLI::Range(1, 3));
-  convertLayout->add_option("-o,--output", output, "where to write the result");
+  convertLayout->add_option("-o,--output", output,
+                            "where to write the result (- for standard output)");
   convertLayout->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
 
   CLI::App* convert = app.add_subcommand(
@@ -621,7 +629,7 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   convert->add_option("--to", toFormat, "win|kuji|sogou|qq|jiajia|mirel")->required();
   convert->add_option("--from", fromFormat,
                       "the source's format (detected from its first lines when absent)");
-  convert->add_option("-o,--output", output, "where to write the result");
+  convert->add_option("-o,--output", output, "where to write the result (- for standard output)");
   convert->footer(
       "Default output: SOURCE with its extension replaced by \"___<format>格式.txt\".\n");
 
@@ -635,7 +643,7 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   merge->add_option("TABLES", mergeTables, "TABLE1 [TABLE2 ... TABLE6]")
       ->required()
       ->expected(1, 6);
-  merge->add_option("-o,--output", output, "where to write the result");
+  merge->add_option("-o,--output", output, "where to write the result (- for standard output)");
   merge->footer(
       "Every entry of TABLE1 found in all the others gives one line per combination of their\n"
       "codes. Default output: \"[ 码表合并结果 ].txt\" beside TABLE1.\n");
@@ -647,7 +655,7 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   tips->add_option("CONTENTS", tipContents, "the tip content table (key TAB content)")->required();
   tips->add_option("--prefix", tipPrefix, "put before every tip code");
   tips->add_option("--suffix", tipSuffix, "put after every tip code");
-  tips->add_option("-o,--output", output, "where to write the result");
+  tips->add_option("-o,--output", output, "where to write the result (- for standard output)");
   tips->footer(
       "Lines: $mlcmd(key,key[content]) TAB prefix+tip code+suffix.\n"
       "Default output: \"cmdtipMBMake_result.txt\" in the private temporary folder.\n");
@@ -733,6 +741,12 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
     return 2;
   }
 
+  // With the result on standard output ("-"), the reports go to standard
+  // error so that they never mix with it.
+  if (output == "-" || report == "-" || (compile->parsed() && compiledPath == "-")) {
+    io.out.rdbuf(io.err.rdbuf());
+  }
+
   if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
   if (stats->parsed()) return RunStats(table, report, io);
   if (convertRules->parsed()) return RunConvertRules(table, rulesFile, ruleLines, output, io);
@@ -743,17 +757,15 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   if (genSingle->parsed()) return RunGenSingle(table, keyMapFile, output, errorsFile, io);
   if (genWords->parsed()) {
     WordLibrarySettings settings;
-    settings.charTable = Utf8ToUtf16(table);
-    settings.auxTable = Utf8ToUtf16(auxTable);
-    settings.wordList = Utf8ToUtf16(wordListFile);
     settings.predefined = predefined;
     settings.tolerant = tolerant;
-    return RunGenWords(settings, rulesFileWords, output, errorsFile, io);
+    return RunGenWords(WordLibraryFiles{table, auxTable, wordListFile}, settings, rulesFileWords,
+                       output, errorsFile, io);
   }
-  if (tips->parsed())
-    return RunTips(TipSettings{Utf8ToUtf16(table), Utf8ToUtf16(tipContents), Utf8ToUtf16(tipPrefix),
-                               Utf8ToUtf16(tipSuffix)},
-                   output, io);
+  if (tips->parsed()) {
+    return RunTips(TipFiles{table, tipContents},
+                   TipSettings{{}, {}, Utf8ToUtf16(tipPrefix), Utf8ToUtf16(tipSuffix)}, output, io);
+  }
   if (installed->parsed()) {
     if (installedExport->parsed()) return RunInstalledExport(copyName, output, withUserLibrary, io);
     if (installedCompile->parsed()) return RunInstalledCompile(table, copyName, io);
