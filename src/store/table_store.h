@@ -124,9 +124,10 @@ class TableStore {
   // Row editing. ModifyRow returns 0, or 1 when the working data file could
   // not be grown (nothing changes then) or a row is out of range; RewriteRow
   // does the same and says why it failed. DeleteRow returns 1 in every case
-  // (an out-of-range row does nothing). The moves do nothing unless both visible rows are in range and
-  // in the named order; they update the filter snapshot and row map
-  // themselves, so callers need not filter again after a move.
+  // (an out-of-range row does nothing). The moves do nothing unless both
+  // visible rows are in range and in the named order; they update the filter
+  // snapshot and row map themselves, so callers need not filter again after
+  // a move.
   int ModifyRow(uint32_t v, uint32_t i, std::u16string_view code, std::u16string_view entry);
   Status RewriteRow(uint32_t v, uint32_t i, std::u16string_view code, std::u16string_view entry);
   int DeleteRow(uint32_t i);
