@@ -75,8 +75,11 @@ uint64_t WriteTips(std::u16string_view codeTable, const TipIndex& index, std::u1
   return written;
 }
 
-Status Failure(std::string_view message) {
-  return Status::InvalidArgument("", std::string(message));
+// The fixed message, then the file and the OS's reason when there is one.
+Status Failure(std::string_view message, const Status& why = Status::Ok()) {
+  std::string text(message);
+  if (!why.IsOk()) text += " (" + why.message() + ")";
+  return Status::InvalidArgument("", text);
 }
 
 }  // namespace
@@ -93,29 +96,32 @@ Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
   if (settings.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
   if (settings.contentTable.empty()) return Failure(kTipNoContentMessage);
   Result<TextBuffer> content = ReadTextFile(fs, PathFromUtf16(settings.contentTable));
-  if (!content.IsOk()) return Failure(kTipNoContentMessage);
+  if (!content.IsOk()) return Failure(kTipNoContentMessage, content.status());
   const TipIndex index(content.value().text);
   if (index.empty()) return Failure(kTipNoContentMessage);
 
   if (output.empty()) return Failure(kTipNothingWrittenMessage);
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
-  if (!writer.IsOk()) return Failure(kTipNothingWrittenMessage);
-  writer.value()->WriteBom();
-  uint64_t written = 0;
+  // Both tables are read before the output is touched, and a run that wrote
+  // no line is not committed: a failed run leaves the old output as it was.
   Result<TextBuffer> codes = ReadTextFile(fs, PathFromUtf16(settings.codeTable));
-  if (codes.IsOk()) {
-    std::u16string out;
-    const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };
-    written = WriteTips(codes.value().text, index, settings.prefix, settings.suffix, out, &flush);
-    writer.value()->Write(out);
-  }
-  if (!writer.value()->Commit().IsOk() || written == 0) return Failure(kTipNothingWrittenMessage);
+  if (!codes.IsOk()) return Failure(kTipNothingWrittenMessage, codes.status());
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
+  if (!writer.IsOk()) return Failure(kTipNothingWrittenMessage, writer.status());
+  writer.value()->WriteBom();
+  std::u16string out;
+  const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };
+  const uint64_t written =
+      WriteTips(codes.value().text, index, settings.prefix, settings.suffix, out, &flush);
+  writer.value()->Write(out);
+  if (written == 0) return Failure(kTipNothingWrittenMessage);
+  Status committed = writer.value()->Commit();
+  if (!committed.IsOk()) return Failure(kTipNothingWrittenMessage, committed);
   return written;
 }
 
 TipField TipFieldToFocus(const Status& failure) {
-  if (failure.message() == kTipNoCodeTableMessage) return TipField::kCodeTable;
-  if (failure.message() == kTipNoContentMessage) return TipField::kContentTable;
+  if (failure.message().starts_with(kTipNoCodeTableMessage)) return TipField::kCodeTable;
+  if (failure.message().starts_with(kTipNoContentMessage)) return TipField::kContentTable;
   return TipField::kNone;
 }
 

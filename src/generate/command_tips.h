@@ -45,7 +45,8 @@ uint64_t BuildCommandTipTexts(std::u16string_view codeTable, std::u16string_view
 // kTipNoContentMessage when the content table cannot be read or has no line
 // with a TAB (nothing is written then), and with kTipNothingWrittenMessage
 // when the output cannot be created, the code table cannot be read or no key
-// is in common (the output then holds only the mark).
+// is in common (the output is then left as it was). A message caused by a
+// file ends with that file and the OS's reason in parentheses.
 Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings, const std::filesystem::path& output);
 
 // The dialog field a failure of BuildCommandTips concerns, to focus it.

@@ -599,10 +599,6 @@ CharCodeIndex LoadCharTable(FileSystem& fs, std::u16string_view path, std::u16st
   return {};
 }
 
-bool CanRead(FileSystem& fs, const std::filesystem::path& path) {
-  return fs.OpenInput(path).IsOk();
-}
-
 }  // namespace
 
 Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings& settings,
@@ -622,23 +618,29 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   std::u16string out;
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
-  chars =
-      LoadCharTable(fs, settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+  chars = LoadCharTable(fs, settings.charTable, kCharTableBanner, generator,
+                        counts.charTableUnreadable);
   if (!settings.auxTable.empty()) {
-    aux = LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+    aux =
+        LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
-  auto fail = [&](std::u16string_view format, std::u16string_view path) -> Result<WordResult> {
+  // The logged text, and for the caller the OS's reason after it.
+  auto fail = [&](std::u16string_view format, std::u16string_view path,
+                  const Status& why) -> Result<WordResult> {
     generator.Log(format, {path});
-    std::u16string message = FormatText(format, {path});
+    std::string message = Utf16ToUtf8(FormatText(format, {path}));
+    if (!why.IsOk()) message += " (" + why.message() + ")";
     (void)log.Close();
-    return Status::IoError("", Utf16ToUtf8(message));
+    return Status::IoError("", message);
   };
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
-  if (!CanRead(fs, wordListPath)) return fail(kNoWordListMessage, settings.wordList);
+  if (Result<std::unique_ptr<InputFile>> words = fs.OpenInput(wordListPath); !words.IsOk()) {
+    return fail(kNoWordListMessage, settings.wordList, words.status());
+  }
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
-  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();
 
   ProgressPacer pacer(progress);
@@ -654,13 +656,15 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   const Status read = ReadTextFileInPieces(fs, wordListPath, [&](std::u16string& piece, uint64_t) {
     if (!stopped) stopped = !generator.Process(piece, afterLine);
   });
-  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList);
+  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList, read);
   if (stopped) {
     (void)log.Close();
     return Status::InvalidArgument("", std::string(kWordCancelledMessage));
   }
   writer.value()->Write(out);
-  if (!writer.value()->Commit().IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  if (Status committed = writer.value()->Commit(); !committed.IsOk()) {
+    return fail(kNoOutputMessage, PathToUtf16(outputPath), committed);
+  }
   const Status closed = log.Close();
   if (!closed.IsOk()) counts.errorLogFailure = closed.message();
   pacer.Report(WordProgressCaption(counts));
