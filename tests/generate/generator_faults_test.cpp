@@ -54,7 +54,7 @@ class GeneratorFaultsTest : public ::testing::Test {
     EXPECT_EQ(good.logFailure, "");
     std::vector<std::string> written;
     for (const auto& file : outputs) written.push_back(ReadBytes(file));
-    return test::ForEachInjectedFault(
+    const int faults = test::ForEachInjectedFault(
         faulty_, [&] { kept.Restore(); },
         [&](IoStep, int) {
           Outcome outcome = run();
@@ -82,6 +82,8 @@ class GeneratorFaultsTest : public ::testing::Test {
             EXPECT_TRUE(kept.Intact());
           }
         });
+    EXPECT_GT(faults, 0);
+    return faults;
   }
 
   test::ScratchDir dir_;

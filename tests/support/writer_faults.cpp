@@ -76,6 +76,7 @@ std::vector<std::string> StrayTemps(const std::filesystem::path& folder) {
 }
 
 void TallyFaults(std::string_view writer, int faults) {
+  EXPECT_GT(faults, 0) << writer << ": no I/O step was failed";
   std::cout << "[ FAULTS   ] " << writer << ": " << faults << " I/O steps failed\n";
   ::testing::Test::RecordProperty("faults", faults);
 }

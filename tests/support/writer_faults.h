@@ -38,7 +38,7 @@ std::vector<std::string> StrayTemps(const std::filesystem::path& folder);
 ::testing::AssertionResult NamesTheFault(std::string_view message, const FaultyFileSystem& fs);
 
 // Writes "[ FAULTS   ] writer: N I/O steps failed" to the test log and records
-// the count as a property of the test.
+// the count as a property of the test; no fault at all fails the test.
 void TallyFaults(std::string_view writer, int faults);
 
 }  // namespace mirel::test
