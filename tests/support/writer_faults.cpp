@@ -75,6 +75,23 @@ std::vector<std::string> StrayTemps(const std::filesystem::path& folder) {
   return ::testing::AssertionSuccess();
 }
 
+int FailEachStep(FaultyFileSystem& fs, const KeptFiles& kept, const std::function<Status()>& run,
+                 const std::function<void()>& reset) {
+  auto restore = [&] {
+    kept.Restore();
+    if (reset) reset();
+  };
+  restore();
+  fs.Reset();
+  EXPECT_OK(run());
+  return ForEachInjectedFault(fs, restore, [&](IoStep, int) {
+    Status failed = run();
+    ASSERT_FALSE(failed.IsOk());
+    EXPECT_TRUE(NamesTheFault(failed.message(), fs));
+    EXPECT_TRUE(kept.Intact());
+  });
+}
+
 void TallyFaults(std::string_view writer, int faults) {
   EXPECT_GT(faults, 0) << writer << ": no I/O step was failed";
   std::cout << "[ FAULTS   ] " << writer << ": " << faults << " I/O steps failed\n";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,12 @@ std::vector<std::string> StrayTemps(const std::filesystem::path& folder);
 // The message names the path the injected fault hit and the OS's reason for
 // it ("No space left on device").
 ::testing::AssertionResult NamesTheFault(std::string_view message, const FaultyFileSystem& fs);
+
+// Runs `run` as it should go, then once with each of its I/O steps failing
+// (`reset` and the kept files' old bytes restored first): each such run must
+// fail naming the fault and leave `kept` intact. Returns the faults injected.
+int FailEachStep(FaultyFileSystem& fs, const KeptFiles& kept, const std::function<Status()>& run,
+                 const std::function<void()>& reset = {});
 
 // Writes "[ FAULTS   ] writer: N I/O steps failed" to the test log and records
 // the count as a property of the test; no fault at all fails the test.
