@@ -312,6 +312,24 @@ TEST_F(StoreFaultsTest, FailedOpenLeavesTheOpenTableOrNoneButNeverHalfOfOne) {
     });
     TallyFaults("TableStore LoadTable " + other.extension().string(), faults);
   }
+
+  // Reading the saved file again fails the same way.
+  auto reset = [&] { OpenChanged(); };
+  reset();
+  const Snapshot before = Take();
+  faulty_.Reset();
+  ASSERT_OK(store_->ReloadSaved());
+  const int faults = ForEachInjectedFault(faulty_, reset, [&](IoStep, int) {
+    Status failed = store_->ReloadSaved();
+    ASSERT_FALSE(failed.IsOk());
+    EXPECT_TRUE(NamesTheFault(failed.message(), faulty_));
+    if (faulty_.faultPath() == table_) {
+      ExpectUnchanged(before);
+    } else {
+      EXPECT_FALSE(store_->IsOpen());
+    }
+  });
+  TallyFaults("TableStore ReloadSaved", faults);
 }
 
 TEST_F(StoreFaultsTest, FailedExportsAndFrequencyOrderLeaveFilesAndTableAlone) {
