@@ -3,6 +3,9 @@
 // as before, and the message names the file and the reason.
 #include "support/writer_faults.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cerrno>
 
 #include "store/compiled_table.h"
@@ -253,6 +256,53 @@ TEST_F(StoreFaultsTest, FailedGrowthOfTheWorkingFileChangesNothingAndTheStoreGoe
     });
     TallyFaults(insert ? "TableStore InsertRows" : "TableStore ModifyRow", faults);
   }
+}
+
+// Lowers the size a file may reach, as a full quota would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    struct rlimit lowered = old_;
+    lowered.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    ::signal(SIGXFSZ, oldHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  struct rlimit old_ {};
+  sighandler_t oldHandler_;
+};
+
+TEST_F(StoreFaultsTest, RealDiskRefusingTheGrowthLosesNoRow) {
+  ASSERT_OK(store_->LoadTable(table_));
+  ASSERT_OK(store_->ApplyFilter(u"b", false));
+  const Snapshot before = Take();
+  const auto dataSize = std::filesystem::file_size(temp_->TempPath(kDataFileName));
+  const std::u16string big(4000, u'长');
+  {
+    FileSizeLimit limit(dataSize + 64);
+    Status inserted = store_->InsertRows(0, {big + u"\tbig"});
+    ASSERT_FALSE(inserted.IsOk());
+    EXPECT_NE(inserted.message().find("File too large"), std::string::npos) << inserted.message();
+    Status modified = store_->RewriteRow(0, store_->DataRowOf(0), u"big", big);
+    ASSERT_FALSE(modified.IsOk());
+    EXPECT_NE(modified.message().find("kv_tolvik_data.ktw"), std::string::npos)
+        << modified.message();
+    ExpectUnchanged(before);
+  }
+  ASSERT_OK(store_->InsertRows(0, {big + u"\tbig"}));
+  ASSERT_OK(store_->ApplyFilter(u"big", true));
+  EXPECT_EQ(Take().visible, std::vector<std::u16string>{big.substr(0, kRowTextLimit)});
+  ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "after.txt"));
+  EXPECT_TRUE(
+      ReadTextFile(test::DiskFs(), dir_ / "after.txt")->text.starts_with(big + u"\tbig\r\n"));
 }
 
 TEST_F(StoreFaultsTest, FailedFilterKeepsTheTableOpenAndChanged) {
