@@ -44,7 +44,15 @@ TEST_F(ConversionFaultsTest, EveryCommonFormatThroughTheIntermediateFile) {
       return n.IsOk() ? Status::Ok() : n.status();
     });
   }
-  test::TallyFaults("ConvertCommonFormat (five targets)", total);
+  // And back into the one target left.
+  total += test::FailEachStep(faulty_, kept, [&]() -> Status {
+    Result<uint64_t> n =
+        ConvertCommonFormat(faulty_, u"a,1=啊\r\na,2=阿\r\nb,1=吧\r\n", TableFormat::kSogou,
+                            TableFormat::kKuji, output_, *temp_);
+    EXPECT_TRUE(test::StrayTemps(temp_->folder()).empty());
+    return n.IsOk() ? Status::Ok() : n.status();
+  });
+  test::TallyFaults("ConvertCommonFormat (all six targets)", total);
 }
 
 TEST_F(ConversionFaultsTest, RuleAndLayoutConversions) {
