@@ -455,8 +455,9 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
   Result<std::unique_ptr<TempFolder>> temp =
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return InstalledFailure("compile", temp.status(), io);
-  // The copy's own header values go back in; a copy without a readable main
-  // table gets zeros.
+  // The copy's own header values go back in; a copy without a main table, or
+  // with a damaged one, gets zeros. One that cannot be read just now is not
+  // replaced, lest its values be lost.
   OpaqueHeader settings;
   const std::filesystem::path folder =
       copies->DataFolder(copies->ModuleName(key.value()).value_or(u""));
@@ -470,6 +471,10 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
       installed.IsOk()) {
     settings = installed->settings;
     main = installed->mainTable;
+  } else if (Result<PathInfo> info = io.fs.Query(main);
+             installed.status().code() != Status::Code::kCorrupt &&
+             (!info.IsOk() || info->kind != PathKind::kMissing)) {
+    return InstalledFailure("compile", installed.status(), io);
   }
   const std::filesystem::path compiled = temp.value()->TempPath(u"kv_tolvik_tempktb.ktb");
   std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();

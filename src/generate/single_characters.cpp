@@ -170,7 +170,12 @@ class Generator {
   std::u16string message_;
 };
 
-Status Failure(std::string_view message) { return Status::IoError("", std::string(message)); }
+// The fixed message, then the file and the OS's reason when there is one.
+Status Failure(std::string_view message, const Status& why = Status::Ok()) {
+  std::string text(message);
+  if (!why.IsOk()) text += " (" + why.message() + ")";
+  return Status::IoError("", text);
+}
 
 }  // namespace
 
@@ -267,14 +272,14 @@ Result<SingleResult> GenerateSingleCharacters(
   KeyMap keys;
   {
     Result<TextBuffer> keyText = ReadTextFile(fs, keyMap);
-    if (!keyText.IsOk()) return Failure(kSingleNoKeyMapMessage);
+    if (!keyText.IsOk()) return Failure(kSingleNoKeyMapMessage, keyText.status());
     keys = ParseKeyMap(keyText.value().text);
   }
   Result<TextBuffer> split = ReadTextFile(fs, splitTable);
-  if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage);
+  if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage, split.status());
   Result<std::unique_ptr<TextWriter>> writer =
       TextWriter::Create(fs, output.empty() ? SingleOutputPath(splitTable) : output);
-  if (!writer.IsOk()) return Failure(kSingleNoOutputMessage);
+  if (!writer.IsOk()) return Failure(kSingleNoOutputMessage, writer.status());
   writer.value()->WriteBom();
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? SingleErrorPath(splitTable) : errorLog);
 

@@ -170,7 +170,10 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   std::vector<uint32_t>().swap(rows);
   ReleaseFreedMemory();
   textChanged_ = true;
-  return ApplyFilter({}, false);
+  // A table without its list is not open: the caller is told it failed.
+  Result<uint32_t> filtered = ApplyFilter({}, false);
+  if (!filtered.IsOk()) CloseTable();
+  return filtered;
 }
 
 Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) try {

@@ -72,7 +72,8 @@ class TableStore {
   // its text in the temporary folder, and filters it with an empty filter.
   // Returns the row count. A file that cannot be read or is refused leaves
   // the open table as it was; a text with lines but none with a TAB is
-  // refused.
+  // refused; when the working files cannot be made no table is open
+  // afterwards.
   Result<uint32_t> LoadTable(const std::filesystem::path& path);
   // The lines the open table's file had without a TAB, left out of its rows.
   const LinesWithoutTab& linesWithoutTab() const { return linesWithoutTab_; }
@@ -125,11 +126,14 @@ class TableStore {
   void CloseTable();
 
   // Row editing. ModifyRow returns 0, or 1 when the working data file could
-  // not be grown. DeleteRow returns 1 in every case (an out-of-range row does
-  // nothing). The moves do nothing unless both visible rows are in range and
-  // in the named order; they update the filter snapshot and row map
-  // themselves, so callers need not filter again after a move.
+  // not be grown (nothing changes then) or a row is out of range; RewriteRow
+  // does the same and says why it failed. DeleteRow returns 1 in every case
+  // (an out-of-range row does nothing). The moves do nothing unless both
+  // visible rows are in range and in the named order; they update the filter
+  // snapshot and row map themselves, so callers need not filter again after
+  // a move.
   int ModifyRow(uint32_t v, uint32_t i, std::u16string_view code, std::u16string_view entry);
+  Status RewriteRow(uint32_t v, uint32_t i, std::u16string_view code, std::u16string_view entry);
   int DeleteRow(uint32_t i);
   // Inserts rows (each "entry TAB code") as data rows position, position + 1,
   // ...; position R appends. Their text is appended to the working data file.
