@@ -99,15 +99,9 @@ Result<uint64_t> WriteTips(std::u16string_view codeTable, std::u16string_view co
   return written;
 }
 
-// The fixed message, then the file and the OS's reason when there is one.
-Status Failure(std::string_view message, const Status& why = Status::Ok()) {
-  std::string text(message);
-  if (!why.IsOk()) text += " (" + why.message() + ")";
-  return Status::InvalidArgument("", text);
-}
-
 // A failure of the dialog's kind, with the reason it happened.
-Status Failure(std::string_view message, const Status& reason) {
+Status Failure(std::string_view message, const Status& reason = Status::Ok()) {
+  if (reason.IsOk()) return Status::InvalidArgument("", std::string(message));
   return Status(
       reason.code() == Status::Code::kNoMemory
           ? reason

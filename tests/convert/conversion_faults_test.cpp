@@ -39,7 +39,7 @@ TEST_F(ConversionFaultsTest, EveryCommonFormatThroughTheIntermediateFile) {
     SCOPED_TRACE(static_cast<int>(to));
     total += test::FailEachStep(faulty_, kept, [&]() -> Status {
       Result<uint64_t> n =
-          ConvertCommonFormat(faulty_, kuji, TableFormat::kKuji, to, output_, *temp_);
+          ConvertCommonFormat(faulty_, kuji, TableFormat::kKuji, to, output_, *temp_, "source.txt");
       EXPECT_TRUE(test::StrayTemps(temp_->folder()).empty());
       return n.IsOk() ? Status::Ok() : n.status();
     });
@@ -48,7 +48,7 @@ TEST_F(ConversionFaultsTest, EveryCommonFormatThroughTheIntermediateFile) {
   total += test::FailEachStep(faulty_, kept, [&]() -> Status {
     Result<uint64_t> n =
         ConvertCommonFormat(faulty_, u"a,1=啊\r\na,2=阿\r\nb,1=吧\r\n", TableFormat::kSogou,
-                            TableFormat::kKuji, output_, *temp_);
+                            TableFormat::kKuji, output_, *temp_, "source.txt");
     EXPECT_TRUE(test::StrayTemps(temp_->folder()).empty());
     return n.IsOk() ? Status::Ok() : n.status();
   });
