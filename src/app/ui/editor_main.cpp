@@ -16,6 +16,7 @@
 #include "ime/installed_tables.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/version.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
 #include "platform/utf16.h"
@@ -73,7 +74,7 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return 0;
   }
   if (!args.empty() && args[0] == "--version") {
-    out << "mirel-editor 3.0.0\n";
+    out << "mirel-editor " << mirel::kVersion << "\n";
     return 0;
   }
   const bool installed = !args.empty() && args[0] == "--installed";
