@@ -139,6 +139,10 @@ Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipFiles& files,
   // an existing output as it was.
   Result<TextBuffer> codes = ReadTableText(fs, files.codeTable);
   if (!codes.IsOk()) return Failure(kTipNoCodeTableReadMessage, codes.status());
+  if (Status rows = RefuseTextWithoutRows(codes.value().text, files.codeTable.string());
+      !rows.IsOk()) {
+    return Failure(kTipNothingWrittenMessage, rows);
+  }
 
   if (output.empty()) {
     return Failure(kTipOutputMessage, Status::InvalidArgument("", "临时文件夹的路径过长"));

@@ -384,10 +384,14 @@ Result<uint64_t> MergeTableFiles(FileSystem& fs,
     if (tables[k].empty()) continue;
     Result<TextBuffer> table = ReadTableText(fs, tables[k]);
     if (!table.IsOk()) return Status::IoError(TableName(k), table.status().message());
+    Status rows = RefuseTextWithoutRows(table.value().text, tables[k].string());
+    if (!rows.IsOk()) return Status::InvalidArgument(TableName(k), rows.message());
     texts.push_back(std::move(table.value().text));
   }
   Result<TextBuffer> first = ReadTableText(fs, firstPath);
   if (!first.IsOk()) return Status::IoError(TableName(0), first.status().message());
+  Status rows = RefuseTextWithoutRows(first.value().text, firstPath.string());
+  if (!rows.IsOk()) return Status::InvalidArgument(TableName(0), rows.message());
 
   ProgressThrottle throttle(progress);
   const std::vector<CodeIndex> indexes =

@@ -277,6 +277,9 @@ Result<SingleResult> GenerateSingleCharacters(
   }
   Result<TextBuffer> split = ReadTextFile(fs, splitTable);
   if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage, split.status());
+  if (Status rows = RefuseTextWithoutRows(split.value().text, splitTable.string()); !rows.IsOk()) {
+    return rows;
+  }
   Result<std::unique_ptr<TextWriter>> writer =
       TextWriter::Create(fs, output.empty() ? SingleOutputPath(splitTable) : output);
   if (!writer.IsOk()) return Failure(kSingleNoOutputMessage, writer.status());

@@ -15,6 +15,15 @@ std::string LinesWithoutTab::Describe() const {
   return text + ")";
 }
 
+Status RefuseTextWithoutRows(std::u16string_view text, const std::string& where) {
+  if (text.find(u'\t') != std::u16string_view::npos) return Status::Ok();
+  LinesWithoutTab lines;
+  lines.Scan(text);
+  if (lines.empty()) return Status::Ok();
+  return Status::InvalidArgument(where,
+                                 "no line holds a TAB, so there is no row; " + lines.Describe());
+}
+
 void LinesWithoutTab::Scan(std::u16string_view text, bool comments) {
   size_t start = 0;
   while (start < text.size()) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace mirel {
 
 class LinesWithoutTab {
@@ -39,5 +41,9 @@ class LinesWithoutTab {
   std::vector<uint64_t> numbers_;
   uint64_t nextLine_ = 1;
 };
+
+// Refuses a text with lines of which none holds a TAB: it has no row, so a
+// result made from it would be empty. `where` names the file.
+Status RefuseTextWithoutRows(std::u16string_view text, const std::string& where);
 
 }  // namespace mirel

@@ -118,6 +118,22 @@ TEST_F(ToolCliTest, LinesWithoutTabAreToldAndATableWithoutRowsIsAnError) {
   EXPECT_NE(err_.str().find("(lines 1, 2)"), std::string::npos) << err_.str();
   EXPECT_FALSE(std::filesystem::exists(dir_ / "s.ktb"));
 
+  // The generators too: no table to work on is an error, not an empty result.
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"merge", Table("spaces.txt"), "-o", Table("kept.txt")},
+        std::vector<std::string>{"merge", Table("t.txt"), Table("spaces.txt"), "-o",
+                                 Table("kept.txt")},
+        std::vector<std::string>{"gen-single", Table("spaces.txt"), Table("t.txt"), "-o",
+                                 Table("kept.txt")},
+        std::vector<std::string>{"tips", Table("spaces.txt"), Table("t.txt"), "-o",
+                                 Table("kept.txt")}}) {
+    EXPECT_EQ(Run(command), 1) << command[0];
+    EXPECT_NE(err_.str().find("2 lines without a TAB were left out (lines 1, 2)"),
+              std::string::npos)
+        << err_.str();
+  }
+  EXPECT_EQ(ReadBytes(dir_ / "kept.txt"), "old");
+
   // The compiler's comment lines are no table lines left out.
   WriteBytes(dir_ / "c.txt", "// comment\r\na\tb\r\nlost\r\n///x\tescaped\r\n");
   EXPECT_EQ(Run({"compile", "-q", Table("c.txt"), Table("c.ktb")}), 0) << err_.str();
