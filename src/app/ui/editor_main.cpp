@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSettings>
+#include <QTranslator>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -58,6 +62,13 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // The window speaks Chinese, so Qt's own buttons and pickers do too.
+  QTranslator qtChinese;
+  if (qtChinese.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qtChinese);
+  }
+  QSettings settings(QStringLiteral("Mirel"), QStringLiteral("mirel-editor"));
   auto temp = mirel::TempFolder::Open();
   if (!temp.IsOk()) {
     std::cerr << "mirel-editor: " << temp.status().message() << "\n";
@@ -66,7 +77,7 @@ int main(int argc, char** argv) {
   auto classes = mirel::CharacterClassTable::BuiltIn();
   mirel::TableStore store(*temp.value(), classes.get());
   mirel::DesktopUiServices services;
-  mirel::MainWindow window(store, services, mirel::ProgramFolder());
+  mirel::MainWindow window(store, services, mirel::ProgramFolder(), &settings);
   const mirel::InstalledEnvironment environment = mirel::InstalledEnvironment::FromProcess();
   window.SetInstalledEnvironment(environment);
   window.show();

@@ -36,7 +36,13 @@ int EntryListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant EntryListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count_) return {};
+  if (!index.isValid() || index.row() >= count_) return {};
+  if (role == Qt::TextAlignmentRole) {
+    const bool number = index.column() >= 2;
+    return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter
+                                                    : Qt::AlignLeft | Qt::AlignVCenter));
+  }
+  if (role != Qt::DisplayRole) return {};
   std::u16string text;
   store_.RowText(static_cast<uint32_t>(index.row()), kColumns[index.column()].kind, text);
   return QString::fromStdU16String(text.substr(0, kCellLimit));
