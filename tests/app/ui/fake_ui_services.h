@@ -43,7 +43,7 @@ class FakeUiServices : public UiServices {
   void SetClipboardText(const QString& text) override { clipboard = text; }
   bool OpenWithShell(const QUrl& url) override {
     opened << url.toString();
-    return true;
+    return shellWorks;
   }
 
   std::deque<bool> yesNo, retry;
@@ -53,6 +53,7 @@ class FakeUiServices : public UiServices {
   std::deque<QString> openPicks, savePicks;
   QStringList questions, messages, pickerTitles, opened;
   QString clipboard;
+  bool shellWorks = true;
 
  private:
   template <class T>

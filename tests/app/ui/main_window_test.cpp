@@ -352,6 +352,7 @@ class MainWindowTest : public QObject {
     window_->Dispatch(command::kDelete);
     services_->questions.clear();
     services_->openPicks = {path};
+    services_->yesNoCancel = {UiServices::Answer::kNo};
     window_->Dispatch(command::kOpen);
     QCOMPARE(services_->questions,
              QStringList{
@@ -364,7 +365,7 @@ class MainWindowTest : public QObject {
     window_->Dispatch(command::kMoveDown);
     store_->ModifyRow(0, 0, u"gj", u"国家");
     services_->questions.clear();
-    services_->yesNo = {true};
+    services_->yesNoCancel = {UiServices::Answer::kYes};
     Key(Qt::Key_X, Qt::AltModifier);
     QCOMPARE(services_->questions,
              QStringList{
@@ -406,43 +407,53 @@ class MainWindowTest : public QObject {
     QVERIFY(store_->dirty());
   }
 
-  void statisticsSavesReportsAndReloads() {
-    const QString path = Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
-                                QStringLiteral("吖\ta"), QStringLiteral("爱\tai")});
+  void statisticsMeasuresTheRowsAsTheyAre() {
+    // An unchanged UTF-8 table: no question, and its file keeps its bytes.
+    const QString path = dir_->filePath(QStringLiteral("u8.txt"));
+    const std::string utf8 =
+        "# \xE7\xA0\x81\xE8\xA1\xA8\r\n\xE5\x95\x8A\ta\r\n\xE9\x98\xBF\ta\r\n\xE5\x90\x96\ta\r\n"
+        "\xE7\x88\xB1\tai\r\n";
+    WriteFile(path, utf8);
     QVERIFY(window_->OpenTable(path.toStdString()));
-    Select({0});
-    window_->Dispatch(command::kMoveToEnd);
-    // Answering No writes nothing and leaves the list as it is.
-    services_->yesNo = {false};
     Key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-    QCOMPARE(services_->opened.size(), 0);
-    QCOMPARE(window_->model().itemCount(), 4);
-    QVERIFY(store_->dirty());
-
-    services_->yesNo = {true};
-    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->questions.size(), 0);
     QCOMPARE(services_->opened.size(), 1);
     QVERIFY(services_->opened[0].endsWith(QStringLiteral("/码表信息统计文档.txt")));
     const std::string report = ReadFile(QUrl(services_->opened[0]).toLocalFile());
     QVERIFY(report.find(Utf16Table({QStringLiteral("编码总数:4 个")}).substr(2, 20)) !=
             std::string::npos);
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("阿\ta"), QStringLiteral("吖\ta"),
-                                         QStringLiteral("爱\tai"), QStringLiteral("啊\ta")}));
-    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
-    QVERIFY(store_->dirty());
-    QCOMPARE(window_->model().itemCount(), 4);
+    QCOMPARE(ReadFile(path), utf8);
 
-    // A save that fails: the message, no report, the rows unchanged.
+    // Changed: Cancel does nothing; No measures the open rows and saves nothing.
+    Select({0});
+    window_->Dispatch(command::kMoveToEnd);
+    services_->yesNoCancel = {UiServices::Answer::kCancel};
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->questions.size(), 1);
+    QCOMPARE(services_->opened.size(), 1);
+    services_->yesNoCancel = {UiServices::Answer::kNo};
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->opened.size(), 2);
+    QCOMPARE(ReadFile(path), utf8);
+    QVERIFY(store_->dirty());
+    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
+
+    // After save as, the original is not overwritten behind the user's back.
+    services_->savePicks = {dir_->filePath(QStringLiteral("copy.txt"))};
+    QVERIFY(window_->Dispatch(command::kSaveAs));
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->questions.size(), 2);
+    QCOMPARE(ReadFile(path), utf8);
+
+    // Yes saves first; a save that fails stops before the report.
     window_->Dispatch(command::kSourceOrder);
     QFile::remove(path);
     QDir().mkpath(path);  // the table's file is now a folder
-    services_->opened.clear();
-    services_->yesNo = {true};
+    services_->yesNoCancel = {UiServices::Answer::kYes};
     window_->Dispatch(command::kStatistics);
-    QCOMPARE(services_->opened.size(), 0);
+    QCOMPARE(services_->opened.size(), 3);
     QCOMPARE(services_->messages.last(),
              QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
-    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
     QVERIFY(store_->dirty());
   }
 
@@ -567,7 +578,7 @@ class MainWindowTest : public QObject {
         ReadFile(dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))),
         Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
     QVERIFY(services_->questions.last().contains(
-        QStringLiteral("成功转换为是搜狗码表格式，转换条数：3。")));
+        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。")));
   }
 
   void mergeAndTipsDialogsRunFromTheToolsMenu() {
