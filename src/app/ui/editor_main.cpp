@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QSettings>
 #include <QTranslator>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "app/ui/chinese_ui.h"
 #include "app/ui/main_window.h"
 #include "ime/installed_tables.h"
 #include "platform/paths.h"
@@ -64,10 +63,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // The window speaks Chinese, so Qt's own buttons and pickers do too.
   QTranslator qtChinese;
-  if (qtChinese.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtChinese);
-  }
+  mirel::InstallQtChinese(qtChinese);
   QSettings settings(QStringLiteral("Mirel"), QStringLiteral("mirel-editor"));
   auto temp = mirel::TempFolder::Open();
   if (!temp.IsOk()) {

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/table_editor.h"
+#include "app/ui/chinese_ui.h"
 
 namespace mirel {
 namespace {
@@ -71,8 +72,7 @@ ModifyDialog::ModifyDialog(QWidget* parent, UiServices& services, const QString&
   code_->setText(code.left(kFieldLimit));
   entry_->setText(entry.left(kFieldLimit));
   QFont large;
-  large.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                     QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+  large.setFamilies(EditorFontFamilies());
   large.setPixelSize(28);
   large.setWeight(QFont::Thin);
   code_->setFont(large);

@@ -27,6 +27,7 @@
 #include <array>
 
 #include "analysis/statistics.h"
+#include "app/ui/chinese_ui.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
@@ -105,19 +106,9 @@ QString Grouped(uint64_t n) {
   return digits;
 }
 
-// CJK fonts first, then fonts that hold the ideographs beyond the BMP
-// (Extension B and later), which the common CJK fonts leave out.
-QStringList FontFamilies() {
-  return {QStringLiteral("宋体"),           QStringLiteral("SimSun"),
-          QStringLiteral("NSimSun"),        QStringLiteral("Noto Sans CJK SC"),
-          QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("HanaMinA"),
-          QStringLiteral("HanaMinB"),       QStringLiteral("Unifont"),
-          QStringLiteral("Unifont Upper")};
-}
-
 QFont ControlFont() {
   QFont font;
-  font.setFamilies(FontFamilies());
+  font.setFamilies(EditorFontFamilies());
   font.setPixelSize(12);
   font.setWeight(QFont::Normal);
   return font;

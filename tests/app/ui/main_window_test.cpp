@@ -11,7 +11,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QRawFont>
+#include <QTranslator>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QLineEdit>
@@ -26,6 +29,7 @@
 #include <memory>
 #include <sstream>
 
+#include "app/ui/chinese_ui.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
@@ -1060,6 +1064,26 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(Entries(), QStringList{QStringLiteral("落")});
     QCOMPARE(services_->questions.last(),
              QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"));
+  }
+  void qtSpeaksChineseAndTheFontsCoverExtensionB() {
+    QTranslator translator;
+    QVERIFY2(InstallQtChinese(translator), "qt6-translations-l10n is not installed");
+    QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("t"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QVERIFY(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")));
+    QVERIFY(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
+    QVERIFY(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("取消")));
+    QCoreApplication::removeTranslator(&translator);
+    // 𠀀 (U+20000) and 𪚥 (U+2A6A5) draw from one of the window's families.
+    bool covered = false;
+    for (const QString& family : EditorFontFamilies()) {
+      QFont font(family);
+      font.setPixelSize(16);
+      if (QFontInfo(font).family() != family) continue;  // not installed
+      const QRawFont raw = QRawFont::fromFont(font);
+      covered = covered || (raw.supportsCharacter(0x20000u) && raw.supportsCharacter(0x2A6A5u));
+    }
+    QVERIFY2(covered, "no font for CJK Extension B (fonts-hanazono) is installed");
   }
 };
 
