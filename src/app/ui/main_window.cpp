@@ -277,6 +277,7 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   list_ = new QTableView(central_);
   list_->setObjectName(QStringLiteral("entryList"));
   list_->setModel(&model_);
+  list_->setItemDelegate(new EntryCellDelegate(list_));
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
