@@ -293,33 +293,15 @@ std::u16string TableEditor::CopyText(std::span<const uint32_t> visibleRows) cons
   return text;
 }
 
-bool TableEditor::EntryHolds(uint32_t visibleRow, std::u16string_view text) const {
-  return EntryOf(store_.DataRowText(store_.DataRowOf(visibleRow))).find(text) !=
-         std::u16string_view::npos;
-}
-
 std::optional<uint32_t> TableEditor::FindEntry(std::u16string_view text, uint32_t from,
                                                bool forward) const {
-  const uint32_t count = store_.VisibleRowCount();
-  if (text.empty() || count == 0) return std::nullopt;
-  uint32_t v = std::min(from, count - 1);
-  for (uint32_t seen = 0; seen < count; ++seen) {
-    if (EntryHolds(v, text)) return v;
-    if (forward) {
-      v = v + 1 == count ? 0 : v + 1;
-    } else {
-      v = v == 0 ? count - 1 : v - 1;
-    }
-  }
-  return std::nullopt;
+  const uint32_t found = store_.FindInEntries(text, from, forward);
+  if (found == TableStore::kNoRow) return std::nullopt;
+  return found;
 }
 
 uint32_t TableEditor::CountEntryMatches(std::u16string_view text) const {
-  if (text.empty()) return 0;
-  const uint32_t count = store_.VisibleRowCount();
-  uint32_t matches = 0;
-  for (uint32_t v = 0; v < count; ++v) matches += EntryHolds(v, text) ? 1 : 0;
-  return matches;
+  return store_.CountInEntries(text);
 }
 
 }  // namespace mirel

@@ -97,7 +97,6 @@ class TableEditor {
   // is short; empty (no undo step) when even that fails.
   std::optional<std::vector<uint32_t>> SnapshotOrder();
   void Record(UndoStep step);
-  bool EntryHolds(uint32_t visibleRow, std::u16string_view text) const;
 
   TableStore& store_;
   UndoHistory history_;

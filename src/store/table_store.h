@@ -231,6 +231,12 @@ class TableStore {
   // Non-empty lines of the text the table was read from that hold no TAB and
   // so are not rows (counted before any edit; edits leave spare text behind).
   uint32_t CountLinesWithoutTab() const;
+  // Find in the entries of the visible rows (the filter snapshot): the first
+  // row from `from`, going forward or back and wrapping around once, whose
+  // entry holds `text`, or kNoRow; and how many rows hold it. A text with a
+  // TAB is in no entry.
+  uint32_t FindInEntries(std::u16string_view text, uint32_t from, bool forward) const;
+  uint32_t CountInEntries(std::u16string_view text) const;
   // The encoding the open table's text was read in.
   TextEncoding encoding() const { return encoding_; }
 

@@ -163,6 +163,55 @@ uint32_t TableStore::CountLinesWithoutTab() const {
   return count;
 }
 
+namespace {
+
+// Whether the entry starting at `p` (ending at a TAB or NUL) holds `text`,
+// which is not empty and holds no TAB or NUL.
+bool EntryHolds(const char16_t* p, const char16_t* end, std::u16string_view text) {
+  const char16_t first = text[0];
+  for (; p < end && *p != u'\t' && *p != 0; ++p) {
+    if (*p != first) continue;
+    size_t m = 1;
+    while (m < text.size() && p + m < end && p[m] == text[m]) ++m;
+    if (m == text.size()) return true;
+  }
+  return false;
+}
+
+bool Searchable(std::u16string_view text) {
+  return !text.empty() && text.find_first_of(std::u16string_view(u"\t\0", 2)) ==
+                              std::u16string_view::npos;
+}
+
+}  // namespace
+
+uint32_t TableStore::FindInEntries(std::u16string_view text, uint32_t from, bool forward) const {
+  const uint32_t count = VisibleRowCount();
+  if (count == 0 || !Searchable(text)) return kNoRow;
+  const uint32_t* offsets = FilterOffsets();
+  const char16_t* end = reinterpret_cast<const char16_t*>(filter_->view() + filter_->size());
+  uint32_t v = std::min(from, count - 1);
+  for (uint32_t seen = 0; seen < count; ++seen) {
+    if (EntryHolds(FilterUnits(offsets[v]), end, text)) return v;
+    if (forward) {
+      v = v + 1 == count ? 0 : v + 1;
+    } else {
+      v = v == 0 ? count - 1 : v - 1;
+    }
+  }
+  return kNoRow;
+}
+
+uint32_t TableStore::CountInEntries(std::u16string_view text) const {
+  const uint32_t count = VisibleRowCount();
+  if (count == 0 || !Searchable(text)) return 0;
+  const uint32_t* offsets = FilterOffsets();
+  const char16_t* end = reinterpret_cast<const char16_t*>(filter_->view() + filter_->size());
+  uint32_t matches = 0;
+  for (uint32_t v = 0; v < count; ++v) matches += EntryHolds(FilterUnits(offsets[v]), end, text);
+  return matches;
+}
+
 void UndoHistory::Push(UndoStep step) {
   steps_.resize(position_);
   if (savedAt_ && *savedAt_ > position_) savedAt_.reset();
