@@ -42,7 +42,8 @@ Status TableStore::SetRowSlots(std::span<const uint32_t> rowSlots) {
   return Status::Ok();
 }
 
-Status TableStore::PutRows(std::span<const uint32_t> positions, std::span<const uint32_t> rowSlots) {
+Status TableStore::PutRows(std::span<const uint32_t> positions,
+                           std::span<const uint32_t> rowSlots) {
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
   const uint64_t r = RowCount();
   const uint64_t total = r + rowSlots.size();
@@ -179,8 +180,8 @@ bool EntryHolds(const char16_t* p, const char16_t* end, std::u16string_view text
 }
 
 bool Searchable(std::u16string_view text) {
-  return !text.empty() && text.find_first_of(std::u16string_view(u"\t\0", 2)) ==
-                              std::u16string_view::npos;
+  return !text.empty() &&
+         text.find_first_of(std::u16string_view(u"\t\0", 2)) == std::u16string_view::npos;
 }
 
 }  // namespace

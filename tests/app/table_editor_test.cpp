@@ -53,11 +53,9 @@ TEST_F(TableEditorTest, EveryKindOfChangeUndoesAndRedoesBackToTheSavedState) {
   // An insert moves the text region (the offset table has no spare room);
   // slots taken before it must still find their texts.
   step([&] { ASSERT_OK(editor_.Insert(2, {u"新\tx", u"旧\ty"})); });
-  step([&] { EXPECT_EQ(editor_.Modify(0, u"c", u"r"), 0); });          // in place, shorter
+  step([&] { EXPECT_EQ(editor_.Modify(0, u"c", u"r"), 0); });              // in place, shorter
   step([&] { EXPECT_EQ(editor_.Modify(3, u"长长的编码", u"长词"), 0); });  // appended
-  step([&] {
-    EXPECT_EQ(editor_.MoveToTop(Select({4, 6})).rows, (std::vector<uint32_t>{0, 1}));
-  });
+  step([&] { EXPECT_EQ(editor_.MoveToTop(Select({4, 6})).rows, (std::vector<uint32_t>{0, 1})); });
   ASSERT_OK(editor_.Save(SaveMode::kSave));
   const std::string saved = test::ReadBytes(dir_ / "t.txt");
   const size_t savedAt = states.size() - 1;
@@ -142,10 +140,10 @@ TEST_F(TableEditorTest, MovesCarryTheSelectionAndUndoUnderAFilter) {
 
 TEST_F(TableEditorTest, DeleteUnderAFilterAndItsUndoPutRowsBackInPlace) {
   OpenLetters(12);
-  Filter(u"a");  // r0 r3 r6 r9
+  Filter(u"a");                                                   // r0 r3 r6 r9
   EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{1, 3, 7}), 2u);  // 7 is not a visible row
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r2", u"r4", u"r5", u"r6", u"r7", u"r8", u"r10",
-                              u"r11"}));
+  EXPECT_EQ(Entries(),
+            (Lines{u"r0", u"r1", u"r2", u"r4", u"r5", u"r6", u"r7", u"r8", u"r10", u"r11"}));
   ASSERT_OK(editor_.Undo());
   Filter();
   EXPECT_EQ(store_->RowCount(), 12u);

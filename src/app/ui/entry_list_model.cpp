@@ -63,11 +63,12 @@ void EntryCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   const QPalette::ColorGroup group =
       option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
   if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
-  painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+  painter->setPen(
+      option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
   painter->setFont(option.font);
   const QVariant alignment = index.data(Qt::TextAlignmentRole);
-  const Qt::Alignment align = alignment.isValid() ? alignment.value<Qt::Alignment>()
-                                                  : Qt::AlignLeft | Qt::AlignVCenter;
+  const Qt::Alignment align =
+      alignment.isValid() ? alignment.value<Qt::Alignment>() : Qt::AlignLeft | Qt::AlignVCenter;
   painter->drawText(option.rect.adjusted(4, 0, -4, 0), static_cast<int>(align) | Qt::TextSingleLine,
                     index.data(Qt::DisplayRole).toString());
   if (option.state & QStyle::State_HasFocus) {

@@ -61,23 +61,41 @@ constexpr int kReorderMenu = -1;
 constexpr int kRecentMenu = -2;
 
 // The menus, by command number (the texts and keys are in the command table).
-const std::vector<int> kFileLayout = {kOpen, kOpenInstalled, kSave,        kSaveAs, kClose,
-                                      kSeparator, kRecentMenu, kSeparator, kExit};
-const std::vector<int> kEditLayout = {
-    kUndo,         kRedo,         kSeparator,      kAdd,           kModify,
-    kDelete,       kCopy,         kSeparator,      kFind,          kFindNext,
-    kFindPrevious, kFocusCycle,   kSeparator,      kMoveUp,        kMoveDown,
-    kMoveToTop,    kMoveToEnd,    kSeparator,      kReorderMenu,   kSeparator,
-    kExportFrequency, kExtractSingle, kRemoveDuplicates, kStatistics};
+const std::vector<int> kFileLayout = {kOpen,      kOpenInstalled, kSave,      kSaveAs, kClose,
+                                      kSeparator, kRecentMenu,    kSeparator, kExit};
+const std::vector<int> kEditLayout = {kUndo,
+                                      kRedo,
+                                      kSeparator,
+                                      kAdd,
+                                      kModify,
+                                      kDelete,
+                                      kCopy,
+                                      kSeparator,
+                                      kFind,
+                                      kFindNext,
+                                      kFindPrevious,
+                                      kFocusCycle,
+                                      kSeparator,
+                                      kMoveUp,
+                                      kMoveDown,
+                                      kMoveToTop,
+                                      kMoveToEnd,
+                                      kSeparator,
+                                      kReorderMenu,
+                                      kSeparator,
+                                      kExportFrequency,
+                                      kExtractSingle,
+                                      kRemoveDuplicates,
+                                      kStatistics};
 const std::vector<int> kReorderLayout = {kSourceOrder, kFrequencyOrder, kSeparator,  kCodeOrder1,
                                          kCodeOrder2,  kEntryOrder1,    kEntryOrder2};
-const std::vector<int> kToolsLayout = {
-    kCommonConversion, kSeparator, kRuleConversion, kSeparator,   kSingleCharacters,
-    kSeparator,        kMerge,     kSeparator,      kWordLibrary, kSeparator,
-    kCommandTips,      kSeparator, kReverseInstalled};
+const std::vector<int> kToolsLayout = {kCommonConversion, kSeparator, kRuleConversion, kSeparator,
+                                       kSingleCharacters, kSeparator, kMerge,          kSeparator,
+                                       kWordLibrary,      kSeparator, kCommandTips,    kSeparator,
+                                       kReverseInstalled};
 const std::vector<int> kHelpLayout = {kHelpIndex, kCheckUpdates, kSeparator, kAbout};
-const std::array<const std::vector<int>*, 4> kLayouts = {&kFileLayout, &kEditLayout,
-                                                         &kToolsLayout, &kHelpLayout};
+const std::array<const std::vector<int>*, 4> kLayouts = {&kFileLayout, &kEditLayout, &kToolsLayout,
+                                                         &kHelpLayout};
 const std::array<const char16_t*, 4> kMenuTitles = {u"文件(&F)", u"编辑(&E)", u"工具(&T)",
                                                     u"帮助(&H)"};
 
@@ -174,8 +192,7 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
       {kExit, u"退出(&X)", "Alt+X", false, false, [](W& w) { w.ExitCommand(); }},
       // 编辑
       {kUndo, u"撤销(&Z)", "Ctrl+Z", false, false, [](W& w) { w.UndoCommand(false); }},
-      {kRedo, u"重做(&Y)", "Ctrl+Y|Ctrl+Shift+Z", false, false,
-       [](W& w) { w.UndoCommand(true); }},
+      {kRedo, u"重做(&Y)", "Ctrl+Y|Ctrl+Shift+Z", false, false, [](W& w) { w.UndoCommand(true); }},
       {kAdd, u"添加(&A)...", "Ins", true, true, [](W& w) { w.AddCommand(); }},
       {kModify, u"修改(&M)...", "Return", true, true, [](W& w) { w.ModifyCommand(); }},
       {kDelete, u"删除(&D)", "Del", true, true, [](W& w) { w.DeleteCommand(); }},
@@ -185,8 +202,7 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
       {kFindPrevious, u"查找上一个(&B)", "Shift+F3", false, true,
        [](W& w) { w.FindStep(false, false); }},
       {kFocusCycle, u"切换焦点(&T)", "Tab", false, false, [](W& w) { w.FocusCycle(); }},
-      {kMoveUp, u"上移一位(&U)", "Ctrl+Up", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveUp); }},
+      {kMoveUp, u"上移一位(&U)", "Ctrl+Up", true, true, [](W& w) { w.Move(&TableEditor::MoveUp); }},
       {kMoveDown, u"下移一位(&J)", "Ctrl+Down", true, true,
        [](W& w) { w.Move(&TableEditor::MoveDown); }},
       {kMoveToTop, u"上移至首位(&H)", "Ctrl+Home", true, true,
@@ -474,9 +490,8 @@ int MainWindow::HandleFindKey(QKeyEvent* key) {
   const bool commandKey = (modifiers & (Qt::ControlModifier | Qt::AltModifier)) ||
                           (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35);
   const bool editingKey = key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
-                          key->matches(QKeySequence::Paste) ||
-                          key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
-                          key->matches(QKeySequence::SelectAll);
+                          key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Undo) ||
+                          key->matches(QKeySequence::Redo) || key->matches(QKeySequence::SelectAll);
   return commandKey && !editingKey ? -1 : 0;
 }
 
@@ -581,16 +596,16 @@ void MainWindow::WriteTitle() {
 void MainWindow::UpdateState() {
   const bool open = store_.IsOpen();
   if (open) {
-    const QFileInfo file(FromPath(store_.fromCompiled() ? store_.compiledTarget().path
-                                                        : store_.currentPath()));
+    const QFileInfo file(
+        FromPath(store_.fromCompiled() ? store_.compiledTarget().path : store_.currentPath()));
     fileLabel_->setText(file.fileName() + QStringLiteral(" — ") +
                         QDir::toNativeSeparators(file.absolutePath()));
     encodingLabel_->setText(EncodingName(store_));
     rowsLabel_->setText(QStringLiteral("行数：%1").arg(Grouped(store_.RowCount())));
-    leftOutLabel_->setText(editor_.linesLeftOut() > 0
-                               ? QStringLiteral("未列出的行（无TAB）：%1")
-                                     .arg(Grouped(editor_.linesLeftOut()))
-                               : QString());
+    leftOutLabel_->setText(
+        editor_.linesLeftOut() > 0
+            ? QStringLiteral("未列出的行（无TAB）：%1").arg(Grouped(editor_.linesLeftOut()))
+            : QString());
     changedLabel_->setText(store_.dirty() ? QStringLiteral("已修改") : QString());
   } else {
     for (QLabel* l : {fileLabel_, encodingLabel_, rowsLabel_, leftOutLabel_, changedLabel_}) {
@@ -805,10 +820,10 @@ void MainWindow::CopyCommand() {
   ShowResult(QStringLiteral("复制：%1 行").arg(Grouped(rows.size())));
 }
 
-void MainWindow::Move(RowSelection (TableEditor::*move)(const RowSelection&)) {
+void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&)) {
   const RowSelection before = Selection();
   if (before.rows.empty()) return;
-  const RowSelection after = (editor_.*move)(before);
+  const RowSelection after = (editor_.*step)(before);
   // The moves keep the store's snapshot in step: only the cells change.
   model_.RowsChanged(0, model_.itemCount() - 1);
   ApplySelection(after);

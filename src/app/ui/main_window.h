@@ -131,7 +131,7 @@ class MainWindow : public QMainWindow {
   bool SaveAs();
   void DeleteCommand();
   void CopyCommand();
-  void Move(RowSelection (TableEditor::*move)(const RowSelection&));
+  void Move(RowSelection (TableEditor::*step)(const RowSelection&));
   void ModifyCommand();
   void AddCommand();
   void FrequencyOrderCommand();

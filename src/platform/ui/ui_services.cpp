@@ -10,8 +10,7 @@ namespace mirel {
 namespace {
 
 const QString kFileFilter = QStringLiteral("txt文件(*.txt);;所有文件(*.*)");
-const QString kTableFilter =
-    QStringLiteral("码表文件(*.txt *.ktb);;txt文件(*.txt);;所有文件(*.*)");
+const QString kTableFilter = QStringLiteral("码表文件(*.txt *.ktb);;txt文件(*.txt);;所有文件(*.*)");
 
 }  // namespace
 

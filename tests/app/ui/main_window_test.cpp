@@ -9,22 +9,22 @@
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QRawFont>
-#include <QTranslator>
-#include <QRegularExpression>
-#include <QSettings>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRawFont>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -927,16 +927,15 @@ class MainWindowTest : public QObject {
           const QRegularExpressionMatch access =
               QRegularExpression(QStringLiteral("&(.)")).match(item->text());
           if (access.hasMatch()) {
-            QVERIFY2(!accessKeys.contains(access.captured(1).toUpper()),
-                     qPrintable(item->text()));
+            QVERIFY2(!accessKeys.contains(access.captured(1).toUpper()), qPrintable(item->text()));
             accessKeys << access.captured(1).toUpper();
           }
           const qsizetype tab = item->text().indexOf(u'\t');
           if (tab < 0 || item->menu() || menu == window_->recentMenu()) continue;
           QString shown = item->text().mid(tab + 1);
-          if (!shown.contains(u'+') && !shown.startsWith(u'F') && shown != QStringLiteral("Enter") &&
-              shown != QStringLiteral("Ins") && shown != QStringLiteral("Del") &&
-              shown != QStringLiteral("Tab")) {
+          if (!shown.contains(u'+') && !shown.startsWith(u'F') &&
+              shown != QStringLiteral("Enter") && shown != QStringLiteral("Ins") &&
+              shown != QStringLiteral("Del") && shown != QStringLiteral("Tab")) {
             continue;  // a hint such as "a-ab-b", not a key
           }
           shown.replace(QStringLiteral("↑"), QStringLiteral("Up"));
@@ -958,11 +957,13 @@ class MainWindowTest : public QObject {
     }
     QCOMPARE(keys, 33);  // every key the window binds
     // The keys the menus used to show wrongly, and the ones that had no item.
-    QVERIFY(window_->action(command::kExportFrequency)->text().endsWith(QStringLiteral("\tCtrl+E")));
+    QVERIFY(
+        window_->action(command::kExportFrequency)->text().endsWith(QStringLiteral("\tCtrl+E")));
     QVERIFY(window_->action(command::kExtractSingle)->text().endsWith(QStringLiteral("\tCtrl+I")));
     QVERIFY(window_->action(command::kFocusCycle)->text().endsWith(QStringLiteral("\tTab")));
-    QVERIFY(window_->action(command::kCommonConversion)->text().startsWith(
-        QStringLiteral("常见码表格式转换(&X)...")));
+    QVERIFY(window_->action(command::kCommonConversion)
+                ->text()
+                .startsWith(QStringLiteral("常见码表格式转换(&X)...")));
   }
 
   void homeAndEndReachTheEndsOfTheList() {
@@ -1006,7 +1007,8 @@ class MainWindowTest : public QObject {
     auto label = [this](const char* name) {
       return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
     };
-    QCOMPARE(label("fileLabel"), QStringLiteral("s.txt — ") + QDir::toNativeSeparators(dir_->path()));
+    QCOMPARE(label("fileLabel"),
+             QStringLiteral("s.txt — ") + QDir::toNativeSeparators(dir_->path()));
     QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-8"));
     QCOMPARE(label("rowsLabel"), QStringLiteral("行数：1"));
     QCOMPARE(label("leftOutLabel"), QStringLiteral("未列出的行（无TAB）：2"));
@@ -1020,8 +1022,8 @@ class MainWindowTest : public QObject {
 
   void settingsRememberTheWindowAndRecentFiles() {
     QSettings settings(dir_->filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    auto window = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(),
-                                               &settings);
+    auto window =
+        std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(), &settings);
     window->show();
     QStringList paths;
     for (int k = 0; k < kRecentLimit + 2; ++k) {
@@ -1034,8 +1036,8 @@ class MainWindowTest : public QObject {
     QVERIFY(window->close());
     window.reset();
 
-    window = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(),
-                                          &settings);
+    window =
+        std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(), &settings);
     QCOMPARE(window->size(), QSize(700, 500));
     QCOMPARE(window->entryList()->columnWidth(0), 150);
     const QStringList recent = window->recentFiles();
