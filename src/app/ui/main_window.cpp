@@ -682,7 +682,9 @@ void MainWindow::SelectOnly(int row) {
   list_->scrollTo(index);
 }
 
-bool MainWindow::OpenTable(const std::filesystem::path& path) {
+bool MainWindow::OpenTable(const std::filesystem::path& path) { return OpenFile(path, true); }
+
+bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
   Result<uint32_t> loaded = editor_.Open(path);
   if (!loaded.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
@@ -702,7 +704,7 @@ bool MainWindow::OpenTable(const std::filesystem::path& path) {
     model_.SetItemCount(0);
     UpdateState();
   }
-  AddRecent(FromPath(std::filesystem::absolute(path)));
+  if (remember) AddRecent(FromPath(std::filesystem::absolute(path)));
   ShowResult(QStringLiteral("已打开：%1 行").arg(Grouped(store_.RowCount())));
   return true;
 }
@@ -953,7 +955,9 @@ void MainWindow::ExtractSingleCommand() {
 }
 
 bool MainWindow::OpenInstalled(const InstalledTable& table) {
-  if (!OpenTable(table.localCopy)) return false;
+  // The working copy is not a file to offer again; the installed copy is
+  // opened through its dialog.
+  if (!OpenFile(table.localCopy, false)) return false;
   store_.SetCompiledTarget(CompiledTarget{table.mainTable, table.settings});
   UpdateState();
   return true;

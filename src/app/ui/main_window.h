@@ -122,6 +122,7 @@ class MainWindow : public QMainWindow {
   // Asks to save a changed table with 是/否/取消; false when the user
   // cancelled or the save failed, so the caller must stop.
   bool ConfirmDiscard(const QString& question);
+  bool OpenFile(const std::filesystem::path& path, bool remember);
   void ResetAfterClose();
   void Reorder(Ordering ordering, const QString& name);
   void CloseCommand();
