@@ -23,9 +23,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel_bench {
+
+// The machine's file system, shared by every step of a benchmark.
+inline mirel::FileSystem& BenchFs() {
+  static const std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
+  return *fs;
+}
 
 namespace fs = std::filesystem;
 

@@ -222,14 +222,14 @@ struct RowCounts {
 // UTF-8. Row order is each tool's own business and is not compared.
 RowCounts CheckRows(const Paths& paths) {
   RowCounts counts{};
-  const std::string source = Check(mirel::ReadFileBytes(paths.table()), "reading the table");
+  const std::string source = Check(mirel::ReadFileBytes(BenchFs(), paths.table()), "reading the table");
   std::vector<std::string_view> want = SplitLines(source, "\r\n");
   counts.sourceRows = want.size();
   std::sort(want.begin(), want.end());
   want.erase(std::unique(want.begin(), want.end()), want.end());
   counts.distinctRows = want.size();
 
-  const std::string bytes = Check(mirel::ReadFileBytes(paths.readBack()), "reading our read-back");
+  const std::string bytes = Check(mirel::ReadFileBytes(BenchFs(), paths.readBack()), "reading our read-back");
   if (!bytes.starts_with("\xFF\xFE") || bytes.size() % 2 != 0) {
     throw BenchError("our read-back is not UTF-16LE with a byte-order mark");
   }
@@ -241,7 +241,7 @@ RowCounts CheckRows(const Paths& paths) {
   ExpectSameRows(got, want, "our read-back");
 
   const std::string dump =
-      Check(mirel::ReadFileBytes(paths.referenceReadBack()), "reading the reference's read-back");
+      Check(mirel::ReadFileBytes(BenchFs(), paths.referenceReadBack()), "reading the reference's read-back");
   const size_t data = dump.find("[Data]\n");
   if (data == std::string::npos) throw BenchError("the reference's read-back has no [Data]");
   std::vector<std::string> rows;
@@ -307,7 +307,7 @@ int Run(uint64_t rows, const fs::path& base) {
 
     const StepFigures compile = MeasureStep("our compile", [&](StepRun& r) {
       const mirel::CompileSummary summary = Check(
-          mirel::CompileTable(paths.table(), paths.compiled(), *classes, mirel::OpaqueHeader{}, {}),
+          mirel::CompileTable(BenchFs(), paths.table(), paths.compiled(), *classes, mirel::OpaqueHeader{}, {}),
           "CompileTable");
       r.parsedLines = summary.parsedLines;
       r.records = summary.records;
@@ -315,7 +315,7 @@ int Run(uint64_t rows, const fs::path& base) {
     Expect(compile.best.parsedLines, facts.rows, "lines our compiler parsed");
     Expect(compile.best.records, facts.uniqueRows, "records our compiler kept");
     const StepFigures read = MeasureStep("our read-back", [&](StepRun&) {
-      (void)Check(mirel::CompiledTableToTextFile(paths.compiled(), paths.readBack()),
+      (void)Check(mirel::CompiledTableToTextFile(BenchFs(), paths.compiled(), paths.readBack()),
                   "CompiledTableToTextFile");
     });
 

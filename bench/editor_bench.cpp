@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
       WriteFile(table, generated.text);
     }
     auto temp = Check(mirel::TempFolder::OpenIn(dir), "TempFolder");
-    mirel::TableStore store(*temp);
+    mirel::TableStore store(BenchFs(), *temp);
     mirel::DesktopUiServices services;
     mirel::MainWindow window(store, services, dir);
     window.show();

@@ -24,7 +24,7 @@ namespace {
 
 // The rows of a file we wrote (UTF-16LE), as UTF-8 for the Unix tools.
 void WriteUtf8Copy(const fs::path& from, const fs::path& to) {
-  const std::u16string text = Check(mirel::ReadTextFile(from), "ReadTextFile").text;
+  const std::u16string text = Check(mirel::ReadTextFile(BenchFs(), from), "ReadTextFile").text;
   WriteFile(to, mirel::Utf16ToUtf8(text));
 }
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     merge.tables[0] = mirel::Utf8ToUtf16(first.string());
     merge.tables[1] = mirel::Utf8ToUtf16(second.string());
     const double ours = BestOf(
-        NoSetup, [&] { Check(mirel::MergeTables(merge, dir / "merged.txt"), "MergeTables"); });
+        NoSetup, [&] { Check(mirel::MergeTables(BenchFs(), merge, dir / "merged.txt"), "MergeTables"); });
     const double joined =
         TimeCommand("export LC_ALL=C; t=\"$(printf '\\t')\"; sort -t\"$t\" -k1,1 " + Quote(first) +
                     " > " + Quote(dir / "s1.txt") + " && sort -t\"$t\" -k1,1 " + Quote(second) +
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
       WriteFile(split, splitTable);
     }
     const double single = BestOf(NoSetup, [&] {
-      Check(mirel::GenerateSingleCharacters(split, keys, dir / "single.txt",
+      Check(mirel::GenerateSingleCharacters(BenchFs(), split, keys, dir / "single.txt",
                                             dir / "single-errors.txt"),
             "GenerateSingleCharacters");
     });
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     settings.auxTable.clear();
     settings.wordList = mirel::Utf8ToUtf16(words.string());
     const double library = BestOf(NoSetup, [&] {
-      Check(mirel::GenerateWordLibrary(settings, dir / "library.txt", dir / "library-errors.txt"),
+      Check(mirel::GenerateWordLibrary(BenchFs(), settings, dir / "library.txt", dir / "library-errors.txt"),
             "GenerateWordLibrary");
     });
     WriteUtf8Copy(dir / "library.txt", dir / "library-utf8.txt");

@@ -122,7 +122,7 @@ struct StoreFigures {
 StoreFigures MeasureStore(const Paths& paths, const TableFacts& facts) {
   std::unique_ptr<mirel::TempFolder> temp =
       Check(mirel::TempFolder::OpenIn(paths.dir), "temporary folder");
-  mirel::TableStore store(*temp);
+  mirel::TableStore store(BenchFs(), *temp);
   StoreFigures f{};
   f.baselineMiB = PeakMiB();
   auto time = [&](Step step, auto setup, auto run) {

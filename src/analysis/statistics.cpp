@@ -274,7 +274,7 @@ std::u16string FormatStatisticsReport(const TableStatistics& s) {
 
 Status WriteStatisticsReport(const TableStore& store, const std::filesystem::path& target) {
   if (!store.IsOpen()) return Status::InvalidArgument(target.string(), "no table is open");
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(store.fs(), target);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
   writer.value()->Write(FormatStatisticsReport(MeasureTable(store)));

@@ -17,6 +17,12 @@
 namespace mirel {
 namespace {
 
+// A regular file or a stream (a pipe given as a source is read to its end).
+bool IsReadableSource(FileSystem& fs, const std::filesystem::path& path) {
+  Result<PathInfo> info = fs.Query(path);
+  return info.IsOk() && (info->kind == PathKind::kRegular || info->kind == PathKind::kStream);
+}
+
 constexpr std::array<std::u16string_view, 18> kOptionNames = {
     u"词频表文件",   u"选项",           u"源码表文件",     u"规则文件",  u"分割符",
     u"分割字符",     u"单字拆分表文件", u"键盘映射表文件", u"码表文件1", u"码表文件2",
@@ -140,7 +146,7 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (const std::u16string* value = request.Find(u"源码表文件")) settings.sourcePath = *value;
   if (const std::u16string* value = request.Find(u"规则文件")) {
     const std::filesystem::path rules = ResolveBatchPath(*value, env.programFolder);
-    Result<TextBuffer> text = ReadTextFile(rules);
+    Result<TextBuffer> text = ReadTextFile(env.fs, rules);
     if (!text.IsOk()) return fail("cannot read the rule file", text.status().message());
     settings.ruleText = text->text.substr(0, 4095);
   }
@@ -152,20 +158,19 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
   }
   if (const std::u16string* value = request.Find(u"选项")) settings.layoutOption = *value;
   const std::filesystem::path source = ResolveBatchPath(settings.sourcePath, env.programFolder);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(source, ec)) {
+  if (!IsReadableSource(env.fs, source)) {
     return fail(Utf16ToUtf8(u"必须定义有效的源码表文件路径"), source.string());
   }
   const std::filesystem::path output = ConversionOutputPath(source);
   BatchProgress progress(env);
   if (!settings.ruleText.empty()) {
     Result<uint64_t> done =
-        RunRuleConversion(source, settings.ruleText, output, std::ref(progress));
+        RunRuleConversion(env.fs, source, settings.ruleText, output, std::ref(progress));
     if (!done.IsOk())
       return fail(Utf16ToUtf8(u"无法根据转换规则转换文本文件。"), done.status().message());
   } else {
     Result<uint64_t> done =
-        RunLayoutConversion(source, settings.separatorText, LayoutFromOption(settings.layoutOption),
+        RunLayoutConversion(env.fs, source, settings.separatorText, LayoutFromOption(settings.layoutOption),
                             output, std::ref(progress));
     if (!done.IsOk()) return fail(Utf16ToUtf8(u"无法转换文本文件。"), done.status().message());
   }
@@ -181,15 +186,13 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
       settings.tables[k] = PathToUtf16(ResolveBatchPath(*value, env.programFolder));
     }
   }
-  std::error_code ec;
-  if (settings.tables[0].empty() ||
-      !std::filesystem::is_regular_file(PathFromUtf16(settings.tables[0]), ec)) {
+  if (settings.tables[0].empty() || !IsReadableSource(env.fs, PathFromUtf16(settings.tables[0]))) {
     env.err << env.programName << ": " << toolName << ": " << kMergeNoFirstTableMessage << "\n";
     return 1;
   }
   BatchProgress progress(env);
   Result<uint64_t> merged =
-      MergeTables(settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
+      MergeTables(env.fs, settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
   if (!merged.IsOk()) {
     env.err << env.programName << ": " << toolName << ": " << merged.status().message() << "\n";
     return 1;
@@ -216,8 +219,7 @@ int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
   const std::filesystem::path split = ResolveBatchPath(settings.splitTable, env.programFolder);
   const std::filesystem::path keys = ResolveBatchPath(settings.keyMap, env.programFolder);
   BatchProgress progress(env);
-  Result<SingleResult> result = GenerateSingleCharacters(
-      split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
+  Result<SingleResult> result = GenerateSingleCharacters(env.fs, split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
   return ReportGeneration(env, kToolSingleCharacters,
                           result.IsOk() ? Status::Ok() : result.status(),
                           result.IsOk() ? result->errorLogFailure : std::string());
@@ -237,7 +239,7 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
   path(u"辅助码表文件", settings.auxTable);
   path(u"词库文件", settings.wordList);
   if (const std::u16string* value = request.Find(u"构词规则文件")) {
-    Result<TextBuffer> rules = ReadTextFile(ResolveBatchPath(*value, env.programFolder));
+    Result<TextBuffer> rules = ReadTextFile(env.fs, ResolveBatchPath(*value, env.programFolder));
     if (!rules.IsOk()) {
       return ReportGeneration(
           env, kToolWordLibrary,
@@ -249,7 +251,7 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (const std::u16string* value = request.Find(u"选项")) ApplyWordOptions(*value, settings);
   const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
   BatchProgress progress(env);
-  Result<WordResult> result = GenerateWordLibrary(settings, WordOutputPath(wordList),
+  Result<WordResult> result = GenerateWordLibrary(env.fs, settings, WordOutputPath(wordList),
                                                   WordErrorLogPath(wordList), std::ref(progress));
   return ReportGeneration(env, kToolWordLibrary, result.IsOk() ? Status::Ok() : result.status(),
                           result.IsOk() ? result->errorLogFailure : std::string());
@@ -303,8 +305,9 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
     return fail("no source table given (/源码表文件=TABLE)");
   }
   std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
-  std::error_code ec;
-  if (!std::filesystem::exists(source, ec)) return fail(source.string() + ": no such file");
+  if (Result<PathInfo> info = env.fs.Query(source); info.IsOk() && info->kind == PathKind::kMissing) {
+    return fail(source.string() + ": no such file");
+  }
 
   TableToolRequest run;
   run.tool = simple;
@@ -325,7 +328,7 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   Result<std::unique_ptr<TempFolder>> temp =
       env.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(env.tempBase);
   if (!temp.IsOk()) return fail(temp.status().message());
-  TableStore store(*temp.value());
+  TableStore store(env.fs, *temp.value());
   Result<TableToolReport> report = RunTableTool(store, run);
   if (!report.IsOk()) return fail(report.status().message());
   return 0;

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace mirel {
 
 inline constexpr size_t kCommandLineLimit = 10240;
@@ -61,6 +63,7 @@ struct BatchEnvironment {
   std::filesystem::path programFolder;
   std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
   std::ostream& err;
+  FileSystem& fs;
   std::string programName = "mirel";
   // Progress is drawn as one rewritten line, and only on a terminal.
   bool errIsTerminal = false;

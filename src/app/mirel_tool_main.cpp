@@ -5,12 +5,15 @@
 #include <vector>
 
 #include "app/tool_cli.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
+  std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
   mirel::ToolIo io{std::cout,
                    std::cerr,
+                   *fs,
                    mirel::ProgramFolder(),
                    {},
                    {},

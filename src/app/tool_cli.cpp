@@ -14,7 +14,6 @@
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
 #include "ime/installed_tables.h"
-#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
@@ -70,7 +69,7 @@ struct Context {
     Result<std::unique_ptr<TempFolder>> temp =
         io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
     if (!temp.IsOk()) return temp.status();
-    TableStore store(*temp.value());
+    TableStore store(io.fs, *temp.value());
     return RunTableTool(store, request);
   }
 
@@ -94,7 +93,7 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
       io.err << "\rcompiling " << (shown = value) << "%" << std::flush;
     }
   };
-  Result<CompileSummary> summary = CompileTable(table, out, *classes, OpaqueHeader{}, report);
+  Result<CompileSummary> summary = CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
   if (io.errIsTerminal && shown >= 0) io.err << "\r" << std::string(16, ' ') << "\r";
   if (!summary.IsOk()) {
     io.err << kProgram << ": compile: " << summary.status().message() << "\n";
@@ -111,7 +110,7 @@ int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
   Result<std::unique_ptr<TempFolder>> temp =
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return fail(temp.status());
-  TableStore store(*temp.value());
+  TableStore store(io.fs, *temp.value());
   Result<uint32_t> loaded = store.LoadTable(table);
   if (!loaded.IsOk()) return fail(loaded.status());
   if (!report.empty()) {
@@ -140,7 +139,7 @@ int RunConvertRules(const std::string& source, const std::string& rulesFile,
                     ToolIo& io) {
   std::u16string rules;
   if (!rulesFile.empty()) {
-    Result<TextBuffer> text = ReadTextFile(rulesFile);
+    Result<TextBuffer> text = ReadTextFile(io.fs, rulesFile);
     if (!text.IsOk()) return CommandFailure("convert-rules", text.status(), io);
     rules = std::move(text->text);
   } else {
@@ -151,7 +150,7 @@ int RunConvertRules(const std::string& source, const std::string& rulesFile,
     return 2;
   }
   const std::filesystem::path out = OutputOr(output, ConversionOutputPath(source));
-  Result<uint64_t> done = RunRuleConversion(source, rules, out);
+  Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
   if (!done.IsOk()) return CommandFailure("convert-rules", done.status(), io);
   io.out << done.value() << " characters converted, written to " << out.string() << "\n";
   return 0;
@@ -161,7 +160,7 @@ int RunConvertLayout(const std::string& source, const std::string& separators, i
                      const std::string& output, ToolIo& io) {
   const std::filesystem::path out = OutputOr(output, ConversionOutputPath(source));
   Result<uint64_t> done =
-      RunLayoutConversion(source, Utf8ToUtf16(separators), static_cast<Layout>(layout), out);
+      RunLayoutConversion(io.fs, source, Utf8ToUtf16(separators), static_cast<Layout>(layout), out);
   if (!done.IsOk()) return CommandFailure("convert-layout", done.status(), io);
   io.out << done.value() << " lines converted, written to " << out.string() << "\n";
   return 0;
@@ -185,7 +184,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
            << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
     return 2;
   }
-  Result<TextBuffer> text = ReadTextFile(source);
+  Result<TextBuffer> text = ReadTextFile(io.fs, source);
   if (!text.IsOk()) return CommandFailure("convert", text.status(), io);
   std::optional<TableFormat> sourceFormat;
   if (!from.empty()) {
@@ -214,7 +213,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return CommandFailure("convert", temp.status(), io);
   Result<uint64_t> count =
-      ConvertCommonFormat(text->text, *sourceFormat, *target, out, *temp.value());
+      ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value());
   if (!count.IsOk()) return CommandFailure("convert", count.status(), io);
   io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
          << " written to " << out.string() << "\n";
@@ -222,7 +221,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
 }
 
 int RunDetect(const std::string& source, ToolIo& io) {
-  Result<TextBuffer> text = ReadTextFile(source);
+  Result<TextBuffer> text = ReadTextFile(io.fs, source);
   if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
   const Detection detection = DetectFormat(text->text);
   if (detection.format) {
@@ -246,8 +245,7 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
                  const std::string& errors, ToolIo& io) {
   bool drawn = false;
   const std::filesystem::path out = OutputOr(output, SingleOutputPath(split));
-  Result<SingleResult> result = GenerateSingleCharacters(
-      split, keys, out, OutputOr(errors, SingleErrorPath(split)), TerminalProgress(io, drawn));
+  Result<SingleResult> result = GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)), TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-single", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -262,15 +260,14 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
 int RunGenWords(WordLibrarySettings settings, const std::string& rules, const std::string& output,
                 const std::string& errors, ToolIo& io) {
   if (!rules.empty()) {
-    Result<TextBuffer> text = ReadTextFile(rules);
+    Result<TextBuffer> text = ReadTextFile(io.fs, rules);
     if (!text.IsOk()) return CommandFailure("gen-words", text.status(), io);
     settings.rulesText = text->text.substr(0, kWordRulesLimit);
   }
   bool drawn = false;
   const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
   const std::filesystem::path out = OutputOr(output, WordOutputPath(wordList));
-  Result<WordResult> result = GenerateWordLibrary(
-      settings, out, OutputOr(errors, WordErrorLogPath(wordList)), TerminalProgress(io, drawn));
+  Result<WordResult> result = GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)), TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -288,7 +285,7 @@ int RunMerge(const std::vector<std::string>& tables, const std::string& output, 
     settings.tables[k] = Utf8ToUtf16(tables[k]);
   }
   const std::filesystem::path out = OutputOr(output, MergeOutputPath(tables.front()));
-  Result<uint64_t> merged = MergeTables(settings, out);
+  Result<uint64_t> merged = MergeTables(io.fs, settings, out);
   if (!merged.IsOk()) return CommandFailure("merge", merged.status(), io);
   io.out << merged.value() << " lines written to " << out.string() << "\n";
   return 0;
@@ -304,7 +301,7 @@ int RunTips(const TipSettings& settings, const std::string& output, ToolIo& io) 
     temp = std::move(opened).value();
     out = temp->TempPath(kTipsOutputName);
   }
-  Result<uint64_t> written = BuildCommandTips(settings, out);
+  Result<uint64_t> written = BuildCommandTips(io.fs, settings, out);
   if (!written.IsOk()) return CommandFailure("tips", written.status(), io);
   io.out << written.value() << " lines written to " << out.string() << "\n";
   return 0;
@@ -334,7 +331,7 @@ int InstalledFailure(const std::string& command, const Status& status, ToolIo& i
 }
 
 int RunInstalledList(bool json, ToolIo& io) {
-  Result<InstalledCopies> copies = InstalledCopies::Load(io.installed);
+  Result<InstalledCopies> copies = InstalledCopies::Load(io.fs, io.installed);
   if (!copies.IsOk()) return InstalledFailure("", copies.status(), io);
   struct Row {
     std::string key, name, folder;
@@ -343,10 +340,12 @@ int RunInstalledList(bool json, ToolIo& io) {
   std::vector<Row> rows;
   for (const std::u16string& key : copies->List()) {
     const std::filesystem::path folder = copies->DataFolder(copies->ModuleName(key).value_or(u""));
-    std::error_code ec;
+    auto present = [&](const char* name) {
+      Result<PathInfo> info = io.fs.Query(folder / name);
+      return info.IsOk() && info->kind != PathKind::kMissing;
+    };
     rows.push_back(Row{Utf16ToUtf8(key), Utf16ToUtf8(copies->DisplayName(key)), folder.string(),
-                       std::filesystem::exists(folder / "main.ktb", ec),
-                       std::filesystem::exists(folder / "usr.ktb", ec)});
+                       present("main.ktb"), present("usr.ktb")});
   }
   if (json) {
     for (const Row& row : rows) {
@@ -395,7 +394,7 @@ Result<std::u16string> FindCopy(const InstalledCopies& copies, const std::string
 
 int RunInstalledExport(const std::string& name, const std::string& out, bool userLibrary,
                        ToolIo& io) {
-  Result<InstalledCopies> copies = InstalledCopies::Load(io.installed);
+  Result<InstalledCopies> copies = InstalledCopies::Load(io.fs, io.installed);
   if (!copies.IsOk()) return InstalledFailure("export", copies.status(), io);
   Result<std::u16string> key = FindCopy(copies.value(), name);
   if (!key.IsOk()) return InstalledFailure("export", key.status(), io);
@@ -410,7 +409,7 @@ int RunInstalledExport(const std::string& name, const std::string& out, bool use
 }
 
 int RunInstalledCompile(const std::string& table, const std::string& name, ToolIo& io) {
-  Result<InstalledCopies> copies = InstalledCopies::Load(io.installed);
+  Result<InstalledCopies> copies = InstalledCopies::Load(io.fs, io.installed);
   if (!copies.IsOk()) return InstalledFailure("compile", copies.status(), io);
   Result<std::u16string> key = FindCopy(copies.value(), name);
   if (!key.IsOk()) return InstalledFailure("compile", key.status(), io);
@@ -435,9 +434,9 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
   }
   const std::filesystem::path compiled = temp.value()->TempPath(u"kv_tolvik_tempktb.ktb");
   std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
-  Result<CompileSummary> summary = CompileTable(table, compiled, *classes, settings);
+  Result<CompileSummary> summary = CompileTable(io.fs, table, compiled, *classes, settings);
   if (!summary.IsOk()) return InstalledFailure("compile", summary.status(), io);
-  Status replaced = CopyFileAtomically(compiled, main);
+  Status replaced = io.fs.CopyFile(compiled, main);
   if (!replaced.IsOk()) {
     return InstalledFailure(
         "compile",
@@ -454,8 +453,10 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.out << kBatchHelp;
     return 0;
   }
-  BatchEnvironment env{io.programFolder, io.tempBase,   io.err, std::string(kProgram) + " batch",
-                       io.errIsTerminal, io.dialogTools};
+  BatchEnvironment env{io.programFolder,    io.tempBase,
+                       io.err,              io.fs,
+                       std::string(kProgram) + " batch", io.errIsTerminal,
+                       io.dialogTools};
   std::u16string line = JoinArguments(args);
   if (line.size() >= kCommandLineLimit) {
     io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
@@ -707,7 +708,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
     return RunInstalledList(json, io);
   }
   if (decompile->parsed()) {
-    Result<OpaqueHeader> done = CompiledTableToTextFile(compiledPath, output);
+    Result<OpaqueHeader> done = CompiledTableToTextFile(io.fs, compiledPath, output);
     if (!done.IsOk()) {
       io.err << kProgram << ": decompile: " << done.status().message() << "\n";
       return 1;

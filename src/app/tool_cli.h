@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/batch.h"
+#include "platform/file_system.h"
 #include "ime/installed_copies.h"
 
 namespace mirel {
@@ -17,6 +18,7 @@ namespace mirel {
 struct ToolIo {
   std::ostream& out;
   std::ostream& err;
+  FileSystem& fs;
   std::filesystem::path programFolder;
   std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
   // Tools that later subsystems add to the batch grammar.

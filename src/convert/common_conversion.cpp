@@ -1,7 +1,5 @@
 #include "convert/common_conversion.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -591,56 +589,13 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "UTF-16LE files are written straight from memory");
 
-// The intermediate file. It is scratch, so it goes without the sync and
-// rename that table files get; it is always created afresh, never through a
-// link.
-class ScratchFile {
- public:
-  explicit ScratchFile(const std::filesystem::path& path) : where_(path.string()) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) error_ = errno;
-  }
-  ~ScratchFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  void Write(std::u16string_view text) {
-    const char* p = reinterpret_cast<const char*>(text.data());
-    size_t left = text.size() * sizeof(char16_t);
-    while (error_ == 0 && left > 0) {
-      const ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        error_ = errno;
-      } else {
-        p += n;
-        left -= static_cast<size_t>(n);
-      }
-    }
-  }
-  Status Close() {
-    if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
-    fd_ = -1;
-    if (error_ != 0) return Status::IoError(where_, std::strerror(error_));
-    return Status::Ok();
-  }
-
- private:
-  std::string where_;
-  int fd_ = -1;
-  int error_ = 0;
-};
-
 // The status of a failed stage, its message naming the stage first.
 Status InStage(const std::string& stage, const Status& status) {
   if (status.code() == Status::Code::kNoMemory) return Status::NoMemory(stage);
   return Status::IoError(stage, status.message());
 }
 
-Result<uint64_t> Convert(std::u16string_view sourceText, TableFormat from, TableFormat to,
+Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFormat from, TableFormat to,
                          const std::filesystem::path& output, const TempFolder& temp) {
   using namespace common_format;
   const std::string sourceName = Utf16ToUtf8(InfoOf(from).radioText);
@@ -652,28 +607,28 @@ Result<uint64_t> Convert(std::u16string_view sourceText, TableFormat from, Table
     return Status::IoError("intermediate file", "the temporary folder's path is too long");
   }
   const std::string tempWhere = "intermediate file " + tempPath.string();
-  std::error_code ec;
-  std::filesystem::remove(tempPath, ec);
-  if (std::filesystem::exists(std::filesystem::symlink_status(tempPath, ec))) {
-    return Status::IoError(tempWhere, "the previous one cannot be deleted");
-  }
   uint64_t accepted;
   {
-    ScratchFile file(tempPath);
-    if (!file.IsOpen()) return InStage("writing the intermediate file", file.Close());
-    file.Write(u"\uFEFF");
+    // The intermediate file lives in the private temporary folder; it is
+    // replaced like any other output, so a failed stage leaves no half file.
+    Result<std::unique_ptr<TextWriter>> file = TextWriter::Create(fs, tempPath);
+    if (!file.IsOk()) return InStage("writing the intermediate file", file.status());
+    file.value()->WriteBom();
     {
-      ChunkedText out([&](std::u16string_view piece) { file.Write(piece); }, size_t{1} << 17);
+      ChunkedText out([&](std::u16string_view piece) { file.value()->Write(piece); },
+                      size_t{1} << 17);
       accepted = WriteIntermediateText(sourceText, from, out);
     }
-    if (Status s = file.Close(); !s.IsOk()) return InStage("writing the intermediate file", s);
+    if (Status s = file.value()->Commit(); !s.IsOk()) {
+      return InStage("writing the intermediate file", s);
+    }
   }
   if (accepted == 0) {
     return Status::InvalidArgument("source table", "no line is in the " + sourceName);
   }
 
   // Stage two: read back.
-  Result<TextBuffer> back = ReadTextFile(tempPath);
+  Result<TextBuffer> back = ReadTextFile(fs, tempPath);
   if (!back.IsOk()) return InStage("reading the intermediate file back", back.status());
   if (back->encoding != TextEncoding::kUtf16Le) {
     return Status::Corrupt(tempWhere, "it was changed while being read back");
@@ -690,7 +645,7 @@ Result<uint64_t> Convert(std::u16string_view sourceText, TableFormat from, Table
 
   // The target.
   const std::string stage = "writing the " + Utf16ToUtf8(InfoOf(to).radioText) + " file";
-  Result<std::unique_ptr<TextWriter>> file = TextWriter::Create(output);
+  Result<std::unique_ptr<TextWriter>> file = TextWriter::Create(fs, output);
   if (!file.IsOk()) return InStage(stage, file.status());
   TextWriter& writer = *file.value();
   writer.WriteBom();
@@ -705,11 +660,11 @@ Result<uint64_t> Convert(std::u16string_view sourceText, TableFormat from, Table
 
 }  // namespace
 
-Result<uint64_t> ConvertCommonFormat(std::u16string_view sourceText, TableFormat from,
+Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
                                      TableFormat to, const std::filesystem::path& output,
                                      const TempFolder& temp) {
   try {
-    return Convert(sourceText, from, to, output, temp);
+    return Convert(fs, sourceText, from, to, output, temp);
   } catch (const std::bad_alloc&) {
     return Status::NoMemory("common format conversion");
   }

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
 
@@ -98,7 +99,7 @@ std::filesystem::path CommonConversionOutputPath(const std::filesystem::path& so
 // ended by CR LF, replaced atomically). Returns the number of lines written:
 // one per record, or one per code for 酷极/极点. A source that yields no
 // record, or any stage that fails, gives a Status naming the stage.
-Result<uint64_t> ConvertCommonFormat(std::u16string_view sourceText, TableFormat from,
+Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
                                      TableFormat to, const std::filesystem::path& output,
                                      const TempFolder& temp);
 

@@ -545,11 +545,11 @@ std::filesystem::path ConversionOutputPath(const std::filesystem::path& source) 
   return FolderOf(source) / PathFromUtf16(kConversionOutputName);
 }
 
-Result<uint64_t> RunLayoutConversion(const std::filesystem::path& source,
+Result<uint64_t> RunLayoutConversion(FileSystem& fs, const std::filesystem::path& source,
                                      std::u16string_view separatorText, Layout layout,
                                      const std::filesystem::path& output,
                                      const ConversionProgress& progress) {
-  Result<TextBuffer> text = ReadTextFile(source);
+  Result<TextBuffer> text = ReadTextFile(fs, source);
   if (!text.IsOk()) return text.status();
   const std::u16string separators = BuildSeparatorSet(
       separatorText.substr(0, std::min(separatorText.size(), kSeparatorTextLimit)));
@@ -560,7 +560,7 @@ Result<uint64_t> RunLayoutConversion(const std::filesystem::path& source,
                                    "no line has two fields at the given separators");
   }
   text->text = std::u16string();  // the source is no longer needed while writing
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(output);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
   if (!writer.IsOk()) return writer.status();
   writer.value()->Write(out);
   Status committed = writer.value()->Commit();
@@ -568,7 +568,7 @@ Result<uint64_t> RunLayoutConversion(const std::filesystem::path& source,
   return converted;
 }
 
-Result<uint64_t> RunRuleConversion(const std::filesystem::path& source,
+Result<uint64_t> RunRuleConversion(FileSystem& fs, const std::filesystem::path& source,
                                    std::u16string_view ruleText,
                                    const std::filesystem::path& output,
                                    const ConversionProgress& progress) {
@@ -579,9 +579,9 @@ Result<uint64_t> RunRuleConversion(const std::filesystem::path& source,
     ReportStage(progress, u"错误的规则定义");
     return Status::InvalidArgument("", "the rule text holds no valid conversion rule");
   }
-  Result<TextBuffer> text = ReadTextFile(source);
+  Result<TextBuffer> text = ReadTextFile(fs, source);
   if (!text.IsOk()) return text.status();
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(output);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
   if (!writer.IsOk()) return writer.status();
   TextWriter& sink = *writer.value();
   sink.WriteBom();

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -128,7 +129,7 @@ std::filesystem::path ConversionOutputPath(const std::filesystem::path& source);
 // kSeparatorTextLimit units of `separatorText` count. Returns the number of
 // converted lines; a source without any line of two fields is a failure and
 // leaves `output` untouched.
-Result<uint64_t> RunLayoutConversion(const std::filesystem::path& source,
+Result<uint64_t> RunLayoutConversion(FileSystem& fs, const std::filesystem::path& source,
                                      std::u16string_view separatorText, Layout layout,
                                      const std::filesystem::path& output,
                                      const ConversionProgress& progress = {});
@@ -136,7 +137,7 @@ Result<uint64_t> RunLayoutConversion(const std::filesystem::path& source,
 // Rule mode on files. Only the first kRuleTextLimit units of `ruleText`
 // count. Fails, writing nothing, when no line is a valid rule or the source
 // cannot be read. Returns the length of the source text in units.
-Result<uint64_t> RunRuleConversion(const std::filesystem::path& source,
+Result<uint64_t> RunRuleConversion(FileSystem& fs, const std::filesystem::path& source,
                                    std::u16string_view ruleText,
                                    const std::filesystem::path& output,
                                    const ConversionProgress& progress = {});

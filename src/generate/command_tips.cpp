@@ -88,21 +88,21 @@ uint64_t BuildCommandTipTexts(std::u16string_view codeTable, std::u16string_view
   return WriteTips(codeTable, index, prefix, suffix, out, nullptr);
 }
 
-Result<uint64_t> BuildCommandTips(const TipSettings& settings,
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
                                   const std::filesystem::path& output) {
   if (settings.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
   if (settings.contentTable.empty()) return Failure(kTipNoContentMessage);
-  Result<TextBuffer> content = ReadTextFile(PathFromUtf16(settings.contentTable));
+  Result<TextBuffer> content = ReadTextFile(fs, PathFromUtf16(settings.contentTable));
   if (!content.IsOk()) return Failure(kTipNoContentMessage);
   const TipIndex index(content.value().text);
   if (index.empty()) return Failure(kTipNoContentMessage);
 
   if (output.empty()) return Failure(kTipNothingWrittenMessage);
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(output);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
   if (!writer.IsOk()) return Failure(kTipNothingWrittenMessage);
   writer.value()->WriteBom();
   uint64_t written = 0;
-  Result<TextBuffer> codes = ReadTextFile(PathFromUtf16(settings.codeTable));
+  Result<TextBuffer> codes = ReadTextFile(fs, PathFromUtf16(settings.codeTable));
   if (codes.IsOk()) {
     std::u16string out;
     const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };

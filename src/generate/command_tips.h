@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -45,7 +46,7 @@ uint64_t BuildCommandTipTexts(std::u16string_view codeTable, std::u16string_view
 // with a TAB (nothing is written then), and with kTipNothingWrittenMessage
 // when the output cannot be created, the code table cannot be read or no key
 // is in common (the output then holds only the mark).
-Result<uint64_t> BuildCommandTips(const TipSettings& settings, const std::filesystem::path& output);
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings, const std::filesystem::path& output);
 
 // The dialog field a failure of BuildCommandTips concerns, to focus it.
 enum class TipField { kNone, kCodeTable, kContentTable };

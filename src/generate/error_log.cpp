@@ -8,10 +8,10 @@
 
 namespace mirel {
 
-ErrorLog ErrorLog::Open(const std::filesystem::path& path) {
+ErrorLog ErrorLog::Open(FileSystem& fs, const std::filesystem::path& path) {
   ErrorLog log;
   log.path_ = path;
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(path);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, path);
   if (writer.IsOk()) {
     log.writer_ = std::move(writer).value();
     log.writer_->WriteBom();

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -29,7 +30,7 @@ class ErrorLog {
   static constexpr size_t kMessageLimit = 1023;
 
   // Never fails; see Available().
-  static ErrorLog Open(const std::filesystem::path& path);
+  static ErrorLog Open(FileSystem& fs, const std::filesystem::path& path);
 
   ErrorLog(ErrorLog&&) noexcept;
   ErrorLog& operator=(ErrorLog&&) noexcept;

@@ -353,15 +353,16 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
   return written;
 }
 
-Result<uint64_t> MergeTables(const MergeSettings& settings, const std::filesystem::path& output,
+Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, const std::filesystem::path& output,
                              const GenerationProgress& progress) {
   const std::filesystem::path firstPath = PathFromUtf16(settings.tables[0]);
-  std::error_code error;
-  if (firstPath.empty() || !std::filesystem::exists(firstPath, error)) {
+  Result<PathInfo> firstInfo =
+      firstPath.empty() ? Result<PathInfo>(PathInfo{}) : fs.Query(firstPath);
+  if (!firstInfo.IsOk() || firstInfo->kind == PathKind::kMissing) {
     return Status::InvalidArgument("", std::string(kMergeNoFirstTableMessage));
   }
   Result<std::unique_ptr<TextWriter>> writer =
-      TextWriter::Create(output.empty() ? MergeOutputPath(firstPath) : output);
+      TextWriter::Create(fs, output.empty() ? MergeOutputPath(firstPath) : output);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
 
@@ -369,11 +370,11 @@ Result<uint64_t> MergeTables(const MergeSettings& settings, const std::filesyste
   std::vector<std::u16string> texts;
   for (size_t k = 1; k < kMergeTableCount; ++k) {
     if (settings.tables[k].empty()) continue;
-    Result<TextBuffer> table = ReadTextFile(PathFromUtf16(settings.tables[k]));
+    Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(settings.tables[k]));
     if (!table.IsOk()) return Status::IoError(TableName(k), table.status().message());
     texts.push_back(std::move(table.value().text));
   }
-  Result<TextBuffer> first = ReadTextFile(firstPath);
+  Result<TextBuffer> first = ReadTextFile(fs, firstPath);
   if (!first.IsOk()) return Status::IoError(TableName(0), first.status().message());
 
   ProgressThrottle throttle(progress);

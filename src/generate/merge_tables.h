@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/progress.h"
 #include "platform/status.h"
 
@@ -57,7 +58,7 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
 // order; empty paths are skipped. Fails with kMergeNoFirstTableMessage when the
 // first table does not exist, and names the table when one cannot be read;
 // the output is then left as it was. Returns the number of lines written.
-Result<uint64_t> MergeTables(const MergeSettings& settings, const std::filesystem::path& output,
+Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, const std::filesystem::path& output,
                              const GenerationProgress& progress = {});
 
 // kMergeOutputName in the folder of `firstTable`.

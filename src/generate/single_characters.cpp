@@ -253,7 +253,7 @@ SingleResult GenerateSingleText(std::u16string_view splitTable, const KeyMap& ke
   return generator.counts();
 }
 
-Result<SingleResult> GenerateSingleCharacters(const std::filesystem::path& splitTable,
+Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesystem::path& splitTable,
                                               const std::filesystem::path& keyMap,
                                               const std::filesystem::path& output,
                                               const std::filesystem::path& errorLog,
@@ -261,17 +261,17 @@ Result<SingleResult> GenerateSingleCharacters(const std::filesystem::path& split
                                               const std::atomic<bool>* cancel) {
   KeyMap keys;
   {
-    Result<TextBuffer> keyText = ReadTextFile(keyMap);
+    Result<TextBuffer> keyText = ReadTextFile(fs, keyMap);
     if (!keyText.IsOk()) return Failure(kSingleNoKeyMapMessage);
     keys = ParseKeyMap(keyText.value().text);
   }
-  Result<TextBuffer> split = ReadTextFile(splitTable);
+  Result<TextBuffer> split = ReadTextFile(fs, splitTable);
   if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage);
   Result<std::unique_ptr<TextWriter>> writer =
-      TextWriter::Create(output.empty() ? SingleOutputPath(splitTable) : output);
+      TextWriter::Create(fs, output.empty() ? SingleOutputPath(splitTable) : output);
   if (!writer.IsOk()) return Failure(kSingleNoOutputMessage);
   writer.value()->WriteBom();
-  ErrorLog log = ErrorLog::Open(errorLog.empty() ? SingleErrorPath(splitTable) : errorLog);
+  ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? SingleErrorPath(splitTable) : errorLog);
 
   std::u16string out;
   out.reserve(kFlushUnits + kSingleCodeLimit + 2);

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/progress.h"
 #include "platform/status.h"
 
@@ -115,7 +116,7 @@ SingleResult GenerateSingleText(std::u16string_view splitTable, const KeyMap& ke
 // written, with kSingleCancelledMessage when cancelled, or with the write
 // error; the output and the error log are then left as they were. A problem of
 // the error log alone does not fail the run: it is in errorLogFailure.
-Result<SingleResult> GenerateSingleCharacters(const std::filesystem::path& splitTable,
+Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesystem::path& splitTable,
                                               const std::filesystem::path& keyMap,
                                               const std::filesystem::path& output,
                                               const std::filesystem::path& errorLog,

@@ -590,31 +590,28 @@ namespace {
 
 // Reads a character table into an index; an unreadable table is logged with
 // its banner and gives an empty index.
-CharCodeIndex LoadCharTable(std::u16string_view path, std::u16string_view banner,
+CharCodeIndex LoadCharTable(FileSystem& fs, std::u16string_view path, std::u16string_view banner,
                             WordGenerator& generator, bool& unreadable) {
-  Result<TextBuffer> table = ReadTextFile(PathFromUtf16(path));
+  Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(path));
   if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
   generator.Log(banner, {path});
   unreadable = true;
   return {};
 }
 
-bool CanRead(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return false;
-  std::ifstream file(path, std::ios::binary);
-  return static_cast<bool>(file);
+bool CanRead(FileSystem& fs, const std::filesystem::path& path) {
+  return fs.OpenInput(path).IsOk();
 }
 
 }  // namespace
 
-Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
+Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings& settings,
                                        const std::filesystem::path& output,
                                        const std::filesystem::path& errorLog,
                                        const Progress& progress, const std::atomic<bool>* cancel) {
   const std::filesystem::path wordListPath = PathFromUtf16(settings.wordList);
   const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
-  ErrorLog log = ErrorLog::Open(errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
+  ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
   const ErrorSink sink = [&](std::u16string_view message) { log.Add(message); };
 
   // The indexes are filled in below; the generator only keeps references.
@@ -626,9 +623,9 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
   chars =
-      LoadCharTable(settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+      LoadCharTable(fs, settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
   if (!settings.auxTable.empty()) {
-    aux = LoadCharTable(settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+    aux = LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
   auto fail = [&](std::u16string_view format, std::u16string_view path) -> Result<WordResult> {
@@ -639,8 +636,8 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
   };
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
-  if (!CanRead(wordListPath)) return fail(kNoWordListMessage, settings.wordList);
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(outputPath);
+  if (!CanRead(fs, wordListPath)) return fail(kNoWordListMessage, settings.wordList);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
   if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
   writer.value()->WriteBom();
 
@@ -654,7 +651,7 @@ Result<WordResult> GenerateWordLibrary(const WordLibrarySettings& settings,
     if (pacer.Due()) pacer.Report(WordProgressCaption(counts));
     return cancel == nullptr || !cancel->load(std::memory_order_relaxed);
   };
-  const Status read = ReadTextFileInPieces(wordListPath, [&](std::u16string& piece, uint64_t) {
+  const Status read = ReadTextFileInPieces(fs, wordListPath, [&](std::u16string& piece, uint64_t) {
     if (!stopped) stopped = !generator.Process(piece, afterLine);
   });
   if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList);

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -176,7 +177,7 @@ WordResult GenerateWordText(std::u16string_view wordList, const CharCodeIndex& c
 // output as it was. A problem of the error log alone does not fail the run:
 // it is in errorLogFailure.
 Result<WordResult> GenerateWordLibrary(
-    const WordLibrarySettings& settings, const std::filesystem::path& output,
+    FileSystem& fs, const WordLibrarySettings& settings, const std::filesystem::path& output,
     const std::filesystem::path& errorLog,
     const std::function<void(std::u16string_view caption)>& progress = {},
     const std::atomic<bool>* cancel = nullptr);

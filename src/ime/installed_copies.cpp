@@ -44,14 +44,15 @@ bool IsPlainName(std::u16string_view name) {
 // `dir`/`name`, or the entry of `dir` whose name equals `name` without regard
 // to case when that spelling does not exist (the smallest such name when there
 // are several, so that the choice does not depend on the listing order).
-fs::path ResolveEntry(const fs::path& dir, std::u16string_view name) {
+fs::path ResolveEntry(FileSystem& files, const fs::path& dir, std::u16string_view name) {
   fs::path spelled = dir / PathFromUtf16(name);
-  std::error_code ec;
-  if (fs::exists(fs::symlink_status(spelled, ec))) return spelled;
+  Result<PathInfo> info = files.Query(spelled);
+  if (info.IsOk() && (info->kind != PathKind::kMissing || info->isLink)) return spelled;
   const std::u16string wanted = FoldAscii(name);
   fs::path best;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    fs::path entry = it->path().filename();
+  Result<std::vector<fs::path>> names = files.ListFolder(dir);
+  if (!names.IsOk()) return spelled;
+  for (fs::path& entry : names.value()) {
     if (FoldAscii(PathToUtf16(entry)) != wanted) continue;
     if (best.empty() || entry.native() < best.native()) best = std::move(entry);
   }
@@ -88,22 +89,22 @@ InstalledEnvironment InstalledEnvironment::FromProcess() {
   return env;
 }
 
-Result<InstalledCopies> InstalledCopies::Load(const InstalledEnvironment& env) {
-  std::error_code ec;
-  if (fs::status(env.registryFile, ec).type() == fs::file_type::not_found) {
-    return InstalledCopies(env, RegistryFile());
+Result<InstalledCopies> InstalledCopies::Load(FileSystem& files, const InstalledEnvironment& env) {
+  Result<PathInfo> info = files.Query(env.registryFile);
+  if (info.IsOk() && info->kind == PathKind::kMissing) {
+    return InstalledCopies(files, env, RegistryFile());
   }
-  Result<RegistryFile> registry = RegistryFile::Load(env.registryFile);
+  Result<RegistryFile> registry = RegistryFile::Load(files, env.registryFile);
   if (!registry.IsOk()) return registry.status();
-  return InstalledCopies(env, std::move(registry).value());
+  return InstalledCopies(files, env, std::move(registry).value());
 }
 
 std::vector<std::u16string> InstalledCopies::List() const {
   std::vector<std::u16string> keys;
   for (std::u16string& key : registry_.SubkeyNames(kCopiesKey)) {
     const fs::path module = ModulePath(ModuleName(key).value_or(std::u16string()));
-    std::error_code ec;
-    if (!module.empty() && fs::is_regular_file(module, ec)) keys.push_back(std::move(key));
+    Result<PathInfo> info = module.empty() ? Result<PathInfo>(PathInfo{}) : fs_->Query(module);
+    if (info.IsOk() && info->kind == PathKind::kRegular) keys.push_back(std::move(key));
   }
   return keys;
 }
@@ -118,7 +119,7 @@ fs::path InstalledCopies::ModulePath(std::u16string_view imeName) const {
   if (!IsPlainName(imeName)) return {};
   std::u16string file(imeName);
   file.append(u".ime");
-  return ResolveEntry(env_.systemDir, file);
+  return ResolveEntry(*fs_, env_.systemDir, file);
 }
 
 std::u16string InstalledCopies::DisplayName(std::u16string_view key) const {
@@ -128,8 +129,8 @@ std::u16string InstalledCopies::DisplayName(std::u16string_view key) const {
 
 fs::path InstalledCopies::DataFolder(std::u16string_view imeName) const {
   if (!IsPlainName(imeName)) return {};
-  fs::path folder = ResolveEntry(env_.commonAppData, kDataFolderName);
-  return imeName.empty() ? folder : ResolveEntry(folder, imeName);
+  fs::path folder = ResolveEntry(*fs_, env_.commonAppData, kDataFolderName);
+  return imeName.empty() ? folder : ResolveEntry(*fs_, folder, imeName);
 }
 
 }  // namespace mirel

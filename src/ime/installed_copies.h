@@ -37,7 +37,8 @@ class InstalledCopies {
  public:
   // A missing registry file means no copies; an unreadable or malformed one
   // is an error.
-  static Result<InstalledCopies> Load(const InstalledEnvironment& env);
+  // The copies read their files through `fs`, which must outlive them.
+  static Result<InstalledCopies> Load(FileSystem& fs, const InstalledEnvironment& env);
 
   // Key names of the subkeys of "SOFTWARE\MirelIME3" whose module exists, in
   // the registry's order.
@@ -62,11 +63,13 @@ class InstalledCopies {
   std::filesystem::path DataFolder(std::u16string_view imeName) const;
 
   const InstalledEnvironment& environment() const { return env_; }
+  FileSystem& fs() const { return *fs_; }
 
  private:
-  InstalledCopies(InstalledEnvironment env, RegistryFile registry)
-      : env_(std::move(env)), registry_(std::move(registry)) {}
+  InstalledCopies(FileSystem& fs, InstalledEnvironment env, RegistryFile registry)
+      : fs_(&fs), env_(std::move(env)), registry_(std::move(registry)) {}
 
+  FileSystem* fs_;
   InstalledEnvironment env_;
   RegistryFile registry_;
 };

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/atomic_file.h"
-#include "platform/mapped_file.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -21,25 +19,23 @@ uint32_t LoadU32(const std::byte* p) {
 // The bytes of a file copied to the temporary folder first.
 class LocalCopy {
  public:
-  Status Open(const std::filesystem::path& source, const TempFolder& temp) {
+  Status Open(FileSystem& fs, const std::filesystem::path& source, const TempFolder& temp) {
     path_ = temp.TempPath(kInstalledCopyName);
     if (path_.empty())
       return Status::IoError(temp.folder().string(), "temporary folder path is too long");
-    Status copied = CopyFileAtomically(source, path_);
+    Status copied = fs.CopyFile(source, path_);
     if (!copied.IsOk()) return copied;
-    mapping_ = MappedFile::MapExisting(path_);
-    if (!mapping_) return Status::IoError(path_.string(), "cannot be read");
+    Result<std::string> bytes = fs.ReadWhole(path_);
+    if (!bytes.IsOk()) return bytes.status();
+    bytes_ = std::move(bytes).value();
     return Status::Ok();
   }
-  std::span<const std::byte> bytes() const {
-    // An in-memory copy carries ten bytes of slack beyond the file.
-    return {mapping_->view(), mapping_->inMemory() ? mapping_->size() - 10 : mapping_->size()};
-  }
+  std::span<const std::byte> bytes() const { return std::as_bytes(std::span(bytes_)); }
   const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;
-  std::unique_ptr<MappedFile> mapping_;
+  std::string bytes_;
 };
 
 Result<std::filesystem::path> DataFolderOf(const InstalledCopies& copies, std::u16string_view key) {
@@ -59,7 +55,7 @@ Result<InstalledTable> ReadInstalledTable(const InstalledCopies& copies, std::u1
   if (!folder.IsOk()) return folder.status();
   const std::filesystem::path main = folder.value() / "main.ktb";
   LocalCopy copy;
-  Status opened = copy.Open(main, temp);
+  Status opened = copy.Open(copies.fs(), main, temp);
   if (!opened.IsOk()) return opened;
   Status valid = ValidateCompiledTable(copy.bytes());
   if (!valid.IsOk())
@@ -104,23 +100,23 @@ Status ExportInstalledTable(const InstalledCopies& copies, std::u16string_view k
                             const TempFolder& temp) {
   Result<InstalledTable> table = ReadInstalledTable(copies, key, temp);
   if (!table.IsOk()) return table.status();
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(copies.fs(), target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();
   out.WriteBom();
   {
     LocalCopy main;
-    Status opened = main.Open(table->mainTable, temp);
+    Status opened = main.Open(copies.fs(), table->mainTable, temp);
     if (!opened.IsOk()) return opened;
     Status written =
         WriteCompiledTableText(main.bytes(), [&](std::u16string_view piece) { out.Write(piece); });
     if (!written.IsOk()) return Status::Corrupt(table->mainTable.string(), written.message());
   }
   const std::filesystem::path library = table->mainTable.parent_path() / "usr.ktb";
-  std::error_code ec;
-  if (userLibrary && std::filesystem::exists(library, ec)) {
+  Result<PathInfo> libraryInfo = copies.fs().Query(library);
+  if (userLibrary && libraryInfo.IsOk() && libraryInfo->kind != PathKind::kMissing) {
     LocalCopy words;
-    Status opened = words.Open(library, temp);
+    Status opened = words.Open(copies.fs(), library, temp);
     if (!opened.IsOk()) return opened;
     out.Write(kUserLibraryComment);
     Status read = ReadUserLibrary(words.bytes(), [&](std::u16string_view word) {

@@ -395,8 +395,8 @@ Result<RegistryFile> RegistryFile::Parse(std::u16string_view text) {
   }
 }
 
-Result<RegistryFile> RegistryFile::Load(const std::filesystem::path& path) {
-  Result<std::string> bytes = ReadFileBytes(path);
+Result<RegistryFile> RegistryFile::Load(FileSystem& fs, const std::filesystem::path& path) {
+  Result<std::string> bytes = ReadFileBytes(fs, path);
   if (!bytes.IsOk()) return bytes.status();
   try {
     Result<RegistryFile> file = Parse(DecodeText(bytes.value()).text);

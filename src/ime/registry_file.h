@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -29,7 +30,7 @@ class RegistryFile {
   // the three headers.
   static Result<RegistryFile> Parse(std::u16string_view text);
   // Reads, decodes and parses a file; a failure names the file.
-  static Result<RegistryFile> Load(const std::filesystem::path& path);
+  static Result<RegistryFile> Load(FileSystem& fs, const std::filesystem::path& path);
 
   // A key exists when the file names it or any key below it. The empty path
   // is HKEY_LOCAL_MACHINE itself.

@@ -13,6 +13,14 @@
 // Objects handed out own their descriptors and mappings and must not outlive
 // the FileSystem. Not thread-safe: one thread uses a FileSystem and its
 // files at a time.
+//
+// Process-wide state, the only one: the POSIX file system keeps the paths of
+// its live temporary files in a fixed table that a handler for SIGINT,
+// SIGTERM and SIGHUP reads to remove them before the process dies. The
+// handler is installed on first use, and only for signals still at their
+// default action. Temporary files that a crash or kill -9 left behind are
+// removed by the next replacement of the same target once their process is
+// gone.
 #pragma once
 
 #include <cstddef>
@@ -29,11 +37,11 @@
 namespace mirel {
 
 enum class PathKind {
-  kMissing,   // nothing there (a dangling link counts as missing, isLink set)
+  kMissing,  // nothing there (a dangling link counts as missing, isLink set)
   kRegular,
   kFolder,
-  kStream,    // a FIFO, socket or character device: read to its end, never replaced
-  kOther,     // a block device or anything else
+  kStream,  // a FIFO, socket or character device: read to its end, never replaced
+  kOther,   // a block device or anything else
 };
 
 struct PathInfo {
@@ -41,7 +49,7 @@ struct PathInfo {
   uint64_t size = 0;      // regular files only
   uint32_t mode = 0;      // permission bits
   bool isLink = false;    // the path itself is a symbolic link
-  bool writable = false;  // the running user may write it (effective access)
+  bool writable = false;  // the running user may write it (effective access); false if missing
 };
 
 // A file read front to back. A regular file is read through its descriptor
@@ -51,7 +59,9 @@ class InputFile {
  public:
   virtual ~InputFile() = default;
   // Reads up to out.size() bytes; 0 means the end. May return fewer bytes
-  // than asked for before the end.
+  // than asked for before the end. A regular file that another writer cut
+  // short since it was opened fails ("shrank while it was read") rather
+  // than end early.
   virtual Result<size_t> Read(std::span<std::byte> out) = 0;
   // Starts again from the first byte; fails for streams.
   virtual Status Rewind() = 0;
@@ -165,7 +175,12 @@ class FileSystem {
 // The real file system of this machine.
 std::unique_ptr<FileSystem> NewPosixFileSystem();
 // A file system held in memory: regular files and folders only; for tests.
+// Relative paths count from "/", which exists. "-" is refused.
 std::unique_ptr<FileSystem> NewMemoryFileSystem();
+// The same, with "-" reading `standardInput` and a committed "-" appending to
+// `standardOutput`; both are borrowed and must outlive the file system.
+std::unique_ptr<FileSystem> NewMemoryFileSystem(const std::string& standardInput,
+                                                std::string& standardOutput);
 
 // Passes every call on to another file system, so that a test overrides only
 // the calls it wants to disturb.

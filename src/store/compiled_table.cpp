@@ -4,8 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/atomic_file.h"
-#include "platform/mapped_file.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -395,32 +393,34 @@ Result<CompileSummary> TableCompiler::Finish(
   return summary;
 }
 
-Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
+Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path& textPath,
                                     const std::filesystem::path& outPath,
                                     const CharacterClassTable& classes, const OpaqueHeader& opaque,
                                     const CompileReport& report) {
-  Result<std::unique_ptr<AtomicFile>> file = AtomicFile::Create(outPath);
+  Result<std::unique_ptr<OutputFile>> file = fs.ReplaceFile(outPath);
   if (!file.IsOk()) return file.status();
-  std::error_code ec;
-  const uint64_t size = std::filesystem::file_size(textPath, ec);
+  Result<PathInfo> info = fs.Query(textPath);
+  const uint64_t size = info.IsOk() ? info->size : 0;
   // The text is read and parsed a piece at a time: only the records and
   // their sort keys are held for the whole table.
-  TableCompiler compiler(classes, report, ec ? 0 : size);
+  TableCompiler compiler(classes, report, size);
   Status read = ReadTextFileInPieces(
-      textPath,
+      fs, textPath,
       [&](std::u16string& piece, uint64_t done) {
         compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
       },
       size_t{1} << 18);
   if (!read.IsOk()) return read;
+  Status written;
   Result<CompileSummary> summary = compiler.Finish(opaque, [&](std::span<const std::byte> bytes) {
-    file.value()->Write(bytes.data(), bytes.size());
+    if (written.IsOk()) written = file.value()->Append(bytes);
   });
   if (!summary.IsOk()) {
     return Status(summary.status().code() == Status::Code::kInvalidArgument
                       ? Status::InvalidArgument(textPath.string(), summary.status().message())
                       : summary.status());
   }
+  if (!written.IsOk()) return written;
   Status committed = file.value()->Commit();
   if (!committed.IsOk()) return committed;
   return summary;
@@ -542,24 +542,19 @@ Result<std::u16string> CompiledTableToText(std::span<const std::byte> table) {
   return text;
 }
 
-Result<OpaqueHeader> CompiledTableToTextFile(const std::filesystem::path& tablePath,
+Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs,
+                                             const std::filesystem::path& tablePath,
                                              const std::filesystem::path& textPath) {
   const std::string where = tablePath.string();
-  std::unique_ptr<MappedFile> table = MappedFile::MapExisting(tablePath);
-  if (!table) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(tablePath, ec))
-      return Status::IoError(where, "is a folder, not a file");
-    return Status::IoError(
-        where, std::filesystem::exists(tablePath, ec) ? "cannot be read" : "no such file");
-  }
-  // An in-memory copy carries ten bytes of slack beyond the file.
-  std::span<const std::byte> bytes(table->view(),
-                                   table->inMemory() ? table->size() - 10 : table->size());
+  // Read into memory, not mapped: another process may shrink the file while
+  // it is read, and what was read is validated as a whole.
+  Result<std::string> read = fs.ReadWhole(tablePath);
+  if (!read.IsOk()) return read.status();
+  std::span<const std::byte> bytes = std::as_bytes(std::span(read.value()));
   Status valid = ValidateCompiledTable(bytes);
   if (!valid.IsOk())
     return Status::Corrupt(where, "not a readable compiled table: " + valid.message());
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(textPath);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, textPath);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
   Status written = WriteCompiledTableText(

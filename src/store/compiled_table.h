@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 #include "store/character_class.h"
 
@@ -84,7 +85,7 @@ Result<CompileSummary> CompileTableText(
 
 // Reads `textPath` (any supported encoding) and writes the compiled table to
 // `outPath`, replacing it atomically.
-Result<CompileSummary> CompileTable(const std::filesystem::path& textPath,
+Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path& textPath,
                                     const std::filesystem::path& outPath,
                                     const CharacterClassTable& classes, const OpaqueHeader& opaque,
                                     const CompileReport& report = {});
@@ -106,7 +107,7 @@ Result<std::u16string> CompiledTableToText(std::span<const std::byte> table);
 
 // Reads `tablePath` and writes its text to `textPath` (UTF-16LE with mark,
 // atomically). Returns the header values to write back on a later compile.
-Result<OpaqueHeader> CompiledTableToTextFile(const std::filesystem::path& tablePath,
+Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesystem::path& tablePath,
                                              const std::filesystem::path& textPath);
 
 }  // namespace mirel

@@ -229,7 +229,7 @@ Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) {
   const uint32_t r = RowCount();
   std::vector<uint32_t> frequencies;
   {
-    Result<TextBuffer> file = ReadTextFile(frequencyFile);
+    Result<TextBuffer> file = ReadTextFile(fs_, frequencyFile);
     if (!file.IsOk()) return file.status();
     std::u16string_view text = file->text;
     const FrequencyIndex index(text.substr(0, text.find(u'\0')));
@@ -297,7 +297,7 @@ uint32_t TableStore::RemoveDuplicates() {
 
 Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path& target) {
   if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();
   out.WriteBom();
@@ -317,7 +317,7 @@ Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path&
 
 Status TableStore::ExportInstantFrequency(const std::filesystem::path& target) {
   if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();
   out.WriteBom();

@@ -31,7 +31,7 @@ int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
   if (have < need) {
     const uint64_t e = data_->size();
     const uint64_t grown = e + 2 * need;
-    if (grown >= 0xFFFFFFFFull || !data_->Resize(static_cast<uint32_t>(grown))) return 1;
+    if (grown >= 0xFFFFFFFFull || !data_->Resize(static_cast<uint32_t>(grown)).IsOk()) return 1;
     WriteRow(reinterpret_cast<char16_t*>(data_->view() + e), entry, code);
     DataOffsets()[i] = static_cast<uint32_t>(e);
   } else {
@@ -99,10 +99,7 @@ Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16strin
   const uint64_t oldSize = data_->size();
   const uint64_t newSize = oldSize + shift + textBytes;
   if (newSize >= 0xFFFFFFFFull) return Status::Unsupported("", "the table would exceed 4 GiB");
-  if (!data_->Resize(static_cast<uint32_t>(newSize))) {
-    return Status::IoError(data_->path().string(),
-                           "cannot grow the working data file (disk full?)");
-  }
+  if (Status grown = data_->Resize(static_cast<uint32_t>(newSize)); !grown.IsOk()) return grown;
   std::byte* view = data_->view();
   uint32_t* offsets = DataOffsets();
   if (shift > 0) {

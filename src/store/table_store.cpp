@@ -5,7 +5,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/atomic_file.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -78,7 +77,7 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
     if (text.empty()) {
       return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
     }
-    Result<OpaqueHeader> header = CompiledTableToTextFile(path, text);
+    Result<OpaqueHeader> header = CompiledTableToTextFile(fs_, path, text);
     if (!header.IsOk()) return header.status();
     Result<uint32_t> loaded = LoadText(text);
     if (!loaded.IsOk()) return loaded;
@@ -98,7 +97,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   if (dataPath.empty()) {
     return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
   }
-  Result<std::string> bytes = ReadFileBytes(path);
+  Result<std::string> bytes = ReadFileBytes(fs_, path);
   if (!bytes.IsOk()) return bytes.status();
 
   // The file is readable: from here on the old table gives way, which also
@@ -128,14 +127,16 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   textBase_ = textBase;
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
-  data_ = MappedFile::CreateFilled(dataPath,
-                                   {std::as_bytes(std::span(&count, 1)),
-                                    std::as_bytes(std::span(rows)), std::as_bytes(std::span(text))},
-                                   static_cast<uint32_t>(size));
-  if (!data_) {
+  Result<std::unique_ptr<WorkingFile>> data = fs_.CreateWorkingFile(
+      dataPath,
+      {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
+       std::as_bytes(std::span(text))},
+      static_cast<uint32_t>(size));
+  if (!data.IsOk()) {
     CloseTable();
-    return Status::IoError(dataPath.string(), "cannot create the working data file (disk full?)");
+    return data.status();
   }
+  data_ = std::move(data).value();
   std::u16string().swap(text);
   std::vector<uint32_t>().swap(rows);
   ReleaseFreedMemory();
@@ -163,10 +164,10 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
     if (filterPath.empty() || size >= kFileLimit) {
       return Status::IoError(temp_.folder().string(), "cannot create the filter file");
     }
-    filter_ = MappedFile::CreateCopy(filterPath, *data_, d, static_cast<uint32_t>(size));
-    if (!filter_) {
-      return Status::IoError(filterPath.string(), "cannot create the filter file (disk full?)");
-    }
+    Result<std::unique_ptr<WorkingFile>> filter = fs_.CreateWorkingFile(
+        filterPath, {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
+    if (!filter.IsOk()) return filter.status();
+    filter_ = std::move(filter).value();
     textChanged_ = false;
     snapshotDataSize_ = d;
   }
@@ -202,8 +203,9 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   return 0;
 }
 
-Result<std::vector<std::u16string>> TableStore::ReadRows(const std::filesystem::path& path) {
-  Result<TextBuffer> file = ReadTextFile(path);
+Result<std::vector<std::u16string>> TableStore::ReadRows(FileSystem& fs,
+                                                         const std::filesystem::path& path) {
+  Result<TextBuffer> file = ReadTextFile(fs, path);
   if (!file.IsOk()) return file.status();
   std::u16string& text = file->text;
   std::vector<std::u16string> rows;
@@ -267,7 +269,7 @@ Status TableStore::WriteTableText(const std::filesystem::path& target) {
 
 Status TableStore::WriteRows(const std::filesystem::path& target) const {
   if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(target);
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();
   out.WriteBom();
@@ -305,10 +307,11 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   std::unique_ptr<CharacterClassTable> builtIn;
   if (classes_ == nullptr) builtIn = CharacterClassTable::BuiltIn();
   Result<CompileSummary> summary =
-      CompileTable(currentPath_, compiled, classes_ ? *classes_ : *builtIn, compiledTarget_.header);
+      CompileTable(fs_, currentPath_, compiled, classes_ ? *classes_ : *builtIn,
+                   compiledTarget_.header);
   if (!summary.IsOk()) return summary.status();
   while (true) {
-    Status replaced = CopyFileAtomically(compiled, compiledTarget_.path);
+    Status replaced = fs_.CopyFile(compiled, compiledTarget_.path);
     if (replaced.IsOk()) break;
     if (!retry || !retry(replaced)) return replaced;
   }

@@ -29,7 +29,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/mapped_file.h"
+#include "platform/file_system.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
 #include "store/character_class.h"
@@ -60,11 +60,11 @@ using RetryPrompt = std::function<bool(const Status& failure)>;
 
 class TableStore {
  public:
-  // The store keeps its working files in `temp`; saving into a compiled table
-  // takes the character classes from `classes` (the built-in lists when
-  // null). Both must outlive the store.
-  explicit TableStore(const TempFolder& temp, const CharacterClassTable* classes = nullptr)
-      : temp_(temp), classes_(classes) {}
+  // The store reaches every file through `fs` and keeps its working files in
+  // `temp`; saving into a compiled table takes the character classes from
+  // `classes` (the built-in lists when null). All must outlive the store.
+  TableStore(FileSystem& fs, const TempFolder& temp, const CharacterClassTable* classes = nullptr)
+      : fs_(fs), temp_(temp), classes_(classes) {}
   ~TableStore() { CloseTable(); }
   TableStore(const TableStore&) = delete;
   TableStore& operator=(const TableStore&) = delete;
@@ -116,6 +116,7 @@ class TableStore {
   Status ReloadSaved();
 
   const TempFolder& temp() const { return temp_; }
+  FileSystem& fs() const { return fs_; }
 
   // Closes the working files (they stay in the temporary folder) and resets
   // the store to "no table".
@@ -134,7 +135,8 @@ class TableStore {
   Status InsertRows(uint32_t position, const std::vector<std::u16string>& rows);
   // The rows of a text table file (any supported encoding), as LoadTable
   // would list them.
-  static Result<std::vector<std::u16string>> ReadRows(const std::filesystem::path& path);
+  static Result<std::vector<std::u16string>> ReadRows(FileSystem& fs,
+                                                      const std::filesystem::path& path);
   void MoveRowLater(uint32_t from, uint32_t to);
   void MoveRowEarlier(uint32_t from, uint32_t to);
 
@@ -180,11 +182,12 @@ class TableStore {
   template <class MakeKey, class FullCompare>
   void SortByKey(MakeKey makeKey, FullCompare fullCompare);
 
+  FileSystem& fs_;
   const TempFolder& temp_;
   const CharacterClassTable* classes_;
   CompiledTarget compiledTarget_;
-  std::unique_ptr<MappedFile> data_;
-  std::unique_ptr<MappedFile> filter_;
+  std::unique_ptr<WorkingFile> data_;
+  std::unique_ptr<WorkingFile> filter_;
   // The row map sits at the data file's size, which need not be 4-aligned.
   uint32_t RowMapAt(uint32_t v) const;
   void SetRowMapAt(uint32_t v, uint32_t i);

@@ -1,9 +1,5 @@
 #include "store/text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -117,87 +113,23 @@ TextBuffer DecodeText(std::string_view bytes) {
   return out;
 }
 
-Result<std::string> ReadFileBytes(const std::filesystem::path& path) {
-  const std::string where = path.string();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Status::IoError(where, std::string("cannot open: ") + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::IoError(where, std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return Status::IoError(where, "is a folder, not a file");
-  std::string bytes;
-  try {
-    bytes.resize(static_cast<size_t>(st.st_size));
-  } catch (const std::bad_alloc&) {
-    return Status::NoMemory(where);
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Status::IoError(where, std::string("cannot read: ") + std::strerror(errno));
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bytes.resize(done);
-  return bytes;
+Result<std::string> ReadFileBytes(FileSystem& fs, const std::filesystem::path& path) {
+  return fs.ReadWhole(path);
 }
 
 namespace {
 
-// A file read front to back in blocks, through a descriptor it owns.
-class BlockReader {
- public:
-  ~BlockReader() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Status Open(const std::filesystem::path& path) {
-    const std::string where = path.string();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return Status::IoError(where, std::string("cannot open: ") + std::strerror(errno));
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) return Status::IoError(where, std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) return Status::IoError(where, "is a folder, not a file");
-    path_ = where;
-    return Status::Ok();
-  }
-  // Appends up to `size` bytes to `out`; false at the end of the file.
-  Result<bool> Append(std::string& out, size_t size) {
-    const size_t at = out.size();
-    out.resize(at + size);
-    while (true) {
-      ssize_t n = ::read(fd_, out.data() + at, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        out.resize(at);
-        return Status::IoError(path_, std::string("cannot read: ") + std::strerror(errno));
-      }
-      out.resize(at + static_cast<size_t>(n));
-      return n > 0;
-    }
-  }
-  Status Rewind() {
-    if (::lseek(fd_, 0, SEEK_SET) != 0) return Status::IoError(path_, std::strerror(errno));
-    return Status::Ok();
-  }
-
- private:
-  int fd_ = -1;
-  std::string path_;
-};
-
-// The end of the last complete line in a piece of 8-bit text (CR and LF are
-// never part of a multi-byte character in UTF-8 or GBK), or 0.
-size_t LastLineEnd8(std::string_view bytes) {
-  size_t at = bytes.find_last_of("\r\n");
-  return at == std::string_view::npos ? 0 : at + 1;
+// The end of the last complete line in bytes [from, size) of a piece of 8-bit
+// text (CR and LF are never part of a multi-byte character in UTF-8 or GBK),
+// or 0. Only the unscanned tail is searched, so a line longer than many
+// pieces costs linear time.
+size_t LastLineEnd8(std::string_view bytes, size_t from) {
+  size_t at = bytes.substr(from).find_last_of("\r\n");
+  return at == std::string_view::npos ? 0 : from + at + 1;
 }
 
-size_t LastLineEnd16(std::string_view bytes, bool bigEndian) {
-  for (size_t k = bytes.size() / 2; k-- > 0;) {
+size_t LastLineEnd16(std::string_view bytes, bool bigEndian, size_t from) {
+  for (size_t k = bytes.size() / 2; k-- > from / 2;) {
     unsigned char lo = static_cast<unsigned char>(bytes[2 * k + (bigEndian ? 1 : 0)]);
     unsigned char hi = static_cast<unsigned char>(bytes[2 * k + (bigEndian ? 0 : 1)]);
     if (hi == 0 && (lo == '\r' || lo == '\n')) return 2 * k + 2;
@@ -205,19 +137,37 @@ size_t LastLineEnd16(std::string_view bytes, bool bigEndian) {
   return 0;
 }
 
+// Appends up to `size` bytes of `file` to `out`; false at the end.
+Result<bool> AppendBlock(InputFile& file, std::string& out, size_t size) {
+  const size_t at = out.size();
+  try {
+    out.resize(at + size);
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory(file.path().string());
+  }
+  Result<size_t> n = file.Read(std::as_writable_bytes(std::span(out.data() + at, size)));
+  if (!n.IsOk()) {
+    out.resize(at);
+    return n.status();
+  }
+  out.resize(at + n.value());
+  return n.value() > 0;
+}
+
 }  // namespace
 
 Status ReadTextFileInPieces(
-    const std::filesystem::path& path,
+    FileSystem& fs, const std::filesystem::path& path,
     const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit,
     size_t pieceBytes) {
-  BlockReader reader;
-  Status opened = reader.Open(path);
-  if (!opened.IsOk()) return opened;
+  Result<std::unique_ptr<InputFile>> opened = fs.OpenInput(path);
+  if (!opened.IsOk()) return opened.status();
+  InputFile& reader = *opened.value();
   std::string bytes;
   // The first bytes tell a mark; without one, the whole file decides
-  // between UTF-8 and the code page.
-  Result<bool> more = reader.Append(bytes, pieceBytes);
+  // between UTF-8 and the code page. A stream cannot be read twice, so it
+  // is decided on its first piece.
+  Result<bool> more = AppendBlock(reader, bytes, pieceBytes);
   if (!more.IsOk()) return more.status();
   auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   TextEncoding encoding;
@@ -231,6 +181,9 @@ Status ReadTextFileInPieces(
   } else if (bytes.size() >= 2 && u(0) == 0xFE && u(1) == 0xFF) {
     encoding = TextEncoding::kUtf16Be;
     skip = 2;
+  } else if (reader.IsStream()) {
+    encoding =
+        WalkLooseUtf8(bytes) != LooseUtf8::kInvalid ? TextEncoding::kUtf8 : TextEncoding::kLegacy;
   } else {
     LooseUtf8Walk walk;
     std::string block = bytes;
@@ -238,7 +191,7 @@ Status ReadTextFileInPieces(
       walk.Feed(block);
       if (walk.invalid) break;
       block.clear();
-      Result<bool> next = reader.Append(block, pieceBytes);
+      Result<bool> next = AppendBlock(reader, block, pieceBytes);
       if (!next.IsOk()) return next.status();
       if (!next.value()) break;
     }
@@ -246,7 +199,7 @@ Status ReadTextFileInPieces(
     Status rewound = reader.Rewind();
     if (!rewound.IsOk()) return rewound;
     bytes.clear();
-    Result<bool> first = reader.Append(bytes, pieceBytes);
+    Result<bool> first = AppendBlock(reader, bytes, pieceBytes);
     if (!first.IsOk()) return first.status();
   }
   bytes.erase(0, skip);
@@ -256,28 +209,35 @@ Status ReadTextFileInPieces(
   const bool bigEndian = encoding == TextEncoding::kUtf16Be;
   std::u16string piece;
   bool atEnd = false;
+  size_t scanned = 0;
   while (true) {
     if (!atEnd) {
-      Result<bool> next = reader.Append(bytes, pieceBytes);
+      scanned = bytes.size() & ~size_t{1};
+      Result<bool> next = AppendBlock(reader, bytes, pieceBytes);
       if (!next.IsOk()) return next.status();
       atEnd = !next.value();
     }
-    size_t take =
-        atEnd ? bytes.size() : (sixteen ? LastLineEnd16(bytes, bigEndian) : LastLineEnd8(bytes));
+    size_t take = atEnd ? bytes.size()
+                        : (sixteen ? LastLineEnd16(bytes, bigEndian, scanned)
+                                   : LastLineEnd8(bytes, scanned));
     if (take == 0 && !atEnd) continue;  // a line longer than a piece: read on
     std::string_view chunk(bytes.data(), take);
     piece.clear();
-    if (sixteen) {
-      piece.resize(chunk.size() / 2);
-      for (size_t k = 0; k < piece.size(); ++k) {
-        unsigned char a = static_cast<unsigned char>(chunk[2 * k]);
-        unsigned char b = static_cast<unsigned char>(chunk[2 * k + 1]);
-        piece[k] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+    try {
+      if (sixteen) {
+        piece.resize(chunk.size() / 2);
+        for (size_t k = 0; k < piece.size(); ++k) {
+          unsigned char a = static_cast<unsigned char>(chunk[2 * k]);
+          unsigned char b = static_cast<unsigned char>(chunk[2 * k + 1]);
+          piece[k] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+        }
+      } else if (encoding == TextEncoding::kLegacy) {
+        piece = DecodeLegacyCodePage(chunk);
+      } else {
+        AppendUtf8(chunk, piece);
       }
-    } else if (encoding == TextEncoding::kLegacy) {
-      piece = DecodeLegacyCodePage(chunk);
-    } else {
-      AppendUtf8(chunk, piece);
+    } catch (const std::bad_alloc&) {
+      return Status::NoMemory(path.string());
     }
     bytes.erase(0, take);
     done += take;
@@ -286,8 +246,8 @@ Status ReadTextFileInPieces(
   }
 }
 
-Result<TextBuffer> ReadTextFile(const std::filesystem::path& path) {
-  Result<std::string> bytes = ReadFileBytes(path);
+Result<TextBuffer> ReadTextFile(FileSystem& fs, const std::filesystem::path& path) {
+  Result<std::string> bytes = ReadFileBytes(fs, path);
   if (!bytes.IsOk()) return bytes.status();
   try {
     return DecodeText(bytes.value());
@@ -296,8 +256,9 @@ Result<TextBuffer> ReadTextFile(const std::filesystem::path& path) {
   }
 }
 
-Result<std::unique_ptr<TextWriter>> TextWriter::Create(const std::filesystem::path& target) {
-  Result<std::unique_ptr<AtomicFile>> file = AtomicFile::Create(target);
+Result<std::unique_ptr<TextWriter>> TextWriter::Create(FileSystem& fs,
+                                                       const std::filesystem::path& target) {
+  Result<std::unique_ptr<OutputFile>> file = fs.ReplaceFile(target);
   if (!file.IsOk()) return file.status();
   return std::unique_ptr<TextWriter>(new TextWriter(std::move(file).value()));
 }
@@ -305,7 +266,16 @@ Result<std::unique_ptr<TextWriter>> TextWriter::Create(const std::filesystem::pa
 void TextWriter::WriteBom() { Write(u"\uFEFF"); }
 
 void TextWriter::Write(std::u16string_view text) {
-  file_->Write(text.data(), text.size() * sizeof(char16_t));
+  if (!failure_.IsOk()) return;
+  buffer_.append(text);
+  if (buffer_.size() >= kBufferUnits) Flush();
+}
+
+void TextWriter::Flush() {
+  if (failure_.IsOk() && !buffer_.empty()) {
+    failure_ = file_->Append(buffer_.data(), buffer_.size() * sizeof(char16_t));
+  }
+  buffer_.clear();
 }
 
 void TextWriter::WriteFormatted(std::u16string_view format, std::initializer_list<FormatArg> args) {
@@ -314,6 +284,10 @@ void TextWriter::WriteFormatted(std::u16string_view format, std::initializer_lis
   Write(scratch_);
 }
 
-Status TextWriter::Commit() { return file_->Commit(); }
+Status TextWriter::Commit() {
+  Flush();
+  if (!failure_.IsOk()) return failure_;
+  return file_->Commit();
+}
 
 }  // namespace mirel

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "platform/status.h"
 #include "platform/utf16.h"
 
@@ -36,37 +36,44 @@ TextBuffer DecodeText(std::string_view bytes);
 
 // Reads and decodes a whole file. Fails with a message naming the file when
 // it cannot be opened or read, is a folder, or memory runs out.
-Result<TextBuffer> ReadTextFile(const std::filesystem::path& path);
+Result<TextBuffer> ReadTextFile(FileSystem& fs, const std::filesystem::path& path);
 
 // Reads and decodes a file in pieces of about `pieceBytes` input bytes, each
 // ending at a line end (or the end of the file), and hands each to `visit`
 // with the number of file bytes read up to its end; `visit` may change the
 // piece. The encoding is decided for the whole file exactly as ReadTextFile
-// decides it; only a piece's worth of text is held at a time.
+// decides it (for a stream, which cannot be read twice, by its first piece);
+// only a piece's worth of text, or one line, is held at a time.
 Status ReadTextFileInPieces(
-    const std::filesystem::path& path,
+    FileSystem& fs, const std::filesystem::path& path,
     const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit,
     size_t pieceBytes = size_t{1} << 20);
 
 // Reads a whole file's bytes (no decoding).
-Result<std::string> ReadFileBytes(const std::filesystem::path& path);
+Result<std::string> ReadFileBytes(FileSystem& fs, const std::filesystem::path& path);
 
 // A UTF-16LE text file being written. Nothing reaches the target until
 // Commit succeeds; a writer dropped without Commit leaves the target as it
 // was.
 class TextWriter {
  public:
-  static Result<std::unique_ptr<TextWriter>> Create(const std::filesystem::path& target);
+  static Result<std::unique_ptr<TextWriter>> Create(FileSystem& fs,
+                                                    const std::filesystem::path& target);
 
   void WriteBom();
   void Write(std::u16string_view text);
   void WriteFormatted(std::u16string_view format, std::initializer_list<FormatArg> args);
+  // Buffered; the first failure is kept and returned here.
   Status Commit();
 
  private:
-  explicit TextWriter(std::unique_ptr<AtomicFile> file) : file_(std::move(file)) {}
-  std::unique_ptr<AtomicFile> file_;
+  explicit TextWriter(std::unique_ptr<OutputFile> file) : file_(std::move(file)) {}
+  void Flush();
+  static constexpr size_t kBufferUnits = size_t{1} << 19;
+  std::unique_ptr<OutputFile> file_;
+  std::u16string buffer_;
   std::u16string scratch_;
+  Status failure_;
 };
 
 }  // namespace mirel

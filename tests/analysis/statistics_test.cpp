@@ -102,7 +102,7 @@ TEST(StatisticsTest, ReportFileIsUtf16WithMark) {
   test::ScratchDir dir;
   auto temp = TempFolder::OpenIn(dir.path());
   ASSERT_OK(temp);
-  TableStore store(*temp.value());
+  TableStore store(test::DiskFs(), *temp.value());
   test::WriteBytes(dir / "t.txt", "a\tb\r\n");
   ASSERT_OK(store.LoadTable(dir / "t.txt"));
   ASSERT_OK(WriteStatisticsReport(store, dir / "r.txt"));

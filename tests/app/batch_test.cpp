@@ -64,7 +64,7 @@ class BatchRunTest : public ::testing::Test {
  protected:
   int Run(std::vector<std::string> args) {
     err_.str("");
-    BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", false, {}};
+    BatchEnvironment env{program_.path(), temp_.path(), err_, test::DiskFs(), "mirel", false, {}};
     std::optional<int> status = RunBatchCommandLine(args, env);
     return status ? *status : -1;
   }
@@ -108,7 +108,7 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
 
 TEST_F(BatchRunTest, RegisteredDialogToolsReceiveTheRequest) {
   std::u16string seen;
-  BatchEnvironment env{program_.path(), temp_.path(), err_, "mirel", false, {}};
+  BatchEnvironment env{program_.path(), temp_.path(), err_, test::DiskFs(), "mirel", false, {}};
   env.dialogTools.emplace(std::u16string(kToolMerge),
                           [&](const BatchRequest& r, BatchEnvironment&) {
                             seen = *r.Find(u"码表文件1");

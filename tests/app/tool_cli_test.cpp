@@ -19,7 +19,7 @@ class ToolCliTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, dir_.path(), temp_.path(), {}, false, installed_};
+    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), {}, false, installed_};
     return RunTool(args, io);
   }
   std::string Table(std::string_view name = "t.txt") const { return (dir_ / name).string(); }

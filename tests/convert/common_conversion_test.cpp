@@ -162,13 +162,13 @@ class CommonConversionTest : public ::testing::Test {
   CommonConversionTest() : temp_(TempFolder::OpenIn(dir_.path()).value()) {}
 
   Result<uint64_t> Run(std::u16string_view text, F from, F to) {
-    return ConvertCommonFormat(text, from, to, out_, *temp_);
+    return ConvertCommonFormat(test::DiskFs(), text, from, to, out_, *temp_);
   }
   // The output's text after its mark.
   std::u16string Output() {
     std::string bytes = ReadBytes(out_);
     if (bytes.substr(0, 2) != "\xFF\xFE") return u"<no mark>";
-    return ReadTextFile(out_).value().text;
+    return ReadTextFile(test::DiskFs(), out_).value().text;
   }
   // The text of the example table in `to`, and the count.
   std::pair<std::u16string, uint64_t> Example(F to) {
@@ -241,7 +241,7 @@ TEST_F(CommonConversionTest, FailuresLeaveTheOutputAlone) {
   EXPECT_FALSE(empty.IsOk());
   EXPECT_EQ(ReadBytes(out_), "old");
   Result<uint64_t> noFolder =
-      ConvertCommonFormat(u"啊\ta\r\n", F::kMirel, F::kSogou, dir_ / "none" / "x.txt", *temp_);
+      ConvertCommonFormat(test::DiskFs(), u"啊\ta\r\n", F::kMirel, F::kSogou, dir_ / "none" / "x.txt", *temp_);
   ASSERT_FALSE(noFolder.IsOk());
   EXPECT_NE(noFolder.status().message().find("搜狗"), std::string::npos);
 }

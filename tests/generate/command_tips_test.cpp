@@ -49,7 +49,7 @@ class CommandTipsFilesTest : public ::testing::Test {
     return PathToUtf16(dir_ / name);
   }
   Status Failure(const TipSettings& settings) {
-    Result<uint64_t> built = BuildCommandTips(settings, output_);
+    Result<uint64_t> built = BuildCommandTips(test::DiskFs(), settings, output_);
     EXPECT_FALSE(built.IsOk());
     return built.IsOk() ? Status::Ok() : built.status();
   }
@@ -61,12 +61,12 @@ class CommandTipsFilesTest : public ::testing::Test {
 TEST_F(CommandTipsFilesTest, WritesUtf16WithTheMarkAndOverwrites) {
   TipSettings settings{Put("codes.txt", test::Utf8(u"键\tab\n")),
                        Put("contents.txt", Utf16Le(u"键\t你好")), u"z", u"9"};
-  Result<uint64_t> built = BuildCommandTips(settings, output_);
+  Result<uint64_t> built = BuildCommandTips(test::DiskFs(), settings, output_);
   ASSERT_OK(built);
   EXPECT_EQ(built.value(), 1u);
   EXPECT_EQ(ReadBytes(output_), TableBytes({u"$mlcmd(键,键[你好])\tzab9"}));
   settings.prefix = u"";
-  ASSERT_OK(BuildCommandTips(settings, output_));
+  ASSERT_OK(BuildCommandTips(test::DiskFs(), settings, output_));
   EXPECT_EQ(ReadBytes(output_), TableBytes({u"$mlcmd(键,键[你好])\tab9"}));
 }
 
@@ -100,9 +100,9 @@ TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
   }
   // The output cannot be created, or the temporary path was too long.
   EXPECT_EQ(
-      BuildCommandTips({codes, contents, u"", u""}, dir_ / "none" / "out.txt").status().message(),
+      BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, dir_ / "none" / "out.txt").status().message(),
       unrelated);
-  EXPECT_EQ(BuildCommandTips({codes, contents, u"", u""}, {}).status().message(), unrelated);
+  EXPECT_EQ(BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, {}).status().message(), unrelated);
 }
 
 }  // namespace

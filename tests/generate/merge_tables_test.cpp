@@ -127,7 +127,7 @@ TEST_F(MergeFilesTest, WritesBesideTheFirstTableAndSkipsGaps) {
   settings.tables[0] = Put("1.txt", Utf16Le(u"中\ta\r\n国\tb\r\n人\tc\r\n"));
   settings.tables[2] = Put("3.txt", test::Utf8(u"中\tx\n国\ty\n"));
   settings.tables[5] = Put("6.txt", Utf16Le(u"国\tz\r\n中\tw\r\n"));
-  Result<uint64_t> merged = MergeTables(settings, {});
+  Result<uint64_t> merged = MergeTables(test::DiskFs(), settings, {});
   ASSERT_OK(merged);
   EXPECT_EQ(merged.value(), 2u);
   EXPECT_EQ(Output(), dir_ / "[ 码表合并结果 ].txt");
@@ -136,7 +136,7 @@ TEST_F(MergeFilesTest, WritesBesideTheFirstTableAndSkipsGaps) {
   // An explicit output; no further table at all copies the first.
   settings.tables[2].clear();
   settings.tables[5].clear();
-  merged = MergeTables(settings, dir_ / "out.txt");
+  merged = MergeTables(test::DiskFs(), settings, dir_ / "out.txt");
   ASSERT_OK(merged);
   EXPECT_EQ(ReadBytes(dir_ / "out.txt"), TableBytes({u"中\ta", u"国\tb", u"人\tc"}));
 }
@@ -145,29 +145,29 @@ TEST_F(MergeFilesTest, FailuresNameTheTableAndLeaveTheOutputAsItWas) {
   WriteBytes(Output(), "old");
   MergeSettings settings;
   settings.tables[1] = Put("2.txt", Utf16Le(u"中\tx\r\n"));
-  Result<uint64_t> merged = MergeTables(settings, {});
+  Result<uint64_t> merged = MergeTables(test::DiskFs(), settings, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message(), "必须指定用于合并的第一码表。");
   settings.tables[0] = PathToUtf16(dir_ / "missing.txt");
-  EXPECT_EQ(MergeTables(settings, {}).status().message(), "必须指定用于合并的第一码表。");
+  EXPECT_EQ(MergeTables(test::DiskFs(), settings, {}).status().message(), "必须指定用于合并的第一码表。");
 
   // A first table that exists but cannot be read.
   std::filesystem::create_directory(dir_ / "folder.txt");
   settings.tables[0] = PathToUtf16(dir_ / "folder.txt");
-  merged = MergeTables(settings, Output());
+  merged = MergeTables(test::DiskFs(), settings, Output());
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message().rfind("码表1: ", 0), 0u) << merged.status().message();
 
   settings.tables[0] = Put("1.txt", Utf16Le(u"中\ta\r\n"));
   settings.tables[2] = PathToUtf16(dir_ / "gone.txt");
-  merged = MergeTables(settings, {});
+  merged = MergeTables(test::DiskFs(), settings, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message().rfind("码表3: ", 0), 0u) << merged.status().message();
   EXPECT_EQ(ReadBytes(Output()), "old");
 
   settings.tables[2].clear();
-  EXPECT_FALSE(MergeTables(settings, dir_ / "no-such-folder" / "out.txt").IsOk());
-  ASSERT_OK(MergeTables(settings, {}));
+  EXPECT_FALSE(MergeTables(test::DiskFs(), settings, dir_ / "no-such-folder" / "out.txt").IsOk());
+  ASSERT_OK(MergeTables(test::DiskFs(), settings, {}));
   EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax"}));
 }
 

@@ -181,8 +181,7 @@ TEST_F(SingleFilesTest, RegeneratesAKnownTableBesideTheSplitTable) {
       Put("键盘映射表.txt", Utf16Le(u"g=一\r\ns 亅木\r\na:乚\r\nz\t𠂇\r\nv女\r\nb子\r\n"));
   WriteBytes(Log(), "stale messages");
   std::vector<std::u16string> captions;
-  Result<SingleResult> result = GenerateSingleCharacters(
-      split, keys, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
+  Result<SingleResult> result = GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
   ASSERT_OK(result);
   EXPECT_EQ(result->codes, table.size());
   EXPECT_EQ(result->lines, 7u);
@@ -198,7 +197,7 @@ TEST_F(SingleFilesTest, LogsEveryComponentWithoutAKey) {
   const auto split = Put("s.txt", Utf16Le(u"好\t女子\t女\r\n"));
   const auto keys = Put("k.txt", Utf8(u"b子\n"));
   Result<SingleResult> result =
-      GenerateSingleCharacters(split, keys, dir_ / "out.txt", dir_ / "err.txt");
+      GenerateSingleCharacters(test::DiskFs(), split, keys, dir_ / "out.txt", dir_ / "err.txt");
   ASSERT_OK(result);
   EXPECT_EQ(result->errors, 2u);
   EXPECT_EQ(ReadBytes(dir_ / "out.txt"), TableBytes({u"好\tb", u"好\t"}));
@@ -207,7 +206,7 @@ TEST_F(SingleFilesTest, LogsEveryComponentWithoutAKey) {
   EXPECT_FALSE(std::filesystem::exists(Output()));
 
   // A log that cannot be created does not stop the run, and says so.
-  result = GenerateSingleCharacters(split, keys, dir_ / "out.txt", dir_ / "none" / "err.txt");
+  result = GenerateSingleCharacters(test::DiskFs(), split, keys, dir_ / "out.txt", dir_ / "none" / "err.txt");
   ASSERT_OK(result);
   EXPECT_EQ(result->errors, 2u);
   EXPECT_FALSE(result->errorLogFailure.empty());
@@ -220,7 +219,7 @@ TEST_F(SingleFilesTest, FailuresWriteNothing) {
   WriteBytes(Log(), "old log");
   auto failure = [&](const std::filesystem::path& s, const std::filesystem::path& k,
                      const std::filesystem::path& out) {
-    Result<SingleResult> result = GenerateSingleCharacters(s, k, out, {});
+    Result<SingleResult> result = GenerateSingleCharacters(test::DiskFs(), s, k, out, {});
     EXPECT_EQ(ReadBytes(Output()), "old");
     EXPECT_EQ(ReadBytes(Log()), "old log");
     return result.IsOk() ? std::string("ok") : result.status().message();
@@ -231,7 +230,7 @@ TEST_F(SingleFilesTest, FailuresWriteNothing) {
   EXPECT_EQ(failure(split, keys, dir_.path()), "无法创建指定的保存文件路径。");
 
   const std::atomic<bool> cancel{true};
-  Result<SingleResult> cancelled = GenerateSingleCharacters(split, keys, {}, {}, {}, &cancel);
+  Result<SingleResult> cancelled = GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {}, {}, &cancel);
   ASSERT_FALSE(cancelled.IsOk());
   EXPECT_EQ(cancelled.status().message(), kSingleCancelledMessage);
   EXPECT_EQ(ReadBytes(Output()), "old");
@@ -242,7 +241,7 @@ TEST(ErrorLogTest, WritesOneLinePerMessageOnClose) {
   ScratchDir dir;
   const std::filesystem::path path = dir / "err.txt";
   WriteBytes(path, "old");
-  ErrorLog log = ErrorLog::Open(path);
+  ErrorLog log = ErrorLog::Open(test::DiskFs(), path);
   ASSERT_TRUE(log.Available());
   log.Add(u"第一");
   log.Add(u"第二\r\n");  // a message's own line end is not doubled
@@ -258,13 +257,13 @@ TEST(ErrorLogTest, WritesOneLinePerMessageOnClose) {
 
   // Dropped without Close: the old file stays.
   {
-    ErrorLog dropped = ErrorLog::Open(path);
+    ErrorLog dropped = ErrorLog::Open(test::DiskFs(), path);
     dropped.Add(u"lost");
   }
   EXPECT_EQ(ReadBytes(path), TableBytes({u"第一", u"第二", u"---\r\n横幅\r\n---",
                                          std::u16string(1021, u'x'), std::u16string(1020, u'y')}));
 
-  ErrorLog missing = ErrorLog::Open(dir / "none" / "err.txt");
+  ErrorLog missing = ErrorLog::Open(test::DiskFs(), dir / "none" / "err.txt");
   EXPECT_FALSE(missing.Available());
   missing.Add(u"m");
   EXPECT_EQ(missing.count(), 1u);

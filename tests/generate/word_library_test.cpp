@@ -168,7 +168,7 @@ TEST(WordLibraryTest, CombinationsAreBounded) {
     word.push_back(c);
     (table += c) += u"\ta\n";
     (table += c) += u"\tb\n";
-    for (char c : "+l" + std::to_string(i + 1) + "b1") rules.push_back(static_cast<char16_t>(c));
+    for (char r : "+l" + std::to_string(i + 1) + "b1") rules.push_back(static_cast<char16_t>(r));
   }
   const Outcome run = Generate(word, table, rules);
   EXPECT_EQ(run.lines.size(), kWordMaxCombinations);
@@ -263,7 +263,7 @@ TEST(WordLibraryTest, SettingsRoundTrip) {
 }
 
 std::u16string ReadText(const std::filesystem::path& path) {
-  Result<TextBuffer> text = ReadTextFile(path);
+  Result<TextBuffer> text = ReadTextFile(test::DiskFs(), path);
   EXPECT_TRUE(text.IsOk()) << test::Describe(text);
   return text.IsOk() ? text.value().text : std::u16string();
 }
@@ -277,8 +277,7 @@ TEST(WordLibraryTest, FilesAndFailures) {
   settings.auxTable = PathToUtf16(dir / "missing-aux.txt");
   settings.wordList = PathToUtf16(dir / "words.txt");
   std::vector<std::u16string> captions;
-  Result<WordResult> result = GenerateWordLibrary(
-      settings, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
+  Result<WordResult> result = GenerateWordLibrary(test::DiskFs(), settings, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
   ASSERT_OK(result);
   EXPECT_TRUE(result->auxTableUnreadable);
   EXPECT_FALSE(result->charTableUnreadable);
@@ -297,7 +296,7 @@ TEST(WordLibraryTest, FilesAndFailures) {
   // An unreadable character table leaves every looked-up word without code.
   settings.charTable = PathToUtf16(dir / "missing.txt");
   settings.auxTable.clear();
-  result = GenerateWordLibrary(settings, dir / "out.txt", dir / "log.txt");
+  result = GenerateWordLibrary(test::DiskFs(), settings, dir / "out.txt", dir / "log.txt");
   ASSERT_OK(result);
   EXPECT_TRUE(result->charTableUnreadable);
   EXPECT_EQ(test::ReadBytes(dir / "out.txt"), test::TableBytes({u"固定\tcode"}));
@@ -305,7 +304,7 @@ TEST(WordLibraryTest, FilesAndFailures) {
 
   // An unreadable word list is logged and fails; the output stays as it was.
   settings.wordList = PathToUtf16(dir / "no-words.txt");
-  result = GenerateWordLibrary(settings, dir / "out.txt", dir / "log.txt");
+  result = GenerateWordLibrary(test::DiskFs(), settings, dir / "out.txt", dir / "log.txt");
   ASSERT_FALSE(result.IsOk());
   EXPECT_EQ(result.status().message(), "无法读取词库文件：" + Utf16ToUtf8(settings.wordList));
   EXPECT_EQ(test::ReadBytes(dir / "out.txt"), test::TableBytes({u"固定\tcode"}));
@@ -314,13 +313,13 @@ TEST(WordLibraryTest, FilesAndFailures) {
   // An output that cannot be created.
   settings.wordList = PathToUtf16(dir / "words.txt");
   std::filesystem::create_directory(dir / "folder");
-  result = GenerateWordLibrary(settings, dir / "folder", dir / "log.txt");
+  result = GenerateWordLibrary(test::DiskFs(), settings, dir / "folder", dir / "log.txt");
   ASSERT_FALSE(result.IsOk());
   EXPECT_NE(result.status().message().find("无法创建保存结果文件："), std::string::npos);
 
   // Cancelled: fails and leaves the output as it was.
   const std::atomic<bool> cancel{true};
-  result = GenerateWordLibrary(settings, dir / "out.txt", dir / "log.txt", {}, &cancel);
+  result = GenerateWordLibrary(test::DiskFs(), settings, dir / "out.txt", dir / "log.txt", {}, &cancel);
   ASSERT_FALSE(result.IsOk());
   EXPECT_EQ(result.status().message(), kWordCancelledMessage);
   EXPECT_EQ(test::ReadBytes(dir / "out.txt"), test::TableBytes({u"固定\tcode"}));

@@ -25,7 +25,7 @@ class InstalledCopiesTest : public ::testing::Test {
   InstalledCopiesTest() : prefix_(dir_.path()) {}
 
   InstalledCopies Load() {
-    Result<InstalledCopies> copies = InstalledCopies::Load(prefix_.Environment());
+    Result<InstalledCopies> copies = InstalledCopies::Load(test::DiskFs(), prefix_.Environment());
     EXPECT_OK(copies);
     if (!copies.IsOk()) throw std::runtime_error(copies.status().message());
     return std::move(copies).value();
@@ -131,13 +131,13 @@ TEST_F(InstalledCopiesTest, ModuleNamesThatLeaveTheirFolderAreAbsent) {
 
 TEST_F(InstalledCopiesTest, AnUnreadableOrForeignRegistryIsAnError) {
   WriteBytes(prefix_.SystemReg(), "not a registry\n");
-  Result<InstalledCopies> foreign = InstalledCopies::Load(prefix_.Environment());
+  Result<InstalledCopies> foreign = InstalledCopies::Load(test::DiskFs(), prefix_.Environment());
   ASSERT_FALSE(foreign.IsOk());
   EXPECT_NE(foreign.status().message().find("system.reg"), std::string::npos);
 
   fs::remove(prefix_.SystemReg());
   fs::create_directory(prefix_.SystemReg());
-  EXPECT_FALSE(InstalledCopies::Load(prefix_.Environment()).IsOk());
+  EXPECT_FALSE(InstalledCopies::Load(test::DiskFs(), prefix_.Environment()).IsOk());
 }
 
 TEST_F(InstalledCopiesTest, FakePrefixTablesKeepTheirHeaderAndOrder) {

@@ -23,7 +23,7 @@ class InstalledTablesTest : public ::testing::Test {
     prefix_.WriteRegistry();
   }
   InstalledCopies Copies() {
-    auto copies = InstalledCopies::Load(prefix_.Environment());
+    auto copies = InstalledCopies::Load(test::DiskFs(), prefix_.Environment());
     EXPECT_OK(copies);
     return std::move(copies).value();
   }

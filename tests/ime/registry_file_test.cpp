@@ -56,7 +56,7 @@ TEST(RegistryFileTest, ReadsRegistryEditorExportsInBothEncodings) {
   WriteBytes(dir / "four.reg", EncodeLegacyCodePage(u"REGEDIT4\r\n" + body + version4));
   for (const char* name : {"five.reg", "four.reg"}) {
     SCOPED_TRACE(name);
-    Result<RegistryFile> loaded = RegistryFile::Load(dir / name);
+    Result<RegistryFile> loaded = RegistryFile::Load(test::DiskFs(), dir / name);
     ASSERT_OK(loaded);
     const RegistryFile& file = loaded.value();
     const std::u16string_view abc = u"SOFTWARE\\MirelIME3\\abc";
@@ -106,7 +106,7 @@ TEST(RegistryFileTest, ReadsWineSystemReg) {
       u"\"IMEName\"=\"bracket\"\n";
   ScratchDir dir;
   WriteBytes(dir / "system.reg", test::Utf8(text));
-  Result<RegistryFile> loaded = RegistryFile::Load(dir / "system.reg");
+  Result<RegistryFile> loaded = RegistryFile::Load(test::DiskFs(), dir / "system.reg");
   ASSERT_OK(loaded);
   const RegistryFile& file = loaded.value();
   const std::u16string_view abc = u"SOFTWARE\\MirelIME3\\abc";
@@ -221,10 +221,10 @@ TEST(RegistryFileTest, RefusesFilesOfOtherKinds) {
 
   ScratchDir dir;
   WriteBytes(dir / "notes.reg", "just some notes\n");
-  Result<RegistryFile> notes = RegistryFile::Load(dir / "notes.reg");
+  Result<RegistryFile> notes = RegistryFile::Load(test::DiskFs(), dir / "notes.reg");
   ASSERT_FALSE(notes.IsOk());
   EXPECT_NE(notes.status().message().find("notes.reg"), std::string::npos);
-  Result<RegistryFile> missing = RegistryFile::Load(dir / "missing.reg");
+  Result<RegistryFile> missing = RegistryFile::Load(test::DiskFs(), dir / "missing.reg");
   ASSERT_FALSE(missing.IsOk());
   EXPECT_NE(missing.status().message().find("missing.reg"), std::string::npos);
 }

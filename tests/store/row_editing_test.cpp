@@ -130,7 +130,7 @@ TEST_F(InsertRowsTest, InsertsAfterARowOrAtTheEndAndGrowsTheOffsetTable) {
   EXPECT_EQ(store_->RowCount(), 5004u);
 
   test::WriteBytes(dir_ / "more.txt", test::Utf8(u"# header\np\tq\nr\ts\n"));
-  auto rows = TableStore::ReadRows(dir_ / "more.txt");
+  auto rows = TableStore::ReadRows(test::DiskFs(), dir_ / "more.txt");
   ASSERT_OK(rows);
   EXPECT_EQ(rows.value(), (std::vector<std::u16string>{u"p\tq", u"r\ts"}));
 }

@@ -86,8 +86,7 @@ TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
     WriteBytes(dir / "t.txt", files[k].first);
     std::u16string joined;
     uint64_t lastDone = 0;
-    ASSERT_OK(ReadTextFileInPieces(
-        dir / "t.txt",
+    ASSERT_OK(ReadTextFileInPieces(test::DiskFs(), dir / "t.txt",
         [&](std::u16string& piece, uint64_t done) {
           EXPECT_TRUE(done == files[k].first.size() || piece.back() == u'\r' ||
                       piece.back() == u'\n')
@@ -103,7 +102,7 @@ TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
       EXPECT_EQ(joined, files[k].second) << k;
     }
   }
-  EXPECT_FALSE(ReadTextFileInPieces(dir / "missing.txt", [](std::u16string&, uint64_t) {}).IsOk());
+  EXPECT_FALSE(ReadTextFileInPieces(test::DiskFs(), dir / "missing.txt", [](std::u16string&, uint64_t) {}).IsOk());
 }
 
 TEST(TextFileTest, LooksLikeUtf8IsTheLooseTest) {
@@ -118,16 +117,16 @@ TEST(TextFileTest, LooksLikeUtf8IsTheLooseTest) {
 
 TEST(TextFileTest, ReadReportsWhatWentWrong) {
   ScratchDir dir;
-  auto missing = ReadTextFile(dir / "none.txt");
+  auto missing = ReadTextFile(test::DiskFs(), dir / "none.txt");
   ASSERT_FALSE(missing.IsOk());
   EXPECT_NE(missing.status().message().find("none.txt"), std::string::npos);
-  auto folder = ReadTextFile(dir.path());
+  auto folder = ReadTextFile(test::DiskFs(), dir.path());
   ASSERT_FALSE(folder.IsOk());
   EXPECT_NE(folder.status().message().find("folder"), std::string::npos);
   WriteBytes(dir / "t.txt",
              "\xEF\xBB\xBF"
              "x\ty");
-  auto read = ReadTextFile(dir / "t.txt");
+  auto read = ReadTextFile(test::DiskFs(), dir / "t.txt");
   ASSERT_OK(read);
   EXPECT_EQ(read->text, u"x\ty");
 }
@@ -135,7 +134,7 @@ TEST(TextFileTest, ReadReportsWhatWentWrong) {
 TEST(TextFileTest, WriterProducesUtf16LeWithMarkOnlyOnCommit) {
   ScratchDir dir;
   WriteBytes(dir / "out.txt", "previous");
-  auto writer = TextWriter::Create(dir / "out.txt");
+  auto writer = TextWriter::Create(test::DiskFs(), dir / "out.txt");
   ASSERT_OK(writer);
   writer.value()->WriteBom();
   writer.value()->WriteFormatted(u"%s\t%d\r\n", {std::u16string_view(u"词"), 3LL});

@@ -64,11 +64,16 @@ std::string TableBytes(const std::vector<std::u16string>& rows) {
   return Utf16Le(text);
 }
 
+FileSystem& DiskFs() {
+  static const std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
+  return *fs;
+}
+
 StoreTest::StoreTest() {
   Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(dir_.path());
   if (!temp.IsOk()) throw std::runtime_error(temp.status().message());
   temp_ = std::move(temp).value();
-  store_ = std::make_unique<TableStore>(*temp_);
+  store_ = std::make_unique<TableStore>(fs_, *temp_);
 }
 
 Result<uint32_t> StoreTest::LoadBytes(std::string_view bytes, std::string_view name) {

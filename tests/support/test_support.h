@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
 #include "store/table_store.h"
@@ -33,6 +34,10 @@ template <class T>
 std::string Describe(const Result<T>& r) {
   return r.IsOk() ? std::string("ok") : r.status().message();
 }
+
+// The machine's own file system, for tests that work on real files. It holds
+// no state, so every test may share it.
+FileSystem& DiskFs();
 
 // A fresh folder under the system temporary folder, removed afterwards.
 class ScratchDir {
@@ -75,6 +80,7 @@ class StoreTest : public ::testing::Test {
   std::vector<uint32_t> RowMap() const;
 
   ScratchDir dir_;
+  FileSystem& fs_ = DiskFs();
   std::unique_ptr<TempFolder> temp_;
   std::unique_ptr<TableStore> store_;
 };

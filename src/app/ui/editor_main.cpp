@@ -14,6 +14,7 @@
 #include "app/ui/chinese_ui.h"
 #include "app/ui/main_window.h"
 #include "ime/installed_tables.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
@@ -39,7 +40,8 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, std::cerr, "mirel-editor",
+  std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
+  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, std::cerr, *fs, "mirel-editor",
                                 ::isatty(2) == 1,       {}};
   if (std::optional<int> status = mirel::RunBatchCommandLine(args, batch)) return *status;
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
@@ -71,14 +73,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto classes = mirel::CharacterClassTable::BuiltIn();
-  mirel::TableStore store(*temp.value(), classes.get());
+  mirel::TableStore store(*fs, *temp.value(), classes.get());
   mirel::DesktopUiServices services;
   mirel::MainWindow window(store, services, mirel::ProgramFolder(), &settings);
   const mirel::InstalledEnvironment environment = mirel::InstalledEnvironment::FromProcess();
   window.SetInstalledEnvironment(environment);
   window.show();
   if (installed) {
-    auto copies = mirel::InstalledCopies::Load(environment);
+    auto copies = mirel::InstalledCopies::Load(*fs, environment);
     if (!copies.IsOk()) {
       std::cerr << "mirel-editor: " << copies.status().message() << "\n";
       return 1;

@@ -877,7 +877,7 @@ void MainWindow::AddCommand() {
         return inserted;
       },
       [&](const QString& path) -> Result<uint32_t> {
-        Result<std::vector<std::u16string>> rows = TableStore::ReadRows(ToPath(path));
+        Result<std::vector<std::u16string>> rows = TableStore::ReadRows(store_.fs(), ToPath(path));
         if (!rows.IsOk()) return rows.status();
         Status inserted = editor_.Insert(store_.RowCount(), rows.value());
         if (!inserted.IsOk()) return inserted;
@@ -965,7 +965,7 @@ bool MainWindow::OpenInstalled(const InstalledTable& table) {
 
 void MainWindow::OpenInstalledCommand() {
   if (!ConfirmDiscard(kSaveOnClose)) return;
-  Result<InstalledCopies> copies = InstalledCopies::Load(installedEnvironment_);
+  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
   if (!copies.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
                           QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
@@ -978,7 +978,7 @@ void MainWindow::OpenInstalledCommand() {
 }
 
 void MainWindow::ReverseInstalledCommand() {
-  Result<InstalledCopies> copies = InstalledCopies::Load(installedEnvironment_);
+  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
   if (!copies.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
                           QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,

@@ -101,7 +101,7 @@ class MainWindow : public QMainWindow {
   // A tool dialog, modal over the window; the tools leave the open table alone.
   template <class Dialog, class... Args>
   void ShowDialog(Args&&... args) {
-    Dialog dialog(this, services_, std::forward<Args>(args)...);
+    Dialog dialog(this, services_, store_.fs(), std::forward<Args>(args)...);
     dialog.exec();
   }
   void BuildMenus();

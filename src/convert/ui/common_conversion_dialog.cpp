@@ -31,9 +31,9 @@ QString FromUtf16(std::u16string_view text) {
 
 }  // namespace
 
-CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services,
+CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs,
                                                const TempFolder& temp)
-    : QDialog(parent), services_(services), temp_(temp) {
+    : QDialog(parent), services_(services), fs_(fs), temp_(temp) {
   setObjectName(QStringLiteral("commonConversionDialog"));
   setWindowTitle(QStringLiteral("常见码表格式互转"));
   setAcceptDrops(true);
@@ -85,7 +85,7 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
   if (path.isEmpty() || !QFileInfo(path).isFile()) return;
   path_->setText(path);
   text_.clear();
-  Result<TextBuffer> read = ReadTextFile(PathFromUtf16(path.toStdU16String()));
+  Result<TextBuffer> read = ReadTextFile(fs_, PathFromUtf16(path.toStdU16String()));
   if (!read.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取源码表文件。"), kCaption,
                           UiServices::Icon::kError,
@@ -113,7 +113,7 @@ void CommonConversionDialog::Convert(TableFormat target) {
       CommonConversionOutputPath(PathFromUtf16(path_->text().toStdU16String()), target);
   Result<uint64_t> count = Status::InvalidArgument("", "没有选定源码表的格式");
   if (from && !output.empty()) {
-    count = ConvertCommonFormat(text_, *from, target, output, temp_);
+    count = ConvertCommonFormat(fs_, text_, *from, target, output, temp_);
   } else if (from) {
     count = Status::InvalidArgument(path_->text().toStdString(), "文件名没有扩展名");
   }

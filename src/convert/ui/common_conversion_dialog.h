@@ -9,6 +9,7 @@
 #include <string>
 
 #include "convert/common_conversion.h"
+#include "platform/file_system.h"
 #include "platform/temp_folder.h"
 #include "platform/ui/ui_services.h"
 
@@ -22,7 +23,7 @@ class CommonConversionDialog : public QDialog {
   Q_OBJECT
 
  public:
-  CommonConversionDialog(QWidget* parent, UiServices& services, const TempFolder& temp);
+  CommonConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs, const TempFolder& temp);
 
   QLineEdit* pathEdit() const { return path_; }
   QRadioButton* sourceButton(TableFormat format) const { return sources_[Index(format)]; }
@@ -42,6 +43,7 @@ class CommonConversionDialog : public QDialog {
   void SelectSource(std::optional<TableFormat> format);
 
   UiServices& services_;
+  FileSystem& fs_;
   const TempFolder& temp_;
   QLineEdit* path_;
   std::array<QRadioButton*, 6> sources_;

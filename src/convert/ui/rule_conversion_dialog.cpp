@@ -26,9 +26,9 @@ QString FromUtf16(std::u16string_view text) {
 
 }  // namespace
 
-RuleConversionDialog::RuleConversionDialog(QWidget* parent, UiServices& services,
+RuleConversionDialog::RuleConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs,
                                            RuleConversionSettings& settings)
-    : QDialog(parent), services_(services), settings_(settings) {
+    : QDialog(parent), services_(services), fs_(fs), settings_(settings) {
   setObjectName(QStringLiteral("ruleConversionDialog"));
   setWindowTitle(QStringLiteral("码表格式转换"));
   source_ = new QLineEdit(FromUtf16(settings.sourcePath), this);
@@ -124,7 +124,7 @@ void RuleConversionDialog::Run() {
   auto progress = [this](std::u16string_view title) { Progress(title); };
   if (ruleMode_->isChecked()) {
     // Rules may hold a line break the box shows as one; the engine reads CR and LF alike.
-    Result<uint64_t> done = RunRuleConversion(sourcePath, settings_.ruleText, output, progress);
+    Result<uint64_t> done = RunRuleConversion(fs_, sourcePath, settings_.ruleText, output, progress);
     if (!done.IsOk()) {
       services_.ShowMessage(this, QStringLiteral("无法根据转换规则转换文本文件。"),
                             QStringLiteral("转换失败"), UiServices::Icon::kError,
@@ -133,7 +133,7 @@ void RuleConversionDialog::Run() {
     }
   } else {
     Result<uint64_t> done =
-        RunLayoutConversion(sourcePath, separators_->text().left(127).toStdU16String(),
+        RunLayoutConversion(fs_, sourcePath, separators_->text().left(127).toStdU16String(),
                             static_cast<Layout>(layout), output, progress);
     if (!done.IsOk()) {
       services_.ShowMessage(this, QStringLiteral("无法转换文本文件。"), QStringLiteral("转换失败"),

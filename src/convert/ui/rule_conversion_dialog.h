@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include "convert/rule_conversion.h"
+#include "platform/file_system.h"
 #include "platform/ui/ui_services.h"
 
 class QCheckBox;
@@ -21,7 +22,7 @@ class RuleConversionDialog : public QDialog {
   Q_OBJECT
 
  public:
-  RuleConversionDialog(QWidget* parent, UiServices& services, RuleConversionSettings& settings);
+  RuleConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs, RuleConversionSettings& settings);
 
   QLineEdit* sourceEdit() const { return source_; }
   QLineEdit* separatorEdit() const { return separators_; }
@@ -37,6 +38,7 @@ class RuleConversionDialog : public QDialog {
   void Progress(std::u16string_view title);
 
   UiServices& services_;
+  FileSystem& fs_;
   RuleConversionSettings& settings_;
   QLineEdit* source_;
   QLineEdit* separators_;

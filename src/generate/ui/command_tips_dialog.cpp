@@ -24,8 +24,8 @@ QLineEdit* NewField(QWidget* parent, const QString& name) {
 
 }  // namespace
 
-CommandTipsDialog::CommandTipsDialog(QWidget* parent, UiServices& services, const TempFolder& temp)
-    : QDialog(parent), services_(services), temp_(temp) {
+CommandTipsDialog::CommandTipsDialog(QWidget* parent, UiServices& services, FileSystem& fs, const TempFolder& temp)
+    : QDialog(parent), services_(services), fs_(fs), temp_(temp) {
   setObjectName(QStringLiteral("commandTipsDialog"));
   setWindowTitle(QStringLiteral("Mirel编码提示码表生成工具"));
   contentTable_ = NewField(this, QStringLiteral("contentTable"));
@@ -71,7 +71,7 @@ void CommandTipsDialog::Generate() {
   const std::filesystem::path output = temp_.TempPath(kTipsOutputName);
   TipSettings settings{codeTable_->text().toStdU16String(), contentTable_->text().toStdU16String(),
                        prefix_->text().toStdU16String(), suffix_->text().toStdU16String()};
-  Result<uint64_t> written = BuildCommandTips(settings, output);
+  Result<uint64_t> written = BuildCommandTips(fs_, settings, output);
   if (written.IsOk() && written.value() > 0) {
     services_.OpenWithShell(QUrl::fromLocalFile(QString::fromStdU16String(PathToUtf16(output))));
     return;

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include "generate/command_tips.h"
+#include "platform/file_system.h"
 #include "platform/temp_folder.h"
 #include "platform/ui/ui_services.h"
 
@@ -17,7 +18,7 @@ class CommandTipsDialog : public QDialog {
   Q_OBJECT
 
  public:
-  CommandTipsDialog(QWidget* parent, UiServices& services, const TempFolder& temp);
+  CommandTipsDialog(QWidget* parent, UiServices& services, FileSystem& fs, const TempFolder& temp);
 
   QLineEdit* codeTableEdit() const { return codeTable_; }
   QLineEdit* contentTableEdit() const { return contentTable_; }
@@ -28,6 +29,7 @@ class CommandTipsDialog : public QDialog {
 
  private:
   UiServices& services_;
+  FileSystem& fs_;
   const TempFolder& temp_;
   QLineEdit* codeTable_;
   QLineEdit* contentTable_;

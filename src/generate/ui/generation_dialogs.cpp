@@ -31,9 +31,9 @@ std::u16string BoxText(const QPlainTextEdit* box) {
 
 }  // namespace
 
-GenerationDialog::GenerationDialog(QWidget* parent, UiServices& services,
+GenerationDialog::GenerationDialog(QWidget* parent, UiServices& services, FileSystem& fs,
                                    std::filesystem::path programFolder)
-    : QDialog(parent), services_(services), programFolder_(std::move(programFolder)) {
+    : QDialog(parent), services_(services), fs_(fs), programFolder_(std::move(programFolder)) {
   box_ = new QPlainTextEdit(this);
   box_->setObjectName(QStringLiteral("settings"));
   box_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -128,10 +128,10 @@ void GenerationDialog::RunInBackground(
   });
 }
 
-SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& services,
+SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& services, FileSystem& fs,
                                                SingleCharacterSettings& settings,
                                                std::filesystem::path programFolder)
-    : GenerationDialog(parent, services, std::move(programFolder)), settings_(settings) {
+    : GenerationDialog(parent, services, fs, std::move(programFolder)), settings_(settings) {
   setObjectName(QStringLiteral("singleCharactersDialog"));
   setWindowTitle(QStringLiteral("单字编码生成"));
   box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
@@ -163,7 +163,7 @@ void SingleCharactersDialog::Start() {
                                       const std::atomic<bool>* cancel) -> std::function<void()> {
     const std::filesystem::path output = SingleOutputPath(split);
     auto result = std::make_shared<Result<SingleResult>>(
-        GenerateSingleCharacters(split, keys, output, SingleErrorPath(split), progress, cancel));
+        GenerateSingleCharacters(fs_, split, keys, output, SingleErrorPath(split), progress, cancel));
     return [this, result, output] {
       Finish(result->IsOk() ? Status::Ok() : result->status(),
              result->IsOk() ? result->value().errorLogFailure : std::string(),
@@ -174,10 +174,10 @@ void SingleCharactersDialog::Start() {
   });
 }
 
-WordLibraryDialog::WordLibraryDialog(QWidget* parent, UiServices& services,
+WordLibraryDialog::WordLibraryDialog(QWidget* parent, UiServices& services, FileSystem& fs,
                                      WordLibrarySettings& settings,
                                      std::filesystem::path programFolder)
-    : GenerationDialog(parent, services, std::move(programFolder)), settings_(settings) {
+    : GenerationDialog(parent, services, fs, std::move(programFolder)), settings_(settings) {
   setObjectName(QStringLiteral("wordLibraryDialog"));
   setWindowTitle(QStringLiteral("词库生成"));
   box_->setPlainText(FromUtf16(FormatWordSettings(settings_)));
@@ -226,7 +226,7 @@ void WordLibraryDialog::Start() {
     const std::filesystem::path wordList = PathFromUtf16(resolved.wordList);
     const std::filesystem::path output = WordOutputPath(wordList);
     auto result = std::make_shared<Result<WordResult>>(
-        GenerateWordLibrary(resolved, output, WordErrorLogPath(wordList), progress, cancel));
+        GenerateWordLibrary(fs_, resolved, output, WordErrorLogPath(wordList), progress, cancel));
     return [this, result, output] {
       Finish(result->IsOk() ? Status::Ok() : result->status(),
              result->IsOk() ? result->value().errorLogFailure : std::string(),

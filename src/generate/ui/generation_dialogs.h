@@ -13,6 +13,7 @@
 
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
+#include "platform/file_system.h"
 #include "platform/ui/ui_services.h"
 
 class QCheckBox;
@@ -27,7 +28,7 @@ class GenerationDialog : public QDialog {
   Q_OBJECT
 
  public:
-  GenerationDialog(QWidget* parent, UiServices& services, std::filesystem::path programFolder);
+  GenerationDialog(QWidget* parent, UiServices& services, FileSystem& fs, std::filesystem::path programFolder);
   ~GenerationDialog() override;
 
   QPlainTextEdit* settingsBox() const { return box_; }
@@ -54,6 +55,7 @@ class GenerationDialog : public QDialog {
               const QString& caption, const std::filesystem::path& output);
 
   UiServices& services_;
+  FileSystem& fs_;
   std::filesystem::path programFolder_;
   QPlainTextEdit* box_;
 
@@ -67,7 +69,7 @@ class SingleCharactersDialog : public GenerationDialog {
   Q_OBJECT
 
  public:
-  SingleCharactersDialog(QWidget* parent, UiServices& services, SingleCharacterSettings& settings,
+  SingleCharactersDialog(QWidget* parent, UiServices& services, FileSystem& fs, SingleCharacterSettings& settings,
                          std::filesystem::path programFolder);
   void Start() override;
 
@@ -80,7 +82,7 @@ class WordLibraryDialog : public GenerationDialog {
   Q_OBJECT
 
  public:
-  WordLibraryDialog(QWidget* parent, UiServices& services, WordLibrarySettings& settings,
+  WordLibraryDialog(QWidget* parent, UiServices& services, FileSystem& fs, WordLibrarySettings& settings,
                     std::filesystem::path programFolder);
   QCheckBox* tolerantBox() const { return tolerant_; }
   QCheckBox* predefinedBox() const { return predefined_; }

@@ -23,10 +23,10 @@ QString FromUtf16(std::u16string_view text) {
 
 }  // namespace
 
-MergeDialog::MergeDialog(QWidget* parent, UiServices& services, MergeSettings& settings,
+MergeDialog::MergeDialog(QWidget* parent, UiServices& services, FileSystem& fs, MergeSettings& settings,
                          std::filesystem::path programFolder)
     : QDialog(parent),
-      services_(services),
+      services_(services), fs_(fs),
       settings_(settings),
       programFolder_(std::move(programFolder)) {
   setObjectName(QStringLiteral("mergeDialog"));
@@ -90,7 +90,7 @@ void MergeDialog::Merge() {
     return;
   }
   const std::filesystem::path output = MergeOutputPath(first);
-  Result<uint64_t> merged = MergeTables(resolved, output, [this](std::u16string_view caption) {
+  Result<uint64_t> merged = MergeTables(fs_, resolved, output, [this](std::u16string_view caption) {
     setWindowTitle(FromUtf16(caption));
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   });

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "generate/merge_tables.h"
+#include "platform/file_system.h"
 #include "platform/ui/ui_services.h"
 
 class QPlainTextEdit;
@@ -18,7 +19,7 @@ class MergeDialog : public QDialog {
 
  public:
   // Relative paths are taken relative to `programFolder`.
-  MergeDialog(QWidget* parent, UiServices& services, MergeSettings& settings,
+  MergeDialog(QWidget* parent, UiServices& services, FileSystem& fs, MergeSettings& settings,
               std::filesystem::path programFolder);
 
   QPlainTextEdit* settingsBox() const { return box_; }
@@ -31,6 +32,7 @@ class MergeDialog : public QDialog {
   void ParseBox();
 
   UiServices& services_;
+  FileSystem& fs_;
   MergeSettings& settings_;
   std::filesystem::path programFolder_;
   QPlainTextEdit* box_;

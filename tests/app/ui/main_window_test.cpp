@@ -42,6 +42,7 @@
 #include "platform/utf16.h"
 #include "store/table_store.h"
 #include "support/fake_prefix.h"
+#include "support/test_support.h"
 
 using namespace mirel;
 
@@ -149,7 +150,7 @@ class MainWindowTest : public QObject {
     auto temp = TempFolder::OpenIn(dir_->path().toStdString());
     QVERIFY(temp.IsOk());
     temp_ = std::move(temp).value();
-    store_ = std::make_unique<TableStore>(*temp_);
+    store_ = std::make_unique<TableStore>(test::DiskFs(), *temp_);
     services_ = std::make_unique<test::FakeUiServices>();
     window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
     window_->show();

@@ -1,0 +1,97 @@
+#include "platform/file_system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace mirel {
+namespace {
+
+constexpr size_t kChunk = size_t{1} << 20;
+
+Status TooLarge(const std::filesystem::path& path, uint64_t limit) {
+  return Status::IoError(path.string(),
+                         "too large (more than " + std::to_string(limit) + " bytes)");
+}
+
+}  // namespace
+
+Status OsError(const std::filesystem::path& path, const std::string& what, int err) {
+  if (err == ENOMEM) return Status::NoMemory(path.string() + ": " + what);
+  return Status::IoError(path.string(), what + ": " + std::strerror(err));
+}
+
+Status OutputFile::Commit() {
+  Status synced = Sync();
+  if (!synced.IsOk()) return synced;
+  return Publish();
+}
+
+Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uint64_t limit) {
+  Result<std::unique_ptr<InputFile>> opened = OpenInput(path);
+  if (!opened.IsOk()) return opened.status();
+  InputFile& in = *opened.value();
+  if (in.SizeHint() > limit) return TooLarge(path, limit);
+  // Reading one byte more than the limit tells an overlong source from one
+  // that ends exactly there.
+  const uint64_t cap = limit < (SIZE_MAX >> 1) ? limit + 1 : (SIZE_MAX >> 1);
+  try {
+    std::string out;
+    size_t filled = 0;
+    out.resize(
+        static_cast<size_t>(std::min<uint64_t>(in.IsStream() ? kChunk : in.SizeHint() + 1, cap)));
+    while (true) {
+      if (filled == out.size()) {
+        if (filled >= cap) return TooLarge(path, limit);
+        out.resize(static_cast<size_t>(std::min<uint64_t>(filled + std::max(filled, kChunk), cap)));
+      }
+      Result<size_t> got =
+          in.Read(std::as_writable_bytes(std::span(out.data() + filled, out.size() - filled)));
+      if (!got.IsOk()) return got.status();
+      if (got.value() == 0) break;
+      filled += got.value();
+    }
+    if (filled > limit) return TooLarge(path, limit);
+    out.resize(filled);
+    return out;
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory(path.string());
+  } catch (const std::length_error&) {
+    return Status::NoMemory(path.string());
+  }
+}
+
+Status FileSystem::WriteWhole(const std::filesystem::path& target,
+                              std::span<const std::byte> bytes) {
+  Result<std::unique_ptr<OutputFile>> out = ReplaceFile(target);
+  if (!out.IsOk()) return out.status();
+  Status appended = out.value()->Append(bytes);
+  if (!appended.IsOk()) return appended;
+  return out.value()->Commit();
+}
+
+Status FileSystem::CopyFile(const std::filesystem::path& source,
+                            const std::filesystem::path& target) {
+  Result<std::unique_ptr<InputFile>> in = OpenInput(source);
+  if (!in.IsOk()) return in.status();
+  Result<std::unique_ptr<OutputFile>> out = ReplaceFile(target);
+  if (!out.IsOk()) return out.status();
+  std::unique_ptr<std::byte[]> buffer(new (std::nothrow) std::byte[kChunk]);
+  if (!buffer) return Status::NoMemory(source.string());
+  uint64_t copied = 0;
+  while (true) {
+    Result<size_t> got = in.value()->Read(std::span(buffer.get(), kChunk));
+    if (!got.IsOk()) return got.status();
+    if (got.value() == 0) break;
+    copied += got.value();
+    if (copied > kDefaultReadLimit) return TooLarge(source, kDefaultReadLimit);
+    Status appended = out.value()->Append(std::span(buffer.get(), got.value()));
+    if (!appended.IsOk()) return appended;
+  }
+  return out.value()->Commit();
+}
+
+}  // namespace mirel
