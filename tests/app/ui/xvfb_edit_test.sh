@@ -49,6 +49,24 @@ wait_title() {
   return 1
 }
 title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1"; }
+# Answers the question box called $1 with Return (its default button, Yes)
+# once the box is on the screen with the keyboard focus.
+answer_box() {
+  for attempt in $(seq 1 100); do
+    for id in $(xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" 2>/dev/null); do
+      [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] || continue
+      sleep 0.2
+      xdotool key Return
+      for i in $(seq 1 50); do
+        xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+      done
+    done
+    sleep 0.1
+  done
+  echo "the box '$1' was not answered" >&2
+  return 1
+}
 
 window=$(wait_title "$(title 3)") || exit 1
 xdotool windowfocus --sync "$window" || exit 1
@@ -56,9 +74,9 @@ sleep 0.3
 # Tab twice: filter box, exact-match box, list; Down picks the first row,
 # Down again the second; Delete asks, Return answers Yes.
 xdotool key --delay 100 Tab Tab Down Down Delete
-sleep 0.5
-xdotool key Return
+answer_box "确认删除？" || exit 1
 wait_title "$(title 2)" >/dev/null || exit 1
+xdotool windowfocus --sync "$window" || exit 1
 xdotool key ctrl+z
 wait_title "$(title 3)" >/dev/null || exit 1
 xdotool key ctrl+s
