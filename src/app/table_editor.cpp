@@ -39,7 +39,14 @@ bool HoldsRowBreak(std::u16string_view field) {
 
 Result<uint32_t> TableEditor::Open(const std::filesystem::path& path) {
   Result<uint32_t> loaded = store_.LoadTable(path);
-  if (loaded.IsOk()) Opened();
+  if (loaded.IsOk()) {
+    Opened();
+  } else if (!store_.IsOpen()) {
+    // The file was read but its working copy could not be made: the old
+    // table is gone, and its steps with it.
+    history_.Clear();
+    linesLeftOut_ = 0;
+  }
   return loaded;
 }
 

@@ -690,6 +690,7 @@ bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
     services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
                           UiServices::Icon::kError,
                           QString::fromStdString(loaded.status().message()));
+    if (!store_.IsOpen()) ResetAfterClose();
     return false;
   }
   {
