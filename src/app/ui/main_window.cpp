@@ -38,6 +38,7 @@
 #include "ime/ui/installed_dialog.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "platform/version.h"
 
 namespace mirel {
 
@@ -105,7 +106,6 @@ const QString kSaveQuestionCaption = QStringLiteral("是否保存当前文件？
 const QString kSaveOnClose = QStringLiteral("打开文件的内容已经改变，是否保存这些修改?");
 const QString kSaveOnExit = QStringLiteral("打开文件的内容已经改变，是否保存这些修改？");
 const QString kTablePickerTitle = QStringLiteral("选择码表文件:");
-const QString kVersion = QStringLiteral("3.0.0");
 
 QString ToQString(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
@@ -1033,7 +1033,7 @@ void MainWindow::UpdatesCommand() {
   services_.ShowMessage(this,
                         QStringLiteral("当前版本：Mirel码表编辑器 %1。\n本程序的更新随系统安装的"
                                        "软件包一同提供，请用系统的软件包管理器更新。")
-                            .arg(kVersion),
+                            .arg(QString::fromLatin1(kVersion)),
                         QStringLiteral("查看更新"), UiServices::Icon::kInformation);
 }
 
