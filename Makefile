@@ -5,9 +5,12 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
-# The build, the editor window (Qt 6, a CJK font) and its end-to-end test (Xvfb).
+# The build; the editor window (Qt 6 with its Chinese translations, a CJK font
+# and one that covers the ideographs beyond the BMP); its end-to-end test
+# (Xvfb, driven with xdotool).
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
-              fonts-wqy-microhei xvfb xauth x11-utils
+              qt6-translations-l10n fonts-wqy-microhei fonts-hanazono \
+              xvfb xauth x11-utils xdotool
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -21,7 +21,7 @@ constexpr std::array<FormatInfo, 6> kFormats = {{
     {TableFormat::kKuji, u"酷极、极点格式", u"转酷极、极点格式", u"___酷极格式.txt",
      u"成功转换为酷极码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "kuji"},
     {TableFormat::kSogou, u"搜狗格式", u"转搜狗格式", u"___搜狗格式.txt",
-     u"成功转换为是搜狗码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "sogou"},
+     u"成功转换为搜狗码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "sogou"},
     {TableFormat::kQq, u"QQ格式", u"转QQ格式", u"___qq格式.txt",
      u"成功转换为qq码表格式，转换条数：%d。\r\n是否现在查看转换文件？", "qq"},
     {TableFormat::kJiajia, u"加加格式", u"转加加格式", u"___加加格式.txt",

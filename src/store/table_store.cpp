@@ -136,7 +136,9 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   currentPath_ = path;
   std::u16string text;
   try {
-    text = DecodeText(bytes.value()).text;
+    TextBuffer decoded = DecodeText(bytes.value());
+    encoding_ = decoded.encoding;
+    text = std::move(decoded.text);
   } catch (const std::bad_alloc&) {
     CloseTable();
     return Status::NoMemory(where);

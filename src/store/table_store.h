@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,7 @@
 #include "store/character_class.h"
 #include "store/compiled_table.h"
 #include "store/lines_without_tab.h"
+#include "store/text_file.h"
 
 namespace mirel {
 
@@ -207,6 +209,51 @@ class TableStore {
   bool fromCompiled_ = false;
   bool dirty_ = false;
   LinesWithoutTab linesWithoutTab_;
+
+  // ---- Row slots: what undo and redo work with (undo_history.cpp) ----
+  //
+  // A row's slot is where its text starts, counted in bytes from the start of
+  // the text region, so it stays valid when inserting moves the region. A
+  // slot, once written, keeps its text until an edit of that same row
+  // rewrites it in place; the calls below only ever put back texts that were
+  // in a slot before, so they always fit.
+ public:
+  uint32_t RowSlot(uint32_t i) const;
+  // The slots of all rows in the present order: 4 bytes a row.
+  std::vector<uint32_t> RowSlots() const;
+  // Makes `rowSlots` the table's rows, in that order. Fails, changing nothing,
+  // when the offset table has no room for them (never for an order this
+  // table had before).
+  Status SetRowSlots(std::span<const uint32_t> rowSlots);
+  // Puts rows back: rowSlots[k] becomes data row positions[k] (ascending, as
+  // they are to stand afterwards). Same failure as SetRowSlots.
+  Status PutRows(std::span<const uint32_t> positions, std::span<const uint32_t> rowSlots);
+  // Removes the data rows at `positions` (ascending, present indices).
+  void TakeRows(std::span<const uint32_t> positions);
+  // Rotates data rows first..last by one: towardStart moves `first` to
+  // `last` (as MoveRowLater does), otherwise `last` moves to `first`.
+  void RotateRows(uint32_t first, uint32_t last, bool towardStart);
+  // Writes `text` (entry TAB code) into `slot` and makes it data row i.
+  Status SetRowText(uint32_t i, uint32_t slot, std::u16string_view text);
+  void SetDirty(bool dirty) { dirty_ = dirty; }
+
+  // Removes every row whose whole text equals an earlier row's in the present
+  // order, keeping the order of the rest. Returns the number removed.
+  uint32_t RemoveLaterDuplicates();
+  // Non-empty lines of the text the table was read from that hold no TAB and
+  // so are not rows (counted before any edit; edits leave spare text behind).
+  uint32_t CountLinesWithoutTab() const;
+  // Find in the entries of the visible rows (the filter snapshot): the first
+  // row from `from`, going forward or back and wrapping around once, whose
+  // entry holds `text`, or kNoRow; and how many rows hold it. A text with a
+  // TAB is in no entry.
+  uint32_t FindInEntries(std::u16string_view text, uint32_t from, bool forward) const;
+  uint32_t CountInEntries(std::u16string_view text) const;
+  // The encoding the open table's text was read in.
+  TextEncoding encoding() const { return encoding_; }
+
+ private:
+  TextEncoding encoding_ = TextEncoding::kLegacy;
 };
 
 }  // namespace mirel

@@ -39,7 +39,14 @@ inline constexpr int kFocusCycle = 40119;
 inline constexpr int kCommonConversion = 40122;
 inline constexpr int kCommandTips = 40125;
 
+// The editor's own additions.
+inline constexpr int kUndo = 40130;
+inline constexpr int kRedo = 40131;
+inline constexpr int kFind = 40132;
+inline constexpr int kFindNext = 40133;
+inline constexpr int kFindPrevious = 40134;
+
 inline constexpr int kFirst = 40025;
-inline constexpr int kLast = 40125;
+inline constexpr int kLast = 40134;
 
 }  // namespace mirel::command

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSettings>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "app/ui/chinese_ui.h"
 #include "app/ui/main_window.h"
 #include "ime/installed_tables.h"
 #include "platform/file_system.h"
@@ -94,6 +97,10 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   EditorApplication app(argc, argv);
+  // The window speaks Chinese, so Qt's own buttons and pickers do too.
+  QTranslator qtChinese;
+  mirel::InstallQtChinese(qtChinese);
+  QSettings settings(QStringLiteral("Mirel"), QStringLiteral("mirel-editor"));
   auto temp = mirel::TempFolder::Open();
   if (!temp.IsOk()) {
     err << "mirel-editor: " << temp.status().message() << "\n";
@@ -102,7 +109,7 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
   auto classes = mirel::CharacterClassTable::BuiltIn();
   mirel::TableStore store(*fs, *temp.value(), classes.get());
   mirel::DesktopUiServices services;
-  mirel::MainWindow window(store, services, mirel::ProgramFolder());
+  mirel::MainWindow window(store, services, mirel::ProgramFolder(), &settings);
   const mirel::InstalledEnvironment environment = mirel::InstalledEnvironment::FromProcess();
   window.SetInstalledEnvironment(environment);
   window.show();

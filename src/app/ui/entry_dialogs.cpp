@@ -13,10 +13,24 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/table_editor.h"
+#include "app/ui/chinese_ui.h"
+
 namespace mirel {
 namespace {
 
 const QString kInputError = QStringLiteral("错误的输入");
+const QString kRowBreak =
+    QStringLiteral("编码和词条中不能含有制表符（TAB）或换行符：它们会把一行拆成几行。");
+
+// A TAB or line break typed or pasted into a field would split the row it
+// is written into; such a field is refused with its focus back.
+bool RefuseRowBreak(QWidget* dialog, UiServices& services, QLineEdit* field) {
+  if (!HoldsRowBreak(field->text().toStdU16String())) return false;
+  services.ShowMessage(dialog, kRowBreak, kInputError, UiServices::Icon::kError);
+  field->setFocus();
+  return true;
+}
 
 // Alt+X is the exit command; in a dialog it closes the dialog.
 void CloseOnExitKey(QDialog* dialog) {
@@ -58,8 +72,7 @@ ModifyDialog::ModifyDialog(QWidget* parent, UiServices& services, const QString&
   code_->setText(code.left(kFieldLimit));
   entry_->setText(entry.left(kFieldLimit));
   QFont large;
-  large.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                     QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+  large.setFamilies(EditorFontFamilies());
   large.setPixelSize(28);
   large.setWeight(QFont::Thin);
   code_->setFont(large);
@@ -102,6 +115,7 @@ void ModifyDialog::accept() {
     entry_->setFocus();
     return;
   }
+  if (RefuseRowBreak(this, services_, code_) || RefuseRowBreak(this, services_, entry_)) return;
   if (apply_(code, entry) != 0) {
     services_.ShowMessage(this, QStringLiteral("修改失败：重设临时文件大小出现异常。"),
                           QStringLiteral("修改词条错误"), UiServices::Icon::kError);
@@ -184,6 +198,7 @@ void AddEntryDialog::Import() {
       (code.isEmpty() ? code_ : entry_)->setFocus();
       return;
     }
+    if (RefuseRowBreak(this, services_, code_) || RefuseRowBreak(this, services_, entry_)) return;
     Status inserted = insertOne_(code, entry);
     if (!inserted.IsOk()) {
       status_->setText(QString::fromStdString(inserted.message()));
@@ -214,9 +229,19 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   text->setObjectName(QStringLiteral("aboutText"));
   auto* icon = new QLabel(this);
   icon->setPixmap(ProgramIcon().pixmap(32, 32));
-  auto* row = new QHBoxLayout(this);
+  auto* ok = new QPushButton(QStringLiteral("确定"), this);
+  ok->setObjectName(QStringLiteral("aboutOk"));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  auto* row = new QHBoxLayout;
   row->addWidget(text, 1);
   row->addWidget(icon);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  auto* column = new QVBoxLayout(this);
+  column->addLayout(row);
+  column->addLayout(buttons);
   CloseOnExitKey(this);
 }
 

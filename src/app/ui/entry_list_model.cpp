@@ -1,5 +1,6 @@
 #include "app/ui/entry_list_model.h"
 
+#include <QPainter>
 #include <array>
 
 namespace mirel {
@@ -36,7 +37,13 @@ int EntryListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant EntryListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count_) return {};
+  if (!index.isValid() || index.row() >= count_) return {};
+  if (role == Qt::TextAlignmentRole) {
+    const bool number = index.column() >= 2;
+    return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter
+                                                    : Qt::AlignLeft | Qt::AlignVCenter));
+  }
+  if (role != Qt::DisplayRole) return {};
   std::u16string text;
   store_.RowText(static_cast<uint32_t>(index.row()), kColumns[index.column()].kind, text);
   return QString::fromStdU16String(text.substr(0, kCellLimit));
@@ -48,6 +55,26 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
     return {};
   }
   return QString::fromUtf16(kColumns[section].header);
+}
+
+void EntryCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+  const bool selected = option.state & QStyle::State_Selected;
+  const QPalette::ColorGroup group =
+      option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+  if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+  painter->setPen(
+      option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+  painter->setFont(option.font);
+  const QVariant alignment = index.data(Qt::TextAlignmentRole);
+  const Qt::Alignment align =
+      alignment.isValid() ? alignment.value<Qt::Alignment>() : Qt::AlignLeft | Qt::AlignVCenter;
+  painter->drawText(option.rect.adjusted(4, 0, -4, 0), static_cast<int>(align) | Qt::TextSingleLine,
+                    index.data(Qt::DisplayRole).toString());
+  if (option.state & QStyle::State_HasFocus) {
+    painter->setPen(QPen(option.palette.color(group, QPalette::Text), 1, Qt::DotLine));
+    painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+  }
 }
 
 }  // namespace mirel

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 
 #include "store/table_store.h"
 
@@ -32,6 +33,18 @@ class EntryListModel : public QAbstractTableModel {
  private:
   const TableStore& store_;
   int count_ = 0;
+};
+
+// Paints a cell as plain text on the selection colours: the list repaints a
+// screenful on every filter keystroke, and the style's full item painting
+// costs several times the text itself.
+class EntryCellDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
 };
 
 }  // namespace mirel

@@ -3,20 +3,31 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
 #include <QTableView>
 #include <algorithm>
 #include <array>
 
 #include "analysis/statistics.h"
+#include "app/ui/chinese_ui.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
@@ -27,122 +38,73 @@
 #include "ime/ui/installed_dialog.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "platform/version.h"
 
 namespace mirel {
+
+// One row of the command table: everything the menus, the keys and the
+// dispatcher know about a command.
+struct MainWindow::Command {
+  int number;
+  const char16_t* text;  // menu text; a hint may follow a TAB where no key is bound
+  const char* keys;      // portable key texts, alternatives separated by '|'
+  bool rows;             // acts only while the filtered view holds rows
+  bool tableItem;        // greyed while no table is open
+  void (*run)(MainWindow&);
+};
+
 namespace {
 
 using namespace command;
 
 constexpr int kSeparator = 0;
-constexpr int kSubmenu = -1;
+constexpr int kReorderMenu = -1;
+constexpr int kRecentMenu = -2;
 
-struct MenuItem {
-  int command;
-  const char16_t* text;
-};
-
-// Menu bar: 文件, 编辑 (with the 重新排序 submenu after kSubmenu), 工具, 帮助.
-const std::vector<MenuItem> kFileMenu = {{kOpen, u"打开文本文件(&O)...\tCtrl+O"},
-                                         {kOpenInstalled, u"打开Mirel输入法(&P)...\tCtrl+Alt+O"},
-                                         {kSave, u"保存(&S)...\tCtrl+S"},
-                                         {kSaveAs, u"另存为(&A)...\tCtrl+Alt+S"},
-                                         {kClose, u"关闭(&C)\tCtrl+W"},
-                                         {kSeparator, nullptr},
-                                         {kExit, u"退出(&X)\tAlt+X"}};
-const std::vector<MenuItem> kEditMenu = {{kAdd, u"添加(&A)...\tInsert"},
-                                         {kModify, u"修改(&M)...\tEnter"},
-                                         {kDelete, u"删除(&D)\tDelete"},
-                                         {kCopy, u"复制(C)\tCtrl+C"},
-                                         {kSeparator, nullptr},
-                                         {kMoveUp, u"上移一位(&U)\tCtrl+↑"},
-                                         {kMoveDown, u"下移一位(&D)\tCtrl+↓"},
-                                         {kMoveToTop, u"上移至首位(&H)\tCtrl+Home"},
-                                         {kMoveToEnd, u"下移至末尾(&E)\tCtrl+End"},
-                                         {kSeparator, nullptr},
-                                         {kSubmenu, u"重新排序"},
-                                         {kSeparator, nullptr},
-                                         {kExportFrequency, u"导出即时词频(&X)\tCtrl+Shift+E"},
-                                         {kExtractSingle, u"提取单字编码(&I)\tCtrl+Shift+I"},
-                                         {kRemoveDuplicates, u"删除重复(&R)\tCtrl+Shift+R"},
-                                         {kStatistics, u"统计信息(&S)\tCtrl+Shift+Alt+S"}};
-const std::vector<MenuItem> kReorderMenu = {{kSourceOrder, u"原始序(&O)"},
-                                            {kFrequencyOrder, u"依据词频表(&F)\t..."},
-                                            {kSeparator, nullptr},
-                                            {kCodeOrder1, u"编码序1(&C)\t a-ab-b"},
-                                            {kCodeOrder2, u"编码序2(&C)\ta-b-ab"},
-                                            {kEntryOrder1, u"词条序1(&P)\t"},
-                                            {kEntryOrder2, u"词条序2(&P)\t短词靠前"}};
-const std::vector<MenuItem> kToolsMenu = {
-    {kCommonConversion, u"常见码表格式转换(&X...)\tCtrl+Shift+X"},
-    {kSeparator, nullptr},
-    {kRuleConversion, u"高级码表格式转换(&F)...\tCtrl+Shift+F"},
-    {kSeparator, nullptr},
-    {kSingleCharacters, u"单字码表生成(&T)...\tCtrl+Shift+T"},
-    {kSeparator, nullptr},
-    {kMerge, u"合并码表(&M)...\tCtrl+Shift+M"},
-    {kSeparator, nullptr},
-    {kWordLibrary, u"词库生成(&C)...\tCtrl+Shift+C"},
-    {kSeparator, nullptr},
-    {kCommandTips, u"Mirel提示码表生成(&P)...\tCtrl+Shift+P"},
-    {kSeparator, nullptr},
-    {kReverseInstalled, u"安装后码表反转(&D)...\tCtrl+Shift+D"}};
-const std::vector<MenuItem> kHelpMenu = {{kHelpIndex, u"索引(&I)\tF1"},
-                                         {kCheckUpdates, u"查看更新(&U)\t"},
-                                         {kSeparator, nullptr},
-                                         {kAbout, u"关于软件(&A)\t"}};
+// The menus, by command number (the texts and keys are in the command table).
+const std::vector<int> kFileLayout = {kOpen,      kOpenInstalled, kSave,      kSaveAs, kClose,
+                                      kSeparator, kRecentMenu,    kSeparator, kExit};
+const std::vector<int> kEditLayout = {kUndo,
+                                      kRedo,
+                                      kSeparator,
+                                      kAdd,
+                                      kModify,
+                                      kDelete,
+                                      kCopy,
+                                      kSeparator,
+                                      kFind,
+                                      kFindNext,
+                                      kFindPrevious,
+                                      kFocusCycle,
+                                      kSeparator,
+                                      kMoveUp,
+                                      kMoveDown,
+                                      kMoveToTop,
+                                      kMoveToEnd,
+                                      kSeparator,
+                                      kReorderMenu,
+                                      kSeparator,
+                                      kExportFrequency,
+                                      kExtractSingle,
+                                      kRemoveDuplicates,
+                                      kStatistics};
+const std::vector<int> kReorderLayout = {kSourceOrder, kFrequencyOrder, kSeparator,  kCodeOrder1,
+                                         kCodeOrder2,  kEntryOrder1,    kEntryOrder2};
+const std::vector<int> kToolsLayout = {kCommonConversion, kSeparator, kRuleConversion, kSeparator,
+                                       kSingleCharacters, kSeparator, kMerge,          kSeparator,
+                                       kWordLibrary,      kSeparator, kCommandTips,    kSeparator,
+                                       kReverseInstalled};
+const std::vector<int> kHelpLayout = {kHelpIndex, kCheckUpdates, kSeparator, kAbout};
+const std::array<const std::vector<int>*, 4> kLayouts = {&kFileLayout, &kEditLayout, &kToolsLayout,
+                                                         &kHelpLayout};
 const std::array<const char16_t*, 4> kMenuTitles = {u"文件(&F)", u"编辑(&E)", u"工具(&T)",
                                                     u"帮助(&H)"};
 
-// Items greyed while no table is open.
-const std::vector<int> kTableItems = {
-    kClose,           kSaveAs,      kSave,        kAdd,        kModify,
-    kDelete,          kCopy,        kMoveDown,    kMoveToEnd,  kExportFrequency,
-    kExtractSingle,   kEntryOrder1, kEntryOrder2, kCodeOrder1, kCodeOrder2,
-    kFrequencyOrder,  kMoveToTop,   kMoveUp,      kStatistics, kSourceOrder,
-    kRemoveDuplicates};
-
-struct Accelerator {
-  int key;
-  Qt::KeyboardModifiers modifiers;
-  int command;
-};
-constexpr Qt::KeyboardModifiers kNone = Qt::NoModifier;
-constexpr Qt::KeyboardModifiers kCtrl = Qt::ControlModifier;
-const Qt::KeyboardModifiers kCtrlShift = Qt::ControlModifier | Qt::ShiftModifier;
-const Qt::KeyboardModifiers kCtrlAlt = Qt::ControlModifier | Qt::AltModifier;
-const std::vector<Accelerator> kAccelerators = {
-    {Qt::Key_C, kCtrl, kCopy},  // the menu's Ctrl+C copies the rows
-    {Qt::Key_Insert, kNone, kAdd},
-    {Qt::Key_Return, kNone, kModify},
-    {Qt::Key_Enter, kNone, kModify},
-    {Qt::Key_Delete, kNone, kDelete},
-    {Qt::Key_X, Qt::AltModifier, kExit},
-    {Qt::Key_W, kCtrl, kClose},
-    {Qt::Key_O, kCtrlAlt, kOpenInstalled},
-    {Qt::Key_O, kCtrl, kOpen},
-    {Qt::Key_S, kCtrlAlt, kSaveAs},
-    {Qt::Key_S, kCtrl, kSave},
-    {Qt::Key_Tab, kNone, kFocusCycle},
-    {Qt::Key_F1, kNone, kHelpIndex},
-    {Qt::Key_Down, kCtrl, kMoveDown},
-    {Qt::Key_End, kCtrl, kMoveToEnd},
-    {Qt::Key_E, kCtrl, kExportFrequency},
-    {Qt::Key_I, kCtrl, kExtractSingle},
-    {Qt::Key_Home, kCtrl, kMoveToTop},
-    {Qt::Key_Up, kCtrl, kMoveUp},
-    {Qt::Key_S, kCtrlShift | Qt::AltModifier, kStatistics},
-    {Qt::Key_D, kCtrlShift, kReverseInstalled},
-    {Qt::Key_F, kCtrlShift, kRuleConversion},
-    {Qt::Key_X, kCtrlShift, kCommonConversion},
-    {Qt::Key_C, kCtrlShift, kWordLibrary},
-    {Qt::Key_T, kCtrlShift, kSingleCharacters},
-    {Qt::Key_M, kCtrlShift, kMerge},
-    {Qt::Key_P, kCtrlShift, kCommandTips}};
-
-const QString kUpdatePage = QStringLiteral("https://mirel.example.org/");
 const QString kSaveFailure = QStringLiteral("保存文件失败，请确认对当前目录的文件写入权限。");
 const QString kSaveFailureCaption = QStringLiteral("无法保存");
 const QString kSaveQuestionCaption = QStringLiteral("是否保存当前文件？");
+const QString kSaveOnClose = QStringLiteral("打开文件的内容已经改变，是否保存这些修改?");
+const QString kSaveOnExit = QStringLiteral("打开文件的内容已经改变，是否保存这些修改？");
 const QString kTablePickerTitle = QStringLiteral("选择码表文件:");
 
 QString ToQString(std::u16string_view text) {
@@ -151,30 +113,172 @@ QString ToQString(std::u16string_view text) {
 
 std::u16string ToU16(const QString& text) { return text.toStdU16String(); }
 
+std::filesystem::path ToPath(const QString& text) { return PathFromUtf16(ToU16(text)); }
+
+QString FromPath(const std::filesystem::path& path) { return ToQString(PathToUtf16(path)); }
+
+// 49906 -> "49,906".
+QString Grouped(uint64_t n) {
+  QString digits = QString::number(n);
+  for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, u',');
+  return digits;
+}
+
 QFont ControlFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-                    QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+  font.setFamilies(EditorFontFamilies());
   font.setPixelSize(12);
   font.setWeight(QFont::Normal);
   return font;
 }
 
+QString EncodingName(const TableStore& store) {
+  if (store.fromCompiled()) return QStringLiteral("编译码表");
+  switch (store.encoding()) {
+    case TextEncoding::kUtf8Bom:
+      return QStringLiteral("UTF-8 (BOM)");
+    case TextEncoding::kUtf16Le:
+      return QStringLiteral("UTF-16LE");
+    case TextEncoding::kUtf16Be:
+      return QStringLiteral("UTF-16BE");
+    case TextEncoding::kUtf8:
+      return QStringLiteral("UTF-8");
+    case TextEncoding::kLegacy:
+      return QStringLiteral("GBK");
+  }
+  return {};
+}
+
+QKeyCombination Normalized(QKeyCombination key) {
+  Qt::KeyboardModifiers modifiers = key.keyboardModifiers() & ~Qt::KeypadModifier;
+  Qt::Key k = key.key() == Qt::Key_Enter ? Qt::Key_Return : key.key();
+  return QKeyCombination(modifiers, k);
+}
+
+std::vector<QKeyCombination> ParseKeys(const char* keys) {
+  std::vector<QKeyCombination> combinations;
+  if (keys == nullptr) return combinations;
+  for (const QString& part : QString::fromLatin1(keys).split(u'|', Qt::SkipEmptyParts)) {
+    const QKeySequence sequence = QKeySequence::fromString(part, QKeySequence::PortableText);
+    if (!sequence.isEmpty()) combinations.push_back(Normalized(sequence[0]));
+  }
+  return combinations;
+}
+
+// The key as the menu shows it: "Enter" for Return, arrows as arrows.
+QString KeyText(QKeyCombination key) {
+  QString text = QKeySequence(key).toString(QKeySequence::NativeText);
+  const QString name = QKeySequence(key.key()).toString(QKeySequence::NativeText);
+  QString shown = name;
+  if (key.key() == Qt::Key_Return) shown = QStringLiteral("Enter");
+  if (key.key() == Qt::Key_Up) shown = QStringLiteral("↑");
+  if (key.key() == Qt::Key_Down) shown = QStringLiteral("↓");
+  text.chop(name.size());
+  return text + shown;
+}
+
 }  // namespace
 
+const std::vector<MainWindow::Command>& MainWindow::Commands() {
+  using W = MainWindow;
+  static const std::vector<Command> kCommands = {
+      // 文件
+      {kOpen, u"打开文本文件(&O)...", "Ctrl+O", false, false, [](W& w) { w.OpenCommand(); }},
+      {kOpenInstalled, u"打开Mirel输入法(&P)...", "Ctrl+Alt+O", false, false,
+       [](W& w) { w.OpenInstalledCommand(); }},
+      {kSave, u"保存(&S)...", "Ctrl+S", true, true, [](W& w) { w.Save(); }},
+      {kSaveAs, u"另存为(&A)...", "Ctrl+Alt+S", true, true, [](W& w) { w.SaveAs(); }},
+      {kClose, u"关闭(&C)", "Ctrl+W", true, true, [](W& w) { w.CloseCommand(); }},
+      {kExit, u"退出(&X)", "Alt+X", false, false, [](W& w) { w.ExitCommand(); }},
+      // 编辑
+      {kUndo, u"撤销(&Z)", "Ctrl+Z", false, false, [](W& w) { w.UndoCommand(false); }},
+      {kRedo, u"重做(&Y)", "Ctrl+Y|Ctrl+Shift+Z", false, false, [](W& w) { w.UndoCommand(true); }},
+      {kAdd, u"添加(&A)...", "Ins", true, true, [](W& w) { w.AddCommand(); }},
+      {kModify, u"修改(&M)...", "Return", true, true, [](W& w) { w.ModifyCommand(); }},
+      {kDelete, u"删除(&D)", "Del", true, true, [](W& w) { w.DeleteCommand(); }},
+      {kCopy, u"复制(&C)", "Ctrl+C", true, true, [](W& w) { w.CopyCommand(); }},
+      {kFind, u"查找词条(&F)...", "Ctrl+F", false, true, [](W& w) { w.FindCommand(); }},
+      {kFindNext, u"查找下一个(&N)", "F3", false, true, [](W& w) { w.FindStep(true, false); }},
+      {kFindPrevious, u"查找上一个(&B)", "Shift+F3", false, true,
+       [](W& w) { w.FindStep(false, false); }},
+      {kFocusCycle, u"切换焦点(&T)", "Tab", false, false, [](W& w) { w.FocusCycle(); }},
+      {kMoveUp, u"上移一位(&U)", "Ctrl+Up", true, true, [](W& w) { w.Move(&TableEditor::MoveUp); }},
+      {kMoveDown, u"下移一位(&J)", "Ctrl+Down", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveDown); }},
+      {kMoveToTop, u"上移至首位(&H)", "Ctrl+Home", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveToTop); }},
+      {kMoveToEnd, u"下移至末尾(&E)", "Ctrl+End", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveToEnd); }},
+      {kSourceOrder, u"原始序(&O)", nullptr, true, true,
+       [](W& w) { w.Reorder(Ordering::kSource, QStringLiteral("原始序")); }},
+      {kFrequencyOrder, u"依据词频表(&F)...", nullptr, true, true,
+       [](W& w) { w.FrequencyOrderCommand(); }},
+      {kCodeOrder1, u"编码序1(&C)\ta-ab-b", nullptr, true, true,
+       [](W& w) { w.Reorder(Ordering::kCode1, QStringLiteral("编码序1")); }},
+      {kCodeOrder2, u"编码序2(&D)\ta-b-ab", nullptr, true, true,
+       [](W& w) { w.Reorder(Ordering::kCode2, QStringLiteral("编码序2")); }},
+      {kEntryOrder1, u"词条序1(&P)", nullptr, true, true,
+       [](W& w) { w.Reorder(Ordering::kEntry1, QStringLiteral("词条序1")); }},
+      {kEntryOrder2, u"词条序2(&Q)\t短词靠前", nullptr, true, true,
+       [](W& w) { w.Reorder(Ordering::kEntry2, QStringLiteral("词条序2")); }},
+      {kExportFrequency, u"导出即时词频(&X)...", "Ctrl+E", true, true,
+       [](W& w) { w.ExportFrequencyCommand(); }},
+      {kExtractSingle, u"提取单字编码(&I)...", "Ctrl+I", true, true,
+       [](W& w) { w.ExtractSingleCommand(); }},
+      {kRemoveDuplicates, u"删除重复(&R)", "Ctrl+Shift+R", true, true,
+       [](W& w) { w.RemoveDuplicatesCommand(); }},
+      {kStatistics, u"统计信息(&S)", "Ctrl+Shift+Alt+S", false, true,
+       [](W& w) { w.StatisticsCommand(); }},
+      // 工具
+      {kCommonConversion, u"常见码表格式转换(&X)...", "Ctrl+Shift+X", false, false,
+       [](W& w) { w.ShowDialog<CommonConversionDialog>(w.store_.temp()); }},
+      {kRuleConversion, u"高级码表格式转换(&F)...", "Ctrl+Shift+F", false, false,
+       [](W& w) { w.ShowDialog<RuleConversionDialog>(w.ruleConversion_); }},
+      {kSingleCharacters, u"单字码表生成(&T)...", "Ctrl+Shift+T", false, false,
+       [](W& w) { w.ShowDialog<SingleCharactersDialog>(w.singleCharacters_, w.programFolder_); }},
+      {kMerge, u"合并码表(&M)...", "Ctrl+Shift+M", false, false,
+       [](W& w) { w.ShowDialog<MergeDialog>(w.merge_, w.programFolder_); }},
+      {kWordLibrary, u"词库生成(&C)...", "Ctrl+Shift+C", false, false,
+       [](W& w) { w.ShowDialog<WordLibraryDialog>(w.wordLibrary_, w.programFolder_); }},
+      {kCommandTips, u"Mirel提示码表生成(&P)...", "Ctrl+Shift+P", false, false,
+       [](W& w) { w.ShowDialog<CommandTipsDialog>(w.store_.temp()); }},
+      {kReverseInstalled, u"安装后码表反转(&D)...", "Ctrl+Shift+D", false, false,
+       [](W& w) { w.ReverseInstalledCommand(); }},
+      // 帮助
+      {kHelpIndex, u"索引(&I)", "F1", false, false, [](W& w) { w.HelpCommand(); }},
+      {kCheckUpdates, u"查看更新(&U)", nullptr, false, false, [](W& w) { w.UpdatesCommand(); }},
+      {kAbout, u"关于软件(&A)", nullptr, false, false,
+       [](W& w) {
+         AboutDialog about(&w);
+         about.exec();
+       }},
+  };
+  return kCommands;
+}
+
+const MainWindow::Command* MainWindow::FindCommand(int number) {
+  for (const Command& c : Commands()) {
+    if (c.number == number) return &c;
+  }
+  return nullptr;
+}
+
 MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem::path programFolder,
-                       QWidget* parent)
+                       QSettings* settings, QWidget* parent)
     : QMainWindow(parent),
       store_(store),
       services_(services),
       programFolder_(std::move(programFolder)),
+      settings_(settings),
+      editor_(store),
       model_(store) {
   setObjectName(QStringLiteral("mainWindow"));
-  // The tool's default source is a bare name: it lives in the program folder.
-  ruleConversion_.sourcePath =
-      PathToUtf16(programFolder_ / PathFromUtf16(ruleConversion_.sourcePath));
+  // The conversion's source is chosen by the user; nothing in the program
+  // folder is a table to convert.
+  ruleConversion_.sourcePath.clear();
   setWindowTitle(ToQString(kWindowTitle));
   setWindowIcon(ProgramIcon());
+  setAcceptDrops(true);
   central_ = new QWidget(this);
   setCentralWidget(central_);
   const QFont font = ControlFont();
@@ -185,9 +289,11 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   filterBox_->setMaxLength(kFilterLimit);
   exactBox_ = new QCheckBox(QStringLiteral("完全匹配的筛选"), central_);
   exactBox_->setObjectName(QStringLiteral("exactBox"));
+  BuildFindBar();
   list_ = new QTableView(central_);
   list_->setObjectName(QStringLiteral("entryList"));
   list_->setModel(&model_);
+  list_->setItemDelegate(new EntryCellDelegate(list_));
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -202,13 +308,18 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   list_->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
   list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   for (QWidget* w : {static_cast<QWidget*>(filterLabel_), static_cast<QWidget*>(filterBox_),
-                     static_cast<QWidget*>(exactBox_), static_cast<QWidget*>(list_)}) {
+                     static_cast<QWidget*>(exactBox_), static_cast<QWidget*>(list_),
+                     static_cast<QWidget*>(findBox_)}) {
     w->setFont(font);
     // Codes are typed with the keyboard as it is: the input method stays off.
     w->setAttribute(Qt::WA_InputMethodEnabled, false);
   }
+  // Entries are looked for as they are written, in Chinese.
+  findBox_->setAttribute(Qt::WA_InputMethodEnabled, true);
   const std::array<int, 4> widths = {200, 400, 90, 90};
   for (int c = 0; c < 4; ++c) list_->setColumnWidth(c, widths[c]);
+  // The entry column takes the width the others leave.
+  list_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 
   connect(filterBox_, &QLineEdit::textChanged, this, [this] { Refresh(); });
   connect(exactBox_, &QCheckBox::toggled, this, [this] { Refresh(); });
@@ -217,43 +328,105 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
     if (RowsVisible()) ModifyCommand();
   });
 
+  for (const Command& c : Commands()) {
+    for (QKeyCombination key : ParseKeys(c.keys)) keys_.emplace_back(key, c.number);
+  }
   BuildMenus();
+  BuildStatusBar();
   SetTableItemsEnabled(false);
+  UpdateState();
 
   resize(800, 600);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();
     move(std::max(0, (area.width() - 800) / 2), std::max(0, (area.height() - 600) / 2));
   }
+  RestoreSettings();
   qApp->installEventFilter(this);
 }
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
 
+void MainWindow::BuildFindBar() {
+  findBar_ = new QWidget(central_);
+  findBar_->setObjectName(QStringLiteral("findBar"));
+  auto* row = new QHBoxLayout(findBar_);
+  row->setContentsMargins(4, 0, 4, 0);
+  findBox_ = new QLineEdit(findBar_);
+  findBox_->setObjectName(QStringLiteral("findBox"));
+  findCount_ = new QLabel(findBar_);
+  findCount_->setObjectName(QStringLiteral("findCount"));
+  auto* previous = new QPushButton(QStringLiteral("上一个"), findBar_);
+  auto* next = new QPushButton(QStringLiteral("下一个"), findBar_);
+  auto* close = new QPushButton(QStringLiteral("关闭"), findBar_);
+  for (QPushButton* b : {previous, next, close}) b->setFocusPolicy(Qt::NoFocus);
+  row->addWidget(new QLabel(QStringLiteral("查找词条："), findBar_));
+  row->addWidget(findBox_, 1);
+  row->addWidget(findCount_);
+  row->addWidget(previous);
+  row->addWidget(next);
+  row->addWidget(close);
+  connect(findBox_, &QLineEdit::textChanged, this, [this] {
+    findCountStale_ = true;
+    FindStep(true, true);
+  });
+  connect(previous, &QPushButton::clicked, this, [this] { FindStep(false, false); });
+  connect(next, &QPushButton::clicked, this, [this] { FindStep(true, false); });
+  connect(close, &QPushButton::clicked, this, [this] {
+    findBar_->hide();
+    LayoutChildren();
+    list_->setFocus();
+  });
+  findBar_->hide();
+}
+
+void MainWindow::BuildStatusBar() {
+  auto label = [this](const char* name) {
+    auto* l = new QLabel(this);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+  };
+  resultLabel_ = label("resultLabel");
+  fileLabel_ = label("fileLabel");
+  encodingLabel_ = label("encodingLabel");
+  rowsLabel_ = label("rowsLabel");
+  leftOutLabel_ = label("leftOutLabel");
+  changedLabel_ = label("changedLabel");
+  statusBar()->addWidget(resultLabel_, 1);
+  for (QLabel* l : {fileLabel_, encodingLabel_, rowsLabel_, leftOutLabel_, changedLabel_}) {
+    statusBar()->addPermanentWidget(l);
+  }
+}
+
 void MainWindow::BuildMenus() {
   for (int index = 0; index < 4; ++index) menuBar()->addMenu(BuildPopup(index, this, false));
+  RebuildRecentMenu();
 }
 
 QMenu* MainWindow::BuildPopup(int index, QWidget* parent, bool forContext) {
-  static const std::array<const std::vector<MenuItem>*, 4> kMenus = {&kFileMenu, &kEditMenu,
-                                                                     &kToolsMenu, &kHelpMenu};
   auto* menu = new QMenu(ToQString(kMenuTitles[index]), parent);
-  auto addItems = [&](QMenu* into, const std::vector<MenuItem>& items, auto& self) -> void {
-    for (const MenuItem& item : items) {
-      if (item.command == kSeparator) {
+  auto addItems = [&](QMenu* into, const std::vector<int>& layout, auto& self) -> void {
+    for (int number : layout) {
+      if (number == kSeparator) {
         into->addSeparator();
-      } else if (item.command == kSubmenu) {
-        QMenu* sub = into->addMenu(ToQString(item.text));
-        self(sub, kReorderMenu, self);
-      } else {
-        QAction* action = into->addAction(ToQString(item.text));
-        const int number = item.command;
+      } else if (number == kReorderMenu) {
+        self(into->addMenu(QStringLiteral("重新排序(&O)")), kReorderLayout, self);
+      } else if (number == kRecentMenu) {
+        if (forContext) continue;
+        recentMenu_ = into->addMenu(QStringLiteral("最近打开的文件(&R)"));
+        recentMenu_->setObjectName(QStringLiteral("recentMenu"));
+      } else if (const Command* c = FindCommand(number)) {
+        QString text = ToQString(c->text);
+        QStringList shown;
+        for (QKeyCombination key : ParseKeys(c->keys)) shown << KeyText(key);
+        if (!shown.isEmpty()) text += u'\t' + shown.join(QStringLiteral(", "));
+        QAction* action = into->addAction(text);
         connect(action, &QAction::triggered, this, [this, number] { Dispatch(number); });
         if (!forContext) actions_[number] = action;
       }
     }
   };
-  addItems(menu, *kMenus[index], addItems);
+  addItems(menu, *kLayouts[index], addItems);
   return menu;
 }
 
@@ -263,8 +436,9 @@ QAction* MainWindow::action(int command) const {
 }
 
 void MainWindow::SetTableItemsEnabled(bool enabled) {
-  for (int command : kTableItems) {
-    if (QAction* a = action(command)) a->setEnabled(enabled);
+  for (const Command& c : Commands()) {
+    if (!c.tableItem) continue;
+    if (QAction* a = action(c.number)) a->setEnabled(enabled);
   }
 }
 
@@ -281,15 +455,71 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return false;
   }
   auto* key = static_cast<QKeyEvent*>(event);
-  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-  for (const Accelerator& accelerator : kAccelerators) {
-    if (accelerator.key != key->key() || accelerator.modifiers != modifiers) continue;
+  if (watched == findBox_) {
+    const int role = HandleFindKey(key);
+    if (role >= 0) return role > 0;
+  }
+  const QKeyCombination pressed = Normalized(key->keyCombination());
+  for (const auto& [combination, number] : keys_) {
+    if (combination != pressed) continue;
     // A greyed item blocks its key too.
-    QAction* item = action(accelerator.command);
-    if (item == nullptr || item->isEnabled()) Dispatch(accelerator.command);
+    QAction* item = action(number);
+    if (item == nullptr || item->isEnabled()) Dispatch(number);
     return true;
   }
+  if ((watched == list_ || watched == list_->viewport()) && HandleListKey(key)) return true;
   return false;
+}
+
+// Typing in the find bar edits the text looked for (0: the box takes the
+// key); Enter goes to the next row holding it and Escape closes the bar (1:
+// done). The command keys that carry Ctrl or Alt and are not text editing
+// keys still act (-1).
+int MainWindow::HandleFindKey(QKeyEvent* key) {
+  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+  if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    FindStep(!(modifiers & Qt::ShiftModifier), false);
+    return 1;
+  }
+  if (key->key() == Qt::Key_Escape) {
+    findBar_->hide();
+    LayoutChildren();
+    list_->setFocus();
+    return 1;
+  }
+  const bool commandKey = (modifiers & (Qt::ControlModifier | Qt::AltModifier)) ||
+                          (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35);
+  const bool editingKey = key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
+                          key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Undo) ||
+                          key->matches(QKeySequence::Redo) || key->matches(QKeySequence::SelectAll);
+  return commandKey && !editingKey ? -1 : 0;
+}
+
+// Home and End go to the first and last row (with Shift, extending the
+// selection); the table view's own Home and End only change the column.
+bool MainWindow::HandleListKey(QKeyEvent* key) {
+  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+  if ((key->key() != Qt::Key_Home && key->key() != Qt::Key_End) ||
+      (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier)) {
+    return false;
+  }
+  const int count = model_.itemCount();
+  if (count == 0) return true;
+  const int target = key->key() == Qt::Key_Home ? 0 : count - 1;
+  const QModelIndex index = model_.index(target, 0);
+  QItemSelectionModel* selection = list_->selectionModel();
+  if (modifiers == Qt::ShiftModifier && list_->currentIndex().isValid()) {
+    const int from = list_->currentIndex().row();
+    selection->select(QItemSelection(model_.index(std::min(from, target), 0),
+                                     model_.index(std::max(from, target), 0)),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  } else {
+    selection->setCurrentIndex(index,
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  list_->scrollTo(index);
+  return true;
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -303,17 +533,53 @@ void MainWindow::LayoutChildren() {
   filterLabel_->setGeometry(0, 5, 80, 22);
   filterBox_->setGeometry(80, 2, 180, 22);
   exactBox_->setGeometry(270, 2, 180, 22);
-  list_->setGeometry(0, 26, width, std::max(0, height - 26));
+  int top = 26;
+  if (!findBar_->isHidden()) {
+    findBar_->setGeometry(0, top, width, 28);
+    top += 28;
+  }
+  list_->setGeometry(0, top, width, std::max(0, height - top));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!exitConfirmed_ && !ConfirmDiscard(kSaveOnClose)) {
+    event->ignore();
+    return;
+  }
+  exitConfirmed_ = false;
+  StoreSettings();
+  event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  event->acceptProposedAction();
+  const QString path = urls.front().toLocalFile();
+  // The drop finishes before any prompt shows, so the source is not left
+  // waiting on a modal question.
+  QMetaObject::invokeMethod(
+      this, [this, path] { OpenWithPrompt(ToPath(path)); }, Qt::QueuedConnection);
 }
 
 void MainWindow::Refresh() {
-  if (!store_.IsOpen() || store_.RowCount() == 0) return;
+  if (!store_.IsOpen() || store_.RowCount() == 0) {
+    UpdateState();
+    return;
+  }
   const std::u16string filter = ToU16(filterBox_->text().left(kFilterLimit));
   // Nothing paints while the store filters, so one reset of the list (which
   // drops its selection and scroll position) serves for before and after.
   (void)store_.ApplyFilter(filter, exactBox_->isChecked());
   model_.SetItemCount(static_cast<int>(store_.VisibleRowCount()));
+  findCountStale_ = true;
   WriteTitle();
+  UpdateState();
 }
 
 void MainWindow::WriteTitle() {
@@ -326,165 +592,110 @@ void MainWindow::WriteTitle() {
   setWindowTitle(ToQString(std::u16string_view(title).substr(0, kTitleLimit)));
 }
 
+// The status bar, the undo items and the find count follow the table.
+void MainWindow::UpdateState() {
+  const bool open = store_.IsOpen();
+  if (open) {
+    const QFileInfo file(
+        FromPath(store_.fromCompiled() ? store_.compiledTarget().path : store_.currentPath()));
+    fileLabel_->setText(file.fileName() + QStringLiteral(" — ") +
+                        QDir::toNativeSeparators(file.absolutePath()));
+    encodingLabel_->setText(EncodingName(store_));
+    rowsLabel_->setText(QStringLiteral("行数：%1").arg(Grouped(store_.RowCount())));
+    leftOutLabel_->setText(
+        editor_.linesLeftOut() > 0
+            ? QStringLiteral("未列出的行（无TAB）：%1").arg(Grouped(editor_.linesLeftOut()))
+            : QString());
+    changedLabel_->setText(store_.dirty() ? QStringLiteral("已修改") : QString());
+  } else {
+    for (QLabel* l : {fileLabel_, encodingLabel_, rowsLabel_, leftOutLabel_, changedLabel_}) {
+      l->clear();
+    }
+  }
+  for (QLabel* l : {fileLabel_, encodingLabel_, rowsLabel_, leftOutLabel_, changedLabel_}) {
+    l->setVisible(!l->text().isEmpty());
+  }
+  if (QAction* undo = action(kUndo)) undo->setEnabled(open && editor_.CanUndo());
+  if (QAction* redo = action(kRedo)) redo->setEnabled(open && editor_.CanRedo());
+  if (!findBar_->isHidden() && findCountStale_) UpdateFindCount();
+}
+
+void MainWindow::ShowResult(const QString& text) { resultLabel_->setText(text); }
+
 bool MainWindow::Dispatch(int command) {
   if (command < kFirst || command > kLast) return false;
-  static const std::vector<int> kRowsGate = {
-      kCodeOrder1,       kCodeOrder2, kEntryOrder1, kEntryOrder2, kSourceOrder,     kFrequencyOrder,
-      kMoveUp,           kMoveDown,   kMoveToTop,   kMoveToEnd,   kExportFrequency, kModify,
-      kDelete,           kAdd,        kSaveAs,      kSave,        kClose,           kExtractSingle,
-      kRemoveDuplicates, kCopy};
-  if (std::find(kRowsGate.begin(), kRowsGate.end(), command) != kRowsGate.end() && !RowsVisible()) {
-    return false;
-  }
+  const Command* c = FindCommand(command);
+  if (c != nullptr && c->rows && !RowsVisible()) return false;
   if (auto handler = handlers_.find(command); handler != handlers_.end()) {
     handler->second();
     return true;
   }
-  switch (command) {
-    case kHelpIndex:
-      services_.OpenWithShell(
-          QUrl::fromLocalFile(ToQString(PathToUtf16(programFolder_ / "help" / "index.html"))));
-      return true;
-    case kCheckUpdates:
-      services_.OpenWithShell(QUrl(kUpdatePage));
-      return true;
-    case kAbout: {
-      AboutDialog about(this);
-      about.exec();
-      return true;
-    }
-    case kCodeOrder1:
-      Reorder([this] { store_.SortByCode(1); });
-      return true;
-    case kCodeOrder2:
-      Reorder([this] { store_.SortByCode(2); });
-      return true;
-    case kEntryOrder1:
-      Reorder([this] { store_.SortByEntry(1); });
-      return true;
-    case kEntryOrder2:
-      Reorder([this] { store_.SortByEntry(2); });
-      return true;
-    case kSourceOrder:
-      Reorder([this] { store_.SortBySource(); });
-      return true;
-    case kFrequencyOrder:
-      FrequencyOrderCommand();
-      return true;
-    case kMoveUp:
-      MoveUp();
-      return true;
-    case kMoveDown:
-      MoveDown();
-      return true;
-    case kMoveToTop:
-      MoveToTop();
-      return true;
-    case kMoveToEnd:
-      MoveToEnd();
-      return true;
-    case kExportFrequency:
-      ExportFrequencyCommand();
-      return true;
-    case kModify:
-      ModifyCommand();
-      return true;
-    case kDelete:
-      DeleteCommand();
-      return true;
-    case kAdd:
-      AddCommand();
-      return true;
-    case kSaveAs:
-      SaveAs();
-      return true;
-    case kExit:
-      ExitCommand();
-      return true;
-    case kOpen:
-      OpenCommand();
-      return true;
-    case kSave:
-      Save();
-      return true;
-    case kClose:
-      CloseCommand();
-      return true;
-    case kExtractSingle:
-      ExtractSingleCommand();
-      return true;
-    case kRemoveDuplicates:
-      Reorder([this] { store_.RemoveDuplicates(); });
-      return true;
-    case kCopy:
-      CopyCommand();
-      return true;
-    case kFocusCycle:
-      FocusCycle();
-      return true;
-    case kStatistics:
-      StatisticsCommand();
-      return true;
-    case kOpenInstalled:
-      OpenInstalledCommand();
-      return true;
-    case kReverseInstalled:
-      ReverseInstalledCommand();
-      return true;
-    case kRuleConversion:
-      ShowDialog<RuleConversionDialog>(ruleConversion_);
-      return true;
-    case kSingleCharacters:
-      ShowDialog<SingleCharactersDialog>(singleCharacters_, programFolder_);
-      return true;
-    case kWordLibrary:
-      ShowDialog<WordLibraryDialog>(wordLibrary_, programFolder_);
-      return true;
-    case kMerge:
-      ShowDialog<MergeDialog>(merge_, programFolder_);
-      return true;
-    case kCommandTips:
-      ShowDialog<CommandTipsDialog>(store_.temp());
-      return true;
-    case kCommonConversion:
-      ShowDialog<CommonConversionDialog>(store_.temp());
-      return true;
-    default:
-      // The tool dialogs that are not part of this program yet.
-      return false;
+  if (c == nullptr) return false;
+  c->run(*this);
+  return true;
+}
+
+std::vector<uint32_t> MainWindow::SelectedRows() const {
+  std::vector<uint32_t> rows;
+  for (const QItemSelectionRange& range : list_->selectionModel()->selection()) {
+    for (int r = range.top(); r <= range.bottom(); ++r) rows.push_back(static_cast<uint32_t>(r));
   }
-}
-
-void MainWindow::Reorder(const std::function<void()>& sort) {
-  if (!store_.IsOpen() || !RowsVisible()) return;
-  model_.SetItemCount(0);
-  sort();
-  Refresh();
-}
-
-std::vector<int> MainWindow::SelectedRows() const {
-  std::vector<int> rows;
-  for (const QModelIndex& index : list_->selectionModel()->selectedRows())
-    rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;
 }
 
-void MainWindow::SelectRow(int row, bool select, bool current) {
-  QItemSelectionModel* selection = list_->selectionModel();
-  const QModelIndex index = model_.index(row, 0);
-  selection->select(index, (select ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
-                               QItemSelectionModel::Rows);
-  if (current) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+RowSelection MainWindow::Selection() const {
+  RowSelection selection;
+  selection.rows = SelectedRows();
+  if (list_->currentIndex().isValid()) {
+    selection.current = static_cast<uint32_t>(list_->currentIndex().row());
+  }
+  return selection;
 }
 
-bool MainWindow::OpenTable(const std::filesystem::path& path) {
-  Result<uint32_t> loaded = store_.LoadTable(path);
+// Selects the rows in runs, so that a large selection costs one range a run.
+void MainWindow::ApplySelection(const RowSelection& selection) {
+  QItemSelection ranges;
+  const int last = model_.columnCount() - 1;
+  for (size_t k = 0; k < selection.rows.size();) {
+    size_t end = k;
+    while (end + 1 < selection.rows.size() && selection.rows[end + 1] == selection.rows[end] + 1) {
+      ++end;
+    }
+    ranges.select(model_.index(static_cast<int>(selection.rows[k]), 0),
+                  model_.index(static_cast<int>(selection.rows[end]), last));
+    k = end + 1;
+  }
+  QItemSelectionModel* model = list_->selectionModel();
+  if (selection.current) {
+    model->setCurrentIndex(model_.index(static_cast<int>(*selection.current), 0),
+                           QItemSelectionModel::NoUpdate);
+  }
+  model->select(ranges, QItemSelectionModel::ClearAndSelect);
+}
+
+void MainWindow::SelectOnly(int row) {
+  const QModelIndex index = model_.index(row, 0);
+  list_->selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list_->scrollTo(index);
+}
+
+bool MainWindow::OpenTable(const std::filesystem::path& path) { return OpenFile(path, true); }
+
+bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
+  Result<uint32_t> loaded = editor_.Open(path);
   if (!loaded.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
                           UiServices::Icon::kError,
                           QString::fromStdString(loaded.status().message()));
+    if (!store_.IsOpen()) ResetAfterClose();
     return false;
+  }
+  {
+    const QSignalBlocker quiet(filterBox_);
+    filterBox_->clear();
   }
   if (store_.VisibleRowCount() > 0) {
     SetTableItemsEnabled(true);
@@ -492,7 +703,10 @@ bool MainWindow::OpenTable(const std::filesystem::path& path) {
   } else {
     SetTableItemsEnabled(false);
     model_.SetItemCount(0);
+    UpdateState();
   }
+  if (remember) AddRecent(FromPath(std::filesystem::absolute(path)));
+  ShowResult(QStringLiteral("已打开：%1 行").arg(Grouped(store_.RowCount())));
   // The rows are open; the lines left out are told, so that a save that
   // drops them does not come as a surprise.
   if (const LinesWithoutTab& skipped = store_.linesWithoutTab(); !skipped.empty()) {
@@ -503,39 +717,53 @@ bool MainWindow::OpenTable(const std::filesystem::path& path) {
   return true;
 }
 
+bool MainWindow::OpenWithPrompt(const std::filesystem::path& path) {
+  if (!ConfirmDiscard(kSaveOnClose)) return false;
+  return OpenTable(path);
+}
+
+bool MainWindow::ConfirmDiscard(const QString& question) {
+  if (!store_.IsOpen() || !store_.dirty()) return true;
+  switch (services_.AskYesNoCancel(this, question, kSaveQuestionCaption)) {
+    case UiServices::Answer::kYes:
+      return Save();
+    case UiServices::Answer::kNo:
+      return true;
+    case UiServices::Answer::kCancel:
+      return false;
+  }
+  return false;
+}
+
 void MainWindow::OpenCommand() {
-  if (RowsVisible() && CloseCommand() == 1) return;
+  if (!ConfirmDiscard(kSaveOnClose)) return;
+  const QString picked = services_.PickTableToOpen(this, kTablePickerTitle);
+  if (picked.isEmpty() || !QFileInfo::exists(picked)) return;
+  OpenTable(ToPath(picked));
+}
+
+void MainWindow::ResetAfterClose() {
+  editor_.Close();
+  SetTableItemsEnabled(false);
+  model_.SetItemCount(0);
   {
     const QSignalBlocker quiet(filterBox_);
     filterBox_->clear();
   }
-  const QString picked = services_.PickOpenFile(this, kTablePickerTitle);
-  if (picked.isEmpty() || !QFileInfo::exists(picked)) return;
-  OpenTable(PathFromUtf16(ToU16(picked)));
+  setWindowTitle(ToQString(kWindowTitle));
+  UpdateState();
 }
 
-int MainWindow::CloseCommand() {
-  if (store_.IsOpen() && RowsVisible() && store_.dirty()) {
-    if (services_.AskYesNo(this, QStringLiteral("打开文件的内容已经改变，是否保存这些修改?"),
-                           kSaveQuestionCaption) &&
-        !Save()) {
-      return 1;
-    }
-  }
-  store_.CloseTable();
-  SetTableItemsEnabled(false);
-  model_.SetItemCount(0);
-  return 0;
+void MainWindow::CloseCommand() {
+  if (!ConfirmDiscard(kSaveOnClose)) return;
+  ResetAfterClose();
+  ShowResult(QStringLiteral("已关闭码表"));
 }
 
 void MainWindow::ExitCommand() {
-  if (store_.IsOpen() && RowsVisible() && store_.dirty() &&
-      services_.AskYesNo(this, QStringLiteral("打开文件的内容已经改变，是否保存这些修改？"),
-                         kSaveQuestionCaption) &&
-      !Save()) {
-    return;
-  }
-  close();
+  if (!ConfirmDiscard(kSaveOnExit)) return;
+  exitConfirmed_ = true;
+  if (!close()) exitConfirmed_ = false;
 }
 
 void MainWindow::ShowSaveFailure(const Status& status) {
@@ -545,7 +773,7 @@ void MainWindow::ShowSaveFailure(const Status& status) {
 
 bool MainWindow::Save() {
   bool cancelled = false;
-  Status saved = store_.SaveTable(SaveMode::kSave, {}, [&](const Status&) {
+  Status saved = editor_.Save(SaveMode::kSave, {}, [&](const Status&) {
     const bool retry = services_.AskRetry(
         this,
         QStringLiteral("无法替换主码表文件。请关闭正在使用当前输入法的程序，然后单击“重试”。"),
@@ -553,7 +781,11 @@ bool MainWindow::Save() {
     cancelled = !retry;
     return retry;
   });
-  if (saved.IsOk()) return true;
+  UpdateState();
+  if (saved.IsOk()) {
+    ShowResult(QStringLiteral("已保存"));
+    return true;
+  }
   if (!cancelled) ShowSaveFailure(saved);
   return false;
 }
@@ -568,159 +800,94 @@ QString MainWindow::PickExportPath() {
 bool MainWindow::SaveAs() {
   const QString picked = PickExportPath();
   if (picked.isEmpty()) return false;
-  Status saved = store_.SaveTable(SaveMode::kSaveAs, PathFromUtf16(ToU16(picked)));
+  Status saved = editor_.Save(SaveMode::kSaveAs, ToPath(picked));
+  UpdateState();
   if (!saved.IsOk()) {
     ShowSaveFailure(saved);
     return false;
   }
+  ShowResult(QStringLiteral("已另存为：%1").arg(picked));
   return true;
 }
 
 void MainWindow::DeleteCommand() {
-  const std::vector<int> rows = SelectedRows();
+  const std::vector<uint32_t> rows = SelectedRows();
   if (rows.empty()) return;
   if (!services_.AskYesNo(this, QStringLiteral("是否删除所有选中行？"),
                           QStringLiteral("确认删除？"))) {
     return;
   }
-  std::vector<uint32_t> dataRows;
-  for (int v : rows) dataRows.push_back(store_.DataRowOf(static_cast<uint32_t>(v)));
   model_.SetItemCount(0);
-  for (auto it = dataRows.rbegin(); it != dataRows.rend(); ++it) store_.DeleteRow(*it);
+  const uint32_t deleted = editor_.Delete(rows);
   Refresh();
+  ShowResult(QStringLiteral("删除：%1 行").arg(Grouped(deleted)));
 }
 
 void MainWindow::CopyCommand() {
-  const std::vector<int> rows = SelectedRows();
+  const std::vector<uint32_t> rows = SelectedRows();
   if (rows.empty()) return;
-  constexpr size_t kLimit = 4095;
-  std::u16string text, code, entry;
-  auto append = [&](std::u16string_view piece) {
-    text.append(piece.substr(0, kLimit - std::min(kLimit, text.size())));
-  };
-  for (int v : rows) {
-    if (text.size() >= kLimit - 1) break;
-    store_.RowText(static_cast<uint32_t>(v), RowTextKind::kCode, code);
-    store_.RowText(static_cast<uint32_t>(v), RowTextKind::kEntry, entry);
-    append(code);
-    append(u"\t");
-    append(entry);
-    append(u"\r\n");
-  }
-  services_.SetClipboardText(ToQString(text));
+  services_.SetClipboardText(ToQString(editor_.CopyText(rows)));
+  ShowResult(QStringLiteral("复制：%1 行").arg(Grouped(rows.size())));
 }
 
-void MainWindow::MoveUp() {
-  const std::vector<int> rows = SelectedRows();
-  QItemSelectionModel* selection = list_->selectionModel();
-  for (int p : rows) {
-    if (p == 0 || selection->isRowSelected(p - 1)) continue;
-    store_.MoveRowEarlier(static_cast<uint32_t>(p), static_cast<uint32_t>(p - 1));
-    const bool wasCurrent = list_->currentIndex().row() == p - 1;
-    SelectRow(p, false, wasCurrent);
-    SelectRow(p - 1, true, true);
-    model_.RowsChanged(p - 1, p);
-  }
+void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&)) {
+  const RowSelection before = Selection();
+  if (before.rows.empty()) return;
+  const RowSelection after = (editor_.*step)(before);
+  // The moves keep the store's snapshot in step: only the cells change.
+  model_.RowsChanged(0, model_.itemCount() - 1);
+  ApplySelection(after);
+  if (after.current) list_->scrollTo(model_.index(static_cast<int>(*after.current), 0));
   list_->setFocus();
-}
-
-void MainWindow::MoveDown() {
-  const std::vector<int> rows = SelectedRows();
-  QItemSelectionModel* selection = list_->selectionModel();
-  const int last = model_.itemCount() - 1;
-  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-    const int p = *it;
-    if (p >= last || selection->isRowSelected(p + 1)) continue;
-    store_.MoveRowLater(static_cast<uint32_t>(p), static_cast<uint32_t>(p + 1));
-    const bool wasCurrent = list_->currentIndex().row() == p + 1;
-    SelectRow(p, false, wasCurrent);
-    SelectRow(p + 1, true, true);
-    model_.RowsChanged(p, p + 1);
-  }
-  list_->setFocus();
-}
-
-void MainWindow::MoveToTop() {
-  const std::vector<int> rows = SelectedRows();
-  QItemSelectionModel* selection = list_->selectionModel();
-  int k = 0;
-  for (int p : rows) {
-    if (p > 0 && !selection->isRowSelected(k)) {
-      store_.MoveRowEarlier(static_cast<uint32_t>(p), 0);
-      const bool wasCurrent = list_->currentIndex().row() == k;
-      SelectRow(p, selection->isRowSelected(k), wasCurrent);
-      SelectRow(k, true, true);
-      model_.RowsChanged(0, p);
-    }
-    ++k;
-  }
-  list_->setFocus();
-}
-
-void MainWindow::MoveToEnd() {
-  const std::vector<int> rows = SelectedRows();
-  QItemSelectionModel* selection = list_->selectionModel();
-  int t = model_.itemCount() - 1;
-  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-    const int p = *it;
-    if (p < t && !selection->isRowSelected(t)) {
-      store_.MoveRowLater(static_cast<uint32_t>(p), static_cast<uint32_t>(t));
-      const bool wasCurrent = list_->currentIndex().row() == t;
-      SelectRow(p, false, wasCurrent);
-      SelectRow(t, true, true);
-      model_.RowsChanged(p, t);
-    }
-    --t;
-  }
-  list_->setFocus();
+  UpdateState();
 }
 
 void MainWindow::ModifyCommand() {
-  const std::vector<int> rows = SelectedRows();
+  const std::vector<uint32_t> rows = SelectedRows();
   if (rows.empty()) return;
-  const int p = rows.front();
+  const uint32_t p = rows.front();
   std::u16string code, entry;
-  store_.RowText(static_cast<uint32_t>(p), RowTextKind::kCode, code);
-  store_.RowText(static_cast<uint32_t>(p), RowTextKind::kEntry, entry);
-  const uint32_t tableRow = store_.DataRowOf(static_cast<uint32_t>(p));
+  store_.RowText(p, RowTextKind::kCode, code);
+  store_.RowText(p, RowTextKind::kEntry, entry);
   model_.SetItemCount(0);
   ModifyDialog dialog(this, services_, ToQString(code).left(ModifyDialog::kFieldLimit),
                       ToQString(entry).left(ModifyDialog::kFieldLimit),
                       [&](const QString& newCode, const QString& newEntry) {
-                        return store_.ModifyRow(static_cast<uint32_t>(p), tableRow, ToU16(newCode),
-                                                ToU16(newEntry));
+                        return editor_.Modify(p, ToU16(newCode), ToU16(newEntry));
                       });
-  dialog.exec();
+  const bool changed = dialog.exec() == QDialog::Accepted;
   Refresh();
+  if (changed) ShowResult(QStringLiteral("已修改第 %1 行").arg(Grouped(p + 1)));
   const int count = model_.itemCount();
-  if (p < count) {
+  if (static_cast<int>(p) < count) {
     list_->selectionModel()->setCurrentIndex(
-        model_.index(p, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        model_.index(static_cast<int>(p), 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     // Show the row with some rows of context below it.
-    const int n = p + 10 < count ? 10 : count - p - 1;
-    list_->scrollTo(model_.index(p + std::max(n, 0), 0));
-    list_->scrollTo(model_.index(p, 0));
+    const int row = static_cast<int>(p);
+    const int n = row + 10 < count ? 10 : count - row - 1;
+    list_->scrollTo(model_.index(row + std::max(n, 0), 0));
+    list_->scrollTo(model_.index(row, 0));
   }
   list_->setFocus();
 }
 
 void MainWindow::AddCommand() {
   auto insertAt = [this]() -> uint32_t {
-    const std::vector<int> rows = SelectedRows();
-    return rows.empty() ? store_.RowCount()
-                        : store_.DataRowOf(static_cast<uint32_t>(rows.front())) + 1;
+    const std::vector<uint32_t> rows = SelectedRows();
+    return rows.empty() ? store_.RowCount() : store_.DataRowOf(rows.front()) + 1;
   };
   AddEntryDialog dialog(
       this, services_,
       [&](const QString& code, const QString& entry) {
-        Status inserted = store_.InsertRows(insertAt(), {ToU16(entry) + u"\t" + ToU16(code)});
+        Status inserted = editor_.Insert(insertAt(), {ToU16(entry) + u"\t" + ToU16(code)});
         if (inserted.IsOk()) Refresh();
         return inserted;
       },
       [&](const QString& path) -> Result<uint32_t> {
-        Result<std::vector<std::u16string>> rows = TableStore::ReadRows(store_.fs(), PathFromUtf16(ToU16(path)));
+        Result<std::vector<std::u16string>> rows = TableStore::ReadRows(store_.fs(), ToPath(path));
         if (!rows.IsOk()) return rows.status();
-        Status inserted = store_.InsertRows(store_.RowCount(), rows.value());
+        Status inserted = editor_.Insert(store_.RowCount(), rows.value());
         if (!inserted.IsOk()) return inserted;
         Refresh();
         return static_cast<uint32_t>(rows->size());
@@ -728,32 +895,65 @@ void MainWindow::AddCommand() {
   dialog.exec();
 }
 
+void MainWindow::Reorder(Ordering ordering, const QString& name) {
+  if (!store_.IsOpen() || !RowsVisible()) return;
+  model_.SetItemCount(0);
+  editor_.Reorder(ordering);
+  Refresh();
+  ShowResult(QStringLiteral("重新排序：%1").arg(name));
+}
+
 void MainWindow::FrequencyOrderCommand() {
   const QString picked = services_.PickOpenFile(this, QStringLiteral("选择Mirel词频文件:"));
   if (picked.isEmpty() || !QFileInfo(picked).isFile()) return;
   model_.SetItemCount(0);
-  Status sorted = store_.SortByFrequency(PathFromUtf16(ToU16(picked)));
+  Status sorted = editor_.SortByFrequency(ToPath(picked));
   Refresh();
   if (!sorted.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取词频文件。"), QStringLiteral("排序失败"),
                           UiServices::Icon::kError, QString::fromStdString(sorted.message()));
+    return;
   }
+  ShowResult(QStringLiteral("重新排序：依据词频表"));
+}
+
+void MainWindow::RemoveDuplicatesCommand() {
+  model_.SetItemCount(0);
+  const uint32_t removed = editor_.RemoveDuplicates();
+  Refresh();
+  ShowResult(QStringLiteral("删除重复：移除 %1 行").arg(Grouped(removed)));
+}
+
+void MainWindow::UndoCommand(bool redo) {
+  if (!store_.IsOpen() || !(redo ? editor_.CanRedo() : editor_.CanUndo())) return;
+  model_.SetItemCount(0);
+  Status done = redo ? editor_.Redo() : editor_.Undo();
+  Refresh();
+  if (!done.IsOk()) {
+    services_.ShowMessage(this, redo ? QStringLiteral("无法重做。") : QStringLiteral("无法撤销。"),
+                          QStringLiteral("编辑"), UiServices::Icon::kError,
+                          QString::fromStdString(done.message()));
+    return;
+  }
+  ShowResult(redo ? QStringLiteral("已重做") : QStringLiteral("已撤销"));
 }
 
 void MainWindow::ExportFrequencyCommand() {
   const QString picked = PickExportPath();
   if (picked.isEmpty()) return;
-  Status written = store_.ExportInstantFrequency(PathFromUtf16(ToU16(picked)));
+  Status written = store_.ExportInstantFrequency(ToPath(picked));
   if (!written.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法写入文件。"), QStringLiteral("导出失败"),
                           UiServices::Icon::kError, QString::fromStdString(written.message()));
+    return;
   }
+  ShowResult(QStringLiteral("已导出即时词频：%1").arg(picked));
 }
 
 void MainWindow::ExtractSingleCommand() {
   const QString picked = PickExportPath();
   if (picked.isEmpty()) return;
-  Result<uint32_t> written = store_.ExportSingleCharacters(PathFromUtf16(ToU16(picked)));
+  Result<uint32_t> written = store_.ExportSingleCharacters(ToPath(picked));
   services_.ShowMessage(
       this,
       ToQString(FormatText(u"导出用户单字码表数：%d个。",
@@ -763,17 +963,16 @@ void MainWindow::ExtractSingleCommand() {
 }
 
 bool MainWindow::OpenInstalled(const InstalledTable& table) {
-  if (!OpenTable(table.localCopy)) return false;
+  // The working copy is not a file to offer again; the installed copy is
+  // opened through its dialog.
+  if (!OpenFile(table.localCopy, false)) return false;
   store_.SetCompiledTarget(CompiledTarget{table.mainTable, table.settings});
+  UpdateState();
   return true;
 }
 
 void MainWindow::OpenInstalledCommand() {
-  if (RowsVisible() && CloseCommand() == 1) return;
-  {
-    const QSignalBlocker quiet(filterBox_);
-    filterBox_->clear();
-  }
+  if (!ConfirmDiscard(kSaveOnClose)) return;
   Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
   if (!copies.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
@@ -798,37 +997,51 @@ void MainWindow::ReverseInstalledCommand() {
                        InstalledDialog::Mode::kReverse);
 }
 
+// The report measures the open rows as they are; it saves first only when
+// the table has changes and the user says so.
 void MainWindow::StatisticsCommand() {
   if (!store_.IsOpen()) return;
-  if (store_.dirty() &&
-      !services_.AskYesNo(this,
-                          QStringLiteral("打开文件的内容已经改变，是否保存这些修改？\r\n单击“是”保"
-                                         "存这些修改，并继续执行统计操作。"),
-                          kSaveQuestionCaption)) {
-    return;
-  }
-  model_.SetItemCount(0);
-  // The report describes the saved table; a table that cannot be saved gets
-  // no report and keeps its rows as they are.
-  if (!Save()) {
-    Refresh();
-    return;
+  if (store_.dirty()) {
+    const UiServices::Answer answer = services_.AskYesNoCancel(
+        this,
+        QStringLiteral("打开文件的内容已经改变，是否保存这些修改？\r\n单击“是”保存这些修改，单击"
+                       "“否”不保存，两者都继续执行统计操作。"),
+        kSaveQuestionCaption);
+    if (answer == UiServices::Answer::kCancel) return;
+    if (answer == UiServices::Answer::kYes && !Save()) return;
   }
   const std::filesystem::path report = store_.temp().TempPath(kStatisticsReportName);
   Status written = WriteStatisticsReport(store_, report);
-  Status reloaded = store_.ReloadSaved();
-  if (written.IsOk()) {
-    services_.OpenWithShell(QUrl::fromLocalFile(ToQString(PathToUtf16(report))));
-  } else {
+  if (!written.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法写入统计文档。"), QStringLiteral("统计信息"),
                           UiServices::Icon::kError, QString::fromStdString(written.message()));
+    return;
   }
-  if (!reloaded.IsOk()) {
-    services_.ShowMessage(this, QStringLiteral("无法重新读取码表文件。"),
-                          QStringLiteral("统计信息"), UiServices::Icon::kError,
-                          QString::fromStdString(reloaded.message()));
+  ShowResult(QStringLiteral("统计信息：%1").arg(FromPath(report)));
+  if (!services_.OpenWithShell(QUrl::fromLocalFile(FromPath(report)))) {
+    services_.ShowMessage(this,
+                          QStringLiteral("统计文档已写入，但没有程序能打开它：\n%1")
+                              .arg(QDir::toNativeSeparators(FromPath(report))),
+                          QStringLiteral("统计信息"), UiServices::Icon::kInformation);
   }
-  Refresh();
+}
+
+void MainWindow::HelpCommand() {
+  const QString page = FromPath(programFolder_ / "help" / "index.html");
+  if (!services_.OpenWithShell(QUrl::fromLocalFile(page))) {
+    services_.ShowMessage(this,
+                          QStringLiteral("无法打开帮助文档。请用浏览器打开：\n%1")
+                              .arg(QDir::toNativeSeparators(page)),
+                          QStringLiteral("帮助"), UiServices::Icon::kError);
+  }
+}
+
+void MainWindow::UpdatesCommand() {
+  services_.ShowMessage(this,
+                        QStringLiteral("当前版本：Mirel码表编辑器 %1。\n本程序的更新随系统安装的"
+                                       "软件包一同提供，请用系统的软件包管理器更新。")
+                            .arg(QString::fromLatin1(kVersion)),
+                        QStringLiteral("查看更新"), UiServices::Icon::kInformation);
 }
 
 void MainWindow::FocusCycle() {
@@ -842,11 +1055,113 @@ void MainWindow::FocusCycle() {
   }
 }
 
+void MainWindow::FindCommand() {
+  findBar_->show();
+  LayoutChildren();
+  findBox_->setFocus(Qt::ShortcutFocusReason);
+  findBox_->selectAll();
+  UpdateFindCount();
+}
+
+// Goes to the next (or previous) visible row whose entry holds the find
+// text, from the current row; includeCurrent when the text just changed.
+void MainWindow::FindStep(bool forward, bool includeCurrent) {
+  if (findBar_->isHidden()) {
+    FindCommand();
+    if (findBox_->text().isEmpty()) return;
+  }
+  if (findCountStale_) UpdateFindCount();
+  const std::u16string text = ToU16(findBox_->text());
+  const uint32_t count = store_.VisibleRowCount();
+  if (text.empty() || count == 0) return;
+  const QModelIndex current = list_->currentIndex();
+  uint32_t from = 0;
+  if (current.isValid()) {
+    const auto row = static_cast<uint32_t>(current.row());
+    if (includeCurrent) {
+      from = row;
+    } else if (forward) {
+      from = row + 1 == count ? 0 : row + 1;
+    } else {
+      from = row == 0 ? count - 1 : row - 1;
+    }
+  } else if (!forward) {
+    from = count - 1;
+  }
+  const std::optional<uint32_t> found = editor_.FindEntry(text, from, forward);
+  if (found) SelectOnly(static_cast<int>(*found));
+}
+
+void MainWindow::UpdateFindCount() {
+  const std::u16string text = ToU16(findBox_->text());
+  findCountStale_ = false;
+  if (text.empty()) {
+    findCount_->clear();
+    return;
+  }
+  const uint32_t matches = editor_.CountEntryMatches(text);
+  findCount_->setText(matches == 0 ? QStringLiteral("无匹配")
+                                   : QStringLiteral("%1 行匹配").arg(Grouped(matches)));
+}
+
 void MainWindow::ShowContextMenu(const QPoint& at) {
-  // Fresh from the menu table, so nothing in it is greyed.
+  // Fresh from the command table, so nothing in it is greyed.
   QMenu* menu = BuildPopup(RowsVisible() ? 1 : 2, this, true);
   menu->setAttribute(Qt::WA_DeleteOnClose);
   menu->popup(list_->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::AddRecent(const QString& path) {
+  recent_.removeAll(path);
+  recent_.prepend(path);
+  while (recent_.size() > kRecentLimit) recent_.removeLast();
+  if (settings_ != nullptr) settings_->setValue(QStringLiteral("recentFiles"), recent_);
+  RebuildRecentMenu();
+}
+
+void MainWindow::RebuildRecentMenu() {
+  if (recentMenu_ == nullptr) return;
+  recentMenu_->clear();
+  for (int k = 0; k < recent_.size(); ++k) {
+    const QString path = recent_[k];
+    QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(k + 1).arg(path));
+    connect(item, &QAction::triggered, this, [this, path] {
+      if (!QFileInfo::exists(path)) {
+        services_.ShowMessage(this, QStringLiteral("文件已不存在：\n%1").arg(path),
+                              QStringLiteral("打开失败"), UiServices::Icon::kError);
+        recent_.removeAll(path);
+        if (settings_ != nullptr) settings_->setValue(QStringLiteral("recentFiles"), recent_);
+        RebuildRecentMenu();
+        return;
+      }
+      OpenWithPrompt(ToPath(path));
+    });
+  }
+  recentMenu_->setEnabled(!recent_.isEmpty());
+}
+
+void MainWindow::RestoreSettings() {
+  if (settings_ == nullptr) return;
+  recent_ = settings_->value(QStringLiteral("recentFiles")).toStringList();
+  while (recent_.size() > kRecentLimit) recent_.removeLast();
+  RebuildRecentMenu();
+  const QByteArray geometry = settings_->value(QStringLiteral("geometry")).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  const QList<QVariant> widths = settings_->value(QStringLiteral("columnWidths")).toList();
+  for (int c = 0; c < widths.size() && c < model_.columnCount(); ++c) {
+    const int width = widths[c].toInt();
+    if (c != 1 && width > 0) list_->setColumnWidth(c, width);
+  }
+}
+
+void MainWindow::StoreSettings() {
+  if (settings_ == nullptr) return;
+  settings_->setValue(QStringLiteral("geometry"), saveGeometry());
+  QList<QVariant> widths;
+  for (int c = 0; c < model_.columnCount(); ++c) widths << list_->columnWidth(c);
+  settings_->setValue(QStringLiteral("columnWidths"), widths);
+  settings_->setValue(QStringLiteral("recentFiles"), recent_);
+  settings_->sync();
 }
 
 }  // namespace mirel

@@ -1,8 +1,13 @@
-// The editor's main window: the filter controls, the virtual entry list over
-// the TableStore, the menu bar and the accelerators, and the command set that
-// edits, reorders, exports and saves the open table. Every question and file
-// choice goes through UiServices. The window borrows the store, the services
-// and the program folder; they must outlive it. Interface thread only.
+// The editor's main window: the filter controls, the find bar, the virtual
+// entry list over the TableStore, the status bar, the menu bar and the keys.
+// One command table holds each command's menu text, keys, gates and
+// handler; the window binds it to the menus and the keys, and leaves the
+// table arithmetic (moves, deletes, undo, find) to TableEditor.
+//
+// Every question and file choice goes through UiServices. The window
+// borrows the store, the services, the program folder and the settings
+// (remembered geometry, column widths and recent files; none when null);
+// they must outlive it. Interface thread only.
 #pragma once
 
 #include <QMainWindow>
@@ -12,6 +17,7 @@
 #include <map>
 #include <vector>
 
+#include "app/table_editor.h"
 #include "app/ui/entry_list_model.h"
 #include "convert/rule_conversion.h"
 #include "generate/merge_tables.h"
@@ -26,6 +32,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QSettings;
 class QTableView;
 
 namespace mirel {
@@ -33,22 +40,27 @@ namespace mirel {
 inline constexpr char16_t kWindowTitle[] = u"Mirel码表编辑器 V3.0";
 inline constexpr int kFilterLimit = 19;
 inline constexpr int kTitleLimit = 63;
+inline constexpr int kRecentLimit = 8;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
   MainWindow(TableStore& store, UiServices& services, std::filesystem::path programFolder,
-             QWidget* parent = nullptr);
+             QSettings* settings = nullptr, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // Runs a command by number; false when it is not one the window handles,
   // or its rows gate stopped it.
   bool Dispatch(int command);
-  // Opens a table as the open command does, without the picker.
+  // Opens a table without asking (the open command asks first). A file
+  // that cannot be read is reported and leaves the open table as it was.
   bool OpenTable(const std::filesystem::path& path);
+  // Asks to save a changed table, then opens `path` (a dropped file, a
+  // recent file).
+  bool OpenWithPrompt(const std::filesystem::path& path);
   // Re-filters the store from the filter controls, resets the list and
-  // writes the title line.
+  // writes the title line and the status bar.
   void Refresh();
 
   // Opens the main table of an installed copy; a save compiles into it.
@@ -65,14 +77,27 @@ class MainWindow : public QMainWindow {
   QLineEdit* filterBox() const { return filterBox_; }
   QCheckBox* exactBox() const { return exactBox_; }
   QTableView* entryList() const { return list_; }
+  QWidget* findBar() const { return findBar_; }
+  QLineEdit* findBox() const { return findBox_; }
+  QLabel* findCount() const { return findCount_; }
   QAction* action(int command) const;
   EntryListModel& model() { return model_; }
+  TableEditor& editor() { return editor_; }
+  QStringList recentFiles() const { return recent_; }
+  QMenu* recentMenu() const { return recentMenu_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
+  struct Command;
+  static const std::vector<Command>& Commands();
+  static const Command* FindCommand(int number);
+
   // A tool dialog, modal over the window; the tools leave the open table alone.
   template <class Dialog, class... Args>
   void ShowDialog(Args&&... args) {
@@ -81,50 +106,88 @@ class MainWindow : public QMainWindow {
   }
   void BuildMenus();
   QMenu* BuildPopup(int index, QWidget* parent, bool forContext);
+  void BuildStatusBar();
+  void BuildFindBar();
   void SetTableItemsEnabled(bool enabled);
+  void UpdateState();
+  void ShowResult(const QString& text);
   bool RowsVisible() const { return store_.VisibleRowCount() > 0; }
-  std::vector<int> SelectedRows() const;
-  void SelectRow(int row, bool select, bool current = false);
-  void Reorder(const std::function<void()>& sort);
-  // 1 when the user chose to save and the save failed.
-  int CloseCommand();
+  std::vector<uint32_t> SelectedRows() const;
+  RowSelection Selection() const;
+  void ApplySelection(const RowSelection& selection);
+  void SelectOnly(int row);
+  bool HandleListKey(QKeyEvent* key);
+  int HandleFindKey(QKeyEvent* key);
+
+  // Asks to save a changed table with 是/否/取消; false when the user
+  // cancelled or the save failed, so the caller must stop.
+  bool ConfirmDiscard(const QString& question);
+  bool OpenFile(const std::filesystem::path& path, bool remember);
+  void ResetAfterClose();
+  void Reorder(Ordering ordering, const QString& name);
+  void CloseCommand();
   void OpenCommand();
   void ExitCommand();
   bool Save();
   bool SaveAs();
   void DeleteCommand();
   void CopyCommand();
-  void MoveUp();
-  void MoveDown();
-  void MoveToTop();
-  void MoveToEnd();
+  void Move(RowSelection (TableEditor::*step)(const RowSelection&));
   void ModifyCommand();
   void AddCommand();
   void FrequencyOrderCommand();
   void ExportFrequencyCommand();
   void ExtractSingleCommand();
+  void RemoveDuplicatesCommand();
+  void UndoCommand(bool redo);
   void FocusCycle();
   void StatisticsCommand();
   void OpenInstalledCommand();
   void ReverseInstalledCommand();
+  void HelpCommand();
+  void UpdatesCommand();
+  void FindCommand();
+  void FindStep(bool forward, bool includeCurrent);
+  void UpdateFindCount();
   void ShowContextMenu(const QPoint& at);
   void ShowSaveFailure(const Status& status);
   QString PickExportPath();
   void LayoutChildren();
   void WriteTitle();
+  void AddRecent(const QString& path);
+  void RebuildRecentMenu();
+  void RestoreSettings();
+  void StoreSettings();
 
   TableStore& store_;
   UiServices& services_;
   std::filesystem::path programFolder_;
+  QSettings* settings_;
+  TableEditor editor_;
   EntryListModel model_;
   QLabel* filterLabel_ = nullptr;
   QLineEdit* filterBox_ = nullptr;
   QCheckBox* exactBox_ = nullptr;
+  QWidget* findBar_ = nullptr;
+  QLineEdit* findBox_ = nullptr;
+  QLabel* findCount_ = nullptr;
   QTableView* list_ = nullptr;
   QWidget* central_ = nullptr;
+  QLabel* fileLabel_ = nullptr;
+  QLabel* encodingLabel_ = nullptr;
+  QLabel* rowsLabel_ = nullptr;
+  QLabel* changedLabel_ = nullptr;
+  QLabel* leftOutLabel_ = nullptr;
+  QLabel* resultLabel_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  QStringList recent_;
   std::map<int, QAction*> actions_;
   std::map<int, std::function<void()>> handlers_;
-  std::vector<int> tableItems_;
+  // Keys of the command table, matched before any widget sees them.
+  std::vector<std::pair<QKeyCombination, int>> keys_;
+  bool findCountStale_ = true;
+  // Exit asked already; the close event that follows does not ask again.
+  bool exitConfirmed_ = false;
   InstalledEnvironment installedEnvironment_;
   RuleConversionSettings ruleConversion_;
   MergeSettings merge_;

@@ -111,11 +111,11 @@ void CommonConversionDialog::Convert(TableFormat target) {
   }
   const std::filesystem::path sourcePath = PathFromUtf16(path_->text().toStdU16String());
   const std::filesystem::path output = CommonConversionOutputPath(sourcePath, target);
-  Result<uint64_t> count = Status::InvalidArgument("", "no source format is chosen");
+  Result<uint64_t> count = Status::InvalidArgument("", "没有选定源码表的格式");
   if (from && !output.empty()) {
     count = ConvertCommonFormat(fs_, text_, *from, target, output, temp_, sourcePath);
   } else if (from) {
-    count = Status::InvalidArgument(path_->text().toStdString(), "the file name has no extension");
+    count = Status::InvalidArgument(path_->text().toStdString(), "文件名没有扩展名");
   }
   if (!count.IsOk() || count.value() == 0) {
     services_.ShowMessage(

@@ -38,7 +38,7 @@ RuleConversionDialog::RuleConversionDialog(QWidget* parent, UiServices& services
   separators_->setObjectName(QStringLiteral("separators"));
   layouts_[0] = new QRadioButton(QStringLiteral("单行单义(左编码)(&A)"), this);
   layouts_[1] = new QRadioButton(QStringLiteral("单行多义(左编码)(&M)"), this);
-  layouts_[2] = new QRadioButton(QStringLiteral("单行多义(左词条)(&C)"), this);
+  layouts_[2] = new QRadioButton(QStringLiteral("单行多义(左词条)(&E)"), this);
   ruleMode_ =
       new QCheckBox(QStringLiteral("依据转换表达式转换文本文件，在下框中定义表达式："), this);
   rules_ = new QPlainTextEdit(this);

@@ -33,7 +33,7 @@ CommandTipsDialog::CommandTipsDialog(QWidget* parent, UiServices& services, File
   prefix_ = NewField(this, QStringLiteral("prefix"));
   suffix_ = NewField(this, QStringLiteral("suffix"));
   auto* browseContent = new QPushButton(QStringLiteral("浏览(&B)"), this);
-  auto* browseCode = new QPushButton(QStringLiteral("浏览(&B)"), this);
+  auto* browseCode = new QPushButton(QStringLiteral("浏览(&R)"), this);
   auto* generate = new QPushButton(QStringLiteral("生成"), this);
   generate->setDefault(true);
   auto* grid = new QGridLayout(this);

@@ -135,8 +135,8 @@ SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& serv
   setObjectName(QStringLiteral("singleCharactersDialog"));
   setWindowTitle(QStringLiteral("单字编码生成"));
   box_->setPlainText(FromUtf16(FormatSingleSettings(settings_)));
-  auto* split = new QPushButton(QStringLiteral("拆分序列表(&B)"), this);
-  auto* keys = new QPushButton(QStringLiteral("键盘映射表(&B)"), this);
+  auto* split = new QPushButton(QStringLiteral("拆分序列表(&S)"), this);
+  auto* keys = new QPushButton(QStringLiteral("键盘映射表(&K)"), this);
   LayOut({split, keys}, nullptr);
   connect(split, &QPushButton::clicked, this, [this] {
     ParseBox();
@@ -181,9 +181,9 @@ WordLibraryDialog::WordLibraryDialog(QWidget* parent, UiServices& services, File
   setObjectName(QStringLiteral("wordLibraryDialog"));
   setWindowTitle(QStringLiteral("词库生成"));
   box_->setPlainText(FromUtf16(FormatWordSettings(settings_)));
-  auto* chars = new QPushButton(QStringLiteral("单字码表(&B)"), this);
-  auto* aux = new QPushButton(QStringLiteral("辅助码表(&B)"), this);
-  auto* words = new QPushButton(QStringLiteral("词库文件(&B)"), this);
+  auto* chars = new QPushButton(QStringLiteral("单字码表(&D)"), this);
+  auto* aux = new QPushButton(QStringLiteral("辅助码表(&F)"), this);
+  auto* words = new QPushButton(QStringLiteral("词库文件(&W)"), this);
   tolerant_ = new QCheckBox(QStringLiteral("容错词条编码"), this);
   predefined_ = new QCheckBox(QStringLiteral("允许预定义编码"), this);
   tolerant_->setChecked(settings_.tolerant);

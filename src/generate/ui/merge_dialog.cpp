@@ -37,7 +37,7 @@ MergeDialog::MergeDialog(QWidget* parent, UiServices& services, FileSystem& fs, 
   box_->setLineWrapMode(QPlainTextEdit::NoWrap);
   auto* buttons = new QGridLayout;
   for (int k = 0; k < 6; ++k) {
-    auto* browse = new QPushButton(QStringLiteral("码表%1(&B)").arg(k + 1), group);
+    auto* browse = new QPushButton(QStringLiteral("码表%1(&%1)").arg(k + 1), group);
     buttons->addWidget(browse, k / 3, k % 3);
     connect(browse, &QPushButton::clicked, this, [this, k] { Browse(k); });
   }

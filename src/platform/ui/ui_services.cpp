@@ -10,12 +10,22 @@ namespace mirel {
 namespace {
 
 const QString kFileFilter = QStringLiteral("txt文件(*.txt);;所有文件(*.*)");
+const QString kTableFilter = QStringLiteral("码表文件(*.txt *.ktb);;txt文件(*.txt);;所有文件(*.*)");
 
 }  // namespace
 
 bool DesktopUiServices::AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
   return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No) ==
          QMessageBox::Yes;
+}
+
+UiServices::Answer DesktopUiServices::AskYesNoCancel(QWidget* parent, const QString& text,
+                                                     const QString& caption) {
+  const QMessageBox::StandardButton answer = QMessageBox::question(
+      parent, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+      QMessageBox::Yes);
+  if (answer == QMessageBox::Yes) return Answer::kYes;
+  return answer == QMessageBox::No ? Answer::kNo : Answer::kCancel;
 }
 
 bool DesktopUiServices::AskRetry(QWidget* parent, const QString& text, const QString& caption) {
@@ -39,6 +49,10 @@ QString DesktopUiServices::PickOpenFile(QWidget* parent, const QString& title) {
 
 QString DesktopUiServices::PickSaveFile(QWidget* parent, const QString& title) {
   return QFileDialog::getSaveFileName(parent, title, QString(), kFileFilter);
+}
+
+QString DesktopUiServices::PickTableToOpen(QWidget* parent, const QString& title) {
+  return QFileDialog::getOpenFileName(parent, title, QString(), kTableFilter);
 }
 
 void DesktopUiServices::SetClipboardText(const QString& text) {

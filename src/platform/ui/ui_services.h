@@ -13,11 +13,15 @@ namespace mirel {
 class UiServices {
  public:
   enum class Icon { kError, kQuestion, kInformation };
+  enum class Answer { kYes, kNo, kCancel };
 
   virtual ~UiServices() = default;
 
   // Yes/No question; true for Yes.
   virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // Yes/No/Cancel question (是/否/取消); Escape and the close box answer
+  // Cancel.
+  virtual Answer AskYesNoCancel(QWidget* parent, const QString& text, const QString& caption) = 0;
   // Retry/Cancel question; true for Retry.
   virtual bool AskRetry(QWidget* parent, const QString& text, const QString& caption) = 0;
   // A message with an OK button; `detail` is shown below the text when set.
@@ -26,6 +30,8 @@ class UiServices {
   // File pickers over "txt文件(*.txt)" and "所有文件(*.*)"; empty when cancelled.
   virtual QString PickOpenFile(QWidget* parent, const QString& title) = 0;
   virtual QString PickSaveFile(QWidget* parent, const QString& title) = 0;
+  // The picker for a table to open: "码表文件(*.txt *.ktb)" first.
+  virtual QString PickTableToOpen(QWidget* parent, const QString& title) = 0;
   virtual void SetClipboardText(const QString& text) = 0;
   // Opens a file or page with the desktop's default program.
   virtual bool OpenWithShell(const QUrl& url) = 0;
@@ -35,11 +41,13 @@ class UiServices {
 class DesktopUiServices : public UiServices {
  public:
   bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) override;
+  Answer AskYesNoCancel(QWidget* parent, const QString& text, const QString& caption) override;
   bool AskRetry(QWidget* parent, const QString& text, const QString& caption) override;
   void ShowMessage(QWidget* parent, const QString& text, const QString& caption, Icon icon,
                    const QString& detail) override;
   QString PickOpenFile(QWidget* parent, const QString& title) override;
   QString PickSaveFile(QWidget* parent, const QString& title) override;
+  QString PickTableToOpen(QWidget* parent, const QString& title) override;
   void SetClipboardText(const QString& text) override;
   bool OpenWithShell(const QUrl& url) override;
 };

@@ -16,6 +16,10 @@ class FakeUiServices : public UiServices {
     questions << caption + u'|' + text;
     return Next(yesNo, false);
   }
+  Answer AskYesNoCancel(QWidget*, const QString& text, const QString& caption) override {
+    questions << caption + u'|' + text;
+    return Next(yesNoCancel, Answer::kCancel);
+  }
   bool AskRetry(QWidget*, const QString& text, const QString& caption) override {
     questions << caption + u'|' + text;
     return Next(retry, false);
@@ -32,16 +36,24 @@ class FakeUiServices : public UiServices {
     pickerTitles << title;
     return Next(savePicks, QString());
   }
+  QString PickTableToOpen(QWidget*, const QString& title) override {
+    pickerTitles << title;
+    return Next(openPicks, QString());
+  }
   void SetClipboardText(const QString& text) override { clipboard = text; }
   bool OpenWithShell(const QUrl& url) override {
     opened << url.toString();
-    return true;
+    return shellWorks;
   }
 
   std::deque<bool> yesNo, retry;
+  // Unanswered questions are cancelled: a test that forgets an answer
+  // changes nothing.
+  std::deque<Answer> yesNoCancel;
   std::deque<QString> openPicks, savePicks;
   QStringList questions, messages, pickerTitles, opened;
   QString clipboard;
+  bool shellWorks = true;
 
  private:
   template <class T>

@@ -8,18 +8,28 @@
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRawFont>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "app/ui/chinese_ui.h"
 #include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
@@ -366,6 +376,7 @@ class MainWindowTest : public QObject {
     window_->Dispatch(command::kDelete);
     services_->questions.clear();
     services_->openPicks = {path};
+    services_->yesNoCancel = {UiServices::Answer::kNo};
     window_->Dispatch(command::kOpen);
     QCOMPARE(services_->questions,
              QStringList{
@@ -378,7 +389,7 @@ class MainWindowTest : public QObject {
     window_->Dispatch(command::kMoveDown);
     store_->ModifyRow(0, 0, u"gj", u"国家");
     services_->questions.clear();
-    services_->yesNo = {true};
+    services_->yesNoCancel = {UiServices::Answer::kYes};
     Key(Qt::Key_X, Qt::AltModifier);
     QCOMPARE(services_->questions,
              QStringList{
@@ -420,43 +431,53 @@ class MainWindowTest : public QObject {
     QVERIFY(store_->dirty());
   }
 
-  void statisticsSavesReportsAndReloads() {
-    const QString path = Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
-                                QStringLiteral("吖\ta"), QStringLiteral("爱\tai")});
+  void statisticsMeasuresTheRowsAsTheyAre() {
+    // An unchanged UTF-8 table: no question, and its file keeps its bytes.
+    const QString path = dir_->filePath(QStringLiteral("u8.txt"));
+    const std::string utf8 =
+        "# \xE7\xA0\x81\xE8\xA1\xA8\r\n\xE5\x95\x8A\ta\r\n\xE9\x98\xBF\ta\r\n\xE5\x90\x96\ta\r\n"
+        "\xE7\x88\xB1\tai\r\n";
+    WriteFile(path, utf8);
     QVERIFY(window_->OpenTable(path.toStdString()));
-    Select({0});
-    window_->Dispatch(command::kMoveToEnd);
-    // Answering No writes nothing and leaves the list as it is.
-    services_->yesNo = {false};
     Key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-    QCOMPARE(services_->opened.size(), 0);
-    QCOMPARE(window_->model().itemCount(), 4);
-    QVERIFY(store_->dirty());
-
-    services_->yesNo = {true};
-    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->questions.size(), 0);
     QCOMPARE(services_->opened.size(), 1);
     QVERIFY(services_->opened[0].endsWith(QStringLiteral("/码表信息统计文档.txt")));
     const std::string report = ReadFile(QUrl(services_->opened[0]).toLocalFile());
     QVERIFY(report.find(Utf16Table({QStringLiteral("编码总数:4 个")}).substr(2, 20)) !=
             std::string::npos);
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("阿\ta"), QStringLiteral("吖\ta"),
-                                         QStringLiteral("爱\tai"), QStringLiteral("啊\ta")}));
-    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
-    QVERIFY(store_->dirty());
-    QCOMPARE(window_->model().itemCount(), 4);
+    QCOMPARE(ReadFile(path), utf8);
 
-    // A save that fails: the message, no report, the rows unchanged.
+    // Changed: Cancel does nothing; No measures the open rows and saves nothing.
+    Select({0});
+    window_->Dispatch(command::kMoveToEnd);
+    services_->yesNoCancel = {UiServices::Answer::kCancel};
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->questions.size(), 1);
+    QCOMPARE(services_->opened.size(), 1);
+    services_->yesNoCancel = {UiServices::Answer::kNo};
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->opened.size(), 2);
+    QCOMPARE(ReadFile(path), utf8);
+    QVERIFY(store_->dirty());
+    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
+
+    // After save as, the original is not overwritten behind the user's back.
+    services_->savePicks = {dir_->filePath(QStringLiteral("copy.txt"))};
+    QVERIFY(window_->Dispatch(command::kSaveAs));
+    window_->Dispatch(command::kStatistics);
+    QCOMPARE(services_->questions.size(), 2);
+    QCOMPARE(ReadFile(path), utf8);
+
+    // Yes saves first; a save that fails stops before the report.
     window_->Dispatch(command::kSourceOrder);
     QFile::remove(path);
     QDir().mkpath(path);  // the table's file is now a folder
-    services_->opened.clear();
-    services_->yesNo = {true};
+    services_->yesNoCancel = {UiServices::Answer::kYes};
     window_->Dispatch(command::kStatistics);
-    QCOMPARE(services_->opened.size(), 0);
+    QCOMPARE(services_->opened.size(), 3);
     QCOMPARE(services_->messages.last(),
              QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
-    QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
     QVERIFY(store_->dirty());
   }
 
@@ -581,7 +602,7 @@ class MainWindowTest : public QObject {
         ReadFile(dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))),
         Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
     QVERIFY(services_->questions.last().contains(
-        QStringLiteral("成功转换为是搜狗码表格式，转换条数：3。")));
+        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。")));
   }
 
   void mergeAndTipsDialogsRunFromTheToolsMenu() {
@@ -708,6 +729,377 @@ class MainWindowTest : public QObject {
     services_->openPicks = {dir_->filePath(QStringLiteral("freq.txt"))};
     window_->Dispatch(command::kFrequencyOrder);
     QCOMPARE(Entries(), (QStringList{"甲", "乙", "丙"}));
+  }
+  void closeBoxAndEverySavePromptCanBeCancelled() {
+    const QString path = Table({QStringLiteral("中\tzh"), QStringLiteral("国\tgg")});
+    const std::string bytes = ReadFile(path);
+    QVERIFY(window_->OpenTable(path.toStdString()));
+    Select({0});
+    services_->yesNo = {true};
+    window_->Dispatch(command::kDelete);
+    // Cancel (also what an unanswered question gives) backs out of each.
+    QVERIFY(!window_->close());
+    QVERIFY(window_->isVisible());
+    QCOMPARE(services_->questions.last(),
+             QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"));
+    Key(Qt::Key_W, Qt::ControlModifier);
+    Key(Qt::Key_O, Qt::ControlModifier);
+    Key(Qt::Key_O, Qt::ControlModifier | Qt::AltModifier);
+    Key(Qt::Key_X, Qt::AltModifier);
+    QCOMPARE(services_->questions.size(), 6);
+    QVERIFY(services_->pickerTitles.isEmpty());
+    QVERIFY(services_->messages.isEmpty());
+    QVERIFY(window_->isVisible());
+    QCOMPARE(Entries(), QStringList{QStringLiteral("国")});
+    QVERIFY(store_->dirty());
+
+    // No, then a cancelled picker or a file that cannot be read: the open
+    // table stays as it was, changes and all.
+    services_->yesNoCancel = {UiServices::Answer::kNo, UiServices::Answer::kNo};
+    services_->openPicks = {QString(), dir_->filePath(QStringLiteral("t.doc"))};
+    WriteFile(dir_->filePath(QStringLiteral("t.doc")), "x\ty\r\n");
+    window_->Dispatch(command::kOpen);
+    window_->Dispatch(command::kOpen);
+    QCOMPARE(services_->messages.last(), QStringLiteral("打开失败|无法打开码表文件。"));
+    QCOMPARE(Entries(), QStringList{QStringLiteral("国")});
+    QVERIFY(store_->dirty());
+    QVERIFY(window_->action(command::kSave)->isEnabled());
+
+    // A filter that hides every row still asks before the changes go.
+    window_->filterBox()->setText(QStringLiteral("none"));
+    services_->questions.clear();
+    QVERIFY(!window_->close());
+    QCOMPARE(services_->questions.size(), 1);
+
+    // No closes without saving; Yes saves first.
+    services_->yesNoCancel = {UiServices::Answer::kNo};
+    QVERIFY(window_->close());
+    QCOMPARE(ReadFile(path), bytes);
+    window_->show();
+    services_->yesNoCancel = {UiServices::Answer::kYes};
+    QVERIFY(window_->close());
+    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg")}));
+  }
+
+  void closingResetsTheTitleAndStatus() {
+    Open(Letters(3));
+    window_->filterBox()->setText(QStringLiteral("a"));
+    Key(Qt::Key_W, Qt::ControlModifier);
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Mirel码表编辑器 V3.0"));
+    QVERIFY(window_->filterBox()->text().isEmpty());
+    QVERIFY(!window_->action(command::kSave)->isEnabled());
+    QVERIFY(window_->findChild<QLabel*>(QStringLiteral("rowsLabel"))->text().isEmpty());
+  }
+
+  void removeDuplicatesKeepsTheOrderAndSaysHowMany() {
+    Open({QStringLiteral("甲\tb"), QStringLiteral("乙\ta"), QStringLiteral("甲\tb"),
+          QStringLiteral("丙\tc"), QStringLiteral("乙\ta")});
+    window_->Dispatch(command::kCodeOrder1);  // 乙 乙 甲 甲 丙
+    Select({4});
+    window_->Dispatch(command::kMoveToTop);  // 丙 乙 乙 甲 甲
+    Key(Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(Entries(), (QStringList{"丙", "乙", "甲"}));
+    QCOMPARE(window_->findChild<QLabel*>(QStringLiteral("resultLabel"))->text(),
+             QStringLiteral("删除重复：移除 2 行"));
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3"));
+  }
+
+  void copyTakesEverySelectedRow() {
+    QStringList rows;
+    for (int k = 0; k < 2000; ++k) rows << QStringLiteral("词%1\tc%1").arg(k);
+    Open(rows);
+    window_->entryList()->selectAll();
+    Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(services_->clipboard.count(QStringLiteral("\r\n")), 2000);
+    QVERIFY(services_->clipboard.endsWith(QStringLiteral("c1999\t词1999\r\n")));
+  }
+
+  void undoAndRedoWalkBackToTheSavedState() {
+    const QString path = Table({QStringLiteral("甲\tb"), QStringLiteral("乙\ta"),
+                                QStringLiteral("丙\tc"), QStringLiteral("丁\ta")});
+    QVERIFY(window_->OpenTable(path.toStdString()));
+    QLabel* changed = window_->findChild<QLabel*>(QStringLiteral("changedLabel"));
+    QVERIFY(!window_->action(command::kUndo)->isEnabled());
+    QStringList states{Entries().join(u' ')};
+    Select({0});
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    states << Entries().join(u' ');
+    window_->Dispatch(command::kCodeOrder1);
+    states << Entries().join(u' ');
+    Key(Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(changed->text(), QString());
+    Select({1});
+    services_->yesNo = {true};
+    Key(Qt::Key_Delete);
+    states << Entries().join(u' ');
+    Select({0});
+    OnNextDialog([](QDialog* dialog) {
+      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+      modify->entryEdit()->setText(QStringLiteral("更长的词条"));
+      modify->accept();
+    });
+    Key(Qt::Key_Return);
+    states << Entries().join(u' ');
+    QCOMPARE(changed->text(), QStringLiteral("已修改"));
+    QVERIFY(window_->action(command::kUndo)->isEnabled());
+
+    for (int k = static_cast<int>(states.size()) - 2; k >= 0; --k) {
+      Key(Qt::Key_Z, Qt::ControlModifier);
+      QCOMPARE(Entries().join(u' '), states[k]);
+      QCOMPARE(store_->dirty(), k != 2);
+      QCOMPARE(changed->text().isEmpty(), k == 2);
+    }
+    QVERIFY(!window_->action(command::kUndo)->isEnabled());
+    Key(Qt::Key_Y, Qt::ControlModifier);
+    Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(Entries().join(u' '), states[2]);
+    QVERIFY(!store_->dirty());
+    Key(Qt::Key_Y, Qt::ControlModifier);
+    Key(Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(Entries().join(u' '), states.last());
+    QVERIFY(!window_->action(command::kRedo)->isEnabled());
+  }
+
+  void findGoesToEntriesUnderTheFilter() {
+    Open({QStringLiteral("中国\tzg"), QStringLiteral("中国人\tzgr"), QStringLiteral("国\tgg"),
+          QStringLiteral("美国\tmg"), QStringLiteral("人国\tzr")});
+    window_->filterBox()->setText(QStringLiteral("z"));  // 中国 中国人 人国
+    QVERIFY(window_->findBar()->isHidden());
+    Key(Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(!window_->findBar()->isHidden());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->findBox()));
+    window_->findBox()->insert(QStringLiteral("人"));  // as the input method commits it
+    QCOMPARE(window_->findCount()->text(), QStringLiteral("2 行匹配"));
+    QCOMPARE(Selected(), std::vector<int>{1});
+    Key(Qt::Key_F3, Qt::NoModifier, window_->findBox());
+    QCOMPARE(Selected(), std::vector<int>{2});
+    Key(Qt::Key_Return, Qt::NoModifier, window_->findBox());  // wraps to the first
+    QCOMPARE(Selected(), std::vector<int>{1});
+    Key(Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(Selected(), std::vector<int>{2});
+    // Keys typed into the find box are text, not commands.
+    Key(Qt::Key_Delete, Qt::NoModifier, window_->findBox());
+    QVERIFY(services_->questions.isEmpty());
+    QTest::keyClicks(window_->findBox(), QStringLiteral("x"));
+    QCOMPARE(window_->findCount()->text(), QStringLiteral("无匹配"));
+    Key(Qt::Key_Escape, Qt::NoModifier, window_->findBox());
+    QVERIFY(window_->findBar()->isHidden());
+  }
+
+  void rowBreaksAreRefusedInBothDialogs() {
+    Open(Letters(2));
+    Select({0});
+    OnNextDialog([this](QDialog* dialog) {
+      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+      modify->entryEdit()->setText(QStringLiteral("甲\t乙"));
+      modify->accept();
+      QVERIFY(modify->isVisible());
+      QVERIFY(services_->messages.last().startsWith(
+          QStringLiteral("错误的输入|编码和词条中不能含有制表符")));
+      modify->entryEdit()->setText(QStringLiteral("甲"));
+      modify->codeEdit()->setText(QStringLiteral("a\nb"));
+      modify->accept();
+      QVERIFY(modify->isVisible());
+      dialog->reject();
+    });
+    window_->Dispatch(command::kModify);
+    OnNextDialog([this](QDialog* dialog) {
+      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+      add->codeEdit()->setText(QStringLiteral("x\ry"));
+      add->entryEdit()->setText(QStringLiteral("新"));
+      add->Import();
+      QVERIFY(services_->messages.last().contains(QStringLiteral("制表符")));
+      dialog->reject();
+    });
+    window_->Dispatch(command::kAdd);
+    QCOMPARE(Entries(), (QStringList{"r0", "r1"}));
+    QVERIFY(!store_->dirty());
+  }
+
+  // Every key a menu shows runs its item's command, and the keys that work
+  // are the ones shown.
+  void everyKeyShownInTheMenusWorks() {
+    Open(Letters(4));
+    Select({1});
+    window_->Dispatch(command::kMoveDown);
+    window_->Dispatch(command::kMoveDown);
+    window_->Dispatch(command::kUndo);  // both undo and redo are enabled now
+    int ran = 0;
+    for (int number = command::kFirst; number <= command::kLast; ++number) {
+      window_->SetCommandHandler(number, [&ran, number] { ran = number; });
+    }
+    int keys = 0;
+    for (QAction* top : window_->menuBar()->actions()) {
+      QList<QMenu*> menus{top->menu()};
+      while (!menus.isEmpty()) {
+        QMenu* menu = menus.takeFirst();
+        // No two items of one menu share an access key.
+        QStringList accessKeys;
+        for (QAction* item : menu->actions()) {
+          if (item->menu()) menus << item->menu();
+          const QRegularExpressionMatch access =
+              QRegularExpression(QStringLiteral("&(.)")).match(item->text());
+          if (access.hasMatch()) {
+            QVERIFY2(!accessKeys.contains(access.captured(1).toUpper()), qPrintable(item->text()));
+            accessKeys << access.captured(1).toUpper();
+          }
+          const qsizetype tab = item->text().indexOf(u'\t');
+          if (tab < 0 || item->menu() || menu == window_->recentMenu()) continue;
+          QString shown = item->text().mid(tab + 1);
+          if (!shown.contains(u'+') && !shown.startsWith(u'F') &&
+              shown != QStringLiteral("Enter") && shown != QStringLiteral("Ins") &&
+              shown != QStringLiteral("Del") && shown != QStringLiteral("Tab")) {
+            continue;  // a hint such as "a-ab-b", not a key
+          }
+          shown.replace(QStringLiteral("↑"), QStringLiteral("Up"));
+          shown.replace(QStringLiteral("↓"), QStringLiteral("Down"));
+          shown.replace(QStringLiteral("Enter"), QStringLiteral("Return"));
+          for (const QString& text : shown.split(QStringLiteral(", "))) {
+            const QKeySequence sequence = QKeySequence::fromString(text, QKeySequence::NativeText);
+            QVERIFY2(!sequence.isEmpty(), qPrintable(text));
+            ran = 0;
+            window_->entryList()->setFocus();
+            QTest::keyClick(window_->entryList(), sequence[0].key(),
+                            sequence[0].keyboardModifiers());
+            QVERIFY2(ran != 0, qPrintable(item->text()));
+            QCOMPARE(window_->action(ran), item);
+            ++keys;
+          }
+        }
+      }
+    }
+    QCOMPARE(keys, 33);  // every key the window binds
+    // The keys the menus used to show wrongly, and the ones that had no item.
+    QVERIFY(
+        window_->action(command::kExportFrequency)->text().endsWith(QStringLiteral("\tCtrl+E")));
+    QVERIFY(window_->action(command::kExtractSingle)->text().endsWith(QStringLiteral("\tCtrl+I")));
+    QVERIFY(window_->action(command::kFocusCycle)->text().endsWith(QStringLiteral("\tTab")));
+    QVERIFY(window_->action(command::kCommonConversion)
+                ->text()
+                .startsWith(QStringLiteral("常见码表格式转换(&X)...")));
+  }
+
+  void homeAndEndReachTheEndsOfTheList() {
+    Open(Letters(300));
+    window_->entryList()->setFocus();
+    Select({5});
+    Key(Qt::Key_End);
+    QCOMPARE(window_->entryList()->currentIndex().row(), 299);
+    QCOMPARE(Selected(), std::vector<int>{299});
+    Key(Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(Selected().size(), size_t{300});
+    Key(Qt::Key_Home);
+    QCOMPARE(Selected(), std::vector<int>{0});
+  }
+
+  void helpUpdatesAndAboutAlwaysAnswer() {
+    services_->shellWorks = false;
+    Key(Qt::Key_F1);
+    QVERIFY(services_->messages.last().startsWith(QStringLiteral("帮助|无法打开帮助文档")));
+    window_->Dispatch(command::kCheckUpdates);
+    QVERIFY(services_->messages.last().contains(QStringLiteral("3.0.0")));
+    QVERIFY(services_->opened.size() == 1);  // no placeholder address is opened
+    OnNextDialog([](QDialog* dialog) {
+      auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("aboutOk"));
+      QVERIFY(ok != nullptr);
+      ok->click();
+    });
+    window_->Dispatch(command::kAbout);
+    OnNextDialog([](QDialog* dialog) {
+      auto* rules = qobject_cast<RuleConversionDialog*>(dialog);
+      QVERIFY(rules->sourceEdit()->text().isEmpty());
+      dialog->reject();
+    });
+    window_->Dispatch(command::kRuleConversion);
+  }
+
+  void statusBarDescribesTheTable() {
+    const QString path = dir_->filePath(QStringLiteral("s.txt"));
+    WriteFile(path, "# \xE7\xA0\x81\xE8\xA1\xA8\r\n\r\nno tab\r\n\xE4\xB8\xAD\tzh\r\n");
+    QVERIFY(window_->OpenTable(path.toStdString()));
+    auto label = [this](const char* name) {
+      return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    QCOMPARE(label("fileLabel"),
+             QStringLiteral("s.txt — ") + QDir::toNativeSeparators(dir_->path()));
+    QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-8"));
+    QCOMPARE(label("rowsLabel"), QStringLiteral("行数：1"));
+    QCOMPARE(label("leftOutLabel"), QStringLiteral("未列出的行（无TAB）：2"));
+    QCOMPARE(label("changedLabel"), QString());
+    // Numbers stand right, texts left.
+    QCOMPARE(window_->model().index(0, 2).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+             Qt::AlignRight | Qt::AlignVCenter);
+    QCOMPARE(window_->model().index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+             Qt::AlignLeft | Qt::AlignVCenter);
+  }
+
+  void settingsRememberTheWindowAndRecentFiles() {
+    QSettings settings(dir_->filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    auto window =
+        std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(), &settings);
+    window->show();
+    QStringList paths;
+    for (int k = 0; k < kRecentLimit + 2; ++k) {
+      paths << Table({QStringLiteral("r%1\ta").arg(k)}, QStringLiteral("f%1.txt").arg(k));
+      QVERIFY(window->OpenTable(paths.last().toStdString()));
+    }
+    QVERIFY(window->OpenTable(paths[3].toStdString()));
+    window->resize(700, 500);
+    window->entryList()->setColumnWidth(0, 150);
+    QVERIFY(window->close());
+    window.reset();
+
+    window =
+        std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(), &settings);
+    QCOMPARE(window->size(), QSize(700, 500));
+    QCOMPARE(window->entryList()->columnWidth(0), 150);
+    const QStringList recent = window->recentFiles();
+    QCOMPARE(recent.size(), kRecentLimit);
+    QCOMPARE(recent[0], paths[3]);
+    QCOMPARE(recent[1], paths[9]);
+    QVERIFY(!recent.contains(paths[0]));
+    window->recentMenu()->actions()[1]->trigger();
+    QCOMPARE(Entries(), QStringList{QStringLiteral("r9")});
+  }
+
+  void aDroppedTableOpensAfterThePrompt() {
+    Open(Letters(2));
+    Select({0});
+    services_->yesNo = {true};
+    window_->Dispatch(command::kDelete);
+    const QString path = Table({QStringLiteral("落\tl")}, QStringLiteral("dropped.txt"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    services_->yesNoCancel = {UiServices::Answer::kNo};
+    QApplication::sendEvent(window_.get(), &drop);
+    QTRY_COMPARE(Entries(), QStringList{QStringLiteral("落")});
+    QCOMPARE(services_->questions.last(),
+             QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"));
+  }
+  void qtSpeaksChineseAndTheFontsCoverExtensionB() {
+    QTranslator translator;
+    QVERIFY2(InstallQtChinese(translator), "qt6-translations-l10n is not installed");
+    QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("t"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QVERIFY(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")));
+    QVERIFY(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
+    QVERIFY(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("取消")));
+    QCoreApplication::removeTranslator(&translator);
+    // 𠀀 (U+20000) and 𪚥 (U+2A6A5) draw from one of the window's families.
+    bool covered = false;
+    for (const QString& family : EditorFontFamilies()) {
+      QFont font(family);
+      font.setPixelSize(16);
+      if (QFontInfo(font).family() != family) continue;  // not installed
+      const QRawFont raw = QRawFont::fromFont(font);
+      covered = covered || (raw.supportsCharacter(0x20000u) && raw.supportsCharacter(0x2A6A5u));
+    }
+    QVERIFY2(covered, "no font for CJK Extension B (fonts-hanazono) is installed");
   }
 };
 

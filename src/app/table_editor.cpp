@@ -1,0 +1,314 @@
+#include "app/table_editor.h"
+
+#include <algorithm>
+#include <new>
+
+namespace mirel {
+namespace {
+
+std::u16string_view EntryOf(std::u16string_view row) { return row.substr(0, row.find(u'\t')); }
+
+std::u16string_view CodeOf(std::u16string_view row) {
+  const size_t tab = row.find(u'\t');
+  return tab == std::u16string_view::npos ? std::u16string_view() : row.substr(tab + 1);
+}
+
+// The selection as one flag a visible row, and back.
+std::vector<char> Flags(const RowSelection& selection, uint32_t count) {
+  std::vector<char> flags(count, 0);
+  for (uint32_t row : selection.rows) {
+    if (row < count) flags[row] = 1;
+  }
+  return flags;
+}
+
+RowSelection FromFlags(const std::vector<char>& flags, std::optional<uint32_t> current) {
+  RowSelection selection;
+  for (uint32_t v = 0; v < flags.size(); ++v) {
+    if (flags[v]) selection.rows.push_back(v);
+  }
+  selection.current = current;
+  return selection;
+}
+
+}  // namespace
+
+bool HoldsRowBreak(std::u16string_view field) {
+  return field.find_first_of(std::u16string_view(u"\t\r\n\0", 4)) != std::u16string_view::npos;
+}
+
+Result<uint32_t> TableEditor::Open(const std::filesystem::path& path) {
+  Result<uint32_t> loaded = store_.LoadTable(path);
+  if (loaded.IsOk()) {
+    Opened();
+  } else if (!store_.IsOpen()) {
+    // The file was read but its working copy could not be made: the old
+    // table is gone, and its steps with it.
+    history_.Clear();
+    linesLeftOut_ = 0;
+  }
+  return loaded;
+}
+
+void TableEditor::Opened() {
+  history_.Clear();
+  linesLeftOut_ = store_.CountLinesWithoutTab();
+}
+
+void TableEditor::Close() {
+  store_.CloseTable();
+  history_.Clear();
+  linesLeftOut_ = 0;
+}
+
+Status TableEditor::Save(SaveMode mode, const std::filesystem::path& target,
+                         const RetryPrompt& retry) {
+  Status saved = store_.SaveTable(mode, target, retry);
+  if (saved.IsOk()) history_.MarkSaved();
+  return saved;
+}
+
+void TableEditor::Record(UndoStep step) {
+  try {
+    history_.Push(std::move(step));
+  } catch (const std::bad_alloc&) {
+    history_.Forget();
+  }
+  store_.SetDirty(!history_.AtSavedState());
+}
+
+std::optional<std::vector<uint32_t>> TableEditor::SnapshotOrder() {
+  while (true) {
+    try {
+      return store_.RowSlots();
+    } catch (const std::bad_alloc&) {
+      if (!history_.DropOldest()) return std::nullopt;
+    }
+  }
+}
+
+uint32_t TableEditor::Delete(std::span<const uint32_t> visibleRows) {
+  UndoStep step;
+  step.kind = UndoStep::Kind::kDelete;
+  for (uint32_t v : visibleRows) {
+    const uint32_t i = store_.DataRowOf(v);
+    if (i == TableStore::kNoRow) continue;
+    step.positions.push_back(i);
+  }
+  std::sort(step.positions.begin(), step.positions.end());
+  step.positions.erase(std::unique(step.positions.begin(), step.positions.end()),
+                       step.positions.end());
+  if (step.positions.empty()) return 0;
+  for (uint32_t i : step.positions) step.rowSlots.push_back(store_.RowSlot(i));
+  store_.TakeRows(step.positions);
+  const auto deleted = static_cast<uint32_t>(step.positions.size());
+  Record(std::move(step));
+  return deleted;
+}
+
+RowSelection TableEditor::MoveUp(const RowSelection& selection) {
+  const uint32_t count = store_.VisibleRowCount();
+  std::vector<char> flags = Flags(selection, count);
+  std::optional<uint32_t> current = selection.current;
+  UndoStep step;
+  step.kind = UndoStep::Kind::kMove;
+  for (uint32_t p = 1; p < count; ++p) {
+    if (!flags[p] || flags[p - 1]) continue;
+    step.rotations.push_back({store_.DataRowOf(p - 1), store_.DataRowOf(p), false});
+    store_.MoveRowEarlier(p, p - 1);
+    flags[p] = 0;
+    flags[p - 1] = 1;
+    current = p - 1;
+  }
+  if (!step.rotations.empty()) Record(std::move(step));
+  return FromFlags(flags, current);
+}
+
+RowSelection TableEditor::MoveDown(const RowSelection& selection) {
+  const uint32_t count = store_.VisibleRowCount();
+  std::vector<char> flags = Flags(selection, count);
+  std::optional<uint32_t> current = selection.current;
+  UndoStep step;
+  step.kind = UndoStep::Kind::kMove;
+  for (uint32_t p = count; p-- > 0;) {
+    if (!flags[p] || p + 1 >= count || flags[p + 1]) continue;
+    step.rotations.push_back({store_.DataRowOf(p), store_.DataRowOf(p + 1), true});
+    store_.MoveRowLater(p, p + 1);
+    flags[p] = 0;
+    flags[p + 1] = 1;
+    current = p + 1;
+  }
+  if (!step.rotations.empty()) Record(std::move(step));
+  return FromFlags(flags, current);
+}
+
+RowSelection TableEditor::MoveToTop(const RowSelection& selection) {
+  const uint32_t count = store_.VisibleRowCount();
+  std::vector<char> flags = Flags(selection, count);
+  std::optional<uint32_t> current = selection.current;
+  UndoStep step;
+  step.kind = UndoStep::Kind::kMove;
+  // Each row moved lands above the ones moved before it, as the command has
+  // always done; the rows already at the top stay.
+  uint32_t k = 0;
+  for (uint32_t p = 0; p < count; ++p) {
+    if (!flags[p]) continue;
+    if (p > 0 && !flags[k]) {
+      step.rotations.push_back({store_.DataRowOf(0), store_.DataRowOf(p), false});
+      store_.MoveRowEarlier(p, 0);
+      flags[p] = 0;
+      flags[k] = 1;
+      current = k;
+    }
+    ++k;
+  }
+  if (!step.rotations.empty()) Record(std::move(step));
+  return FromFlags(flags, current);
+}
+
+RowSelection TableEditor::MoveToEnd(const RowSelection& selection) {
+  const uint32_t count = store_.VisibleRowCount();
+  std::vector<char> flags = Flags(selection, count);
+  std::optional<uint32_t> current = selection.current;
+  UndoStep step;
+  step.kind = UndoStep::Kind::kMove;
+  if (count > 0) {
+    uint32_t t = count - 1;
+    for (uint32_t p = count; p-- > 0;) {
+      if (!flags[p]) continue;
+      if (p < t && !flags[t]) {
+        step.rotations.push_back({store_.DataRowOf(p), store_.DataRowOf(t), true});
+        store_.MoveRowLater(p, t);
+        flags[p] = 0;
+        flags[t] = 1;
+        current = t;
+      }
+      if (t == 0) break;
+      --t;
+    }
+  }
+  if (!step.rotations.empty()) Record(std::move(step));
+  return FromFlags(flags, current);
+}
+
+int TableEditor::Modify(uint32_t visibleRow, std::u16string_view code, std::u16string_view entry) {
+  const uint32_t i = store_.DataRowOf(visibleRow);
+  if (i == TableStore::kNoRow) return 1;
+  UndoStep step;
+  step.kind = UndoStep::Kind::kModify;
+  step.row = i;
+  step.oldSlot = store_.RowSlot(i);
+  step.oldText = std::u16string(store_.DataRowText(i));
+  if (store_.ModifyRow(visibleRow, i, code, entry) != 0) return 1;
+  step.newSlot = store_.RowSlot(i);
+  step.newText = std::u16string(store_.DataRowText(i));
+  Record(std::move(step));
+  return 0;
+}
+
+Status TableEditor::Insert(uint32_t position, const std::vector<std::u16string>& rows) {
+  Status inserted = store_.InsertRows(position, rows);
+  if (!inserted.IsOk() || rows.empty()) return inserted;
+  UndoStep step;
+  step.kind = UndoStep::Kind::kInsert;
+  for (uint32_t k = 0; k < rows.size(); ++k) {
+    step.positions.push_back(position + k);
+    step.rowSlots.push_back(store_.RowSlot(position + k));
+  }
+  Record(std::move(step));
+  return Status::Ok();
+}
+
+void TableEditor::Reorder(Ordering ordering) {
+  if (!store_.IsOpen()) return;
+  std::optional<std::vector<uint32_t>> before = SnapshotOrder();
+  switch (ordering) {
+    case Ordering::kSource:
+      store_.SortBySource();
+      break;
+    case Ordering::kCode1:
+      store_.SortByCode(1);
+      break;
+    case Ordering::kCode2:
+      store_.SortByCode(2);
+      break;
+    case Ordering::kEntry1:
+      store_.SortByEntry(1);
+      break;
+    case Ordering::kEntry2:
+      store_.SortByEntry(2);
+      break;
+  }
+  if (!before) {
+    history_.Forget();
+    store_.SetDirty(true);
+    return;
+  }
+  UndoStep step;
+  step.kind = UndoStep::Kind::kOrder;
+  step.rowSlots = std::move(*before);
+  Record(std::move(step));
+}
+
+Status TableEditor::SortByFrequency(const std::filesystem::path& frequencyFile) {
+  std::optional<std::vector<uint32_t>> before = SnapshotOrder();
+  Status sorted = store_.SortByFrequency(frequencyFile);
+  if (!sorted.IsOk()) return sorted;
+  if (!before) {
+    history_.Forget();
+    store_.SetDirty(true);
+    return sorted;
+  }
+  UndoStep step;
+  step.kind = UndoStep::Kind::kOrder;
+  step.rowSlots = std::move(*before);
+  Record(std::move(step));
+  return sorted;
+}
+
+uint32_t TableEditor::RemoveDuplicates() {
+  if (!store_.IsOpen()) return 0;
+  std::optional<std::vector<uint32_t>> before = SnapshotOrder();
+  const uint32_t removed = store_.RemoveLaterDuplicates();
+  if (removed == 0) {
+    store_.SetDirty(!history_.AtSavedState());
+    return 0;
+  }
+  if (!before) {
+    history_.Forget();
+    store_.SetDirty(true);
+    return removed;
+  }
+  UndoStep step;
+  step.kind = UndoStep::Kind::kOrder;
+  step.rowSlots = std::move(*before);
+  Record(std::move(step));
+  return removed;
+}
+
+std::u16string TableEditor::CopyText(std::span<const uint32_t> visibleRows) const {
+  std::u16string text;
+  for (uint32_t v : visibleRows) {
+    const uint32_t i = store_.DataRowOf(v);
+    if (i == TableStore::kNoRow) continue;
+    const std::u16string_view row = store_.DataRowText(i);
+    text.append(CodeOf(row));
+    text += u'\t';
+    text.append(EntryOf(row));
+    text.append(u"\r\n");
+  }
+  return text;
+}
+
+std::optional<uint32_t> TableEditor::FindEntry(std::u16string_view text, uint32_t from,
+                                               bool forward) const {
+  const uint32_t found = store_.FindInEntries(text, from, forward);
+  if (found == TableStore::kNoRow) return std::nullopt;
+  return found;
+}
+
+uint32_t TableEditor::CountEntryMatches(std::u16string_view text) const {
+  return store_.CountInEntries(text);
+}
+
+}  // namespace mirel

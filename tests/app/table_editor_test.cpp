@@ -1,0 +1,227 @@
+#include "app/table_editor.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/utf16.h"
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+using Lines = std::vector<std::u16string>;
+
+class TableEditorTest : public test::StoreTest {
+ protected:
+  TableEditorTest() : editor_(*store_) {}
+
+  void Open(std::u16string_view text) {
+    test::WriteBytes(dir_ / "t.txt", test::Utf8(text));
+    ASSERT_OK(editor_.Open(dir_ / "t.txt"));
+  }
+  // rK TAB code, with the codes a b c a b c ...
+  void OpenLetters(int n) {
+    std::u16string text;
+    for (int k = 0; k < n; ++k) {
+      text.append(u"r").append(Utf8ToUtf16(std::to_string(k))).append(u"\t");
+      text.append(1, static_cast<char16_t>(u'a' + k % 3)).append(u"\r\n");
+    }
+    Open(text);
+  }
+  void Filter(std::u16string_view text = {}) { ASSERT_OK(store_->ApplyFilter(text, false)); }
+  static RowSelection Select(std::vector<uint32_t> rows) { return RowSelection{rows, {}}; }
+  std::vector<std::u16string> Entries() const {
+    std::vector<std::u16string> entries;
+    for (const std::u16string& row : Rows()) entries.push_back(row.substr(0, row.find(u'\t')));
+    return entries;
+  }
+
+  TableEditor editor_;
+};
+
+TEST_F(TableEditorTest, EveryKindOfChangeUndoesAndRedoesBackToTheSavedState) {
+  Open(u"r0\tc\r\nr1\ta\r\nr2\tb\r\nr3\ta\r\nr4\tc\r\nr5\tb\r\n");
+  test::WriteBytes(dir_ / "freq.txt", test::Utf8(u"r5\t1\r\nr3\t2\r\n"));
+  std::vector<Lines> states{Rows()};
+  auto step = [&](auto change) {
+    change();
+    Filter();
+    states.push_back(Rows());
+    EXPECT_TRUE(store_->dirty());
+  };
+  // An insert moves the text region (the offset table has no spare room);
+  // slots taken before it must still find their texts.
+  step([&] { ASSERT_OK(editor_.Insert(2, {u"新\tx", u"旧\ty"})); });
+  step([&] { EXPECT_EQ(editor_.Modify(0, u"c", u"r"), 0); });              // in place, shorter
+  step([&] { EXPECT_EQ(editor_.Modify(3, u"长长的编码", u"长词"), 0); });  // appended
+  step([&] { EXPECT_EQ(editor_.MoveToTop(Select({4, 6})).rows, (std::vector<uint32_t>{0, 1})); });
+  ASSERT_OK(editor_.Save(SaveMode::kSave));
+  const std::string saved = test::ReadBytes(dir_ / "t.txt");
+  const size_t savedAt = states.size() - 1;
+  EXPECT_FALSE(store_->dirty());
+  step([&] { EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{1, 5}), 2u); });
+  step([&] { editor_.Reorder(Ordering::kCode1); });
+  step([&] { ASSERT_OK(editor_.SortByFrequency(dir_ / "freq.txt")); });
+  step([&] { ASSERT_OK(editor_.Insert(0, {u"双\tsh", u"双\tsh", u"双\tsh"})); });
+  step([&] { EXPECT_EQ(editor_.RemoveDuplicates(), 2u); });
+  step([&] {
+    Filter(u"c");
+    EXPECT_EQ(editor_.MoveToEnd(Select({0})).rows, std::vector<uint32_t>{1});
+  });
+
+  for (size_t k = states.size() - 1; k-- > 0;) {
+    ASSERT_OK(editor_.Undo());
+    Filter();
+    EXPECT_EQ(Rows(), states[k]) << "after undoing back to state " << k;
+    EXPECT_EQ(store_->dirty(), k != savedAt) << k;
+  }
+  EXPECT_FALSE(editor_.CanUndo());
+  EXPECT_FALSE(editor_.Undo().IsOk());
+  for (size_t k = 1; k < states.size(); ++k) {
+    ASSERT_OK(editor_.Redo());
+    Filter();
+    EXPECT_EQ(Rows(), states[k]) << "after redoing state " << k;
+    EXPECT_EQ(store_->dirty(), k != savedAt) << k;
+  }
+  EXPECT_FALSE(editor_.CanRedo());
+
+  // A new change after undoing past the save: the saved state is gone for good.
+  while (editor_.CanUndo()) ASSERT_OK(editor_.Undo());
+  Filter();
+  EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{0}), 1u);
+  Filter();
+  EXPECT_FALSE(editor_.CanRedo());
+  ASSERT_OK(editor_.Undo());
+  EXPECT_TRUE(store_->dirty());
+  EXPECT_EQ(test::ReadBytes(dir_ / "t.txt"), saved);
+}
+
+TEST_F(TableEditorTest, MovesCarryTheSelectionAndUndoUnderAFilter) {
+  OpenLetters(8);
+  RowSelection after = editor_.MoveUp(Select({0, 3}));
+  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r3", u"r2", u"r4", u"r5", u"r6", u"r7"}));
+  EXPECT_EQ(after.rows, (std::vector<uint32_t>{0, 2}));
+  EXPECT_EQ(after.current, 2u);
+
+  OpenLetters(8);
+  after = editor_.MoveToTop(Select({3, 5}));
+  EXPECT_EQ(Entries(), (Lines{u"r5", u"r3", u"r0", u"r1", u"r2", u"r4", u"r6", u"r7"}));
+  EXPECT_EQ(after.rows, (std::vector<uint32_t>{0, 1}));
+
+  OpenLetters(8);
+  after = editor_.MoveToEnd(Select({2, 7}));
+  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r3", u"r4", u"r5", u"r6", u"r2", u"r7"}));
+  EXPECT_EQ(after.rows, (std::vector<uint32_t>{6, 7}));
+
+  OpenLetters(8);
+  after = editor_.MoveDown(Select({1, 2, 7}));
+  EXPECT_EQ(Entries(), (Lines{u"r0", u"r3", u"r1", u"r2", u"r4", u"r5", u"r6", u"r7"}));
+  EXPECT_EQ(after.rows, (std::vector<uint32_t>{2, 3, 7}));
+
+  // Nothing to move: no undo step.
+  OpenLetters(4);
+  after = editor_.MoveUp(RowSelection{{0, 1}, 1});
+  EXPECT_EQ(after, (RowSelection{{0, 1}, 1}));
+  EXPECT_FALSE(editor_.CanUndo());
+
+  // Under a filter the hidden rows between move along, and come back.
+  OpenLetters(8);
+  Filter(u"b");  // r1 r4 r7
+  editor_.MoveToTop(Select({2}));
+  EXPECT_EQ(Entries(), (Lines{u"r0", u"r7", u"r1", u"r2", u"r3", u"r4", u"r5", u"r6"}));
+  editor_.MoveDown(Select({0}));
+  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r7", u"r2", u"r3", u"r4", u"r5", u"r6"}));
+  ASSERT_OK(editor_.Undo());
+  ASSERT_OK(editor_.Undo());
+  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r2", u"r3", u"r4", u"r5", u"r6", u"r7"}));
+  EXPECT_FALSE(store_->dirty());
+}
+
+TEST_F(TableEditorTest, DeleteUnderAFilterAndItsUndoPutRowsBackInPlace) {
+  OpenLetters(12);
+  Filter(u"a");                                                   // r0 r3 r6 r9
+  EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{1, 3, 7}), 2u);  // 7 is not a visible row
+  EXPECT_EQ(Entries(),
+            (Lines{u"r0", u"r1", u"r2", u"r4", u"r5", u"r6", u"r7", u"r8", u"r10", u"r11"}));
+  ASSERT_OK(editor_.Undo());
+  Filter();
+  EXPECT_EQ(store_->RowCount(), 12u);
+  EXPECT_EQ(Entries()[3], u"r3");
+  EXPECT_EQ(Entries()[9], u"r9");
+  EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{}), 0u);
+}
+
+TEST_F(TableEditorTest, RemoveDuplicatesKeepsThePresentOrderAndTheFirstCopy) {
+  Open(u"x\ta\r\ny\tb\r\nx\ta\r\nz\tc\r\ny\tb\r\nx\ta#1\r\n");
+  editor_.Reorder(Ordering::kCode1);  // x a, x a, x a#1, y b, y b, z c
+  Filter();
+  editor_.MoveToTop(Select({5}));  // z c first
+  Filter();
+  EXPECT_EQ(editor_.Modify(5, u"c", u"zz"), 0);  // the edited row keeps its place
+  Filter();
+  EXPECT_EQ(editor_.RemoveDuplicates(), 1u);
+  EXPECT_EQ(Rows(), (Lines{u"z\tc", u"x\ta", u"x\ta#1", u"y\tb", u"zz\tc"}));
+  EXPECT_EQ(editor_.RemoveDuplicates(), 0u);
+  // The batch tool's clean-up still reads as before: source order, the
+  // grown row last.
+  EXPECT_EQ(store_->RemoveDuplicates(), 5u);
+  EXPECT_EQ(Rows(), (Lines{u"x\ta", u"y\tb", u"z\tc", u"x\ta#1", u"zz\tc"}));
+}
+
+TEST_F(TableEditorTest, CopyTakesEverySelectedRowWhole) {
+  std::u16string text;
+  for (int k = 0; k < 2000; ++k) {
+    text.append(u"词").append(Utf8ToUtf16(std::to_string(k))).append(u"\tcode\r\n");
+  }
+  text.append(300, u'长').append(u"\tx\ty\r\n");
+  Open(text);
+  std::vector<uint32_t> all(store_->RowCount());
+  for (uint32_t k = 0; k < all.size(); ++k) all[k] = k;
+  const std::u16string copied = editor_.CopyText(all);
+  EXPECT_EQ(std::count(copied.begin(), copied.end(), u'\n'), 2001);
+  EXPECT_EQ(copied.substr(0, 18), u"code\t词0\r\ncode\t词1\r\n");
+  std::u16string last(u"x\ty\t");
+  last.append(300, u'长').append(u"\r\n");
+  EXPECT_EQ(copied.substr(copied.size() - 306), last);
+}
+
+TEST_F(TableEditorTest, FindLooksInEntriesOfTheVisibleRowsAndWraps) {
+  Open(u"中国\tzg\r\n国家\tgj\r\n中国人\tzgr\r\n人\tr\r\n中国\tzz\r\n");
+  EXPECT_EQ(editor_.CountEntryMatches(u"国"), 4u);
+  EXPECT_EQ(editor_.FindEntry(u"国", 0, true), 0u);
+  EXPECT_EQ(editor_.FindEntry(u"国", 3, true), 4u);
+  EXPECT_EQ(editor_.FindEntry(u"国家", 2, true), 1u);  // wraps around
+  EXPECT_EQ(editor_.FindEntry(u"国", 3, false), 2u);
+  EXPECT_EQ(editor_.FindEntry(u"gj", 0, true), std::nullopt);  // codes are not entries
+  EXPECT_EQ(editor_.FindEntry(u"", 0, true), std::nullopt);
+  Filter(u"z");  // 中国 中国人 中国
+  EXPECT_EQ(editor_.CountEntryMatches(u"国"), 3u);
+  EXPECT_EQ(editor_.FindEntry(u"人", 0, true), 1u);
+  EXPECT_EQ(editor_.FindEntry(u"国", 2, true), 2u);
+  EXPECT_EQ(editor_.FindEntry(u"国", 9, false), 2u);
+}
+
+TEST_F(TableEditorTest, FieldsWithTabsOrLineBreaksAreRefused) {
+  EXPECT_FALSE(HoldsRowBreak(u"中国 人"));
+  EXPECT_TRUE(HoldsRowBreak(u"甲\t乙"));
+  EXPECT_TRUE(HoldsRowBreak(u"甲\r"));
+  EXPECT_TRUE(HoldsRowBreak(u"\n"));
+  EXPECT_TRUE(HoldsRowBreak(std::u16string_view(u"a\0b", 3)));
+}
+
+TEST_F(TableEditorTest, OpeningCountsTheLinesLeftOutAndKeepsTheTableOnFailure) {
+  Open(u"# 码表\r\n\r\na\tb\r\nno tab\r\nc\td\r\n");
+  EXPECT_EQ(editor_.linesLeftOut(), 2u);
+  EXPECT_EQ(store_->encoding(), TextEncoding::kUtf8);
+  EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{0}), 1u);
+  EXPECT_FALSE(editor_.Open(dir_ / "missing.txt").IsOk());
+  EXPECT_TRUE(editor_.CanUndo());
+  EXPECT_EQ(Rows(), (Lines{u"c\td"}));
+  editor_.Close();
+  EXPECT_FALSE(editor_.CanUndo());
+  EXPECT_FALSE(store_->IsOpen());
+}
+
+}  // namespace
+}  // namespace mirel

@@ -1,0 +1,95 @@
+#!/bin/sh
+# Drives the built editor on a real X server (Xvfb) with real key presses:
+# opens a table, deletes a row, undoes the deletion, saves, and compares the
+# file the editor wrote with the rows it was given.
+set -u
+editor="$1"
+work=$(mktemp -d)
+xvfb_pid=""
+editor_pid=""
+cleanup() {
+  [ -n "$editor_pid" ] && kill "$editor_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# UTF-8 in, UTF-16LE with its mark out: 中 TAB zh, 国 TAB gg, 人 TAB r.
+printf '\344\270\255\tzh\r\n\345\233\275\tgg\r\n\344\272\272\tr\r\n' > "$work/t.txt"
+printf '\377\376\055\116\011\000\172\000\150\000\015\000\012\000' > "$work/want.txt"
+printf '\375\126\011\000\147\000\147\000\015\000\012\000' >> "$work/want.txt"
+printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
+
+display=""
+for n in $(seq 141 190); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "no free X display"; exit 1; }
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for i in $(seq 1 50); do xwininfo -display "$display" -root >/dev/null 2>&1 && break; sleep 0.1; done
+export DISPLAY="$display"
+
+HOME="$work" XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_QPA_PLATFORM=xcb \
+  "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
+editor_pid=$!
+
+# Waits for the editor's main window to carry the title $1; prints its id.
+wait_title() {
+  for i in $(seq 1 100); do
+    for id in $(xdotool search --pid "$editor_pid" 2>/dev/null); do
+      title=$(xprop -id "$id" _NET_WM_NAME 2>/dev/null |
+        sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+      if [ "$title" = "$1" ]; then echo "$id"; return 0; fi
+    done
+    sleep 0.1
+  done
+  echo "no window titled '$1' appeared" >&2
+  cat "$work/editor.log" >&2
+  return 1
+}
+title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1"; }
+# Answers the question box called $1 with Return (its default button, Yes)
+# once the box is on the screen with the keyboard focus.
+answer_box() {
+  for attempt in $(seq 1 100); do
+    for id in $(xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" 2>/dev/null); do
+      [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] || continue
+      sleep 0.2
+      xdotool key Return
+      for i in $(seq 1 50); do
+        xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+      done
+    done
+    sleep 0.1
+  done
+  echo "the box '$1' was not answered" >&2
+  return 1
+}
+
+window=$(wait_title "$(title 3)") || exit 1
+xdotool windowfocus --sync "$window" || exit 1
+sleep 0.3
+# Tab twice: filter box, exact-match box, list; Down picks the first row,
+# Down again the second; Delete asks, Return answers Yes.
+xdotool key --delay 100 Tab Tab Down Down Delete
+answer_box "确认删除？" || exit 1
+wait_title "$(title 2)" >/dev/null || exit 1
+xdotool windowfocus --sync "$window" || exit 1
+xdotool key ctrl+z
+wait_title "$(title 3)" >/dev/null || exit 1
+xdotool key ctrl+s
+for i in $(seq 1 50); do
+  cmp -s "$work/t.txt" "$work/want.txt" && break
+  sleep 0.1
+done
+if ! cmp "$work/t.txt" "$work/want.txt"; then
+  echo "the saved table differs:"; od -c "$work/t.txt"; exit 1
+fi
+# Nothing is left unsaved: Alt+X ends the editor without a question.
+xdotool key alt+x
+for i in $(seq 1 50); do kill -0 "$editor_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$editor_pid" 2>/dev/null; then echo "the editor did not exit"; exit 1; fi
+editor_pid=""
+echo "deleted, undone and saved: the file holds the three rows"
