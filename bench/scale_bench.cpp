@@ -38,6 +38,7 @@ struct Options {
   fs::path base;
   fs::path tool;
   uint64_t longLineMiB = 0;
+  fs::path write;  // only write the table there
 };
 
 struct TableFacts {
@@ -414,12 +415,13 @@ int ScaleUsage(const char* message) {
   if (message) std::fprintf(stderr, "%s: %s\n", kProgram, message);
   std::fprintf(message ? stderr : stdout,
                "usage: %s [--rows N[,N...]] [--shape even|real|both] [--runs N] [--dir DIR]\n"
-               "          [--tool PATH] [--long-line MIB]\n"
+               "          [--tool PATH] [--long-line MIB] [--write PATH]\n"
                "  --rows       table sizes (default 1000000)\n"
                "  --shape      which generated tables (default both)\n"
                "  --runs       runs per measurement, best taken (default %d)\n"
                "  --tool       mirel-tool (default: beside this program, ../src/mirel-tool)\n"
-               "  --long-line  instead, one line of MIB MiB through every whole-line tool\n",
+               "  --long-line  instead, one line of MIB MiB through every whole-line tool\n"
+               "  --write      instead, write the first shape's table of the first size to PATH\n",
                kProgram, kRuns);
   return message ? 2 : 0;
 }
@@ -475,6 +477,8 @@ int main(int argc, char** argv) {
       options.base = value;
     } else if (arg == "--tool") {
       options.tool = value;
+    } else if (arg == "--write") {
+      options.write = value;
     } else if (arg == "--long-line") {
       if (!number(value, options.longLineMiB) || options.longLineMiB > 1024) {
         return ScaleUsage("--long-line needs a size from 1 to 1024 MiB");
@@ -484,6 +488,12 @@ int main(int argc, char** argv) {
     }
   }
   try {
+    if (!options.write.empty()) {
+      Rng rng(kSeed);
+      WriteFile(options.write,
+                GenerateShaped(options.shapes.front(), options.sizes.front(), rng).text);
+      return 0;
+    }
     if (options.longLineMiB > 0) {
       RunLongLine(options);
       return 0;
