@@ -66,21 +66,27 @@ class RunCounter {
     const bool inlined = key.size() <= 4;
     const uint64_t id = inlined ? p.packed : row;
     const uint32_t tag = ((hash << 24) & kTagMask) | (inlined ? kInline : 0);
+    // Rows in code order bring the same long key again and again: the last
+    // one is compared first, in its own text, which is still in the cache.
+    if (!inlined && lastSlot_ != nullptr && key == lastKey_) {
+      Count(*lastSlot_);
+      return;
+    }
     const size_t size = segment.slots.size();
     for (size_t at = Home(hash, size);; at = at + 1 == size ? 0 : at + 1) {
       Slot& slot = segment.slots[at];
       if (slot.meta == 0) {
         slot = Slot{static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32), tag | 1};
+        lastKey_ = key;
+        lastSlot_ = &slot;
         if (++segment.used * 5 > size * 4) Grow(segment);
         return;
       }
       if ((slot.meta & kMetaMask) != tag) continue;
       if (inlined ? slot.Id() != id : keyAt_(slot.low) != key) continue;
-      if ((slot.meta & kCountMask) == kCountMask) {
-        ++overflow_[std::make_pair(tag, id)];
-      } else {
-        ++slot.meta;
-      }
+      Count(slot);
+      lastKey_ = key;
+      lastSlot_ = &slot;
       return;
     }
   }
@@ -129,6 +135,14 @@ class RunCounter {
     return h;
   }
 
+  void Count(Slot& slot) {
+    if ((slot.meta & kCountMask) == kCountMask) {
+      ++overflow_[std::make_pair(slot.meta & kMetaMask, slot.Id())];
+    } else {
+      ++slot.meta;
+    }
+  }
+
   static size_t Home(uint32_t hash, size_t size) {
     return static_cast<size_t>((uint64_t{hash * 0x9E3779B1u} * size) >> 32);
   }
@@ -149,6 +163,7 @@ class RunCounter {
   }
 
   void Grow(Segment& segment) {
+    lastSlot_ = nullptr;
     std::vector<Slot> old;
     old.swap(segment.slots);
     segment.slots.resize(old.size() + old.size() / 2);
@@ -166,6 +181,8 @@ class RunCounter {
   std::array<Segment, 64> segments_;
   std::map<std::pair<uint32_t, uint64_t>, uint64_t> overflow_;  // counts past 2^24 - 1
   mutable char16_t unpacked_[4] = {};
+  std::u16string_view lastKey_;
+  Slot* lastSlot_ = nullptr;
 };
 
 // The code elements as a pass in code order meets them, when more than 127
