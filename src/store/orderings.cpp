@@ -23,6 +23,54 @@ struct SortItem {
 constexpr uint32_t kGoesOn = 0x80000000u;
 constexpr uint32_t kStartMask = 0x7FFFFFFFu;
 
+bool ByKey(const SortItem& a, const SortItem& b) {
+  return a.key != b.key ? a.key < b.key : a.offset < b.offset;
+}
+
+// Sorts items by key, then text position: in place, a byte of the key at a
+// time from the top (a second copy of the items would not fit the memory a
+// table may take), small ranges and runs of equal keys by comparison.
+void RadixSort(SortItem* items, size_t n, int byte = 7) {
+  constexpr size_t kSmall = 64;
+  while (n > kSmall && byte >= 0) {
+    const int shift = 8 * byte;
+    size_t counts[256] = {};
+    for (size_t k = 0; k < n; ++k) ++counts[(items[k].key >> shift) & 0xFF];
+    if (counts[(items[0].key >> shift) & 0xFF] == n) {
+      --byte;  // one value in this byte: nothing to move
+      continue;
+    }
+    size_t next[256], end[256];
+    for (size_t d = 0, at = 0; d < 256; ++d) {
+      next[d] = at;
+      at += counts[d];
+      end[d] = at;
+    }
+    // Each item goes straight to its bucket, swapping out the one there.
+    for (size_t d = 0; d < 256; ++d) {
+      while (next[d] < end[d]) {
+        SortItem item = items[next[d]];
+        size_t to = (item.key >> shift) & 0xFF;
+        while (to != d) {
+          std::swap(item, items[next[to]++]);
+          to = (item.key >> shift) & 0xFF;
+        }
+        items[next[d]++] = item;
+      }
+    }
+    for (size_t d = 0, at = 0; d < 256; at += counts[d], ++d) {
+      if (counts[d] > 1) RadixSort(items + at, counts[d], byte - 1);
+    }
+    return;
+  }
+  if (byte >= 0) {
+    std::sort(items, items + n, ByKey);
+  } else if (!std::is_sorted(items, items + n, ByKey)) {
+    // Equal keys: the moves above did not keep text position order.
+    std::sort(items, items + n, ByKey);
+  }
+}
+
 // Units from `p` packed so that comparing the numbers is unit order; the text
 // ends at a NUL (or a TAB, for entries), and missing units are 0, which sorts
 // a proper prefix first. `goesOn` tells whether a unit follows the packed ones.
@@ -171,9 +219,6 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
     item.start = static_cast<uint32_t>(text - units) | (goesOn ? kGoesOn : 0);
   }
 
-  auto byKey = [](const SortItem& a, const SortItem& b) {
-    return a.key != b.key ? a.key < b.key : a.offset < b.offset;
-  };
   struct Pending {
     uint32_t first, count, depth;
   };
@@ -196,7 +241,7 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
       k = m;
     }
   };
-  std::sort(items.begin(), items.end(), byKey);
+  RadixSort(items.data(), items.size());
   handOn(0, r, 0);
   while (!pending.empty()) {
     const Pending run = pending.back();
@@ -209,7 +254,7 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
       item->start = (item->start & kStartMask) | (goesOn ? kGoesOn : 0);
     }
     // Equal so far, the run is in text position order; often it stays so.
-    if (!std::is_sorted(first, last, byKey)) std::sort(first, last, byKey);
+    if (!std::is_sorted(first, last, ByKey)) RadixSort(first, run.count);
     handOn(run.first, run.count, run.depth);
   }
   if (!clamped.empty()) {
