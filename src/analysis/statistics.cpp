@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <utility>
 
 #include "platform/utf16.h"
@@ -373,13 +374,15 @@ std::u16string FormatStatisticsReport(const TableStatistics& s) {
   return out;
 }
 
-Status WriteStatisticsReport(const TableStore& store, const std::filesystem::path& target) {
+Status WriteStatisticsReport(const TableStore& store, const std::filesystem::path& target) try {
   if (!store.IsOpen()) return Status::InvalidArgument(target.string(), "no table is open");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(store.fs(), target);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
   writer.value()->Write(FormatStatisticsReport(MeasureTable(store)));
   return writer.value()->Commit();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(target.string());
 }
 
 }  // namespace mirel

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/batch.h"
-#include "platform/file_system.h"
 #include "ime/installed_copies.h"
+#include "platform/file_system.h"
 
 namespace mirel {
 
