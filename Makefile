@@ -16,7 +16,7 @@ BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 DEMO       := $(BUILD)/demo
 
-.PHONY: all deps bench-deps configure build test run demo bench sanitize fuzz clean
+.PHONY: all deps bench-deps configure build test run demo bench bench-scale sanitize fuzz clean
 
 all: build
 
@@ -77,6 +77,15 @@ bench: build bench-deps
 	$(BUILD)/bench/editor_bench
 	$(BUILD)/bench/convert_bench
 	$(BUILD)/bench/generate_bench
+	$(BUILD)/bench/scale_bench --rows 1000000
+
+# Both table shapes at 1, 5 and 10 million rows (each size fewer runs than the
+# last, to keep the whole under an hour), then one 100 MiB line through every
+# tool that reads whole lines.
+SCALE_ROWS ?= 1000000,5000000,10000000
+bench-scale: build bench-deps
+	$(BUILD)/bench/scale_bench --rows $(SCALE_ROWS)
+	$(BUILD)/bench/scale_bench --long-line 100 --runs 1
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_WERROR=ON \

@@ -1,8 +1,9 @@
 #include "analysis/statistics.h"
 
 #include <algorithm>
+#include <map>
 #include <new>
-#include <unordered_map>
+#include <utility>
 
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
@@ -21,110 +22,196 @@ int LengthClass(uint64_t length) {
 }
 
 // Rows sharing a key (its first 127 units) each count in their class; a key
-// held by one row counts nothing. Empty keys never count. Open addressing
-// over the keys themselves: a node per key would cost more than the sorts
-// this replaces.
+// held by one row counts nothing. Empty keys never count. A key's class
+// follows from the key itself: keys that differ only past 127 units are all
+// of the longest class.
+//
+// Open addressing in slots of twelve bytes: a key of up to four units is
+// kept in its slot, a longer one by the number of the first row that holds it
+// and read from the table when compared. The slots are split into segments that
+// grow one at a time, so the table stays near its fill and never holds two
+// copies of itself.
+template <class KeyAt>
 class RunCounter {
  public:
-  explicit RunCounter(size_t rows) : slots_(rows + rows / 2 + 16) {}
+  explicit RunCounter(KeyAt keyAt) : keyAt_(keyAt) {
+    for (Segment& segment : segments_) segment.slots.resize(kFirstSlots);
+  }
 
-  // The first half of adding a key: its hash and home slot, which it asks
-  // the processor to fetch while other rows are handled.
+  // The first half of adding a key (already cut to 127 units): its hash,
+  // and a request to the processor to fetch its home slot while other rows
+  // are read.
   struct Pending {
     std::u16string_view key;
     uint64_t packed;
     uint32_t hash;
-    uint32_t home;
   };
   Pending Prepare(std::u16string_view key) const {
-    key = key.substr(0, kCompared);
-    uint32_t h = 2166136261u;
-    uint64_t packed = 0;
-    for (size_t k = 0; k < key.size(); ++k) {
-      h = (h ^ key[k]) * 16777619u;
-      if (k < 4) packed |= uint64_t{key[k]} << (16 * k);
+    Pending p{key, 0, 0};
+    if (key.size() <= 4) {
+      p.packed = Pack(key);
+      p.hash = Mix(p.packed);
+    } else {
+      p.hash = Hash(key);
     }
-    const auto home = static_cast<uint32_t>((uint64_t{h * 0x9E3779B1u} * slots_.size()) >> 32);
-    __builtin_prefetch(&slots_[home]);
-    return Pending{key, packed, h, home};
+    const Segment& segment = segments_[p.hash >> kSegmentShift];
+    __builtin_prefetch(&segment.slots[Home(p.hash, segment.slots.size())]);
+    return p;
   }
 
-  void Add(const Pending& p, int lengthClass) {
-    if (p.key.empty()) return;
-    // Keys of up to four units are their packed units (no unit is 0);
-    // longer ones are compared by their text.
-    const bool isLong = p.key.size() > 4;
-    for (size_t at = p.home;; at = at + 1 == slots_.size() ? 0 : at + 1) {
-      Slot& slot = slots_[at];
-      if (slot.rows == 0) {
-        slot = Slot{p.packed, p.hash, 1, static_cast<uint32_t>(lengthClass), isLong};
-        if (isLong) longKeys_.emplace(static_cast<uint32_t>(at), p.key);
+  void Add(uint32_t row, const Pending& p) {
+    const std::u16string_view key = p.key;
+    if (key.empty()) return;
+    const uint32_t hash = p.hash;
+    Segment& segment = segments_[hash >> kSegmentShift];
+    const bool inlined = key.size() <= 4;
+    const uint64_t id = inlined ? p.packed : row;
+    const uint32_t tag = ((hash << 24) & kTagMask) | (inlined ? kInline : 0);
+    // Rows in code order bring the same long key again and again: the last
+    // one is compared first, in its own text, which is still in the cache.
+    if (!inlined && lastSlot_ != nullptr && key == lastKey_) {
+      Count(*lastSlot_);
+      return;
+    }
+    const size_t size = segment.slots.size();
+    for (size_t at = Home(hash, size);; at = at + 1 == size ? 0 : at + 1) {
+      Slot& slot = segment.slots[at];
+      if (slot.meta == 0) {
+        slot = Slot{static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32), tag | 1};
+        lastKey_ = key;
+        lastSlot_ = &slot;
+        if (++segment.used * 5 > size * 4) Grow(segment);
         return;
       }
-      if (slot.hash == p.hash && slot.packed == p.packed && slot.isLong == isLong &&
-          (!isLong || longKeys_.at(static_cast<uint32_t>(at)) == p.key)) {
-        ++slot.rows;
-        slot.lengthClass = static_cast<uint32_t>(lengthClass);
-        return;
-      }
+      if ((slot.meta & kMetaMask) != tag) continue;
+      if (inlined ? slot.Id() != id : keyAt_(slot.low) != key) continue;
+      Count(slot);
+      lastKey_ = key;
+      lastSlot_ = &slot;
+      return;
     }
   }
 
-  void AddTo(std::array<uint32_t, 6>& counts) const {
-    for (const Slot& slot : slots_) {
-      if (slot.rows >= 2) counts[slot.lengthClass] += slot.rows;
+  template <class ClassOf>
+  void AddTo(std::array<uint32_t, 6>& counts, ClassOf classOf) const {
+    for (const Segment& segment : segments_) {
+      for (const Slot& slot : segment.slots) {
+        uint64_t rows = slot.meta & kCountMask;
+        if (rows < 2) continue;
+        if (rows == kCountMask) {
+          auto more = overflow_.find(std::make_pair(slot.meta & kMetaMask, slot.Id()));
+          if (more != overflow_.end()) rows += more->second;
+        }
+        counts[classOf(KeyOf(slot))] += static_cast<uint32_t>(rows);
+      }
     }
   }
 
  private:
   struct Slot {
-    uint64_t packed = 0;
-    uint32_t hash = 0;
-    uint32_t rows : 28 = 0;
-    uint32_t lengthClass : 3 = 0;
-    uint32_t isLong : 1 = 0;
+    uint32_t low, high;  // the packed key, or the first row that holds it
+    uint32_t meta;       // 0 when empty; else tag, inline flag and row count
+    uint64_t Id() const { return uint64_t{high} << 32 | low; }
   };
-  static_assert(sizeof(Slot) == 16);
-  std::vector<Slot> slots_;
-  std::unordered_map<uint32_t, std::u16string_view> longKeys_;  // by slot; few keys are long
+  static_assert(sizeof(Slot) == 12);
+  static constexpr uint32_t kCountMask = 0x00FFFFFFu;
+  static constexpr uint32_t kInline = 0x80000000u;
+  static constexpr uint32_t kTagMask = 0x7F000000u;
+  static constexpr uint32_t kMetaMask = kInline | kTagMask;
+  static constexpr int kSegmentShift = 26;  // 64 segments by the hash's top bits
+  static constexpr size_t kFirstSlots = 64;
+
+  struct Segment {
+    std::vector<Slot> slots;
+    size_t used = 0;
+  };
+
+  // Short keys hash their packed units, long ones their text.
+  static uint32_t Mix(uint64_t packed) {
+    return static_cast<uint32_t>((packed * 0x9E3779B97F4A7C15ull) >> 32);
+  }
+  static uint32_t Hash(std::u16string_view key) {
+    uint32_t h = 2166136261u;
+    for (char16_t u : key) h = (h ^ u) * 16777619u;
+    return h;
+  }
+
+  void Count(Slot& slot) {
+    if ((slot.meta & kCountMask) == kCountMask) {
+      ++overflow_[std::make_pair(slot.meta & kMetaMask, slot.Id())];
+    } else {
+      ++slot.meta;
+    }
+  }
+
+  static size_t Home(uint32_t hash, size_t size) {
+    return static_cast<size_t>((uint64_t{hash * 0x9E3779B1u} * size) >> 32);
+  }
+  // No unit is 0, so the packed units tell the key's length.
+  static uint64_t Pack(std::u16string_view key) {
+    uint64_t packed = 0;
+    for (char16_t u : key) packed = packed << 16 | u;
+    return packed;
+  }
+
+  std::u16string_view KeyOf(const Slot& slot) const {
+    if (!(slot.meta & kInline)) return keyAt_(slot.low);
+    size_t n = 0;
+    for (uint64_t packed = slot.Id(); packed != 0; packed >>= 16) {
+      unpacked_[3 - n++] = static_cast<char16_t>(packed);
+    }
+    return std::u16string_view(unpacked_ + 4 - n, n);
+  }
+
+  void Grow(Segment& segment) {
+    lastSlot_ = nullptr;
+    std::vector<Slot> old;
+    old.swap(segment.slots);
+    segment.slots.resize(old.size() + old.size() / 2);
+    const size_t size = segment.slots.size();
+    for (const Slot& slot : old) {
+      if (slot.meta == 0) continue;
+      const uint32_t hash = slot.meta & kInline ? Mix(slot.Id()) : Hash(KeyOf(slot));
+      size_t at = Home(hash, size);
+      while (segment.slots[at].meta != 0) at = at + 1 == size ? 0 : at + 1;
+      segment.slots[at] = slot;
+    }
+  }
+
+  KeyAt keyAt_;
+  std::array<Segment, 64> segments_;
+  std::map<std::pair<uint32_t, uint64_t>, uint64_t> overflow_;  // counts past 2^24 - 1
+  mutable char16_t unpacked_[4] = {};
+  std::u16string_view lastKey_;
+  Slot* lastSlot_ = nullptr;
 };
 
-// The code elements as a pass in code order meets them: when more than 127
-// distinct units occur, those whose first code (in unit order) comes first.
+// The code elements as a pass in code order meets them, when more than 127
+// distinct units occur: those whose first code (in unit order) comes first.
 template <class CodeAt>
-std::u16string ElementSet(size_t count, CodeAt codeAt, size_t distinct) {
+std::u16string ElementSet(size_t count, CodeAt codeAt) {
   std::vector<char16_t> chosen;
-  if (distinct <= kElementLimit) {
-    std::vector<bool> seen(65536);
-    for (size_t k = 0; k < count; ++k) {
-      for (char16_t u : codeAt(k)) {
-        if (!seen[u]) chosen.push_back(u);
-        seen[u] = true;
-      }
+  struct First {
+    std::u16string_view code;
+    size_t position = 0;
+    bool seen = false;
+  };
+  std::vector<First> first(65536);
+  for (size_t row = 0; row < count; ++row) {
+    const std::u16string_view code = codeAt(row);
+    for (size_t k = 0; k < code.size(); ++k) {
+      First& f = first[code[k]];
+      if (!f.seen || CompareUnits(code, f.code) < 0) f = First{code, k, true};
     }
-  } else {
-    struct First {
-      std::u16string_view code;
-      size_t position = 0;
-      bool seen = false;
-    };
-    std::vector<First> first(65536);
-    for (size_t row = 0; row < count; ++row) {
-      const std::u16string_view code = codeAt(row);
-      for (size_t k = 0; k < code.size(); ++k) {
-        First& f = first[code[k]];
-        if (!f.seen || CompareUnits(code, f.code) < 0) f = First{code, k, true};
-      }
-    }
-    for (size_t u = 0; u < first.size(); ++u) {
-      if (first[u].seen) chosen.push_back(static_cast<char16_t>(u));
-    }
-    std::sort(chosen.begin(), chosen.end(), [&](char16_t a, char16_t b) {
-      int c = CompareUnits(first[a].code, first[b].code);
-      return c != 0 ? c < 0 : first[a].position < first[b].position;
-    });
-    chosen.resize(kElementLimit);
   }
+  for (size_t u = 0; u < first.size(); ++u) {
+    if (first[u].seen) chosen.push_back(static_cast<char16_t>(u));
+  }
+  std::sort(chosen.begin(), chosen.end(), [&](char16_t a, char16_t b) {
+    int c = CompareUnits(first[a].code, first[b].code);
+    return c != 0 ? c < 0 : first[a].position < first[b].position;
+  });
+  chosen.resize(kElementLimit);
   std::sort(chosen.begin(), chosen.end());
   return std::u16string(chosen.begin(), chosen.end());
 }
@@ -136,15 +223,25 @@ double Percent(double part, double whole) { return whole == 0 ? 0.0 : part / who
 template <class RowAt>
 TableStatistics Measure(size_t rowCount, RowAt rowAt) {
   TableStatistics s;
-  RunCounter codeRuns(rowCount), entryRuns(rowCount);
-  std::vector<bool> seen(65536);
+  auto codeAt = [&](uint32_t row) {
+    const std::u16string_view text = rowAt(row);
+    return text.substr(text.find(u'\t') + 1).substr(0, kCompared);
+  };
+  auto entryAt = [&](uint32_t row) {
+    const std::u16string_view text = rowAt(row);
+    return text.substr(0, std::min(text.find(u'\t'), kCompared));
+  };
+  RunCounter<decltype(codeAt)> codeRuns(codeAt);
+  RunCounter<decltype(entryAt)> entryRuns(entryAt);
+  std::vector<uint8_t> seen(65536);
   size_t distinct = 0;
   // Rows go in small batches: the hash slots of a batch are fetched from
   // memory together instead of one miss after another.
   constexpr size_t kBatch = 16;
   struct Prepared {
-    RunCounter::Pending code, entry;
-    int codeClass, entryClass;
+    uint32_t row;
+    RunCounter<decltype(codeAt)>::Pending code;
+    RunCounter<decltype(entryAt)>::Pending entry;
   };
   std::array<Prepared, kBatch> batch;
   for (size_t first = 0; first < rowCount; first += kBatch) {
@@ -155,36 +252,40 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
       if (tab == std::u16string_view::npos) continue;
       const std::u16string_view entry = row.substr(0, tab);
       const std::u16string_view code = row.substr(tab + 1);
-      const int codeClass = LengthClass(code.size());
       const uint32_t characters = CountCharacters(entry);
-      const int entryClass =
-          (characters & kMalformedCount) ? TableStatistics::kMore : LengthClass(characters);
-      ++s.codes[codeClass];
-      ++s.entries[entryClass];
-      for (char16_t u : code) {
-        ++s.elementCounts[u & 0x7F];
-        if (!seen[u]) ++distinct;
-        seen[u] = true;
+      ++s.codes[LengthClass(code.size())];
+      ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
+                                                 : LengthClass(characters)];
+      for (char16_t unit : code) {
+        ++s.elementCounts[unit & 0x7F];
+        distinct += seen[unit] == 0;
+        seen[unit] = 1;
       }
       s.elementTotal += code.size();
-      batch[n++] =
-          Prepared{codeRuns.Prepare(code), entryRuns.Prepare(entry), codeClass, entryClass};
+      batch[n++] = Prepared{static_cast<uint32_t>(k), codeRuns.Prepare(code.substr(0, kCompared)),
+                            entryRuns.Prepare(entry.substr(0, kCompared))};
     }
     for (size_t k = 0; k < n; ++k) {
-      codeRuns.Add(batch[k].code, batch[k].codeClass);
-      entryRuns.Add(batch[k].entry, batch[k].entryClass);
+      codeRuns.Add(batch[k].row, batch[k].code);
+      entryRuns.Add(batch[k].row, batch[k].entry);
     }
   }
-  codeRuns.AddTo(s.duplicates);
-  entryRuns.AddTo(s.redefinitions);
-  s.elements = ElementSet(
-      rowCount,
-      [&](size_t k) {
-        const std::u16string_view row = rowAt(k);
-        const size_t tab = row.find(u'\t');
-        return tab == std::u16string_view::npos ? std::u16string_view() : row.substr(tab + 1);
-      },
-      distinct);
+  codeRuns.AddTo(s.duplicates, [](std::u16string_view key) { return LengthClass(key.size()); });
+  entryRuns.AddTo(s.redefinitions, [](std::u16string_view key) {
+    const uint32_t characters = CountCharacters(key);
+    return (characters & kMalformedCount) ? TableStatistics::kMore : LengthClass(characters);
+  });
+  if (distinct <= kElementLimit) {
+    for (size_t u = 0; u < seen.size(); ++u) {
+      if (seen[u]) s.elements += static_cast<char16_t>(u);
+    }
+  } else {
+    s.elements = ElementSet(rowCount, [&](size_t k) {
+      const std::u16string_view row = rowAt(k);
+      const size_t tab = row.find(u'\t');
+      return tab == std::u16string_view::npos ? std::u16string_view() : row.substr(tab + 1);
+    });
+  }
   return s;
 }
 

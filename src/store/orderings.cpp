@@ -13,17 +13,79 @@
 namespace mirel {
 namespace {
 
+// A row in a sort. It keeps where its compared text starts, so a deeper pass
+// reads the next units straight away instead of finding the row's TAB again.
 struct SortItem {
-  uint64_t key;
-  uint32_t offset;
-  uint32_t exact;  // equal keys mean equal in the compared respect
+  uint64_t key;     // the units under comparison, packed; 0 past the text's end
+  uint32_t offset;  // the row's byte offset: the result, and the last tie-break
+  uint32_t start;   // unit index of the compared text; bit 31: it goes on past the key
 };
 
-// Units packed so that comparing the numbers is unit order; missing units are
-// 0, which sorts a proper prefix first.
-uint64_t PackUnits(std::u16string_view text, size_t units) {
+constexpr uint32_t kGoesOn = 0x80000000u;
+constexpr uint32_t kStartMask = 0x7FFFFFFFu;
+
+bool ByKey(const SortItem& a, const SortItem& b) {
+  return a.key != b.key ? a.key < b.key : a.offset < b.offset;
+}
+
+// Sorts items by key, then text position: in place, a byte of the key at a
+// time from the top (a second copy of the items would not fit the memory a
+// table may take), small ranges and runs of equal keys by comparison.
+void RadixSort(SortItem* items, size_t n, int byte = 7) {
+  constexpr size_t kSmall = 64;
+  while (n > kSmall && byte >= 0) {
+    const int shift = 8 * byte;
+    size_t counts[256] = {};
+    for (size_t k = 0; k < n; ++k) ++counts[(items[k].key >> shift) & 0xFF];
+    if (counts[(items[0].key >> shift) & 0xFF] == n) {
+      --byte;  // one value in this byte: nothing to move
+      continue;
+    }
+    size_t next[256], end[256];
+    for (size_t d = 0, at = 0; d < 256; ++d) {
+      next[d] = at;
+      at += counts[d];
+      end[d] = at;
+    }
+    // Each item goes straight to its bucket, swapping out the one there.
+    for (size_t d = 0; d < 256; ++d) {
+      while (next[d] < end[d]) {
+        SortItem item = items[next[d]];
+        size_t to = (item.key >> shift) & 0xFF;
+        while (to != d) {
+          std::swap(item, items[next[to]++]);
+          to = (item.key >> shift) & 0xFF;
+        }
+        items[next[d]++] = item;
+      }
+    }
+    for (size_t d = 0, at = 0; d < 256; at += counts[d], ++d) {
+      if (counts[d] > 1) RadixSort(items + at, counts[d], byte - 1);
+    }
+    return;
+  }
+  if (byte >= 0) {
+    std::sort(items, items + n, ByKey);
+  } else if (!std::is_sorted(items, items + n, ByKey)) {
+    // Equal keys: the moves above did not keep text position order.
+    std::sort(items, items + n, ByKey);
+  }
+}
+
+// Units from `p` packed so that comparing the numbers is unit order; the text
+// ends at a NUL (or a TAB, for entries), and missing units are 0, which sorts
+// a proper prefix first. `goesOn` tells whether a unit follows the packed ones.
+template <bool kEntry>
+uint64_t PackFrom(const char16_t* p, int units, bool& goesOn) {
   uint64_t key = 0;
-  for (size_t k = 0; k < units; ++k) key = (key << 16) | (k < text.size() ? text[k] : 0);
+  int k = 0;
+  for (; k < units; ++k) {
+    const char16_t u = p[k];
+    if (u == 0 || (kEntry && u == u'\t')) break;
+    key = key << 16 | u;
+  }
+  goesOn = k == units && p[k] != 0 && !(kEntry && p[k] == u'\t');
+  for (; k < units; ++k) key <<= 16;
   return key;
 }
 
@@ -126,34 +188,96 @@ class FrequencyIndex {
 
 }  // namespace
 
-template <class MakeKey, class FullCompare>
-void TableStore::SortByKey(MakeKey makeKey, FullCompare fullCompare) {
+// Sorts by the compared text (a row's code or entry), optionally after a rank
+// (the code's length, the entry's characters), then by text position. The
+// items start in text position order; each pass sorts a range on the next
+// four units and hands on the runs that are equal so far and not yet ended,
+// so a unit is read about once however long the shared prefixes are.
+template <class Field, class FullCompare>
+void TableStore::SortByKey(Field field, FullCompare fullCompare) {
+  constexpr bool kEntry = Field::kEntry;
   const uint32_t r = RowCount();
   if (r == 0) return;
   uint32_t* offsets = DataOffsets();
+  const char16_t* units = reinterpret_cast<const char16_t*>(data_->view());
   std::vector<SortItem> items(r);
-  for (uint32_t k = 0; k < r; ++k) {
-    items[k] = makeKey(DataRowText(k));
-    items[k].offset = offsets[k];
+  for (uint32_t k = 0; k < r; ++k) items[k].offset = offsets[k];
+  auto byOffset = [](const SortItem& a, const SortItem& b) { return a.offset < b.offset; };
+  if (!std::is_sorted(items.begin(), items.end(), byOffset)) {
+    std::sort(items.begin(), items.end(), byOffset);
   }
-  const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
-  auto rowAt = [&](uint32_t offset) {
-    const char16_t* p = DataUnits(offset);
-    const char16_t* q = p;
-    while (q < end && *q != 0) ++q;
-    return std::u16string_view(p, static_cast<size_t>(q - p));
-  };
-  std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
-    if (a.key != b.key) return a.key < b.key;
-    if (!(a.exact & b.exact)) {
-      int c = fullCompare(rowAt(a.offset), rowAt(b.offset));
-      if (c != 0) return c < 0;
+  // A rank takes the key's top unit, leaving three for the text.
+  const uint32_t firstUnits = field.ranked ? 3 : 4;
+  for (SortItem& item : items) {
+    const char16_t* text = units + item.offset / 2;
+    if (!kEntry) {
+      while (*text != u'\t' && *text != 0) ++text;
+      if (*text == u'\t') ++text;
     }
-    return a.offset < b.offset;
-  });
+    bool goesOn = false;
+    item.key = PackFrom<kEntry>(text, static_cast<int>(firstUnits), goesOn);
+    if (field.ranked) item.key |= Clamp16(field.Rank(text)) << 48;
+    item.start = static_cast<uint32_t>(text - units) | (goesOn ? kGoesOn : 0);
+  }
+
+  struct Pending {
+    uint32_t first, count, depth;
+  };
+  std::vector<Pending> pending;
+  std::vector<Pending> clamped;  // equal ranks of 0xFFFF or more: compared whole
+  // Hands on the runs of [first, first + count) that share a key and may
+  // differ further on.
+  auto handOn = [&](uint32_t first, uint32_t count, uint32_t depth) {
+    for (uint32_t k = first, end = first + count; k < end;) {
+      uint32_t m = k + 1;
+      bool goesOn = (items[k].start & kGoesOn) != 0;
+      while (m < end && items[m].key == items[k].key) goesOn |= (items[m++].start & kGoesOn) != 0;
+      if (m - k >= 2) {
+        if (depth == 0 && field.ranked && (items[k].key >> 48) == 0xFFFF) {
+          clamped.push_back(Pending{k, m - k, 0});
+        } else if (goesOn) {
+          pending.push_back(Pending{k, m - k, depth + (depth == 0 ? firstUnits : 4)});
+        }
+      }
+      k = m;
+    }
+  };
+  RadixSort(items.data(), items.size());
+  handOn(0, r, 0);
+  while (!pending.empty()) {
+    const Pending run = pending.back();
+    pending.pop_back();
+    SortItem* first = items.data() + run.first;
+    SortItem* last = first + run.count;
+    for (SortItem* item = first; item != last; ++item) {
+      bool goesOn = false;
+      item->key = PackFrom<kEntry>(units + (item->start & kStartMask) + run.depth, 4, goesOn);
+      item->start = (item->start & kStartMask) | (goesOn ? kGoesOn : 0);
+    }
+    // Equal so far, the run is in text position order; often it stays so.
+    if (!std::is_sorted(first, last, ByKey)) RadixSort(first, run.count);
+    handOn(run.first, run.count, run.depth);
+  }
+  if (!clamped.empty()) {
+    const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
+    auto rowAt = [&](uint32_t offset) {
+      const char16_t* p = DataUnits(offset);
+      const char16_t* q = p;
+      while (q < end && *q != 0) ++q;
+      return std::u16string_view(p, static_cast<size_t>(q - p));
+    };
+    for (const Pending& run : clamped) {
+      std::sort(items.begin() + run.first, items.begin() + run.first + run.count,
+                [&](const SortItem& a, const SortItem& b) {
+                  const int c = fullCompare(rowAt(a.offset), rowAt(b.offset));
+                  return c != 0 ? c < 0 : a.offset < b.offset;
+                });
+    }
+  }
   for (uint32_t k = 0; k < r; ++k) offsets[k] = items[k].offset;
   dirty_ = true;
   std::vector<SortItem>().swap(items);
+  std::vector<Pending>().swap(pending);
   ReleaseFreedMemory();
 }
 
@@ -179,49 +303,50 @@ int CompareByCharacters(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
+namespace {
+
+// What a sort compares: the code or the entry, and whether a rank comes first.
+struct CodeField {
+  static constexpr bool kEntry = false;
+  bool ranked;
+  // The code's length; `text` ends at a NUL.
+  static uint64_t Rank(const char16_t* text) { return std::u16string_view(text).size(); }
+};
+
+struct EntryField {
+  static constexpr bool kEntry = true;
+  bool ranked;
+  // The entry's characters; `text` ends at a TAB or a NUL.
+  static uint64_t Rank(const char16_t* text) {
+    size_t n = 0;
+    while (text[n] != u'\t' && text[n] != 0) ++n;
+    return CountCharacters(std::u16string_view(text, n));
+  }
+};
+
+}  // namespace
+
 void TableStore::SortByCode(int variant) {
   if (variant == 2) {
-    SortByKey(
-        [](std::u16string_view row) {
-          std::u16string_view code = CodeOf(row);
-          return SortItem{Clamp16(code.size()) << 48 | PackUnits(code, 3), 0, code.size() <= 3};
-        },
-        [](std::u16string_view a, std::u16string_view b) {
-          return CompareByLength(CodeOf(a), CodeOf(b));
-        });
+    SortByKey(CodeField{true}, [](std::u16string_view a, std::u16string_view b) {
+      return CompareByLength(CodeOf(a), CodeOf(b));
+    });
   } else {
-    SortByKey(
-        [](std::u16string_view row) {
-          std::u16string_view code = CodeOf(row);
-          return SortItem{PackUnits(code, 4), 0, code.size() <= 4};
-        },
-        [](std::u16string_view a, std::u16string_view b) {
-          return CompareUnits(CodeOf(a), CodeOf(b));
-        });
+    SortByKey(CodeField{false}, [](std::u16string_view a, std::u16string_view b) {
+      return CompareUnits(CodeOf(a), CodeOf(b));
+    });
   }
 }
 
 void TableStore::SortByEntry(int variant) {
   if (variant == 2) {
-    SortByKey(
-        [](std::u16string_view row) {
-          std::u16string_view entry = EntryOf(row);
-          uint32_t count = CountCharacters(entry);
-          return SortItem{Clamp16(count) << 48 | PackUnits(entry, 3), 0,
-                          count < 0xFFFF && entry.size() <= 3};
-        },
-        [](std::u16string_view a, std::u16string_view b) {
-          return CompareByCharacters(EntryOf(a), EntryOf(b));
-        });
+    SortByKey(EntryField{true}, [](std::u16string_view a, std::u16string_view b) {
+      return CompareByCharacters(EntryOf(a), EntryOf(b));
+    });
   } else {
-    SortByKey(
-        [](std::u16string_view row) {
-          std::u16string_view entry = EntryOf(row);
-          return SortItem{PackUnits(entry, 4), 0, entry.size() <= 4};
-        },
-        [](std::u16string_view a, std::u16string_view b) {
-          return CompareUnits(EntryOf(a), EntryOf(b));
-        });
+    SortByKey(EntryField{false}, [](std::u16string_view a, std::u16string_view b) {
+      return CompareUnits(EntryOf(a), EntryOf(b));
+    });
   }
 }
 

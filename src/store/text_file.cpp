@@ -137,6 +137,30 @@ size_t LastLineEnd16(std::string_view bytes, bool bigEndian, size_t from) {
   return 0;
 }
 
+// How many of the first bytes hold whole characters, so that decoding them
+// alone gives what decoding them with the rest would. A code-page text is cut
+// only after a byte below 0x40, which is never the second byte of a pair.
+size_t WholeCharacters(std::string_view bytes, TextEncoding encoding) {
+  const auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (encoding == TextEncoding::kUtf16Le || encoding == TextEncoding::kUtf16Be) {
+    return bytes.size() & ~size_t{1};
+  }
+  if (encoding == TextEncoding::kLegacy) {
+    for (size_t k = bytes.size(); k-- > 0;) {
+      if (u(k) < 0x40) return k + 1;
+    }
+    return 0;
+  }
+  // UTF-8: back to the last byte that starts a character; it stays when the
+  // bytes after it are fewer than it announces.
+  for (size_t k = bytes.size(), seen = 0; k-- > 0 && seen < 4; ++seen) {
+    if ((u(k) & 0xC0) == 0x80) continue;
+    const size_t length = u(k) < 0x80 ? 1 : static_cast<size_t>(std::countl_one(u(k)));
+    return bytes.size() - k >= length ? bytes.size() : k;
+  }
+  return bytes.size();
+}
+
 // Appends up to `size` bytes of `file` to `out`; false at the end.
 Result<bool> AppendBlock(InputFile& file, std::string& out, size_t size) {
   const size_t at = out.size();
@@ -207,7 +231,29 @@ Status ReadTextFileInPieces(
 
   const bool sixteen = encoding == TextEncoding::kUtf16Le || encoding == TextEncoding::kUtf16Be;
   const bool bigEndian = encoding == TextEncoding::kUtf16Be;
+  // Decoded text not handed on yet; within a line longer than a piece, the
+  // part of it read so far, so that the line is held once, as text.
   std::u16string piece;
+  auto decode = [&](std::string_view chunk) -> Status {
+    try {
+      if (sixteen) {
+        const size_t at = piece.size();
+        piece.resize(at + chunk.size() / 2);
+        for (size_t k = 0; k < chunk.size() / 2; ++k) {
+          unsigned char a = static_cast<unsigned char>(chunk[2 * k]);
+          unsigned char b = static_cast<unsigned char>(chunk[2 * k + 1]);
+          piece[at + k] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+        }
+      } else if (encoding == TextEncoding::kLegacy) {
+        piece += DecodeLegacyCodePage(chunk);
+      } else {
+        AppendUtf8(chunk, piece);
+      }
+    } catch (const std::bad_alloc&) {
+      return Status::NoMemory(path.string());
+    }
+    return Status::Ok();
+  };
   bool atEnd = false;
   size_t scanned = 0;
   while (true) {
@@ -217,31 +263,25 @@ Status ReadTextFileInPieces(
       if (!next.IsOk()) return next.status();
       atEnd = !next.value();
     }
-    size_t take = atEnd ? bytes.size()
-                        : (sixteen ? LastLineEnd16(bytes, bigEndian, scanned)
-                                   : LastLineEnd8(bytes, scanned));
-    if (take == 0 && !atEnd) continue;  // a line longer than a piece: read on
-    std::string_view chunk(bytes.data(), take);
-    piece.clear();
-    try {
-      if (sixteen) {
-        piece.resize(chunk.size() / 2);
-        for (size_t k = 0; k < piece.size(); ++k) {
-          unsigned char a = static_cast<unsigned char>(chunk[2 * k]);
-          unsigned char b = static_cast<unsigned char>(chunk[2 * k + 1]);
-          piece[k] = static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
-        }
-      } else if (encoding == TextEncoding::kLegacy) {
-        piece = DecodeLegacyCodePage(chunk);
-      } else {
-        AppendUtf8(chunk, piece);
-      }
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(path.string());
+    size_t take =
+        atEnd ? bytes.size()
+              : (sixteen ? LastLineEnd16(bytes, bigEndian, scanned) : LastLineEnd8(bytes, scanned));
+    if (take == 0 && !atEnd) {
+      // A line longer than a piece: what is whole of it so far is decoded
+      // now, and only the bytes of a character cut short wait for the next.
+      const size_t whole = WholeCharacters(bytes, encoding);
+      Status decoded = decode(std::string_view(bytes.data(), whole));
+      if (!decoded.IsOk()) return decoded;
+      bytes.erase(0, whole);
+      done += whole;
+      continue;
     }
+    Status decoded = decode(std::string_view(bytes.data(), take));
+    if (!decoded.IsOk()) return decoded;
     bytes.erase(0, take);
     done += take;
     if (!piece.empty()) visit(piece, done);
+    piece.clear();
     if (atEnd) return Status::Ok();
   }
 }

@@ -1,5 +1,8 @@
 #include "analysis/statistics.h"
 
+#include <array>
+#include <map>
+
 #include "platform/utf16.h"
 #include "support/test_support.h"
 
@@ -96,6 +99,59 @@ TEST(StatisticsTest, MoreThan127ElementsKeepThoseACodeOrderPassMeetsFirst) {
   // Units beyond the set still count, by their low seven bits.
   EXPECT_EQ(s.elementTotal, 2u * 200 + 2);
   EXPECT_EQ(Line(FormatStatisticsReport(s), u"码元集总数").substr(0, 11), u"码元集总数:127 个");
+}
+
+TEST(StatisticsTest, RunsMatchAPlainCountOnAManyRowTable) {
+  // Enough distinct keys that the counting tables grow several times, keys
+  // short enough to be kept in a slot and long ones read from the rows,
+  // repeats both adjacent and far apart, and keys alike in their first 127
+  // units only.
+  uint32_t seed = 99;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  std::vector<std::u16string> owned;
+  const std::u16string far(130, u'q');
+  for (int k = 0; k < 60000; ++k) {
+    if (k > 0 && next(4) == 0) {
+      owned.push_back(owned[next(4) == 0 ? k - 1 : next(static_cast<uint32_t>(k))]);
+      continue;
+    }
+    std::u16string entry, code;
+    for (uint32_t n = 1 + next(next(2) ? 2 : 7); n-- > 0;) {
+      if (next(3) == 0)
+        entry += u"\U00020001";
+      else
+        entry += static_cast<char16_t>(0x4E00 + next(300));
+    }
+    for (uint32_t n = 1 + next(next(2) ? 4 : 9); n-- > 0;)
+      code += static_cast<char16_t>(u'a' + next(5));
+    if (next(500) == 0) code = far + code;
+    if (next(500) == 0) entry = std::u16string(130, u'长') + entry;
+    owned.push_back(entry + u"\t" + code);
+  }
+  auto lengthClass = [](size_t n) { return n >= 5 ? 5 : static_cast<int>(n); };
+  std::array<uint32_t, 6> duplicates{}, redefinitions{};
+  std::map<std::u16string, std::pair<uint32_t, int>> codes, entries;
+  for (const auto& row : owned) {
+    const size_t tab = row.find(u'\t');
+    const std::u16string entry = row.substr(0, tab), code = row.substr(tab + 1);
+    auto& c = codes[code.substr(0, 127)];
+    c = {c.first + 1, lengthClass(code.size())};
+    auto& e = entries[entry.substr(0, 127)];
+    e = {e.first + 1, lengthClass(CountCharacters(entry))};
+  }
+  for (const auto& [key, run] : codes) {
+    if (run.first >= 2) duplicates[run.second] += run.first;
+  }
+  for (const auto& [key, run] : entries) {
+    if (run.first >= 2) redefinitions[run.second] += run.first;
+  }
+  const TableStatistics s = MeasureRows(Rows(owned.begin(), owned.end()));
+  EXPECT_EQ(s.duplicates, duplicates);
+  EXPECT_EQ(s.redefinitions, redefinitions);
+  EXPECT_EQ(s.elements, u"abcdeq");
 }
 
 TEST(StatisticsTest, ReportFileIsUtf16WithMark) {

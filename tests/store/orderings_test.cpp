@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <functional>
+
+#include "platform/utf16.h"
 #include "support/test_support.h"
 
 namespace mirel {
@@ -113,6 +117,105 @@ TEST_F(OrderingsTest, OrderingsAgreeWithAPlainSortOnALargerTable) {
   for (size_t k = 0; k < codes.size(); ++k) {
     ASSERT_EQ(codes[k], expected[k].first) << k;
     ASSERT_EQ(entries[k][1], char16_t(0x4E00 + expected[k].second)) << k;
+  }
+}
+
+// Rows shaped like real tables: stroke codes of 1 to 64 keys over five letters
+// grown from shared stems, a few with a space or upper case, many rows on one
+// code; entries of 1 to 10 characters, many outside the BMP, some with a
+// broken surrogate; exact copies of earlier rows.
+std::u16string RealShapedRows(uint32_t seed, int rows) {
+  auto next = [&seed](uint32_t n) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    return seed % n;
+  };
+  const std::u16string strokes = u"hspnz";
+  std::vector<std::u16string> stems(40);
+  for (auto& stem : stems) {
+    for (uint32_t n = 5 + next(40); n-- > 0;) stem += strokes[next(5)];
+  }
+  std::vector<std::u16string> lines;
+  while (static_cast<int>(lines.size()) < rows) {
+    if (!lines.empty() && next(100) < 3) {
+      lines.push_back(lines[next(static_cast<uint32_t>(lines.size()))]);
+      continue;
+    }
+    const uint32_t length = next(3) == 0 ? 1 + next(64) : 1 + next(6);
+    std::u16string code = stems[next(40)].substr(0, length);
+    while (code.size() < length) code += strokes[next(5)];
+    if (next(50) == 0) code[next(length)] = next(2) ? u' ' : u'H';
+    for (uint32_t copies = next(4) == 0 ? 1 + next(30) : 1; copies-- > 0;) {
+      std::u16string entry;
+      for (uint32_t c = next(10) < 8 ? 1 : 2 + next(9); c-- > 0;) {
+        if (next(100) < 45) {
+          const char32_t ch = 0x20000 + next(0x100);
+          entry += static_cast<char16_t>(0xD800 + ((ch - 0x10000) >> 10));
+          entry += static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
+        } else {
+          entry += static_cast<char16_t>(0x4E00 + next(0x200));
+        }
+      }
+      if (next(200) == 0) entry.insert(next(static_cast<uint32_t>(entry.size()) + 1), 1, u'\xD800');
+      lines.push_back(entry + u"\t" + code);
+    }
+  }
+  std::u16string text;
+  for (const auto& line : lines) text += line + u"\r\n";
+  return text;
+}
+
+TEST_F(OrderingsTest, EveryOrderMatchesAStableSortWithTheWholeComparison) {
+  auto code = [](const std::u16string& row) { return row.substr(row.find(u'\t') + 1); };
+  auto entry = [](const std::u16string& row) { return row.substr(0, row.find(u'\t')); };
+  auto units = [](const std::u16string& a, const std::u16string& b) { return a < b; };
+  auto longer = [&](const std::u16string& a, const std::u16string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  };
+  auto characters = [&](const std::u16string& a, const std::u16string& b) {
+    const uint32_t ca = CountCharacters(a), cb = CountCharacters(b);
+    return ca != cb ? ca < cb : a < b;
+  };
+  for (uint32_t seed : {1u, 77u, 4242u}) {
+    std::u16string text = RealShapedRows(seed, 6000);
+    // Codes past the length a key can hold, differing only in length or far in.
+    const std::u16string huge(70000, u'h');
+    text += u"甲\t" + huge + u"s\r\n乙\t" + huge + u"\r\n丙\t" + huge + u"p\r\n丁\t" + huge +
+            u"\r\n戊\t" + huge + u"hh\r\n";
+    ASSERT_OK(Load(text));
+    // A modified row moves its text to the end of the working file, so text
+    // position and source order part.
+    std::u16string modified;
+    ASSERT_TRUE(store_->RowText(5, RowTextKind::kEntry, modified));
+    ASSERT_EQ(store_->ModifyRow(5, 5, u"hhhhhhhhhhhhhhhhhhhhhhhh", modified + u"長長長長長長"), 0);
+    store_->SortBySource();
+    const Lines byPosition = Rows();
+    const std::vector<std::pair<void (*)(TableStore&),
+                                std::function<bool(const std::u16string&, const std::u16string&)>>>
+        orders = {
+            {[](TableStore& s) { s.SortByCode(1); },
+             [&](const auto& a, const auto& b) { return units(code(a), code(b)); }},
+            {[](TableStore& s) { s.SortByCode(2); },
+             [&](const auto& a, const auto& b) { return longer(code(a), code(b)); }},
+            {[](TableStore& s) { s.SortByEntry(1); },
+             [&](const auto& a, const auto& b) { return units(entry(a), entry(b)); }},
+            {[](TableStore& s) { s.SortByEntry(2); },
+             [&](const auto& a, const auto& b) { return characters(entry(a), entry(b)); }},
+        };
+    for (size_t k = 0; k < orders.size(); ++k) {
+      Lines expected = byPosition;
+      std::stable_sort(expected.begin(), expected.end(), orders[k].second);
+      // From another order than source order: ties still go by text position.
+      orders[(k + 1) % orders.size()].first(*store_);
+      orders[k].first(*store_);
+      const Lines got = Rows();
+      ASSERT_EQ(got.size(), expected.size());
+      for (size_t row = 0; row < got.size(); ++row) {
+        ASSERT_TRUE(got[row] == expected[row])
+            << "seed " << seed << " order " << k << " row " << row;
+      }
+    }
   }
 }
 

@@ -71,9 +71,14 @@ TEST(TextFileTest, TheWholeFileDecidesBetweenUtf8AndTheCodePage) {
 
 TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
   ScratchDir dir;
+  // Long lines cut between the two bytes of a code-page pair (丂 is 81 40),
+  // within UTF-8 sequences and within surrogate pairs.
+  const std::u16string mixed =
+      u"丂 丂1长 𠀀丂2 " + std::u16string(9, u'丂') + u"\t" + u"𠀀𠀀𠀀𠀀𠀀3丂\tm\r\n";
   std::u16string text =
-      u"中\tzh\r\n" + std::u16string(40, u'长') + u"\tlong\r\n𠀀\tq\rx\ty\nlast\tz";
-  const std::u16string bmp = u"中\tzh\r\n" + std::u16string(40, u'长') + u"\tlong\nx\ty\r\n";
+      u"中\tzh\r\n" + std::u16string(40, u'长') + u"\tlong\r\n" + mixed + u"𠀀\tq\rx\ty\nlast\tz";
+  const std::u16string bmp = u"中\tzh\r\n" + std::u16string(40, u'长') + u"\tlong\n丂 丂1长 丂2 " +
+                             std::u16string(9, u'丂') + u"3丂\tm\r\nx\ty\r\n";
   const std::vector<std::pair<std::string, std::u16string>> files = {
       {test::Utf8(text), text},
       {"\xEF\xBB\xBF" + test::Utf8(text), text},
@@ -86,7 +91,8 @@ TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
     WriteBytes(dir / "t.txt", files[k].first);
     std::u16string joined;
     uint64_t lastDone = 0;
-    ASSERT_OK(ReadTextFileInPieces(test::DiskFs(), dir / "t.txt",
+    ASSERT_OK(ReadTextFileInPieces(
+        test::DiskFs(), dir / "t.txt",
         [&](std::u16string& piece, uint64_t done) {
           EXPECT_TRUE(done == files[k].first.size() || piece.back() == u'\r' ||
                       piece.back() == u'\n')
@@ -102,7 +108,9 @@ TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
       EXPECT_EQ(joined, files[k].second) << k;
     }
   }
-  EXPECT_FALSE(ReadTextFileInPieces(test::DiskFs(), dir / "missing.txt", [](std::u16string&, uint64_t) {}).IsOk());
+  EXPECT_FALSE(
+      ReadTextFileInPieces(test::DiskFs(), dir / "missing.txt", [](std::u16string&, uint64_t) {
+      }).IsOk());
 }
 
 TEST(TextFileTest, LooksLikeUtf8IsTheLooseTest) {
