@@ -38,6 +38,16 @@ Result<ReadResult> ReadFcitxBinary(std::string_view bytes) {
 }
 
 Result<std::string> WriteFcitxBinary(const LinuxTable& table) {
+  // libime leaves out, without a word, rows with a key outside the key set
+  // and repeats of a code and entry; the table must not lose them unseen.
+  {
+    std::vector<Diagnostic> diagnostics;
+    LinuxTable checked = ConvertTable(table, LinuxFormat::kFcitxText, diagnostics);
+    if (!diagnostics.empty()) {
+      return Status::InvalidArgument("fcitx5 dictionary:" + std::to_string(diagnostics[0].line),
+                                     diagnostics[0].message);
+    }
+  }
   LinuxTable text = table;
   text.format = LinuxFormat::kFcitxText;
   try {
@@ -92,9 +102,10 @@ Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path) {
     table.header += "END_DEFINITION\nBEGIN_TABLE\n";
     table.footer = "END_TABLE\n";
   }
-  // Highest frequency first, ties in the order the rows were built.
+  // In the order the rows were built; candidate order comes from the
+  // frequencies, as for the source.
   auto stmt = prepare(
-      "SELECT tabkeys, phrase, freq FROM phrases ORDER BY tabkeys, freq DESC, id ASC");
+      "SELECT tabkeys, phrase, freq FROM phrases ORDER BY id");
   if (!stmt.IsOk()) return stmt.status();
   int rc;
   uint32_t n = 0;

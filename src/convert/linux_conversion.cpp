@@ -44,6 +44,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
         return Status::Unsupported(output.string(), "this format is read only");
       }
       LinuxTable converted = linux_table::ConvertTable(read->table, *linuxTo, report.diagnostics);
+      linux_table::SetRimeName(converted, linux_table::RimeNameOf(output));
       if (Status s = linux_table::WriteLinuxTable(fs, output, converted); !s.IsOk()) return s;
       report.rows = converted.rows.size();
       return report;
@@ -78,6 +79,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
     mirel = std::move(back->text);
   }
   LinuxTable table = FromMirel(mirel, linuxTo, report.diagnostics);
+  linux_table::SetRimeName(table, linux_table::RimeNameOf(output));
   if (table.rows.empty()) {
     return Status::InvalidArgument(source.string(), "no row can be written in this format");
   }

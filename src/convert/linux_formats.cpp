@@ -6,6 +6,7 @@
 #include <charconv>
 #include <limits>
 #include <map>
+#include <unordered_set>
 #include <new>
 #include <unordered_map>
 
@@ -499,7 +500,8 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
       ended = true;
       break;
     }
-    if (Trim(line).empty() || line.front() == '#') {
+    // ibus-table-createdb takes only lines starting ### for comments.
+    if (Trim(line).empty() || line.starts_with("###")) {
       table.kept.push_back({table.rows.size(), std::string(line)});
       continue;
     }
@@ -952,6 +954,14 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   }
   size_t kept = 0;
+  struct PairHash {
+    size_t operator()(const std::pair<std::string_view, std::string_view>& p) const {
+      const std::hash<std::string_view> h;
+      return h(p.first) * 31 + h(p.second);
+    }
+  };
+  std::unordered_set<std::pair<std::string_view, std::string_view>, PairHash> seen;
+  if (toFcitx) seen.reserve(source.rows.size());
   out.rows.reserve(source.rows.size());
   for (size_t place : order) {
     while (sameFamily && kept < source.kept.size() && source.kept[kept].beforeRow <= place) {
@@ -961,7 +971,9 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
     auto reject = [&](const std::string& why) {
       diagnostics.push_back({row.line, why + ": " + row.code + " " + row.entry});
     };
-    if (!markers.empty() && !row.code.empty() && markers.find(row.code.front()) != std::string::npos) {
+    const bool marked =
+        !markers.empty() && !row.code.empty() && markers.find(row.code.front()) != std::string::npos;
+    if (marked && !sameFamily) {
       reject("a marked line of fcitx5 (prompt, phrase construction or pinyin) has no counterpart");
       continue;
     }
@@ -969,7 +981,7 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
       reject("no code (Rime computes it; this format cannot)");
       continue;
     }
-    if (out.format != LinuxFormat::kRime) {
+    if (out.format != LinuxFormat::kRime && !marked) {
       if (row.code.find_first_of(" \t") != std::string::npos) {
         reject("the code holds a space");
         continue;
@@ -983,20 +995,32 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
         continue;
       }
     }
-    if (toFcitx && row.entry.find('\n') != std::string::npos) {
-      reject("the entry holds a line break");
+    if (row.entry.empty() || row.entry.find_first_of("\r\n") != std::string::npos) {
+      reject("the entry is empty or holds a line break");
       continue;
     }
-    if (row.entry.find('\t') != std::string::npos && out.format != LinuxFormat::kFcitxText &&
-        out.format != LinuxFormat::kFcitxBinary) {
+    if (row.entry.find('\t') != std::string::npos && !toFcitx) {
       reject("the entry holds a TAB");
+      continue;
+    }
+    if (out.format == LinuxFormat::kRime && row.entry.front() == '#') {
+      reject("an entry starting with # reads as a comment in Rime");
+      continue;
+    }
+    if (out.format == LinuxFormat::kIbusSource && row.code.starts_with("###")) {
+      reject("a code starting with ### reads as a comment in ibus-table");
+      continue;
+    }
+    // libime keeps one row of each code and entry.
+    if (toFcitx && !seen.insert({row.code, row.entry}).second) {
+      reject("the same code and entry again (fcitx5 keeps one)");
       continue;
     }
     LinuxRow copy;
     copy.code = row.code;
     copy.entry = row.entry;
     copy.line = row.line;
-    if (weighted) copy.weight = row.weight;
+    if (weighted || sameFamily) copy.weight = row.weight;
     if (out.format == LinuxFormat::kRime) copy.stem = row.stem;
     out.rows.push_back(std::move(copy));
   }
@@ -1007,6 +1031,36 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
   // weights must be made to agree with it.
   if (!sameFamily) MendWeights(out);
   return out;
+}
+
+void SetRimeName(LinuxTable& table, std::string_view name) {
+  if (table.format != LinuxFormat::kRime || name.empty()) return;
+  // The name: line at the top level of the YAML document, replaced in
+  // place so that everything else in the header stays as written.
+  std::string out;
+  LineCutter lines(table.header);
+  std::string_view line;
+  bool inDocument = false, done = false;
+  while (lines.Next(line)) {
+    if (!inDocument && Trim(line) == "---") inDocument = true;
+    if (!done && inDocument && line.starts_with("name:")) {
+      out += "name: " + std::string(name) + "\n";
+      done = true;
+      continue;
+    }
+    if (!done && IsDocumentEnd(line)) {
+      out += "name: " + std::string(name) + "\n";
+      done = true;
+    }
+    out += line;
+    out += '\n';
+  }
+  table.header = std::move(out);
+}
+
+std::string RimeNameOf(const std::filesystem::path& path) {
+  const std::string file = path.filename().string();
+  return file.ends_with(".dict.yaml") ? file.substr(0, file.size() - 10) : std::string();
 }
 
 std::u16string ToMirelText(const LinuxTable& table) {

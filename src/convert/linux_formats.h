@@ -145,6 +145,13 @@ Result<std::string> LinuxTableBytes(const LinuxTable& table);
 LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
                         std::vector<Diagnostic>& diagnostics);
 
+// Rime loads a dictionary only from the file its name: names; this sets
+// the header's name (adding it when missing).
+void SetRimeName(LinuxTable& table, std::string_view name);
+// The name a Rime dictionary file must carry: "x" for ".../x.dict.yaml",
+// empty for any other file name.
+std::string RimeNameOf(const std::filesystem::path& path);
+
 // The rows as a Mirel text table: "entry TAB code" lines, in candidate
 // order, without weights.
 std::u16string ToMirelText(const LinuxTable& table);

@@ -279,22 +279,17 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
   if (target.userPaths.empty()) {
     return Status::InvalidArgument(target.name, "the table has no user folder to go to");
   }
-  linux_table::LinuxTable converted;
+  // Even within one format the rows pass the target's checks, so that a row
+  // the input method would drop is reported here instead.
   const LinuxFormat wanted = target.format;
-  const bool sameFamily =
-      table.format == wanted ||
-      (table.format == LinuxFormat::kIbusDatabase && wanted == LinuxFormat::kIbusDatabase) ||
-      ((table.format == LinuxFormat::kFcitxText || table.format == LinuxFormat::kFcitxBinary) &&
-       (wanted == LinuxFormat::kFcitxText || wanted == LinuxFormat::kFcitxBinary));
-  if (sameFamily) {
-    converted = table;
-    converted.format = wanted == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource : wanted;
-  } else {
-    converted = linux_table::ConvertTable(table, wanted, diagnostics);
+  linux_table::LinuxTable converted = linux_table::ConvertTable(table, wanted, diagnostics);
+  if (converted.rows.empty()) {
+    return Status::InvalidArgument(target.name, "no row can be written in its format");
   }
   for (const fs::path& path : target.userPaths) {
     if (Status s = files.CreateFolders(path.parent_path()); !s.IsOk()) return s;
     if (wanted != LinuxFormat::kIbusDatabase) {
+      linux_table::SetRimeName(converted, linux_table::RimeNameOf(path));
       if (Status s = linux_table::WriteLinuxTable(files, path, converted); !s.IsOk()) return s;
       continue;
     }
