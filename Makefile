@@ -76,7 +76,8 @@ bench: build bench-deps
 	$(BUILD)/bench/generate_bench
 
 sanitize: deps
-	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_BUILD_BENCH=OFF
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_WERROR=ON \
+	  -DMIREL_BUILD_BENCH=OFF
 	cmake --build $(BUILD_ASAN)
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2
 

@@ -168,7 +168,7 @@ TEST(WordLibraryTest, CombinationsAreBounded) {
     word.push_back(c);
     (table += c) += u"\ta\n";
     (table += c) += u"\tb\n";
-    for (char c : "+l" + std::to_string(i + 1) + "b1") rules.push_back(static_cast<char16_t>(c));
+    for (char r : "+l" + std::to_string(i + 1) + "b1") rules.push_back(static_cast<char16_t>(r));
   }
   const Outcome run = Generate(word, table, rules);
   EXPECT_EQ(run.lines.size(), kWordMaxCombinations);
