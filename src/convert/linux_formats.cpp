@@ -1122,6 +1122,8 @@ LinuxTable FromMirelRows(const LinuxTable& original, const std::vector<MirelRow>
   out.rows.reserve(rows.size());
   for (const MirelRow& r : rows) {
     LinuxRow row;
+    // Messages about the rows name their place in the Mirel table.
+    row.line = static_cast<uint32_t>(out.rows.size() + 1);
     row.code = Utf16ToUtf8(r.code);
     row.entry = Utf16ToUtf8(r.entry);
     auto found = byKey.find({row.code, row.entry});
@@ -1131,7 +1133,6 @@ LinuxTable FromMirelRows(const LinuxTable& original, const std::vector<MirelRow>
       const LinuxRow& old = original.rows[from];
       row.weight = old.weight;
       row.stem = old.stem;
-      row.line = old.line;
       for (const std::string* text : keptBefore[from]) out.kept.push_back({out.rows.size(), *text});
     }
     out.rows.push_back(std::move(row));

@@ -147,11 +147,16 @@ Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const Lin
       const LinuxFormat format =
           EndsWith(file, ".main.dict") ? LinuxFormat::kFcitxBinary : LinuxFormat::kFcitxText;
       // The table file is looked up like the configuration: user first.
-      for (const auto& [tableRoot, tableUser] : dataRoots) {
-        const fs::path candidate =
-            fs::path(file).is_absolute() ? fs::path(file) : tableRoot / "fcitx5" / file;
-        if (!Exists(files, candidate, PathKind::kRegular)) continue;
-        Add(found, tableName, LinuxIme::kFcitx5, format, candidate, tableUser);
+      if (fs::path(file).is_absolute()) {
+        if (Exists(files, file, PathKind::kRegular)) {
+          Add(found, tableName, LinuxIme::kFcitx5, format, file, user);
+        }
+      } else {
+        for (const auto& [tableRoot, tableUser] : dataRoots) {
+          const fs::path candidate = tableRoot / "fcitx5" / file;
+          if (!Exists(files, candidate, PathKind::kRegular)) continue;
+          Add(found, tableName, LinuxIme::kFcitx5, format, candidate, tableUser);
+        }
       }
       Found& f = found[tableName];
       f.info.name = tableName;
@@ -320,15 +325,15 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
     if (!conf.IsOk()) return conf.status();
     std::string text;
     size_t pos = 0;
-    bool table = false;
+    bool inTable = false;
     const std::string& c = conf.value();
     while (pos < c.size()) {
       size_t end = c.find('\n', pos);
       if (end == std::string::npos) end = c.size();
       std::string line = c.substr(pos, end - pos);
       pos = end + 1;
-      if (line.starts_with('[')) table = line.starts_with("[Table]");
-      if (table && line.starts_with("File=")) {
+      if (line.starts_with('[')) inTable = line.starts_with("[Table]");
+      if (inTable && line.starts_with("File=")) {
         line = "File=table/" + target.userPath.filename().string();
       }
       text += line + "\n";

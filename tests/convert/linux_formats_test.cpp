@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{F::kFcitxText, kFcitx, {"工|a", "戈|a", "式|aa", "𠀀|b"}},
                       Case{F::kRime, kRime, {"戈|a", "工|a", "式|aa", "𠀀|b"}},
                       Case{F::kIbusSource, kIbus, {"戈|a", "工|a", "式|aa", "𠀀|b"}}),
-    [](const auto& info) { return std::string(InfoOf(info.param.format).cliName); });
+    [](const auto& p) { return std::string(InfoOf(p.param.format).cliName); });
 
 TEST(LinuxFormatsTest, LinesThatAreNotRowsAreReportedWithTheirLine) {
   ReadResult fcitx = Read(F::kFcitxText, "KeyCode=ab\nLength=2\n[Data]\na 工\nlonely\nb 乙\n");
