@@ -81,6 +81,7 @@ bench: build bench-deps
 	$(BUILD)/bench/editor_bench
 	$(BUILD)/bench/convert_bench
 	$(BUILD)/bench/generate_bench
+	$(BUILD)/bench/linux_formats_bench
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_WERROR=ON \

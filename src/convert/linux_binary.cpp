@@ -40,19 +40,12 @@ Result<ReadResult> ReadFcitxBinary(std::string_view bytes) {
 Result<std::string> WriteFcitxBinary(const LinuxTable& table) {
   // libime leaves out, without a word, rows with a key outside the key set
   // and repeats of a code and entry; the table must not lose them unseen.
-  {
-    std::vector<Diagnostic> diagnostics;
-    LinuxTable checked = ConvertTable(table, LinuxFormat::kFcitxText, diagnostics);
-    if (!diagnostics.empty()) {
-      return Status::InvalidArgument("fcitx5 dictionary:" + std::to_string(diagnostics[0].line),
-                                     diagnostics[0].message);
-    }
+  if (std::optional<Diagnostic> bad = FirstRowFcitxDrops(table)) {
+    return Status::InvalidArgument("fcitx5 dictionary:" + std::to_string(bad->line), bad->message);
   }
-  LinuxTable text = table;
-  text.format = LinuxFormat::kFcitxText;
   try {
     libime::TableBasedDictionary dict;
-    std::istringstream in(WriteFcitxText(text));
+    std::istringstream in(WriteFcitxText(table));
     dict.load(in, libime::TableFormat::Text);
     std::ostringstream out;
     dict.save(out, libime::TableFormat::Binary);

@@ -104,6 +104,13 @@ size_t CharacterCount(std::string_view utf8) {
   return n;
 }
 
+struct PairHash {
+  size_t operator()(const std::pair<std::string_view, std::string_view>& p) const {
+    const std::hash<std::string_view> h;
+    return h(p.first) * 31 + h(p.second);
+  }
+};
+
 // ---- fcitx5 text ---------------------------------------------------------
 
 Result<ReadResult> ReadFcitx(std::string_view bytes) {
@@ -819,6 +826,24 @@ Result<ReadResult> ReadIbusSource(std::string_view bytes) {
 }
 
 std::string WriteFcitxText(const LinuxTable& table) { return WriteFcitx(table); }
+
+std::optional<Diagnostic> FirstRowFcitxDrops(const LinuxTable& table) {
+  const HeaderSettings s = FcitxSettings(table.header);
+  const std::string markers = FcitxMarkers(table.header);
+  std::unordered_set<std::pair<std::string_view, std::string_view>, PairHash> seen;
+  seen.reserve(table.rows.size());
+  for (const LinuxRow& row : table.rows) {
+    const bool marked = !row.code.empty() && markers.find(row.code.front()) != std::string::npos;
+    if (!marked && !s.keys.empty() && row.code.find_first_not_of(s.keys) != std::string::npos) {
+      return Diagnostic{row.line, "a key outside the key set \"" + s.keys + "\": " + row.code};
+    }
+    if (!seen.insert({row.code, row.entry}).second) {
+      return Diagnostic{row.line, "the same code and entry again (fcitx5 keeps one): " + row.code +
+                                      " " + row.entry};
+    }
+  }
+  return std::nullopt;
+}
 std::string WriteRime(const LinuxTable& table) { return WriteRimeDict(table); }
 std::string WriteIbusSource(const LinuxTable& table) { return WriteIbus(table); }
 
@@ -954,12 +979,6 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   }
   size_t kept = 0;
-  struct PairHash {
-    size_t operator()(const std::pair<std::string_view, std::string_view>& p) const {
-      const std::hash<std::string_view> h;
-      return h(p.first) * 31 + h(p.second);
-    }
-  };
   std::unordered_set<std::pair<std::string_view, std::string_view>, PairHash> seen;
   if (toFcitx) seen.reserve(source.rows.size());
   out.rows.reserve(source.rows.size());

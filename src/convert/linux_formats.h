@@ -125,6 +125,10 @@ std::string WriteIbusSource(const LinuxTable& table);
 Result<ReadResult> ReadFcitxBinary(std::string_view bytes);
 Result<std::string> WriteFcitxBinary(const LinuxTable& table);
 
+// The first row libime would leave out without a word (a key outside the
+// key set, a repeated code and entry), if any.
+std::optional<Diagnostic> FirstRowFcitxDrops(const LinuxTable& table);
+
 // An installed ibus-table database (read only; SQLite needs a path).
 Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path);
 
