@@ -78,8 +78,8 @@ int RunList(bool json, ToolIo& io) {
   for (const LinuxTableInfo& t : tables.value()) {
     const std::string copy = t.overrides ? "override" : t.user ? "user" : "system";
     io.out << pad(t.name, nameWidth) << pad(std::string(linux_table::InfoOf(t.format).cliName), 11)
-           << pad(t.rows < 0 ? "?" : std::to_string(t.rows), 8) << pad(copy, 8)
-           << t.path.string() << "\n";
+           << pad(t.rows < 0 ? "?" : std::to_string(t.rows), 8) << pad(copy, 8) << t.path.string()
+           << "\n";
   }
   return 0;
 }
@@ -88,7 +88,7 @@ int RunExport(const LinuxCommands& c, ToolIo& io) {
   Result<LinuxTableInfo> found = FindLinuxTable(io.fs, io.linuxTables, c.name);
   if (!found.IsOk()) return Failure("linux export", found.status(), io);
   // By default each table leaves in its text form.
-  AnyFormat to = found->format == LinuxFormat::kFcitxBinary     ? LinuxFormat::kFcitxText
+  AnyFormat to = found->format == LinuxFormat::kFcitxBinary    ? LinuxFormat::kFcitxText
                  : found->format == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
                                                                : found->format;
   if (!c.to.empty()) {
@@ -170,8 +170,8 @@ int RunInstall(const LinuxCommands& c, ToolIo& io) {
   for (const std::string& a : command) shown += (shown.empty() ? "" : " ") + a;
   const int rc = RunProgram(command);
   if (rc != 0) {
-    io.err << kProgram << ": linux install: the table is installed, but \"" << shown
-           << "\" failed" << (rc < 0 || rc == 127 ? " to start" : "") << "\n";
+    io.err << kProgram << ": linux install: the table is installed, but \"" << shown << "\" failed"
+           << (rc < 0 || rc == 127 ? " to start" : "") << "\n";
     return 1;
   }
   io.out << "ran " << shown << "\n";
@@ -212,24 +212,26 @@ std::optional<int> TryLinuxConvert(const std::string& source, const std::string&
     if (!bytes.IsOk()) return Failure("convert", bytes.status(), io);
     origin = DetectAnyFormat(bytes.value());
     if (!origin) {
-      io.err << kProgram << ": convert: " << source << ": the format is not recognised; give --from "
-             << AllFormatNames() << "\n";
+      io.err << kProgram << ": convert: " << source
+             << ": the format is not recognised; give --from " << AllFormatNames() << "\n";
       return 1;
     }
   }
   const std::filesystem::path out =
       output.empty() ? AnyConversionOutputPath(source, *target) : std::filesystem::path(output);
   if (out.empty()) {
-    io.err << kProgram << ": convert: " << source << ": the file name has no extension; give -o OUT\n";
+    io.err << kProgram << ": convert: " << source
+           << ": the file name has no extension; give -o OUT\n";
     return 1;
   }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return Failure("convert", temp.status(), io);
-  Result<ConversionReport> report = ConvertAnyFormat(io.fs, source, *origin, *target, out, *temp.value());
+  Result<ConversionReport> report =
+      ConvertAnyFormat(io.fs, source, *origin, *target, out, *temp.value());
   if (!report.IsOk()) return Failure("convert", report.status(), io);
   ReportDiagnostics("convert", source, report->diagnostics, io);
-  const bool kuji =
-      std::holds_alternative<TableFormat>(*target) && std::get<TableFormat>(*target) == TableFormat::kKuji;
+  const bool kuji = std::holds_alternative<TableFormat>(*target) &&
+                    std::get<TableFormat>(*target) == TableFormat::kKuji;
   io.out << report->rows << (kuji ? " lines" : " entries") << " written to " << out.string();
   if (!report->diagnostics.empty()) io.out << " (" << report->diagnostics.size() << " left out)";
   io.out << "\n";
@@ -259,8 +261,8 @@ void AddLinuxCommands(CLI::App& app, LinuxCommands& c) {
   c.exportTable->add_option("OUT", c.output, "the file to write")->required();
   c.exportTable->add_option("--to", c.to,
                             "the format to write (default: the table's own text form)");
-  c.install = c.linux->add_subcommand(
-      "install", "Install a table as the user copy of an installed one.");
+  c.install =
+      c.linux->add_subcommand("install", "Install a table as the user copy of an installed one.");
   c.install->add_option("TABLE", c.table, "the table to install (any format Mirel reads)")
       ->required();
   c.install->add_option("NAME", c.name, "the installed table it replaces for this user")

@@ -6,8 +6,8 @@
 
 #include "analysis/statistics.h"
 #include "app/batch.h"
-#include "app/table_tools.h"
 #include "app/linux_commands.h"
+#include "app/table_tools.h"
 #include "convert/common_conversion.h"
 #include "convert/rule_conversion.h"
 #include "generate/command_tips.h"
@@ -581,11 +581,13 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   convertLayout->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
 
   CLI::App* convert = app.add_subcommand(
-      "convert", "Convert between table formats: win, kuji, sogou, qq, jiajia, mirel and the Linux "
+      "convert",
+      "Convert between table formats: win, kuji, sogou, qq, jiajia, mirel and the Linux "
       "input methods' fcitx5, fcitx5-dict, rime, ibus (ibus-db read only).");
   convert->add_option("SOURCE", table, "the table to convert")->required();
-  convert->add_option("--to", toFormat,
-                      "win|kuji|sogou|qq|jiajia|mirel|fcitx5|fcitx5-dict|rime|ibus")->required();
+  convert
+      ->add_option("--to", toFormat, "win|kuji|sogou|qq|jiajia|mirel|fcitx5|fcitx5-dict|rime|ibus")
+      ->required();
   convert->add_option("--from", fromFormat,
                       "the source's format (detected from its first lines when absent)");
   convert->add_option("-o,--output", output, "where to write the result");

@@ -17,11 +17,11 @@ using F = LinuxFormat;
 namespace fs = std::filesystem;
 
 // Runs a command line built from our own scratch paths.
-int RunShell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-bool HaveTool(const char* name) {
-  return RunShell(std::string("command -v ") + name) == 0;
+int RunShell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
 }
+
+bool HaveTool(const char* name) { return RunShell(std::string("command -v ") + name) == 0; }
 
 std::vector<std::string> Candidates(const LinuxTable& table) {
   std::vector<std::string> out;
@@ -67,7 +67,7 @@ TEST(LinuxToolsTest, FcitxTextAndBinaryAgreeWithLibimeTabledict) {
   test::WriteBytes(dir / "ours.txt", text);
   // Ours as text, theirs as binary, ours reading it.
   ASSERT_EQ(RunShell("libime_tabledict " + (dir / "ours.txt").string() + " " +
-                (dir / "theirs.main.dict").string()),
+                     (dir / "theirs.main.dict").string()),
             0);
   Result<ReadResult> theirs = ReadFcitxBinary(test::ReadBytes(dir / "theirs.main.dict"));
   ASSERT_TRUE(theirs.IsOk()) << test::Describe(theirs);
@@ -77,7 +77,7 @@ TEST(LinuxToolsTest, FcitxTextAndBinaryAgreeWithLibimeTabledict) {
   ASSERT_TRUE(binary.IsOk()) << test::Describe(binary);
   test::WriteBytes(dir / "ours.main.dict", binary.value());
   ASSERT_EQ(RunShell("libime_tabledict -d " + (dir / "ours.main.dict").string() + " " +
-                (dir / "dumped.txt").string()),
+                     (dir / "dumped.txt").string()),
             0);
   EXPECT_EQ(test::ReadBytes(dir / "dumped.txt"), text);
 }
@@ -88,7 +88,7 @@ TEST(LinuxToolsTest, IbusTableCreatedbBuildsOurSourceInOrder) {
   const LinuxTable table = Sample(F::kIbusSource);
   test::WriteBytes(dir / "ours.txt", WriteIbusSource(table));
   ASSERT_EQ(RunShell("ibus-table-createdb -n " + (dir / "ours.db").string() + " -s " +
-                (dir / "ours.txt").string()),
+                     (dir / "ours.txt").string()),
             0);
   Result<ReadResult> db = ReadIbusDatabase(dir / "ours.db");
   ASSERT_TRUE(db.IsOk()) << test::Describe(db);
@@ -116,10 +116,10 @@ TEST(LinuxToolsTest, RimeDeployerCompilesOurDictionary) {
                      "engine:\n  translators:\n    - table_translator\n"
                      "translator:\n  dictionary: sample\n");
     fs::remove_all(dir / "build");
-    ASSERT_EQ(RunShell("cd " + dir.path().string() + " && rime_deployer --compile sample.schema.yaml " +
-                  dir.path().string() + " " + dir.path().string() + " " +
-                  (dir / "build").string()),
-              0);
+    ASSERT_EQ(
+        RunShell("cd " + dir.path().string() + " && rime_deployer --compile sample.schema.yaml " +
+                 dir.path().string() + " " + dir.path().string() + " " + (dir / "build").string()),
+        0);
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.table.bin"));
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.prism.bin"));
   }
