@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 # the tools and tables the round-trip tests run against. libimetable-dev
 # does not pull in the headers its own headers include.
 LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
-              libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin ibus-table \
+              libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
               ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643
 # The build, the editor window (Qt 6, a CJK font) and its end-to-end test (Xvfb).
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \

@@ -2,8 +2,11 @@
 // Debian ships. `make test` installs both (see the Makefile's PACKAGES); a
 // missing tool or table is a failure, not a skip, so the round trips cannot
 // silently stop running.
+#include <rime_api.h>
+
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "convert/linux_formats.h"
@@ -122,6 +125,72 @@ TEST(LinuxToolsTest, RimeDeployerCompilesOurDictionary) {
         0);
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.table.bin"));
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.prism.bin"));
+  }
+}
+
+// Rime itself, through its library, offers the rows of our dictionary in
+// the editor's order: weights as read, and after a save that moved rows.
+TEST(LinuxToolsTest, RimeOffersOurRowsInOrder) {
+  ASSERT_TRUE(HaveTool("rime_deployer")) << "install librime-bin";
+  test::ScratchDir dir;
+  Result<ReadResult> read = ReadRime(
+      "---\nname: sample\nversion: \"1\"\n...\n"
+      "工\ta\t10\n戈\ta\t30\n式\ta\t20\n𠀀\ta\t20\n甲\tb\n乙\tb\n丙\tb\t1\n");
+  ASSERT_TRUE(read.IsOk());
+  // Moved: 工 to the top of a, 丙 to the bottom of b.
+  std::vector<std::u16string> lines = {u"工\ta", u"戈\ta", u"式\ta", u"𠀀\ta",
+                                       u"甲\tb", u"乙\tb", u"丙\tb"};
+  std::vector<MirelRow> rows;
+  for (const std::u16string& line : lines) {
+    rows.push_back({std::u16string_view(line).substr(0, line.find(u'\t')),
+                    std::u16string_view(line).substr(line.find(u'\t') + 1)});
+  }
+  const LinuxTable moved = FromMirelRows(read->table, rows);
+  const std::map<std::string, std::vector<std::string>> expected[] = {
+      {{"a", {"戈", "式", "𠀀", "工"}}, {"b", {"丙", "甲", "乙"}}},
+      {{"a", {"工", "戈", "式", "𠀀"}}, {"b", {"甲", "乙", "丙"}}}};
+  const LinuxTable* tables[] = {&read->table, &moved};
+
+  test::WriteBytes(dir / "sample.schema.yaml",
+                   "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\n"
+                   "engine:\n  processors:\n    - speller\n    - selector\n"
+                   "  segmentors:\n    - abc_segmentor\n  translators:\n    - table_translator\n"
+                   "speller:\n  alphabet: abcdefghijklmnopqrstuvwxyz\n"
+                   "menu:\n  page_size: 50\n"
+                   "translator:\n  dictionary: sample\n  enable_completion: false\n"
+                   "  enable_user_dict: false\n  enable_sentence: false\n"
+                   "  enable_encoder: false\n");
+  RimeApi* rime = rime_get_api();
+  RIME_STRUCT(RimeTraits, traits);
+  const std::string folder = dir.path().string();
+  traits.shared_data_dir = folder.c_str();
+  traits.user_data_dir = folder.c_str();
+  traits.app_name = "rime.mirel-test";
+  traits.min_log_level = 3;
+  rime->setup(&traits);
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    test::WriteBytes(dir / "sample.dict.yaml", WriteRime(*tables[k]));
+    fs::remove_all(dir / "build");
+    ASSERT_EQ(RunShell("cd " + folder + " && rime_deployer --compile sample.schema.yaml " + folder +
+                       " " + folder + " " + (dir / "build").string()),
+              0);
+    rime->initialize(&traits);
+    const RimeSessionId session = rime->create_session();
+    ASSERT_TRUE(rime->select_schema(session, "sample"));
+    for (const auto& [code, words] : expected[k]) {
+      rime->clear_composition(session);
+      ASSERT_TRUE(rime->simulate_key_sequence(session, code.c_str()));
+      std::vector<std::string> offered;
+      RimeCandidateListIterator it = {};
+      if (rime->candidate_list_begin(session, &it)) {
+        while (rime->candidate_list_next(&it)) offered.push_back(it.candidate.text);
+        rime->candidate_list_end(&it);
+      }
+      EXPECT_EQ(offered, words) << code;
+    }
+    rime->destroy_session(session);
+    rime->finalize();
   }
 }
 

@@ -19,8 +19,12 @@ std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
   std::optional<LinuxTableInfo> chosen =
       LinuxTablesDialog::Run(parent, services_, store_.fs(), env);
   if (!chosen) return std::nullopt;
+  return Prepare(parent, std::move(*chosen));
+}
+
+std::optional<std::filesystem::path> LinuxSession::Prepare(QWidget* parent, LinuxTableInfo chosen) {
   Result<linux_table::ReadResult> read =
-      linux_table::ReadLinuxTable(store_.fs(), chosen->path, chosen->format);
+      linux_table::ReadLinuxTable(store_.fs(), chosen.path, chosen.format);
   if (!read.IsOk()) {
     services_.ShowMessage(parent, QStringLiteral("无法读取该码表。"), kCaption,
                           UiServices::Icon::kError,
@@ -52,7 +56,7 @@ std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
   }
   linux_table::LinuxTable table = std::move(read->table);
   // An installed database is saved back as ibus-table builds it: from source.
-  pending_ = Open{std::move(chosen).value(), std::move(table), false};
+  pending_ = Open{std::move(chosen), std::move(table), false};
   return text;
 }
 

@@ -24,6 +24,8 @@ class LinuxSession {
   // temporary folder; returns that file for the editor to open, or nullopt
   // (cancelled, or a message was shown).
   std::optional<std::filesystem::path> Choose(QWidget* parent, const LinuxEnvironment& env);
+  // The same for a table already chosen.
+  std::optional<std::filesystem::path> Prepare(QWidget* parent, LinuxTableInfo chosen);
   // After the editor opened the file Choose returned.
   void Begin();
   void End() { open_.reset(); }

@@ -796,6 +796,13 @@ void MainWindow::OpenLinuxCommand() {
   if (text && OpenTable(*text)) linuxSession_.Begin();
 }
 
+bool MainWindow::OpenLinuxTable(const LinuxTableInfo& table) {
+  std::optional<std::filesystem::path> text = linuxSession_.Prepare(this, table);
+  if (!text || !OpenTable(*text)) return false;
+  linuxSession_.Begin();
+  return true;
+}
+
 void MainWindow::ReverseInstalledCommand() {
   Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
   if (!copies.IsOk()) {
