@@ -30,6 +30,8 @@ class LinuxSession {
   void Begin();
   void End() { open_.reset(); }
   bool active() const { return open_.has_value(); }
+  // The header was edited since the last save; closing must ask.
+  bool headerChanged() const { return open_ && open_->headerChanged; }
 
   // Writes the user copy; false when the user said no or it failed (with a
   // message). The store is marked saved only when the copy was written.

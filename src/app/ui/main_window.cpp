@@ -517,7 +517,7 @@ void MainWindow::OpenCommand() {
 }
 
 int MainWindow::CloseCommand() {
-  if (store_.IsOpen() && RowsVisible() && store_.dirty()) {
+  if (store_.IsOpen() && RowsVisible() && (store_.dirty() || linuxSession_.headerChanged())) {
     if (services_.AskYesNo(this, QStringLiteral("打开文件的内容已经改变，是否保存这些修改?"),
                            kSaveQuestionCaption) &&
         !Save()) {
@@ -532,7 +532,7 @@ int MainWindow::CloseCommand() {
 }
 
 void MainWindow::ExitCommand() {
-  if (store_.IsOpen() && RowsVisible() && store_.dirty() &&
+  if (store_.IsOpen() && RowsVisible() && (store_.dirty() || linuxSession_.headerChanged()) &&
       services_.AskYesNo(this, QStringLiteral("打开文件的内容已经改变，是否保存这些修改？"),
                          kSaveQuestionCaption) &&
       !Save()) {

@@ -1,6 +1,7 @@
 // The editor over a table of a Linux input method: it opens in the order
 // the input method offers it, and a save writes the user copy in the
 // table's own format after a prompt naming the file, never the system one.
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -80,6 +81,7 @@ class LinuxSessionTest : public QObject {
     QCOMPARE(QString::fromStdString(test::ReadBytes(system_)),
              QStringLiteral("---\nname: rr\n...\n# rows\n工\ta\t10\n戈\ta\t20\n乙\tb\n"));
     QVERIFY(!store_->dirty());
+    QVERIFY(!window_->linuxSession().headerChanged());
 
     // Opening a plain text table ends the Linux session: saving writes text.
     const std::filesystem::path plain = dir_->filePath(QStringLiteral("plain.txt")).toStdString();
