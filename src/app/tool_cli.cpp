@@ -16,6 +16,7 @@
 #include "generate/word_library.h"
 #include "ime/installed_tables.h"
 #include "platform/paths.h"
+#include "platform/version.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
@@ -487,7 +488,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
       "Tables are read in UTF-8, UTF-16 (with mark) or GBK and written as UTF-16LE with CR LF.",
       kProgram};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "mirel-tool 3.0");
+  app.set_version_flag("--version", std::string("mirel-tool ") + kVersion);
   app.footer(
       "Examples:\n"
       "  mirel-tool dedup main.txt\n"

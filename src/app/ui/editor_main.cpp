@@ -13,6 +13,7 @@
 #include "ime/installed_tables.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/version.h"
 #include "platform/temp_folder.h"
 #include "platform/utf16.h"
 #include "store/character_class.h"
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!args.empty() && args[0] == "--version") {
-    std::cout << "mirel-editor 3.0.0\n";
+    std::cout << "mirel-editor " << mirel::kVersion << "\n";
     return 0;
   }
   const bool installed = !args.empty() && args[0] == "--installed";
