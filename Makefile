@@ -95,8 +95,8 @@ fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
 	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
 	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz \
-	  rule_conversion_fuzz common_formats_fuzz
-	@for t in compiled_table table_text user_library rule_conversion common_formats; do \
+	  rule_conversion_fuzz common_formats_fuzz linux_formats_fuzz
+	@for t in compiled_table table_text user_library rule_conversion common_formats linux_formats; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
 	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
 	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \
