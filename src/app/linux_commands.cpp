@@ -126,26 +126,42 @@ int RunInstall(const LinuxCommands& c, ToolIo& io) {
   }
   std::vector<linux_table::Diagnostic> diagnostics;
   linux_table::LinuxTable table;
-  if (const LinuxFormat* linux = std::get_if<LinuxFormat>(&*format)) {
+  // A table of the same input method goes in with its own header; any other
+  // gives its rows, in candidate order, to the installed table's header,
+  // which is what the input method's configuration is set up around.
+  auto family = [](LinuxFormat f) {
+    return f == LinuxFormat::kFcitxBinary     ? LinuxFormat::kFcitxText
+           : f == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
+                                             : f;
+  };
+  const LinuxFormat* linux = std::get_if<LinuxFormat>(&*format);
+  if (linux && family(*linux) == family(found->format)) {
     Result<linux_table::ReadResult> read = linux_table::ReadLinuxTable(io.fs, c.table, *linux);
     if (!read.IsOk()) return Failure("linux install", read.status(), io);
     diagnostics = std::move(read->diagnostics);
     table = std::move(read->table);
   } else {
-    Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
-    if (!temp.IsOk()) return Failure("linux install", temp.status(), io);
-    std::u16string mirel = DecodeText(bytes.value()).text;
-    if (std::get<TableFormat>(*format) != TableFormat::kMirel) {
-      const std::filesystem::path stage = temp.value()->TempPath(u"_install_linux_.txt");
-      Result<uint64_t> count = ConvertCommonFormat(io.fs, mirel, std::get<TableFormat>(*format),
-                                                   TableFormat::kMirel, stage, *temp.value());
-      if (!count.IsOk()) return Failure("linux install", count.status(), io);
-      Result<TextBuffer> back = ReadTextFile(io.fs, stage);
-      (void)io.fs.Remove(stage);
-      if (!back.IsOk()) return Failure("linux install", back.status(), io);
-      mirel = std::move(back->text);
+    std::u16string mirel;
+    if (linux) {
+      Result<linux_table::ReadResult> read = linux_table::ReadLinuxTable(io.fs, c.table, *linux);
+      if (!read.IsOk()) return Failure("linux install", read.status(), io);
+      diagnostics = std::move(read->diagnostics);
+      mirel = linux_table::ToMirelText(read->table);
+    } else {
+      Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+      if (!temp.IsOk()) return Failure("linux install", temp.status(), io);
+      mirel = DecodeText(bytes.value()).text;
+      if (std::get<TableFormat>(*format) != TableFormat::kMirel) {
+        const std::filesystem::path stage = temp.value()->TempPath(u"_install_linux_.txt");
+        Result<uint64_t> count = ConvertCommonFormat(io.fs, mirel, std::get<TableFormat>(*format),
+                                                     TableFormat::kMirel, stage, *temp.value());
+        if (!count.IsOk()) return Failure("linux install", count.status(), io);
+        Result<TextBuffer> back = ReadTextFile(io.fs, stage);
+        (void)io.fs.Remove(stage);
+        if (!back.IsOk()) return Failure("linux install", back.status(), io);
+        mirel = std::move(back->text);
+      }
     }
-    // The installed table lends its header; its rows give way to these.
     Result<linux_table::ReadResult> installed =
         linux_table::ReadLinuxTable(io.fs, found->path, found->format);
     if (!installed.IsOk()) return Failure("linux install", installed.status(), io);

@@ -141,6 +141,19 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
   }
 }
 
+// A table of another input method gives its rows, in the order its input
+// method offers them, to the installed table's header.
+TEST_F(LinuxCommandsTest, InstallFromAnotherInputMethodKeepsTheInstalledHeader) {
+  ASSERT_EQ(Run({"linux", "install", (dir_ / "sys/rime-data/rr.dict.yaml").string(), "tt"}), 0)
+      << err_.str();
+  Result<linux_table::ReadResult> copy = linux_table::ReadFcitxBinary(
+      ReadBytes(env_.dataHome / "fcitx5/table/tt.main.dict"));
+  ASSERT_TRUE(copy.IsOk()) << test::Describe(copy);
+  EXPECT_EQ(copy->table.header, "KeyCode=abc\nLength=3\n[Data]\n");
+  EXPECT_EQ(linux_table::ToMirelText(copy->table), u"戈\ta\r\n工\ta\r\n");
+  EXPECT_NE(out_.str().find("fcitx5-remote -r"), std::string::npos) << out_.str();
+}
+
 TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
   ASSERT_EQ(Run({"linux", "export", "ii", (dir_ / "ii_out.txt").string()}), 0) << err_.str();
   Result<linux_table::ReadResult> source =
