@@ -13,16 +13,18 @@ using namespace mirel::linux_table;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   (void)DetectLinuxFormat(bytes);
-  for (LinuxFormat format : {LinuxFormat::kFcitxText, LinuxFormat::kRime, LinuxFormat::kIbusSource}) {
+  for (LinuxFormat format :
+       {LinuxFormat::kFcitxText, LinuxFormat::kRime, LinuxFormat::kIbusSource}) {
     mirel::Result<ReadResult> read = format == LinuxFormat::kFcitxText ? ReadFcitxText(bytes)
-                                     : format == LinuxFormat::kRime  ? ReadRime(bytes)
-                                                                     : ReadIbusSource(bytes);
+                                     : format == LinuxFormat::kRime    ? ReadRime(bytes)
+                                                                       : ReadIbusSource(bytes);
     if (!read.IsOk()) continue;
     mirel::Result<std::string> written = LinuxTableBytes(read->table);
     if (!written.IsOk()) __builtin_trap();
-    mirel::Result<ReadResult> again = format == LinuxFormat::kFcitxText ? ReadFcitxText(*written)
-                                      : format == LinuxFormat::kRime  ? ReadRime(*written)
-                                                                      : ReadIbusSource(*written);
+    mirel::Result<ReadResult> again =
+        format == LinuxFormat::kFcitxText ? ReadFcitxText(written.value())
+        : format == LinuxFormat::kRime    ? ReadRime(written.value())
+                                          : ReadIbusSource(written.value());
     if (!again.IsOk() || again->table.rows.size() != read->table.rows.size()) __builtin_trap();
     (void)ToMirelText(read->table);
     for (LinuxFormat target :
