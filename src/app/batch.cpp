@@ -10,6 +10,7 @@
 #include "generate/word_library.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
 #include "store/text_file.h"
@@ -125,7 +126,10 @@ class BatchProgress {
   }
   void operator()(std::u16string_view title) {
     if (!env_.errIsTerminal) return;
-    env_.err << "\r" << Utf16ToUtf8(title) << "\x1b[K" << std::flush;
+    WriteControl(env_.err, "\r");
+    env_.err << Utf16ToUtf8(title);
+    WriteControl(env_.err, "\x1b[K");
+    env_.err << std::flush;
     drawn_ = true;
   }
 
@@ -170,8 +174,8 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
       return fail(Utf16ToUtf8(u"无法根据转换规则转换文本文件。"), done.status().message());
   } else {
     Result<uint64_t> done =
-        RunLayoutConversion(env.fs, source, settings.separatorText, LayoutFromOption(settings.layoutOption),
-                            output, std::ref(progress));
+        RunLayoutConversion(env.fs, source, settings.separatorText,
+                            LayoutFromOption(settings.layoutOption), output, std::ref(progress));
     if (!done.IsOk()) return fail(Utf16ToUtf8(u"无法转换文本文件。"), done.status().message());
   }
   return 0;
@@ -191,8 +195,8 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
     return 1;
   }
   BatchProgress progress(env);
-  Result<uint64_t> merged =
-      MergeTables(env.fs, settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
+  Result<uint64_t> merged = MergeTables(
+      env.fs, settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
   if (!merged.IsOk()) {
     env.err << env.programName << ": " << toolName << ": " << merged.status().message() << "\n";
     return 1;
@@ -219,7 +223,8 @@ int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
   const std::filesystem::path split = ResolveBatchPath(settings.splitTable, env.programFolder);
   const std::filesystem::path keys = ResolveBatchPath(settings.keyMap, env.programFolder);
   BatchProgress progress(env);
-  Result<SingleResult> result = GenerateSingleCharacters(env.fs, split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
+  Result<SingleResult> result = GenerateSingleCharacters(
+      env.fs, split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
   return ReportGeneration(env, kToolSingleCharacters,
                           result.IsOk() ? Status::Ok() : result.status(),
                           result.IsOk() ? result->errorLogFailure : std::string());
@@ -305,7 +310,8 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
     return fail("no source table given (/源码表文件=TABLE)");
   }
   std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
-  if (Result<PathInfo> info = env.fs.Query(source); info.IsOk() && info->kind == PathKind::kMissing) {
+  if (Result<PathInfo> info = env.fs.Query(source);
+      info.IsOk() && info->kind == PathKind::kMissing) {
     return fail(source.string() + ": no such file");
   }
 
@@ -331,13 +337,30 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   TableStore store(env.fs, *temp.value());
   Result<TableToolReport> report = RunTableTool(store, run);
   if (!report.IsOk()) return fail(report.status().message());
+  if (!report->linesWithoutTab.empty()) {
+    env.err << env.programName << ": " << toolName << ": " << source.string() << ": "
+            << report->linesWithoutTab.Describe() << "\n";
+  }
   return 0;
+}
+
+const std::string* FirstArgumentNotUtf8(std::span<const std::string> args) {
+  for (const std::string& arg : args) {
+    std::u16string decoded;
+    if (AppendUtf8(arg, decoded) != 0) return &arg;
+  }
+  return nullptr;
 }
 
 std::optional<int> RunBatchCommandLine(std::span<const std::string> args, BatchEnvironment& env) {
   std::u16string line = JoinArguments(args);
   std::optional<BatchRequest> request = ParseBatchLine(line);
   if (!request) return std::nullopt;
+  if (const std::string* bad = FirstArgumentNotUtf8(args)) {
+    env.err << env.programName << ": \"" << *bad << "\" is not UTF-8: the batch grammar cannot "
+            << "name such a file; rename it\n";
+    return 1;
+  }
   return RunBatch(*request, env);
 }
 

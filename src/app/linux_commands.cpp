@@ -130,7 +130,7 @@ int RunInstall(const LinuxCommands& c, ToolIo& io) {
   // gives its rows, in candidate order, to the installed table's header,
   // which is what the input method's configuration is set up around.
   auto family = [](LinuxFormat f) {
-    return f == LinuxFormat::kFcitxBinary     ? LinuxFormat::kFcitxText
+    return f == LinuxFormat::kFcitxBinary    ? LinuxFormat::kFcitxText
            : f == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
                                              : f;
   };
@@ -153,8 +153,9 @@ int RunInstall(const LinuxCommands& c, ToolIo& io) {
       mirel = DecodeText(bytes.value()).text;
       if (std::get<TableFormat>(*format) != TableFormat::kMirel) {
         const std::filesystem::path stage = temp.value()->TempPath(u"_install_linux_.txt");
-        Result<uint64_t> count = ConvertCommonFormat(io.fs, mirel, std::get<TableFormat>(*format),
-                                                     TableFormat::kMirel, stage, *temp.value());
+        Result<uint64_t> count =
+            ConvertCommonFormat(io.fs, mirel, std::get<TableFormat>(*format), TableFormat::kMirel,
+                                stage, *temp.value(), c.table);
         if (!count.IsOk()) return Failure("linux install", count.status(), io);
         Result<TextBuffer> back = ReadTextFile(io.fs, stage);
         (void)io.fs.Remove(stage);

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "analysis/statistics.h"
@@ -18,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/version.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
 #include "store/table_store.h"
@@ -75,8 +77,16 @@ struct Context {
     return RunTableTool(store, request);
   }
 
-  int Report(const Result<TableToolReport>& result, const std::filesystem::path& output) const {
+  void Warn(const std::filesystem::path& file, const LinesWithoutTab& skipped) const {
+    if (skipped.empty()) return;
+    io.err << kProgram << ": " << command << ": " << file.string() << ": " << skipped.Describe()
+           << "\n";
+  }
+
+  int Report(const Result<TableToolReport>& result, const TableToolRequest& request) const {
     if (!result.IsOk()) return Fail(result.status().message());
+    Warn(request.source, result->linesWithoutTab);
+    const std::filesystem::path& output = request.output;
     io.out << result->rowsWritten << " rows written to " << output.string() << "\n";
     return 0;
   }
@@ -92,14 +102,24 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
       for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, "\n");
       io.out << line << "\n";
     } else if (io.errIsTerminal && value != shown) {
-      io.err << "\rcompiling " << (shown = value) << "%" << std::flush;
+      WriteControl(io.err, "\r");
+      io.err << "compiling " << (shown = value) << "%" << std::flush;
     }
   };
-  Result<CompileSummary> summary = CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
-  if (io.errIsTerminal && shown >= 0) io.err << "\r" << std::string(16, ' ') << "\r";
+  Result<CompileSummary> summary =
+      CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
+  if (io.errIsTerminal && shown >= 0) {
+    WriteControl(io.err, "\r");
+    io.err << std::string(16, ' ');
+    WriteControl(io.err, "\r");
+  }
   if (!summary.IsOk()) {
     io.err << kProgram << ": compile: " << summary.status().message() << "\n";
     return 1;
+  }
+  if (!summary->linesWithoutTab.empty()) {
+    io.err << kProgram << ": compile: " << table << ": " << summary->linesWithoutTab.Describe()
+           << "\n";
   }
   return 0;
 }
@@ -115,6 +135,10 @@ int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
   TableStore store(io.fs, *temp.value());
   Result<uint32_t> loaded = store.LoadTable(table);
   if (!loaded.IsOk()) return fail(loaded.status());
+  if (!store.linesWithoutTab().empty()) {
+    io.err << kProgram << ": stats: " << table << ": " << store.linesWithoutTab().Describe()
+           << "\n";
+  }
   if (!report.empty()) {
     Status written = WriteStatisticsReport(store, report);
     if (!written.IsOk()) return fail(written);
@@ -187,7 +211,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
            << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
     return 2;
   }
-  Result<TextBuffer> text = ReadTextFile(io.fs, source);
+  Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("convert", text.status(), io);
   std::optional<TableFormat> sourceFormat;
   if (!from.empty()) {
@@ -216,7 +240,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return CommandFailure("convert", temp.status(), io);
   Result<uint64_t> count =
-      ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value());
+      ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value(), source);
   if (!count.IsOk()) return CommandFailure("convert", count.status(), io);
   io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
          << " written to " << out.string() << "\n";
@@ -225,7 +249,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
 
 int RunDetect(const std::string& source, ToolIo& io) {
   if (std::optional<int> done = TryLinuxDetect(source, io)) return *done;
-  Result<TextBuffer> text = ReadTextFile(io.fs, source);
+  Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
   const Detection detection = DetectFormat(text->text);
   if (detection.format) {
@@ -240,7 +264,10 @@ int RunDetect(const std::string& source, ToolIo& io) {
 GenerationProgress TerminalProgress(ToolIo& io, bool& drawn) {
   return [&io, &drawn](std::u16string_view caption) {
     if (!io.errIsTerminal) return;
-    io.err << "\r" << Utf16ToUtf8(caption) << "\x1b[K" << std::flush;
+    WriteControl(io.err, "\r");
+    io.err << Utf16ToUtf8(caption);
+    WriteControl(io.err, "\x1b[K");
+    io.err << std::flush;
     drawn = true;
   };
 }
@@ -249,7 +276,9 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
                  const std::string& errors, ToolIo& io) {
   bool drawn = false;
   const std::filesystem::path out = OutputOr(output, SingleOutputPath(split));
-  Result<SingleResult> result = GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)), TerminalProgress(io, drawn));
+  Result<SingleResult> result =
+      GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)),
+                               TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-single", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -261,17 +290,21 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
   return 0;
 }
 
-int RunGenWords(WordLibrarySettings settings, const std::string& rules, const std::string& output,
-                const std::string& errors, ToolIo& io) {
+// Paths from the command line stay bytes: a name that is not UTF-8 must
+// reach the file system as given, never as a lookalike.
+int RunGenWords(const WordLibraryFiles& files, WordLibrarySettings settings,
+                const std::string& rules, const std::string& output, const std::string& errors,
+                ToolIo& io) {
   if (!rules.empty()) {
     Result<TextBuffer> text = ReadTextFile(io.fs, rules);
     if (!text.IsOk()) return CommandFailure("gen-words", text.status(), io);
     settings.rulesText = text->text.substr(0, kWordRulesLimit);
   }
   bool drawn = false;
-  const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
-  const std::filesystem::path out = OutputOr(output, WordOutputPath(wordList));
-  Result<WordResult> result = GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)), TerminalProgress(io, drawn));
+  const std::filesystem::path out = OutputOr(output, WordOutputPath(files.wordList));
+  Result<WordResult> result = GenerateWordLibrary(
+      io.fs, files, settings, out, OutputOr(errors, WordErrorLogPath(files.wordList)),
+      TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -284,18 +317,17 @@ int RunGenWords(WordLibrarySettings settings, const std::string& rules, const st
 }
 
 int RunMerge(const std::vector<std::string>& tables, const std::string& output, ToolIo& io) {
-  MergeSettings settings;
-  for (size_t k = 0; k < tables.size() && k < settings.tables.size(); ++k) {
-    settings.tables[k] = Utf8ToUtf16(tables[k]);
-  }
+  std::array<std::filesystem::path, kMergeTableCount> paths;
+  for (size_t k = 0; k < tables.size() && k < paths.size(); ++k) paths[k] = tables[k];
   const std::filesystem::path out = OutputOr(output, MergeOutputPath(tables.front()));
-  Result<uint64_t> merged = MergeTables(io.fs, settings, out);
+  Result<uint64_t> merged = MergeTableFiles(io.fs, paths, out);
   if (!merged.IsOk()) return CommandFailure("merge", merged.status(), io);
   io.out << merged.value() << " lines written to " << out.string() << "\n";
   return 0;
 }
 
-int RunTips(const TipSettings& settings, const std::string& output, ToolIo& io) {
+int RunTips(const TipFiles& files, const TipSettings& settings, const std::string& output,
+            ToolIo& io) {
   std::filesystem::path out = output;
   std::unique_ptr<TempFolder> temp;
   if (out.empty()) {
@@ -305,7 +337,7 @@ int RunTips(const TipSettings& settings, const std::string& output, ToolIo& io) 
     temp = std::move(opened).value();
     out = temp->TempPath(kTipsOutputName);
   }
-  Result<uint64_t> written = BuildCommandTips(io.fs, settings, out);
+  Result<uint64_t> written = BuildCommandTips(io.fs, files, settings, out);
   if (!written.IsOk()) return CommandFailure("tips", written.status(), io);
   io.out << written.value() << " lines written to " << out.string() << "\n";
   return 0;
@@ -317,7 +349,7 @@ std::string JsonString(std::string_view text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       out += escaped;
@@ -363,6 +395,12 @@ int RunInstalledList(bool json, ToolIo& io) {
   if (rows.empty()) {
     io.out << "No installed copy of the input method was found.\n";
     return 0;
+  }
+  // Escaped before the columns are measured, so that they stay aligned.
+  for (Row& row : rows) {
+    row.key = EscapeControls(row.key);
+    row.name = EscapeControls(row.name);
+    row.folder = EscapeControls(row.folder);
   }
   // Display widths: a Han character takes two columns.
   auto width = [](const std::string& text) {
@@ -420,8 +458,9 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
   Result<std::unique_ptr<TempFolder>> temp =
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return InstalledFailure("compile", temp.status(), io);
-  // The copy's own header values go back in; a copy without a readable main
-  // table gets zeros.
+  // The copy's own header values go back in; a copy without a main table, or
+  // with a damaged one, gets zeros. One that cannot be read just now is not
+  // replaced, lest its values be lost.
   OpaqueHeader settings;
   const std::filesystem::path folder =
       copies->DataFolder(copies->ModuleName(key.value()).value_or(u""));
@@ -435,11 +474,19 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
       installed.IsOk()) {
     settings = installed->settings;
     main = installed->mainTable;
+  } else if (Result<PathInfo> info = io.fs.Query(main);
+             installed.status().code() != Status::Code::kCorrupt &&
+             (!info.IsOk() || info->kind != PathKind::kMissing)) {
+    return InstalledFailure("compile", installed.status(), io);
   }
   const std::filesystem::path compiled = temp.value()->TempPath(u"kv_tolvik_tempktb.ktb");
   std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
   Result<CompileSummary> summary = CompileTable(io.fs, table, compiled, *classes, settings);
   if (!summary.IsOk()) return InstalledFailure("compile", summary.status(), io);
+  if (!summary->linesWithoutTab.empty()) {
+    io.err << kProgram << ": installed compile: " << table << ": "
+           << summary->linesWithoutTab.Describe() << "\n";
+  }
   Status replaced = io.fs.CopyFile(compiled, main);
   if (!replaced.IsOk()) {
     return InstalledFailure(
@@ -457,10 +504,9 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.out << kBatchHelp;
     return 0;
   }
-  BatchEnvironment env{io.programFolder,    io.tempBase,
-                       io.err,              io.fs,
-                       std::string(kProgram) + " batch", io.errIsTerminal,
-                       io.dialogTools};
+  BatchEnvironment env{
+      io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",
+      io.errIsTerminal, io.dialogTools};
   std::u16string line = JoinArguments(args);
   if (line.size() >= kCommandLineLimit) {
     io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
@@ -472,12 +518,15 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.err << kProgram << ": batch: no tool named; give /do=TOOL (see mirel-tool batch --help)\n";
     return 2;
   }
+  if (const std::string* bad = FirstArgumentNotUtf8(args)) {
+    io.err << kProgram << ": batch: \"" << *bad << "\" is not UTF-8: the batch grammar cannot "
+           << "name such a file; rename it, or use the command of the tool (mirel-tool --help)\n";
+    return 1;
+  }
   return RunBatch(*request, env);
 }
 
-}  // namespace
-
-int RunTool(std::span<const std::string> argv, ToolIo& io) {
+int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   // The batch grammar is not a conventional one ("-do:x" is no option), so it
   // bypasses the option parser.
   if (argv.size() >= 2 && argv[1] == "batch") return RunBatchCommand(argv.subspan(2), io);
@@ -500,7 +549,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   std::string table, output, by = "code1", frequency;
   auto addTable = [&](CLI::App* sub) {
     sub->add_option("TABLE", table, "the code table (.txt, or a compiled .ktb)")->required();
-    sub->add_option("-o,--output", output, "where to write the result");
+    sub->add_option("-o,--output", output, "where to write the result (- for standard output)");
   };
 
   CLI::App* dedup = app.add_subcommand(
@@ -565,7 +614,8 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
       ->add_option("--rule", ruleLines,
                    "a rule, e.g. '<all.0><tab.1><all.0><row.2>==><3><t><1><r>'")
       ->excludes(rulesOption);
-  convertRules->add_option("-o,--output", output, "where to write the result");
+  convertRules->add_option("-o,--output", output,
+                           "where to write the result (- for standard output)");
   convertRules->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
 
   CLI::App* convertLayout = app.add_subcommand(
@@ -578,7 +628,8 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
       ->add_option("--layout", layout,
                    "1: code entry (one entry); 2: code entry entry...; 3: entry code code...")
       ->check(CLI::Range(1, 3));
-  convertLayout->add_option("-o,--output", output, "where to write the result");
+  convertLayout->add_option("-o,--output", output,
+                            "where to write the result (- for standard output)");
   convertLayout->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
 
   CLI::App* convert = app.add_subcommand(
@@ -591,7 +642,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
       ->required();
   convert->add_option("--from", fromFormat,
                       "the source's format (detected from its first lines when absent)");
-  convert->add_option("-o,--output", output, "where to write the result");
+  convert->add_option("-o,--output", output, "where to write the result (- for standard output)");
   convert->footer(
       "Default output: SOURCE with its extension replaced by \"___<format>格式.txt\".\n");
 
@@ -605,7 +656,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   merge->add_option("TABLES", mergeTables, "TABLE1 [TABLE2 ... TABLE6]")
       ->required()
       ->expected(1, 6);
-  merge->add_option("-o,--output", output, "where to write the result");
+  merge->add_option("-o,--output", output, "where to write the result (- for standard output)");
   merge->footer(
       "Every entry of TABLE1 found in all the others gives one line per combination of their\n"
       "codes. Default output: \"[ 码表合并结果 ].txt\" beside TABLE1.\n");
@@ -617,7 +668,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   tips->add_option("CONTENTS", tipContents, "the tip content table (key TAB content)")->required();
   tips->add_option("--prefix", tipPrefix, "put before every tip code");
   tips->add_option("--suffix", tipSuffix, "put after every tip code");
-  tips->add_option("-o,--output", output, "where to write the result");
+  tips->add_option("-o,--output", output, "where to write the result (- for standard output)");
   tips->footer(
       "Lines: $mlcmd(key,key[content]) TAB prefix+tip code+suffix.\n"
       "Default output: \"cmdtipMBMake_result.txt\" in the private temporary folder.\n");
@@ -679,6 +730,20 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
+  if (argv.size() >= 2 && !argv[1].empty() && argv[1][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+      known = known || sub->get_name() == argv[1];
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (!known) {
+      io.err << kProgram << ": unknown command \"" << argv[1] << "\"; the commands are: " << names
+             << "\nRun 'mirel-tool --help' for usage.\n";
+      return 2;
+    }
+  }
+
   std::vector<const char*> cargv;
   for (const std::string& a : argv) cargv.push_back(a.c_str());
   try {
@@ -692,6 +757,12 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
     return 2;
   }
 
+  // With the result on standard output ("-"), the reports go to standard
+  // error so that they never mix with it.
+  if (output == "-" || report == "-" || (compile->parsed() && compiledPath == "-")) {
+    io.out.rdbuf(io.err.rdbuf());
+  }
+
   if (std::optional<int> done = RunLinuxCommands(linuxCommands, io)) return *done;
   if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
   if (stats->parsed()) return RunStats(table, report, io);
@@ -703,17 +774,15 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   if (genSingle->parsed()) return RunGenSingle(table, keyMapFile, output, errorsFile, io);
   if (genWords->parsed()) {
     WordLibrarySettings settings;
-    settings.charTable = Utf8ToUtf16(table);
-    settings.auxTable = Utf8ToUtf16(auxTable);
-    settings.wordList = Utf8ToUtf16(wordListFile);
     settings.predefined = predefined;
     settings.tolerant = tolerant;
-    return RunGenWords(settings, rulesFileWords, output, errorsFile, io);
+    return RunGenWords(WordLibraryFiles{table, auxTable, wordListFile}, settings, rulesFileWords,
+                       output, errorsFile, io);
   }
-  if (tips->parsed())
-    return RunTips(TipSettings{Utf8ToUtf16(table), Utf8ToUtf16(tipContents), Utf8ToUtf16(tipPrefix),
-                               Utf8ToUtf16(tipSuffix)},
-                   output, io);
+  if (tips->parsed()) {
+    return RunTips(TipFiles{table, tipContents},
+                   TipSettings{{}, {}, Utf8ToUtf16(tipPrefix), Utf8ToUtf16(tipSuffix)}, output, io);
+  }
   if (installed->parsed()) {
     if (installedExport->parsed()) return RunInstalledExport(copyName, output, withUserLibrary, io);
     if (installedCompile->parsed()) return RunInstalledCompile(table, copyName, io);
@@ -770,12 +839,34 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
 
   Result<TableToolReport> result = context.Run(request);
   if (request.tool == TableTool::kExtractSingle && result.IsOk()) {
+    context.Warn(request.source, result->linesWithoutTab);
     io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
                                      {static_cast<long long>(result->rowsWritten)}))
            << "\n";
     return 0;
   }
-  return context.Report(result, request.output);
+  return context.Report(result, request);
+}
+
+}  // namespace
+
+int RunTool(std::span<const std::string> argv, ToolIo& io) {
+  // Everything printed may hold text from the files: escape it once here.
+  EscapingStreamBuffer outBuffer(io.out);
+  EscapingStreamBuffer errBuffer(io.err);
+  std::ostream out(&outBuffer);
+  std::ostream err(&errBuffer);
+  ToolIo escaped{
+      out,         err, io.fs, io.programFolder, io.tempBase, io.dialogTools, io.errIsTerminal,
+      io.installed};
+  try {
+    return RunCommands(argv, escaped);
+  } catch (const std::bad_alloc&) {
+    // The engines report running out of memory themselves; this is for what
+    // they do not cover.
+    err << kProgram << ": out of memory\n";
+    return 1;
+  }
 }
 
 }  // namespace mirel

@@ -4,11 +4,13 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -353,9 +355,19 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
   return written;
 }
 
-Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, const std::filesystem::path& output,
+Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
+                             const std::filesystem::path& output,
                              const GenerationProgress& progress) {
-  const std::filesystem::path firstPath = PathFromUtf16(settings.tables[0]);
+  std::array<std::filesystem::path, kMergeTableCount> tables;
+  for (size_t k = 0; k < kMergeTableCount; ++k) tables[k] = PathFromUtf16(settings.tables[k]);
+  return MergeTableFiles(fs, tables, output, progress);
+}
+
+Result<uint64_t> MergeTableFiles(FileSystem& fs,
+                                 const std::array<std::filesystem::path, kMergeTableCount>& tables,
+                                 const std::filesystem::path& output,
+                                 const GenerationProgress& progress) try {
+  const std::filesystem::path& firstPath = tables[0];
   Result<PathInfo> firstInfo =
       firstPath.empty() ? Result<PathInfo>(PathInfo{}) : fs.Query(firstPath);
   if (!firstInfo.IsOk() || firstInfo->kind == PathKind::kMissing) {
@@ -369,12 +381,12 @@ Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, cons
   // All texts are read before any view into them is taken.
   std::vector<std::u16string> texts;
   for (size_t k = 1; k < kMergeTableCount; ++k) {
-    if (settings.tables[k].empty()) continue;
-    Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(settings.tables[k]));
+    if (tables[k].empty()) continue;
+    Result<TextBuffer> table = ReadTableText(fs, tables[k]);
     if (!table.IsOk()) return Status::IoError(TableName(k), table.status().message());
     texts.push_back(std::move(table.value().text));
   }
-  Result<TextBuffer> first = ReadTextFile(fs, firstPath);
+  Result<TextBuffer> first = ReadTableText(fs, firstPath);
   if (!first.IsOk()) return Status::IoError(TableName(0), first.status().message());
 
   ProgressThrottle throttle(progress);
@@ -389,6 +401,8 @@ Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, cons
   if (!committed.IsOk()) return committed;
   throttle.Report(kMergeCaption, written);
   return written;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::filesystem::path MergeOutputPath(const std::filesystem::path& firstTable) {

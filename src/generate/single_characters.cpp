@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "generate/error_log.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -168,7 +170,12 @@ class Generator {
   std::u16string message_;
 };
 
-Status Failure(std::string_view message) { return Status::IoError("", std::string(message)); }
+// The fixed message, then the file and the OS's reason when there is one.
+Status Failure(std::string_view message, const Status& why = Status::Ok()) {
+  std::string text(message);
+  if (!why.IsOk()) text += " (" + why.message() + ")";
+  return Status::IoError("", text);
+}
 
 }  // namespace
 
@@ -253,23 +260,26 @@ SingleResult GenerateSingleText(std::u16string_view splitTable, const KeyMap& ke
   return generator.counts();
 }
 
-Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesystem::path& splitTable,
-                                              const std::filesystem::path& keyMap,
-                                              const std::filesystem::path& output,
-                                              const std::filesystem::path& errorLog,
-                                              const GenerationProgress& progress,
-                                              const std::atomic<bool>* cancel) {
+Result<SingleResult> GenerateSingleCharacters(
+    FileSystem& fs, const std::filesystem::path& splitTable, const std::filesystem::path& keyMap,
+    const std::filesystem::path& output, const std::filesystem::path& errorLog,
+    const GenerationProgress& progress, const std::atomic<bool>* cancel) try {
+  // Neither file is a code table: a compiled one would be read as nonsense.
+  for (Status refused : {RefuseCompiledTable(keyMap, "keyboard map"),
+                         RefuseCompiledTable(splitTable, "split table")}) {
+    if (!refused.IsOk()) return refused;
+  }
   KeyMap keys;
   {
     Result<TextBuffer> keyText = ReadTextFile(fs, keyMap);
-    if (!keyText.IsOk()) return Failure(kSingleNoKeyMapMessage);
+    if (!keyText.IsOk()) return Failure(kSingleNoKeyMapMessage, keyText.status());
     keys = ParseKeyMap(keyText.value().text);
   }
   Result<TextBuffer> split = ReadTextFile(fs, splitTable);
-  if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage);
+  if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage, split.status());
   Result<std::unique_ptr<TextWriter>> writer =
       TextWriter::Create(fs, output.empty() ? SingleOutputPath(splitTable) : output);
-  if (!writer.IsOk()) return Failure(kSingleNoOutputMessage);
+  if (!writer.IsOk()) return Failure(kSingleNoOutputMessage, writer.status());
   writer.value()->WriteBom();
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? SingleErrorPath(splitTable) : errorLog);
 
@@ -287,6 +297,8 @@ Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesys
   Status closed = log.Close();
   if (!closed.IsOk()) result.errorLogFailure = closed.message();
   return result;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(splitTable.string());
 }
 
 std::filesystem::path SingleOutputPath(const std::filesystem::path& splitTable) {

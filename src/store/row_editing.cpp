@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "store/table_store.h"
 
@@ -18,7 +19,14 @@ void WriteRow(char16_t* slot, std::u16string_view entry, std::u16string_view cod
 
 int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
                           std::u16string_view entry) {
-  if (v >= VisibleRowCount() || i >= RowCount()) return 1;
+  return RewriteRow(v, i, code, entry).IsOk() ? 0 : 1;
+}
+
+Status TableStore::RewriteRow(uint32_t v, uint32_t i, std::u16string_view code,
+                              std::u16string_view entry) {
+  if (v >= VisibleRowCount() || i >= RowCount()) {
+    return Status::InvalidArgument("", "row " + std::to_string(v + 1) + " is not in the table");
+  }
   // The row's present slot, measured in the filter snapshot.
   const uint32_t snapshotOffset = FilterOffsets()[v];
   const char16_t* end = reinterpret_cast<const char16_t*>(filter_->view() + filter_->size());
@@ -31,7 +39,10 @@ int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
   if (have < need) {
     const uint64_t e = data_->size();
     const uint64_t grown = e + 2 * need;
-    if (grown >= 0xFFFFFFFFull || !data_->Resize(static_cast<uint32_t>(grown)).IsOk()) return 1;
+    if (grown >= 0xFFFFFFFFull) return Status::Unsupported("", "the table would exceed 4 GiB");
+    if (Status resized = data_->Resize(static_cast<uint32_t>(grown)); !resized.IsOk()) {
+      return resized;
+    }
     WriteRow(reinterpret_cast<char16_t*>(data_->view() + e), entry, code);
     DataOffsets()[i] = static_cast<uint32_t>(e);
   } else {
@@ -39,7 +50,7 @@ int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
   }
   textChanged_ = true;
   dirty_ = true;
-  return 0;
+  return Status::Ok();
 }
 
 int TableStore::DeleteRow(uint32_t i) {
@@ -79,7 +90,7 @@ void TableStore::MoveRowEarlier(uint32_t from, uint32_t to) {
   dirty_ = true;
 }
 
-Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16string>& rows) {
+Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16string>& rows) try {
   const uint32_t r = RowCount();
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
   if (position > r) return Status::InvalidArgument("", "row position out of range");
@@ -121,6 +132,8 @@ Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16strin
   textChanged_ = true;
   dirty_ = true;
   return Status::Ok();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 }  // namespace mirel

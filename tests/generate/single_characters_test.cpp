@@ -224,10 +224,18 @@ TEST_F(SingleFilesTest, FailuresWriteNothing) {
     EXPECT_EQ(ReadBytes(Log()), "old log");
     return result.IsOk() ? std::string("ok") : result.status().message();
   };
-  EXPECT_EQ(failure(split, dir_ / "missing.txt", {}), "无法打开键盘映射表定义文件。");
-  EXPECT_EQ(failure(dir_ / "missing.txt", keys, {}), "无法打开单字拆分序列文件。");
-  EXPECT_EQ(failure(split, keys, dir_ / "none" / "out.txt"), "无法创建指定的保存文件路径。");
-  EXPECT_EQ(failure(split, keys, dir_.path()), "无法创建指定的保存文件路径。");
+  // The fixed message, then the file and the reason.
+  const std::string missing = (dir_ / "missing.txt").string() + ": cannot open: No such file";
+  EXPECT_EQ(
+      failure(split, dir_ / "missing.txt", {}).rfind("无法打开键盘映射表定义文件。 (" + missing, 0),
+      0u);
+  EXPECT_EQ(
+      failure(dir_ / "missing.txt", keys, {}).rfind("无法打开单字拆分序列文件。 (" + missing, 0),
+      0u);
+  EXPECT_EQ(
+      failure(split, keys, dir_ / "none" / "out.txt").rfind("无法创建指定的保存文件路径。 (", 0),
+      0u);
+  EXPECT_EQ(failure(split, keys, dir_.path()).rfind("无法创建指定的保存文件路径。 (", 0), 0u);
 
   const std::atomic<bool> cancel{true};
   Result<SingleResult> cancelled = GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {}, {}, &cancel);

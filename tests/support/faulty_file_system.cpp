@@ -122,6 +122,8 @@ void FaultyFileSystem::Reset() {
   counts_.clear();
   faults_.clear();
   shortReads_ = 0;
+  faultPath_.clear();
+  faultError_ = 0;
 }
 
 Status FaultyFileSystem::Step(IoStep step, const std::filesystem::path& path,
@@ -131,6 +133,8 @@ Status FaultyFileSystem::Step(IoStep step, const std::filesystem::path& path,
   if (fault == faults_.end() || fault->second.at != index) return Status::Ok();
   int err = fault->second.err;
   faults_.erase(fault);
+  faultPath_ = path;
+  faultError_ = err;
   return OsError(path, what, err);
 }
 

@@ -53,6 +53,10 @@ class FaultyFileSystem : public ForwardingFileSystem {
   // message reads like the real one: "path: what: No space left on device".
   Status Step(IoStep step, const std::filesystem::path& path, const std::string& what);
   size_t shortReads() const { return shortReads_; }
+  // The path and errno of the fault injected since the last Reset; an empty
+  // path when none was.
+  const std::filesystem::path& faultPath() const { return faultPath_; }
+  int faultError() const { return faultError_; }
 
  private:
   struct Fault {
@@ -62,6 +66,8 @@ class FaultyFileSystem : public ForwardingFileSystem {
   std::map<IoStep, int> counts_;
   std::map<IoStep, Fault> faults_;
   size_t shortReads_ = 0;
+  std::filesystem::path faultPath_;
+  int faultError_ = 0;
 };
 
 // The errno ForEachInjectedFault uses for a kind of step.
