@@ -5,12 +5,19 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
+# The Linux input methods: the libraries their formats are read with, and
+# the tools and tables the round-trip tests run against. libimetable-dev
+# does not pull in the headers its own headers include.
+LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
+              libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
+              ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643
 # The build; the editor window (Qt 6 with its Chinese translations, a CJK font
 # and one that covers the ideographs beyond the BMP); its end-to-end test
 # (Xvfb, driven with xdotool).
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
               qt6-translations-l10n fonts-wqy-microhei fonts-hanazono \
-              xvfb xauth x11-utils xdotool
+              xvfb xauth x11-utils xdotool \
+              $(LINUX_IME_PACKAGES)
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
@@ -78,6 +85,7 @@ bench: build bench-deps
 	$(BUILD)/bench/convert_bench
 	$(BUILD)/bench/generate_bench
 	$(BUILD)/bench/scale_bench --rows 1000000
+	$(BUILD)/bench/linux_formats_bench
 
 # Both table shapes at 1, 5 and 10 million rows (each size fewer runs than the
 # last, to keep the whole under an hour), then one 100 MiB line through every
@@ -99,8 +107,8 @@ fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
 	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
 	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz \
-	  rule_conversion_fuzz common_formats_fuzz
-	@for t in compiled_table table_text user_library rule_conversion common_formats; do \
+	  rule_conversion_fuzz common_formats_fuzz linux_formats_fuzz
+	@for t in compiled_table table_text user_library rule_conversion common_formats linux_formats; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
 	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
 	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \

@@ -38,6 +38,8 @@ inline constexpr int kCopy = 40118;
 inline constexpr int kFocusCycle = 40119;
 inline constexpr int kCommonConversion = 40122;
 inline constexpr int kCommandTips = 40125;
+inline constexpr int kOpenLinux = 40126;
+inline constexpr int kLinuxHeader = 40127;
 
 // The editor's own additions.
 inline constexpr int kUndo = 40130;

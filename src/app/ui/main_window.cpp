@@ -62,8 +62,9 @@ constexpr int kReorderMenu = -1;
 constexpr int kRecentMenu = -2;
 
 // The menus, by command number (the texts and keys are in the command table).
-const std::vector<int> kFileLayout = {kOpen,      kOpenInstalled, kSave,      kSaveAs, kClose,
-                                      kSeparator, kRecentMenu,    kSeparator, kExit};
+const std::vector<int> kFileLayout = {kOpen,   kOpenInstalled, kOpenLinux, kLinuxHeader,
+                                      kSave,   kSaveAs,        kClose,     kSeparator,
+                                      kRecentMenu, kSeparator, kExit};
 const std::vector<int> kEditLayout = {kUndo,
                                       kRedo,
                                       kSeparator,
@@ -186,6 +187,9 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
       {kOpen, u"打开文本文件(&O)...", "Ctrl+O", false, false, [](W& w) { w.OpenCommand(); }},
       {kOpenInstalled, u"打开Mirel输入法(&P)...", "Ctrl+Alt+O", false, false,
        [](W& w) { w.OpenInstalledCommand(); }},
+      {kOpenLinux, u"打开Linux输入法码表(&L)...", "", false, false,
+       [](W& w) { w.OpenLinuxCommand(); }},
+      {kLinuxHeader, u"表头(&H)...", "", false, false, [](W& w) { w.linuxSession_.EditHeader(&w); }},
       {kSave, u"保存(&S)...", "Ctrl+S", true, true, [](W& w) { w.Save(); }},
       {kSaveAs, u"另存为(&A)...", "Ctrl+Alt+S", true, true, [](W& w) { w.SaveAs(); }},
       {kClose, u"关闭(&C)", "Ctrl+W", true, true, [](W& w) { w.CloseCommand(); }},
@@ -686,6 +690,7 @@ bool MainWindow::OpenTable(const std::filesystem::path& path) { return OpenFile(
 
 bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
   Result<uint32_t> loaded = editor_.Open(path);
+  if (loaded.IsOk()) linuxSession_.End();
   if (!loaded.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
                           UiServices::Icon::kError,
@@ -723,7 +728,7 @@ bool MainWindow::OpenWithPrompt(const std::filesystem::path& path) {
 }
 
 bool MainWindow::ConfirmDiscard(const QString& question) {
-  if (!store_.IsOpen() || !store_.dirty()) return true;
+  if (!store_.IsOpen() || !(store_.dirty() || linuxSession_.headerChanged())) return true;
   switch (services_.AskYesNoCancel(this, question, kSaveQuestionCaption)) {
     case UiServices::Answer::kYes:
       return Save();
@@ -744,6 +749,7 @@ void MainWindow::OpenCommand() {
 
 void MainWindow::ResetAfterClose() {
   editor_.Close();
+  linuxSession_.End();
   SetTableItemsEnabled(false);
   model_.SetItemCount(0);
   {
@@ -772,6 +778,7 @@ void MainWindow::ShowSaveFailure(const Status& status) {
 }
 
 bool MainWindow::Save() {
+  if (linuxSession_.active()) return linuxSession_.Save(this);
   bool cancelled = false;
   Status saved = editor_.Save(SaveMode::kSave, {}, [&](const Status&) {
     const bool retry = services_.AskRetry(
@@ -983,6 +990,19 @@ void MainWindow::OpenInstalledCommand() {
   std::optional<InstalledTable> chosen = InstalledDialog::Run(
       this, services_, copies.value(), store_.temp(), InstalledDialog::Mode::kOpen);
   if (chosen) OpenInstalled(*chosen);
+}
+
+void MainWindow::OpenLinuxCommand() {
+  if (RowsVisible() && CloseCommand() == 1) return;
+  std::optional<std::filesystem::path> text = linuxSession_.Choose(this, linuxEnvironment_);
+  if (text && OpenTable(*text)) linuxSession_.Begin();
+}
+
+bool MainWindow::OpenLinuxTable(const LinuxTableInfo& table) {
+  std::optional<std::filesystem::path> text = linuxSession_.Prepare(this, table);
+  if (!text || !OpenTable(*text)) return false;
+  linuxSession_.Begin();
+  return true;
 }
 
 void MainWindow::ReverseInstalledCommand() {

@@ -19,6 +19,7 @@
 
 #include "app/table_editor.h"
 #include "app/ui/entry_list_model.h"
+#include "app/ui/linux_session.h"
 #include "convert/rule_conversion.h"
 #include "generate/merge_tables.h"
 #include "generate/single_characters.h"
@@ -69,6 +70,14 @@ class MainWindow : public QMainWindow {
   void SetInstalledEnvironment(InstalledEnvironment environment) {
     installedEnvironment_ = std::move(environment);
   }
+
+  // Opens a table of a Linux input method; a save writes its user copy.
+  bool OpenLinuxTable(const LinuxTableInfo& table);
+  // Where the tables of the Linux input methods are looked up.
+  void SetLinuxEnvironment(LinuxEnvironment environment) {
+    linuxEnvironment_ = std::move(environment);
+  }
+  LinuxSession& linuxSession() { return linuxSession_; }
 
   // A handler for a command another part of the program provides (the tool
   // dialogs); it replaces "not handled" for that number.
@@ -143,6 +152,7 @@ class MainWindow : public QMainWindow {
   void FocusCycle();
   void StatisticsCommand();
   void OpenInstalledCommand();
+  void OpenLinuxCommand();
   void ReverseInstalledCommand();
   void HelpCommand();
   void UpdatesCommand();
@@ -189,6 +199,8 @@ class MainWindow : public QMainWindow {
   // Exit asked already; the close event that follows does not ask again.
   bool exitConfirmed_ = false;
   InstalledEnvironment installedEnvironment_;
+  LinuxEnvironment linuxEnvironment_ = LinuxEnvironment::FromProcess();
+  LinuxSession linuxSession_{store_, services_};
   RuleConversionSettings ruleConversion_;
   MergeSettings merge_;
   SingleCharacterSettings singleCharacters_;
