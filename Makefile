@@ -99,7 +99,8 @@ sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_WERROR=ON \
 	  -DMIREL_BUILD_BENCH=OFF
 	cmake --build $(BUILD_ASAN)
-	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2
+	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(abspath tests/lsan.supp) \
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2
 
 # Each fuzz target runs for FUZZ_SECONDS, starting from the corpus in fuzz/corpus
 # (copied, so the repository is not changed).

@@ -204,11 +204,12 @@ std::optional<int> TryLinuxConvert(const std::string& source, const std::string&
   if (!from.empty()) {
     origin = AnyFormatFromCliName(from);
   } else {
+    // A source that cannot be read fails here, not later on a second read
+    // that might happen to succeed.
     Result<std::string> bytes = io.fs.ReadWhole(source);
-    if (bytes.IsOk()) {
-      if (std::optional<LinuxFormat> linux = linux_table::DetectLinuxFormat(bytes.value())) {
-        origin = *linux;
-      }
+    if (!bytes.IsOk()) return Failure("convert", bytes.status(), io);
+    if (std::optional<LinuxFormat> linux = linux_table::DetectLinuxFormat(bytes.value())) {
+      origin = *linux;
     }
   }
   const bool linuxTarget = target && std::holds_alternative<LinuxFormat>(*target);

@@ -858,7 +858,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   std::ostream err(&errBuffer);
   ToolIo escaped{
       out,         err, io.fs, io.programFolder, io.tempBase, io.dialogTools, io.errIsTerminal,
-      io.installed};
+      io.installed, io.linuxTables};
   try {
     return RunCommands(argv, escaped);
   } catch (const std::bad_alloc&) {

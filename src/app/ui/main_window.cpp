@@ -993,7 +993,7 @@ void MainWindow::OpenInstalledCommand() {
 }
 
 void MainWindow::OpenLinuxCommand() {
-  if (RowsVisible() && CloseCommand() == 1) return;
+  if (!ConfirmDiscard(kSaveOnClose)) return;
   std::optional<std::filesystem::path> text = linuxSession_.Choose(this, linuxEnvironment_);
   if (text && OpenTable(*text)) linuxSession_.Begin();
 }
