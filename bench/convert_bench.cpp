@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
 
     const std::u16string rule = u"<all.0><tab.1><all.0><row.2>==><3><t><1><r>";
     const double rules = BestOf(NoSetup, [&] {
-      Check(mirel::RunRuleConversion(BenchFs(), table, rule, dir / "swapped.txt"), "RunRuleConversion");
+      Check(mirel::RunRuleConversion(BenchFs(), table, rule, dir / "swapped.txt"),
+            "RunRuleConversion");
     });
     const double mawk = TimeCommand("mawk -F'\\t' '{print $2 \"\\t\" $1}' " + Quote(table) + " > " +
                                     Quote(dir / "mawk.txt"));
@@ -44,8 +45,8 @@ int main(int argc, char** argv) {
     // The table as a Mirel-format text, read once as the dialog does.
     const std::u16string text = Check(mirel::ReadTextFile(BenchFs(), table), "ReadTextFile").text;
     const double sogou = BestOf(NoSetup, [&] {
-      Check(mirel::ConvertCommonFormat(BenchFs(), text, mirel::TableFormat::kMirel, mirel::TableFormat::kSogou,
-                                       dir / "sogou.txt", *temp),
+      Check(mirel::ConvertCommonFormat(BenchFs(), text, mirel::TableFormat::kMirel,
+                                       mirel::TableFormat::kSogou, dir / "sogou.txt", *temp, table),
             "ConvertCommonFormat");
     });
     const double sort = TimeCommand("LC_ALL=C sort -s -t\"$(printf '\\t')\" -k2,2 " + Quote(table) +

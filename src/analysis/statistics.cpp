@@ -1,6 +1,7 @@
 #include "analysis/statistics.h"
 
 #include <algorithm>
+#include <new>
 #include <unordered_map>
 
 #include "platform/utf16.h"
@@ -272,13 +273,15 @@ std::u16string FormatStatisticsReport(const TableStatistics& s) {
   return out;
 }
 
-Status WriteStatisticsReport(const TableStore& store, const std::filesystem::path& target) {
+Status WriteStatisticsReport(const TableStore& store, const std::filesystem::path& target) try {
   if (!store.IsOpen()) return Status::InvalidArgument(target.string(), "no table is open");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(store.fs(), target);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
   writer.value()->Write(FormatStatisticsReport(MeasureTable(store)));
   return writer.value()->Commit();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(target.string());
 }
 
 }  // namespace mirel

@@ -10,6 +10,7 @@
 #include "generate/word_library.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
 #include "store/text_file.h"
@@ -125,7 +126,10 @@ class BatchProgress {
   }
   void operator()(std::u16string_view title) {
     if (!env_.errIsTerminal) return;
-    env_.err << "\r" << Utf16ToUtf8(title) << "\x1b[K" << std::flush;
+    WriteControl(env_.err, "\r");
+    env_.err << Utf16ToUtf8(title);
+    WriteControl(env_.err, "\x1b[K");
+    env_.err << std::flush;
     drawn_ = true;
   }
 
@@ -331,6 +335,10 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   TableStore store(env.fs, *temp.value());
   Result<TableToolReport> report = RunTableTool(store, run);
   if (!report.IsOk()) return fail(report.status().message());
+  if (!report->linesWithoutTab.empty()) {
+    env.err << env.programName << ": " << toolName << ": " << source.string() << ": "
+            << report->linesWithoutTab.Describe() << "\n";
+  }
   return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "app/table_tools.h"
 
+#include <new>
+
 namespace mirel {
 namespace {
 
@@ -62,14 +64,17 @@ Result<TableToolReport> RunOnOpenTable(TableStore& store, const TableToolRequest
 
 }  // namespace
 
-Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& request) {
+Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& request) try {
   Result<uint32_t> loaded = store.LoadTable(request.source);
   if (!loaded.IsOk()) return loaded.status();
   TableToolReport report;
   report.rowsRead = store.RowCount();
+  report.linesWithoutTab = store.linesWithoutTab();
   Result<TableToolReport> result = RunOnOpenTable(store, request, report);
   store.CloseTable();
   return result;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(request.source.string());
 }
 
 }  // namespace mirel

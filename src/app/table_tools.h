@@ -33,6 +33,7 @@ struct TableToolRequest {
 struct TableToolReport {
   uint32_t rowsRead = 0;
   uint32_t rowsWritten = 0;
+  LinesWithoutTab linesWithoutTab;  // of the source, left out of its rows
 };
 
 Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& request);

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "analysis/statistics.h"
@@ -17,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/version.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
 #include "store/table_store.h"
@@ -74,8 +76,16 @@ struct Context {
     return RunTableTool(store, request);
   }
 
-  int Report(const Result<TableToolReport>& result, const std::filesystem::path& output) const {
+  void Warn(const std::filesystem::path& file, const LinesWithoutTab& skipped) const {
+    if (skipped.empty()) return;
+    io.err << kProgram << ": " << command << ": " << file.string() << ": " << skipped.Describe()
+           << "\n";
+  }
+
+  int Report(const Result<TableToolReport>& result, const TableToolRequest& request) const {
     if (!result.IsOk()) return Fail(result.status().message());
+    Warn(request.source, result->linesWithoutTab);
+    const std::filesystem::path& output = request.output;
     io.out << result->rowsWritten << " rows written to " << output.string() << "\n";
     return 0;
   }
@@ -91,14 +101,24 @@ int RunCompile(const std::string& table, const std::string& out, bool quiet, Too
       for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, "\n");
       io.out << line << "\n";
     } else if (io.errIsTerminal && value != shown) {
-      io.err << "\rcompiling " << (shown = value) << "%" << std::flush;
+      WriteControl(io.err, "\r");
+      io.err << "compiling " << (shown = value) << "%" << std::flush;
     }
   };
-  Result<CompileSummary> summary = CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
-  if (io.errIsTerminal && shown >= 0) io.err << "\r" << std::string(16, ' ') << "\r";
+  Result<CompileSummary> summary =
+      CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
+  if (io.errIsTerminal && shown >= 0) {
+    WriteControl(io.err, "\r");
+    io.err << std::string(16, ' ');
+    WriteControl(io.err, "\r");
+  }
   if (!summary.IsOk()) {
     io.err << kProgram << ": compile: " << summary.status().message() << "\n";
     return 1;
+  }
+  if (!summary->linesWithoutTab.empty()) {
+    io.err << kProgram << ": compile: " << table << ": " << summary->linesWithoutTab.Describe()
+           << "\n";
   }
   return 0;
 }
@@ -114,6 +134,10 @@ int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
   TableStore store(io.fs, *temp.value());
   Result<uint32_t> loaded = store.LoadTable(table);
   if (!loaded.IsOk()) return fail(loaded.status());
+  if (!store.linesWithoutTab().empty()) {
+    io.err << kProgram << ": stats: " << table << ": " << store.linesWithoutTab().Describe()
+           << "\n";
+  }
   if (!report.empty()) {
     Status written = WriteStatisticsReport(store, report);
     if (!written.IsOk()) return fail(written);
@@ -185,7 +209,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
            << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
     return 2;
   }
-  Result<TextBuffer> text = ReadTextFile(io.fs, source);
+  Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("convert", text.status(), io);
   std::optional<TableFormat> sourceFormat;
   if (!from.empty()) {
@@ -214,7 +238,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
       io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
   if (!temp.IsOk()) return CommandFailure("convert", temp.status(), io);
   Result<uint64_t> count =
-      ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value());
+      ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value(), source);
   if (!count.IsOk()) return CommandFailure("convert", count.status(), io);
   io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
          << " written to " << out.string() << "\n";
@@ -222,7 +246,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
 }
 
 int RunDetect(const std::string& source, ToolIo& io) {
-  Result<TextBuffer> text = ReadTextFile(io.fs, source);
+  Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
   const Detection detection = DetectFormat(text->text);
   if (detection.format) {
@@ -237,7 +261,10 @@ int RunDetect(const std::string& source, ToolIo& io) {
 GenerationProgress TerminalProgress(ToolIo& io, bool& drawn) {
   return [&io, &drawn](std::u16string_view caption) {
     if (!io.errIsTerminal) return;
-    io.err << "\r" << Utf16ToUtf8(caption) << "\x1b[K" << std::flush;
+    WriteControl(io.err, "\r");
+    io.err << Utf16ToUtf8(caption);
+    WriteControl(io.err, "\x1b[K");
+    io.err << std::flush;
     drawn = true;
   };
 }
@@ -246,7 +273,9 @@ int RunGenSingle(const std::string& split, const std::string& keys, const std::s
                  const std::string& errors, ToolIo& io) {
   bool drawn = false;
   const std::filesystem::path out = OutputOr(output, SingleOutputPath(split));
-  Result<SingleResult> result = GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)), TerminalProgress(io, drawn));
+  Result<SingleResult> result =
+      GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)),
+                               TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-single", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -268,7 +297,9 @@ int RunGenWords(WordLibrarySettings settings, const std::string& rules, const st
   bool drawn = false;
   const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
   const std::filesystem::path out = OutputOr(output, WordOutputPath(wordList));
-  Result<WordResult> result = GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)), TerminalProgress(io, drawn));
+  Result<WordResult> result =
+      GenerateWordLibrary(io.fs, settings, out, OutputOr(errors, WordErrorLogPath(wordList)),
+                          TerminalProgress(io, drawn));
   if (drawn) io.err << "\n";
   if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
   if (!result->errorLogFailure.empty()) {
@@ -314,7 +345,7 @@ std::string JsonString(std::string_view text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       out += escaped;
@@ -360,6 +391,12 @@ int RunInstalledList(bool json, ToolIo& io) {
   if (rows.empty()) {
     io.out << "No installed copy of the input method was found.\n";
     return 0;
+  }
+  // Escaped before the columns are measured, so that they stay aligned.
+  for (Row& row : rows) {
+    row.key = EscapeControls(row.key);
+    row.name = EscapeControls(row.name);
+    row.folder = EscapeControls(row.folder);
   }
   // Display widths: a Han character takes two columns.
   auto width = [](const std::string& text) {
@@ -437,6 +474,10 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
   std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
   Result<CompileSummary> summary = CompileTable(io.fs, table, compiled, *classes, settings);
   if (!summary.IsOk()) return InstalledFailure("compile", summary.status(), io);
+  if (!summary->linesWithoutTab.empty()) {
+    io.err << kProgram << ": installed compile: " << table << ": "
+           << summary->linesWithoutTab.Describe() << "\n";
+  }
   Status replaced = io.fs.CopyFile(compiled, main);
   if (!replaced.IsOk()) {
     return InstalledFailure(
@@ -454,10 +495,9 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
     io.out << kBatchHelp;
     return 0;
   }
-  BatchEnvironment env{io.programFolder,    io.tempBase,
-                       io.err,              io.fs,
-                       std::string(kProgram) + " batch", io.errIsTerminal,
-                       io.dialogTools};
+  BatchEnvironment env{
+      io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",
+      io.errIsTerminal, io.dialogTools};
   std::u16string line = JoinArguments(args);
   if (line.size() >= kCommandLineLimit) {
     io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
@@ -472,9 +512,7 @@ int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
   return RunBatch(*request, env);
 }
 
-}  // namespace
-
-int RunTool(std::span<const std::string> argv, ToolIo& io) {
+int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   // The batch grammar is not a conventional one ("-do:x" is no option), so it
   // bypasses the option parser.
   if (argv.size() >= 2 && argv[1] == "batch") return RunBatchCommand(argv.subspan(2), io);
@@ -669,6 +707,20 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
+  if (argv.size() >= 2 && !argv[1].empty() && argv[1][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+      known = known || sub->get_name() == argv[1];
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (!known) {
+      io.err << kProgram << ": unknown command \"" << argv[1] << "\"; the commands are: " << names
+             << "\nRun 'mirel-tool --help' for usage.\n";
+      return 2;
+    }
+  }
+
   std::vector<const char*> cargv;
   for (const std::string& a : argv) cargv.push_back(a.c_str());
   try {
@@ -759,12 +811,34 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
 
   Result<TableToolReport> result = context.Run(request);
   if (request.tool == TableTool::kExtractSingle && result.IsOk()) {
+    context.Warn(request.source, result->linesWithoutTab);
     io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
                                      {static_cast<long long>(result->rowsWritten)}))
            << "\n";
     return 0;
   }
-  return context.Report(result, request.output);
+  return context.Report(result, request);
+}
+
+}  // namespace
+
+int RunTool(std::span<const std::string> argv, ToolIo& io) {
+  // Everything printed may hold text from the files: escape it once here.
+  EscapingStreamBuffer outBuffer(io.out);
+  EscapingStreamBuffer errBuffer(io.err);
+  std::ostream out(&outBuffer);
+  std::ostream err(&errBuffer);
+  ToolIo escaped{
+      out,         err, io.fs, io.programFolder, io.tempBase, io.dialogTools, io.errIsTerminal,
+      io.installed};
+  try {
+    return RunCommands(argv, escaped);
+  } catch (const std::bad_alloc&) {
+    // The engines report running out of memory themselves; this is for what
+    // they do not cover.
+    err << kProgram << ": out of memory\n";
+    return 1;
+  }
 }
 
 }  // namespace mirel

@@ -1,6 +1,5 @@
 #include "convert/common_conversion.h"
 
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -595,11 +594,12 @@ Status InStage(const std::string& stage, const Status& status) {
   return Status::IoError(stage, status.message());
 }
 
-Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFormat from, TableFormat to,
-                         const std::filesystem::path& output, const TempFolder& temp) {
+Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
+                         TableFormat to, const std::filesystem::path& output,
+                         const TempFolder& temp, const std::string& source) {
   using namespace common_format;
   const std::string sourceName = Utf16ToUtf8(InfoOf(from).radioText);
-  if (sourceText.empty()) return Status::InvalidArgument("source table", "it is empty");
+  if (sourceText.empty()) return Status::InvalidArgument(source, "it is empty");
 
   // Stage one: the source, parsed, into the intermediate file.
   const std::filesystem::path tempPath = temp.TempPath(kIntermediateFileName);
@@ -624,7 +624,7 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
     }
   }
   if (accepted == 0) {
-    return Status::InvalidArgument("source table", "no line is in the " + sourceName);
+    return Status::InvalidArgument(source, "no line is in the " + sourceName);
   }
 
   // Stage two: read back.
@@ -635,11 +635,10 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
   }
   std::vector<CommonRecord> records = ReadBackRecords(back->text);
   if (records.empty()) {
-    return Status::InvalidArgument("source table",
-                                   "its lines in the " + sourceName + " hold no entries");
+    return Status::InvalidArgument(source, "its lines in the " + sourceName + " hold no entries");
   }
   if (records.size() >= std::numeric_limits<uint32_t>::max()) {
-    return Status::Unsupported("source table", "too many entries");
+    return Status::Unsupported(source, "too many entries");
   }
   if (to == TableFormat::kSogou || to == TableFormat::kQq) NumberRecords(records);
 
@@ -660,11 +659,13 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
 
 }  // namespace
 
-Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
-                                     TableFormat to, const std::filesystem::path& output,
-                                     const TempFolder& temp) {
+Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText,
+                                     TableFormat from, TableFormat to,
+                                     const std::filesystem::path& output, const TempFolder& temp,
+                                     const std::filesystem::path& source) {
   try {
-    return Convert(fs, sourceText, from, to, output, temp);
+    return Convert(fs, sourceText, from, to, output, temp,
+                   source.empty() ? std::string("source table") : source.string());
   } catch (const std::bad_alloc&) {
     return Status::NoMemory("common format conversion");
   }

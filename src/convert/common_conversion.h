@@ -98,10 +98,12 @@ std::filesystem::path CommonConversionOutputPath(const std::filesystem::path& so
 // another and writes the result to `output` (UTF-16LE with the mark, lines
 // ended by CR LF, replaced atomically). Returns the number of lines written:
 // one per record, or one per code for 酷极/极点. A source that yields no
-// record, or any stage that fails, gives a Status naming the stage.
-Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
-                                     TableFormat to, const std::filesystem::path& output,
-                                     const TempFolder& temp);
+// record, or any stage that fails, gives a Status naming the stage; a fault
+// of the source names `source`, the file the text came from.
+Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText,
+                                     TableFormat from, TableFormat to,
+                                     const std::filesystem::path& output, const TempFolder& temp,
+                                     const std::filesystem::path& source);
 
 // The stages, public so that they can be tested and fuzzed alone.
 namespace common_format {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "platform/paths.h"
 #include "platform/progress.h"
@@ -548,7 +549,7 @@ std::filesystem::path ConversionOutputPath(const std::filesystem::path& source) 
 Result<uint64_t> RunLayoutConversion(FileSystem& fs, const std::filesystem::path& source,
                                      std::u16string_view separatorText, Layout layout,
                                      const std::filesystem::path& output,
-                                     const ConversionProgress& progress) {
+                                     const ConversionProgress& progress) try {
   Result<TextBuffer> text = ReadTextFile(fs, source);
   if (!text.IsOk()) return text.status();
   const std::u16string separators = BuildSeparatorSet(
@@ -566,12 +567,14 @@ Result<uint64_t> RunLayoutConversion(FileSystem& fs, const std::filesystem::path
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return committed;
   return converted;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(source.string());
 }
 
 Result<uint64_t> RunRuleConversion(FileSystem& fs, const std::filesystem::path& source,
                                    std::u16string_view ruleText,
                                    const std::filesystem::path& output,
-                                   const ConversionProgress& progress) {
+                                   const ConversionProgress& progress) try {
   ReportStage(progress, u"读取规则定义");
   const std::vector<Rule> rules =
       ParseRules(ruleText.substr(0, std::min(ruleText.size(), kRuleTextLimit)));
@@ -591,6 +594,8 @@ Result<uint64_t> RunRuleConversion(FileSystem& fs, const std::filesystem::path& 
   Status committed = sink.Commit();
   if (!committed.IsOk()) return committed;
   return static_cast<uint64_t>(text->text.size());
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(source.string());
 }
 
 }  // namespace mirel

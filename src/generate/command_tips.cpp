@@ -2,9 +2,12 @@
 
 #include <functional>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "platform/paths.h"
 #include "store/balanced_tree.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -52,8 +55,27 @@ class TipIndex {
 
 using Flush = std::function<void(std::u16string& out)>;
 
-uint64_t WriteTips(std::u16string_view codeTable, const TipIndex& index, std::u16string_view prefix,
-                   std::u16string_view suffix, std::u16string& out, const Flush* flush) {
+// Every code line with a key repeats its key's content, so a content can be
+// multiplied by the number of code lines (a long line of TABs, cut into
+// 4096-unit lines, repeats a whole file once per piece). The output, not
+// counting the caller's prefix and suffix, may be this many times the inputs
+// (plus some slack for small tables) before the run is refused.
+constexpr uint64_t kOutputFactor = 16;
+constexpr uint64_t kOutputSlackUnits = uint64_t{1} << 22;
+
+Status TooMuchOutput(uint64_t inputUnits) {
+  return Status::InvalidArgument(
+      "", "提示码表将超过输入的" + std::to_string(kOutputFactor) + "倍（输入" +
+              std::to_string(inputUnits) +
+              "字）：提示内容被大量编码行重复，请检查提示编码表（过长的行按每4096字一行读取）。");
+}
+
+Result<uint64_t> WriteTips(std::u16string_view codeTable, std::u16string_view contentTable,
+                           const TipIndex& index, std::u16string_view prefix,
+                           std::u16string_view suffix, std::u16string& out, const Flush* flush) {
+  const uint64_t inputUnits = codeTable.size() + contentTable.size();
+  const uint64_t budget = kOutputFactor * inputUnits + kOutputSlackUnits;
+  uint64_t spent = 0;
   uint64_t written = 0;
   size_t pos = 0;
   std::u16string_view line;
@@ -63,6 +85,8 @@ uint64_t WriteTips(std::u16string_view codeTable, const TipIndex& index, std::u1
     const std::u16string_view key = line.substr(0, tab);
     const TipContent* tip = index.Find(key);
     if (tip == nullptr) continue;
+    spent += 2 * key.size() + tip->content.size() + line.size() - tab + 14;
+    if (spent > budget) return TooMuchOutput(inputUnits);
     out.append(u"$mlcmd(").append(key).append(u",").append(key).append(u"[");
     out.append(tip->content).append(u"])\t").append(prefix).append(line.substr(tab + 1));
     out.append(suffix).append(u"\r\n");
@@ -79,43 +103,65 @@ Status Failure(std::string_view message) {
   return Status::InvalidArgument("", std::string(message));
 }
 
+// A failure of the dialog's kind, with the reason it happened.
+Status Failure(std::string_view message, const Status& reason) {
+  return Status(
+      reason.code() == Status::Code::kNoMemory
+          ? reason
+          : Status::InvalidArgument("", std::string(message) + "（" + reason.message() + "）"));
+}
+
 }  // namespace
 
-uint64_t BuildCommandTipTexts(std::u16string_view codeTable, std::u16string_view contentTable,
-                              std::u16string_view prefix, std::u16string_view suffix,
-                              std::u16string& out) {
+Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
+                                      std::u16string_view contentTable, std::u16string_view prefix,
+                                      std::u16string_view suffix, std::u16string& out) try {
   const TipIndex index(contentTable);
-  return WriteTips(codeTable, index, prefix, suffix, out, nullptr);
+  return WriteTips(codeTable, contentTable, index, prefix, suffix, out, nullptr);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
-                                  const std::filesystem::path& output) {
+                                  const std::filesystem::path& output) try {
   if (settings.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
   if (settings.contentTable.empty()) return Failure(kTipNoContentMessage);
-  Result<TextBuffer> content = ReadTextFile(fs, PathFromUtf16(settings.contentTable));
-  if (!content.IsOk()) return Failure(kTipNoContentMessage);
+  Result<TextBuffer> content = ReadTableText(fs, PathFromUtf16(settings.contentTable));
+  if (!content.IsOk()) return Failure(kTipNoContentMessage, content.status());
   const TipIndex index(content.value().text);
   if (index.empty()) return Failure(kTipNoContentMessage);
+  // Both tables are read before the output is touched: a failed run leaves
+  // an existing output as it was.
+  Result<TextBuffer> codes = ReadTableText(fs, PathFromUtf16(settings.codeTable));
+  if (!codes.IsOk()) return Failure(kTipNoCodeTableReadMessage, codes.status());
 
-  if (output.empty()) return Failure(kTipNothingWrittenMessage);
-  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
-  if (!writer.IsOk()) return Failure(kTipNothingWrittenMessage);
-  writer.value()->WriteBom();
-  uint64_t written = 0;
-  Result<TextBuffer> codes = ReadTextFile(fs, PathFromUtf16(settings.codeTable));
-  if (codes.IsOk()) {
-    std::u16string out;
-    const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };
-    written = WriteTips(codes.value().text, index, settings.prefix, settings.suffix, out, &flush);
-    writer.value()->Write(out);
+  if (output.empty()) {
+    return Failure(kTipOutputMessage, Status::InvalidArgument("", "临时文件夹的路径过长"));
   }
-  if (!writer.value()->Commit().IsOk() || written == 0) return Failure(kTipNothingWrittenMessage);
-  return written;
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
+  if (!writer.IsOk()) return Failure(kTipOutputMessage, writer.status());
+  writer.value()->WriteBom();
+  std::u16string out;
+  const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };
+  Result<uint64_t> written = WriteTips(codes.value().text, content.value().text, index,
+                                       settings.prefix, settings.suffix, out, &flush);
+  if (!written.IsOk()) return written.status();
+  if (written.value() == 0) return Failure(kTipNothingWrittenMessage);
+  writer.value()->Write(out);
+  Status committed = writer.value()->Commit();
+  if (!committed.IsOk()) return Failure(kTipOutputMessage, committed);
+  return written.value();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 TipField TipFieldToFocus(const Status& failure) {
-  if (failure.message() == kTipNoCodeTableMessage) return TipField::kCodeTable;
-  if (failure.message() == kTipNoContentMessage) return TipField::kContentTable;
+  const std::string& message = failure.message();
+  if (message.starts_with(kTipNoCodeTableMessage) ||
+      message.starts_with(kTipNoCodeTableReadMessage)) {
+    return TipField::kCodeTable;
+  }
+  if (message.starts_with(kTipNoContentMessage)) return TipField::kContentTable;
   return TipField::kNone;
 }
 

@@ -27,6 +27,9 @@ inline constexpr std::string_view kTipNoContentMessage =
     "无法读取提示内容表，请确认提示内容表路径的访问权限。";
 inline constexpr std::string_view kTipNothingWrittenMessage =
     "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。";
+// I/O failures are not the tables' format: these name the file and the reason.
+inline constexpr std::string_view kTipNoCodeTableReadMessage = "无法读取提示编码表";
+inline constexpr std::string_view kTipOutputMessage = "无法写入提示码表";
 
 // What the dialog reads at each run; the dialog limits each field to 259 units.
 struct TipSettings {
@@ -34,19 +37,24 @@ struct TipSettings {
 };
 
 // Joins the two tables given as texts; appends the output lines (CR LF
-// ended) to `out` and returns their count.
-uint64_t BuildCommandTipTexts(std::u16string_view codeTable, std::u16string_view contentTable,
-                              std::u16string_view prefix, std::u16string_view suffix,
-                              std::u16string& out);
+// ended) to `out` and returns their count. Refused when the output would be
+// far larger than the inputs (a content repeated by very many code lines);
+// `out` then holds part of the lines.
+Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
+                                      std::u16string_view contentTable, std::u16string_view prefix,
+                                      std::u16string_view suffix, std::u16string& out);
 
 // Writes the tip table to `output` (the caller passes the private temporary
 // folder's path of kTipsOutputName) as UTF-16LE with the mark, replacing it.
-// Fails with kTipNoCodeTableMessage when the code-table path is empty, with
-// kTipNoContentMessage when the content table cannot be read or has no line
-// with a TAB (nothing is written then), and with kTipNothingWrittenMessage
-// when the output cannot be created, the code table cannot be read or no key
-// is in common (the output then holds only the mark).
-Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings, const std::filesystem::path& output);
+// Fails with kTipNoCodeTableMessage when the code-table path is empty; with
+// kTipNoContentMessage when the content table cannot be read (the reason
+// follows) or has no line with a TAB; with kTipNoCodeTableReadMessage and the
+// reason when the code table cannot be read; with kTipNothingWrittenMessage
+// when no key is in common; with kTipOutputMessage and the reason when the
+// output cannot be written; and when the output would be far larger than the
+// inputs. A failed run leaves `output` as it was.
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
+                                  const std::filesystem::path& output);
 
 // The dialog field a failure of BuildCommandTips concerns, to focus it.
 enum class TipField { kNone, kCodeTable, kContentTable };

@@ -4,11 +4,13 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -353,8 +355,9 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
   return written;
 }
 
-Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, const std::filesystem::path& output,
-                             const GenerationProgress& progress) {
+Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
+                             const std::filesystem::path& output,
+                             const GenerationProgress& progress) try {
   const std::filesystem::path firstPath = PathFromUtf16(settings.tables[0]);
   Result<PathInfo> firstInfo =
       firstPath.empty() ? Result<PathInfo>(PathInfo{}) : fs.Query(firstPath);
@@ -370,11 +373,11 @@ Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, cons
   std::vector<std::u16string> texts;
   for (size_t k = 1; k < kMergeTableCount; ++k) {
     if (settings.tables[k].empty()) continue;
-    Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(settings.tables[k]));
+    Result<TextBuffer> table = ReadTableText(fs, PathFromUtf16(settings.tables[k]));
     if (!table.IsOk()) return Status::IoError(TableName(k), table.status().message());
     texts.push_back(std::move(table.value().text));
   }
-  Result<TextBuffer> first = ReadTextFile(fs, firstPath);
+  Result<TextBuffer> first = ReadTableText(fs, firstPath);
   if (!first.IsOk()) return Status::IoError(TableName(0), first.status().message());
 
   ProgressThrottle throttle(progress);
@@ -389,6 +392,8 @@ Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, cons
   if (!committed.IsOk()) return committed;
   throttle.Report(kMergeCaption, written);
   return written;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::filesystem::path MergeOutputPath(const std::filesystem::path& firstTable) {

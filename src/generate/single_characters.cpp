@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "generate/error_log.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -253,12 +255,15 @@ SingleResult GenerateSingleText(std::u16string_view splitTable, const KeyMap& ke
   return generator.counts();
 }
 
-Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesystem::path& splitTable,
-                                              const std::filesystem::path& keyMap,
-                                              const std::filesystem::path& output,
-                                              const std::filesystem::path& errorLog,
-                                              const GenerationProgress& progress,
-                                              const std::atomic<bool>* cancel) {
+Result<SingleResult> GenerateSingleCharacters(
+    FileSystem& fs, const std::filesystem::path& splitTable, const std::filesystem::path& keyMap,
+    const std::filesystem::path& output, const std::filesystem::path& errorLog,
+    const GenerationProgress& progress, const std::atomic<bool>* cancel) try {
+  // Neither file is a code table: a compiled one would be read as nonsense.
+  for (Status refused : {RefuseCompiledTable(keyMap, "keyboard map"),
+                         RefuseCompiledTable(splitTable, "split table")}) {
+    if (!refused.IsOk()) return refused;
+  }
   KeyMap keys;
   {
     Result<TextBuffer> keyText = ReadTextFile(fs, keyMap);
@@ -287,6 +292,8 @@ Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesys
   Status closed = log.Close();
   if (!closed.IsOk()) result.errorLogFailure = closed.message();
   return result;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(splitTable.string());
 }
 
 std::filesystem::path SingleOutputPath(const std::filesystem::path& splitTable) {

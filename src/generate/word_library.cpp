@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -592,15 +594,19 @@ namespace {
 // its banner and gives an empty index.
 CharCodeIndex LoadCharTable(FileSystem& fs, std::u16string_view path, std::u16string_view banner,
                             WordGenerator& generator, bool& unreadable) {
-  Result<TextBuffer> table = ReadTextFile(fs, PathFromUtf16(path));
+  Result<TextBuffer> table = ReadTableText(fs, PathFromUtf16(path));
   if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
+  // A table too large for memory is no unreadable table to go on without.
+  if (table.status().code() == Status::Code::kNoMemory) throw std::bad_alloc();
   generator.Log(banner, {path});
   unreadable = true;
   return {};
 }
 
-bool CanRead(FileSystem& fs, const std::filesystem::path& path) {
-  return fs.OpenInput(path).IsOk();
+// Why `path` cannot be read, or Ok.
+Status CheckReadable(FileSystem& fs, const std::filesystem::path& path) {
+  Result<std::unique_ptr<InputFile>> input = fs.OpenInput(path);
+  return input.IsOk() ? Status::Ok() : input.status();
 }
 
 }  // namespace
@@ -608,7 +614,8 @@ bool CanRead(FileSystem& fs, const std::filesystem::path& path) {
 Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings& settings,
                                        const std::filesystem::path& output,
                                        const std::filesystem::path& errorLog,
-                                       const Progress& progress, const std::atomic<bool>* cancel) {
+                                       const Progress& progress,
+                                       const std::atomic<bool>* cancel) try {
   const std::filesystem::path wordListPath = PathFromUtf16(settings.wordList);
   const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
@@ -622,23 +629,32 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   std::u16string out;
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
-  chars =
-      LoadCharTable(fs, settings.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+  chars = LoadCharTable(fs, settings.charTable, kCharTableBanner, generator,
+                        counts.charTableUnreadable);
   if (!settings.auxTable.empty()) {
-    aux = LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+    aux =
+        LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
-  auto fail = [&](std::u16string_view format, std::u16string_view path) -> Result<WordResult> {
+  auto fail = [&](std::u16string_view format, std::u16string_view path,
+                  const Status& reason = Status::Ok()) -> Result<WordResult> {
     generator.Log(format, {path});
-    std::u16string message = FormatText(format, {path});
+    std::string message = Utf16ToUtf8(FormatText(format, {path}));
+    if (!reason.IsOk()) message += "（" + reason.message() + "）";
     (void)log.Close();
-    return Status::IoError("", Utf16ToUtf8(message));
+    return Status::IoError("", message);
   };
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
-  if (!CanRead(fs, wordListPath)) return fail(kNoWordListMessage, settings.wordList);
+  // A word list is words, not a code table.
+  if (Status refused = RefuseCompiledTable(wordListPath, "word list"); !refused.IsOk()) {
+    return refused;
+  }
+  if (Status readable = CheckReadable(fs, wordListPath); !readable.IsOk()) {
+    return fail(kNoWordListMessage, settings.wordList, readable);
+  }
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
-  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();
 
   ProgressPacer pacer(progress);
@@ -654,17 +670,22 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   const Status read = ReadTextFileInPieces(fs, wordListPath, [&](std::u16string& piece, uint64_t) {
     if (!stopped) stopped = !generator.Process(piece, afterLine);
   });
-  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList);
+  if (read.code() == Status::Code::kNoMemory) return read;
+  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList, read);
   if (stopped) {
     (void)log.Close();
     return Status::InvalidArgument("", std::string(kWordCancelledMessage));
   }
   writer.value()->Write(out);
-  if (!writer.value()->Commit().IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath));
+  if (Status committed = writer.value()->Commit(); !committed.IsOk()) {
+    return fail(kNoOutputMessage, PathToUtf16(outputPath), committed);
+  }
   const Status closed = log.Close();
   if (!closed.IsOk()) counts.errorLogFailure = closed.message();
   pacer.Report(WordProgressCaption(counts));
   return counts;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::filesystem::path WordOutputPath(const std::filesystem::path& wordList) {

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <new>
 #include <system_error>
 
 #include "platform/paths.h"
@@ -89,7 +90,8 @@ InstalledEnvironment InstalledEnvironment::FromProcess() {
   return env;
 }
 
-Result<InstalledCopies> InstalledCopies::Load(FileSystem& files, const InstalledEnvironment& env) {
+Result<InstalledCopies> InstalledCopies::Load(FileSystem& files,
+                                              const InstalledEnvironment& env) try {
   Result<PathInfo> info = files.Query(env.registryFile);
   if (info.IsOk() && info->kind == PathKind::kMissing) {
     return InstalledCopies(files, env, RegistryFile());
@@ -97,6 +99,8 @@ Result<InstalledCopies> InstalledCopies::Load(FileSystem& files, const Installed
   Result<RegistryFile> registry = RegistryFile::Load(files, env.registryFile);
   if (!registry.IsOk()) return registry.status();
   return InstalledCopies(files, env, std::move(registry).value());
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::vector<std::u16string> InstalledCopies::List() const {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -50,7 +51,7 @@ Result<std::filesystem::path> DataFolderOf(const InstalledCopies& copies, std::u
 }  // namespace
 
 Result<InstalledTable> ReadInstalledTable(const InstalledCopies& copies, std::u16string_view key,
-                                          const TempFolder& temp) {
+                                          const TempFolder& temp) try {
   Result<std::filesystem::path> folder = DataFolderOf(copies, key);
   if (!folder.IsOk()) return folder.status();
   const std::filesystem::path main = folder.value() / "main.ktb";
@@ -61,6 +62,8 @@ Result<InstalledTable> ReadInstalledTable(const InstalledCopies& copies, std::u1
   if (!valid.IsOk())
     return Status::Corrupt(main.string(), "not a readable compiled table: " + valid.message());
   return InstalledTable{std::u16string(key), main, copy.path(), ReadOpaqueHeader(copy.bytes())};
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Status ReadUserLibrary(std::span<const std::byte> library,
@@ -97,7 +100,7 @@ Status ReadUserLibrary(std::span<const std::byte> library,
 
 Status ExportInstalledTable(const InstalledCopies& copies, std::u16string_view key,
                             bool userLibrary, const std::filesystem::path& target,
-                            const TempFolder& temp) {
+                            const TempFolder& temp) try {
   Result<InstalledTable> table = ReadInstalledTable(copies, key, temp);
   if (!table.IsOk()) return table.status();
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(copies.fs(), target);
@@ -127,6 +130,8 @@ Status ExportInstalledTable(const InstalledCopies& copies, std::u16string_view k
       return Status::Corrupt(library.string(), "damaged user library: " + read.message());
   }
   return out.Commit();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 std::optional<std::u16string> FindInstalledCopy(const InstalledCopies& copies,

@@ -77,12 +77,9 @@ std::vector<std::u16string> SplitPath(View path) {
   return parts;
 }
 
-std::u16string FoldedPath(View path) {
-  std::u16string folded;
-  for (const std::u16string& part : SplitPath(path)) {
-    if (!folded.empty()) folded.push_back(u'\\');
-    for (char16_t u : part) folded.push_back(FoldAsciiUpper(u));
-  }
+std::u16string Folded(View part) {
+  std::u16string folded(part);
+  for (char16_t& u : folded) u = FoldAsciiUpper(u);
   return folded;
 }
 
@@ -234,23 +231,26 @@ class RegistryFile::Parser {
     machineKeys_ = parts.size() == 1 && EqualsFolded(parts[0], u"machine");
   }
 
-  void KeyLine(View line) {
+  // `number` is the line's number in the file, for the message.
+  Status KeyLine(View line, size_t number) {
     current_ = kNone;
     if (format_ == Format::kWine) {
       std::u16string path;
       size_t pos = 1;
-      if (!machineKeys_ || !ReadEscaped(line, pos, u']', format_, path)) return;
-      current_ = file_.AddKey(SplitPath(path));
-      return;
+      if (!machineKeys_ || !ReadEscaped(line, pos, u']', format_, path)) return Status::Ok();
+      return Enter(SplitPath(path), number);
     }
     const size_t close = line.rfind(u']');
-    if (close == View::npos) return;
+    if (close == View::npos) return Status::Ok();
     View path = line.substr(1, close - 1);
-    if (!path.empty() && path[0] == u'-') return;  // a deletion, meaningless in a snapshot
+    // A deletion is meaningless in a snapshot.
+    if (!path.empty() && path[0] == u'-') return Status::Ok();
     const size_t slash = path.find(u'\\');
     View hive = path.substr(0, slash);
-    if (!EqualsFolded(hive, u"hkey_local_machine") && !EqualsFolded(hive, u"hklm")) return;
-    current_ = file_.AddKey(SplitPath(slash == View::npos ? View() : path.substr(slash + 1)));
+    if (!EqualsFolded(hive, u"hkey_local_machine") && !EqualsFolded(hive, u"hklm")) {
+      return Status::Ok();
+    }
+    return Enter(SplitPath(slash == View::npos ? View() : path.substr(slash + 1)), number);
   }
 
   void ValueLine(View line) {
@@ -309,24 +309,33 @@ class RegistryFile::Parser {
     return false;
   }
 
+  Status Enter(const std::vector<std::u16string>& parts, size_t number) {
+    if (parts.size() > kMaxKeyDepth) {
+      return Status::Corrupt("line " + std::to_string(number),
+                             "key path of " + std::to_string(parts.size()) +
+                                 " parts; the registry allows at most " +
+                                 std::to_string(kMaxKeyDepth));
+    }
+    current_ = file_.AddKey(parts);
+    return Status::Ok();
+  }
+
   RegistryFile& file_;
   const Format format_;
   bool machineKeys_ = true;
   size_t current_ = kNone;  // the key values go to; none after an ignored key line
 };
 
-RegistryFile::RegistryFile() {
-  keys_.emplace_back();
-  byPath_.emplace(std::u16string(), 0);
+RegistryFile::RegistryFile() { keys_.emplace_back(); }
+
+size_t RegistryFile::ChildNameHash::operator()(const ChildName& name) const {
+  return std::hash<std::u16string>()(name.folded) ^ (name.parent * 0x9E3779B97F4A7C15u);
 }
 
 size_t RegistryFile::AddKey(const std::vector<std::u16string>& components) {
   size_t at = 0;
-  std::u16string folded;
   for (const std::u16string& part : components) {
-    if (!folded.empty()) folded.push_back(u'\\');
-    for (char16_t u : part) folded.push_back(FoldAsciiUpper(u));
-    auto [it, inserted] = byPath_.try_emplace(folded, keys_.size());
+    auto [it, inserted] = byName_.try_emplace(ChildName{at, Folded(part)}, keys_.size());
     if (inserted) {
       keys_.emplace_back().name = part;
       keys_[at].children.push_back(it->second);
@@ -337,8 +346,13 @@ size_t RegistryFile::AddKey(const std::vector<std::u16string>& components) {
 }
 
 const RegistryFile::Key* RegistryFile::Find(std::u16string_view path) const {
-  auto it = byPath_.find(FoldedPath(path));
-  return it == byPath_.end() ? nullptr : &keys_[it->second];
+  size_t at = 0;
+  for (const std::u16string& part : SplitPath(path)) {
+    auto it = byName_.find(ChildName{at, Folded(part)});
+    if (it == byName_.end()) return nullptr;
+    at = it->second;
+  }
+  return &keys_[at];
 }
 
 Result<RegistryFile> RegistryFile::Parse(std::u16string_view text) {
@@ -365,7 +379,8 @@ Result<RegistryFile> RegistryFile::Parse(std::u16string_view text) {
       if (line[0] == u';') {
         parser.Comment(line);
       } else if (line[0] == u'[') {
-        parser.KeyLine(TrimRight(line));
+        Status entered = parser.KeyLine(TrimRight(line), i + 1);
+        if (!entered.IsOk()) return entered;
       } else if (line[0] == u'"' || line[0] == u'@') {
         View value = TrimRight(line);
         if (value.back() != u'\\') {

@@ -5,7 +5,9 @@
 // that cannot be read are skipped, so one damaged value never hides the rest.
 // Key paths are relative to HKEY_LOCAL_MACHINE, separated by '\', and match
 // key and value names without regard to the case of A-Z, as the registry
-// does. A parsed file owns all its text; const members are thread-safe.
+// does. A key path deeper than kMaxKeyDepth parts refuses the whole file (the
+// registry itself allows no more), so memory stays linear in the file's size.
+// A parsed file owns all its text; const members are thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +25,14 @@ namespace mirel {
 
 class RegistryFile {
  public:
+  static constexpr size_t kMaxKeyDepth = 512;
+
   // A registry holding only the (empty) root key.
   RegistryFile();
 
   // Parses a decoded file. Refused when its first non-empty line is none of
-  // the three headers.
+  // the three headers, or when a key path is deeper than kMaxKeyDepth (the
+  // message names the line).
   static Result<RegistryFile> Parse(std::u16string_view text);
   // Reads, decodes and parses a file; a failure names the file.
   static Result<RegistryFile> Load(FileSystem& fs, const std::filesystem::path& path);
@@ -58,14 +63,24 @@ class RegistryFile {
     std::vector<Value> values;
   };
 
+  // A key's folded name under its parent; each key is stored once, not
+  // under every prefix of its path.
+  struct ChildName {
+    size_t parent;
+    std::u16string folded;
+    bool operator==(const ChildName&) const = default;
+  };
+  struct ChildNameHash {
+    size_t operator()(const ChildName& name) const;
+  };
+
   // Index of the key at `components` (folded by the callee), created with its
   // ancestors when missing.
   size_t AddKey(const std::vector<std::u16string>& components);
   const Key* Find(std::u16string_view path) const;
 
   std::vector<Key> keys_;  // keys_[0] is HKEY_LOCAL_MACHINE
-  // Folded paths, components joined by '\', to indexes into keys_.
-  std::unordered_map<std::u16string, size_t> byPath_;
+  std::unordered_map<ChildName, size_t, ChildNameHash> byName_;
 };
 
 }  // namespace mirel

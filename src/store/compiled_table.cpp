@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/memory.h"
+#include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -127,8 +129,6 @@ int CompareBytes(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
 
 class RecordArena {
  public:
-  explicit RecordArena(size_t bound) { bytes_.reserve(bound); }
-
   uint32_t Append(uint32_t word, std::span<const uint8_t> code, std::u16string_view entry) {
     const uint32_t at = static_cast<uint32_t>(bytes_.size());
     bytes_.resize(at + 6 + code.size() + 2 * entry.size());
@@ -208,12 +208,10 @@ void ParseLines(std::u16string& text, uint32_t& index,
 // sorts them, drops duplicates and writes the compiled table.
 class TableCompiler {
  public:
-  // `inputBytes` bounds the size of the text to come (units or bytes); the
-  // buffers reserve address space for it but only use what the text needs.
-  TableCompiler(const CharacterClassTable& classes, const CompileReport& report, size_t inputBytes)
-      : classes_(classes), report_(report), arena_(8 * inputBytes + 64) {
-    items_.reserve(inputBytes / 2 + 16);
-  }
+  // The buffers grow with the text rather than reserving for its size up
+  // front: reserved address space counts against a memory limit too.
+  TableCompiler(const CharacterClassTable& classes, const CompileReport& report)
+      : classes_(classes), report_(report) {}
 
   void Add(std::u16string& piece, double doneAfter) {
     ParseLines(piece, index_, [&](const ParsedLine& line) { AddLine(line); });
@@ -279,11 +277,17 @@ std::vector<ParsedLine> ParseTableText(std::u16string& text) {
 
 Result<CompileSummary> CompileTableText(
     std::u16string& text, const CharacterClassTable& classes, const OpaqueHeader& opaque,
-    const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink) {
-  TableCompiler compiler(classes, report, text.size());
+    const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink) try {
+  TableCompiler compiler(classes, report);
+  LinesWithoutTab skipped;
+  skipped.Scan(text, true);
   compiler.Add(text, 1.0);
   std::u16string().swap(text);
-  return compiler.Finish(opaque, sink);
+  Result<CompileSummary> summary = compiler.Finish(opaque, sink);
+  if (summary.IsOk()) summary->linesWithoutTab = std::move(skipped);
+  return summary;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Result<CompileSummary> TableCompiler::Finish(
@@ -396,34 +400,47 @@ Result<CompileSummary> TableCompiler::Finish(
 Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path& textPath,
                                     const std::filesystem::path& outPath,
                                     const CharacterClassTable& classes, const OpaqueHeader& opaque,
-                                    const CompileReport& report) {
+                                    const CompileReport& report) try {
   Result<std::unique_ptr<OutputFile>> file = fs.ReplaceFile(outPath);
   if (!file.IsOk()) return file.status();
   Result<PathInfo> info = fs.Query(textPath);
   const uint64_t size = info.IsOk() ? info->size : 0;
   // The text is read and parsed a piece at a time: only the records and
   // their sort keys are held for the whole table.
-  TableCompiler compiler(classes, report, size);
-  Status read = ReadTextFileInPieces(
-      fs, textPath,
-      [&](std::u16string& piece, uint64_t done) {
-        compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
-      },
-      size_t{1} << 18);
-  if (!read.IsOk()) return read;
+  TableCompiler compiler(classes, report);
+  LinesWithoutTab skipped;
+  if (IsCompiledTablePath(textPath)) {
+    // Recompiling a compiled table: its text, whole.
+    Result<TextBuffer> text = ReadTableText(fs, textPath);
+    if (!text.IsOk()) return text.status();
+    compiler.Add(text->text, 1.0);
+  } else {
+    Status read = ReadTextFileInPieces(
+        fs, textPath,
+        [&](std::u16string& piece, uint64_t done) {
+          skipped.Scan(piece, true);
+          compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
+        },
+        size_t{1} << 18);
+    if (!read.IsOk()) return read;
+  }
   Status written;
   Result<CompileSummary> summary = compiler.Finish(opaque, [&](std::span<const std::byte> bytes) {
     if (written.IsOk()) written = file.value()->Append(bytes);
   });
   if (!summary.IsOk()) {
-    return Status(summary.status().code() == Status::Code::kInvalidArgument
-                      ? Status::InvalidArgument(textPath.string(), summary.status().message())
-                      : summary.status());
+    if (summary.status().code() != Status::Code::kInvalidArgument) return summary.status();
+    std::string message = summary.status().message();
+    if (!skipped.empty()) message += "; " + skipped.Describe();
+    return Status::InvalidArgument(textPath.string(), message);
   }
   if (!written.IsOk()) return written;
   Status committed = file.value()->Commit();
   if (!committed.IsOk()) return committed;
+  summary->linesWithoutTab = std::move(skipped);
   return summary;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(textPath.string());
 }
 
 Status ValidateCompiledTable(std::span<const std::byte> table) {
@@ -535,16 +552,17 @@ Status WriteCompiledTableText(std::span<const std::byte> table,
   return Status::Ok();
 }
 
-Result<std::u16string> CompiledTableToText(std::span<const std::byte> table) {
+Result<std::u16string> CompiledTableToText(std::span<const std::byte> table) try {
   std::u16string text;
   Status status = WriteCompiledTableText(table, [&](std::u16string_view piece) { text += piece; });
   if (!status.IsOk()) return status;
   return text;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
-Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs,
-                                             const std::filesystem::path& tablePath,
-                                             const std::filesystem::path& textPath) {
+Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesystem::path& tablePath,
+                                             const std::filesystem::path& textPath) try {
   const std::string where = tablePath.string();
   // Read into memory, not mapped: another process may shrink the file while
   // it is read, and what was read is validated as a whole.
@@ -563,6 +581,33 @@ Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs,
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return committed;
   return ReadOpaqueHeader(bytes);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(tablePath.string());
+}
+
+bool IsCompiledTablePath(const std::filesystem::path& path) { return HasExtension(path, u".ktb"); }
+
+Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path) try {
+  if (!IsCompiledTablePath(path)) return ReadTextFile(fs, path);
+  Result<std::string> read = fs.ReadWhole(path);
+  if (!read.IsOk()) return read.status();
+  std::span<const std::byte> bytes = std::as_bytes(std::span(read.value()));
+  Status valid = ValidateCompiledTable(bytes);
+  if (!valid.IsOk()) {
+    return Status::Corrupt(path.string(), "not a readable compiled table: " + valid.message());
+  }
+  Result<std::u16string> text = CompiledTableToText(bytes);
+  if (!text.IsOk()) return text.status();
+  return TextBuffer{std::move(text).value(), TextEncoding::kUtf16Le};
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
+}
+
+Status RefuseCompiledTable(const std::filesystem::path& path, std::string_view role) {
+  if (!IsCompiledTablePath(path)) return Status::Ok();
+  return Status::InvalidArgument(path.string(), "a compiled table (.ktb) cannot be used as the " +
+                                                    std::string(role) +
+                                                    "; turn it into text first (decompile)");
 }
 
 }  // namespace mirel

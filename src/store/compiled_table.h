@@ -25,6 +25,8 @@
 #include "platform/file_system.h"
 #include "platform/status.h"
 #include "store/character_class.h"
+#include "store/lines_without_tab.h"
+#include "store/text_file.h"
 
 namespace mirel {
 
@@ -74,6 +76,7 @@ struct CompileSummary {
   uint32_t records = 0;      // A, after duplicates were dropped
   uint32_t dataSize = 0;     // bytes of all records
   uint32_t fileSize = 0;
+  LinesWithoutTab linesWithoutTab;  // left out; comment lines do not count
 };
 
 // Compiles `text` (which it rewrites) and passes the file's bytes to `sink`
@@ -109,5 +112,18 @@ Result<std::u16string> CompiledTableToText(std::span<const std::byte> table);
 // atomically). Returns the header values to write back on a later compile.
 Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesystem::path& tablePath,
                                              const std::filesystem::path& textPath);
+
+// Whether a table argument names a compiled table: its extension is .ktb, in
+// any case, as the store decides when it opens a table.
+bool IsCompiledTablePath(const std::filesystem::path& path);
+
+// Reads a table argument: a compiled table decoded to its code table text,
+// any other file decoded as text (ReadTextFile). A damaged compiled table is
+// refused, naming the file.
+Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path);
+
+// Refuses a compiled table given where only a text makes sense; `role` names
+// what the file was meant to be ("split table").
+Status RefuseCompiledTable(const std::filesystem::path& path, std::string_view role);
 
 }  // namespace mirel

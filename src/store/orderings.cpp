@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/memory.h"
@@ -224,7 +225,7 @@ void TableStore::SortByEntry(int variant) {
   }
 }
 
-Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) {
+Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) try {
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
   const uint32_t r = RowCount();
   std::vector<uint32_t> frequencies;
@@ -253,6 +254,8 @@ Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) {
   dirty_ = true;
   ReleaseFreedMemory();
   return Status::Ok();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(frequencyFile.string());
 }
 
 uint32_t TableStore::RemoveDuplicates() {
@@ -295,7 +298,7 @@ uint32_t TableStore::RemoveDuplicates() {
   return kept;
 }
 
-Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path& target) {
+Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path& target) try {
   if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
@@ -313,9 +316,11 @@ Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path&
   Status committed = out.Commit();
   if (!committed.IsOk()) return committed;
   return written;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(target.string());
 }
 
-Status TableStore::ExportInstantFrequency(const std::filesystem::path& target) {
+Status TableStore::ExportInstantFrequency(const std::filesystem::path& target) try {
   if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
@@ -327,6 +332,8 @@ Status TableStore::ExportInstantFrequency(const std::filesystem::path& target) {
     out.WriteFormatted(u"\t%d\r\n", {static_cast<long long>(k) + 1});
   }
   return out.Commit();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(target.string());
 }
 
 }  // namespace mirel

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "store/table_store.h"
 
@@ -79,7 +80,7 @@ void TableStore::MoveRowEarlier(uint32_t from, uint32_t to) {
   dirty_ = true;
 }
 
-Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16string>& rows) {
+Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16string>& rows) try {
   const uint32_t r = RowCount();
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
   if (position > r) return Status::InvalidArgument("", "row position out of range");
@@ -121,6 +122,8 @@ Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16strin
   textChanged_ = true;
   dirty_ = true;
   return Status::Ok();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 }  // namespace mirel

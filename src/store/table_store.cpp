@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -27,6 +28,26 @@ size_t UnitLength(const char16_t* p, const char16_t* end) {
   const char16_t* q = p;
   while (q < end && *q != 0) ++q;
   return static_cast<size_t>(q - p);
+}
+
+// Whether the file's bytes hold a TAB, decided without decoding them: in
+// UTF-8 and GBK the byte 09 is always a TAB, in UTF-16 the unit 0009.
+bool HoldsTab(std::string_view bytes) {
+  const bool littleEndian = bytes.starts_with("\xFF\xFE");
+  if (!littleEndian && !bytes.starts_with("\xFE\xFF")) {
+    return bytes.find('\t') != std::string_view::npos;
+  }
+  for (size_t k = 2; k + 1 < bytes.size(); k += 2) {
+    if (bytes[k + (littleEndian ? 0 : 1)] == '\t' && bytes[k + (littleEndian ? 1 : 0)] == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+Status NoRows(const std::string& where, const LinesWithoutTab& skipped) {
+  return Status::InvalidArgument(
+      where, "not a code table: no line holds a TAB between entry and code; " + skipped.Describe());
 }
 
 // Ends every line in place (CR LF, lone CR, lone LF; a NUL already is one) and
@@ -70,7 +91,7 @@ const char16_t* TableStore::FilterUnits(uint32_t byteOffset) const {
   return reinterpret_cast<const char16_t*>(filter_->view() + byteOffset);
 }
 
-Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
+Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) try {
   const std::string where = path.string();
   if (HasExtension(path, u".ktb")) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
@@ -89,6 +110,8 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) {
     return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
   }
   return LoadText(path);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
 }
 
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
@@ -99,6 +122,13 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   }
   Result<std::string> bytes = ReadFileBytes(fs_, path);
   if (!bytes.IsOk()) return bytes.status();
+  // A text with lines but no row is refused before the open table goes: a
+  // save would turn it into an empty table.
+  if (!HoldsTab(bytes.value())) {
+    LinesWithoutTab skipped;
+    skipped.Scan(DecodeText(bytes.value()).text);
+    if (!skipped.empty()) return NoRows(where, skipped);
+  }
 
   // The file is readable: from here on the old table gives way, which also
   // releases its working files' memory before the new text is decoded.
@@ -112,6 +142,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
     return Status::NoMemory(where);
   }
   std::string().swap(bytes.value());
+  linesWithoutTab_.Scan(text);
   std::vector<uint32_t> rows = SplitRows(text);
 
   const uint64_t n = text.size();
@@ -125,11 +156,11 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   textBase_ = textBase;
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
-  Result<std::unique_ptr<WorkingFile>> data = fs_.CreateWorkingFile(
-      dataPath,
-      {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
-       std::as_bytes(std::span(text))},
-      static_cast<uint32_t>(size));
+  Result<std::unique_ptr<WorkingFile>> data =
+      fs_.CreateWorkingFile(dataPath,
+                            {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
+                             std::as_bytes(std::span(text))},
+                            static_cast<uint32_t>(size));
   if (!data.IsOk()) {
     CloseTable();
     return data.status();
@@ -142,7 +173,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   return ApplyFilter({}, false);
 }
 
-Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) {
+Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) try {
   if (!data_ || !data_->view()) {
     filter_.reset();
     rowMap_ = nullptr;
@@ -199,16 +230,23 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   }
   WriteU32(view, v);
   return 0;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
 Result<std::vector<std::u16string>> TableStore::ReadRows(FileSystem& fs,
-                                                         const std::filesystem::path& path) {
+                                                         const std::filesystem::path& path) try {
   Result<TextBuffer> file = ReadTextFile(fs, path);
   if (!file.IsOk()) return file.status();
   std::u16string& text = file->text;
+  LinesWithoutTab skipped;
+  skipped.Scan(text);
   std::vector<std::u16string> rows;
   for (uint32_t start : SplitRows(text)) rows.emplace_back(text.data() + start);
+  if (rows.empty() && !skipped.empty()) return NoRows(path.string(), skipped);
   return rows;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
 }
 
 uint32_t TableStore::VisibleRowCount() const {
@@ -259,10 +297,12 @@ std::u16string_view TableStore::DataRowText(uint32_t i) const {
   return std::u16string_view(p, UnitLength(p, end));
 }
 
-Status TableStore::WriteTableText(const std::filesystem::path& target) {
+Status TableStore::WriteTableText(const std::filesystem::path& target) try {
   Status written = WriteRows(target);
   if (written.IsOk()) dirty_ = false;
   return written;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(target.string());
 }
 
 Status TableStore::WriteRows(const std::filesystem::path& target) const {
@@ -280,10 +320,12 @@ Status TableStore::WriteRows(const std::filesystem::path& target) const {
 }
 
 Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target,
-                             const RetryPrompt& retry) {
+                             const RetryPrompt& retry) try {
   if (mode == SaveMode::kSaveAs) return WriteTableText(target);
   if (fromCompiled_) return SaveCompiled(retry);
   return WriteTableText(currentPath_);
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(currentPath_.string());
 }
 
 Status TableStore::SaveCompiled(const RetryPrompt& retry) {
@@ -304,9 +346,8 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   }
   std::unique_ptr<CharacterClassTable> builtIn;
   if (classes_ == nullptr) builtIn = CharacterClassTable::BuiltIn();
-  Result<CompileSummary> summary =
-      CompileTable(fs_, currentPath_, compiled, classes_ ? *classes_ : *builtIn,
-                   compiledTarget_.header);
+  Result<CompileSummary> summary = CompileTable(
+      fs_, currentPath_, compiled, classes_ ? *classes_ : *builtIn, compiledTarget_.header);
   if (!summary.IsOk()) return summary.status();
   while (true) {
     Status replaced = fs_.CopyFile(compiled, compiledTarget_.path);
@@ -317,7 +358,7 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   return Status::Ok();
 }
 
-Status TableStore::ReloadSaved() {
+Status TableStore::ReloadSaved() try {
   if (!IsOpen()) return Status::InvalidArgument("", "no table is open");
   const bool compiled = fromCompiled_;
   const CompiledTarget target = compiledTarget_;
@@ -328,6 +369,8 @@ Status TableStore::ReloadSaved() {
   compiledTarget_ = target;
   dirty_ = true;
   return Status::Ok();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(currentPath_.string());
 }
 
 void TableStore::CloseTable() {
@@ -338,6 +381,7 @@ void TableStore::CloseTable() {
   fromCompiled_ = false;
   compiledTarget_ = {};
   dirty_ = false;
+  linesWithoutTab_ = {};
 }
 
 }  // namespace mirel

@@ -33,6 +33,7 @@
 #include "platform/temp_folder.h"
 #include "store/character_class.h"
 #include "store/compiled_table.h"
+#include "store/lines_without_tab.h"
 
 namespace mirel {
 
@@ -70,8 +71,11 @@ class TableStore {
   // Opens a text table (.txt, any case), or a compiled table (.ktb) through
   // its text in the temporary folder, and filters it with an empty filter.
   // Returns the row count. A file that cannot be read or is refused leaves
-  // the open table as it was.
+  // the open table as it was; a text with lines but none with a TAB is
+  // refused.
   Result<uint32_t> LoadTable(const std::filesystem::path& path);
+  // The lines the open table's file had without a TAB, left out of its rows.
+  const LinesWithoutTab& linesWithoutTab() const { return linesWithoutTab_; }
 
   // Rebuilds the filter file: rows whose code starts with `filterText`, or
   // (exact) equals it; units compared as numbers, so case matters. Returns R
@@ -132,7 +136,7 @@ class TableStore {
   // Fails, changing nothing, when a row has no TAB or the file cannot grow.
   Status InsertRows(uint32_t position, const std::vector<std::u16string>& rows);
   // The rows of a text table file (any supported encoding), as LoadTable
-  // would list them.
+  // would list them; refused like LoadTable when no line holds a TAB.
   static Result<std::vector<std::u16string>> ReadRows(FileSystem& fs,
                                                       const std::filesystem::path& path);
   void MoveRowLater(uint32_t from, uint32_t to);
@@ -198,6 +202,7 @@ class TableStore {
   std::filesystem::path currentPath_;
   bool fromCompiled_ = false;
   bool dirty_ = false;
+  LinesWithoutTab linesWithoutTab_;
 };
 
 }  // namespace mirel

@@ -1,5 +1,11 @@
 #include "app/tool_cli.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <sstream>
 
 #include "support/fake_prefix.h"
@@ -38,6 +44,10 @@ TEST_F(ToolCliTest, HelpGoesToStandardOutput) {
     EXPECT_EQ(Run({command, "--help"}), 0) << command;
     EXPECT_NE(out_.str().find("TABLE"), std::string::npos) << command;
   }
+  // An unknown command is named, with the ones there are.
+  EXPECT_EQ(Run({"bogus"}), 2);
+  EXPECT_NE(err_.str().find("unknown command \"bogus\""), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("dedup, extract-single, sort"), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"batch", "--help"}), 0);
   EXPECT_NE(out_.str().find("/do=TOOL"), std::string::npos);
   EXPECT_EQ(Run({}), 2);
@@ -85,6 +95,36 @@ TEST_F(ToolCliTest, BadInputIsAClearErrorAndNeverAnEmptyResult) {
   EXPECT_EQ(ReadBytes(dir_ / "old.txt"), "keep me");
 }
 
+TEST_F(ToolCliTest, LinesWithoutTabAreToldAndATableWithoutRowsIsAnError) {
+  WriteBytes(dir_ / "t.txt", "a\tb\r\n# note\r\nc\td\r\n");
+  EXPECT_EQ(Run({"dedup", Table()}), 0) << err_.str();
+  EXPECT_EQ(err_.str(),
+            "mirel-tool: dedup: " + Table() + ": 1 line without a TAB was left out (line 2)\n");
+  EXPECT_EQ(Run({"stats", Table()}), 0);
+  EXPECT_NE(err_.str().find("(line 2)"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0);
+  EXPECT_NE(err_.str().find("(line 2)"), std::string::npos) << err_.str();
+
+  // Space-separated: no row at all is an error that writes nothing.
+  WriteBytes(dir_ / "spaces.txt", "a b\r\nc d\r\n");
+  WriteBytes(dir_ / "kept.txt", "old");
+  EXPECT_EQ(Run({"dedup", Table("spaces.txt"), "-o", Table("kept.txt")}), 1);
+  EXPECT_NE(err_.str().find("2 lines without a TAB were left out (lines 1, 2)"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "kept.txt"), "old");
+  EXPECT_EQ(Run({"sort", Table("spaces.txt"), "--by", "code1"}), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 排序结果 ].txt"));
+  EXPECT_EQ(Run({"compile", Table("spaces.txt"), Table("s.ktb")}), 1);
+  EXPECT_NE(err_.str().find("(lines 1, 2)"), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "s.ktb"));
+
+  // The compiler's comment lines are no table lines left out.
+  WriteBytes(dir_ / "c.txt", "// comment\r\na\tb\r\nlost\r\n///x\tescaped\r\n");
+  EXPECT_EQ(Run({"compile", "-q", Table("c.txt"), Table("c.ktb")}), 0) << err_.str();
+  EXPECT_EQ(err_.str(), "mirel-tool: compile: " + Table("c.txt") +
+                            ": 1 line without a TAB was left out (line 3)\n");
+}
+
 TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTables) {
   WriteBytes(dir_ / "t.txt",
              test::Utf8(u"好\thao#1\r\n中\tzh\r\n中\tzh\r\n国\t\U0001F600\r\n国\tgg\r\n"));
@@ -104,7 +144,43 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
   EXPECT_EQ(ReadBytes(dir_ / "[ 提取的单字 ].txt"),
             TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
 
+  // Every TABLE argument takes a compiled table as its rows, never as text.
+  EXPECT_EQ(Run({"compile", "-q", Table("t.ktb"), Table("again.ktb")}), 0) << err_.str();
+  EXPECT_EQ(Run({"decompile", Table("again.ktb"), Table("again.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "again.txt"), ReadBytes(dir_ / "back.txt"));
+  WriteBytes(dir_ / "codes.txt", test::Utf8(u"中\tx\r\n国\ty\r\n"));
+  EXPECT_EQ(Run({"merge", Table("t.ktb"), Table("codes.txt"), "-o", Table("m.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "m.txt"), TableBytes({u"中\tzhx", u"国\tggy"}));
+  EXPECT_EQ(Run({"tips", Table("t.ktb"), Table("t.ktb"), "-o", Table("tips.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "tips.txt"),
+            TableBytes({u"$mlcmd(好,好[hao#1])\thao#1", u"$mlcmd(中,中[zh])\tzh",
+                        u"$mlcmd(国,国[gg])\tgg"}));
+  WriteBytes(dir_ / "words.txt", test::Utf8(u"中国\r\n"));
+  EXPECT_EQ(Run({"gen-words", Table("t.ktb"), Table("words.txt"), "-o", Table("w.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "w.txt"), TableBytes({u"中国\tzhgg"}));
+  // Where a compiled table makes no sense, it is refused.
+  EXPECT_EQ(Run({"gen-single", Table("t.ktb"), Table("codes.txt"), "-o", Table("s.txt")}), 1);
+  EXPECT_NE(err_.str().find("compiled table (.ktb) cannot be used as the split table"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Run({"gen-words", Table("codes.txt"), Table("t.ktb"), "-o", Table("w2.txt")}), 1);
+  EXPECT_NE(err_.str().find("word list"), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "s.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "w2.txt"));
+
   WriteBytes(dir_ / "bad.ktb", "not a compiled table");
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"compile", Table("bad.ktb"), Table("x.ktb")},
+        std::vector<std::string>{"merge", Table("bad.ktb"), "-o", Table("x.txt")},
+        std::vector<std::string>{"tips", Table("codes.txt"), Table("bad.ktb"), "-o",
+                                 Table("x.txt")}}) {
+    EXPECT_EQ(Run(command), 1) << command[0];
+    EXPECT_NE(err_.str().find("not a readable compiled table"), std::string::npos) << err_.str();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.ktb"));
   EXPECT_EQ(Run({"decompile", Table("bad.ktb"), Table("x.txt")}), 1);
   EXPECT_NE(err_.str().find("bad.ktb"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x.txt"));
@@ -148,6 +224,14 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   EXPECT_EQ(Run({"installed", "export", "nobody", Table("x.txt")}), 1);
   EXPECT_NE(err_.str().find("nobody"), std::string::npos);
 
+  // A compiled table compiles into a copy as its rows, not as text.
+  WriteBytes(dir_ / "two.txt", test::Utf8(u"国\tgg\r\n家\tjia\r\n"));
+  ASSERT_EQ(Run({"compile", "-q", Table("two.txt"), Table("two.ktb")}), 0) << err_.str();
+  EXPECT_EQ(Run({"installed", "compile", Table("two.ktb"), "MirelIME3_sp"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("2 entries"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
+  EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
+
   // Compiling into the copy keeps its header values.
   const std::filesystem::path main = prefix.DataFolder(u"mirelsp") / "main.ktb";
   const std::string header = ReadBytes(main).substr(36, 34);
@@ -162,6 +246,106 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   EXPECT_EQ(Run({"installed", "compile", Table("new.txt"), "MirelIME3_sp"}), 1);
   EXPECT_NE(err_.str().find("read-only"), std::string::npos) << err_.str();
   EXPECT_EQ(ReadBytes(main), before);
+}
+
+TEST_F(ToolCliTest, TextFromFilesNeverReachesTheTerminalAsControls) {
+  test::FakePrefix prefix(dir_ / "prefix");
+  const std::u16string hostile = u"\x1b[2J\x1b]52;c;aGk=\x07";
+  prefix.AddCopy(u"MirelIME3_x", u"mirelx", hostile);
+  prefix.WriteRegistry(test::FakePrefix::Style::kRegedit5Utf16);
+  installed_ = prefix.Environment();
+  const std::string shown = "\\x1b[2J\\x1b]52;c;aGk=\\x07";
+  EXPECT_EQ(Run({"installed"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("MirelIME3_x  " + shown + "  no"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"installed", "--json"}), 0);
+  EXPECT_NE(out_.str().find("\"name\":\"\\u001b[2J\\u001b]52;c;aGk=\\u0007\""), std::string::npos)
+      << out_.str();
+  EXPECT_EQ(Run({"installed", "export", test::Utf8(hostile), Table("x.txt")}), 1);
+  EXPECT_EQ(err_.str().find('\x1b'), std::string::npos);
+
+  // Entries in the compiler's report, and names in messages.
+  WriteBytes(dir_ / "t.txt", test::Utf8(u"\x1b]0;owned\x07\tab\r\n\x1b]0;owned\x07\tab\r\n"));
+  EXPECT_EQ(Run({"compile", Table(), Table("t.ktb")}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("\\x1b]0;owned\\x07"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"dedup", Table("\x1b[31m.txt")}), 1);
+  EXPECT_NE(err_.str().find("\\x1b[31m.txt"), std::string::npos) << err_.str();
+  for (const std::string& text : {out_.str(), err_.str()}) {
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+struct ChildRun {
+  int exitCode = -1;  // -1: ended by a signal
+  std::string err;
+};
+
+// Runs mirel-tool with `args` in `dir`, its address space capped at `limit`.
+ChildRun RunToolUnderMemoryLimit(const std::filesystem::path& dir, std::vector<std::string> args,
+                                 rlim_t limit) {
+  const std::filesystem::path errFile = dir / "child-stderr.txt";
+  args.insert(args.begin(), MIREL_TOOL_PATH);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit cap{limit, limit};
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (::chdir(dir.c_str()) != 0 || err < 0 || null < 0 || ::dup2(err, 2) < 0 ||
+        ::dup2(null, 1) < 0 || ::setrlimit(RLIMIT_AS, &cap) != 0) {
+      ::_exit(127);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ChildRun run;
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return run;
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  run.err = ReadBytes(errFile);
+  return run;
+}
+
+TEST_F(ToolCliTest, RunningOutOfMemoryIsAFailureNotACrash) {
+  if (kSanitized) GTEST_SKIP() << "sanitizers reserve more address space than the cap allows";
+  {
+    std::ofstream table(dir_ / "big.txt", std::ios::binary);
+    uint32_t seed = 1;
+    for (int k = 0; k < 1500000; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      std::u16string line{static_cast<char16_t>(0x4E00 + (seed >> 8) % 20000), u'\t'};
+      for (int j = 0; j < 4; ++j) line += static_cast<char16_t>(u'a' + (seed >> (4 * j)) % 26);
+      table << test::Utf8(line) << "\n";
+    }
+  }
+  constexpr rlim_t kCap = rlim_t{48} << 20;
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"compile", "big.txt", "big.ktb"},
+        std::vector<std::string>{"merge", "big.txt", "big.txt", "-o", "merged.txt"},
+        std::vector<std::string>{"gen-words", "big.txt", "big.txt", "-o", "words.txt"},
+        std::vector<std::string>{"stats", "big.txt"}}) {
+    const ChildRun run = RunToolUnderMemoryLimit(dir_.path(), command, kCap);
+    EXPECT_EQ(run.exitCode, 1) << command[0] << ": " << run.err;
+    EXPECT_NE(run.err.find("out of memory"), std::string::npos) << command[0] << ": " << run.err;
+    EXPECT_EQ(run.err.find("terminate"), std::string::npos) << run.err;
+  }
+  for (const char* output : {"big.ktb", "merged.txt", "words.txt"}) {
+    EXPECT_FALSE(std::filesystem::exists(dir_ / output)) << output;
+  }
 }
 
 TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {

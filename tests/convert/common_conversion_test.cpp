@@ -162,7 +162,7 @@ class CommonConversionTest : public ::testing::Test {
   CommonConversionTest() : temp_(TempFolder::OpenIn(dir_.path()).value()) {}
 
   Result<uint64_t> Run(std::u16string_view text, F from, F to) {
-    return ConvertCommonFormat(test::DiskFs(), text, from, to, out_, *temp_);
+    return ConvertCommonFormat(test::DiskFs(), text, from, to, out_, *temp_, dir_ / "source.txt");
   }
   // The output's text after its mark.
   std::u16string Output() {
@@ -234,16 +234,23 @@ TEST_F(CommonConversionTest, ConversionsBetweenFormats) {
 
 TEST_F(CommonConversionTest, FailuresLeaveTheOutputAlone) {
   test::WriteBytes(out_, "old");
-  EXPECT_FALSE(Run(u"", F::kMirel, F::kSogou).IsOk());
-  EXPECT_FALSE(Run(u"no tabs here\r\n", F::kMirel, F::kSogou).IsOk());
-  // Accepted lines without entries give nothing to write.
-  Result<uint64_t> empty = Run(u"a\r\nb\r\n", F::kKuji, F::kMirel);
-  EXPECT_FALSE(empty.IsOk());
+  // Faults of the source name its file.
+  const std::string source = (dir_ / "source.txt").string();
+  for (const Result<uint64_t>& failed :
+       {Run(u"", F::kMirel, F::kSogou), Run(u"no tabs here\r\n", F::kMirel, F::kSogou),
+        // Accepted lines without entries give nothing to write.
+        Run(u"a\r\nb\r\n", F::kKuji, F::kMirel)}) {
+    ASSERT_FALSE(failed.IsOk());
+    EXPECT_EQ(failed.status().message().rfind(source + ": ", 0), 0u) << failed.status().message();
+  }
   EXPECT_EQ(ReadBytes(out_), "old");
   Result<uint64_t> noFolder =
-      ConvertCommonFormat(test::DiskFs(), u"啊\ta\r\n", F::kMirel, F::kSogou, dir_ / "none" / "x.txt", *temp_);
+      ConvertCommonFormat(test::DiskFs(), u"啊\ta\r\n", F::kMirel, F::kSogou,
+                          dir_ / "none" / "x.txt", *temp_, dir_ / "source.txt");
   ASSERT_FALSE(noFolder.IsOk());
   EXPECT_NE(noFolder.status().message().find("搜狗"), std::string::npos);
+  EXPECT_NE(noFolder.status().message().find((dir_ / "none" / "x.txt").string()), std::string::npos)
+      << noFolder.status().message();
 }
 
 TEST_F(CommonConversionTest, HostileTextDoesNotCrash) {

@@ -15,8 +15,11 @@ using test::WriteBytes;
 std::u16string Tips(std::u16string_view codes, std::u16string_view contents,
                     std::u16string_view prefix = u"z", std::u16string_view suffix = u"") {
   std::u16string out;
-  const uint64_t lines = BuildCommandTipTexts(codes, contents, prefix, suffix, out);
-  EXPECT_EQ(lines, static_cast<uint64_t>(std::count(out.begin(), out.end(), u'\n')));
+  const Result<uint64_t> lines = BuildCommandTipTexts(codes, contents, prefix, suffix, out);
+  EXPECT_OK(lines);
+  if (lines.IsOk()) {
+    EXPECT_EQ(lines.value(), static_cast<uint64_t>(std::count(out.begin(), out.end(), u'\n')));
+  }
   return out;
 }
 
@@ -40,6 +43,25 @@ TEST(CommandTipsTest, AnyLineEndCountsAndLongCodeLinesGoOn) {
   const std::u16string longLine = std::u16string(kTipCodeLineLimit, u'x') + u"k\tq\r\n";
   EXPECT_EQ(Tips(longLine, u"k\tK\r\n"), u"$mlcmd(k,k[K])\tzq\r\n");
   EXPECT_EQ(Tips(u"k\tq", u"无TAB\r\n"), u"");
+}
+
+TEST(CommandTipsTest, OutputStaysLinearInTheInput) {
+  // A 2 MB line of TABs as both tables: every 4096-unit piece of the code
+  // line would repeat the whole content, about 500 MB of output.
+  const std::u16string tabs(size_t{1} << 20, u'\t');
+  std::u16string out;
+  Result<uint64_t> built = BuildCommandTipTexts(tabs, tabs, u"", u"", out);
+  ASSERT_FALSE(built.IsOk());
+  EXPECT_NE(built.status().message().find("4096"), std::string::npos) << built.status().message();
+  EXPECT_LE(out.size(), 16 * 2 * tabs.size() + (size_t{1} << 22) + tabs.size());
+
+  // Many code lines sharing one content are an ordinary table.
+  std::u16string codes;
+  for (int k = 0; k < 2000; ++k) codes += u"k\tab\r\n";
+  out.clear();
+  built = BuildCommandTipTexts(codes, u"k\t" + std::u16string(1000, u'x'), u"", u"", out);
+  ASSERT_OK(built);
+  EXPECT_EQ(built.value(), 2000u);
 }
 
 class CommandTipsFilesTest : public ::testing::Test {
@@ -78,31 +100,39 @@ TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
   EXPECT_EQ(failure.message(), "必须定义提示编码表。");
   EXPECT_EQ(TipFieldToFocus(failure), TipField::kCodeTable);
 
-  // Read, but without a TAB anywhere; unreadable; not given.
+  // Read, but without a TAB anywhere; unreadable (the reason follows); not
+  // given.
+  WriteBytes(output_, "old");
   for (const std::u16string& bad : {Put("plain.txt", Utf16Le(u"k hello\r\n")),
                                     PathToUtf16(dir_ / "gone.txt"), std::u16string()}) {
     failure = Failure({codes, bad, u"", u""});
-    EXPECT_EQ(failure.message(), "无法读取提示内容表，请确认提示内容表路径的访问权限。");
+    EXPECT_EQ(failure.message().rfind("无法读取提示内容表，请确认提示内容表路径的访问权限。", 0),
+              0u);
     EXPECT_EQ(TipFieldToFocus(failure), TipField::kContentTable);
   }
-  EXPECT_FALSE(std::filesystem::exists(output_));
+  failure = Failure({codes, PathToUtf16(dir_ / "gone.txt"), u"", u""});
+  EXPECT_NE(failure.message().find("gone.txt"), std::string::npos);
+  EXPECT_NE(failure.message().find("No such file"), std::string::npos);
 
-  // No key in common, or the code table unreadable: only the mark is written.
-  const std::string unrelated =
-      "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。";
-  for (const std::u16string& bad :
-       {Put("other.txt", Utf16Le(u"q\tab\r\n")), PathToUtf16(dir_ / "gone.txt")}) {
-    WriteBytes(output_, "old");
-    failure = Failure({bad, contents, u"", u""});
-    EXPECT_EQ(failure.message(), unrelated);
-    EXPECT_EQ(TipFieldToFocus(failure), TipField::kNone);
-    EXPECT_EQ(ReadBytes(output_), "\xFF\xFE");
+  // No key in common blames the format; an unreadable code table says why and
+  // focuses its field. Neither touches the existing output.
+  failure = Failure({Put("other.txt", Utf16Le(u"q\tab\r\n")), contents, u"", u""});
+  EXPECT_EQ(failure.message(),
+            "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。");
+  EXPECT_EQ(TipFieldToFocus(failure), TipField::kNone);
+  failure = Failure({PathToUtf16(dir_ / "gone.txt"), contents, u"", u""});
+  EXPECT_EQ(failure.message().rfind("无法读取提示编码表", 0), 0u) << failure.message();
+  EXPECT_NE(failure.message().find("gone.txt"), std::string::npos);
+  EXPECT_NE(failure.message().find("No such file"), std::string::npos);
+  EXPECT_EQ(TipFieldToFocus(failure), TipField::kCodeTable);
+  EXPECT_EQ(ReadBytes(output_), "old");
+
+  // The output cannot be created, or the temporary path was too long: the
+  // message says so, not that the tables are malformed.
+  for (const std::filesystem::path& out : {dir_ / "none" / "out.txt", std::filesystem::path()}) {
+    failure = BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, out).status();
+    EXPECT_EQ(failure.message().rfind("无法写入提示码表", 0), 0u) << failure.message();
   }
-  // The output cannot be created, or the temporary path was too long.
-  EXPECT_EQ(
-      BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, dir_ / "none" / "out.txt").status().message(),
-      unrelated);
-  EXPECT_EQ(BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, {}).status().message(), unrelated);
 }
 
 }  // namespace

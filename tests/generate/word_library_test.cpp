@@ -277,7 +277,8 @@ TEST(WordLibraryTest, FilesAndFailures) {
   settings.auxTable = PathToUtf16(dir / "missing-aux.txt");
   settings.wordList = PathToUtf16(dir / "words.txt");
   std::vector<std::u16string> captions;
-  Result<WordResult> result = GenerateWordLibrary(test::DiskFs(), settings, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
+  Result<WordResult> result = GenerateWordLibrary(
+      test::DiskFs(), settings, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
   ASSERT_OK(result);
   EXPECT_TRUE(result->auxTableUnreadable);
   EXPECT_FALSE(result->charTableUnreadable);
@@ -306,7 +307,11 @@ TEST(WordLibraryTest, FilesAndFailures) {
   settings.wordList = PathToUtf16(dir / "no-words.txt");
   result = GenerateWordLibrary(test::DiskFs(), settings, dir / "out.txt", dir / "log.txt");
   ASSERT_FALSE(result.IsOk());
-  EXPECT_EQ(result.status().message(), "无法读取词库文件：" + Utf16ToUtf8(settings.wordList));
+  // The message names the file and the OS's reason.
+  EXPECT_EQ(
+      result.status().message().rfind("无法读取词库文件：" + Utf16ToUtf8(settings.wordList), 0),
+      0u);
+  EXPECT_NE(result.status().message().find("No such file or directory"), std::string::npos);
   EXPECT_EQ(test::ReadBytes(dir / "out.txt"), test::TableBytes({u"固定\tcode"}));
   EXPECT_NE(ReadText(dir / "log.txt").find(u"无法读取词库文件："), std::u16string::npos);
 
@@ -315,11 +320,18 @@ TEST(WordLibraryTest, FilesAndFailures) {
   std::filesystem::create_directory(dir / "folder");
   result = GenerateWordLibrary(test::DiskFs(), settings, dir / "folder", dir / "log.txt");
   ASSERT_FALSE(result.IsOk());
-  EXPECT_NE(result.status().message().find("无法创建保存结果文件："), std::string::npos);
+  // The message names the file and the reason.
+  EXPECT_EQ(result.status().message().rfind(
+                "无法创建保存结果文件：" + (dir / "folder").string() + "（", 0),
+            0u)
+      << result.status().message();
+  EXPECT_GT(result.status().message().size(), std::string("无法创建保存结果文件：（）").size() +
+                                                  (dir / "folder").string().size() + 4);
 
   // Cancelled: fails and leaves the output as it was.
   const std::atomic<bool> cancel{true};
-  result = GenerateWordLibrary(test::DiskFs(), settings, dir / "out.txt", dir / "log.txt", {}, &cancel);
+  result =
+      GenerateWordLibrary(test::DiskFs(), settings, dir / "out.txt", dir / "log.txt", {}, &cancel);
   ASSERT_FALSE(result.IsOk());
   EXPECT_EQ(result.status().message(), kWordCancelledMessage);
   EXPECT_EQ(test::ReadBytes(dir / "out.txt"), test::TableBytes({u"固定\tcode"}));

@@ -209,6 +209,35 @@ TEST(RegistryFileTest, SkipsMalformedLinesAndNeverReadsPastTheText) {
   }
 }
 
+TEST(RegistryFileTest, DeepKeysUpToTheRegistrysLimitAndNoDeeper) {
+  auto keyLine = [](size_t parts, std::u16string_view part) {
+    std::u16string line = u"[HKEY_LOCAL_MACHINE";
+    for (size_t k = 0; k < parts; ++k) line.append(u"\\").append(part);
+    return line + u"]\r\n";
+  };
+  // 512 long parts: every prefix stored as its own string would take ~50 MB.
+  const std::u16string longPart(100, u'k');
+  const RegistryFile deepest =
+      Parsed(u"REGEDIT4\r\n" + keyLine(RegistryFile::kMaxKeyDepth, longPart) + u"@=\"deep\"\r\n");
+  std::u16string path = longPart;
+  for (size_t k = 1; k < RegistryFile::kMaxKeyDepth; ++k) path.append(u"\\").append(longPart);
+  EXPECT_EQ(Text(deepest, path, u"@"), u"deep");
+  EXPECT_FALSE(deepest.HasKey(path + u"\\" + longPart));
+
+  // One part more is refused, in every format, naming the line; empty parts
+  // do not count.
+  std::u16string wineKey(1000, u'\\');
+  for (int k = 0; k < 2000; ++k) wineKey.append(u"k\\\\");
+  for (const std::u16string& text : {u"REGEDIT4\r\n\r\n[HKLM\\a]\r\n" + keyLine(513, u"k"),
+                                     u"WINE REGISTRY Version 2\n\n[a] 1\n[" + wineKey + u"] 1\n"}) {
+    Result<RegistryFile> file = RegistryFile::Parse(text);
+    ASSERT_FALSE(file.IsOk());
+    EXPECT_NE(file.status().message().find("line 4:"), std::string::npos)
+        << file.status().message();
+    EXPECT_NE(file.status().message().find("512"), std::string::npos);
+  }
+}
+
 TEST(RegistryFileTest, RefusesFilesOfOtherKinds) {
   for (const char16_t* text :
        {u"", u"\r\n  \n", u"[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n", u"REGEDIT5\r\n",

@@ -44,17 +44,40 @@ TEST_F(TableStoreTest, WorkingDataFileHasTheDocumentedLayout) {
   EXPECT_EQ(data.substr(12), Utf16Le(std::u16string(u"a\tb\0\0c\0\0d\te\0", 12), false));
 }
 
-TEST_F(TableStoreTest, EmptyAndTablelessFilesOpenWithNoRows) {
-  for (std::string bytes :
-       {std::string(), std::string("\xFF\xFE"), std::string("no tab here\r\n")}) {
+TEST_F(TableStoreTest, EmptyFilesOpenWithNoRowsAndTextsWithoutRowsAreRefused) {
+  for (std::string bytes : {std::string(), std::string("\xFF\xFE"), std::string("\r\n \r\n")}) {
     auto loaded = LoadBytes(bytes);
     ASSERT_OK(loaded);
     EXPECT_EQ(loaded.value(), 0u);
     EXPECT_TRUE(store_->IsOpen());
     EXPECT_EQ(store_->VisibleRowCount(), 0u);
+    EXPECT_TRUE(store_->linesWithoutTab().empty());
   }
   ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "out.txt"));
   EXPECT_EQ(ReadBytes(dir_ / "out.txt"), "\xFF\xFE");
+
+  // Lines with text but without a TAB are counted with their numbers.
+  ASSERT_OK(Load(u"a\tb\r\nno tab\r\n\r\n1\n2\r3\r\n4\r\n5\r\nc\td\r\n6"));
+  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\tb", u"c\td"}));
+  EXPECT_EQ(store_->linesWithoutTab().Describe(),
+            "7 lines without a TAB were left out (lines 2, 4, 5, 6, 7, ...)");
+
+  // A text none of whose lines holds a TAB, in any encoding, is no table: it
+  // is refused and the open table stays.
+  for (std::string bytes : {std::string("no tab here\r\n"), Utf16Le(u"三 \r\n四"),
+                            std::string("\xFE\xFF\x4E\x09\x00\x0A")}) {
+    Result<uint32_t> loaded = LoadBytes(bytes);
+    ASSERT_FALSE(loaded.IsOk());
+    EXPECT_NE(loaded.status().message().find("no line holds a TAB"), std::string::npos)
+        << loaded.status().message();
+    EXPECT_NE(loaded.status().message().find("(line"), std::string::npos);
+    EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\tb", u"c\td"}));
+  }
+  EXPECT_NE(LoadBytes(Utf16Le(u"三 \r\n四"))
+                .status()
+                .message()
+                .find("2 lines without a TAB were left out (lines 1, 2)"),
+            std::string::npos);
 }
 
 TEST_F(TableStoreTest, FilterIsACaseSensitivePrefixOrExactMatchOnTheCode) {

@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <new>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/version.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/character_class.h"
 
@@ -34,36 +38,65 @@ constexpr const char* kUsage =
     "  --help      print this help\n"
     "  --version   print the version\n";
 
-}  // namespace
+// Qt cannot carry an exception through its event loop: a handler that runs
+// out of memory ends here, the command fails and the table stays open.
+class EditorApplication : public QApplication {
+ public:
+  EditorApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::bad_alloc&) {
+      std::fputs("mirel-editor: out of memory; the command was not completed\n", stderr);
+      return false;
+    }
+  }
+};
 
-int main(int argc, char** argv) {
+// Without QT_QPA_PLATFORM, Qt looks for an X11 or Wayland display and aborts
+// the process when there is none.
+bool HasDisplay() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
-  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, std::cerr, *fs, "mirel-editor",
+  mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, err, *fs, "mirel-editor",
                                 ::isatty(2) == 1,       {}};
   if (std::optional<int> status = mirel::RunBatchCommandLine(args, batch)) return *status;
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    std::cout << kUsage;
+    out << kUsage;
     return 0;
   }
   if (!args.empty() && args[0] == "--version") {
-    std::cout << "mirel-editor " << mirel::kVersion << "\n";
+    out << "mirel-editor " << mirel::kVersion << "\n";
     return 0;
   }
   const bool installed = !args.empty() && args[0] == "--installed";
   if (installed && args.size() != 2) {
-    std::cerr << "mirel-editor: --installed needs the key or display name of an installed copy\n";
+    err << "mirel-editor: --installed needs the key or display name of an installed copy\n";
     return 2;
   }
   if (!installed && args.size() > 1) {
-    std::cerr << "mirel-editor: one table at most\n" << kUsage;
+    err << "mirel-editor: one table at most\n" << kUsage;
     return 2;
   }
+  if (!HasDisplay()) {
+    err << "mirel-editor: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
+           "not set); to run a table tool without a window, give /do=TOOL (see 'mirel-tool "
+           "batch --help')\n";
+    return 1;
+  }
 
-  QApplication app(argc, argv);
+  EditorApplication app(argc, argv);
   auto temp = mirel::TempFolder::Open();
   if (!temp.IsOk()) {
-    std::cerr << "mirel-editor: " << temp.status().message() << "\n";
+    err << "mirel-editor: " << temp.status().message() << "\n";
     return 1;
   }
   auto classes = mirel::CharacterClassTable::BuiltIn();
@@ -76,17 +109,17 @@ int main(int argc, char** argv) {
   if (installed) {
     auto copies = mirel::InstalledCopies::Load(*fs, environment);
     if (!copies.IsOk()) {
-      std::cerr << "mirel-editor: " << copies.status().message() << "\n";
+      err << "mirel-editor: " << copies.status().message() << "\n";
       return 1;
     }
     auto key = mirel::FindInstalledCopy(copies.value(), mirel::Utf8ToUtf16(args[1]));
     if (!key) {
-      std::cerr << "mirel-editor: no installed copy is called " << args[1] << "\n";
+      err << "mirel-editor: no installed copy is called " << args[1] << "\n";
       return 1;
     }
     auto table = mirel::ReadInstalledTable(copies.value(), *key, *temp.value());
     if (!table.IsOk()) {
-      std::cerr << "mirel-editor: " << table.status().message() << "\n";
+      err << "mirel-editor: " << table.status().message() << "\n";
       return 1;
     }
     window.OpenInstalled(table.value());
@@ -94,4 +127,20 @@ int main(int argc, char** argv) {
     window.OpenTable(std::filesystem::absolute(args[0]));
   }
   return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // What is printed may hold text from the files: escape it once here.
+  mirel::EscapingStreamBuffer outBuffer(std::cout);
+  mirel::EscapingStreamBuffer errBuffer(std::cerr);
+  std::ostream out(&outBuffer);
+  std::ostream err(&errBuffer);
+  try {
+    return RunEditor(argc, argv, out, err);
+  } catch (const std::bad_alloc&) {
+    err << "mirel-editor: out of memory\n";
+    return 1;
+  }
 }

@@ -493,6 +493,13 @@ bool MainWindow::OpenTable(const std::filesystem::path& path) {
     SetTableItemsEnabled(false);
     model_.SetItemCount(0);
   }
+  // The rows are open; the lines left out are told, so that a save that
+  // drops them does not come as a surprise.
+  if (const LinesWithoutTab& skipped = store_.linesWithoutTab(); !skipped.empty()) {
+    services_.ShowMessage(this, QStringLiteral("码表中没有Tab的行未被读入。"),
+                          QStringLiteral("打开码表"), UiServices::Icon::kInformation,
+                          QString::fromStdString(skipped.Describe()));
+  }
   return true;
 }
 

@@ -31,8 +31,8 @@ QString FromUtf16(std::u16string_view text) {
 
 }  // namespace
 
-CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs,
-                                               const TempFolder& temp)
+CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services,
+                                               FileSystem& fs, const TempFolder& temp)
     : QDialog(parent), services_(services), fs_(fs), temp_(temp) {
   setObjectName(QStringLiteral("commonConversionDialog"));
   setWindowTitle(QStringLiteral("常见码表格式互转"));
@@ -109,11 +109,11 @@ void CommonConversionDialog::Convert(TableFormat target) {
   for (int k = 0; k < 6; ++k) {
     if (sources_[k]->isChecked()) from = static_cast<TableFormat>(k + 1);
   }
-  const std::filesystem::path output =
-      CommonConversionOutputPath(PathFromUtf16(path_->text().toStdU16String()), target);
+  const std::filesystem::path sourcePath = PathFromUtf16(path_->text().toStdU16String());
+  const std::filesystem::path output = CommonConversionOutputPath(sourcePath, target);
   Result<uint64_t> count = Status::InvalidArgument("", "no source format is chosen");
   if (from && !output.empty()) {
-    count = ConvertCommonFormat(fs_, text_, *from, target, output, temp_);
+    count = ConvertCommonFormat(fs_, text_, *from, target, output, temp_, sourcePath);
   } else if (from) {
     count = Status::InvalidArgument(path_->text().toStdString(), "the file name has no extension");
   }

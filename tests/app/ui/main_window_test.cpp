@@ -165,6 +165,19 @@ class MainWindowTest : public QObject {
     QVERIFY(!window_->Dispatch(99999));
   }
 
+  void openingTellsOfLinesWithoutTabAndKeepsTheTableForATextWithoutRows() {
+    Open({QStringLiteral("甲\tab"), QStringLiteral("no tab"), QStringLiteral("乙\tb")});
+    QCOMPARE(store_->RowCount(), 2u);
+    QCOMPARE(services_->messages.last(), QStringLiteral("打开码表|码表中没有Tab的行未被读入。"));
+    QCOMPARE(store_->linesWithoutTab().Describe(),
+             std::string("1 line without a TAB was left out (line 2)"));
+    // A text none of whose lines is a row is refused; the open table stays.
+    const QString plain = Table({QStringLiteral("a b"), QStringLiteral("c d")}, "plain.txt");
+    QVERIFY(!window_->OpenTable(plain.toStdString()));
+    QCOMPARE(services_->messages.last(), QStringLiteral("打开失败|无法打开码表文件。"));
+    QCOMPARE(Entries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
+  }
+
   void filterTypingRefreshesListAndTitle() {
     Open({QStringLiteral("甲\tab"), QStringLiteral("乙\tabc"), QStringLiteral("丙\ta"),
           QStringLiteral("丁\tba")});
