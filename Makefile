@@ -5,9 +5,16 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
+# The Linux input methods: the libraries their formats are read with, and
+# the tools and tables the round-trip tests run against. libimetable-dev
+# does not pull in the headers its own headers include.
+LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
+              libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin ibus-table \
+              ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643
 # The build, the editor window (Qt 6, a CJK font) and its end-to-end test (Xvfb).
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
-              fonts-wqy-microhei xvfb xauth x11-utils
+              fonts-wqy-microhei xvfb xauth x11-utils \
+              $(LINUX_IME_PACKAGES)
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
@@ -74,6 +81,7 @@ bench: build bench-deps
 	$(BUILD)/bench/editor_bench
 	$(BUILD)/bench/convert_bench
 	$(BUILD)/bench/generate_bench
+	$(BUILD)/bench/linux_formats_bench
 
 sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIREL_SANITIZE=ON -DMIREL_WERROR=ON \

@@ -8,6 +8,7 @@
 #include "analysis/statistics.h"
 #include "app/batch.h"
 #include "app/table_tools.h"
+#include "app/linux_commands.h"
 #include "convert/common_conversion.h"
 #include "convert/rule_conversion.h"
 #include "generate/command_tips.h"
@@ -203,6 +204,7 @@ std::string SurvivingFlags(const Detection& detection) {
 
 int RunConvert(const std::string& source, const std::string& from, const std::string& to,
                const std::string& output, ToolIo& io) {
+  if (std::optional<int> done = TryLinuxConvert(source, from, to, output, io)) return *done;
   std::optional<TableFormat> target = FormatFromCliName(to);
   if (!target) {
     io.err << kProgram << ": convert: unknown format \"" << to
@@ -246,6 +248,7 @@ int RunConvert(const std::string& source, const std::string& from, const std::st
 }
 
 int RunDetect(const std::string& source, ToolIo& io) {
+  if (std::optional<int> done = TryLinuxDetect(source, io)) return *done;
   Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
   const Detection detection = DetectFormat(text->text);
@@ -617,9 +620,11 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   convertLayout->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
 
   CLI::App* convert = app.add_subcommand(
-      "convert", "Convert between the win, kuji, sogou, qq, jiajia and mirel table formats.");
+      "convert", "Convert between table formats: win, kuji, sogou, qq, jiajia, mirel and the Linux "
+      "input methods' fcitx5, fcitx5-dict, rime, ibus (ibus-db read only).");
   convert->add_option("SOURCE", table, "the table to convert")->required();
-  convert->add_option("--to", toFormat, "win|kuji|sogou|qq|jiajia|mirel")->required();
+  convert->add_option("--to", toFormat,
+                      "win|kuji|sogou|qq|jiajia|mirel|fcitx5|fcitx5-dict|rime|ibus")->required();
   convert->add_option("--from", fromFormat,
                       "the source's format (detected from its first lines when absent)");
   convert->add_option("-o,--output", output, "where to write the result");
@@ -704,6 +709,9 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   installedCompile->add_option("COPY", copyName, "the copy's key name or display name")->required();
   installed->require_subcommand(0, 1);
 
+  LinuxCommands linuxCommands;
+  AddLinuxCommands(app, linuxCommands);
+
   app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
       ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
 
@@ -734,6 +742,7 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
     return 2;
   }
 
+  if (std::optional<int> done = RunLinuxCommands(linuxCommands, io)) return *done;
   if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
   if (stats->parsed()) return RunStats(table, report, io);
   if (convertRules->parsed()) return RunConvertRules(table, rulesFile, ruleLines, output, io);

@@ -12,6 +12,7 @@
 #include "app/batch.h"
 #include "platform/file_system.h"
 #include "ime/installed_copies.h"
+#include "ime/linux_tables.h"
 
 namespace mirel {
 
@@ -27,6 +28,8 @@ struct ToolIo {
   bool errIsTerminal = false;
   // Where the installed copies of the input method are looked up.
   InstalledEnvironment installed;
+  // Where the tables of the Linux input methods are looked up.
+  LinuxEnvironment linuxTables = LinuxEnvironment::FromProcess();
 };
 
 // argv[0] is the program name.

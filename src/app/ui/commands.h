@@ -38,8 +38,10 @@ inline constexpr int kCopy = 40118;
 inline constexpr int kFocusCycle = 40119;
 inline constexpr int kCommonConversion = 40122;
 inline constexpr int kCommandTips = 40125;
+inline constexpr int kOpenLinux = 40126;
+inline constexpr int kLinuxHeader = 40127;
 
 inline constexpr int kFirst = 40025;
-inline constexpr int kLast = 40125;
+inline constexpr int kLast = 40127;
 
 }  // namespace mirel::command

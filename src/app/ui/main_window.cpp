@@ -44,6 +44,8 @@ struct MenuItem {
 // Menu bar: 文件, 编辑 (with the 重新排序 submenu after kSubmenu), 工具, 帮助.
 const std::vector<MenuItem> kFileMenu = {{kOpen, u"打开文本文件(&O)...\tCtrl+O"},
                                          {kOpenInstalled, u"打开Mirel输入法(&P)...\tCtrl+Alt+O"},
+                                         {kOpenLinux, u"打开Linux输入法码表(&L)..."},
+                                         {kLinuxHeader, u"表头(&H)..."},
                                          {kSave, u"保存(&S)...\tCtrl+S"},
                                          {kSaveAs, u"另存为(&A)...\tCtrl+Alt+S"},
                                          {kClose, u"关闭(&C)\tCtrl+W"},
@@ -428,6 +430,12 @@ bool MainWindow::Dispatch(int command) {
     case kOpenInstalled:
       OpenInstalledCommand();
       return true;
+    case kOpenLinux:
+      OpenLinuxCommand();
+      return true;
+    case kLinuxHeader:
+      linuxSession_.EditHeader(this);
+      return true;
     case kReverseInstalled:
       ReverseInstalledCommand();
       return true;
@@ -480,6 +488,7 @@ void MainWindow::SelectRow(int row, bool select, bool current) {
 
 bool MainWindow::OpenTable(const std::filesystem::path& path) {
   Result<uint32_t> loaded = store_.LoadTable(path);
+  if (loaded.IsOk()) linuxSession_.End();
   if (!loaded.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
                           UiServices::Icon::kError,
@@ -523,6 +532,7 @@ int MainWindow::CloseCommand() {
     }
   }
   store_.CloseTable();
+  linuxSession_.End();
   SetTableItemsEnabled(false);
   model_.SetItemCount(0);
   return 0;
@@ -544,6 +554,7 @@ void MainWindow::ShowSaveFailure(const Status& status) {
 }
 
 bool MainWindow::Save() {
+  if (linuxSession_.active()) return linuxSession_.Save(this);
   bool cancelled = false;
   Status saved = store_.SaveTable(SaveMode::kSave, {}, [&](const Status&) {
     const bool retry = services_.AskRetry(
@@ -784,6 +795,12 @@ void MainWindow::OpenInstalledCommand() {
   std::optional<InstalledTable> chosen = InstalledDialog::Run(
       this, services_, copies.value(), store_.temp(), InstalledDialog::Mode::kOpen);
   if (chosen) OpenInstalled(*chosen);
+}
+
+void MainWindow::OpenLinuxCommand() {
+  if (RowsVisible() && CloseCommand() == 1) return;
+  std::optional<std::filesystem::path> text = linuxSession_.Choose(this, linuxEnvironment_);
+  if (text && OpenTable(*text)) linuxSession_.Begin();
 }
 
 void MainWindow::ReverseInstalledCommand() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/ui/entry_list_model.h"
+#include "app/ui/linux_session.h"
 #include "convert/rule_conversion.h"
 #include "generate/merge_tables.h"
 #include "generate/single_characters.h"
@@ -57,6 +58,12 @@ class MainWindow : public QMainWindow {
   void SetInstalledEnvironment(InstalledEnvironment environment) {
     installedEnvironment_ = std::move(environment);
   }
+
+  // Where the tables of the Linux input methods are looked up.
+  void SetLinuxEnvironment(LinuxEnvironment environment) {
+    linuxEnvironment_ = std::move(environment);
+  }
+  LinuxSession& linuxSession() { return linuxSession_; }
 
   // A handler for a command another part of the program provides (the tool
   // dialogs); it replaces "not handled" for that number.
@@ -106,6 +113,7 @@ class MainWindow : public QMainWindow {
   void FocusCycle();
   void StatisticsCommand();
   void OpenInstalledCommand();
+  void OpenLinuxCommand();
   void ReverseInstalledCommand();
   void ShowContextMenu(const QPoint& at);
   void ShowSaveFailure(const Status& status);
@@ -126,6 +134,8 @@ class MainWindow : public QMainWindow {
   std::map<int, std::function<void()>> handlers_;
   std::vector<int> tableItems_;
   InstalledEnvironment installedEnvironment_;
+  LinuxEnvironment linuxEnvironment_ = LinuxEnvironment::FromProcess();
+  LinuxSession linuxSession_{store_, services_};
   RuleConversionSettings ruleConversion_;
   MergeSettings merge_;
   SingleCharacterSettings singleCharacters_;

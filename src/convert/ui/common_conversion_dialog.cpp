@@ -57,6 +57,25 @@ CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& serv
     connect(sources_[k], &QRadioButton::clicked, this, [this, format] { SelectSource(format); });
     connect(targets_[k], &QPushButton::clicked, this, [this, format] { Convert(format); });
   }
+  // The Linux input methods' formats share the source group, so one source
+  // is checked at a time across both.
+  auto* linuxBox = new QGroupBox(QStringLiteral("Linux输入法格式"), this);
+  auto* linuxGrid = new QGridLayout(linuxBox);
+  for (const linux_table::LinuxFormatInfo& info : linux_table::LinuxFormats()) {
+    const int k = static_cast<int>(info.format);
+    linuxSources_[k] = new QRadioButton(FromUtf16(info.label), linuxBox);
+    linuxSources_[k]->setEnabled(false);
+    group->addButton(linuxSources_[k], 6 + k);
+    linuxGrid->addWidget(linuxSources_[k], k / 3, k % 3);
+    linuxTargets_[k] = new QPushButton(QStringLiteral("转") + FromUtf16(info.label), linuxBox);
+    linuxTargets_[k]->setVisible(info.writable);
+    linuxGrid->addWidget(linuxTargets_[k], 2 + k / 3, k % 3);
+    const linux_table::LinuxFormat format = info.format;
+    connect(linuxSources_[k], &QRadioButton::clicked, this,
+            [this, format] { SelectAny(AnyFormat(format)); });
+    connect(linuxTargets_[k], &QPushButton::clicked, this,
+            [this, format] { ConvertLinux(AnyFormat(format)); });
+  }
   auto* sourceRow = new QHBoxLayout;
   sourceRow->addWidget(new QLabel(QStringLiteral("源码表："), this));
   sourceRow->addWidget(path_, 1);
@@ -65,6 +84,7 @@ CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& serv
   column->addLayout(sourceRow);
   column->addWidget(formatBox);
   column->addLayout(targetGrid);
+  column->addWidget(linuxBox);
 
   connect(browse, &QPushButton::clicked, this, [this] {
     ChooseSource(services_.PickOpenFile(this, QStringLiteral("选择源文本码表文件:")));
@@ -74,10 +94,69 @@ CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& serv
 }
 
 void CommonConversionDialog::SelectSource(std::optional<TableFormat> format) {
+  SelectAny(format ? std::optional<AnyFormat>(*format) : std::nullopt);
+}
+
+void CommonConversionDialog::SelectAny(std::optional<AnyFormat> format) {
+  const TableFormat* common = format ? std::get_if<TableFormat>(&*format) : nullptr;
+  const linux_table::LinuxFormat* linux =
+      format ? std::get_if<linux_table::LinuxFormat>(&*format) : nullptr;
+  // The button group is exclusive; unchecking all needs it off for a moment.
+  QButtonGroup* group = sources_[0]->group();
+  if (group) group->setExclusive(false);
   for (int k = 0; k < 6; ++k) {
     sources_[k]->setEnabled(true);
-    sources_[k]->setChecked(format && Index(*format) == k);
-    targets_[k]->setEnabled(format.has_value() && Index(*format) != k);
+    sources_[k]->setChecked(common && Index(*common) == k);
+    targets_[k]->setEnabled(format.has_value() && !(common && Index(*common) == k));
+  }
+  for (int k = 0; k < 5; ++k) {
+    linuxSources_[k]->setEnabled(true);
+    linuxSources_[k]->setChecked(linux && static_cast<int>(*linux) == k);
+    linuxTargets_[k]->setEnabled(format.has_value() && !(linux && static_cast<int>(*linux) == k));
+  }
+  if (group) group->setExclusive(true);
+}
+
+std::optional<AnyFormat> CommonConversionDialog::CheckedSource() const {
+  for (int k = 0; k < 6; ++k) {
+    if (sources_[k]->isChecked()) return AnyFormat(static_cast<TableFormat>(k + 1));
+  }
+  for (int k = 0; k < 5; ++k) {
+    if (linuxSources_[k]->isChecked()) return AnyFormat(static_cast<linux_table::LinuxFormat>(k));
+  }
+  return std::nullopt;
+}
+
+void CommonConversionDialog::ConvertLinux(AnyFormat target) {
+  const std::filesystem::path source = PathFromUtf16(path_->text().toStdU16String());
+  const std::optional<AnyFormat> from = CheckedSource();
+  const std::filesystem::path output = AnyConversionOutputPath(source, target);
+  Result<ConversionReport> report = Status::InvalidArgument("", "no source format is chosen");
+  if (from && !output.empty()) {
+    report = ConvertAnyFormat(fs_, source, *from, target, output, temp_);
+  } else if (from) {
+    report = Status::InvalidArgument(path_->text().toStdString(), "the file name has no extension");
+  }
+  if (!report.IsOk() || report->rows == 0) {
+    services_.ShowMessage(
+        this, QStringLiteral("未能依据选定格式转换码表，请确定您的源码表格式后执行转换。"),
+        kCaption, UiServices::Icon::kError,
+        report.IsOk() ? QString() : QString::fromStdString(report.status().message()));
+    return;
+  }
+  QString detail;
+  for (const linux_table::Diagnostic& d : report->diagnostics) {
+    detail += QStringLiteral("第%1行：%2\n").arg(d.line).arg(QString::fromStdString(d.message));
+  }
+  QString message = QStringLiteral("成功转换，转换条数：%1。").arg(report->rows);
+  if (!report->diagnostics.empty()) {
+    message += QStringLiteral("\r\n有%1行无法以目标格式表达，未写入（见详细信息）。")
+                   .arg(report->diagnostics.size());
+    services_.ShowMessage(this, message, kCaption, UiServices::Icon::kInformation, detail);
+    return;
+  }
+  if (services_.AskYesNo(this, message + QStringLiteral("\r\n是否现在查看转换文件？"), kCaption)) {
+    services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
   }
 }
 
@@ -93,6 +172,15 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
     return;
   }
   text_ = std::move(read->text);
+  // A table of a Linux input method is told by its header.
+  if (Result<std::string> bytes = fs_.ReadWhole(PathFromUtf16(path.toStdU16String()));
+      bytes.IsOk()) {
+    if (std::optional<linux_table::LinuxFormat> linux =
+            linux_table::DetectLinuxFormat(bytes.value())) {
+      SelectAny(AnyFormat(*linux));
+      return;
+    }
+  }
   const Detection detection = DetectFormat(text_);
   if (!detection.format) {
     services_.ShowMessage(
@@ -105,6 +193,11 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
 }
 
 void CommonConversionDialog::Convert(TableFormat target) {
+  if (std::optional<AnyFormat> any = CheckedSource();
+      any && std::holds_alternative<linux_table::LinuxFormat>(*any)) {
+    ConvertLinux(AnyFormat(target));
+    return;
+  }
   std::optional<TableFormat> from;
   for (int k = 0; k < 6; ++k) {
     if (sources_[k]->isChecked()) from = static_cast<TableFormat>(k + 1);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "convert/common_conversion.h"
+#include "convert/linux_conversion.h"
 #include "platform/file_system.h"
 #include "platform/temp_folder.h"
 #include "platform/ui/ui_services.h"
@@ -34,6 +35,17 @@ class CommonConversionDialog : public QDialog {
   // A target button.
   void Convert(TableFormat target);
 
+  // The formats of the Linux input methods, in a group of their own.
+  QRadioButton* linuxSourceButton(linux_table::LinuxFormat format) const {
+    return linuxSources_[static_cast<int>(format)];
+  }
+  QPushButton* linuxTargetButton(linux_table::LinuxFormat format) const {
+    return linuxTargets_[static_cast<int>(format)];
+  }
+  // A conversion with a Linux format on either side; rows left out are
+  // listed in the message.
+  void ConvertLinux(AnyFormat target);
+
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -41,6 +53,8 @@ class CommonConversionDialog : public QDialog {
  private:
   static int Index(TableFormat format) { return static_cast<int>(format) - 1; }
   void SelectSource(std::optional<TableFormat> format);
+  void SelectAny(std::optional<AnyFormat> format);
+  std::optional<AnyFormat> CheckedSource() const;
 
   UiServices& services_;
   FileSystem& fs_;
@@ -48,6 +62,8 @@ class CommonConversionDialog : public QDialog {
   QLineEdit* path_;
   std::array<QRadioButton*, 6> sources_;
   std::array<QPushButton*, 6> targets_;
+  std::array<QRadioButton*, 5> linuxSources_;
+  std::array<QPushButton*, 5> linuxTargets_;
   std::u16string text_;
 };
 

@@ -1,0 +1,129 @@
+#include "app/ui/linux_session.h"
+
+#include "convert/ui/linux_header_dialog.h"
+#include "ime/ui/linux_tables_dialog.h"
+#include "platform/utf16.h"
+#include "store/text_file.h"
+
+namespace mirel {
+namespace {
+
+const QString kCaption = QStringLiteral("Linux输入法码表");
+
+QString Path(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+}  // namespace
+
+std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
+                                                          const LinuxEnvironment& env) {
+  std::optional<LinuxTableInfo> chosen = LinuxTablesDialog::Run(parent, services_, store_.fs(), env);
+  if (!chosen) return std::nullopt;
+  Result<linux_table::ReadResult> read =
+      linux_table::ReadLinuxTable(store_.fs(), chosen->path, chosen->format);
+  if (!read.IsOk()) {
+    services_.ShowMessage(parent, QStringLiteral("无法读取该码表。"), kCaption,
+                          UiServices::Icon::kError, QString::fromStdString(read.status().message()));
+    return std::nullopt;
+  }
+  if (!read->diagnostics.empty()) {
+    QString detail;
+    for (const linux_table::Diagnostic& d : read->diagnostics) {
+      detail += QStringLiteral("第%1行：%2\n").arg(d.line).arg(QString::fromStdString(d.message));
+    }
+    services_.ShowMessage(parent,
+                          QStringLiteral("有%1行无法读作码表行，保存时不会写回（见详细信息）。")
+                              .arg(read->diagnostics.size()),
+                          kCaption, UiServices::Icon::kInformation, detail);
+  }
+  const std::filesystem::path text = store_.temp().TempPath(u"kv_linux_table.txt");
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(store_.fs(), text);
+  Status written = writer.IsOk() ? Status::Ok() : writer.status();
+  if (written.IsOk()) {
+    writer.value()->WriteBom();
+    writer.value()->Write(linux_table::ToMirelText(read->table));
+    written = writer.value()->Commit();
+  }
+  if (!written.IsOk()) {
+    services_.ShowMessage(parent, QStringLiteral("无法打开该码表。"), kCaption,
+                          UiServices::Icon::kError, QString::fromStdString(written.message()));
+    return std::nullopt;
+  }
+  linux_table::LinuxTable table = std::move(read->table);
+  // An installed database is saved back as ibus-table builds it: from source.
+  pending_ = Open{std::move(chosen).value(), std::move(table), false};
+  return text;
+}
+
+void LinuxSession::Begin() {
+  open_ = std::move(pending_);
+  pending_.reset();
+}
+
+QString LinuxSession::SavePrompt() const {
+  if (!open_) return {};
+  QString where;
+  for (const std::filesystem::path& path : open_->info.userPaths) where += Path(path) + "\n";
+  return QStringLiteral("码表将以%1的格式保存为用户码表：\n%2系统码表不会被改动。%3。\n是否保存？")
+      .arg(QString::fromStdString(open_->info.name), where,
+           QString::fromStdString(LinuxReloadAdvice(open_->info)));
+}
+
+bool LinuxSession::Save(QWidget* parent) {
+  if (!open_) return false;
+  if (!services_.AskYesNo(parent, SavePrompt(), kCaption)) return false;
+  std::vector<std::u16string> texts;
+  texts.reserve(store_.RowCount());
+  for (uint32_t i = 0; i < store_.RowCount(); ++i) texts.emplace_back(store_.DataRowText(i));
+  std::vector<linux_table::MirelRow> rows;
+  rows.reserve(texts.size());
+  for (const std::u16string& text : texts) {
+    const size_t tab = text.find(u'\t');
+    if (tab == std::u16string::npos) continue;
+    std::u16string_view view(text);
+    rows.push_back({view.substr(0, tab), view.substr(tab + 1)});
+  }
+  linux_table::LinuxTable base = open_->table;
+  if (base.format == linux_table::LinuxFormat::kIbusDatabase) {
+    base.format = linux_table::LinuxFormat::kIbusSource;
+  }
+  linux_table::LinuxTable table = linux_table::FromMirelRows(base, rows);
+  std::vector<linux_table::Diagnostic> diagnostics;
+  Status installed = InstallLinuxTable(store_.fs(), open_->info, table, diagnostics);
+  if (installed.IsOk()) installed = store_.SaveTable(SaveMode::kSave);
+  if (!installed.IsOk()) {
+    services_.ShowMessage(parent, QStringLiteral("保存文件失败，请确认对用户码表目录的写入权限。"),
+                          QStringLiteral("无法保存"), UiServices::Icon::kError,
+                          QString::fromStdString(installed.message()));
+    return false;
+  }
+  open_->table = std::move(table);
+  if (open_->table.format == linux_table::LinuxFormat::kIbusSource &&
+      open_->info.format == linux_table::LinuxFormat::kIbusDatabase) {
+    open_->table.format = linux_table::LinuxFormat::kIbusDatabase;
+  }
+  open_->headerChanged = false;
+  if (!diagnostics.empty()) {
+    QString detail;
+    for (const linux_table::Diagnostic& d : diagnostics) {
+      detail += QString::fromStdString(d.message) + "\n";
+    }
+    services_.ShowMessage(parent, QStringLiteral("有%1行无法以该格式表达，未写入。").arg(diagnostics.size()),
+                          kCaption, UiServices::Icon::kInformation, detail);
+  }
+  return true;
+}
+
+void LinuxSession::EditHeader(QWidget* parent) {
+  if (!open_) {
+    services_.ShowMessage(parent, QStringLiteral("只有打开的Linux输入法码表才有表头。"), kCaption,
+                          UiServices::Icon::kError);
+    return;
+  }
+  std::optional<std::string> header =
+      LinuxHeaderDialog::Run(parent, services_, open_->table.format, open_->table.header);
+  if (!header || *header == open_->table.header) return;
+  open_->table.header = std::move(*header);
+  open_->headerChanged = true;
+}
+
+}  // namespace mirel

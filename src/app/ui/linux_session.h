@@ -1,0 +1,52 @@
+// A table of a Linux input method open in the editor. The store holds its
+// rows as a Mirel text in the temporary folder; this keeps the table as it
+// was read (header, weights, comments) and, on save, puts the store's rows
+// back into it and writes the user copy of the input method, in the
+// table's own format, after a prompt that says where. Interface thread only.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "ime/linux_tables.h"
+#include "platform/ui/ui_services.h"
+#include "store/table_store.h"
+
+class QWidget;
+
+namespace mirel {
+
+class LinuxSession {
+ public:
+  LinuxSession(TableStore& store, UiServices& services) : store_(store), services_(services) {}
+
+  // Lists the tables and reads the one chosen into a Mirel text in the
+  // temporary folder; returns that file for the editor to open, or nullopt
+  // (cancelled, or a message was shown).
+  std::optional<std::filesystem::path> Choose(QWidget* parent, const LinuxEnvironment& env);
+  // After the editor opened the file Choose returned.
+  void Begin();
+  void End() { open_.reset(); }
+  bool active() const { return open_.has_value(); }
+
+  // Writes the user copy; false when the user said no or it failed (with a
+  // message). The store is marked saved only when the copy was written.
+  bool Save(QWidget* parent);
+  // The 表头 dialog.
+  void EditHeader(QWidget* parent);
+
+  // The prompt text of a save, naming the file.
+  QString SavePrompt() const;
+
+ private:
+  struct Open {
+    LinuxTableInfo info;
+    linux_table::LinuxTable table;
+    bool headerChanged = false;
+  };
+  TableStore& store_;
+  UiServices& services_;
+  std::optional<Open> pending_, open_;
+};
+
+}  // namespace mirel

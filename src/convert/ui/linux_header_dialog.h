@@ -1,0 +1,41 @@
+// The 表头 dialog: the header of a Linux input method's table (fcitx5's
+// settings and [Rule] lines, Rime's YAML document, ibus-table's definition
+// block) as editable text. "确定" checks the text with the format's own
+// parser and keeps the dialog open, with the reason, until it passes.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+#include <string>
+
+#include "convert/linux_formats.h"
+#include "platform/ui/ui_services.h"
+
+class QPlainTextEdit;
+
+namespace mirel {
+
+class LinuxHeaderDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The edited header, or nullopt when cancelled.
+  static std::optional<std::string> Run(QWidget* parent, UiServices& services,
+                                        linux_table::LinuxFormat format, const std::string& header);
+
+  LinuxHeaderDialog(QWidget* parent, UiServices& services, linux_table::LinuxFormat format,
+                    const std::string& header);
+
+  QPlainTextEdit* editor() const { return editor_; }
+  const std::string& header() const { return header_; }
+  // "确定": accepts when the text is a valid header.
+  void Confirm();
+
+ private:
+  UiServices& services_;
+  linux_table::LinuxFormat format_;
+  QPlainTextEdit* editor_;
+  std::string header_;
+};
+
+}  // namespace mirel

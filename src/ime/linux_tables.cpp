@@ -1,0 +1,351 @@
+#include "ime/linux_tables.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+namespace mirel {
+namespace {
+
+using linux_table::LinuxFormat;
+namespace fs = std::filesystem;
+
+std::filesystem::path EnvPath(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? fs::path(value) : fs::path();
+}
+
+bool Exists(FileSystem& files, const fs::path& path, PathKind kind) {
+  Result<PathInfo> info = files.Query(path);
+  return info.IsOk() && info->kind == kind;
+}
+
+std::vector<fs::path> List(FileSystem& files, const fs::path& folder) {
+  Result<std::vector<fs::path>> names = files.ListFolder(folder);
+  return names.IsOk() ? names.value() : std::vector<fs::path>();
+}
+
+bool EndsWith(const std::string& s, std::string_view suffix) { return s.ends_with(suffix); }
+
+// The table file a fcitx5 input method configuration names ([Table] File=).
+std::string ConfTableFile(std::string_view conf) {
+  bool table = false;
+  size_t pos = 0;
+  while (pos < conf.size()) {
+    size_t end = conf.find('\n', pos);
+    if (end == std::string_view::npos) end = conf.size();
+    std::string_view line = conf.substr(pos, end - pos);
+    pos = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (line.starts_with('[')) {
+      table = line == "[Table]";
+      continue;
+    }
+    if (table && line.starts_with("File=")) return std::string(line.substr(5));
+  }
+  return {};
+}
+
+struct Found {
+  LinuxTableInfo info;
+  bool haveSystem = false;
+};
+
+void Add(std::map<std::string, Found>& found, const std::string& name, LinuxIme ime,
+         LinuxFormat format, const fs::path& path, bool user) {
+  Found& f = found[name];
+  f.info.name = name;
+  f.info.ime = ime;
+  if (user) {
+    if (!f.info.user) {
+      f.info.user = true;
+      f.info.path = path;
+      f.info.format = format;
+    }
+  } else if (!f.haveSystem) {
+    // The first system folder in XDG_DATA_DIRS wins.
+    f.haveSystem = true;
+    f.info.systemPath = path;
+    if (!f.info.user) {
+      f.info.path = path;
+      f.info.format = format;
+    }
+  }
+}
+
+std::vector<fs::path> RimeUserFolders(const LinuxEnvironment& env) {
+  return {env.dataHome / "fcitx5" / "rime", env.configHome / "ibus" / "rime"};
+}
+
+}  // namespace
+
+LinuxEnvironment LinuxEnvironment::FromProcess() {
+  LinuxEnvironment env;
+  const fs::path home = EnvPath("HOME");
+  env.dataHome = EnvPath("XDG_DATA_HOME");
+  if (env.dataHome.empty()) env.dataHome = home / ".local" / "share";
+  env.configHome = EnvPath("XDG_CONFIG_HOME");
+  if (env.configHome.empty()) env.configHome = home / ".config";
+  const char* dirs = std::getenv("XDG_DATA_DIRS");
+  std::string_view list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+  while (!list.empty()) {
+    const size_t colon = list.find(':');
+    if (colon != 0) env.dataDirs.emplace_back(std::string(list.substr(0, colon)));
+    list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
+  }
+  return env;
+}
+
+int RunProgram(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) < 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string_view ImeName(LinuxIme ime) {
+  switch (ime) {
+    case LinuxIme::kFcitx5:
+      return "fcitx5";
+    case LinuxIme::kRime:
+      return "rime";
+    case LinuxIme::kIbusTable:
+      return "ibus-table";
+  }
+  return "";
+}
+
+Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const LinuxEnvironment& env,
+                                                    bool countRows) {
+  std::map<std::string, Found> found;
+  // The user folder first, then the system folders in order.
+  std::vector<std::pair<fs::path, bool>> dataRoots = {{env.dataHome, true}};
+  for (const fs::path& dir : env.dataDirs) dataRoots.emplace_back(dir, false);
+
+  for (const auto& [root, user] : dataRoots) {
+    // fcitx5: each configuration of a table input method names its table.
+    const fs::path confs = root / "fcitx5" / "inputmethod";
+    for (const fs::path& name : List(files, confs)) {
+      if (name.extension() != ".conf") continue;
+      Result<std::string> conf = files.ReadWhole(confs / name, 1 << 20);
+      if (!conf.IsOk()) continue;
+      const std::string file = ConfTableFile(conf.value());
+      if (file.empty()) continue;
+      const std::string tableName = "fcitx5:" + name.stem().string();
+      const LinuxFormat format =
+          EndsWith(file, ".main.dict") ? LinuxFormat::kFcitxBinary : LinuxFormat::kFcitxText;
+      // The table file is looked up like the configuration: user first.
+      if (fs::path(file).is_absolute()) {
+        if (Exists(files, file, PathKind::kRegular)) {
+          Add(found, tableName, LinuxIme::kFcitx5, format, file, user);
+        }
+      } else {
+        for (const auto& [tableRoot, tableUser] : dataRoots) {
+          const fs::path candidate = tableRoot / "fcitx5" / file;
+          if (!Exists(files, candidate, PathKind::kRegular)) continue;
+          Add(found, tableName, LinuxIme::kFcitx5, format, candidate, tableUser);
+        }
+      }
+      Found& f = found[tableName];
+      f.info.name = tableName;
+      f.info.ime = LinuxIme::kFcitx5;
+      if (f.info.path.empty()) f.info.format = format;
+      if (f.info.conf.empty()) {
+        f.info.conf = confs / name;
+        if (fs::path(file).is_absolute()) {
+          // The user copy goes into the user's table folder, and a user
+          // configuration (taking precedence) points at it.
+          f.info.userPath = env.dataHome / "fcitx5" / "table" / fs::path(file).filename();
+          if (!user) f.info.userConf = env.dataHome / "fcitx5" / "inputmethod" / name;
+        } else {
+          f.info.userPath = env.dataHome / "fcitx5" / file;
+        }
+        f.info.userPaths = {f.info.userPath};
+      }
+    }
+    // ibus-table databases.
+    const fs::path tables = root / "ibus-table" / "tables";
+    for (const fs::path& name : List(files, tables)) {
+      if (name.extension() != ".db") continue;
+      const std::string tableName = "ibus-table:" + name.stem().string();
+      Add(found, tableName, LinuxIme::kIbusTable, LinuxFormat::kIbusDatabase, tables / name, user);
+      found[tableName].info.userPath = env.dataHome / "ibus-table" / "tables" / name;
+      found[tableName].info.userPaths = {found[tableName].info.userPath};
+    }
+  }
+  // Rime: the user folders of both front ends, then the shared data.
+  std::vector<std::pair<fs::path, bool>> rimeRoots;
+  for (const fs::path& folder : RimeUserFolders(env)) rimeRoots.emplace_back(folder, true);
+  for (const fs::path& dir : env.dataDirs) rimeRoots.emplace_back(dir / "rime-data", false);
+  for (const auto& [root, user] : rimeRoots) {
+    for (const fs::path& name : List(files, root)) {
+      const std::string file = name.string();
+      if (!EndsWith(file, ".dict.yaml")) continue;
+      const std::string tableName = "rime:" + file.substr(0, file.size() - 10);
+      Add(found, tableName, LinuxIme::kRime, LinuxFormat::kRime, root / name, user);
+    }
+  }
+  std::vector<LinuxTableInfo> out;
+  for (auto& [name, f] : found) {
+    if (f.info.path.empty()) continue;  // a configuration whose table is missing
+    if (f.info.ime == LinuxIme::kRime) {
+      const std::string file = name.substr(5) + ".dict.yaml";
+      std::vector<fs::path> existing;
+      for (const fs::path& folder : RimeUserFolders(env)) {
+        if (Exists(files, folder, PathKind::kFolder)) existing.push_back(folder / file);
+      }
+      if (existing.empty()) existing.push_back(RimeUserFolders(env).front() / file);
+      f.info.userPaths = existing;
+      f.info.userPath = existing.front();
+    }
+    f.info.overrides = f.info.user && f.haveSystem;
+    if (countRows) {
+      Result<linux_table::ReadResult> read =
+          linux_table::ReadLinuxTable(files, f.info.path, f.info.format);
+      if (read.IsOk()) f.info.rows = static_cast<int64_t>(read->table.rows.size());
+    }
+    out.push_back(std::move(f.info));
+  }
+  return out;
+}
+
+Result<LinuxTableInfo> FindLinuxTable(FileSystem& files, const LinuxEnvironment& env,
+                                      std::string_view name) {
+  Result<std::vector<LinuxTableInfo>> tables = ListLinuxTables(files, env, false);
+  if (!tables.IsOk()) return tables.status();
+  std::vector<const LinuxTableInfo*> matches;
+  for (const LinuxTableInfo& t : tables.value()) {
+    if (t.name == name) return t;
+    const size_t colon = t.name.find(':');
+    if (t.name.substr(colon + 1) == name) matches.push_back(&t);
+  }
+  if (matches.size() == 1) return *matches.front();
+  if (matches.empty()) {
+    return Status::InvalidArgument(std::string(name),
+                                   "no table of fcitx5, Rime or ibus-table has this name (see "
+                                   "'mirel-tool linux list')");
+  }
+  std::string names;
+  for (const LinuxTableInfo* t : matches) names += (names.empty() ? "" : ", ") + t->name;
+  return Status::InvalidArgument(std::string(name), "more than one table has this name: " + names);
+}
+
+std::string LinuxReloadAdvice(const LinuxTableInfo& table) {
+  switch (table.ime) {
+    case LinuxIme::kFcitx5:
+      return "fcitx5 loads the user copy when it restarts or reloads (fcitx5-remote -r)";
+    case LinuxIme::kRime:
+      return "Rime loads the user copy after a redeploy (the 重新部署 menu item, or "
+             "rime_deployer --build on the user folder)";
+    case LinuxIme::kIbusTable:
+      return "ibus-table loads the user copy when ibus restarts (ibus restart)";
+  }
+  return {};
+}
+
+std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
+                                            const LinuxEnvironment& env) {
+  switch (table.ime) {
+    case LinuxIme::kFcitx5:
+      return {"fcitx5-remote", "-r"};
+    case LinuxIme::kRime: {
+      const fs::path folder = table.userPath.parent_path();
+      fs::path shared = "/usr/share/rime-data";
+      for (const fs::path& dir : env.dataDirs) {
+        if (fs::is_directory(dir / "rime-data")) {
+          shared = dir / "rime-data";
+          break;
+        }
+      }
+      return {"rime_deployer", "--build", folder.string(), shared.string(),
+              (folder / "build").string()};
+    }
+    case LinuxIme::kIbusTable:
+      return {"ibus", "restart"};
+  }
+  return {};
+}
+
+Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
+                         const linux_table::LinuxTable& table,
+                         std::vector<linux_table::Diagnostic>& diagnostics) {
+  if (target.userPaths.empty()) {
+    return Status::InvalidArgument(target.name, "the table has no user folder to go to");
+  }
+  // Even within one format the rows pass the target's checks, so that a row
+  // the input method would drop is reported here instead.
+  const LinuxFormat wanted = target.format;
+  linux_table::LinuxTable converted = linux_table::ConvertTable(table, wanted, diagnostics);
+  if (converted.rows.empty()) {
+    return Status::InvalidArgument(target.name, "no row can be written in its format");
+  }
+  for (const fs::path& path : target.userPaths) {
+    if (Status s = files.CreateFolders(path.parent_path()); !s.IsOk()) return s;
+    if (wanted != LinuxFormat::kIbusDatabase) {
+      linux_table::SetRimeName(converted, linux_table::RimeNameOf(path));
+      if (Status s = linux_table::WriteLinuxTable(files, path, converted); !s.IsOk()) return s;
+      continue;
+    }
+    // ibus-table builds its database itself: the source goes beside the
+    // target, the tool writes a new database there, and a rename puts it in
+    // place, so that ibus never sees half a database.
+    const fs::path source = path.string() + ".mirel-source.txt";
+    const fs::path built = path.string() + ".mirel-new.db";
+    if (Status s = linux_table::WriteLinuxTable(files, source, converted); !s.IsOk()) return s;
+    (void)files.Remove(built);
+    const int rc = RunProgram({"ibus-table-createdb", "-n", built.string(), "-s", source.string()});
+    (void)files.Remove(source);
+    if (rc != 0) {
+      (void)files.Remove(built);
+      return Status::IoError(path.string(), rc == 127 || rc < 0
+                                                ? "ibus-table-createdb could not be run"
+                                                : "ibus-table-createdb failed on the table");
+    }
+    if (Status s = files.CopyFile(built, path); !s.IsOk()) {
+      (void)files.Remove(built);
+      return s;
+    }
+    (void)files.Remove(built);
+  }
+  // The configuration last, so that it never points at a table not yet there.
+  if (!target.userConf.empty()) {
+    Result<std::string> conf = files.ReadWhole(target.conf, 1 << 20);
+    if (!conf.IsOk()) return conf.status();
+    std::string text;
+    size_t pos = 0;
+    bool inTable = false;
+    const std::string& c = conf.value();
+    while (pos < c.size()) {
+      size_t end = c.find('\n', pos);
+      if (end == std::string::npos) end = c.size();
+      std::string line = c.substr(pos, end - pos);
+      pos = end + 1;
+      if (line.starts_with('[')) inTable = line.starts_with("[Table]");
+      if (inTable && line.starts_with("File=")) {
+        line = "File=table/" + target.userPath.filename().string();
+      }
+      text += line + "\n";
+    }
+    if (Status s = files.CreateFolders(target.userConf.parent_path()); !s.IsOk()) return s;
+    if (Status s = files.WriteWhole(target.userConf,
+                                    std::as_bytes(std::span(text.data(), text.size())));
+        !s.IsOk()) {
+      return s;
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace mirel

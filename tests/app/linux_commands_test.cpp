@@ -1,0 +1,171 @@
+// linux list/export/install and conversions with the Linux formats, over a
+// fake home and fake system folders built per test.
+#include "app/linux_commands.h"
+
+#include <set>
+#include <sstream>
+
+#include "convert/linux_formats.h"
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+namespace fs = std::filesystem;
+using linux_table::LinuxFormat;
+using test::ReadBytes;
+using test::WriteBytes;
+
+// Every file under a folder with its bytes.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) files[e.path().string()] = ReadBytes(e.path());
+  }
+  return files;
+}
+
+class LinuxCommandsTest : public ::testing::Test {
+ protected:
+  LinuxCommandsTest() {
+    env_.dataHome = dir_ / "home/.local/share";
+    env_.configHome = dir_ / "home/.config";
+    env_.dataDirs = {dir_ / "sys"};
+    const fs::path sys = dir_ / "sys";
+    fs::create_directories(sys / "fcitx5/inputmethod");
+    fs::create_directories(sys / "fcitx5/table");
+    fs::create_directories(sys / "libime");
+    fs::create_directories(sys / "rime-data");
+    fs::create_directories(sys / "ibus-table/tables");
+    // Both Rime front ends have a user folder.
+    fs::create_directories(env_.dataHome / "fcitx5/rime");
+    fs::create_directories(env_.configHome / "ibus/rime");
+
+    WriteBytes(sys / "fcitx5/inputmethod/tt.conf",
+               "[InputMethod]\nName=TT\nAddon=table\n\n[Table]\nFile=table/tt.main.dict\n");
+    WriteBytes(sys / "fcitx5/inputmethod/abs.conf",
+               "[InputMethod]\nName=Abs\n\n[Table]\nFile=" + (sys / "libime/abs.main.dict").string() +
+                   "\nOrderPolicy=No\n");
+    WriteBytes(sys / "fcitx5/inputmethod/pinyin.conf", "[InputMethod]\nName=Pinyin\nAddon=pinyin\n");
+    const std::string fcitx = "KeyCode=abc\nLength=3\n[Data]\na 工\na 戈\nab 式\n";
+    Result<linux_table::ReadResult> text = linux_table::ReadFcitxText(fcitx);
+    Result<std::string> binary = linux_table::WriteFcitxBinary(text->table);
+    EXPECT_TRUE(binary.IsOk());
+    WriteBytes(sys / "fcitx5/table/tt.main.dict", binary.value());
+    WriteBytes(sys / "libime/abs.main.dict", binary.value());
+    WriteBytes(sys / "rime-data/rr.dict.yaml",
+               "---\nname: rr\nversion: \"1\"\n...\n# rows\n工\ta\t10\n戈\ta\t20\n");
+    WriteBytes(dir_ / "ii.txt",
+               "BEGIN_DEFINITION\nNAME = ii\nVALID_INPUT_CHARS = abc\nMAX_KEY_LENGTH = 3\n"
+               "LAYOUT = us\nEND_DEFINITION\nBEGIN_TABLE\na\t工\t10\na\t戈\t20\nEND_TABLE\n");
+    EXPECT_EQ(std::system(("ibus-table-createdb -n " + (sys / "ibus-table/tables/ii.db").string() +
+                           " -s " + (dir_ / "ii.txt").string() + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+  }
+
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    args.insert(args.begin(), "mirel-tool");
+    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), {}, false, {}};
+    io.linuxTables = env_;
+    return RunTool(args, io);
+  }
+
+  test::ScratchDir dir_;
+  test::ScratchDir temp_;
+  LinuxEnvironment env_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(LinuxCommandsTest, ListShowsEveryTableWithItsFormatAndRows) {
+  ASSERT_EQ(Run({"linux", "list", "--json"}), 0) << err_.str();
+  const std::string sys = (dir_ / "sys").string();
+  EXPECT_EQ(out_.str(),
+            "{\"name\":\"fcitx5:abs\",\"ime\":\"fcitx5\",\"format\":\"fcitx5-dict\",\"path\":\"" +
+                sys + "/libime/abs.main.dict\",\"rows\":3,\"user\":false,\"overrides\":false}\n"
+                "{\"name\":\"fcitx5:tt\",\"ime\":\"fcitx5\",\"format\":\"fcitx5-dict\",\"path\":\"" +
+                sys + "/fcitx5/table/tt.main.dict\",\"rows\":3,\"user\":false,\"overrides\":false}\n"
+                "{\"name\":\"ibus-table:ii\",\"ime\":\"ibus-table\",\"format\":\"ibus-db\",\"path\":\"" +
+                sys + "/ibus-table/tables/ii.db\",\"rows\":2,\"user\":false,\"overrides\":false}\n"
+                "{\"name\":\"rime:rr\",\"ime\":\"rime\",\"format\":\"rime\",\"path\":\"" + sys +
+                "/rime-data/rr.dict.yaml\",\"rows\":2,\"user\":false,\"overrides\":false}\n");
+  EXPECT_EQ(Run({"linux", "list"}), 0);
+  EXPECT_NE(out_.str().find("rime:rr"), std::string::npos);
+}
+
+// Installing writes user copies only, in the input method's own format,
+// where it takes them in preference to the system table; the system
+// folders keep every byte; rows the format cannot hold are named.
+TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
+  const auto before = Snapshot(dir_ / "sys");
+  WriteBytes(dir_ / "new.txt", "戈\ta\r\n工\ta\r\n外\tax\r\n式\tab\r\n");
+  for (const char* name : {"rr", "tt", "abs", "ii"}) {
+    ASSERT_EQ(Run({"linux", "install", (dir_ / "new.txt").string(), name}), 0)
+        << name << ": " << err_.str();
+    // The row with x, a key none of them has, is reported with its line.
+    if (std::string(name) != "rr") {
+      EXPECT_NE(err_.str().find("new.txt:3: a key outside the key set"), std::string::npos)
+          << name << ": " << err_.str();
+    }
+  }
+  EXPECT_EQ(Snapshot(dir_ / "sys"), before);
+
+  // Rime: both front ends' folders, named as the file.
+  for (const fs::path& folder : {env_.dataHome / "fcitx5/rime", env_.configHome / "ibus/rime"}) {
+    EXPECT_EQ(ReadBytes(folder / "rr.dict.yaml"),
+              "---\nname: rr\nversion: \"1\"\n...\n戈\ta\t20\n# rows\n工\ta\t10\n外\tax\n式\tab\n");
+  }
+  // fcitx5 named by an absolute path: a user configuration points at the copy.
+  EXPECT_EQ(ReadBytes(env_.dataHome / "fcitx5/inputmethod/abs.conf"),
+            "[InputMethod]\nName=Abs\n\n[Table]\nFile=table/abs.main.dict\nOrderPolicy=No\n");
+
+  ASSERT_EQ(Run({"linux", "list", "--json"}), 0);
+  std::set<std::string> lines;
+  std::istringstream in(out_.str());
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_NE(line.find("\"user\":true,\"overrides\":true"), std::string::npos) << line;
+    EXPECT_EQ(line.find((dir_ / "sys").string()), std::string::npos) << line;
+  }
+  // Each copy reads back with the new order.
+  for (const char* name : {"tt", "abs", "ii"}) {
+    ASSERT_EQ(Run({"linux", "export", name, (dir_ / "out.txt").string(), "--to", "mirel"}), 0)
+        << err_.str();
+    EXPECT_EQ(ReadBytes(dir_ / "out.txt"),
+              test::TableBytes({u"戈\ta", u"工\ta", u"式\tab"}))
+        << name;
+  }
+}
+
+TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
+  ASSERT_EQ(Run({"linux", "export", "ii", (dir_ / "ii_out.txt").string()}), 0) << err_.str();
+  Result<linux_table::ReadResult> source = linux_table::ReadIbusSource(ReadBytes(dir_ / "ii_out.txt"));
+  ASSERT_TRUE(source.IsOk()) << test::Describe(source);
+  EXPECT_EQ(source->table.rows.size(), 2u);
+
+  ASSERT_EQ(Run({"detect", (dir_ / "sys/fcitx5/table/tt.main.dict").string()}), 0);
+  EXPECT_EQ(out_.str(), "fcitx5-dict\n");
+  ASSERT_EQ(Run({"convert", (dir_ / "sys/rime-data/rr.dict.yaml").string(), "--to", "sogou", "-o",
+                 (dir_ / "rr.txt").string()}),
+            0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "rr.txt"), test::TableBytes({u"a,1=戈", u"a,2=工"}));
+  ASSERT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "rime", "-o",
+                 (dir_ / "back.dict.yaml").string()}),
+            0)
+      << err_.str();
+  Result<linux_table::ReadResult> back = linux_table::ReadRime(ReadBytes(dir_ / "back.dict.yaml"));
+  ASSERT_TRUE(back.IsOk());
+  Result<linux_table::HeaderSettings> header =
+      linux_table::ParseHeader(LinuxFormat::kRime, back->table.header);
+  EXPECT_EQ(header->name, "back");
+
+  EXPECT_EQ(Run({"linux", "export", "nosuch", (dir_ / "x.txt").string()}), 1);
+  EXPECT_NE(err_.str().find("mirel-tool: linux export: nosuch: no table"), std::string::npos);
+  EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "ibus-db"}), 1);
+  EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "nosuch", "--from", "rime"}), 2);
+}
+
+}  // namespace
+}  // namespace mirel

@@ -1,0 +1,189 @@
+// Round trips through the input methods' own tools and over the tables
+// Debian ships. `make test` installs both (see the Makefile's PACKAGES); a
+// missing tool or table is a failure, not a skip, so the round trips cannot
+// silently stop running.
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include "convert/linux_formats.h"
+#include "platform/utf16.h"
+#include "support/test_support.h"
+
+namespace mirel::linux_table {
+namespace {
+
+using F = LinuxFormat;
+namespace fs = std::filesystem;
+
+// Runs a command line built from our own scratch paths.
+int RunShell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+bool HaveTool(const char* name) {
+  return RunShell(std::string("command -v ") + name) == 0;
+}
+
+std::vector<std::string> Candidates(const LinuxTable& table) {
+  std::vector<std::string> out;
+  const std::u16string text = ToMirelText(table);
+  for (const MirelRow& row : SplitMirelText(text)) {
+    out.push_back(Utf16ToUtf8(row.entry) + "|" + Utf16ToUtf8(row.code));
+  }
+  return out;
+}
+
+// A table with shared codes, duplicates, characters beyond the BMP and
+// codes that are prefixes of others.
+LinuxTable Sample(F format) {
+  LinuxTable t;
+  t.format = format;
+  const char* entries[] = {"工", "戈", "式", "𠀀", "工人", "花花世界", "𪚥", "戈"};
+  uint32_t line = 0;
+  std::set<std::string> seen;  // fcitx5 keeps one row of a code and entry
+  for (int i = 0; i < 400; ++i) {
+    LinuxRow row;
+    const std::string code = std::string(1, char('a' + i % 5)) +
+                             (i % 3 ? std::string(1, char('a' + i % 7)) : std::string()) +
+                             (i % 4 == 1 ? "y" : "");
+    row.code = code;
+    row.entry = entries[i % 8];
+    if (!seen.insert(row.code + " " + row.entry).second) continue;
+    row.weight = std::to_string(1000 - i);
+    row.line = ++line;
+    t.rows.push_back(row);
+  }
+  std::vector<Diagnostic> diagnostics;
+  HeaderSettings s{"sample", "abcdefghy", 4, {"e2=p11+p12+p21+p22"}};
+  t.header = BuildHeader(format, s, diagnostics);
+  if (format == F::kIbusSource) t.footer = "END_TABLE\n";
+  return t;
+}
+
+TEST(LinuxToolsTest, FcitxTextAndBinaryAgreeWithLibimeTabledict) {
+  ASSERT_TRUE(HaveTool("libime_tabledict")) << "install libime-bin";
+  test::ScratchDir dir;
+  const LinuxTable table = Sample(F::kFcitxText);
+  const std::string text = WriteFcitxText(table);
+  test::WriteBytes(dir / "ours.txt", text);
+  // Ours as text, theirs as binary, ours reading it.
+  ASSERT_EQ(RunShell("libime_tabledict " + (dir / "ours.txt").string() + " " +
+                (dir / "theirs.main.dict").string()),
+            0);
+  Result<ReadResult> theirs = ReadFcitxBinary(test::ReadBytes(dir / "theirs.main.dict"));
+  ASSERT_TRUE(theirs.IsOk()) << test::Describe(theirs);
+  EXPECT_EQ(Candidates(theirs->table), Candidates(table));
+  // Ours as binary, theirs dumping it: the same text.
+  Result<std::string> binary = WriteFcitxBinary(table);
+  ASSERT_TRUE(binary.IsOk()) << test::Describe(binary);
+  test::WriteBytes(dir / "ours.main.dict", binary.value());
+  ASSERT_EQ(RunShell("libime_tabledict -d " + (dir / "ours.main.dict").string() + " " +
+                (dir / "dumped.txt").string()),
+            0);
+  EXPECT_EQ(test::ReadBytes(dir / "dumped.txt"), text);
+}
+
+TEST(LinuxToolsTest, IbusTableCreatedbBuildsOurSourceInOrder) {
+  ASSERT_TRUE(HaveTool("ibus-table-createdb")) << "install ibus-table";
+  test::ScratchDir dir;
+  const LinuxTable table = Sample(F::kIbusSource);
+  test::WriteBytes(dir / "ours.txt", WriteIbusSource(table));
+  ASSERT_EQ(RunShell("ibus-table-createdb -n " + (dir / "ours.db").string() + " -s " +
+                (dir / "ours.txt").string()),
+            0);
+  Result<ReadResult> db = ReadIbusDatabase(dir / "ours.db");
+  ASSERT_TRUE(db.IsOk()) << test::Describe(db);
+  EXPECT_TRUE(db->diagnostics.empty());
+  EXPECT_EQ(Candidates(db->table), Candidates(table));
+  Result<HeaderSettings> s = ParseHeader(F::kIbusDatabase, db->table.header);
+  ASSERT_TRUE(s.IsOk());
+  EXPECT_EQ(s->keys, "abcdefghy");
+  EXPECT_EQ(s->maxCodeLength, 4u);
+}
+
+TEST(LinuxToolsTest, RimeDeployerCompilesOurDictionary) {
+  ASSERT_TRUE(HaveTool("rime_deployer")) << "install librime-bin";
+  test::ScratchDir dir;
+  LinuxTable table = Sample(F::kRime);
+  // A converted table carries its name into the header; the schema names it.
+  std::vector<Diagnostic> diagnostics;
+  LinuxTable rime = ConvertTable(Sample(F::kFcitxText), F::kRime, diagnostics);
+  EXPECT_TRUE(diagnostics.empty());
+  SetRimeName(rime, "sample");
+  for (const LinuxTable* t : {&table, &rime}) {
+    test::WriteBytes(dir / "sample.dict.yaml", WriteRime(*t));
+    test::WriteBytes(dir / "sample.schema.yaml",
+                     "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\n"
+                     "engine:\n  translators:\n    - table_translator\n"
+                     "translator:\n  dictionary: sample\n");
+    fs::remove_all(dir / "build");
+    ASSERT_EQ(RunShell("cd " + dir.path().string() + " && rime_deployer --compile sample.schema.yaml " +
+                  dir.path().string() + " " + dir.path().string() + " " +
+                  (dir / "build").string()),
+              0);
+    EXPECT_TRUE(fs::exists(dir / "build" / "sample.table.bin"));
+    EXPECT_TRUE(fs::exists(dir / "build" / "sample.prism.bin"));
+  }
+}
+
+// The dictionaries Debian ships: an unchanged table saves byte for byte
+// where the format is text (and, through libime, for the binary form too),
+// and converts into every other format with each row either written or
+// reported.
+std::vector<fs::path> Shipped(const std::vector<std::pair<const char*, const char*>>& places) {
+  std::vector<fs::path> found;
+  for (const auto& [folder, suffix] : places) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+      if (e.path().string().ends_with(suffix)) found.push_back(e.path());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void CheckShipped(const fs::path& path, F format, bool sameBytes) {
+  SCOPED_TRACE(path.string());
+  Result<ReadResult> read = ReadLinuxTable(test::DiskFs(), path, format);
+  ASSERT_TRUE(read.IsOk()) << test::Describe(read);
+  EXPECT_TRUE(read->diagnostics.empty()) << read->diagnostics.front().message;
+  ASSERT_FALSE(read->table.rows.empty());
+  if (sameBytes) {
+    Result<std::string> bytes = LinuxTableBytes(read->table);
+    ASSERT_TRUE(bytes.IsOk()) << test::Describe(bytes);
+    EXPECT_TRUE(bytes.value() == test::ReadBytes(path)) << "changed on an unchanged save";
+  }
+  for (F target : {F::kFcitxText, F::kRime, F::kIbusSource}) {
+    std::vector<Diagnostic> diagnostics;
+    LinuxTable converted = ConvertTable(read->table, target, diagnostics);
+    EXPECT_EQ(converted.rows.size() + diagnostics.size(), read->table.rows.size());
+    Result<std::string> bytes = LinuxTableBytes(converted);
+    ASSERT_TRUE(bytes.IsOk()) << test::Describe(bytes);
+    Result<ReadResult> back = target == F::kFcitxText ? ReadFcitxText(bytes.value())
+                              : target == F::kRime    ? ReadRime(bytes.value())
+                                                      : ReadIbusSource(bytes.value());
+    ASSERT_TRUE(back.IsOk()) << test::Describe(back);
+    EXPECT_EQ(back->table.rows.size(), converted.rows.size());
+  }
+}
+
+TEST(LinuxToolsTest, DebianRimeDictionaries) {
+  const std::vector<fs::path> dicts = Shipped({{"/usr/share/rime-data", ".dict.yaml"}});
+  ASSERT_FALSE(dicts.empty()) << "install rime-data-stroke";
+  for (const fs::path& path : dicts) CheckShipped(path, F::kRime, true);
+}
+
+TEST(LinuxToolsTest, DebianFcitxTables) {
+  const std::vector<fs::path> dicts =
+      Shipped({{"/usr/share/fcitx5/table", ".main.dict"}, {"/usr/share/libime", ".main.dict"}});
+  ASSERT_FALSE(dicts.empty()) << "install fcitx5-table-cns11643";
+  for (const fs::path& path : dicts) CheckShipped(path, F::kFcitxBinary, true);
+}
+
+TEST(LinuxToolsTest, DebianIbusTables) {
+  const std::vector<fs::path> dbs = Shipped({{"/usr/share/ibus-table/tables", ".db"}});
+  ASSERT_FALSE(dbs.empty()) << "install ibus-table-quick5";
+  for (const fs::path& path : dbs) CheckShipped(path, F::kIbusDatabase, false);
+}
+
+}  // namespace
+}  // namespace mirel::linux_table
