@@ -52,7 +52,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
     const std::u16string text = linux_table::ToMirelText(read->table);
     if (text.empty()) return Status::InvalidArgument(source.string(), "the table has no rows");
     Result<uint64_t> count =
-        ConvertCommonFormat(fs, text, TableFormat::kMirel, std::get<TableFormat>(to), output, temp);
+        ConvertCommonFormat(fs, text, TableFormat::kMirel, std::get<TableFormat>(to), output, temp, source);
     if (!count.IsOk()) return count.status();
     report.rows = count.value();
     return report;
@@ -71,7 +71,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
     const std::filesystem::path stage = temp.TempPath(kMirelStage);
     if (stage.empty()) return Status::IoError("temporary folder", "its path is too long");
     Result<uint64_t> count = ConvertCommonFormat(fs, text->text, std::get<TableFormat>(from),
-                                                 TableFormat::kMirel, stage, temp);
+                                                 TableFormat::kMirel, stage, temp, source);
     if (!count.IsOk()) return count.status();
     Result<TextBuffer> back = ReadTextFile(fs, stage);
     (void)fs.Remove(stage);
@@ -150,7 +150,7 @@ Result<ConversionReport> ConvertAnyFormat(FileSystem& fs, const std::filesystem:
     Result<TextBuffer> text = ReadTextFile(fs, source);
     if (!text.IsOk()) return text.status();
     Result<uint64_t> count = ConvertCommonFormat(fs, text->text, std::get<TableFormat>(from),
-                                                 std::get<TableFormat>(to), output, temp);
+                                                 std::get<TableFormat>(to), output, temp, source);
     if (!count.IsOk()) return count.status();
     return ConversionReport{count.value(), {}};
   }
