@@ -449,10 +449,23 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   return spec->run(request, env);
 }
 
+const std::string* FirstArgumentNotUtf8(std::span<const std::string> args) {
+  for (const std::string& arg : args) {
+    std::u16string decoded;
+    if (AppendUtf8(arg, decoded) != 0) return &arg;
+  }
+  return nullptr;
+}
+
 std::optional<int> RunBatchCommandLine(std::span<const std::string> args, BatchEnvironment& env) {
   std::u16string line = JoinArguments(args);
   std::optional<BatchRequest> request = ParseBatchLine(line);
   if (!request) return std::nullopt;
+  if (const std::string* bad = FirstArgumentNotUtf8(args)) {
+    env.err << env.programName << ": \"" << *bad << "\" is not UTF-8: the batch grammar cannot "
+            << "name such a file; rename it\n";
+    return 1;
+  }
   return RunBatch(*request, env);
 }
 

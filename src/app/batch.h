@@ -42,6 +42,11 @@ struct BatchRequest {
 // space in double quotes.
 std::u16string JoinArguments(std::span<const std::string> args);
 
+// The first argument that is not UTF-8, or null. The batch grammar works on
+// UTF-16 text, so such a path cannot pass through it: it would name a
+// lookalike (U+FFFD for each bad byte) instead. Callers refuse the line.
+const std::string* FirstArgumentNotUtf8(std::span<const std::string> args);
+
 // Finds "/name=", "/name ", "/name:", "-name=", "-name " or "-name:" (the
 // first pattern that occurs anywhere, at its first occurrence) and takes the
 // value after it: up to the next double quote when it starts with one, else
@@ -123,7 +128,8 @@ std::span<const EditorKey> EditorKeys();
 int RunBatch(const BatchRequest& request, BatchEnvironment& env);
 
 // Parses the arguments as one batch line and runs it; nothing when the line
-// names no tool.
+// names no tool. A line with an argument that is not UTF-8 fails (status 1)
+// before anything is opened.
 std::optional<int> RunBatchCommandLine(std::span<const std::string> args, BatchEnvironment& env);
 
 }  // namespace mirel

@@ -40,6 +40,9 @@ struct ArgumentSpec {
   std::string defaultValue;
   std::string excludes;          // the key of an option this one cannot go with
   int minimum = 0, maximum = 0;  // kNumber
+  // Names the command's result: "-" writes it to standard output, and the
+  // reports then go to standard error so that they never mix with it.
+  bool result = false;
 
   bool positional() const { return !name.empty() && name[0] != '-'; }
   // The long name without dashes, or the positional name.

@@ -1,6 +1,7 @@
 #include "app/tool_cli.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <deque>
 #include <memory>
 #include <new>
@@ -292,10 +293,10 @@ Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
 
 Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
+  // Paths from the command line stay bytes: a name that is not UTF-8 must
+  // reach the file system as given, never as a lookalike.
+  const WordLibraryFiles files{args.Get("CHARS"), args.Get("aux"), args.Get("WORDS")};
   WordLibrarySettings settings;
-  settings.charTable = Utf8ToUtf16(args.Get("CHARS"));
-  settings.auxTable = Utf8ToUtf16(args.Get("aux"));
-  settings.wordList = Utf8ToUtf16(args.Get("WORDS"));
   settings.predefined = args.Flag("predefined");
   settings.tolerant = args.Flag("tolerant");
   if (const std::string& rules = args.Get("rules"); !rules.empty()) {
@@ -303,11 +304,10 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
     if (!text.IsOk()) return text.status();
     settings.rulesText = text->text.substr(0, kWordRulesLimit);
   }
-  const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
-  const std::filesystem::path out = OutputOr(args.Get("output"), WordOutputPath(wordList));
+  const std::filesystem::path out = OutputOr(args.Get("output"), WordOutputPath(files.wordList));
   TerminalProgress progress(io);
   Result<WordResult> result = GenerateWordLibrary(
-      io.fs, settings, out, OutputOr(args.Get("errors"), WordErrorLogPath(wordList)),
+      io.fs, files, settings, out, OutputOr(args.Get("errors"), WordErrorLogPath(files.wordList)),
       progress.Callback());
   progress.End();
   if (!result.IsOk()) return result.status();
@@ -321,20 +321,19 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
 
 Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
   const std::vector<std::string>& tables = args.All("TABLES");
-  MergeSettings settings;
-  for (size_t k = 0; k < tables.size() && k < settings.tables.size(); ++k) {
-    settings.tables[k] = Utf8ToUtf16(tables[k]);
-  }
+  std::array<std::filesystem::path, kMergeTableCount> paths;
+  for (size_t k = 0; k < tables.size() && k < paths.size(); ++k) paths[k] = tables[k];
   const std::filesystem::path out = OutputOr(args.Get("output"), MergeOutputPath(tables.front()));
-  Result<uint64_t> merged = MergeTables(ctx.io.fs, settings, out);
+  Result<uint64_t> merged = MergeTableFiles(ctx.io.fs, paths, out);
   if (!merged.IsOk()) return merged.status();
   ctx.io.out << merged.value() << " lines written to " << out.string() << "\n";
   return Status::Ok();
 }
 
 Status RunTips(const CommandArgs& args, CommandContext& ctx) {
-  const TipSettings settings{Utf8ToUtf16(args.Get("CODES")), Utf8ToUtf16(args.Get("CONTENTS")),
-                             Utf8ToUtf16(args.Get("prefix")), Utf8ToUtf16(args.Get("suffix"))};
+  const TipFiles files{args.Get("CODES"), args.Get("CONTENTS")};
+  const TipSettings settings{
+      {}, {}, Utf8ToUtf16(args.Get("prefix")), Utf8ToUtf16(args.Get("suffix"))};
   std::filesystem::path out = args.Get("output");
   std::unique_ptr<TempFolder> temp;
   if (out.empty()) {
@@ -343,7 +342,7 @@ Status RunTips(const CommandArgs& args, CommandContext& ctx) {
     temp = std::move(opened).value();
     out = temp->TempPath(kTipsOutputName);
   }
-  Result<uint64_t> written = BuildCommandTips(ctx.io.fs, settings, out);
+  Result<uint64_t> written = BuildCommandTips(ctx.io.fs, files, settings, out);
   if (!written.IsOk()) return written.status();
   ctx.io.out << written.value() << " lines written to " << out.string() << "\n";
   return Status::Ok();
@@ -505,6 +504,12 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
   }
   std::optional<BatchRequest> request = ParseBatchLine(line);
   if (!request) return ctx.Usage("no tool named; give /do=TOOL (see mirel-tool batch --help)");
+  if (const std::string* bad = FirstArgumentNotUtf8(raw)) {
+    return Status::InvalidArgument("", "\"" + *bad +
+                                           "\" is not UTF-8: the batch grammar cannot name such a "
+                                           "file; rename it, or use the command of the tool "
+                                           "(mirel-tool --help)");
+  }
   ctx.SetExitStatus(RunBatch(*request, env));
   return Status::Ok();
 }
@@ -526,8 +531,15 @@ ArgumentSpec Flag(std::string name, std::string help) {
   return FlagArgument(std::move(name), std::move(help));
 }
 
-ArgumentSpec Output(std::string help = "where to write the result") {
-  return Option("-o,--output", "FILE", std::move(help));
+ArgumentSpec Output(std::string help = "where to write the result (- for standard output)") {
+  ArgumentSpec spec = Option("-o,--output", "FILE", std::move(help));
+  spec.result = true;
+  return spec;
+}
+
+ArgumentSpec ResultArgument(ArgumentSpec spec) {
+  spec.result = true;
+  return spec;
 }
 
 ArgumentSpec Required(ArgumentSpec spec) {
@@ -598,7 +610,7 @@ std::vector<CommandSpec> MakeCommands() {
   c.push_back({"compile",
                "Compile a code table into the input method's binary format.",
                {Positional("TABLE", "the code table text (any supported encoding)"),
-                Positional("OUT", "the compiled table to write (.ktb)"),
+                ResultArgument(Positional("OUT", "the compiled table to write (.ktb)")),
                 Flag("-q,--quiet", "print only errors")},
                "Prints the lines that cannot be compiled as they are, the duplicates left out and "
                "a\nsummary. Lines: entry TAB code; marks #1 #2 #3 #a and ## in the code; \\r \\t "
@@ -610,17 +622,17 @@ std::vector<CommandSpec> MakeCommands() {
                false,
                false,
                RunCompile});
-  c.push_back(
-      {"decompile",
-       "Turn a compiled table (.ktb) back into a code table text.",
-       {Positional("IN", "the compiled table"), Positional("OUT", "the code table text to write")},
-       "",
-       {},
-       {"mirel-tool decompile main.ktb main.txt"},
-       {},
-       false,
-       false,
-       RunDecompile});
+  c.push_back({"decompile",
+               "Turn a compiled table (.ktb) back into a code table text.",
+               {Positional("IN", "the compiled table"),
+                ResultArgument(Positional("OUT", "the code table text to write"))},
+               "",
+               {},
+               {"mirel-tool decompile main.ktb main.txt"},
+               {},
+               false,
+               false,
+               RunDecompile});
   c.push_back(
       {"stats",
        "Report code lengths, duplicate codes, code elements and redefinitions.",
@@ -771,7 +783,7 @@ std::vector<CommandSpec> MakeCommands() {
        {"mirel-tool installed", "mirel-tool installed export Mirel main.txt --user-library"},
        {{"export",
          "Write an installed copy's main table (and user library) as a text table.",
-         {copy, Positional("OUT", "the text table to write"),
+         {copy, ResultArgument(Positional("OUT", "the text table to write")),
           Flag("--user-library", "append the words of the copy's user library")},
          "",
          {},
@@ -1020,8 +1032,12 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   }
   Binding* binding = parser.Parsed();
   if (binding == nullptr || !binding->spec->run) return 2;
+  const CommandArgs args = ArgsOf(*binding);
+  for (const ArgumentSpec& arg : binding->spec->arguments) {
+    if (arg.result && args.Get(arg.Key()) == "-") io.out.rdbuf(io.err.rdbuf());
+  }
   CommandContext ctx(io, binding->path);
-  return ctx.Finish(binding->spec->run(ArgsOf(*binding), ctx));
+  return ctx.Finish(binding->spec->run(args, ctx));
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "app/batch.h"
-#include "platform/file_system.h"
 #include "ime/installed_copies.h"
 #include "ime/linux_tables.h"
+#include "platform/file_system.h"
 
 namespace mirel {
 

@@ -123,16 +123,24 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
 }
 
 Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
+                                  const std::filesystem::path& output) {
+  return BuildCommandTips(
+      fs, TipFiles{PathFromUtf16(settings.codeTable), PathFromUtf16(settings.contentTable)},
+      settings, output);
+}
+
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipFiles& files,
+                                  const TipSettings& settings,
                                   const std::filesystem::path& output) try {
-  if (settings.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
-  if (settings.contentTable.empty()) return Failure(kTipNoContentMessage);
-  Result<TextBuffer> content = ReadTableText(fs, PathFromUtf16(settings.contentTable));
+  if (files.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
+  if (files.contentTable.empty()) return Failure(kTipNoContentMessage);
+  Result<TextBuffer> content = ReadTableText(fs, files.contentTable);
   if (!content.IsOk()) return Failure(kTipNoContentMessage, content.status());
   const TipIndex index(content.value().text);
   if (index.empty()) return Failure(kTipNoContentMessage);
   // Both tables are read before the output is touched: a failed run leaves
   // an existing output as it was.
-  Result<TextBuffer> codes = ReadTableText(fs, PathFromUtf16(settings.codeTable));
+  Result<TextBuffer> codes = ReadTableText(fs, files.codeTable);
   if (!codes.IsOk()) return Failure(kTipNoCodeTableReadMessage, codes.status());
 
   if (output.empty()) {

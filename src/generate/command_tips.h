@@ -56,6 +56,15 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
 Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
                                   const std::filesystem::path& output);
 
+// The tables of a run as the command line names them: paths are bytes there,
+// and a name that is not UTF-8 must not become its lookalike.
+struct TipFiles {
+  std::filesystem::path codeTable, contentTable;
+};
+// As above, with the tables given apart; the paths of `settings` are unused.
+Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipFiles& files,
+                                  const TipSettings& settings, const std::filesystem::path& output);
+
 // The dialog field a failure of BuildCommandTips concerns, to focus it.
 enum class TipField { kNone, kCodeTable, kContentTable };
 TipField TipFieldToFocus(const Status& failure);

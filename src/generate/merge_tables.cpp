@@ -357,8 +357,17 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
 
 Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
                              const std::filesystem::path& output,
-                             const GenerationProgress& progress) try {
-  const std::filesystem::path firstPath = PathFromUtf16(settings.tables[0]);
+                             const GenerationProgress& progress) {
+  std::array<std::filesystem::path, kMergeTableCount> tables;
+  for (size_t k = 0; k < kMergeTableCount; ++k) tables[k] = PathFromUtf16(settings.tables[k]);
+  return MergeTableFiles(fs, tables, output, progress);
+}
+
+Result<uint64_t> MergeTableFiles(FileSystem& fs,
+                                 const std::array<std::filesystem::path, kMergeTableCount>& tables,
+                                 const std::filesystem::path& output,
+                                 const GenerationProgress& progress) try {
+  const std::filesystem::path& firstPath = tables[0];
   Result<PathInfo> firstInfo =
       firstPath.empty() ? Result<PathInfo>(PathInfo{}) : fs.Query(firstPath);
   if (!firstInfo.IsOk() || firstInfo->kind == PathKind::kMissing) {
@@ -372,8 +381,8 @@ Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
   // All texts are read before any view into them is taken.
   std::vector<std::u16string> texts;
   for (size_t k = 1; k < kMergeTableCount; ++k) {
-    if (settings.tables[k].empty()) continue;
-    Result<TextBuffer> table = ReadTableText(fs, PathFromUtf16(settings.tables[k]));
+    if (tables[k].empty()) continue;
+    Result<TextBuffer> table = ReadTableText(fs, tables[k]);
     if (!table.IsOk()) return Status::IoError(TableName(k), table.status().message());
     texts.push_back(std::move(table.value().text));
   }

@@ -58,8 +58,16 @@ uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16st
 // order; empty paths are skipped. Fails with kMergeNoFirstTableMessage when the
 // first table does not exist, and names the table when one cannot be read;
 // the output is then left as it was. Returns the number of lines written.
-Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings, const std::filesystem::path& output,
+Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
+                             const std::filesystem::path& output,
                              const GenerationProgress& progress = {});
+
+// As MergeTables, with the paths as the command line gives them: bytes, which
+// need not be UTF-8.
+Result<uint64_t> MergeTableFiles(FileSystem& fs,
+                                 const std::array<std::filesystem::path, kMergeTableCount>& tables,
+                                 const std::filesystem::path& output,
+                                 const GenerationProgress& progress = {});
 
 // kMergeOutputName in the folder of `firstTable`.
 std::filesystem::path MergeOutputPath(const std::filesystem::path& firstTable);

@@ -116,12 +116,10 @@ SingleResult GenerateSingleText(std::u16string_view splitTable, const KeyMap& ke
 // written, with kSingleCancelledMessage when cancelled, or with the write
 // error; the output and the error log are then left as they were. A problem of
 // the error log alone does not fail the run: it is in errorLogFailure.
-Result<SingleResult> GenerateSingleCharacters(FileSystem& fs, const std::filesystem::path& splitTable,
-                                              const std::filesystem::path& keyMap,
-                                              const std::filesystem::path& output,
-                                              const std::filesystem::path& errorLog,
-                                              const GenerationProgress& progress = {},
-                                              const std::atomic<bool>* cancel = nullptr);
+Result<SingleResult> GenerateSingleCharacters(
+    FileSystem& fs, const std::filesystem::path& splitTable, const std::filesystem::path& keyMap,
+    const std::filesystem::path& output, const std::filesystem::path& errorLog,
+    const GenerationProgress& progress = {}, const std::atomic<bool>* cancel = nullptr);
 
 // kSingleOutputName and kSingleErrorName in the folder of `splitTable`.
 std::filesystem::path SingleOutputPath(const std::filesystem::path& splitTable);

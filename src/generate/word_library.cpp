@@ -592,13 +592,14 @@ namespace {
 
 // Reads a character table into an index; an unreadable table is logged with
 // its banner and gives an empty index.
-CharCodeIndex LoadCharTable(FileSystem& fs, std::u16string_view path, std::u16string_view banner,
-                            WordGenerator& generator, bool& unreadable) {
-  Result<TextBuffer> table = ReadTableText(fs, PathFromUtf16(path));
+CharCodeIndex LoadCharTable(FileSystem& fs, const std::filesystem::path& path,
+                            std::u16string_view banner, WordGenerator& generator,
+                            bool& unreadable) {
+  Result<TextBuffer> table = ReadTableText(fs, path);
   if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
   // A table too large for memory is no unreadable table to go on without.
   if (table.status().code() == Status::Code::kNoMemory) throw std::bad_alloc();
-  generator.Log(banner, {path});
+  generator.Log(banner, {PathToUtf16(path)});
   unreadable = true;
   return {};
 }
@@ -614,9 +615,20 @@ Status CheckReadable(FileSystem& fs, const std::filesystem::path& path) {
 Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings& settings,
                                        const std::filesystem::path& output,
                                        const std::filesystem::path& errorLog,
+                                       const Progress& progress, const std::atomic<bool>* cancel) {
+  const WordLibraryFiles files{PathFromUtf16(settings.charTable), PathFromUtf16(settings.auxTable),
+                               PathFromUtf16(settings.wordList)};
+  return GenerateWordLibrary(fs, files, settings, output, errorLog, progress, cancel);
+}
+
+Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& files,
+                                       const WordLibrarySettings& settings,
+                                       const std::filesystem::path& output,
+                                       const std::filesystem::path& errorLog,
                                        const Progress& progress,
                                        const std::atomic<bool>* cancel) try {
-  const std::filesystem::path wordListPath = PathFromUtf16(settings.wordList);
+  const std::filesystem::path& wordListPath = files.wordList;
+  const std::u16string wordListName = PathToUtf16(wordListPath);
   const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
   const ErrorSink sink = [&](std::u16string_view message) { log.Add(message); };
@@ -629,11 +641,10 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
   std::u16string out;
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
-  chars = LoadCharTable(fs, settings.charTable, kCharTableBanner, generator,
-                        counts.charTableUnreadable);
-  if (!settings.auxTable.empty()) {
-    aux =
-        LoadCharTable(fs, settings.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+  chars =
+      LoadCharTable(fs, files.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+  if (!files.auxTable.empty()) {
+    aux = LoadCharTable(fs, files.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
   }
 
   auto fail = [&](std::u16string_view format, std::u16string_view path,
@@ -651,7 +662,7 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
     return refused;
   }
   if (Status readable = CheckReadable(fs, wordListPath); !readable.IsOk()) {
-    return fail(kNoWordListMessage, settings.wordList, readable);
+    return fail(kNoWordListMessage, wordListName, readable);
   }
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
   if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
@@ -671,7 +682,7 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings
     if (!stopped) stopped = !generator.Process(piece, afterLine);
   });
   if (read.code() == Status::Code::kNoMemory) return read;
-  if (!read.IsOk()) return fail(kNoWordListMessage, settings.wordList, read);
+  if (!read.IsOk()) return fail(kNoWordListMessage, wordListName, read);
   if (stopped) {
     (void)log.Close();
     return Status::InvalidArgument("", std::string(kWordCancelledMessage));

@@ -182,6 +182,18 @@ Result<WordResult> GenerateWordLibrary(
     const std::function<void(std::u16string_view caption)>& progress = {},
     const std::atomic<bool>* cancel = nullptr);
 
+// The files of a run as the command line names them: paths are bytes there,
+// and a name that is not UTF-8 must not become its lookalike.
+struct WordLibraryFiles {
+  std::filesystem::path charTable, auxTable, wordList;  // an empty auxTable is no table
+};
+// As above, with the files given apart; the paths of `settings` are unused.
+Result<WordResult> GenerateWordLibrary(
+    FileSystem& fs, const WordLibraryFiles& files, const WordLibrarySettings& settings,
+    const std::filesystem::path& output, const std::filesystem::path& errorLog,
+    const std::function<void(std::u16string_view caption)>& progress = {},
+    const std::atomic<bool>* cancel = nullptr);
+
 // kWordOutputName / kWordErrorLogName in the folder of `wordList`.
 std::filesystem::path WordOutputPath(const std::filesystem::path& wordList);
 std::filesystem::path WordErrorLogPath(const std::filesystem::path& wordList);

@@ -289,13 +289,15 @@ constexpr bool kSanitized = false;
 
 struct ChildRun {
   int exitCode = -1;  // -1: ended by a signal
-  std::string err;
+  std::string out, err;
 };
 
-// Runs mirel-tool with `args` in `dir`, its address space capped at `limit`.
-ChildRun RunToolUnderMemoryLimit(const std::filesystem::path& dir, std::vector<std::string> args,
-                                 rlim_t limit) {
+// Runs mirel-tool with `args` in `dir`, its address space capped at `limit`
+// (none when 0).
+ChildRun RunToolAsChild(const std::filesystem::path& dir, std::vector<std::string> args,
+                        rlim_t limit = 0) {
   const std::filesystem::path errFile = dir / "child-stderr.txt";
+  const std::filesystem::path outFile = dir / "child-stdout.txt";
   args.insert(args.begin(), MIREL_TOOL_PATH);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -304,9 +306,9 @@ ChildRun RunToolUnderMemoryLimit(const std::filesystem::path& dir, std::vector<s
   if (pid == 0) {
     const rlimit cap{limit, limit};
     const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (::chdir(dir.c_str()) != 0 || err < 0 || null < 0 || ::dup2(err, 2) < 0 ||
-        ::dup2(null, 1) < 0 || ::setrlimit(RLIMIT_AS, &cap) != 0) {
+    const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (::chdir(dir.c_str()) != 0 || err < 0 || out < 0 || ::dup2(err, 2) < 0 ||
+        ::dup2(out, 1) < 0 || (limit != 0 && ::setrlimit(RLIMIT_AS, &cap) != 0)) {
       ::_exit(127);
     }
     ::execv(argv[0], argv.data());
@@ -317,6 +319,9 @@ ChildRun RunToolUnderMemoryLimit(const std::filesystem::path& dir, std::vector<s
   if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return run;
   if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
   run.err = ReadBytes(errFile);
+  run.out = ReadBytes(outFile);
+  std::filesystem::remove(errFile);
+  std::filesystem::remove(outFile);
   return run;
 }
 
@@ -338,7 +343,7 @@ TEST_F(ToolCliTest, RunningOutOfMemoryIsAFailureNotACrash) {
         std::vector<std::string>{"merge", "big.txt", "big.txt", "-o", "merged.txt"},
         std::vector<std::string>{"gen-words", "big.txt", "big.txt", "-o", "words.txt"},
         std::vector<std::string>{"stats", "big.txt"}}) {
-    const ChildRun run = RunToolUnderMemoryLimit(dir_.path(), command, kCap);
+    const ChildRun run = RunToolAsChild(dir_.path(), command, kCap);
     EXPECT_EQ(run.exitCode, 1) << command[0] << ": " << run.err;
     EXPECT_NE(run.err.find("out of memory"), std::string::npos) << command[0] << ": " << run.err;
     EXPECT_EQ(run.err.find("terminate"), std::string::npos) << run.err;
@@ -346,6 +351,61 @@ TEST_F(ToolCliTest, RunningOutOfMemoryIsAFailureNotACrash) {
   for (const char* output : {"big.ktb", "merged.txt", "words.txt"}) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / output)) << output;
   }
+}
+
+TEST_F(ToolCliTest, DashWritesTheResultToStandardOutputAndTheReportsToStandardError) {
+  WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\nc\td\r\n");
+  ChildRun run = RunToolAsChild(dir_.path(), {"dedup", "t.txt", "-o", "-"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, TableBytes({u"a\tb", u"c\td"}));
+  EXPECT_EQ(run.err, "2 rows written to -\n");
+  run = RunToolAsChild(dir_.path(), {"compile", "t.txt", "-"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.size(), 0xAAu);
+  EXPECT_NE(run.err.find("码表信息"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "-"));
+}
+
+TEST_F(ToolCliTest, FileNamesThatAreNotUtf8AreOpenedAsTheyAre) {
+  // Two names a UTF-16 round trip would confuse: \xff decodes to U+FFFD.
+  const std::string bad = "\xff.txt";
+  const std::string lookalike = "\xef\xbf\xbd.txt";
+  WriteBytes(dir_ / bad, test::Utf8(u"中\tzh\r\n"));
+  WriteBytes(dir_ / lookalike, test::Utf8(u"中\tLOOKALIKE\r\n"));
+  WriteBytes(dir_ / "two.txt", test::Utf8(u"中\tx\r\n"));
+  EXPECT_EQ(Run({"merge", Table(bad), Table("two.txt"), "-o", Table("m.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "m.txt"), TableBytes({u"中\tzhx"}));
+  EXPECT_EQ(Run({"tips", Table(bad), Table(bad), "-o", Table("tips.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "tips.txt"), TableBytes({u"$mlcmd(中,中[zh])\tzh"}));
+  WriteBytes(dir_ / "words.txt", test::Utf8(u"中中\r\n"));
+  EXPECT_EQ(Run({"gen-words", Table(bad), Table("words.txt"), "-o", Table("w.txt")}), 0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "w.txt"), TableBytes({u"中中\tzhzh"}));
+  EXPECT_EQ(Run({"dedup", Table(bad), "-o", Table("d.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "d.txt"), TableBytes({u"中\tzh"}));
+  // Output folders and names keep their bytes too; messages show them escaped.
+  std::filesystem::create_directory(dir_ / "\xfe");
+  EXPECT_EQ(Run({"merge", Table(bad), "-o", Table("\xfe/out.txt")}), 0) << err_.str();
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "\xfe" / "out.txt"));
+  EXPECT_NE(out_.str().find("\\xfe/out.txt"), std::string::npos) << out_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "\xef\xbf\xbd"));
+
+  // The batch grammar works on UTF-16 text: such a name is refused, no
+  // lookalike is opened and nothing is written.
+  EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=" + bad}), 1);
+  EXPECT_NE(err_.str().find("\\xff.txt\" is not UTF-8"), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
+}
+
+TEST_F(ToolCliTest, AFailedTipsRunLeavesItsOutputAsItWas) {
+  WriteBytes(dir_ / "contents.txt", test::Utf8(u"k\thello\r\n"));
+  WriteBytes(dir_ / "keep.txt", "keep me");
+  EXPECT_EQ(Run({"tips", Table("missing.txt"), Table("contents.txt"), "-o", Table("keep.txt")}), 1);
+  EXPECT_NE(err_.str().find("missing.txt"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str().find("格式"), std::string::npos) << err_.str();
+  WriteBytes(dir_ / "other.txt", test::Utf8(u"q\tab\r\n"));
+  EXPECT_EQ(Run({"tips", Table("other.txt"), Table("contents.txt"), "-o", Table("keep.txt")}), 1);
+  EXPECT_EQ(ReadBytes(dir_ / "keep.txt"), "keep me");
 }
 
 TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
