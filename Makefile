@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 # the tools and tables the round-trip tests run against. libimetable-dev
 # does not pull in the headers its own headers include.
 LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
-              libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin ibus-table \
+              libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
               ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643
 # The build, the editor window (Qt 6, a CJK font) and its end-to-end test (Xvfb).
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
@@ -95,8 +95,8 @@ fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
 	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
 	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz \
-	  rule_conversion_fuzz common_formats_fuzz
-	@for t in compiled_table table_text user_library rule_conversion common_formats; do \
+	  rule_conversion_fuzz common_formats_fuzz linux_formats_fuzz
+	@for t in compiled_table table_text user_library rule_conversion common_formats linux_formats; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
 	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
 	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \

@@ -43,24 +43,28 @@ lt::LinuxTable FcitxTable(const GeneratedTable& g) {
 
 void MakeDatabase(const fs::path& path, const lt::LinuxTable& table) {
   sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw BenchError("cannot make " + path.string());
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+    throw BenchError("cannot make " + path.string());
   auto exec = [&](const char* sql) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
       throw BenchError(sqlite3_errmsg(db));
     }
   };
-  exec("CREATE TABLE ime (attr TEXT, val TEXT);"
-       "INSERT INTO ime VALUES ('name', 'bench'), ('valid_input_chars', "
-       "'abcdefghijklmnopqrstuvwxyz'), ('max_key_length', '4');"
-       "CREATE TABLE phrases (id INTEGER PRIMARY KEY, tabkeys TEXT, phrase TEXT, freq INTEGER, "
-       "user_freq INTEGER);"
-       "BEGIN;");
+  exec(
+      "CREATE TABLE ime (attr TEXT, val TEXT);"
+      "INSERT INTO ime VALUES ('name', 'bench'), ('valid_input_chars', "
+      "'abcdefghijklmnopqrstuvwxyz'), ('max_key_length', '4');"
+      "CREATE TABLE phrases (id INTEGER PRIMARY KEY, tabkeys TEXT, phrase TEXT, freq INTEGER, "
+      "user_freq INTEGER);"
+      "BEGIN;");
   sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO phrases (tabkeys, phrase, freq, user_freq) VALUES (?, ?, ?, 0)",
+  sqlite3_prepare_v2(db,
+                     "INSERT INTO phrases (tabkeys, phrase, freq, user_freq) VALUES (?, ?, ?, 0)",
                      -1, &insert, nullptr);
   for (const lt::LinuxRow& row : table.rows) {
     sqlite3_bind_text(insert, 1, row.code.data(), static_cast<int>(row.code.size()), SQLITE_STATIC);
-    sqlite3_bind_text(insert, 2, row.entry.data(), static_cast<int>(row.entry.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert, 2, row.entry.data(), static_cast<int>(row.entry.size()),
+                      SQLITE_STATIC);
     sqlite3_bind_int64(insert, 3, std::stoll(row.weight));
     sqlite3_step(insert);
     sqlite3_reset(insert);
@@ -94,13 +98,15 @@ int main(int argc, char** argv) {
     }
     for (lt::LinuxRow& row : fcitx.rows) row.weight.clear();
     if (!diagnostics.empty()) throw BenchError("rows left out: " + diagnostics.front().message);
-    std::printf("%s: %zu rows (%llu generated, copies left out), seed 0x%llx, best of %d runs (ms)\n",
-                kProgram, fcitx.rows.size(), static_cast<unsigned long long>(rows),
-                static_cast<unsigned long long>(kSeed), kRuns);
+    std::printf(
+        "%s: %zu rows (%llu generated, copies left out), seed 0x%llx, best of %d runs (ms)\n",
+        kProgram, fcitx.rows.size(), static_cast<unsigned long long>(rows),
+        static_cast<unsigned long long>(kSeed), kRuns);
 
     const fs::path text = dir / "table.txt", binary = dir / "table.main.dict";
     Check(lt::WriteLinuxTable(BenchFs(), text, fcitx), "fcitx5 text");
-    const double theirsCompile = TimeCommand("libime_tabledict " + Quote(text) + " " + Quote(binary));
+    const double theirsCompile =
+        TimeCommand("libime_tabledict " + Quote(text) + " " + Quote(binary));
     const double theirsDump =
         TimeCommand("libime_tabledict -d " + Quote(binary) + " " + Quote(dir / "dumped.txt"));
 
@@ -114,27 +120,28 @@ int main(int argc, char** argv) {
       lt::LinuxTable read;
       double writeMs = 0;
       if (table) {
-        writeMs = BestOf(NoSetup, [&] { Check(lt::WriteLinuxTable(BenchFs(), path, *table), name); });
+        writeMs =
+            BestOf(NoSetup, [&] { Check(lt::WriteLinuxTable(BenchFs(), path, *table), name); });
       }
-      const double readMs = BestOf(NoSetup, [&] {
-        read = Check(lt::ReadLinuxTable(BenchFs(), path, format), name).table;
-      });
+      const double readMs = BestOf(
+          NoSetup, [&] { read = Check(lt::ReadLinuxTable(BenchFs(), path, format), name).table; });
       Expect(read.rows.size(), fcitx.rows.size(), std::string(name) + " rows");
       steps.push_back({name, readMs, writeMs});
     };
     measure("fcitx5 text", lt::LinuxFormat::kFcitxText, dir / "ours.txt", &fcitx);
     lt::LinuxTable asBinary = fcitx;
     asBinary.format = lt::LinuxFormat::kFcitxBinary;
-    measure("fcitx5 .main.dict (through libime)", lt::LinuxFormat::kFcitxBinary, dir / "ours.main.dict",
-            &asBinary);
+    measure("fcitx5 .main.dict (through libime)", lt::LinuxFormat::kFcitxBinary,
+            dir / "ours.main.dict", &asBinary);
     measure("Rime .dict.yaml", lt::LinuxFormat::kRime, dir / "ours.dict.yaml", &rime);
     measure("ibus-table source", lt::LinuxFormat::kIbusSource, dir / "ours_ibus.txt", &ibus);
     MakeDatabase(dir / "ours.db", ibus);
-    measure("ibus-table database (read only)", lt::LinuxFormat::kIbusDatabase, dir / "ours.db", nullptr);
+    measure("ibus-table database (read only)", lt::LinuxFormat::kIbusDatabase, dir / "ours.db",
+            nullptr);
 
     std::printf("  %-44s %9s %9s\n", "", "read", "write");
-    std::printf("  %-44s %9.1f %9.1f\n", "libime_tabledict (-d to read, compile to write)", theirsDump,
-                theirsCompile);
+    std::printf("  %-44s %9.1f %9.1f\n", "libime_tabledict (-d to read, compile to write)",
+                theirsDump, theirsCompile);
     for (const Step& s : steps) std::printf("  %-44s %9.1f %9.1f\n", s.name, s.read, s.write);
     std::printf("ratios (ours / libime_tabledict)\n");
     for (const Step& s : steps) {

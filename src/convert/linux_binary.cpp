@@ -64,7 +64,8 @@ Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path) {
   if (opened != SQLITE_OK) {
     return Status::IoError(path.string(), raw ? sqlite3_errmsg(raw) : "cannot open the database");
   }
-  auto prepare = [&](const char* sql) -> Result<std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>> {
+  auto prepare =
+      [&](const char* sql) -> Result<std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>> {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr) != SQLITE_OK) {
       return Status::Corrupt(path.string(), sqlite3_errmsg(db.get()));
@@ -97,8 +98,7 @@ Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path) {
   }
   // In the order the rows were built; candidate order comes from the
   // frequencies, as for the source.
-  auto stmt = prepare(
-      "SELECT tabkeys, phrase, freq FROM phrases ORDER BY id");
+  auto stmt = prepare("SELECT tabkeys, phrase, freq FROM phrases ORDER BY id");
   if (!stmt.IsOk()) return stmt.status();
   int rc;
   uint32_t n = 0;
@@ -108,7 +108,8 @@ Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path) {
     row.entry = column(stmt->get(), 1);
     row.weight = column(stmt->get(), 2);
     row.line = ++n;
-    if (row.code.empty() || row.entry.empty() || row.entry.find_first_of("\t\n") != std::string::npos) {
+    if (row.code.empty() || row.entry.empty() ||
+        row.entry.find_first_of("\t\n") != std::string::npos) {
       out.diagnostics.push_back({n, "phrase " + std::to_string(n) + " has no code or no text"});
       continue;
     }

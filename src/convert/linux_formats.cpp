@@ -6,9 +6,9 @@
 #include <charconv>
 #include <limits>
 #include <map>
-#include <unordered_set>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -51,7 +51,8 @@ class LineCutter {
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -137,7 +138,8 @@ Result<ReadResult> ReadFcitx(std::string_view bytes) {
       continue;
     }
     const size_t space = line.find_first_of(" \t");
-    const size_t word = space == std::string_view::npos ? space : line.find_first_not_of(" \t", space);
+    const size_t word =
+        space == std::string_view::npos ? space : line.find_first_not_of(" \t", space);
     if (space == 0 || word == std::string_view::npos) {
       out.diagnostics.push_back({lines.number(), "not a \"code word\" line: " + std::string(line)});
       continue;
@@ -241,11 +243,11 @@ Result<RimeColumns> RimeLayout(std::string_view header) {
     c = RimeColumns{-1, -1, -1, -1, static_cast<int>(columns.size()), c.byWeight};
     for (size_t i = 0; i < columns.size(); ++i) {
       const std::string name = columns[i].IsScalar() ? columns[i].Scalar() : "";
-      int* slot = name == "text" ? &c.text
-                  : name == "code" ? &c.code
+      int* slot = name == "text"     ? &c.text
+                  : name == "code"   ? &c.code
                   : name == "weight" ? &c.weight
-                  : name == "stem" ? &c.stem
-                                   : nullptr;
+                  : name == "stem"   ? &c.stem
+                                     : nullptr;
       if (!slot) return Status::Corrupt("Rime header", "unknown column \"" + name + "\"");
       *slot = static_cast<int>(i);
     }
@@ -294,14 +296,16 @@ Result<ReadResult> ReadRimeDict(std::string_view bytes) {
       start = tab + 1;
     }
     if (fields.size() > static_cast<size_t>(c.count)) {
-      out.diagnostics.push_back({lines.number(), "more columns than the header names; kept as a "
-                                                 "comment: " + std::string(line)});
+      out.diagnostics.push_back({lines.number(),
+                                 "more columns than the header names; kept as a "
+                                 "comment: " +
+                                     std::string(line)});
       table.kept.push_back({table.rows.size(), "# " + std::string(line)});
       continue;
     }
     auto field = [&](int index) {
       return index >= 0 && static_cast<size_t>(index) < fields.size() ? std::string(fields[index])
-                                                                        : std::string();
+                                                                      : std::string();
     };
     LinuxRow row;
     row.entry = field(c.text);
@@ -430,8 +434,9 @@ std::string RimeHeader(const HeaderSettings& s, std::vector<Diagnostic>& diagnos
   e << YAML::Key << "name" << YAML::Value << (s.name.empty() ? std::string("mirel") : s.name);
   e << YAML::Key << "version" << YAML::Value << YAML::DoubleQuoted << "1.0";
   e << YAML::Key << "sort" << YAML::Value << "by_weight";
-  e << YAML::Key << "columns" << YAML::Value << YAML::BeginSeq << "text" << "code" << "weight"
-    << YAML::EndSeq;
+  e << YAML::Key << "columns" << YAML::Value << YAML::BeginSeq << "text"
+    << "code"
+    << "weight" << YAML::EndSeq;
   std::vector<std::pair<std::string, std::string>> rules;
   for (const std::string& rule : s.rules) {
     const size_t eq = rule.find('=');
@@ -465,8 +470,8 @@ std::string RimeHeader(const HeaderSettings& s, std::vector<Diagnostic>& diagnos
   if (!s.keys.empty() || s.maxCodeLength) {
     // The key set and code length belong to the schema in Rime; they ride
     // along as comments so that a conversion back can find them.
-    header += "# mirel-keys: " + s.keys + "\n# mirel-max-code-length: " +
-              std::to_string(s.maxCodeLength) + "\n";
+    header += "# mirel-keys: " + s.keys +
+              "\n# mirel-max-code-length: " + std::to_string(s.maxCodeLength) + "\n";
   }
   header += "\n---\n";
   header += e.c_str();
@@ -629,8 +634,8 @@ std::string IbusHeader(const HeaderSettings& s) {
   h += "NAME = " + name + "\n";
   h += "SERIAL_NUMBER = 1\n";
   h += "LANGUAGES = zh_CN\n";
-  h += "VALID_INPUT_CHARS = " + (s.keys.empty() ? std::string("abcdefghijklmnopqrstuvwxyz") : s.keys) +
-       "\n";
+  h += "VALID_INPUT_CHARS = " +
+       (s.keys.empty() ? std::string("abcdefghijklmnopqrstuvwxyz") : s.keys) + "\n";
   h += "MAX_KEY_LENGTH = " + std::to_string(s.maxCodeLength ? s.maxCodeLength : 4) + "\n";
   h += "LAYOUT = us\n";
   if (!rules.empty()) h += "RULES = " + rules + "\n";
@@ -915,9 +920,10 @@ Result<ReadResult> ReadLinuxTable(FileSystem& fs, const std::filesystem::path& p
       read = ReadIbusDatabase(path);
       break;
   }
-  if (!read.IsOk()) return Status(read.status().code() == Status::Code::kNoMemory
-                                      ? Status::NoMemory(path.string())
-                                      : Status::Corrupt(path.string(), read.status().message()));
+  if (!read.IsOk())
+    return Status(read.status().code() == Status::Code::kNoMemory
+                      ? Status::NoMemory(path.string())
+                      : Status::Corrupt(path.string(), read.status().message()));
   return read;
 }
 
@@ -934,8 +940,8 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
   Result<HeaderSettings> settings = ParseHeader(source.format, source.header);
   HeaderSettings s = settings.IsOk() ? settings.value() : HeaderSettings{};
   if (!settings.IsOk()) diagnostics.push_back({0, settings.status().message()});
-  const bool toFcitx = out.format == LinuxFormat::kFcitxText ||
-                       out.format == LinuxFormat::kFcitxBinary;
+  const bool toFcitx =
+      out.format == LinuxFormat::kFcitxText || out.format == LinuxFormat::kFcitxBinary;
   // fcitx5 and ibus-table need a key set; a source without one (Rime keeps
   // it in the schema) gets the keys its codes use.
   if (s.keys.empty() && out.format != LinuxFormat::kRime) {
@@ -956,7 +962,7 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
   }
   // Within one input method the header goes over as it is.
   auto family = [](LinuxFormat f) {
-    return f == LinuxFormat::kFcitxBinary ? LinuxFormat::kFcitxText
+    return f == LinuxFormat::kFcitxBinary    ? LinuxFormat::kFcitxText
            : f == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
                                              : f;
   };
@@ -967,10 +973,10 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
   } else {
     out.header = BuildHeader(out.format, s, diagnostics);
   }
-  const std::string markers = source.format == LinuxFormat::kFcitxText ||
-                                      source.format == LinuxFormat::kFcitxBinary
-                                  ? FcitxMarkers(source.header)
-                                  : std::string();
+  const std::string markers =
+      source.format == LinuxFormat::kFcitxText || source.format == LinuxFormat::kFcitxBinary
+          ? FcitxMarkers(source.header)
+          : std::string();
   const bool weighted = HasWeights(source) && HasWeights(out);
   // Within one input method rows keep their places and the comments between
   // them; otherwise they go over in candidate order.
@@ -990,8 +996,8 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
     auto reject = [&](const std::string& why) {
       diagnostics.push_back({row.line, why + ": " + row.code + " " + row.entry});
     };
-    const bool marked =
-        !markers.empty() && !row.code.empty() && markers.find(row.code.front()) != std::string::npos;
+    const bool marked = !markers.empty() && !row.code.empty() &&
+                        markers.find(row.code.front()) != std::string::npos;
     if (marked && !sameFamily) {
       reject("a marked line of fcitx5 (prompt, phrase construction or pinyin) has no counterpart");
       continue;
@@ -1104,7 +1110,8 @@ std::vector<MirelRow> SplitMirelText(std::u16string_view text) {
     if (end == std::u16string_view::npos) end = text.size();
     const std::u16string_view line = text.substr(pos, end - pos);
     const size_t tab = line.find(u'\t');
-    if (tab != std::u16string_view::npos) rows.push_back({line.substr(0, tab), line.substr(tab + 1)});
+    if (tab != std::u16string_view::npos)
+      rows.push_back({line.substr(0, tab), line.substr(tab + 1)});
     pos = end;
     if (pos < text.size() && text[pos] == u'\r') ++pos;
     if (pos < text.size() && text[pos] == u'\n') ++pos;

@@ -42,9 +42,9 @@ enum class LinuxFormat { kFcitxText, kFcitxBinary, kRime, kIbusSource, kIbusData
 
 struct LinuxFormatInfo {
   LinuxFormat format;
-  std::string_view cliName;     // fcitx5, fcitx5-dict, rime, ibus, ibus-db
-  std::u16string_view label;    // shown in the dialogs
-  std::u16string_view suffix;   // replaces the source's extension on conversion
+  std::string_view cliName;    // fcitx5, fcitx5-dict, rime, ibus, ibus-db
+  std::u16string_view label;   // shown in the dialogs
+  std::u16string_view suffix;  // replaces the source's extension on conversion
   bool writable;
 };
 
@@ -77,8 +77,8 @@ struct KeptLine {
 // The settings every format has in some form, read from the header.
 struct HeaderSettings {
   std::string name;
-  std::string keys;              // the key set; empty when the header gives none
-  uint32_t maxCodeLength = 0;    // 0: not given
+  std::string keys;                // the key set; empty when the header gives none
+  uint32_t maxCodeLength = 0;      // 0: not given
   std::vector<std::string> rules;  // construction rules, fcitx5 notation: e2=p11+p12+p21+p22
 };
 

@@ -339,8 +339,8 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
       text += line + "\n";
     }
     if (Status s = files.CreateFolders(target.userConf.parent_path()); !s.IsOk()) return s;
-    if (Status s = files.WriteWhole(target.userConf,
-                                    std::as_bytes(std::span(text.data(), text.size())));
+    if (Status s =
+            files.WriteWhole(target.userConf, std::as_bytes(std::span(text.data(), text.size())));
         !s.IsOk()) {
       return s;
     }

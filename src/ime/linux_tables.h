@@ -25,9 +25,9 @@
 namespace mirel {
 
 struct LinuxEnvironment {
-  std::filesystem::path dataHome;                 // $XDG_DATA_HOME, else ~/.local/share
-  std::filesystem::path configHome;               // $XDG_CONFIG_HOME, else ~/.config
-  std::vector<std::filesystem::path> dataDirs;    // $XDG_DATA_DIRS, else /usr/local/share:/usr/share
+  std::filesystem::path dataHome;               // $XDG_DATA_HOME, else ~/.local/share
+  std::filesystem::path configHome;             // $XDG_CONFIG_HOME, else ~/.config
+  std::vector<std::filesystem::path> dataDirs;  // $XDG_DATA_DIRS, else /usr/local/share:/usr/share
 
   // From the process environment; a variable set to the empty string counts
   // as unset, as the XDG rules say.
@@ -52,9 +52,9 @@ struct LinuxTableInfo {
   // path (the user copy then needs a configuration pointing at it).
   std::filesystem::path conf;
   std::filesystem::path userConf;
-  bool user = false;        // `path` is a user copy
-  bool overrides = false;   // ... and a system table of that name exists
-  int64_t rows = -1;        // -1: not counted or unreadable
+  bool user = false;       // `path` is a user copy
+  bool overrides = false;  // ... and a system table of that name exists
+  int64_t rows = -1;       // -1: not counted or unreadable
 };
 
 // Every table found, sorted by name. Row counts are filled when `countRows`.

@@ -43,10 +43,11 @@ class LinuxCommandsTest : public ::testing::Test {
 
     WriteBytes(sys / "fcitx5/inputmethod/tt.conf",
                "[InputMethod]\nName=TT\nAddon=table\n\n[Table]\nFile=table/tt.main.dict\n");
-    WriteBytes(sys / "fcitx5/inputmethod/abs.conf",
-               "[InputMethod]\nName=Abs\n\n[Table]\nFile=" + (sys / "libime/abs.main.dict").string() +
-                   "\nOrderPolicy=No\n");
-    WriteBytes(sys / "fcitx5/inputmethod/pinyin.conf", "[InputMethod]\nName=Pinyin\nAddon=pinyin\n");
+    WriteBytes(sys / "fcitx5/inputmethod/abs.conf", "[InputMethod]\nName=Abs\n\n[Table]\nFile=" +
+                                                        (sys / "libime/abs.main.dict").string() +
+                                                        "\nOrderPolicy=No\n");
+    WriteBytes(sys / "fcitx5/inputmethod/pinyin.conf",
+               "[InputMethod]\nName=Pinyin\nAddon=pinyin\n");
     const std::string fcitx = "KeyCode=abc\nLength=3\n[Data]\na 工\na 戈\nab 式\n";
     Result<linux_table::ReadResult> text = linux_table::ReadFcitxText(fcitx);
     Result<std::string> binary = linux_table::WriteFcitxBinary(text->table);
@@ -82,15 +83,18 @@ class LinuxCommandsTest : public ::testing::Test {
 TEST_F(LinuxCommandsTest, ListShowsEveryTableWithItsFormatAndRows) {
   ASSERT_EQ(Run({"linux", "list", "--json"}), 0) << err_.str();
   const std::string sys = (dir_ / "sys").string();
-  EXPECT_EQ(out_.str(),
-            "{\"name\":\"fcitx5:abs\",\"ime\":\"fcitx5\",\"format\":\"fcitx5-dict\",\"path\":\"" +
-                sys + "/libime/abs.main.dict\",\"rows\":3,\"user\":false,\"overrides\":false}\n"
-                "{\"name\":\"fcitx5:tt\",\"ime\":\"fcitx5\",\"format\":\"fcitx5-dict\",\"path\":\"" +
-                sys + "/fcitx5/table/tt.main.dict\",\"rows\":3,\"user\":false,\"overrides\":false}\n"
-                "{\"name\":\"ibus-table:ii\",\"ime\":\"ibus-table\",\"format\":\"ibus-db\",\"path\":\"" +
-                sys + "/ibus-table/tables/ii.db\",\"rows\":2,\"user\":false,\"overrides\":false}\n"
-                "{\"name\":\"rime:rr\",\"ime\":\"rime\",\"format\":\"rime\",\"path\":\"" + sys +
-                "/rime-data/rr.dict.yaml\",\"rows\":2,\"user\":false,\"overrides\":false}\n");
+  EXPECT_EQ(
+      out_.str(),
+      "{\"name\":\"fcitx5:abs\",\"ime\":\"fcitx5\",\"format\":\"fcitx5-dict\",\"path\":\"" + sys +
+          "/libime/abs.main.dict\",\"rows\":3,\"user\":false,\"overrides\":false}\n"
+          "{\"name\":\"fcitx5:tt\",\"ime\":\"fcitx5\",\"format\":\"fcitx5-dict\",\"path\":\"" +
+          sys +
+          "/fcitx5/table/tt.main.dict\",\"rows\":3,\"user\":false,\"overrides\":false}\n"
+          "{\"name\":\"ibus-table:ii\",\"ime\":\"ibus-table\",\"format\":\"ibus-db\",\"path\":\"" +
+          sys +
+          "/ibus-table/tables/ii.db\",\"rows\":2,\"user\":false,\"overrides\":false}\n"
+          "{\"name\":\"rime:rr\",\"ime\":\"rime\",\"format\":\"rime\",\"path\":\"" +
+          sys + "/rime-data/rr.dict.yaml\",\"rows\":2,\"user\":false,\"overrides\":false}\n");
   EXPECT_EQ(Run({"linux", "list"}), 0);
   EXPECT_NE(out_.str().find("rime:rr"), std::string::npos);
 }
@@ -132,15 +136,15 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
   for (const char* name : {"tt", "abs", "ii"}) {
     ASSERT_EQ(Run({"linux", "export", name, (dir_ / "out.txt").string(), "--to", "mirel"}), 0)
         << err_.str();
-    EXPECT_EQ(ReadBytes(dir_ / "out.txt"),
-              test::TableBytes({u"戈\ta", u"工\ta", u"式\tab"}))
+    EXPECT_EQ(ReadBytes(dir_ / "out.txt"), test::TableBytes({u"戈\ta", u"工\ta", u"式\tab"}))
         << name;
   }
 }
 
 TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
   ASSERT_EQ(Run({"linux", "export", "ii", (dir_ / "ii_out.txt").string()}), 0) << err_.str();
-  Result<linux_table::ReadResult> source = linux_table::ReadIbusSource(ReadBytes(dir_ / "ii_out.txt"));
+  Result<linux_table::ReadResult> source =
+      linux_table::ReadIbusSource(ReadBytes(dir_ / "ii_out.txt"));
   ASSERT_TRUE(source.IsOk()) << test::Describe(source);
   EXPECT_EQ(source->table.rows.size(), 2u);
 

@@ -94,8 +94,8 @@ std::vector<MirelRow> Rows(const std::vector<std::u16string>& lines,
   std::vector<MirelRow> rows;
   for (const std::u16string& line : storage) {
     const size_t tab = line.find(u'\t');
-    rows.push_back({std::u16string_view(line).substr(0, tab),
-                    std::u16string_view(line).substr(tab + 1)});
+    rows.push_back(
+        {std::u16string_view(line).substr(0, tab), std::u16string_view(line).substr(tab + 1)});
   }
   return rows;
 }
@@ -150,15 +150,15 @@ TEST(LinuxFormatsTest, LinesThatAreNotRowsAreReportedWithTheirLine) {
   EXPECT_EQ(fcitx.diagnostics[0].line, 5u);
   EXPECT_EQ(fcitx.table.rows.size(), 2u);
 
-  ReadResult rime = Read(F::kRime, "---\nname: t\ncolumns: [text, code]\n...\n工\ta\n甲\tb\textra\n\tc\n");
+  ReadResult rime =
+      Read(F::kRime, "---\nname: t\ncolumns: [text, code]\n...\n工\ta\n甲\tb\textra\n\tc\n");
   ASSERT_EQ(rime.diagnostics.size(), 2u);
   EXPECT_EQ(rime.diagnostics[0].line, 6u);
   EXPECT_EQ(rime.diagnostics[1].line, 7u);
   // Kept as comments, so a save does not lose them either.
   EXPECT_EQ(rime.table.kept.size(), 2u);
 
-  ReadResult ibus = Read(F::kIbusSource,
-                         "BEGIN_TABLE\na\t工\t1\na 乙 1\nb\t\t3\nEND_TABLE\n");
+  ReadResult ibus = Read(F::kIbusSource, "BEGIN_TABLE\na\t工\t1\na 乙 1\nb\t\t3\nEND_TABLE\n");
   ASSERT_EQ(ibus.diagnostics.size(), 2u);
   EXPECT_EQ(ibus.diagnostics[0].line, 3u);
   EXPECT_EQ(ibus.diagnostics[1].line, 4u);
@@ -184,7 +184,8 @@ TEST(LinuxFormatsTest, EditedHeadersAreCheckedBeforeTheyReplaceTheOld) {
   EXPECT_OK(ValidateHeader(F::kRime, "---\nname: x\n..."));
   EXPECT_FALSE(ValidateHeader(F::kRime, "---\nversion: 1\n...\n").IsOk());
   EXPECT_FALSE(ValidateHeader(F::kRime, "---\nname: [x\n...\n").IsOk());
-  EXPECT_OK(ValidateHeader(F::kIbusSource, "BEGIN_DEFINITION\nNAME = x\nEND_DEFINITION\nBEGIN_TABLE\n"));
+  EXPECT_OK(
+      ValidateHeader(F::kIbusSource, "BEGIN_DEFINITION\nNAME = x\nEND_DEFINITION\nBEGIN_TABLE\n"));
   EXPECT_FALSE(ValidateHeader(F::kIbusSource, "BEGIN_DEFINITION\nNAME = x\n").IsOk());
 }
 
@@ -232,11 +233,10 @@ TEST(LinuxFormatsTest, RowsTheTargetCannotHoldAreReportedNotDropped) {
 
 TEST(LinuxFormatsTest, WeightsAreMendedOnlyWhereTheOrderNeedsIt) {
   // Rime offers higher weights first; with sort: original, file order.
-  ReadResult rime = Read(F::kRime,
-                         "---\nname: t\n...\n甲\ta\t30\n乙\ta\t20\n丙\ta\t10\n丁\tb\n");
+  ReadResult rime = Read(F::kRime, "---\nname: t\n...\n甲\ta\t30\n乙\ta\t20\n丙\ta\t10\n丁\tb\n");
   std::vector<std::u16string> storage;
-  LinuxTable moved = FromMirelRows(
-      rime.table, Rows({u"丙\ta", u"甲\ta", u"乙\ta", u"丁\tb"}, storage));
+  LinuxTable moved =
+      FromMirelRows(rime.table, Rows({u"丙\ta", u"甲\ta", u"乙\ta", u"丁\tb"}, storage));
   EXPECT_EQ(Write(moved), "---\nname: t\n...\n丙\ta\t30\n甲\ta\t30\n乙\ta\t20\n丁\tb\n");
 
   ReadResult original = Read(F::kRime, "---\nname: t\nsort: original\n...\n甲\ta\t1\n乙\ta\t9\n");
@@ -276,7 +276,8 @@ TEST(LinuxFormatsTest, DamagedBinaryDictionariesAreRefusedNeverCrash) {
   ReadResult bad = Read(F::kFcitxText, "KeyCode=ab\nLength=2\n[Data]\na 工\nz 工\n");
   Result<std::string> refused = WriteFcitxBinary(bad.table);
   ASSERT_FALSE(refused.IsOk());
-  EXPECT_NE(refused.status().message().find(":5:"), std::string::npos) << refused.status().message();
+  EXPECT_NE(refused.status().message().find(":5:"), std::string::npos)
+      << refused.status().message();
   ReadResult twice = Read(F::kFcitxText, "KeyCode=ab\nLength=2\n[Data]\na 工\nb 乙\na 工\n");
   EXPECT_FALSE(WriteFcitxBinary(twice.table).IsOk());
 }

@@ -2,8 +2,11 @@
 // Debian ships. `make test` installs both (see the Makefile's PACKAGES); a
 // missing tool or table is a failure, not a skip, so the round trips cannot
 // silently stop running.
+#include <rime_api.h>
+
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "convert/linux_formats.h"
@@ -17,11 +20,11 @@ using F = LinuxFormat;
 namespace fs = std::filesystem;
 
 // Runs a command line built from our own scratch paths.
-int RunShell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-bool HaveTool(const char* name) {
-  return RunShell(std::string("command -v ") + name) == 0;
+int RunShell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
 }
+
+bool HaveTool(const char* name) { return RunShell(std::string("command -v ") + name) == 0; }
 
 std::vector<std::string> Candidates(const LinuxTable& table) {
   std::vector<std::string> out;
@@ -67,7 +70,7 @@ TEST(LinuxToolsTest, FcitxTextAndBinaryAgreeWithLibimeTabledict) {
   test::WriteBytes(dir / "ours.txt", text);
   // Ours as text, theirs as binary, ours reading it.
   ASSERT_EQ(RunShell("libime_tabledict " + (dir / "ours.txt").string() + " " +
-                (dir / "theirs.main.dict").string()),
+                     (dir / "theirs.main.dict").string()),
             0);
   Result<ReadResult> theirs = ReadFcitxBinary(test::ReadBytes(dir / "theirs.main.dict"));
   ASSERT_TRUE(theirs.IsOk()) << test::Describe(theirs);
@@ -77,7 +80,7 @@ TEST(LinuxToolsTest, FcitxTextAndBinaryAgreeWithLibimeTabledict) {
   ASSERT_TRUE(binary.IsOk()) << test::Describe(binary);
   test::WriteBytes(dir / "ours.main.dict", binary.value());
   ASSERT_EQ(RunShell("libime_tabledict -d " + (dir / "ours.main.dict").string() + " " +
-                (dir / "dumped.txt").string()),
+                     (dir / "dumped.txt").string()),
             0);
   EXPECT_EQ(test::ReadBytes(dir / "dumped.txt"), text);
 }
@@ -88,7 +91,7 @@ TEST(LinuxToolsTest, IbusTableCreatedbBuildsOurSourceInOrder) {
   const LinuxTable table = Sample(F::kIbusSource);
   test::WriteBytes(dir / "ours.txt", WriteIbusSource(table));
   ASSERT_EQ(RunShell("ibus-table-createdb -n " + (dir / "ours.db").string() + " -s " +
-                (dir / "ours.txt").string()),
+                     (dir / "ours.txt").string()),
             0);
   Result<ReadResult> db = ReadIbusDatabase(dir / "ours.db");
   ASSERT_TRUE(db.IsOk()) << test::Describe(db);
@@ -116,12 +119,78 @@ TEST(LinuxToolsTest, RimeDeployerCompilesOurDictionary) {
                      "engine:\n  translators:\n    - table_translator\n"
                      "translator:\n  dictionary: sample\n");
     fs::remove_all(dir / "build");
-    ASSERT_EQ(RunShell("cd " + dir.path().string() + " && rime_deployer --compile sample.schema.yaml " +
-                  dir.path().string() + " " + dir.path().string() + " " +
-                  (dir / "build").string()),
-              0);
+    ASSERT_EQ(
+        RunShell("cd " + dir.path().string() + " && rime_deployer --compile sample.schema.yaml " +
+                 dir.path().string() + " " + dir.path().string() + " " + (dir / "build").string()),
+        0);
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.table.bin"));
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.prism.bin"));
+  }
+}
+
+// Rime itself, through its library, offers the rows of our dictionary in
+// the editor's order: weights as read, and after a save that moved rows.
+TEST(LinuxToolsTest, RimeOffersOurRowsInOrder) {
+  ASSERT_TRUE(HaveTool("rime_deployer")) << "install librime-bin";
+  test::ScratchDir dir;
+  Result<ReadResult> read = ReadRime(
+      "---\nname: sample\nversion: \"1\"\n...\n"
+      "工\ta\t10\n戈\ta\t30\n式\ta\t20\n𠀀\ta\t20\n甲\tb\n乙\tb\n丙\tb\t1\n");
+  ASSERT_TRUE(read.IsOk());
+  // Moved: 工 to the top of a, 丙 to the bottom of b.
+  std::vector<std::u16string> lines = {u"工\ta", u"戈\ta", u"式\ta", u"𠀀\ta",
+                                       u"甲\tb", u"乙\tb", u"丙\tb"};
+  std::vector<MirelRow> rows;
+  for (const std::u16string& line : lines) {
+    rows.push_back({std::u16string_view(line).substr(0, line.find(u'\t')),
+                    std::u16string_view(line).substr(line.find(u'\t') + 1)});
+  }
+  const LinuxTable moved = FromMirelRows(read->table, rows);
+  const std::map<std::string, std::vector<std::string>> expected[] = {
+      {{"a", {"戈", "式", "𠀀", "工"}}, {"b", {"丙", "甲", "乙"}}},
+      {{"a", {"工", "戈", "式", "𠀀"}}, {"b", {"甲", "乙", "丙"}}}};
+  const LinuxTable* tables[] = {&read->table, &moved};
+
+  test::WriteBytes(dir / "sample.schema.yaml",
+                   "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\n"
+                   "engine:\n  processors:\n    - speller\n    - selector\n"
+                   "  segmentors:\n    - abc_segmentor\n  translators:\n    - table_translator\n"
+                   "speller:\n  alphabet: abcdefghijklmnopqrstuvwxyz\n"
+                   "menu:\n  page_size: 50\n"
+                   "translator:\n  dictionary: sample\n  enable_completion: false\n"
+                   "  enable_user_dict: false\n  enable_sentence: false\n"
+                   "  enable_encoder: false\n");
+  RimeApi* rime = rime_get_api();
+  RIME_STRUCT(RimeTraits, traits);
+  const std::string folder = dir.path().string();
+  traits.shared_data_dir = folder.c_str();
+  traits.user_data_dir = folder.c_str();
+  traits.app_name = "rime.mirel-test";
+  traits.min_log_level = 3;
+  rime->setup(&traits);
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    test::WriteBytes(dir / "sample.dict.yaml", WriteRime(*tables[k]));
+    fs::remove_all(dir / "build");
+    ASSERT_EQ(RunShell("cd " + folder + " && rime_deployer --compile sample.schema.yaml " + folder +
+                       " " + folder + " " + (dir / "build").string()),
+              0);
+    rime->initialize(&traits);
+    const RimeSessionId session = rime->create_session();
+    ASSERT_TRUE(rime->select_schema(session, "sample"));
+    for (const auto& [code, words] : expected[k]) {
+      rime->clear_composition(session);
+      ASSERT_TRUE(rime->simulate_key_sequence(session, code.c_str()));
+      std::vector<std::string> offered;
+      RimeCandidateListIterator it = {};
+      if (rime->candidate_list_begin(session, &it)) {
+        while (rime->candidate_list_next(&it)) offered.push_back(it.candidate.text);
+        rime->candidate_list_end(&it);
+      }
+      EXPECT_EQ(offered, words) << code;
+    }
+    rime->destroy_session(session);
+    rime->finalize();
   }
 }
 

@@ -16,13 +16,19 @@ QString Path(const std::filesystem::path& path) { return QString::fromStdString(
 
 std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
                                                           const LinuxEnvironment& env) {
-  std::optional<LinuxTableInfo> chosen = LinuxTablesDialog::Run(parent, services_, store_.fs(), env);
+  std::optional<LinuxTableInfo> chosen =
+      LinuxTablesDialog::Run(parent, services_, store_.fs(), env);
   if (!chosen) return std::nullopt;
+  return Prepare(parent, std::move(*chosen));
+}
+
+std::optional<std::filesystem::path> LinuxSession::Prepare(QWidget* parent, LinuxTableInfo chosen) {
   Result<linux_table::ReadResult> read =
-      linux_table::ReadLinuxTable(store_.fs(), chosen->path, chosen->format);
+      linux_table::ReadLinuxTable(store_.fs(), chosen.path, chosen.format);
   if (!read.IsOk()) {
     services_.ShowMessage(parent, QStringLiteral("无法读取该码表。"), kCaption,
-                          UiServices::Icon::kError, QString::fromStdString(read.status().message()));
+                          UiServices::Icon::kError,
+                          QString::fromStdString(read.status().message()));
     return std::nullopt;
   }
   if (!read->diagnostics.empty()) {
@@ -50,7 +56,7 @@ std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
   }
   linux_table::LinuxTable table = std::move(read->table);
   // An installed database is saved back as ibus-table builds it: from source.
-  pending_ = Open{std::move(chosen).value(), std::move(table), false};
+  pending_ = Open{std::move(chosen), std::move(table), false};
   return text;
 }
 
@@ -107,8 +113,9 @@ bool LinuxSession::Save(QWidget* parent) {
     for (const linux_table::Diagnostic& d : diagnostics) {
       detail += QString::fromStdString(d.message) + "\n";
     }
-    services_.ShowMessage(parent, QStringLiteral("有%1行无法以该格式表达，未写入。").arg(diagnostics.size()),
-                          kCaption, UiServices::Icon::kInformation, detail);
+    services_.ShowMessage(
+        parent, QStringLiteral("有%1行无法以该格式表达，未写入。").arg(diagnostics.size()),
+        kCaption, UiServices::Icon::kInformation, detail);
   }
   return true;
 }

@@ -24,10 +24,14 @@ class LinuxSession {
   // temporary folder; returns that file for the editor to open, or nullopt
   // (cancelled, or a message was shown).
   std::optional<std::filesystem::path> Choose(QWidget* parent, const LinuxEnvironment& env);
+  // The same for a table already chosen.
+  std::optional<std::filesystem::path> Prepare(QWidget* parent, LinuxTableInfo chosen);
   // After the editor opened the file Choose returned.
   void Begin();
   void End() { open_.reset(); }
   bool active() const { return open_.has_value(); }
+  // The header was edited since the last save; closing must ask.
+  bool headerChanged() const { return open_ && open_->headerChanged; }
 
   // Writes the user copy; false when the user said no or it failed (with a
   // message). The store is marked saved only when the copy was written.

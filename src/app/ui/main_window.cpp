@@ -524,7 +524,7 @@ void MainWindow::OpenCommand() {
 }
 
 int MainWindow::CloseCommand() {
-  if (store_.IsOpen() && RowsVisible() && store_.dirty()) {
+  if (store_.IsOpen() && RowsVisible() && (store_.dirty() || linuxSession_.headerChanged())) {
     if (services_.AskYesNo(this, QStringLiteral("打开文件的内容已经改变，是否保存这些修改?"),
                            kSaveQuestionCaption) &&
         !Save()) {
@@ -539,7 +539,7 @@ int MainWindow::CloseCommand() {
 }
 
 void MainWindow::ExitCommand() {
-  if (store_.IsOpen() && RowsVisible() && store_.dirty() &&
+  if (store_.IsOpen() && RowsVisible() && (store_.dirty() || linuxSession_.headerChanged()) &&
       services_.AskYesNo(this, QStringLiteral("打开文件的内容已经改变，是否保存这些修改？"),
                          kSaveQuestionCaption) &&
       !Save()) {
@@ -801,6 +801,13 @@ void MainWindow::OpenLinuxCommand() {
   if (RowsVisible() && CloseCommand() == 1) return;
   std::optional<std::filesystem::path> text = linuxSession_.Choose(this, linuxEnvironment_);
   if (text && OpenTable(*text)) linuxSession_.Begin();
+}
+
+bool MainWindow::OpenLinuxTable(const LinuxTableInfo& table) {
+  std::optional<std::filesystem::path> text = linuxSession_.Prepare(this, table);
+  if (!text || !OpenTable(*text)) return false;
+  linuxSession_.Begin();
+  return true;
 }
 
 void MainWindow::ReverseInstalledCommand() {

@@ -59,6 +59,8 @@ class MainWindow : public QMainWindow {
     installedEnvironment_ = std::move(environment);
   }
 
+  // Opens a table of a Linux input method; a save writes its user copy.
+  bool OpenLinuxTable(const LinuxTableInfo& table);
   // Where the tables of the Linux input methods are looked up.
   void SetLinuxEnvironment(LinuxEnvironment environment) {
     linuxEnvironment_ = std::move(environment);

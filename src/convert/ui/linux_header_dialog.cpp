@@ -44,8 +44,9 @@ void LinuxHeaderDialog::Confirm() {
   if (!text.empty() && !text.ends_with('\n')) text += '\n';
   const Status valid = linux_table::ValidateHeader(format_, text);
   if (!valid.IsOk()) {
-    services_.ShowMessage(this, QStringLiteral("表头有误，请修改后再确定。"), QStringLiteral("表头"),
-                          UiServices::Icon::kError, QString::fromStdString(valid.message()));
+    services_.ShowMessage(this, QStringLiteral("表头有误，请修改后再确定。"),
+                          QStringLiteral("表头"), UiServices::Icon::kError,
+                          QString::fromStdString(valid.message()));
     return;
   }
   header_ = std::move(text);

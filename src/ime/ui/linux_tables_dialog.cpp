@@ -12,9 +12,10 @@ std::optional<LinuxTableInfo> LinuxTablesDialog::Run(QWidget* parent, UiServices
                                                      FileSystem& fs, const LinuxEnvironment& env) {
   Result<std::vector<LinuxTableInfo>> tables = ListLinuxTables(fs, env, false);
   if (!tables.IsOk() || tables->empty()) {
-    services.ShowMessage(parent, QStringLiteral("没有找到fcitx5、Rime或ibus-table的码表。"),
-                         QStringLiteral("打开Linux输入法码表"), UiServices::Icon::kError,
-                         tables.IsOk() ? QString() : QString::fromStdString(tables.status().message()));
+    services.ShowMessage(
+        parent, QStringLiteral("没有找到fcitx5、Rime或ibus-table的码表。"),
+        QStringLiteral("打开Linux输入法码表"), UiServices::Icon::kError,
+        tables.IsOk() ? QString() : QString::fromStdString(tables.status().message()));
     return std::nullopt;
   }
   LinuxTablesDialog dialog(parent, std::move(tables).value());
@@ -28,8 +29,8 @@ LinuxTablesDialog::LinuxTablesDialog(QWidget* parent, std::vector<LinuxTableInfo
   setWindowTitle(QStringLiteral("打开Linux输入法码表"));
   list_ = new QTableWidget(static_cast<int>(tables_.size()), 4, this);
   list_->setObjectName(QStringLiteral("tableList"));
-  list_->setHorizontalHeaderLabels(
-      {QStringLiteral("名称"), QStringLiteral("格式"), QStringLiteral("副本"), QStringLiteral("路径")});
+  list_->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("格式"),
+                                    QStringLiteral("副本"), QStringLiteral("路径")});
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -38,12 +39,13 @@ LinuxTablesDialog::LinuxTablesDialog(QWidget* parent, std::vector<LinuxTableInfo
   for (int r = 0; r < static_cast<int>(tables_.size()); ++r) {
     const LinuxTableInfo& t = tables_[r];
     const QString copy = t.overrides ? QStringLiteral("用户副本（覆盖系统码表）")
-                         : t.user   ? QStringLiteral("用户副本")
-                                    : QStringLiteral("系统码表");
+                         : t.user    ? QStringLiteral("用户副本")
+                                     : QStringLiteral("系统码表");
     list_->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(t.name)));
-    list_->setItem(r, 1, new QTableWidgetItem(QString::fromUtf16(
-                             linux_table::InfoOf(t.format).label.data(),
-                             static_cast<qsizetype>(linux_table::InfoOf(t.format).label.size()))));
+    list_->setItem(r, 1,
+                   new QTableWidgetItem(QString::fromUtf16(
+                       linux_table::InfoOf(t.format).label.data(),
+                       static_cast<qsizetype>(linux_table::InfoOf(t.format).label.size()))));
     list_->setItem(r, 2, new QTableWidgetItem(copy));
     list_->setItem(r, 3, new QTableWidgetItem(QString::fromStdString(t.path.string())));
   }
@@ -54,8 +56,8 @@ LinuxTablesDialog::LinuxTablesDialog(QWidget* parent, std::vector<LinuxTableInfo
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(list_, &QTableWidget::cellDoubleClicked, this, &QDialog::accept);
   auto* column = new QVBoxLayout(this);
-  column->addWidget(new QLabel(
-      QStringLiteral("保存时写入输入法的用户码表，系统码表不会被改动。"), this));
+  column->addWidget(
+      new QLabel(QStringLiteral("保存时写入输入法的用户码表，系统码表不会被改动。"), this));
   column->addWidget(list_, 1);
   column->addWidget(buttons);
   resize(760, 420);
