@@ -450,9 +450,6 @@ std::string BashCompletion() {
       << "    '')\n"
       << "      options='--help --version --write-docs'\n"
       << "      words=" << Quoted(Join(Names(ToolCommands()))) << " ;;\n";
-  std::vector<std::string> allPaths;
-  Walk(ToolCommands(), "",
-       [&](const CommandSpec&, const std::string& path) { allPaths.push_back(path); });
   Walk(ToolCommands(), "", [&](const CommandSpec& spec, const std::string& path) {
     std::vector<std::string> options = {"--help"};
     bool files = spec.ownArguments;
@@ -464,16 +461,10 @@ std::string BashCompletion() {
       }
     }
     std::vector<std::string> words = Names(spec.subcommands);
-    if (spec.name == "help" && path == "help") words = allPaths;
+    if (path == "help") words = Names(ToolCommands());
     out << "    " << Quoted(path) << ")\n"
         << "      options=" << Quoted(Join(options)) << "\n";
-    if (!words.empty()) {
-      std::vector<std::string> single;
-      for (const std::string& w : words) {
-        if (w.find(' ') == std::string::npos) single.push_back(w);
-      }
-      out << "      words=" << Quoted(Join(single)) << "\n";
-    }
+    if (!words.empty()) out << "      words=" << Quoted(Join(words)) << "\n";
     if (files) out << "      files=1\n";
     out << "      ;;\n";
   });

@@ -237,6 +237,8 @@ TEST_F(CompletionTest, BashOffersCommandsOptionsOrdersFormatsAndFiles) {
   EXPECT_TRUE(formats.count("fcitx5")) << formats.size();
   EXPECT_FALSE(formats.count("win"));
   EXPECT_EQ(Offered({"mirel-tool", "installed", ""}), (std::set<std::string>{"export", "compile"}));
+  EXPECT_EQ(Offered({"mirel-tool", "help", "ex"}),
+            (std::set<std::string>{"extract-single", "export-frequency"}));
   EXPECT_EQ(Offered({"mirel-tool", "linux", "install", "--r"}),
             (std::set<std::string>{"--reload"}));
   EXPECT_EQ(Offered({"mirel-tool", "dedup", "t."}), (std::set<std::string>{"t.txt"}));
