@@ -29,20 +29,24 @@ foreach(size 16 32 48 64 128 256)
 endforeach()
 
 # Manual pages and shell completion are written by mirel-tool itself, from the
-# same description of the commands that --help prints.
+# same description of the commands that --help prints. Debian policy wants the
+# pages compressed, without a time stamp so that builds repeat.
+find_program(GZIP_PROGRAM gzip REQUIRED)
 set(MIREL_GENERATED_DOCS ${CMAKE_BINARY_DIR}/generated-docs)
 add_custom_command(
-  OUTPUT ${MIREL_GENERATED_DOCS}/mirel-tool.1 ${MIREL_GENERATED_DOCS}/mirel-editor.1
+  OUTPUT ${MIREL_GENERATED_DOCS}/mirel-tool.1.gz ${MIREL_GENERATED_DOCS}/mirel-editor.1.gz
          ${MIREL_GENERATED_DOCS}/mirel-tool.bash ${MIREL_GENERATED_DOCS}/_mirel-tool
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MIREL_GENERATED_DOCS}
   COMMAND mirel-tool --write-docs ${MIREL_GENERATED_DOCS}
+  COMMAND ${GZIP_PROGRAM} -9 -n -f ${MIREL_GENERATED_DOCS}/mirel-tool.1
+          ${MIREL_GENERATED_DOCS}/mirel-editor.1
   DEPENDS mirel-tool
   COMMENT "Writing the manual pages and shell completion"
   VERBATIM)
 add_custom_target(mirel_docs ALL
-  DEPENDS ${MIREL_GENERATED_DOCS}/mirel-tool.1 ${MIREL_GENERATED_DOCS}/mirel-editor.1
+  DEPENDS ${MIREL_GENERATED_DOCS}/mirel-tool.1.gz ${MIREL_GENERATED_DOCS}/mirel-editor.1.gz
           ${MIREL_GENERATED_DOCS}/mirel-tool.bash ${MIREL_GENERATED_DOCS}/_mirel-tool)
-install(FILES ${MIREL_GENERATED_DOCS}/mirel-tool.1 ${MIREL_GENERATED_DOCS}/mirel-editor.1
+install(FILES ${MIREL_GENERATED_DOCS}/mirel-tool.1.gz ${MIREL_GENERATED_DOCS}/mirel-editor.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${MIREL_GENERATED_DOCS}/mirel-tool.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME mirel-tool)
@@ -56,10 +60,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "The Mirel developers <mirel@mirel.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "editor and toolbox for Chinese input-method code tables")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Mirel opens code tables of a million rows in a fraction of a second, filters them\n\
-by code, edits, reorders and de-duplicates them, compiles them into the input\n\
-method's binary form and converts between the formats of other input methods.\n\
-Every save replaces the table atomically. mirel-tool runs the same tools from scripts.")
+    "Mirel opens code tables of a million rows in a fraction of a second,\n\
+filters them by code, edits, reorders and de-duplicates them, compiles them\n\
+into the input method's binary form and converts between the formats of\n\
+other input methods. Every save replaces the table atomically. mirel-tool\n\
+runs the same tools from scripts.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -9,6 +9,7 @@
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
 #include "platform/paths.h"
+#include "platform/status.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
 #include "platform/utf16.h"
@@ -124,6 +125,8 @@ class BatchProgress {
   ~BatchProgress() {
     if (drawn_) env_.err << "\n";
   }
+  BatchProgress(const BatchProgress&) = delete;
+  BatchProgress& operator=(const BatchProgress&) = delete;
   void operator()(std::u16string_view title) {
     if (!env_.errIsTerminal) return;
     WriteControl(env_.err, "\r");
@@ -138,20 +141,30 @@ class BatchProgress {
   bool drawn_ = false;
 };
 
+// Every batch message: "PROGRAM: TOOL: what".
+void Say(BatchEnvironment& env, std::u16string_view tool, const std::string& what) {
+  env.err << env.programName << ": " << Utf16ToUtf8(tool) << ": " << what << "\n";
+}
+
+int Fail(BatchEnvironment& env, std::u16string_view tool, const Status& status) {
+  Say(env, tool, status.message());
+  return 1;
+}
+
+// "what (why)": the tool's own words, then the engine's reason.
+Status Because(const std::string& what, const std::string& why) {
+  return Status::IoError("", what + " (" + why + ")");
+}
+
 int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
-  const std::string toolName = Utf16ToUtf8(kToolConvert);
-  auto fail = [&](const std::string& message, const std::string& detail = {}) {
-    env.err << env.programName << ": " << toolName << ": " << message;
-    if (!detail.empty()) env.err << " (" << detail << ")";
-    env.err << "\n";
-    return 1;
-  };
   RuleConversionSettings settings;
   if (const std::u16string* value = request.Find(u"源码表文件")) settings.sourcePath = *value;
   if (const std::u16string* value = request.Find(u"规则文件")) {
     const std::filesystem::path rules = ResolveBatchPath(*value, env.programFolder);
     Result<TextBuffer> text = ReadTextFile(env.fs, rules);
-    if (!text.IsOk()) return fail("cannot read the rule file", text.status().message());
+    if (!text.IsOk()) {
+      return Fail(env, kToolConvert, Because("cannot read the rule file", text.status().message()));
+    }
     settings.ruleText = text->text.substr(0, 4095);
   }
   for (std::u16string_view name : {u"分割字符", u"分割符"}) {
@@ -163,26 +176,31 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (const std::u16string* value = request.Find(u"选项")) settings.layoutOption = *value;
   const std::filesystem::path source = ResolveBatchPath(settings.sourcePath, env.programFolder);
   if (!IsReadableSource(env.fs, source)) {
-    return fail(Utf16ToUtf8(u"必须定义有效的源码表文件路径"), source.string());
+    return Fail(env, kToolConvert,
+                Because(Utf16ToUtf8(u"必须定义有效的源码表文件路径"), source.string()));
   }
   const std::filesystem::path output = ConversionOutputPath(source);
   BatchProgress progress(env);
   if (!settings.ruleText.empty()) {
     Result<uint64_t> done =
         RunRuleConversion(env.fs, source, settings.ruleText, output, std::ref(progress));
-    if (!done.IsOk())
-      return fail(Utf16ToUtf8(u"无法根据转换规则转换文本文件。"), done.status().message());
+    if (!done.IsOk()) {
+      return Fail(env, kToolConvert,
+                  Because(Utf16ToUtf8(u"无法根据转换规则转换文本文件。"), done.status().message()));
+    }
   } else {
     Result<uint64_t> done =
         RunLayoutConversion(env.fs, source, settings.separatorText,
                             LayoutFromOption(settings.layoutOption), output, std::ref(progress));
-    if (!done.IsOk()) return fail(Utf16ToUtf8(u"无法转换文本文件。"), done.status().message());
+    if (!done.IsOk()) {
+      return Fail(env, kToolConvert,
+                  Because(Utf16ToUtf8(u"无法转换文本文件。"), done.status().message()));
+    }
   }
   return 0;
 }
 
 int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
-  const std::string toolName = Utf16ToUtf8(kToolMerge);
   MergeSettings settings;
   for (size_t k = 0; k < settings.tables.size(); ++k) {
     const std::u16string name = u"码表文件" + std::u16string(1, static_cast<char16_t>(u'1' + k));
@@ -191,29 +209,19 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
     }
   }
   if (settings.tables[0].empty() || !IsReadableSource(env.fs, PathFromUtf16(settings.tables[0]))) {
-    env.err << env.programName << ": " << toolName << ": " << kMergeNoFirstTableMessage << "\n";
+    Say(env, kToolMerge, std::string(kMergeNoFirstTableMessage));
     return 1;
   }
   BatchProgress progress(env);
   Result<uint64_t> merged = MergeTables(
       env.fs, settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
-  if (!merged.IsOk()) {
-    env.err << env.programName << ": " << toolName << ": " << merged.status().message() << "\n";
-    return 1;
-  }
-  return 0;
+  return merged.IsOk() ? 0 : Fail(env, kToolMerge, merged.status());
 }
 
 int ReportGeneration(BatchEnvironment& env, std::u16string_view tool, const Status& status,
                      const std::string& logFailure) {
-  const std::string toolName = Utf16ToUtf8(tool);
-  if (!logFailure.empty()) {
-    env.err << env.programName << ": " << toolName << ": the error log cannot be written ("
-            << logFailure << ")\n";
-  }
-  if (status.IsOk()) return 0;
-  env.err << env.programName << ": " << toolName << ": " << status.message() << "\n";
-  return 1;
+  if (!logFailure.empty()) Say(env, tool, "the error log cannot be written (" + logFailure + ")");
+  return status.IsOk() ? 0 : Fail(env, tool, status);
 }
 
 int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
@@ -246,10 +254,9 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (const std::u16string* value = request.Find(u"构词规则文件")) {
     Result<TextBuffer> rules = ReadTextFile(env.fs, ResolveBatchPath(*value, env.programFolder));
     if (!rules.IsOk()) {
-      return ReportGeneration(
+      return Fail(
           env, kToolWordLibrary,
-          Status::IoError("", "cannot read the construction rules: " + rules.status().message()),
-          {});
+          Status::IoError("", "cannot read the construction rules: " + rules.status().message()));
     }
     settings.rulesText = rules->text.substr(0, kWordRulesLimit);
   }
@@ -262,86 +269,184 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
                           result.IsOk() ? result->errorLogFailure : std::string());
 }
 
-}  // namespace
-
-int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
-  const std::u16string tool = FoldAscii(request.tool());
-  const std::string toolName = Utf16ToUtf8(tool);
-  auto fail = [&](const std::string& message) {
-    env.err << env.programName << ": " << toolName << ": " << message << "\n";
-    return 1;
-  };
-  if (tool == kToolConvert && env.dialogTools.find(kToolConvert) == env.dialogTools.end()) {
-    return RunConversionBatch(request, env);
-  }
-  if (tool == kToolMerge && env.dialogTools.find(kToolMerge) == env.dialogTools.end()) {
-    return RunMergeBatch(request, env);
-  }
-  if (tool == kToolSingleCharacters &&
-      env.dialogTools.find(kToolSingleCharacters) == env.dialogTools.end()) {
-    return RunSingleBatch(request, env);
-  }
-  if (tool == kToolWordLibrary && env.dialogTools.find(kToolWordLibrary) == env.dialogTools.end()) {
-    return RunWordBatch(request, env);
-  }
-  for (std::u16string_view dialogTool :
-       {kToolConvert, kToolSingleCharacters, kToolMerge, kToolWordLibrary}) {
-    if (tool != dialogTool) continue;
-    auto found = env.dialogTools.find(dialogTool);
-    if (found == env.dialogTools.end()) return fail("this tool is not available in this build yet");
-    return found->second(request, env);
-  }
-  TableTool simple;
-  if (tool == kToolExtractSingle) {
-    simple = TableTool::kExtractSingle;
-  } else if (tool == kToolRemoveDuplicates) {
-    simple = TableTool::kRemoveDuplicates;
-  } else if (tool == kToolSortByFrequency) {
-    simple = TableTool::kSortByFrequency;
-  } else {
-    env.err << env.programName << ": unknown tool \"" << toolName
-            << "\"; known tools: 码表格式转换, 单字码表生成, 合并码表, 词库生成, 提取单字编码, "
-               "删除重复, 依据词频表排序\n";
-    return 2;
-  }
-
+// The three tools that run on the table store directly.
+int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16string_view tool,
+                   TableTool simple, std::u16string_view outputName) {
   const std::u16string* sourceValue = request.Find(u"源码表文件");
   if (sourceValue == nullptr || sourceValue->empty()) {
-    return fail("no source table given (/源码表文件=TABLE)");
+    return Fail(env, tool,
+                Status::InvalidArgument("", "no source table given (/源码表文件=TABLE)"));
   }
-  std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
+  const std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
   if (Result<PathInfo> info = env.fs.Query(source);
       info.IsOk() && info->kind == PathKind::kMissing) {
-    return fail(source.string() + ": no such file");
+    return Fail(env, tool, Status::InvalidArgument(source.string(), "no such file"));
   }
-
   TableToolRequest run;
   run.tool = simple;
   run.source = source;
-  std::u16string_view outputName = simple == TableTool::kExtractSingle ? kExtractSingleOutput
-                                   : simple == TableTool::kRemoveDuplicates
-                                       ? kRemoveDuplicatesOutput
-                                       : kSortOutput;
   run.output = FolderOf(source) / PathFromUtf16(outputName);
   if (simple == TableTool::kSortByFrequency) {
     const std::u16string* frequency = request.Find(u"词频表文件");
     if (frequency == nullptr || frequency->empty()) {
-      return fail("no frequency table given (/词频表文件=FILE)");
+      return Fail(env, tool,
+                  Status::InvalidArgument("", "no frequency table given (/词频表文件=FILE)"));
     }
     run.frequencyFile = ResolveBatchPath(*frequency, env.programFolder);
   }
-
   Result<std::unique_ptr<TempFolder>> temp =
       env.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(env.tempBase);
-  if (!temp.IsOk()) return fail(temp.status().message());
+  if (!temp.IsOk()) return Fail(env, tool, temp.status());
   TableStore store(env.fs, *temp.value());
   Result<TableToolReport> report = RunTableTool(store, run);
-  if (!report.IsOk()) return fail(report.status().message());
+  if (!report.IsOk()) return Fail(env, tool, report.status());
   if (!report->linesWithoutTab.empty()) {
-    env.err << env.programName << ": " << toolName << ": " << source.string() << ": "
-            << report->linesWithoutTab.Describe() << "\n";
+    Say(env, tool, source.string() + ": " + report->linesWithoutTab.Describe());
   }
   return 0;
+}
+
+BatchTool Simple(std::u16string_view tool, TableTool simple, std::u16string_view outputName) {
+  return [=](const BatchRequest& request, BatchEnvironment& env) {
+    return RunSimpleBatch(request, env, tool, simple, outputName);
+  };
+}
+
+constexpr BatchOptionSpec kSourceOption{u"源码表文件", "TABLE", "the code table"};
+
+std::vector<BatchToolSpec> MakeBatchTools() {
+  std::vector<BatchToolSpec> tools;
+  tools.push_back({kToolConvert,
+                   "Rewrite a text with pattern rules, or cut its lines into fields.",
+                   {kSourceOption,
+                    {u"规则文件", "RULES", "a file of rules (LHS==>RHS), one per line"},
+                    {u"分割字符", "TEXT", "the separators, when no rules are given (or /分割符=)"},
+                    {u"选项", "MODE", "单行单义(左编码), 单行多义(左编码) or 单行多义(左词条)"}},
+                   "Either /规则文件 or /分割字符 with /选项.",
+                   u"[ 转换结果 ].txt",
+                   true,
+                   RunConversionBatch});
+  tools.push_back({kToolSingleCharacters,
+                   "Generate single-character codes from a split table and a keyboard map.",
+                   {{u"单字拆分表文件", "SPLIT", "the split table"},
+                    {u"键盘映射表文件", "KEYMAP", "the keyboard map"}},
+                   "",
+                   u"[ 生成的单字码表 ].txt",
+                   true,
+                   RunSingleBatch});
+  tools.push_back({kToolMerge,
+                   "Join up to six tables on their entries.",
+                   {{u"码表文件1", "T1", "the first table"},
+                    {u"码表文件2", "T2", "the second table"},
+                    {u"码表文件3", "T3", "the third table"},
+                    {u"码表文件4", "T4", "the fourth table"},
+                    {u"码表文件5", "T5", "the fifth table"},
+                    {u"码表文件6", "T6", "the sixth table"}},
+                   "",
+                   u"[ 码表合并结果 ].txt",
+                   true,
+                   RunMergeBatch});
+  tools.push_back({kToolWordLibrary,
+                   "Generate word codes from a single-character table and construction rules.",
+                   {{u"编码表文件", "CHARS", "the single-character table"},
+                    {u"辅助码表文件", "AUX", "the auxiliary table"},
+                    {u"词库文件", "WORDS", "the word list"},
+                    {u"构词规则文件", "RULES", "the construction rules"},
+                    {u"选项", "OPTIONS", "允许预定义编码 and 容错词条编码, separated by commas"}},
+                   "",
+                   u"[ 生成的词库 ].txt",
+                   true,
+                   RunWordBatch});
+  tools.push_back({kToolExtractSingle,
+                   "Write the rows whose entry is a single character.",
+                   {kSourceOption},
+                   "",
+                   kExtractSingleOutput,
+                   false,
+                   Simple(kToolExtractSingle, TableTool::kExtractSingle, kExtractSingleOutput)});
+  tools.push_back(
+      {kToolRemoveDuplicates,
+       "Remove rows whose entry and code repeat an earlier row.",
+       {kSourceOption},
+       "",
+       kRemoveDuplicatesOutput,
+       false,
+       Simple(kToolRemoveDuplicates, TableTool::kRemoveDuplicates, kRemoveDuplicatesOutput)});
+  tools.push_back(
+      {kToolSortByFrequency,
+       "Sort the table by a frequency table.",
+       {kSourceOption, {u"词频表文件", "FILE", "the frequency table (entry TAB number)"}},
+       "",
+       kSortOutput,
+       false,
+       Simple(kToolSortByFrequency, TableTool::kSortByFrequency, kSortOutput)});
+  return tools;
+}
+
+// Kept in step with the window's accelerators.
+constexpr std::array<EditorKey, 24> kEditorKeys = {{
+    {"Ctrl+O", "open a text table"},
+    {"Ctrl+Alt+O", "open the main table of an installed copy of the input method"},
+    {"Ctrl+S", "save"},
+    {"Ctrl+Alt+S", "save as"},
+    {"Ctrl+W", "close the table"},
+    {"Alt+X", "quit"},
+    {"Insert", "add a row"},
+    {"Enter", "modify the selected row"},
+    {"Delete", "delete the selected rows"},
+    {"Ctrl+C", "copy the selected rows"},
+    {"Ctrl+Up, Ctrl+Down", "move the selected row up or down by one"},
+    {"Ctrl+Home, Ctrl+End", "move the selected row to the top or the end"},
+    {"Ctrl+E", "export the instant frequency file"},
+    {"Ctrl+I", "extract the single-character codes"},
+    {"Ctrl+Shift+Alt+S", "statistics"},
+    {"Ctrl+Shift+X", "convert between common table formats"},
+    {"Ctrl+Shift+F", "rule-based conversion"},
+    {"Ctrl+Shift+T", "generate a single-character table"},
+    {"Ctrl+Shift+M", "merge tables"},
+    {"Ctrl+Shift+C", "generate a word library"},
+    {"Ctrl+Shift+P", "generate a command-tip table"},
+    {"Ctrl+Shift+D", "reverse an installed table"},
+    {"Tab", "move between the filter box and the list"},
+    {"F1", "open the help"},
+}};
+
+}  // namespace
+
+const std::vector<BatchToolSpec>& BatchTools() {
+  static const std::vector<BatchToolSpec> tools = MakeBatchTools();
+  return tools;
+}
+
+const BatchToolSpec* FindBatchTool(std::u16string_view name) {
+  for (const BatchToolSpec& tool : BatchTools()) {
+    if (tool.name == name) return &tool;
+  }
+  return nullptr;
+}
+
+std::span<const std::u16string_view> BatchOptionNames() { return kOptionNames; }
+
+std::span<const EditorKey> EditorKeys() { return kEditorKeys; }
+
+int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
+  const std::u16string tool = FoldAscii(request.tool());
+  const BatchToolSpec* spec = FindBatchTool(tool);
+  if (spec == nullptr) {
+    std::string names;
+    for (const BatchToolSpec& known : BatchTools()) {
+      names += (names.empty() ? "" : ", ") + Utf16ToUtf8(known.name);
+    }
+    env.err << env.programName << ": unknown tool \"" << Utf16ToUtf8(tool)
+            << "\"; known tools: " << names << "\n";
+    return 2;
+  }
+  if (spec->dialogTool) {
+    if (auto found = env.dialogTools.find(spec->name); found != env.dialogTools.end()) {
+      return found->second(request, env);
+    }
+  }
+  return spec->run(request, env);
 }
 
 const std::string* FirstArgumentNotUtf8(std::span<const std::string> args) {

@@ -90,6 +90,39 @@ inline constexpr std::u16string_view kExtractSingleOutput = u"[ 提取的单字 
 inline constexpr std::u16string_view kRemoveDuplicatesOutput = u"[ 去重结果 ].txt";
 inline constexpr std::u16string_view kSortOutput = u"[ 排序结果 ].txt";
 
+// One option a batch tool reads.
+struct BatchOptionSpec {
+  std::u16string_view name;
+  std::string_view valueName;  // TABLE, FILE, ...
+  std::string_view help;
+};
+
+// One row of the batch tools: the dispatcher, `mirel-tool batch --help` and
+// the editor's manual page read these.
+struct BatchToolSpec {
+  std::u16string_view name;
+  std::string_view summary;
+  std::vector<BatchOptionSpec> options;
+  std::string_view notes;      // how options combine, what a value may be
+  std::u16string_view output;  // the result's name, beside the source
+  bool dialogTool = false;     // a tool registered in dialogTools replaces `run`
+  BatchTool run;
+};
+
+// In the order the tool names are matched.
+const std::vector<BatchToolSpec>& BatchTools();
+// The row of a tool name folded as the grammar folds it, or null.
+const BatchToolSpec* FindBatchTool(std::u16string_view name);
+// Every option name the grammar collects, in the order it collects them.
+std::span<const std::u16string_view> BatchOptionNames();
+
+// The editor's keys, for its manual page; the window binds the same ones.
+struct EditorKey {
+  std::string_view keys;
+  std::string_view action;
+};
+std::span<const EditorKey> EditorKeys();
+
 // Runs the tool the request names. Exit status: 0 success, 1 failure (the
 // message is on `err`), 2 unknown tool.
 int RunBatch(const BatchRequest& request, BatchEnvironment& env);

@@ -1,12 +1,16 @@
 #include "app/tool_cli.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
+#include <deque>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "analysis/statistics.h"
 #include "app/batch.h"
+#include "app/command_docs.h"
+#include "app/command_table.h"
 #include "app/linux_commands.h"
 #include "app/table_tools.h"
 #include "convert/common_conversion.h"
@@ -17,10 +21,10 @@
 #include "generate/word_library.h"
 #include "ime/installed_tables.h"
 #include "platform/paths.h"
-#include "platform/version.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
 #include "platform/utf16.h"
+#include "platform/version.h"
 #include "store/compiled_table.h"
 #include "store/table_store.h"
 #include "store/text_file.h"
@@ -28,168 +32,149 @@
 namespace mirel {
 namespace {
 
-constexpr const char* kProgram = "mirel-tool";
+constexpr const char* kProgram = kToolProgram;
 
-constexpr const char* kBatchHelp =
-    "Usage: mirel-tool batch /do=TOOL [/OPTION=VALUE ...]\n"
-    "\n"
-    "Runs a table tool with the batch grammar of the editor's command line.\n"
-    "Options are written /name=value, /name:value, /name value, or with '-' for '/';\n"
-    "names match without regard to case; a value with spaces goes in double quotes.\n"
-    "Relative paths are taken relative to the folder of the program, not the\n"
-    "current directory. Results are written beside the source table.\n"
-    "\n"
-    "Tools and their options:\n"
-    "  提取单字编码     /源码表文件=TABLE           -> [ 提取的单字 ].txt\n"
-    "  删除重复         /源码表文件=TABLE           -> [ 去重结果 ].txt\n"
-    "  依据词频表排序   /源码表文件=TABLE /词频表文件=FILE -> [ 排序结果 ].txt\n"
-    "  码表格式转换     /源码表文件=TABLE and /规则文件=RULES, or /分割字符=TEXT (or /分割符=)\n"
-    "                   with /选项=单行单义(左编码)|单行多义(左编码)|单行多义(左词条)\n"
-    "                                               -> [ 转换结果 ].txt\n"
-    "  单字码表生成     /单字拆分表文件=SPLIT /键盘映射表文件=KEYMAP -> [ 生成的单字码表 ].txt\n"
-    "  词库生成         /编码表文件=CHARS /辅助码表文件=AUX /词库文件=WORDS /构词规则文件=RULES\n"
-    "                   /选项=允许预定义编码,容错词条编码          -> [ 生成的词库 ].txt\n"
-    "  合并码表         /码表文件1=T1 ... /码表文件6=T6             -> [ 码表合并结果 ].txt\n"
-    "\n"
-    "Exit status: 0 success, 1 failure, 2 unknown tool or no /do option.\n"
-    "\n"
-    "Example:\n"
-    "  mirel-tool batch /do=删除重复 \"/源码表文件=/home/me/tables/main.txt\"\n";
-
-std::filesystem::path DefaultOutput(const std::string& table, std::u16string_view name) {
-  return FolderOf(std::filesystem::path(table)) / PathFromUtf16(name);
-}
-
-struct Context {
-  ToolIo& io;
-  std::string command;
-
-  int Fail(const std::string& message) const {
-    io.err << kProgram << ": " << command << ": " << message << "\n";
-    return 1;
-  }
-
-  Result<TableToolReport> Run(const TableToolRequest& request) const {
-    Result<std::unique_ptr<TempFolder>> temp =
-        io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
-    if (!temp.IsOk()) return temp.status();
-    TableStore store(io.fs, *temp.value());
-    return RunTableTool(store, request);
-  }
-
-  void Warn(const std::filesystem::path& file, const LinesWithoutTab& skipped) const {
-    if (skipped.empty()) return;
-    io.err << kProgram << ": " << command << ": " << file.string() << ": " << skipped.Describe()
-           << "\n";
-  }
-
-  int Report(const Result<TableToolReport>& result, const TableToolRequest& request) const {
-    if (!result.IsOk()) return Fail(result.status().message());
-    Warn(request.source, result->linesWithoutTab);
-    const std::filesystem::path& output = request.output;
-    io.out << result->rowsWritten << " rows written to " << output.string() << "\n";
-    return 0;
-  }
-};
-
-int RunCompile(const std::string& table, const std::string& out, bool quiet, ToolIo& io) {
-  std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
-  int shown = -1;
-  auto report = [&](std::u16string_view text, int value, int total) {
-    if (total == 0) {
-      if (quiet) return;
-      std::string line = Utf16ToUtf8(text);
-      for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, "\n");
-      io.out << line << "\n";
-    } else if (io.errIsTerminal && value != shown) {
-      WriteControl(io.err, "\r");
-      io.err << "compiling " << (shown = value) << "%" << std::flush;
-    }
-  };
-  Result<CompileSummary> summary =
-      CompileTable(io.fs, table, out, *classes, OpaqueHeader{}, report);
-  if (io.errIsTerminal && shown >= 0) {
-    WriteControl(io.err, "\r");
-    io.err << std::string(16, ' ');
-    WriteControl(io.err, "\r");
-  }
-  if (!summary.IsOk()) {
-    io.err << kProgram << ": compile: " << summary.status().message() << "\n";
-    return 1;
-  }
-  if (!summary->linesWithoutTab.empty()) {
-    io.err << kProgram << ": compile: " << table << ": " << summary->linesWithoutTab.Describe()
-           << "\n";
-  }
-  return 0;
-}
-
-int RunStats(const std::string& table, const std::string& report, ToolIo& io) {
-  auto fail = [&](const Status& status) {
-    io.err << kProgram << ": stats: " << status.message() << "\n";
-    return 1;
-  };
-  Result<std::unique_ptr<TempFolder>> temp =
-      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
-  if (!temp.IsOk()) return fail(temp.status());
-  TableStore store(io.fs, *temp.value());
-  Result<uint32_t> loaded = store.LoadTable(table);
-  if (!loaded.IsOk()) return fail(loaded.status());
-  if (!store.linesWithoutTab().empty()) {
-    io.err << kProgram << ": stats: " << table << ": " << store.linesWithoutTab().Describe()
-           << "\n";
-  }
-  if (!report.empty()) {
-    Status written = WriteStatisticsReport(store, report);
-    if (!written.IsOk()) return fail(written);
-    io.out << report << " written\n";
-    return 0;
-  }
-  std::string text = Utf16ToUtf8(FormatStatisticsReport(MeasureTable(store)));
-  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
-  io.out << text;
-  return 0;
-}
-
-int CommandFailure(const char* command, const Status& status, ToolIo& io) {
-  io.err << kProgram << ": " << command << ": " << status.message() << "\n";
-  return 1;
+Result<std::unique_ptr<TempFolder>> OpenTemp(const ToolIo& io) {
+  return io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
 }
 
 std::filesystem::path OutputOr(const std::string& output, const std::filesystem::path& otherwise) {
   return output.empty() ? otherwise : std::filesystem::path(output);
 }
 
-int RunConvertRules(const std::string& source, const std::string& rulesFile,
-                    const std::vector<std::string>& ruleLines, const std::string& output,
-                    ToolIo& io) {
-  std::u16string rules;
-  if (!rulesFile.empty()) {
-    Result<TextBuffer> text = ReadTextFile(io.fs, rulesFile);
-    if (!text.IsOk()) return CommandFailure("convert-rules", text.status(), io);
-    rules = std::move(text->text);
-  } else {
-    for (const std::string& line : ruleLines) rules.append(Utf8ToUtf16(line)).append(u"\r\n");
+std::string WithNewlines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) out += text[k];
   }
-  if (rules.empty()) {
-    io.err << kProgram << ": convert-rules: give --rules FILE or at least one --rule\n";
-    return 2;
-  }
-  const std::filesystem::path out = OutputOr(output, ConversionOutputPath(source));
-  Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
-  if (!done.IsOk()) return CommandFailure("convert-rules", done.status(), io);
-  io.out << done.value() << " characters converted, written to " << out.string() << "\n";
-  return 0;
+  return out;
 }
 
-int RunConvertLayout(const std::string& source, const std::string& separators, int layout,
-                     const std::string& output, ToolIo& io) {
-  const std::filesystem::path out = OutputOr(output, ConversionOutputPath(source));
+// --- the commands -----------------------------------------------------------
+
+Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool tool,
+                       std::u16string_view defaultName) {
+  ToolIo& io = ctx.io;
+  const std::string& table = args.Get("TABLE");
+  TableToolRequest request;
+  request.tool = tool;
+  request.source = table;
+  if (tool == TableTool::kSort) {
+    static const std::map<std::string, TableOrder, std::less<>> kOrders = {
+        {"source", TableOrder::kSource}, {"code1", TableOrder::kCode1},
+        {"code2", TableOrder::kCode2},   {"entry1", TableOrder::kEntry1},
+        {"entry2", TableOrder::kEntry2}, {"freq", TableOrder::kFrequency}};
+    request.order = kOrders.at(args.Get("by"));
+    if (request.order == TableOrder::kFrequency) {
+      if (args.Get("freq").empty()) return ctx.Usage("--by freq needs --freq FILE");
+      request.frequencyFile = args.Get("freq");
+    }
+  }
+  request.output = OutputOr(args.Get("output"),
+                            FolderOf(std::filesystem::path(table)) / PathFromUtf16(defaultName));
+  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+  if (!temp.IsOk()) return temp.status();
+  TableStore store(io.fs, *temp.value());
+  Result<TableToolReport> result = RunTableTool(store, request);
+  if (!result.IsOk()) return result.status();
+  if (!result->linesWithoutTab.empty()) {
+    ctx.Warn(request.source.string(), result->linesWithoutTab.Describe());
+  }
+  if (tool == TableTool::kExtractSingle) {
+    io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
+                                     {static_cast<long long>(result->rowsWritten)}))
+           << "\n";
+  } else {
+    io.out << result->rowsWritten << " rows written to " << request.output.string() << "\n";
+  }
+  return Status::Ok();
+}
+
+Status RunCompile(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& table = args.Get("TABLE");
+  const bool quiet = args.Flag("quiet");
+  std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
+  int shown = -1;
+  auto report = [&](std::u16string_view text, int value, int total) {
+    if (total == 0) {
+      if (!quiet) io.out << WithNewlines(Utf16ToUtf8(text)) << "\n";
+    } else if (io.errIsTerminal && value != shown) {
+      WriteControl(io.err, "\r");
+      io.err << "compiling " << (shown = value) << "%" << std::flush;
+    }
+  };
+  Result<CompileSummary> summary =
+      CompileTable(io.fs, table, args.Get("OUT"), *classes, OpaqueHeader{}, report);
+  if (io.errIsTerminal && shown >= 0) {
+    WriteControl(io.err, "\r");
+    io.err << std::string(16, ' ');
+    WriteControl(io.err, "\r");
+  }
+  if (!summary.IsOk()) return summary.status();
+  if (!summary->linesWithoutTab.empty()) ctx.Warn(table, summary->linesWithoutTab.Describe());
+  return Status::Ok();
+}
+
+Status RunDecompile(const CommandArgs& args, CommandContext& ctx) {
+  Result<OpaqueHeader> done = CompiledTableToTextFile(ctx.io.fs, args.Get("IN"), args.Get("OUT"));
+  if (!done.IsOk()) return done.status();
+  ctx.io.out << args.Get("OUT") << " written\n";
+  return Status::Ok();
+}
+
+Status RunStats(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& table = args.Get("TABLE");
+  const std::string& report = args.Get("output");
+  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+  if (!temp.IsOk()) return temp.status();
+  TableStore store(io.fs, *temp.value());
+  Result<uint32_t> loaded = store.LoadTable(table);
+  if (!loaded.IsOk()) return loaded.status();
+  if (!store.linesWithoutTab().empty()) ctx.Warn(table, store.linesWithoutTab().Describe());
+  if (!report.empty()) {
+    Status written = WriteStatisticsReport(store, report);
+    if (!written.IsOk()) return written;
+    io.out << report << " written\n";
+    return Status::Ok();
+  }
+  io.out << WithNewlines(Utf16ToUtf8(FormatStatisticsReport(MeasureTable(store))));
+  return Status::Ok();
+}
+
+Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& source = args.Get("SOURCE");
+  std::u16string rules;
+  if (const std::string& file = args.Get("rules"); !file.empty()) {
+    Result<TextBuffer> text = ReadTextFile(io.fs, file);
+    if (!text.IsOk()) return text.status();
+    rules = std::move(text->text);
+  } else {
+    for (const std::string& line : args.All("rule")) {
+      rules.append(Utf8ToUtf16(line)).append(u"\r\n");
+    }
+  }
+  if (rules.empty()) return ctx.Usage("give --rules FILE or at least one --rule");
+  const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
+  Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
+  if (!done.IsOk()) return done.status();
+  io.out << done.value() << " characters converted, written to " << out.string() << "\n";
+  return Status::Ok();
+}
+
+Status RunConvertLayout(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& source = args.Get("SOURCE");
+  const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
   Result<uint64_t> done =
-      RunLayoutConversion(io.fs, source, Utf8ToUtf16(separators), static_cast<Layout>(layout), out);
-  if (!done.IsOk()) return CommandFailure("convert-layout", done.status(), io);
+      RunLayoutConversion(io.fs, source, Utf8ToUtf16(args.Get("separators")),
+                          static_cast<Layout>(std::stoi(args.Get("layout"))), out);
+  if (!done.IsOk()) return done.status();
   io.out << done.value() << " lines converted, written to " << out.string() << "\n";
-  return 0;
+  return Status::Ok();
 }
 
 std::string SurvivingFlags(const Detection& detection) {
@@ -202,145 +187,165 @@ std::string SurvivingFlags(const Detection& detection) {
   return names.empty() ? "no format fits every sample line" : "formats that fit: " + names;
 }
 
-int RunConvert(const std::string& source, const std::string& from, const std::string& to,
-               const std::string& output, ToolIo& io) {
-  if (std::optional<int> done = TryLinuxConvert(source, from, to, output, io)) return *done;
+Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& source = args.Get("SOURCE");
+  const std::string& from = args.Get("from");
+  const std::string& to = args.Get("to");
+  const std::string& output = args.Get("output");
+  if (std::optional<Status> done = TryLinuxConvert(source, from, to, output, ctx)) return *done;
   std::optional<TableFormat> target = FormatFromCliName(to);
   if (!target) {
-    io.err << kProgram << ": convert: unknown format \"" << to
-           << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
-    return 2;
+    return ctx.Usage("unknown format \"" + to + "\" (win, kuji, sogou, qq, jiajia, mirel)");
   }
   Result<TextBuffer> text = ReadTableText(io.fs, source);
-  if (!text.IsOk()) return CommandFailure("convert", text.status(), io);
+  if (!text.IsOk()) return text.status();
   std::optional<TableFormat> sourceFormat;
   if (!from.empty()) {
     sourceFormat = FormatFromCliName(from);
     if (!sourceFormat) {
-      io.err << kProgram << ": convert: unknown format \"" << from
-             << "\" (win, kuji, sogou, qq, jiajia, mirel)\n";
-      return 2;
+      return ctx.Usage("unknown format \"" + from + "\" (win, kuji, sogou, qq, jiajia, mirel)");
     }
   } else {
     const Detection detection = DetectFormat(text->text);
     if (!detection.format) {
-      io.err << kProgram << ": convert: " << source << ": the format is not recognised ("
-             << SurvivingFlags(detection) << "); give --from win|kuji|sogou|qq|jiajia|mirel\n";
-      return 1;
+      return Status::InvalidArgument(source, "the format is not recognised (" +
+                                                 SurvivingFlags(detection) +
+                                                 "); give --from win|kuji|sogou|qq|jiajia|mirel");
     }
     sourceFormat = detection.format;
   }
   const std::filesystem::path out = OutputOr(output, CommonConversionOutputPath(source, *target));
   if (out.empty()) {
-    io.err << kProgram << ": convert: " << source
-           << ": the file name has no extension; give -o OUT\n";
-    return 1;
+    return Status::InvalidArgument(source, "the file name has no extension; give -o OUT");
   }
-  Result<std::unique_ptr<TempFolder>> temp =
-      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
-  if (!temp.IsOk()) return CommandFailure("convert", temp.status(), io);
+  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+  if (!temp.IsOk()) return temp.status();
   Result<uint64_t> count =
       ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value(), source);
-  if (!count.IsOk()) return CommandFailure("convert", count.status(), io);
+  if (!count.IsOk()) return count.status();
   io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
          << " written to " << out.string() << "\n";
-  return 0;
+  return Status::Ok();
 }
 
-int RunDetect(const std::string& source, ToolIo& io) {
-  if (std::optional<int> done = TryLinuxDetect(source, io)) return *done;
-  Result<TextBuffer> text = ReadTableText(io.fs, source);
-  if (!text.IsOk()) return CommandFailure("detect", text.status(), io);
+Status RunDetect(const CommandArgs& args, CommandContext& ctx) {
+  const std::string& source = args.Get("SOURCE");
+  if (TryLinuxDetect(source, ctx)) return Status::Ok();
+  Result<TextBuffer> text = ReadTableText(ctx.io.fs, source);
+  if (!text.IsOk()) return text.status();
   const Detection detection = DetectFormat(text->text);
   if (detection.format) {
-    io.out << InfoOf(*detection.format).cliName << "\n";
-    return 0;
+    ctx.io.out << InfoOf(*detection.format).cliName << "\n";
+    return Status::Ok();
   }
-  io.out << "not recognised: " << SurvivingFlags(detection) << "\n";
-  return 1;
+  ctx.io.out << "not recognised: " << SurvivingFlags(detection) << "\n";
+  ctx.SetExitStatus(1);
+  return Status::Ok();
 }
 
 // Draws the engine's progress caption as one rewritten line on a terminal.
-GenerationProgress TerminalProgress(ToolIo& io, bool& drawn) {
-  return [&io, &drawn](std::u16string_view caption) {
-    if (!io.errIsTerminal) return;
-    WriteControl(io.err, "\r");
-    io.err << Utf16ToUtf8(caption);
-    WriteControl(io.err, "\x1b[K");
-    io.err << std::flush;
-    drawn = true;
-  };
-}
+class TerminalProgress {
+ public:
+  explicit TerminalProgress(ToolIo& io) : io_(io) {}
+  ~TerminalProgress() { End(); }
+  TerminalProgress(const TerminalProgress&) = delete;
+  TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-int RunGenSingle(const std::string& split, const std::string& keys, const std::string& output,
-                 const std::string& errors, ToolIo& io) {
-  bool drawn = false;
-  const std::filesystem::path out = OutputOr(output, SingleOutputPath(split));
-  Result<SingleResult> result =
-      GenerateSingleCharacters(io.fs, split, keys, out, OutputOr(errors, SingleErrorPath(split)),
-                               TerminalProgress(io, drawn));
-  if (drawn) io.err << "\n";
-  if (!result.IsOk()) return CommandFailure("gen-single", result.status(), io);
+  GenerationProgress Callback() {
+    return [this](std::u16string_view caption) {
+      if (!io_.errIsTerminal) return;
+      WriteControl(io_.err, "\r");
+      io_.err << Utf16ToUtf8(caption);
+      WriteControl(io_.err, "\x1b[K");
+      io_.err << std::flush;
+      drawn_ = true;
+    };
+  }
+  // Ends the progress line before anything else is printed.
+  void End() {
+    if (drawn_) io_.err << "\n";
+    drawn_ = false;
+  }
+
+ private:
+  ToolIo& io_;
+  bool drawn_ = false;
+};
+
+Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& split = args.Get("SPLIT");
+  const std::filesystem::path out = OutputOr(args.Get("output"), SingleOutputPath(split));
+  TerminalProgress progress(io);
+  Result<SingleResult> result = GenerateSingleCharacters(
+      io.fs, split, args.Get("KEYMAP"), out, OutputOr(args.Get("errors"), SingleErrorPath(split)),
+      progress.Callback());
+  progress.End();
+  if (!result.IsOk()) return result.status();
   if (!result->errorLogFailure.empty()) {
-    io.err << kProgram << ": gen-single: the error log cannot be written ("
-           << result->errorLogFailure << ")\n";
+    ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
   }
   io.out << result->lines << " lines read, " << result->codes << " codes written to "
          << out.string() << ", " << result->errors << " errors\n";
-  return 0;
+  return Status::Ok();
 }
 
-// Paths from the command line stay bytes: a name that is not UTF-8 must
-// reach the file system as given, never as a lookalike.
-int RunGenWords(const WordLibraryFiles& files, WordLibrarySettings settings,
-                const std::string& rules, const std::string& output, const std::string& errors,
-                ToolIo& io) {
-  if (!rules.empty()) {
+Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  // Paths from the command line stay bytes: a name that is not UTF-8 must
+  // reach the file system as given, never as a lookalike.
+  const WordLibraryFiles files{args.Get("CHARS"), args.Get("aux"), args.Get("WORDS")};
+  WordLibrarySettings settings;
+  settings.predefined = args.Flag("predefined");
+  settings.tolerant = args.Flag("tolerant");
+  if (const std::string& rules = args.Get("rules"); !rules.empty()) {
     Result<TextBuffer> text = ReadTextFile(io.fs, rules);
-    if (!text.IsOk()) return CommandFailure("gen-words", text.status(), io);
+    if (!text.IsOk()) return text.status();
     settings.rulesText = text->text.substr(0, kWordRulesLimit);
   }
-  bool drawn = false;
-  const std::filesystem::path out = OutputOr(output, WordOutputPath(files.wordList));
+  const std::filesystem::path out = OutputOr(args.Get("output"), WordOutputPath(files.wordList));
+  TerminalProgress progress(io);
   Result<WordResult> result = GenerateWordLibrary(
-      io.fs, files, settings, out, OutputOr(errors, WordErrorLogPath(files.wordList)),
-      TerminalProgress(io, drawn));
-  if (drawn) io.err << "\n";
-  if (!result.IsOk()) return CommandFailure("gen-words", result.status(), io);
+      io.fs, files, settings, out, OutputOr(args.Get("errors"), WordErrorLogPath(files.wordList)),
+      progress.Callback());
+  progress.End();
+  if (!result.IsOk()) return result.status();
   if (!result->errorLogFailure.empty()) {
-    io.err << kProgram << ": gen-words: the error log cannot be written ("
-           << result->errorLogFailure << ")\n";
+    ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
   }
   io.out << result->words << " lines read, " << result->written << " codes written to "
          << out.string() << ", " << result->errors << " errors\n";
-  return 0;
+  return Status::Ok();
 }
 
-int RunMerge(const std::vector<std::string>& tables, const std::string& output, ToolIo& io) {
+Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
+  const std::vector<std::string>& tables = args.All("TABLES");
   std::array<std::filesystem::path, kMergeTableCount> paths;
   for (size_t k = 0; k < tables.size() && k < paths.size(); ++k) paths[k] = tables[k];
-  const std::filesystem::path out = OutputOr(output, MergeOutputPath(tables.front()));
-  Result<uint64_t> merged = MergeTableFiles(io.fs, paths, out);
-  if (!merged.IsOk()) return CommandFailure("merge", merged.status(), io);
-  io.out << merged.value() << " lines written to " << out.string() << "\n";
-  return 0;
+  const std::filesystem::path out = OutputOr(args.Get("output"), MergeOutputPath(tables.front()));
+  Result<uint64_t> merged = MergeTableFiles(ctx.io.fs, paths, out);
+  if (!merged.IsOk()) return merged.status();
+  ctx.io.out << merged.value() << " lines written to " << out.string() << "\n";
+  return Status::Ok();
 }
 
-int RunTips(const TipFiles& files, const TipSettings& settings, const std::string& output,
-            ToolIo& io) {
-  std::filesystem::path out = output;
+Status RunTips(const CommandArgs& args, CommandContext& ctx) {
+  const TipFiles files{args.Get("CODES"), args.Get("CONTENTS")};
+  const TipSettings settings{
+      {}, {}, Utf8ToUtf16(args.Get("prefix")), Utf8ToUtf16(args.Get("suffix"))};
+  std::filesystem::path out = args.Get("output");
   std::unique_ptr<TempFolder> temp;
   if (out.empty()) {
-    Result<std::unique_ptr<TempFolder>> opened =
-        io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
-    if (!opened.IsOk()) return CommandFailure("tips", opened.status(), io);
+    Result<std::unique_ptr<TempFolder>> opened = OpenTemp(ctx.io);
+    if (!opened.IsOk()) return opened.status();
     temp = std::move(opened).value();
     out = temp->TempPath(kTipsOutputName);
   }
-  Result<uint64_t> written = BuildCommandTips(io.fs, files, settings, out);
-  if (!written.IsOk()) return CommandFailure("tips", written.status(), io);
-  io.out << written.value() << " lines written to " << out.string() << "\n";
-  return 0;
+  Result<uint64_t> written = BuildCommandTips(ctx.io.fs, files, settings, out);
+  if (!written.IsOk()) return written.status();
+  ctx.io.out << written.value() << " lines written to " << out.string() << "\n";
+  return Status::Ok();
 }
 
 std::string JsonString(std::string_view text) {
@@ -360,15 +365,10 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-int InstalledFailure(const std::string& command, const Status& status, ToolIo& io) {
-  io.err << kProgram << ": installed" << (command.empty() ? "" : " " + command) << ": "
-         << status.message() << "\n";
-  return 1;
-}
-
-int RunInstalledList(bool json, ToolIo& io) {
+Status RunInstalledList(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
   Result<InstalledCopies> copies = InstalledCopies::Load(io.fs, io.installed);
-  if (!copies.IsOk()) return InstalledFailure("", copies.status(), io);
+  if (!copies.IsOk()) return copies.status();
   struct Row {
     std::string key, name, folder;
     bool main, user;
@@ -383,18 +383,18 @@ int RunInstalledList(bool json, ToolIo& io) {
     rows.push_back(Row{Utf16ToUtf8(key), Utf16ToUtf8(copies->DisplayName(key)), folder.string(),
                        present("main.ktb"), present("usr.ktb")});
   }
-  if (json) {
+  if (args.Flag("json")) {
     for (const Row& row : rows) {
       io.out << "{\"key\":" << JsonString(row.key) << ",\"name\":" << JsonString(row.name)
              << ",\"folder\":" << JsonString(row.folder)
              << ",\"main\":" << (row.main ? "true" : "false")
              << ",\"user\":" << (row.user ? "true" : "false") << "}\n";
     }
-    return 0;
+    return Status::Ok();
   }
   if (rows.empty()) {
     io.out << "No installed copy of the input method was found.\n";
-    return 0;
+    return Status::Ok();
   }
   // Escaped before the columns are measured, so that they stay aligned.
   for (Row& row : rows) {
@@ -421,7 +421,7 @@ int RunInstalledList(bool json, ToolIo& io) {
     io.out << pad(row.key, keyWidth) << pad(row.name, nameWidth) << (row.main ? "yes  " : "no   ")
            << (row.user ? "yes  " : "no   ") << row.folder << "\n";
   }
-  return 0;
+  return Status::Ok();
 }
 
 Result<std::u16string> FindCopy(const InstalledCopies& copies, const std::string& name) {
@@ -434,40 +434,39 @@ Result<std::u16string> FindCopy(const InstalledCopies& copies, const std::string
   return *key;
 }
 
-int RunInstalledExport(const std::string& name, const std::string& out, bool userLibrary,
-                       ToolIo& io) {
+Status RunInstalledExport(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& out = args.Get("OUT");
   Result<InstalledCopies> copies = InstalledCopies::Load(io.fs, io.installed);
-  if (!copies.IsOk()) return InstalledFailure("export", copies.status(), io);
-  Result<std::u16string> key = FindCopy(copies.value(), name);
-  if (!key.IsOk()) return InstalledFailure("export", key.status(), io);
-  Result<std::unique_ptr<TempFolder>> temp =
-      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
-  if (!temp.IsOk()) return InstalledFailure("export", temp.status(), io);
-  Status exported =
-      ExportInstalledTable(copies.value(), key.value(), userLibrary, out, *temp.value());
-  if (!exported.IsOk()) return InstalledFailure("export", exported, io);
+  if (!copies.IsOk()) return copies.status();
+  Result<std::u16string> key = FindCopy(copies.value(), args.Get("COPY"));
+  if (!key.IsOk()) return key.status();
+  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+  if (!temp.IsOk()) return temp.status();
+  Status exported = ExportInstalledTable(copies.value(), key.value(), args.Flag("user-library"),
+                                         out, *temp.value());
+  if (!exported.IsOk()) return exported;
   io.out << out << " written\n";
-  return 0;
+  return Status::Ok();
 }
 
-int RunInstalledCompile(const std::string& table, const std::string& name, ToolIo& io) {
+Status RunInstalledCompile(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  const std::string& table = args.Get("TABLE");
+  const std::string& name = args.Get("COPY");
   Result<InstalledCopies> copies = InstalledCopies::Load(io.fs, io.installed);
-  if (!copies.IsOk()) return InstalledFailure("compile", copies.status(), io);
+  if (!copies.IsOk()) return copies.status();
   Result<std::u16string> key = FindCopy(copies.value(), name);
-  if (!key.IsOk()) return InstalledFailure("compile", key.status(), io);
-  Result<std::unique_ptr<TempFolder>> temp =
-      io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
-  if (!temp.IsOk()) return InstalledFailure("compile", temp.status(), io);
+  if (!key.IsOk()) return key.status();
+  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+  if (!temp.IsOk()) return temp.status();
   // The copy's own header values go back in; a copy without a main table, or
   // with a damaged one, gets zeros. One that cannot be read just now is not
   // replaced, lest its values be lost.
   OpaqueHeader settings;
   const std::filesystem::path folder =
       copies->DataFolder(copies->ModuleName(key.value()).value_or(u""));
-  if (folder.empty()) {
-    return InstalledFailure("compile", Status::InvalidArgument(name, "the copy has no data folder"),
-                            io);
-  }
+  if (folder.empty()) return Status::InvalidArgument(name, "the copy has no data folder");
   std::filesystem::path main = folder / "main.ktb";
   if (Result<InstalledTable> installed =
           ReadInstalledTable(copies.value(), key.value(), *temp.value());
@@ -477,378 +476,581 @@ int RunInstalledCompile(const std::string& table, const std::string& name, ToolI
   } else if (Result<PathInfo> info = io.fs.Query(main);
              installed.status().code() != Status::Code::kCorrupt &&
              (!info.IsOk() || info->kind != PathKind::kMissing)) {
-    return InstalledFailure("compile", installed.status(), io);
+    return installed.status();
   }
   const std::filesystem::path compiled = temp.value()->TempPath(u"kv_tolvik_tempktb.ktb");
   std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
   Result<CompileSummary> summary = CompileTable(io.fs, table, compiled, *classes, settings);
-  if (!summary.IsOk()) return InstalledFailure("compile", summary.status(), io);
-  if (!summary->linesWithoutTab.empty()) {
-    io.err << kProgram << ": installed compile: " << table << ": "
-           << summary->linesWithoutTab.Describe() << "\n";
-  }
+  if (!summary.IsOk()) return summary.status();
+  if (!summary->linesWithoutTab.empty()) ctx.Warn(table, summary->linesWithoutTab.Describe());
   Status replaced = io.fs.CopyFile(compiled, main);
   if (!replaced.IsOk()) {
-    return InstalledFailure(
-        "compile",
-        Status::IoError(
-            "", replaced.message() + " (close the programs using the input method and retry)"),
-        io);
+    return Status::IoError(
+        "", replaced.message() + " (close the programs using the input method and retry)");
   }
   io.out << main.string() << " written: " << summary->records << " entries\n";
-  return 0;
+  return Status::Ok();
 }
 
-int RunBatchCommand(std::span<const std::string> args, ToolIo& io) {
-  if (args.empty() || (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))) {
-    io.out << kBatchHelp;
-    return 0;
+Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
+  ToolIo& io = ctx.io;
+  std::span<const std::string> raw = args.raw;
+  if (raw.empty() || (raw.size() == 1 && (raw[0] == "--help" || raw[0] == "-h"))) {
+    io.out << BatchHelpText();
+    return Status::Ok();
   }
   BatchEnvironment env{
       io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",
       io.errIsTerminal, io.dialogTools};
-  std::u16string line = JoinArguments(args);
+  std::u16string line = JoinArguments(raw);
   if (line.size() >= kCommandLineLimit) {
-    io.err << kProgram << ": batch: the command line is longer than " << kCommandLineLimit - 1
-           << " characters\n";
-    return 2;
+    return ctx.Usage("the command line is longer than " + std::to_string(kCommandLineLimit - 1) +
+                     " characters");
   }
   std::optional<BatchRequest> request = ParseBatchLine(line);
-  if (!request) {
-    io.err << kProgram << ": batch: no tool named; give /do=TOOL (see mirel-tool batch --help)\n";
-    return 2;
+  if (!request) return ctx.Usage("no tool named; give /do=TOOL (see mirel-tool batch --help)");
+  if (const std::string* bad = FirstArgumentNotUtf8(raw)) {
+    return Status::InvalidArgument("", "\"" + *bad +
+                                           "\" is not UTF-8: the batch grammar cannot name such a "
+                                           "file; rename it, or use the command of the tool "
+                                           "(mirel-tool --help)");
   }
-  if (const std::string* bad = FirstArgumentNotUtf8(args)) {
-    io.err << kProgram << ": batch: \"" << *bad << "\" is not UTF-8: the batch grammar cannot "
-           << "name such a file; rename it, or use the command of the tool (mirel-tool --help)\n";
-    return 1;
+  ctx.SetExitStatus(RunBatch(*request, env));
+  return Status::Ok();
+}
+
+Status RunHelp(const CommandArgs& args, CommandContext& ctx);
+
+// --- the table --------------------------------------------------------------
+
+ArgumentSpec Positional(std::string name, std::string help, ValueKind kind = ValueKind::kFile) {
+  return PositionalArgument(std::move(name), std::move(help), kind);
+}
+
+ArgumentSpec Option(std::string name, std::string valueName, std::string help,
+                    ValueKind kind = ValueKind::kFile) {
+  return OptionArgument(std::move(name), std::move(valueName), std::move(help), kind);
+}
+
+ArgumentSpec Flag(std::string name, std::string help) {
+  return FlagArgument(std::move(name), std::move(help));
+}
+
+ArgumentSpec Output(std::string help = "where to write the result (- for standard output)") {
+  ArgumentSpec spec = Option("-o,--output", "FILE", std::move(help));
+  spec.result = true;
+  return spec;
+}
+
+ArgumentSpec ResultArgument(ArgumentSpec spec) {
+  spec.result = true;
+  return spec;
+}
+
+ArgumentSpec Required(ArgumentSpec spec) {
+  spec.required = true;
+  return spec;
+}
+
+CommandRun TableCommand(TableTool tool, std::u16string_view defaultName) {
+  return [tool, defaultName](const CommandArgs& args, CommandContext& ctx) {
+    return RunTableCommand(args, ctx, tool, defaultName);
+  };
+}
+
+const ArgumentSpec kTableArgument =
+    Positional("TABLE", "the code table (.txt, or a compiled .ktb)");
+
+std::vector<CommandSpec> MakeCommands() {
+  std::vector<CommandSpec> c;
+  c.push_back({"dedup",
+               "Remove rows whose entry and code repeat an earlier row; keeps source order.",
+               {kTableArgument, Output()},
+               "Default output: \"[ 去重结果 ].txt\" beside TABLE.",
+               {},
+               {"mirel-tool dedup main.txt", "mirel-tool dedup main.ktb -o clean.txt"},
+               {},
+               false,
+               false,
+               TableCommand(TableTool::kRemoveDuplicates, kRemoveDuplicatesOutput)});
+  c.push_back({"extract-single",
+               "Write the rows whose entry is a single character.",
+               {kTableArgument, Output()},
+               "Default output: \"[ 提取的单字 ].txt\" beside TABLE.",
+               {},
+               {"mirel-tool extract-single main.txt -o single.txt"},
+               {},
+               false,
+               false,
+               TableCommand(TableTool::kExtractSingle, kExtractSingleOutput)});
+  ArgumentSpec by = Required(
+      Option("--by", "ORDER",
+             "source: original order; code1: a-ab-b; code2: a-b-ab (shorter codes first);\n"
+             "entry1: by entry; entry2: shorter entries first; freq: by the --freq file",
+             ValueKind::kOrder));
+  c.push_back({"sort",
+               "Reorder the whole table.",
+               {kTableArgument, by,
+                Option("--freq", "FILE",
+                       "frequency file of 'entry TAB number' lines (smaller numbers first)"),
+                Output()},
+               "Default output: \"[ 排序结果 ].txt\" beside TABLE.",
+               {},
+               {"mirel-tool sort main.txt --by code1 -o sorted.txt",
+                "mirel-tool sort main.txt --by freq --freq counts.txt"},
+               {},
+               false,
+               false,
+               TableCommand(TableTool::kSort, kSortOutput)});
+  c.push_back({"export-frequency",
+               "Write each entry with its row number (instant frequency file).",
+               {kTableArgument, Output()},
+               "Default output: \"[ 即时词频 ].txt\" beside TABLE.",
+               {},
+               {"mirel-tool export-frequency main.txt"},
+               {},
+               false,
+               false,
+               TableCommand(TableTool::kExportFrequency, u"[ 即时词频 ].txt")});
+  c.push_back({"compile",
+               "Compile a code table into the input method's binary format.",
+               {Positional("TABLE", "the code table text (any supported encoding)"),
+                ResultArgument(Positional("OUT", "the compiled table to write (.ktb)")),
+                Flag("-q,--quiet", "print only errors")},
+               "Prints the lines that cannot be compiled as they are, the duplicates left out and "
+               "a\nsummary. Lines: entry TAB code; marks #1 #2 #3 #a and ## in the code; \\r \\t "
+               "\\\\ in\nthe entry; lines starting with // are comments (/// stands for a leading "
+               "//).",
+               {},
+               {"mirel-tool compile main.txt main.ktb"},
+               {},
+               false,
+               false,
+               RunCompile});
+  c.push_back({"decompile",
+               "Turn a compiled table (.ktb) back into a code table text.",
+               {Positional("IN", "the compiled table"),
+                ResultArgument(Positional("OUT", "the code table text to write"))},
+               "",
+               {},
+               {"mirel-tool decompile main.ktb main.txt"},
+               {},
+               false,
+               false,
+               RunDecompile});
+  c.push_back(
+      {"stats",
+       "Report code lengths, duplicate codes, code elements and redefinitions.",
+       {kTableArgument, Output("write the report here (UTF-16LE) instead of printing it (UTF-8)")},
+       "",
+       {},
+       {"mirel-tool stats main.txt"},
+       {},
+       false,
+       false,
+       RunStats});
+  ArgumentSpec rule =
+      Option("--rule", "RULE", "a rule, e.g. '<all.0><tab.1><all.0><row.2>==><3><t><1><r>'",
+             ValueKind::kText);
+  rule.maxCount = 1 << 16;
+  rule.excludes = "rules";
+  c.push_back({"convert-rules",
+               "Rewrite a text table with pattern rules (LHS==>RHS), written as text.",
+               {Positional("SOURCE", "the text to convert"),
+                Option("--rules", "FILE", "a file of rules, one per line"), rule, Output()},
+               "Default output: \"[ 转换结果 ].txt\" beside SOURCE.",
+               {},
+               {"mirel-tool convert-rules words.txt --rules rules.txt"},
+               {},
+               false,
+               false,
+               RunConvertRules});
+  ArgumentSpec separators =
+      Option("--separators", "LIST",
+             "separator list: characters, TAB, 空格 (space), \\, (comma); default \"TAB,空格\"",
+             ValueKind::kText);
+  separators.defaultValue = "TAB,空格";
+  ArgumentSpec layout = Option(
+      "--layout", "N", "1: code entry (one entry); 2: code entry entry...; 3: entry code code...",
+      ValueKind::kNumber);
+  layout.defaultValue = "2";
+  layout.minimum = 1;
+  layout.maximum = 3;
+  c.push_back({"convert-layout",
+               "Cut each line into fields at separators and write entry TAB code lines.",
+               {Positional("SOURCE", "the text to convert"), separators, layout, Output()},
+               "Default output: \"[ 转换结果 ].txt\" beside SOURCE.",
+               {},
+               {"mirel-tool convert-layout list.txt --layout 3"},
+               {},
+               false,
+               false,
+               RunConvertLayout});
+  c.push_back({"convert",
+               "Convert between table formats: win, kuji, sogou, qq, jiajia, mirel and the Linux "
+               "input methods' fcitx5, fcitx5-dict, rime, ibus (ibus-db read only).",
+               {Positional("SOURCE", "the table to convert"),
+                Required(Option("--to", "FORMAT",
+                                "win|kuji|sogou|qq|jiajia|mirel|fcitx5|fcitx5-dict|rime|ibus",
+                                ValueKind::kFormat)),
+                Option("--from", "FORMAT",
+                       "the source's format (detected from its first lines when absent)",
+                       ValueKind::kFormat),
+                Output()},
+               "Default output: SOURCE with its extension replaced by \"___<format>格式.txt\".",
+               {},
+               {"mirel-tool convert main.txt --to sogou", "mirel-tool convert tt.txt --to fcitx5"},
+               {},
+               false,
+               false,
+               RunConvert});
+  c.push_back({"detect",
+               "Tell the format of a table from its first lines.",
+               {Positional("SOURCE", "the table")},
+               "",
+               {{0, "the format was recognised and is printed"},
+                {1, "no format was recognised (the formats that fit are printed), or failure"},
+                {2, "usage error"}},
+               {"mirel-tool detect table.txt"},
+               {},
+               false,
+               false,
+               RunDetect});
+  ArgumentSpec tables = Positional("TABLES", "TABLE1 [TABLE2 ... TABLE6]");
+  tables.maxCount = 6;
+  c.push_back({"merge",
+               "Join up to six tables on their entries, appending the codes of tables 2 to 6.",
+               {tables, Output()},
+               "Every entry of TABLE1 found in all the others gives one line per combination of "
+               "their\ncodes. Default output: \"[ 码表合并结果 ].txt\" beside TABLE1.",
+               {},
+               {"mirel-tool merge words.txt pinyin.txt -o merged.txt"},
+               {},
+               false,
+               false,
+               RunMerge});
+  c.push_back({"tips",
+               "Build a command-tip table from tip codes and tip contents.",
+               {Positional("CODES", "the tip code table (key TAB tip code)"),
+                Positional("CONTENTS", "the tip content table (key TAB content)"),
+                Option("--prefix", "TEXT", "put before every tip code", ValueKind::kText),
+                Option("--suffix", "TEXT", "put after every tip code", ValueKind::kText), Output()},
+               "Lines: $mlcmd(key,key[content]) TAB prefix+tip code+suffix.\n"
+               "Default output: \"cmdtipMBMake_result.txt\" in the private temporary folder.",
+               {},
+               {"mirel-tool tips codes.txt contents.txt -o tips.txt"},
+               {},
+               false,
+               false,
+               RunTips});
+  c.push_back({"gen-single",
+               "Generate single-character codes from a split table and a keyboard map.",
+               {Positional("SPLIT", "the split table: character TAB decomposition [TAB ...]"),
+                Positional("KEYMAP", "the keyboard map: key [=:] components"),
+                Output("where to write the table"),
+                Option("--errors", "FILE", "where to write the error log")},
+               "Defaults beside SPLIT: \"[ 生成的单字码表 ].txt\" and \"[ error_码表生成 ].txt\".",
+               {},
+               {"mirel-tool gen-single split.txt keys.txt"},
+               {},
+               false,
+               false,
+               RunGenSingle});
+  c.push_back(
+      {"gen-words",
+       "Generate word codes from a single-character table and construction rules.",
+       {Positional("CHARS", "the single-character table (character TAB code)"),
+        Positional("WORDS", "the word list, one word per line"),
+        Option("--aux", "FILE", "the auxiliary table for f selectors"),
+        Option("--rules", "FILE", "construction rules (default: p2=l1b1+l1b2+l2b1+l2b2 ...)"),
+        Flag("--predefined", "allow predefined codes: 字(code) in the word list"),
+        Flag("--tolerant", "still code words with a character that has no code"),
+        Output("where to write the library"),
+        Option("--errors", "FILE", "where to write the error log")},
+       "Defaults beside WORDS: \"[ 生成的词库 ].txt\" and \"[ error_词库生成 ].txt\".",
+       {},
+       {"mirel-tool gen-words single.txt words.txt --rules rules.txt"},
+       {},
+       false,
+       false,
+       RunGenWords});
+  const ArgumentSpec copy =
+      Positional("COPY", "the copy's key name or display name", ValueKind::kText);
+  c.push_back(
+      {"installed",
+       "List the installed copies of the input method (under Wine), or work on one.",
+       {Flag("--json", "one JSON object per line instead of a table")},
+       "The registry is read from $MIREL_REGISTRY, else $WINEPREFIX/system.reg, else\n"
+       "~/.wine/system.reg; modules from $MIREL_SYSTEM_DIR, else "
+       "<prefix>/drive_c/windows/system32;\n"
+       "tables from $MIREL_COMMON_APPDATA, else <prefix>/drive_c/ProgramData.",
+       {},
+       {"mirel-tool installed", "mirel-tool installed export Mirel main.txt --user-library"},
+       {{"export",
+         "Write an installed copy's main table (and user library) as a text table.",
+         {copy, ResultArgument(Positional("OUT", "the text table to write")),
+          Flag("--user-library", "append the words of the copy's user library")},
+         "",
+         {},
+         {},
+         {},
+         false,
+         false,
+         RunInstalledExport},
+        {"compile",
+         "Compile a text table into an installed copy's main table (main.ktb).",
+         {Positional("TABLE", "the code table text"), copy},
+         "",
+         {},
+         {},
+         {},
+         false,
+         false,
+         RunInstalledCompile}},
+       false,
+       false,
+       RunInstalledList});
+  c.push_back(LinuxCommand());
+  c.push_back({"batch",
+               "Run a tool with the editor's batch grammar (/do=TOOL ...).",
+               {},
+               "Run 'mirel-tool batch --help' for the grammar.",
+               {{0, "success"}, {1, "failure"}, {2, "unknown tool or no /do option"}},
+               {"mirel-tool batch /do=删除重复 /源码表文件=/home/me/main.txt"},
+               {},
+               false,
+               true,
+               RunBatchCommand});
+  ArgumentSpec topic =
+      Positional("COMMAND", "the command, e.g. sort or linux install", ValueKind::kText);
+  topic.required = false;
+  topic.maxCount = 2;
+  c.push_back({"help",
+               "Show the help of a command, or of mirel-tool.",
+               {topic},
+               "",
+               {},
+               {"mirel-tool help sort"},
+               {},
+               false,
+               false,
+               RunHelp});
+  return c;
+}
+
+// --- the parser, built from the table ---------------------------------------
+
+constexpr const char* kDescription =
+    "Mirel code table tools: clean up, reorder, compile, convert, generate and measure code\n"
+    "tables without a window.\n"
+    "Tables are read in UTF-8, UTF-16 (with mark) or GBK and written as UTF-16LE with CR LF.";
+
+std::string Footer(const CommandSpec& spec) {
+  std::string text = spec.notes.empty() ? "" : spec.notes + "\n";
+  if (!spec.exits.empty()) {
+    text += "Exit status:";
+    for (const ExitStatus& exit : spec.exits) {
+      text += " " + std::to_string(exit.code) + " " + exit.meaning + ";";
+    }
+    text.back() = '.';
+    text += "\n";
   }
-  return RunBatch(*request, env);
+  if (!spec.examples.empty()) {
+    text += spec.examples.size() == 1 ? "Example:\n" : "Examples:\n";
+    for (const std::string& example : spec.examples) text += "  " + example + "\n";
+  }
+  return text;
+}
+
+// One command as the option parser sees it, with the storage it parses into.
+struct Binding {
+  const CommandSpec* spec = nullptr;
+  std::string path;  // "installed export"
+  CLI::App* app = nullptr;
+  std::map<std::string, std::string> singles;
+  std::map<std::string, std::vector<std::string>> lists;
+  std::map<std::string, bool> flags;
+  std::map<std::string, CLI::Option*> options;
+};
+
+class Parser {
+ public:
+  Parser() : app_(kDescription, kProgram) {
+    app_.require_subcommand(1);
+    app_.set_version_flag("--version", std::string(kProgram) + " " + kVersion);
+    app_.add_option("--write-docs", writeDocs_,
+                    "write the manual pages and shell completion into DIR")
+        ->type_name("DIR");
+    std::string footer = "Examples:\n";
+    for (const CommandSpec& spec : ToolCommands()) {
+      if (spec.name == "dedup" || spec.name == "sort" || spec.name == "batch") {
+        for (const std::string& example : spec.examples) footer += "  " + example + "\n";
+      }
+    }
+    app_.footer(footer +
+                "Run 'mirel-tool COMMAND --help' or 'mirel-tool help COMMAND' for the options of "
+                "a command.");
+    for (const CommandSpec& spec : ToolCommands()) Add(app_, spec, "");
+  }
+
+  CLI::App& app() { return app_; }
+  std::deque<Binding>& bindings() { return bindings_; }
+
+  // The deepest command given, or null.
+  Binding* Parsed() {
+    Binding* found = nullptr;
+    for (Binding& binding : bindings_) {
+      if (binding.app->parsed() && (!found || binding.path.size() > found->path.size())) {
+        found = &binding;
+      }
+    }
+    return found;
+  }
+
+  Binding* Find(std::string_view path) {
+    for (Binding& binding : bindings_) {
+      if (binding.path == path) return &binding;
+    }
+    return nullptr;
+  }
+
+ private:
+  void Add(CLI::App& parent, const CommandSpec& spec, const std::string& prefix) {
+    Binding& b = bindings_.emplace_back();
+    b.spec = &spec;
+    b.path = prefix.empty() ? spec.name : prefix + " " + spec.name;
+    b.app = parent.add_subcommand(spec.name, spec.summary);
+    if (spec.ownArguments) {
+      b.app->allow_extras();
+      b.app->prefix_command();
+      b.app->set_help_flag();
+    }
+    for (const ArgumentSpec& arg : spec.arguments) {
+      const std::string key = arg.Key();
+      CLI::Option* option = nullptr;
+      if (arg.kind == ValueKind::kFlag) {
+        option = b.app->add_flag(arg.name, b.flags[key], arg.help);
+      } else if (arg.maxCount > 1) {
+        option = b.app->add_option(arg.name, b.lists[key], arg.help);
+        if (arg.positional()) option->expected(arg.required ? 1 : 0, arg.maxCount);
+      } else {
+        b.singles[key] = arg.defaultValue;
+        option = b.app->add_option(arg.name, b.singles[key], arg.help);
+      }
+      if (!arg.valueName.empty()) option->type_name(arg.valueName);
+      if (arg.required) option->required();
+      if (arg.kind == ValueKind::kOrder) option->check(CLI::IsMember(ValueChoices(arg.kind)));
+      if (arg.kind == ValueKind::kNumber) option->check(CLI::Range(arg.minimum, arg.maximum));
+      b.options[key] = option;
+    }
+    for (const ArgumentSpec& arg : spec.arguments) {
+      if (!arg.excludes.empty()) b.options[arg.Key()]->excludes(b.options.at(arg.excludes));
+    }
+    if (const std::string footer = Footer(spec); !footer.empty()) b.app->footer(footer);
+    for (const CommandSpec& sub : spec.subcommands) Add(*b.app, sub, b.path);
+    b.app->require_subcommand(spec.needsSubcommand ? 1 : 0, 1);
+  }
+
+  CLI::App app_;
+  std::string writeDocs_;
+  std::deque<Binding> bindings_;
+};
+
+CommandArgs ArgsOf(const Binding& b) {
+  CommandArgs args;
+  for (const auto& [key, value] : b.singles) {
+    if (b.options.at(key)->count() > 0 || !value.empty()) args.values[key] = {value};
+  }
+  for (const auto& [key, values] : b.lists) args.values[key] = values;
+  for (const auto& [key, set] : b.flags) args.flags[key] = set;
+  return args;
+}
+
+std::string CommandNames() {
+  std::string names;
+  for (const CommandSpec& spec : ToolCommands()) names += (names.empty() ? "" : ", ") + spec.name;
+  return names;
+}
+
+Status RunHelp(const CommandArgs& args, CommandContext& ctx) {
+  const std::vector<std::string>& topic = args.All("COMMAND");
+  std::string path;
+  for (const std::string& word : topic) path += (path.empty() ? "" : " ") + word;
+  if (path == "batch") {
+    ctx.io.out << BatchHelpText();
+    return Status::Ok();
+  }
+  if (!path.empty() && FindCommand(path) == nullptr) {
+    return ctx.Usage("unknown command \"" + path + "\"; the commands are: " + CommandNames());
+  }
+  // Asked of the parser, so that the text is the one COMMAND --help prints.
+  std::vector<std::string> argv = {kProgram};
+  argv.insert(argv.end(), topic.begin(), topic.end());
+  argv.push_back("--help");
+  std::vector<const char*> cargv;
+  for (const std::string& a : argv) cargv.push_back(a.c_str());
+  Parser parser;
+  try {
+    parser.app().parse(static_cast<int>(cargv.size()), cargv.data());
+  } catch (const CLI::ParseError& e) {
+    ctx.SetExitStatus(parser.app().exit(e, ctx.io.out, ctx.io.err));
+  }
+  return Status::Ok();
+}
+
+int WriteDocsCommand(std::span<const std::string> argv, ToolIo& io) {
+  CommandContext ctx(io, "--write-docs");
+  if (argv.size() != 3 || argv[2].empty())
+    return ctx.Finish(ctx.Usage("give the folder: --write-docs DIR"));
+  return ctx.Finish(WriteCommandDocs(io.fs, argv[2]));
 }
 
 int RunCommands(std::span<const std::string> argv, ToolIo& io) {
-  // The batch grammar is not a conventional one ("-do:x" is no option), so it
-  // bypasses the option parser.
-  if (argv.size() >= 2 && argv[1] == "batch") return RunBatchCommand(argv.subspan(2), io);
-
-  CLI::App app{
-      "Mirel code table tools: clean up, reorder, compile, convert, generate and measure code\n"
-      "tables without a window.\n"
-      "Tables are read in UTF-8, UTF-16 (with mark) or GBK and written as UTF-16LE with CR LF.",
-      kProgram};
-  app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("mirel-tool ") + kVersion);
-  app.footer(
-      "Examples:\n"
-      "  mirel-tool dedup main.txt\n"
-      "  mirel-tool sort main.txt --by code1 -o sorted.txt\n"
-      "  mirel-tool sort main.txt --by freq --freq counts.txt\n"
-      "  mirel-tool batch /do=删除重复 /源码表文件=/home/me/main.txt\n"
-      "Run 'mirel-tool COMMAND --help' for the options of a command.");
-
-  std::string table, output, by = "code1", frequency;
-  auto addTable = [&](CLI::App* sub) {
-    sub->add_option("TABLE", table, "the code table (.txt, or a compiled .ktb)")->required();
-    sub->add_option("-o,--output", output, "where to write the result (- for standard output)");
-  };
-
-  CLI::App* dedup = app.add_subcommand(
-      "dedup", "Remove rows whose entry and code repeat an earlier row; keeps source order.");
-  addTable(dedup);
-  dedup->footer("Default output: \"[ 去重结果 ].txt\" beside TABLE.\n");
-
-  CLI::App* extract =
-      app.add_subcommand("extract-single", "Write the rows whose entry is a single character.");
-  addTable(extract);
-  extract->footer("Default output: \"[ 提取的单字 ].txt\" beside TABLE.\n");
-
-  CLI::App* sort = app.add_subcommand("sort", "Reorder the whole table.");
-  addTable(sort);
-  sort->add_option("--by", by,
-                   "source: original order; code1: a-ab-b; code2: a-b-ab (shorter codes first);\n"
-                   "entry1: by entry; entry2: shorter entries first; freq: by the --freq file")
-      ->check(CLI::IsMember({"source", "code1", "code2", "entry1", "entry2", "freq"}))
-      ->required();
-  sort->add_option("--freq", frequency,
-                   "frequency file of 'entry TAB number' lines (smaller numbers first)");
-  sort->footer("Default output: \"[ 排序结果 ].txt\" beside TABLE.\n");
-
-  CLI::App* exportFrequency = app.add_subcommand(
-      "export-frequency", "Write each entry with its row number (instant frequency file).");
-  addTable(exportFrequency);
-  exportFrequency->footer("Default output: \"[ 即时词频 ].txt\" beside TABLE.\n");
-
-  std::string compiledPath;
-  bool quiet = false;
-  CLI::App* compile =
-      app.add_subcommand("compile", "Compile a code table into the input method's binary format.");
-  compile->add_option("TABLE", table, "the code table text (any supported encoding)")->required();
-  compile->add_option("OUT", compiledPath, "the compiled table to write (.ktb)")->required();
-  compile->add_flag("-q,--quiet", quiet, "print only errors");
-  compile->footer(
-      "Prints the lines that cannot be compiled as they are, the duplicates left out and a\n"
-      "summary. Lines: entry TAB code; marks #1 #2 #3 #a and ## in the code; \\r \\t \\\\ in\n"
-      "the entry; lines starting with // are comments (/// stands for a leading //).\n");
-
-  CLI::App* decompile =
-      app.add_subcommand("decompile", "Turn a compiled table (.ktb) back into a code table text.");
-  decompile->add_option("IN", compiledPath, "the compiled table")->required();
-  decompile->add_option("OUT", output, "the code table text to write")->required();
-
-  std::string report;
-  CLI::App* stats = app.add_subcommand(
-      "stats", "Report code lengths, duplicate codes, code elements and redefinitions.");
-  stats->add_option("TABLE", table, "the code table (.txt, or a compiled .ktb)")->required();
-  stats->add_option("-o,--output", report,
-                    "write the report here (UTF-16LE) instead of printing it (UTF-8)");
-
-  std::string rulesFile, separators = "TAB,空格", toFormat, fromFormat;
-  std::vector<std::string> ruleLines;
-  int layout = 2;
-  CLI::App* convertRules = app.add_subcommand(
-      "convert-rules", "Rewrite a text table with pattern rules (LHS==>RHS), written as text.");
-  convertRules->add_option("SOURCE", table, "the text to convert")->required();
-  auto* rulesOption =
-      convertRules->add_option("--rules", rulesFile, "a file of rules, one per line");
-  convertRules
-      ->add_option("--rule", ruleLines,
-                   "a rule, e.g. '<all.0><tab.1><all.0><row.2>==><3><t><1><r>'")
-      ->excludes(rulesOption);
-  convertRules->add_option("-o,--output", output,
-                           "where to write the result (- for standard output)");
-  convertRules->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
-
-  CLI::App* convertLayout = app.add_subcommand(
-      "convert-layout", "Cut each line into fields at separators and write entry TAB code lines.");
-  convertLayout->add_option("SOURCE", table, "the text to convert")->required();
-  convertLayout->add_option(
-      "--separators", separators,
-      "separator list: characters, TAB, 空格 (space), \\, (comma); default \"TAB,空格\"");
-  convertLayout
-      ->add_option("--layout", layout,
-                   "1: code entry (one entry); 2: code entry entry...; 3: entry code code...")
-      ->check(CLI::Range(1, 3));
-  convertLayout->add_option("-o,--output", output,
-                            "where to write the result (- for standard output)");
-  convertLayout->footer("Default output: \"[ 转换结果 ].txt\" beside SOURCE.\n");
-
-  CLI::App* convert = app.add_subcommand(
-      "convert",
-      "Convert between table formats: win, kuji, sogou, qq, jiajia, mirel and the Linux "
-      "input methods' fcitx5, fcitx5-dict, rime, ibus (ibus-db read only).");
-  convert->add_option("SOURCE", table, "the table to convert")->required();
-  convert
-      ->add_option("--to", toFormat, "win|kuji|sogou|qq|jiajia|mirel|fcitx5|fcitx5-dict|rime|ibus")
-      ->required();
-  convert->add_option("--from", fromFormat,
-                      "the source's format (detected from its first lines when absent)");
-  convert->add_option("-o,--output", output, "where to write the result (- for standard output)");
-  convert->footer(
-      "Default output: SOURCE with its extension replaced by \"___<format>格式.txt\".\n");
-
-  CLI::App* detect =
-      app.add_subcommand("detect", "Tell the format of a table from its first lines.");
-  detect->add_option("SOURCE", table, "the table")->required();
-
-  std::vector<std::string> mergeTables;
-  CLI::App* merge = app.add_subcommand(
-      "merge", "Join up to six tables on their entries, appending the codes of tables 2 to 6.");
-  merge->add_option("TABLES", mergeTables, "TABLE1 [TABLE2 ... TABLE6]")
-      ->required()
-      ->expected(1, 6);
-  merge->add_option("-o,--output", output, "where to write the result (- for standard output)");
-  merge->footer(
-      "Every entry of TABLE1 found in all the others gives one line per combination of their\n"
-      "codes. Default output: \"[ 码表合并结果 ].txt\" beside TABLE1.\n");
-
-  std::string tipContents, tipPrefix, tipSuffix;
-  CLI::App* tips =
-      app.add_subcommand("tips", "Build a command-tip table from tip codes and tip contents.");
-  tips->add_option("CODES", table, "the tip code table (key TAB tip code)")->required();
-  tips->add_option("CONTENTS", tipContents, "the tip content table (key TAB content)")->required();
-  tips->add_option("--prefix", tipPrefix, "put before every tip code");
-  tips->add_option("--suffix", tipSuffix, "put after every tip code");
-  tips->add_option("-o,--output", output, "where to write the result (- for standard output)");
-  tips->footer(
-      "Lines: $mlcmd(key,key[content]) TAB prefix+tip code+suffix.\n"
-      "Default output: \"cmdtipMBMake_result.txt\" in the private temporary folder.\n");
-
-  std::string keyMapFile, errorsFile, auxTable, rulesFileWords;
-  bool predefined = false, tolerant = false;
-  CLI::App* genSingle = app.add_subcommand(
-      "gen-single", "Generate single-character codes from a split table and a keyboard map.");
-  genSingle->add_option("SPLIT", table, "the split table: character TAB decomposition [TAB ...]")
-      ->required();
-  genSingle->add_option("KEYMAP", keyMapFile, "the keyboard map: key [=:] components")->required();
-  genSingle->add_option("-o,--output", output, "where to write the table");
-  genSingle->add_option("--errors", errorsFile, "where to write the error log");
-  genSingle->footer(
-      "Defaults beside SPLIT: \"[ 生成的单字码表 ].txt\" and \"[ error_码表生成 ].txt\".\n");
-
-  std::string wordListFile;
-  CLI::App* genWords = app.add_subcommand(
-      "gen-words", "Generate word codes from a single-character table and construction rules.");
-  genWords->add_option("CHARS", table, "the single-character table (character TAB code)")
-      ->required();
-  genWords->add_option("WORDS", wordListFile, "the word list, one word per line")->required();
-  genWords->add_option("--aux", auxTable, "the auxiliary table for f selectors");
-  genWords->add_option("--rules", rulesFileWords,
-                       "construction rules (default: p2=l1b1+l1b2+l2b1+l2b2 ...)");
-  genWords->add_flag("--predefined", predefined,
-                     "allow predefined codes: 字(code) in the word list");
-  genWords->add_flag("--tolerant", tolerant, "still code words with a character that has no code");
-  genWords->add_option("-o,--output", output, "where to write the library");
-  genWords->add_option("--errors", errorsFile, "where to write the error log");
-  genWords->footer(
-      "Defaults beside WORDS: \"[ 生成的词库 ].txt\" and \"[ error_词库生成 ].txt\".\n");
-
-  std::string copyName;
-  bool json = false, withUserLibrary = false;
-  CLI::App* installed = app.add_subcommand(
-      "installed", "List the installed copies of the input method (under Wine), or work on one.");
-  installed->add_flag("--json", json, "one JSON object per line instead of a table");
-  installed->footer(
-      "The registry is read from $MIREL_REGISTRY, else $WINEPREFIX/system.reg, else\n"
-      "~/.wine/system.reg; modules from $MIREL_SYSTEM_DIR, else "
-      "<prefix>/drive_c/windows/system32;\n"
-      "tables from $MIREL_COMMON_APPDATA, else <prefix>/drive_c/ProgramData.\n");
-  CLI::App* installedExport = installed->add_subcommand(
-      "export", "Write an installed copy's main table (and user library) as a text table.");
-  installedExport->add_option("COPY", copyName, "the copy's key name or display name")->required();
-  installedExport->add_option("OUT", output, "the text table to write")->required();
-  installedExport->add_flag("--user-library", withUserLibrary,
-                            "append the words of the copy's user library");
-  CLI::App* installedCompile = installed->add_subcommand(
-      "compile", "Compile a text table into an installed copy's main table (main.ktb).");
-  installedCompile->add_option("TABLE", table, "the code table text")->required();
-  installedCompile->add_option("COPY", copyName, "the copy's key name or display name")->required();
-  installed->require_subcommand(0, 1);
-
-  LinuxCommands linuxCommands;
-  AddLinuxCommands(app, linuxCommands);
-
-  app.add_subcommand("batch", "Run a tool with the editor's batch grammar (/do=TOOL ...).")
-      ->footer("Run 'mirel-tool batch --help' for the grammar.\n");
-
-  if (argv.size() >= 2 && !argv[1].empty() && argv[1][0] != '-') {
-    std::string names;
-    bool known = false;
-    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
-      known = known || sub->get_name() == argv[1];
-      names += (names.empty() ? "" : ", ") + sub->get_name();
-    }
-    if (!known) {
-      io.err << kProgram << ": unknown command \"" << argv[1] << "\"; the commands are: " << names
-             << "\nRun 'mirel-tool --help' for usage.\n";
-      return 2;
+  if (argv.size() >= 2 && argv[1] == "--write-docs") return WriteDocsCommand(argv, io);
+  if (argv.size() >= 2 && !argv[1].empty() && argv[1][0] != '-' && !FindCommand(argv[1])) {
+    io.err << kProgram << ": unknown command \"" << argv[1]
+           << "\"; the commands are: " << CommandNames()
+           << "\nRun 'mirel-tool --help' for usage.\n";
+    return 2;
+  }
+  // A command that reads its own arguments (the batch grammar: "-do:x" is no
+  // option) bypasses the option parser.
+  if (argv.size() >= 2) {
+    if (const CommandSpec* spec = FindCommand(argv[1]); spec && spec->ownArguments) {
+      CommandArgs args;
+      args.raw = argv.subspan(2);
+      CommandContext ctx(io, spec->name);
+      return ctx.Finish(spec->run(args, ctx));
     }
   }
 
+  Parser parser;
   std::vector<const char*> cargv;
   for (const std::string& a : argv) cargv.push_back(a.c_str());
   try {
-    app.parse(static_cast<int>(cargv.size()), cargv.data());
+    parser.app().parse(static_cast<int>(cargv.size()), cargv.data());
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) {
-      return app.exit(e, io.out, io.err);
-    }
+    if (e.get_exit_code() == 0) return parser.app().exit(e, io.out, io.err);
     io.err << kProgram << ": " << e.what() << "\n"
            << "Run 'mirel-tool --help' for usage.\n";
     return 2;
   }
-
-  // With the result on standard output ("-"), the reports go to standard
-  // error so that they never mix with it.
-  if (output == "-" || report == "-" || (compile->parsed() && compiledPath == "-")) {
-    io.out.rdbuf(io.err.rdbuf());
+  Binding* binding = parser.Parsed();
+  if (binding == nullptr || !binding->spec->run) return 2;
+  const CommandArgs args = ArgsOf(*binding);
+  for (const ArgumentSpec& arg : binding->spec->arguments) {
+    if (arg.result && args.Get(arg.Key()) == "-") io.out.rdbuf(io.err.rdbuf());
   }
-
-  if (std::optional<int> done = RunLinuxCommands(linuxCommands, io)) return *done;
-  if (compile->parsed()) return RunCompile(table, compiledPath, quiet, io);
-  if (stats->parsed()) return RunStats(table, report, io);
-  if (convertRules->parsed()) return RunConvertRules(table, rulesFile, ruleLines, output, io);
-  if (convertLayout->parsed()) return RunConvertLayout(table, separators, layout, output, io);
-  if (convert->parsed()) return RunConvert(table, fromFormat, toFormat, output, io);
-  if (detect->parsed()) return RunDetect(table, io);
-  if (merge->parsed()) return RunMerge(mergeTables, output, io);
-  if (genSingle->parsed()) return RunGenSingle(table, keyMapFile, output, errorsFile, io);
-  if (genWords->parsed()) {
-    WordLibrarySettings settings;
-    settings.predefined = predefined;
-    settings.tolerant = tolerant;
-    return RunGenWords(WordLibraryFiles{table, auxTable, wordListFile}, settings, rulesFileWords,
-                       output, errorsFile, io);
-  }
-  if (tips->parsed()) {
-    return RunTips(TipFiles{table, tipContents},
-                   TipSettings{{}, {}, Utf8ToUtf16(tipPrefix), Utf8ToUtf16(tipSuffix)}, output, io);
-  }
-  if (installed->parsed()) {
-    if (installedExport->parsed()) return RunInstalledExport(copyName, output, withUserLibrary, io);
-    if (installedCompile->parsed()) return RunInstalledCompile(table, copyName, io);
-    return RunInstalledList(json, io);
-  }
-  if (decompile->parsed()) {
-    Result<OpaqueHeader> done = CompiledTableToTextFile(io.fs, compiledPath, output);
-    if (!done.IsOk()) {
-      io.err << kProgram << ": decompile: " << done.status().message() << "\n";
-      return 1;
-    }
-    io.out << output << " written\n";
-    return 0;
-  }
-
-  TableToolRequest request;
-  request.source = table;
-  Context context{io, ""};
-  std::u16string_view defaultName;
-  if (dedup->parsed()) {
-    context.command = "dedup";
-    request.tool = TableTool::kRemoveDuplicates;
-    defaultName = kRemoveDuplicatesOutput;
-  } else if (extract->parsed()) {
-    context.command = "extract-single";
-    request.tool = TableTool::kExtractSingle;
-    defaultName = kExtractSingleOutput;
-  } else if (sort->parsed()) {
-    context.command = "sort";
-    request.tool = TableTool::kSort;
-    defaultName = kSortOutput;
-    static const std::map<std::string, TableOrder> kOrders = {
-        {"source", TableOrder::kSource}, {"code1", TableOrder::kCode1},
-        {"code2", TableOrder::kCode2},   {"entry1", TableOrder::kEntry1},
-        {"entry2", TableOrder::kEntry2}, {"freq", TableOrder::kFrequency}};
-    request.order = kOrders.at(by);
-    if (request.order == TableOrder::kFrequency) {
-      if (frequency.empty()) {
-        io.err << kProgram << ": sort: --by freq needs --freq FILE\n";
-        return 2;
-      }
-      request.frequencyFile = frequency;
-    }
-  } else if (exportFrequency->parsed()) {
-    context.command = "export-frequency";
-    request.tool = TableTool::kExportFrequency;
-    defaultName = u"[ 即时词频 ].txt";
-  } else {
-    io.out << kBatchHelp;
-    return 0;
-  }
-  request.output =
-      output.empty() ? DefaultOutput(table, defaultName) : std::filesystem::path(output);
-
-  Result<TableToolReport> result = context.Run(request);
-  if (request.tool == TableTool::kExtractSingle && result.IsOk()) {
-    context.Warn(request.source, result->linesWithoutTab);
-    io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
-                                     {static_cast<long long>(result->rowsWritten)}))
-           << "\n";
-    return 0;
-  }
-  return context.Report(result, request);
+  CommandContext ctx(io, binding->path);
+  return ctx.Finish(binding->spec->run(args, ctx));
 }
 
 }  // namespace
+
+const std::vector<CommandSpec>& ToolCommands() {
+  static const std::vector<CommandSpec> commands = MakeCommands();
+  return commands;
+}
 
 int RunTool(std::span<const std::string> argv, ToolIo& io) {
   // Everything printed may hold text from the files: escape it once here.
@@ -856,9 +1058,15 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   EscapingStreamBuffer errBuffer(io.err);
   std::ostream out(&outBuffer);
   std::ostream err(&errBuffer);
-  ToolIo escaped{
-      out,         err, io.fs, io.programFolder, io.tempBase, io.dialogTools, io.errIsTerminal,
-      io.installed, io.linuxTables};
+  ToolIo escaped{out,
+                 err,
+                 io.fs,
+                 io.programFolder,
+                 io.tempBase,
+                 io.dialogTools,
+                 io.errIsTerminal,
+                 io.installed,
+                 io.linuxTables};
   try {
     return RunCommands(argv, escaped);
   } catch (const std::bad_alloc&) {
