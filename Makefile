@@ -8,6 +8,9 @@ FUZZ_SECONDS ?= 60
 # The Linux input methods: the libraries their formats are read with, and
 # the tools and tables the round-trip tests run against. libimetable-dev
 # does not pull in the headers its own headers include.
+# What the installed-files and package tests check with.
+PACKAGE_TEST_PACKAGES := desktop-file-utils appstream man-db lintian bash-completion zsh \
+              dpkg-dev file
 LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
               libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
               ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643
@@ -17,13 +20,14 @@ LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
               qt6-translations-l10n fonts-wqy-microhei fonts-hanazono \
               xvfb xauth x11-utils xdotool \
-              $(LINUX_IME_PACKAGES)
+              $(LINUX_IME_PACKAGES) $(PACKAGE_TEST_PACKAGES)
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 DEMO       := $(BUILD)/demo
 
-.PHONY: all deps bench-deps configure build test run demo bench bench-scale sanitize fuzz clean
+.PHONY: all deps bench-deps configure build test run demo bench bench-scale sanitize fuzz clean \
+        install package
 
 all: build
 
@@ -53,6 +57,15 @@ configure: deps $(BUILD)/build.ninja
 
 build: configure
 	cmake --build $(BUILD)
+
+# Installs into PREFIX (default /usr/local); DESTDIR is honoured.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, in $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
