@@ -196,6 +196,9 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
                                       CommandContext& ctx) {
   ToolIo& io = ctx.io;
   std::optional<AnyFormat> target = AnyFormatFromCliName(to);
+  if (!target) {
+    return ctx.Usage("unknown format \"" + to + "\" (" + AllFormatNames() + ")");
+  }
   std::optional<AnyFormat> origin;
   if (!from.empty()) {
     origin = AnyFormatFromCliName(from);
