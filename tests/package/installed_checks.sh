@@ -73,14 +73,13 @@ if ! command -v Xvfb >/dev/null || ! command -v xprop >/dev/null; then
   echo "skip: the window check (no Xvfb or xprop)"
   exit 0
 fi
-display=""
-for n in $(seq 150 200); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it once it accepts clients,
+# so parallel tests never race for one.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-for i in $(seq 1 50); do xwininfo -display "$display" -root >/dev/null 2>&1 && break; sleep 0.1; done
+for i in $(seq 1 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+display=":$(cat "$work/display")"
 DISPLAY="$display" TMPDIR="$work" HOME="$work" QT_QPA_PLATFORM=xcb \
   "$bin/mirel-editor" "$share/mirel/sample.txt" >"$work/editor.log" 2>&1 &
 editor_pid=$!

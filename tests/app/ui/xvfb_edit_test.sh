@@ -20,14 +20,13 @@ printf '\377\376\055\116\011\000\172\000\150\000\015\000\012\000' > "$work/want.
 printf '\375\126\011\000\147\000\147\000\015\000\012\000' >> "$work/want.txt"
 printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
 
-display=""
-for n in $(seq 141 190); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display"; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it once it accepts clients,
+# so parallel tests never race for one.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-for i in $(seq 1 50); do xwininfo -display "$display" -root >/dev/null 2>&1 && break; sleep 0.1; done
+for i in $(seq 1 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+display=":$(cat "$work/display")"
 export DISPLAY="$display"
 
 HOME="$work" XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_QPA_PLATFORM=xcb \

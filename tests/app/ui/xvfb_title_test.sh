@@ -8,14 +8,13 @@ trap 'kill $editor_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT INT TERM
 
 printf '\xef\xbb\xbf\xe4\xb8\xad\tzh\r\n\xe5\x9b\xbd\tgg\r\n\xe4\xba\xba\tr\r\n' > "$work/t.txt"
 
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display"; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it once it accepts clients,
+# so parallel tests never race for one.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
-for i in $(seq 1 50); do xwininfo -display "$display" -root >/dev/null 2>&1 && break; sleep 0.1; done
+for i in $(seq 1 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+display=":$(cat "$work/display")"
 
 DISPLAY="$display" TMPDIR="$work" QT_QPA_PLATFORM=xcb "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
 editor_pid=$!
