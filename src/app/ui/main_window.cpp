@@ -1047,7 +1047,14 @@ void MainWindow::StatisticsCommand() {
 }
 
 void MainWindow::HelpCommand() {
-  const QString page = FromPath(programFolder_ / "help" / "index.html");
+  // Beside a build the help sits next to the program; installed, in the
+  // shared data folder of the prefix.
+  std::filesystem::path help = programFolder_ / "help" / "index.html";
+  const std::filesystem::path installed =
+      programFolder_.parent_path() / "share" / "mirel" / "help" / "index.html";
+  std::error_code ec;
+  if (!std::filesystem::exists(help, ec) && std::filesystem::exists(installed, ec)) help = installed;
+  const QString page = FromPath(help);
   if (!services_.OpenWithShell(QUrl::fromLocalFile(page))) {
     services_.ShowMessage(this,
                           QStringLiteral("无法打开帮助文档。请用浏览器打开：\n%1")
