@@ -62,9 +62,9 @@ constexpr int kReorderMenu = -1;
 constexpr int kRecentMenu = -2;
 
 // The menus, by command number (the texts and keys are in the command table).
-const std::vector<int> kFileLayout = {kOpen,   kOpenInstalled, kOpenLinux, kLinuxHeader,
-                                      kSave,   kSaveAs,        kClose,     kSeparator,
-                                      kRecentMenu, kSeparator, kExit};
+const std::vector<int> kFileLayout = {kOpen,       kOpenInstalled, kOpenLinux, kLinuxHeader,
+                                      kSave,       kSaveAs,        kClose,     kSeparator,
+                                      kRecentMenu, kSeparator,     kExit};
 const std::vector<int> kEditLayout = {kUndo,
                                       kRedo,
                                       kSeparator,
@@ -189,7 +189,8 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
        [](W& w) { w.OpenInstalledCommand(); }},
       {kOpenLinux, u"打开Linux输入法码表(&L)...", "", false, false,
        [](W& w) { w.OpenLinuxCommand(); }},
-      {kLinuxHeader, u"表头(&H)...", "", false, false, [](W& w) { w.linuxSession_.EditHeader(&w); }},
+      {kLinuxHeader, u"表头(&H)...", "", false, false,
+       [](W& w) { w.linuxSession_.EditHeader(&w); }},
       {kSave, u"保存(&S)...", "Ctrl+S", true, true, [](W& w) { w.Save(); }},
       {kSaveAs, u"另存为(&A)...", "Ctrl+Alt+S", true, true, [](W& w) { w.SaveAs(); }},
       {kClose, u"关闭(&C)", "Ctrl+W", true, true, [](W& w) { w.CloseCommand(); }},
@@ -1053,7 +1054,8 @@ void MainWindow::HelpCommand() {
   const std::filesystem::path installed =
       programFolder_.parent_path() / "share" / "mirel" / "help" / "index.html";
   std::error_code ec;
-  if (!std::filesystem::exists(help, ec) && std::filesystem::exists(installed, ec)) help = installed;
+  if (!std::filesystem::exists(help, ec) && std::filesystem::exists(installed, ec))
+    help = installed;
   const QString page = FromPath(help);
   if (!services_.OpenWithShell(QUrl::fromLocalFile(page))) {
     services_.ShowMessage(this,
