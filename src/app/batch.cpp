@@ -384,7 +384,7 @@ std::vector<BatchToolSpec> MakeBatchTools() {
 }
 
 // Kept in step with the window's accelerators.
-constexpr std::array<EditorKey, 24> kEditorKeys = {{
+constexpr std::array<EditorKey, 28> kEditorKeys = {{
     {"Ctrl+O", "open a text table"},
     {"Ctrl+Alt+O", "open the main table of an installed copy of the input method"},
     {"Ctrl+S", "save"},
@@ -399,6 +399,10 @@ constexpr std::array<EditorKey, 24> kEditorKeys = {{
     {"Ctrl+Home, Ctrl+End", "move the selected row to the top or the end"},
     {"Ctrl+E", "export the instant frequency file"},
     {"Ctrl+I", "extract the single-character codes"},
+    {"Ctrl+Shift+R", "remove duplicate rows, keeping the present order"},
+    {"Ctrl+Z", "undo the last change"},
+    {"Ctrl+Y, Ctrl+Shift+Z", "redo"},
+    {"Ctrl+F, F3, Shift+F3", "find an entry, then the next or previous row holding it"},
     {"Ctrl+Shift+Alt+S", "statistics"},
     {"Ctrl+Shift+X", "convert between common table formats"},
     {"Ctrl+Shift+F", "rule-based conversion"},
