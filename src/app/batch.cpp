@@ -312,10 +312,10 @@ BatchTool Simple(std::u16string_view tool, TableTool simple, std::u16string_view
   };
 }
 
-constexpr BatchOptionSpec kSourceOption{u"源码表文件", "TABLE", "the code table"};
+constexpr BatchOptionRow kSourceOption{u"源码表文件", "TABLE", "the code table"};
 
-std::vector<BatchToolSpec> MakeBatchTools() {
-  std::vector<BatchToolSpec> tools;
+std::vector<BatchToolRow> MakeBatchTools() {
+  std::vector<BatchToolRow> tools;
   tools.push_back({kToolConvert,
                    "Rewrite a text with pattern rules, or cut its lines into fields.",
                    {kSourceOption,
@@ -417,13 +417,13 @@ constexpr std::array<EditorKey, 28> kEditorKeys = {{
 
 }  // namespace
 
-const std::vector<BatchToolSpec>& BatchTools() {
-  static const std::vector<BatchToolSpec> tools = MakeBatchTools();
+const std::vector<BatchToolRow>& BatchTools() {
+  static const std::vector<BatchToolRow> tools = MakeBatchTools();
   return tools;
 }
 
-const BatchToolSpec* FindBatchTool(std::u16string_view name) {
-  for (const BatchToolSpec& tool : BatchTools()) {
+const BatchToolRow* FindBatchTool(std::u16string_view name) {
+  for (const BatchToolRow& tool : BatchTools()) {
     if (tool.name == name) return &tool;
   }
   return nullptr;
@@ -435,22 +435,22 @@ std::span<const EditorKey> EditorKeys() { return kEditorKeys; }
 
 int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   const std::u16string tool = FoldAscii(request.tool());
-  const BatchToolSpec* spec = FindBatchTool(tool);
-  if (spec == nullptr) {
+  const BatchToolRow* row = FindBatchTool(tool);
+  if (row == nullptr) {
     std::string names;
-    for (const BatchToolSpec& known : BatchTools()) {
+    for (const BatchToolRow& known : BatchTools()) {
       names += (names.empty() ? "" : ", ") + Utf16ToUtf8(known.name);
     }
     env.err << env.programName << ": unknown tool \"" << Utf16ToUtf8(tool)
             << "\"; known tools: " << names << "\n";
     return 2;
   }
-  if (spec->dialogTool) {
-    if (auto found = env.dialogTools.find(spec->name); found != env.dialogTools.end()) {
+  if (row->dialogTool) {
+    if (auto found = env.dialogTools.find(row->name); found != env.dialogTools.end()) {
       return found->second(request, env);
     }
   }
-  return spec->run(request, env);
+  return row->run(request, env);
 }
 
 const std::string* FirstArgumentNotUtf8(std::span<const std::string> args) {

@@ -91,7 +91,7 @@ inline constexpr std::u16string_view kRemoveDuplicatesOutput = u"[ 去重结果 
 inline constexpr std::u16string_view kSortOutput = u"[ 排序结果 ].txt";
 
 // One option a batch tool reads.
-struct BatchOptionSpec {
+struct BatchOptionRow {
   std::u16string_view name;
   std::string_view valueName;  // TABLE, FILE, ...
   std::string_view help;
@@ -99,10 +99,10 @@ struct BatchOptionSpec {
 
 // One row of the batch tools: the dispatcher, `mirel-tool batch --help` and
 // the editor's manual page read these.
-struct BatchToolSpec {
+struct BatchToolRow {
   std::u16string_view name;
   std::string_view summary;
-  std::vector<BatchOptionSpec> options;
+  std::vector<BatchOptionRow> options;
   std::string_view notes;      // how options combine, what a value may be
   std::u16string_view output;  // the result's name, beside the source
   bool dialogTool = false;     // a tool registered in dialogTools replaces `run`
@@ -110,9 +110,9 @@ struct BatchToolSpec {
 };
 
 // In the order the tool names are matched.
-const std::vector<BatchToolSpec>& BatchTools();
+const std::vector<BatchToolRow>& BatchTools();
 // The row of a tool name folded as the grammar folds it, or null.
-const BatchToolSpec* FindBatchTool(std::u16string_view name);
+const BatchToolRow* FindBatchTool(std::u16string_view name);
 // Every option name the grammar collects, in the order it collects them.
 std::span<const std::u16string_view> BatchOptionNames();
 

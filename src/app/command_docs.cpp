@@ -42,9 +42,9 @@ std::string Paragraph(std::string_view text) {
   return Roff(joined);
 }
 
-std::string Synopsis(const CommandSpec& spec, const std::string& path) {
+std::string Synopsis(const CommandRow& row, const std::string& path) {
   std::string line = "\\fB" + Roff(path) + "\\fR";
-  for (const ArgumentSpec& arg : spec.arguments) {
+  for (const ArgumentRow& arg : row.arguments) {
     std::string word;
     if (arg.positional()) {
       word = "\\fI" + arg.name + "\\fR";
@@ -60,18 +60,18 @@ std::string Synopsis(const CommandSpec& spec, const std::string& path) {
     line += " ";
     line += word;
   }
-  if (!spec.subcommands.empty()) {
-    line += spec.needsSubcommand ? " \\fISUBCOMMAND\\fR" : " [\\fISUBCOMMAND\\fR]";
+  if (!row.subcommands.empty()) {
+    line += row.needsSubcommand ? " \\fISUBCOMMAND\\fR" : " [\\fISUBCOMMAND\\fR]";
   }
-  if (spec.ownArguments)
+  if (row.ownArguments)
     line += " \\fB/do=\\fR\\fITOOL\\fR [\\fB/\\fR\\fIOPTION\\fR\\fB=\\fR\\fIVALUE\\fR ...]";
   return line;
 }
 
-void ManCommand(std::ostream& out, const CommandSpec& spec, const std::string& path) {
+void ManCommand(std::ostream& out, const CommandRow& row, const std::string& path) {
   out << ".SS \"" << path << "\"\n";
-  out << Synopsis(spec, "mirel-tool " + path) << "\n.PP\n" << Paragraph(spec.summary) << "\n";
-  for (const ArgumentSpec& arg : spec.arguments) {
+  out << Synopsis(row, "mirel-tool " + path) << "\n.PP\n" << Paragraph(row.summary) << "\n";
+  for (const ArgumentRow& arg : row.arguments) {
     out << ".TP\n";
     if (arg.positional()) {
       out << "\\fI" << arg.name << "\\fR\n";
@@ -93,19 +93,19 @@ void ManCommand(std::ostream& out, const CommandSpec& spec, const std::string& p
     if (arg.maxCount > 1 && !arg.positional()) help += " (may be repeated)";
     out << Paragraph(help) << "\n";
   }
-  if (!spec.notes.empty()) out << ".PP\n" << Roff(spec.notes) << "\n";
-  if (!spec.exits.empty()) {
+  if (!row.notes.empty()) out << ".PP\n" << Roff(row.notes) << "\n";
+  if (!row.exits.empty()) {
     out << ".PP\nExit status:\n";
-    for (const ExitStatus& exit : spec.exits) {
+    for (const ExitStatus& exit : row.exits) {
       out << ".br\n" << exit.code << ": " << Roff(exit.meaning) << "\n";
     }
   }
-  if (!spec.examples.empty()) {
-    out << ".PP\n" << (spec.examples.size() == 1 ? "Example:" : "Examples:") << "\n.RS\n.nf\n";
-    for (const std::string& example : spec.examples) out << Roff(example) << "\n";
+  if (!row.examples.empty()) {
+    out << ".PP\n" << (row.examples.size() == 1 ? "Example:" : "Examples:") << "\n.RS\n.nf\n";
+    for (const std::string& example : row.examples) out << Roff(example) << "\n";
     out << ".fi\n.RE\n";
   }
-  for (const CommandSpec& sub : spec.subcommands) ManCommand(out, sub, path + " " + sub.name);
+  for (const CommandRow& sub : row.subcommands) ManCommand(out, sub, path + " " + sub.name);
 }
 
 std::string Header(std::string_view name, std::string_view title) {
@@ -125,12 +125,12 @@ void ExitStatusSection(std::ostream& out, const std::vector<ExitStatus>& exits) 
 // --- shell words ------------------------------------------------------------
 
 // Every command with its path ("installed export"), parents first.
-void Walk(const std::vector<CommandSpec>& specs, const std::string& prefix,
-          const std::function<void(const CommandSpec&, const std::string&)>& visit) {
-  for (const CommandSpec& spec : specs) {
-    const std::string path = prefix.empty() ? spec.name : prefix + " " + spec.name;
-    visit(spec, path);
-    Walk(spec.subcommands, path, visit);
+void Walk(const std::vector<CommandRow>& rows, const std::string& prefix,
+          const std::function<void(const CommandRow&, const std::string&)>& visit) {
+  for (const CommandRow& row : rows) {
+    const std::string path = prefix.empty() ? row.name : prefix + " " + row.name;
+    visit(row, path);
+    Walk(row.subcommands, path, visit);
   }
 }
 
@@ -143,13 +143,13 @@ std::string Join(const std::vector<std::string>& words, std::string_view separat
   return out;
 }
 
-std::vector<std::string> Names(const std::vector<CommandSpec>& specs) {
+std::vector<std::string> Names(const std::vector<CommandRow>& rows) {
   std::vector<std::string> names;
-  for (const CommandSpec& spec : specs) names.push_back(spec.name);
+  for (const CommandRow& row : rows) names.push_back(row.name);
   return names;
 }
 
-std::vector<std::string> NumberChoices(const ArgumentSpec& arg) {
+std::vector<std::string> NumberChoices(const ArgumentRow& arg) {
   std::vector<std::string> numbers;
   for (int n = arg.minimum; n <= arg.maximum && n - arg.minimum < 32; ++n) {
     numbers.push_back(std::to_string(n));
@@ -192,7 +192,7 @@ std::string ZshFunctionName(const std::string& path) {
   return name;
 }
 
-std::string ZshValueAction(const ArgumentSpec& arg) {
+std::string ZshValueAction(const ArgumentRow& arg) {
   switch (arg.kind) {
     case ValueKind::kFile:
       return "_files";
@@ -206,8 +206,8 @@ std::string ZshValueAction(const ArgumentSpec& arg) {
   }
 }
 
-void ZshFunction(std::ostream& out, const std::vector<CommandSpec>& subcommands,
-                 const std::vector<ArgumentSpec>& arguments, bool ownArguments,
+void ZshFunction(std::ostream& out, const std::vector<CommandRow>& subcommands,
+                 const std::vector<ArgumentRow>& arguments, bool ownArguments,
                  const std::string& path, bool top) {
   out << ZshFunctionName(path) << "() {\n"
       << "  local context state state_descr line\n"
@@ -221,7 +221,7 @@ void ZshFunction(std::ostream& out, const std::vector<CommandSpec>& subcommands,
     out << "    '(- *)'{-h,--help}'[print the help]' \\\n";
   }
   int position = 1;
-  for (const ArgumentSpec& arg : arguments) {
+  for (const ArgumentRow& arg : arguments) {
     if (arg.positional()) {
       const std::string where = arg.maxCount > 1 ? "*" : std::to_string(position++);
       out << "    '" << where << (arg.required ? "" : ":") << ":" << arg.name << ":"
@@ -252,17 +252,17 @@ void ZshFunction(std::ostream& out, const std::vector<CommandSpec>& subcommands,
         << "    command)\n"
         << "      local -a commands\n"
         << "      commands=(\n";
-    for (const CommandSpec& spec : subcommands) {
-      out << "        '" << spec.name << ":" << ZshDescription(spec.summary) << "'\n";
+    for (const CommandRow& row : subcommands) {
+      out << "        '" << row.name << ":" << ZshDescription(row.summary) << "'\n";
     }
     out << "      )\n"
         << "      _describe -t commands 'command' commands\n"
         << "      ;;\n"
         << "    argument)\n"
         << "      case $words[1] in\n";
-    for (const CommandSpec& spec : subcommands) {
-      const std::string sub = path.empty() ? spec.name : path + " " + spec.name;
-      out << "        " << spec.name << ") " << ZshFunctionName(sub) << " ;;\n";
+    for (const CommandRow& row : subcommands) {
+      const std::string sub = path.empty() ? row.name : path + " " + row.name;
+      out << "        " << row.name << ") " << ZshFunctionName(sub) << " ;;\n";
     }
     out << "      esac\n"
         << "      ;;\n"
@@ -300,12 +300,12 @@ std::string ToolManPage() {
       << ".TP\n\\fB\\-\\-write\\-docs\\fR \\fIDIR\\fR\nwrite these manual pages and the bash and "
          "zsh completion into \\fIDIR\\fR\n";
   out << ".SH COMMANDS\n";
-  for (const CommandSpec& spec : ToolCommands()) ManCommand(out, spec, spec.name);
+  for (const CommandRow& row : ToolCommands()) ManCommand(out, row, row.name);
   ExitStatusSection(out, CommonExitStatuses());
   out << ".PP\nA command that differs says so above.\n";
   out << ".SH EXAMPLES\n.nf\n";
-  for (const CommandSpec& spec : ToolCommands()) {
-    for (const std::string& example : spec.examples) out << Roff(example) << "\n";
+  for (const CommandRow& row : ToolCommands()) {
+    for (const std::string& example : row.examples) out << Roff(example) << "\n";
   }
   out << ".fi\n";
   out << ".SH ENVIRONMENT\n"
@@ -357,9 +357,9 @@ std::string EditorManPage() {
          "directory.\n"
       << "Results are written beside the source table.\n"
       << "The tools and their options:\n";
-  for (const BatchToolSpec& tool : BatchTools()) {
+  for (const BatchToolRow& tool : BatchTools()) {
     out << ".TP\n.B " << Roff(Utf16ToUtf8(tool.name)) << "\n" << Roff(tool.summary) << "\n";
-    for (const BatchOptionSpec& option : tool.options) {
+    for (const BatchOptionRow& option : tool.options) {
       out << ".br\n\\fB/" << Roff(Utf16ToUtf8(option.name)) << "=\\fR\\fI" << option.valueName
           << "\\fR: " << Roff(option.help) << "\n";
     }
@@ -403,7 +403,7 @@ std::string BashCompletion() {
       << "    word=${COMP_WORDS[i]}\n"
       << "    case \"$path|$word\" in\n";
   std::vector<std::string> pathCases;
-  Walk(ToolCommands(), "", [&](const CommandSpec&, const std::string& path) {
+  Walk(ToolCommands(), "", [&](const CommandRow&, const std::string& path) {
     const size_t space = path.rfind(' ');
     const std::string parent = space == std::string::npos ? "" : path.substr(0, space);
     const std::string word = space == std::string::npos ? path : path.substr(space + 1);
@@ -418,8 +418,8 @@ std::string BashCompletion() {
   out << "    '|--write-docs')\n"
       << "      compopt -o dirnames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\")); return 0 "
          ";;\n";
-  Walk(ToolCommands(), "", [&](const CommandSpec& spec, const std::string& path) {
-    for (const ArgumentSpec& arg : spec.arguments) {
+  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+    for (const ArgumentRow& arg : row.arguments) {
       if (arg.positional() || arg.kind == ValueKind::kFlag) continue;
       std::vector<std::string> patterns;
       for (const std::string& spelling : arg.Spellings()) {
@@ -450,17 +450,17 @@ std::string BashCompletion() {
       << "    '')\n"
       << "      options='--help --version --write-docs'\n"
       << "      words=" << Quoted(Join(Names(ToolCommands()))) << " ;;\n";
-  Walk(ToolCommands(), "", [&](const CommandSpec& spec, const std::string& path) {
+  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
     std::vector<std::string> options = {"--help"};
-    bool files = spec.ownArguments;
-    for (const ArgumentSpec& arg : spec.arguments) {
+    bool files = row.ownArguments;
+    for (const ArgumentRow& arg : row.arguments) {
       if (arg.positional()) {
         files = files || arg.kind == ValueKind::kFile;
       } else {
         for (const std::string& spelling : arg.Spellings()) options.push_back(spelling);
       }
     }
-    std::vector<std::string> words = Names(spec.subcommands);
+    std::vector<std::string> words = Names(row.subcommands);
     if (path == "help") words = Names(ToolCommands());
     out << "    " << Quoted(path) << ")\n"
         << "      options=" << Quoted(Join(options)) << "\n";
@@ -487,8 +487,8 @@ std::string ZshCompletion() {
   out << "#compdef mirel-tool\n"
       << "# zsh completion for mirel-tool, written by mirel-tool --write-docs.\n\n";
   // Children first is not needed: zsh resolves the names when called.
-  Walk(ToolCommands(), "", [&](const CommandSpec& spec, const std::string& path) {
-    ZshFunction(out, spec.subcommands, spec.arguments, spec.ownArguments, path, false);
+  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+    ZshFunction(out, row.subcommands, row.arguments, row.ownArguments, path, false);
   });
   ZshFunction(out, ToolCommands(), {}, false, "", true);
   out << "_mirel-tool \"$@\"\n";

@@ -7,14 +7,14 @@
 
 namespace mirel {
 
-std::string ArgumentSpec::Key() const {
+std::string ArgumentRow::Key() const {
   if (positional()) return name;
   const size_t last = name.rfind(',');
   std::string spelling = last == std::string::npos ? name : name.substr(last + 1);
   return spelling.substr(spelling.find_first_not_of('-'));
 }
 
-std::vector<std::string> ArgumentSpec::Spellings() const {
+std::vector<std::string> ArgumentRow::Spellings() const {
   std::vector<std::string> spellings;
   if (positional()) return spellings;
   for (size_t start = 0; start <= name.size();) {
@@ -25,26 +25,26 @@ std::vector<std::string> ArgumentSpec::Spellings() const {
   return spellings;
 }
 
-ArgumentSpec PositionalArgument(std::string name, std::string help, ValueKind kind) {
-  ArgumentSpec spec;
-  spec.name = std::move(name);
-  spec.help = std::move(help);
-  spec.kind = kind;
-  spec.required = true;
-  return spec;
+ArgumentRow PositionalArgument(std::string name, std::string help, ValueKind kind) {
+  ArgumentRow row;
+  row.name = std::move(name);
+  row.help = std::move(help);
+  row.kind = kind;
+  row.required = true;
+  return row;
 }
 
-ArgumentSpec OptionArgument(std::string name, std::string valueName, std::string help,
-                            ValueKind kind) {
-  ArgumentSpec spec;
-  spec.name = std::move(name);
-  spec.valueName = std::move(valueName);
-  spec.help = std::move(help);
-  spec.kind = kind;
-  return spec;
+ArgumentRow OptionArgument(std::string name, std::string valueName, std::string help,
+                           ValueKind kind) {
+  ArgumentRow row;
+  row.name = std::move(name);
+  row.valueName = std::move(valueName);
+  row.help = std::move(help);
+  row.kind = kind;
+  return row;
 }
 
-ArgumentSpec FlagArgument(std::string name, std::string help) {
+ArgumentRow FlagArgument(std::string name, std::string help) {
   return OptionArgument(std::move(name), "", std::move(help), ValueKind::kFlag);
 }
 
@@ -102,15 +102,15 @@ std::vector<std::string> ValueChoices(ValueKind kind) {
   }
 }
 
-const CommandSpec* FindCommand(std::string_view name) {
-  const std::vector<CommandSpec>* level = &ToolCommands();
-  const CommandSpec* found = nullptr;
+const CommandRow* FindCommand(std::string_view name) {
+  const std::vector<CommandRow>* level = &ToolCommands();
+  const CommandRow* found = nullptr;
   while (!name.empty()) {
     const size_t space = name.find(' ');
     const std::string_view word = name.substr(0, space);
     found = nullptr;
-    for (const CommandSpec& spec : *level) {
-      if (spec.name == word) found = &spec;
+    for (const CommandRow& row : *level) {
+      if (row.name == word) found = &row;
     }
     if (found == nullptr) return nullptr;
     level = &found->subcommands;
@@ -136,12 +136,12 @@ std::string BatchHelpText() {
       "current directory. Results are written beside the source table.\n"
       "\n"
       "Tools and their options:\n";
-  for (const BatchToolSpec& tool : BatchTools()) {
+  for (const BatchToolRow& tool : BatchTools()) {
     const std::string name = Utf16ToUtf8(tool.name);
     text += "  " + name + std::string(18 - std::min<size_t>(width(name), 16), ' ') +
             std::string(tool.summary) + "\n";
     std::string line = "                  ";
-    for (const BatchOptionSpec& option : tool.options) {
+    for (const BatchOptionRow& option : tool.options) {
       std::string word = "/";
       word += Utf16ToUtf8(option.name);
       word += "=";

@@ -29,7 +29,7 @@ enum class ValueKind {
   kFlag,    // no value
 };
 
-struct ArgumentSpec {
+struct ArgumentRow {
   // "TABLE" for a positional argument, "-o,--output" or "--by" for an option.
   std::string name;
   std::string valueName;  // options only: "FILE", "ORDER", ...
@@ -52,18 +52,18 @@ struct ArgumentSpec {
 };
 
 // A required positional argument.
-ArgumentSpec PositionalArgument(std::string name, std::string help,
-                                ValueKind kind = ValueKind::kFile);
-ArgumentSpec OptionArgument(std::string name, std::string valueName, std::string help,
-                            ValueKind kind = ValueKind::kFile);
-ArgumentSpec FlagArgument(std::string name, std::string help);
+ArgumentRow PositionalArgument(std::string name, std::string help,
+                               ValueKind kind = ValueKind::kFile);
+ArgumentRow OptionArgument(std::string name, std::string valueName, std::string help,
+                           ValueKind kind = ValueKind::kFile);
+ArgumentRow FlagArgument(std::string name, std::string help);
 
 struct ExitStatus {
   int code;
   std::string meaning;
 };
 
-// The values the parser found, by ArgumentSpec::Key().
+// The values the parser found, by ArgumentRow::Key().
 struct CommandArgs {
   std::map<std::string, std::vector<std::string>, std::less<>> values;
   std::map<std::string, bool, std::less<>> flags;
@@ -111,14 +111,14 @@ class CommandContext {
 
 using CommandRun = std::function<Status(const CommandArgs&, CommandContext&)>;
 
-struct CommandSpec {
+struct CommandRow {
   std::string name;
   std::string summary;  // one line
-  std::vector<ArgumentSpec> arguments;
+  std::vector<ArgumentRow> arguments;
   std::string notes;              // after the options: default outputs, line formats
   std::vector<ExitStatus> exits;  // empty: the common ones
   std::vector<std::string> examples;
-  std::vector<CommandSpec> subcommands;
+  std::vector<CommandRow> subcommands;
   bool needsSubcommand = false;
   bool ownArguments = false;  // takes its arguments unparsed
   CommandRun run;
@@ -127,13 +127,13 @@ struct CommandSpec {
 inline constexpr const char* kToolProgram = "mirel-tool";
 
 // The rows, in the order --help lists them.
-const std::vector<CommandSpec>& ToolCommands();
+const std::vector<CommandRow>& ToolCommands();
 // The exit statuses of a command that lists none of its own.
 const std::vector<ExitStatus>& CommonExitStatuses();
 // The words a value of this kind may take; empty when any will do.
 std::vector<std::string> ValueChoices(ValueKind kind);
 // The row named, or null; "installed export" finds a subcommand.
-const CommandSpec* FindCommand(std::string_view name);
+const CommandRow* FindCommand(std::string_view name);
 
 // The batch grammar's help text (mirel-tool batch --help), from the batch
 // tool table.

@@ -257,13 +257,13 @@ bool TryLinuxDetect(const std::string& source, CommandContext& ctx) {
   return true;
 }
 
-CommandSpec LinuxCommand() {
-  const ArgumentSpec to =
+CommandRow LinuxCommand() {
+  const ArgumentRow to =
       OptionArgument("--to", "FORMAT", "the format to write (default: the table's own text form)",
                      ValueKind::kFormat);
-  const ArgumentSpec name =
+  const ArgumentRow name =
       PositionalArgument("NAME", "the table's name (see linux list)", ValueKind::kText);
-  ArgumentSpec installed = name;
+  ArgumentRow installed = name;
   installed.help = "the installed table it replaces for this user";
   return {
       "linux",

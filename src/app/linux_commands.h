@@ -22,6 +22,6 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
 bool TryLinuxDetect(const std::string& source, CommandContext& ctx);
 
 // The `linux` command with its subcommands.
-CommandSpec LinuxCommand();
+CommandRow LinuxCommand();
 
 }  // namespace mirel

@@ -523,33 +523,33 @@ Status RunHelp(const CommandArgs& args, CommandContext& ctx);
 
 // --- the table --------------------------------------------------------------
 
-ArgumentSpec Positional(std::string name, std::string help, ValueKind kind = ValueKind::kFile) {
+ArgumentRow Positional(std::string name, std::string help, ValueKind kind = ValueKind::kFile) {
   return PositionalArgument(std::move(name), std::move(help), kind);
 }
 
-ArgumentSpec Option(std::string name, std::string valueName, std::string help,
-                    ValueKind kind = ValueKind::kFile) {
+ArgumentRow Option(std::string name, std::string valueName, std::string help,
+                   ValueKind kind = ValueKind::kFile) {
   return OptionArgument(std::move(name), std::move(valueName), std::move(help), kind);
 }
 
-ArgumentSpec Flag(std::string name, std::string help) {
+ArgumentRow Flag(std::string name, std::string help) {
   return FlagArgument(std::move(name), std::move(help));
 }
 
-ArgumentSpec Output(std::string help = "where to write the result (- for standard output)") {
-  ArgumentSpec spec = Option("-o,--output", "FILE", std::move(help));
-  spec.result = true;
-  return spec;
+ArgumentRow Output(std::string help = "where to write the result (- for standard output)") {
+  ArgumentRow row = Option("-o,--output", "FILE", std::move(help));
+  row.result = true;
+  return row;
 }
 
-ArgumentSpec ResultArgument(ArgumentSpec spec) {
-  spec.result = true;
-  return spec;
+ArgumentRow ResultArgument(ArgumentRow row) {
+  row.result = true;
+  return row;
 }
 
-ArgumentSpec Required(ArgumentSpec spec) {
-  spec.required = true;
-  return spec;
+ArgumentRow Required(ArgumentRow row) {
+  row.required = true;
+  return row;
 }
 
 CommandRun TableCommand(TableTool tool, std::u16string_view defaultName) {
@@ -558,11 +558,10 @@ CommandRun TableCommand(TableTool tool, std::u16string_view defaultName) {
   };
 }
 
-const ArgumentSpec kTableArgument =
-    Positional("TABLE", "the code table (.txt, or a compiled .ktb)");
+const ArgumentRow kTableArgument = Positional("TABLE", "the code table (.txt, or a compiled .ktb)");
 
-std::vector<CommandSpec> MakeCommands() {
-  std::vector<CommandSpec> c;
+std::vector<CommandRow> MakeCommands() {
+  std::vector<CommandRow> c;
   c.push_back({"dedup",
                "Remove rows whose entry and code repeat an earlier row; keeps source order.",
                {kTableArgument, Output()},
@@ -583,7 +582,7 @@ std::vector<CommandSpec> MakeCommands() {
                false,
                false,
                TableCommand(TableTool::kExtractSingle, kExtractSingleOutput)});
-  ArgumentSpec by = Required(
+  ArgumentRow by = Required(
       Option("--by", "ORDER",
              "source: original order; code1: a-ab-b; code2: a-b-ab (shorter codes first);\n"
              "entry1: by entry; entry2: shorter entries first; freq: by the --freq file",
@@ -649,7 +648,7 @@ std::vector<CommandSpec> MakeCommands() {
        false,
        false,
        RunStats});
-  ArgumentSpec rule =
+  ArgumentRow rule =
       Option("--rule", "RULE", "a rule, e.g. '<all.0><tab.1><all.0><row.2>==><3><t><1><r>'",
              ValueKind::kText);
   rule.maxCount = 1 << 16;
@@ -665,12 +664,12 @@ std::vector<CommandSpec> MakeCommands() {
                false,
                false,
                RunConvertRules});
-  ArgumentSpec separators =
+  ArgumentRow separators =
       Option("--separators", "LIST",
              "separator list: characters, TAB, 空格 (space), \\, (comma); default \"TAB,空格\"",
              ValueKind::kText);
   separators.defaultValue = "TAB,空格";
-  ArgumentSpec layout = Option(
+  ArgumentRow layout = Option(
       "--layout", "N", "1: code entry (one entry); 2: code entry entry...; 3: entry code code...",
       ValueKind::kNumber);
   layout.defaultValue = "2";
@@ -716,7 +715,7 @@ std::vector<CommandSpec> MakeCommands() {
                false,
                false,
                RunDetect});
-  ArgumentSpec tables = Positional("TABLES", "TABLE1 [TABLE2 ... TABLE6]");
+  ArgumentRow tables = Positional("TABLES", "TABLE1 [TABLE2 ... TABLE6]");
   tables.maxCount = 6;
   c.push_back({"merge",
                "Join up to six tables on their entries, appending the codes of tables 2 to 6.",
@@ -774,7 +773,7 @@ std::vector<CommandSpec> MakeCommands() {
        false,
        false,
        RunGenWords});
-  const ArgumentSpec copy =
+  const ArgumentRow copy =
       Positional("COPY", "the copy's key name or display name", ValueKind::kText);
   c.push_back(
       {"installed",
@@ -821,7 +820,7 @@ std::vector<CommandSpec> MakeCommands() {
                false,
                true,
                RunBatchCommand});
-  ArgumentSpec topic =
+  ArgumentRow topic =
       Positional("COMMAND", "the command, e.g. sort or linux install", ValueKind::kText);
   topic.required = false;
   topic.maxCount = 2;
@@ -845,26 +844,26 @@ constexpr const char* kDescription =
     "tables without a window.\n"
     "Tables are read in UTF-8, UTF-16 (with mark) or GBK and written as UTF-16LE with CR LF.";
 
-std::string Footer(const CommandSpec& spec) {
-  std::string text = spec.notes.empty() ? "" : spec.notes + "\n";
-  if (!spec.exits.empty()) {
+std::string Footer(const CommandRow& row) {
+  std::string text = row.notes.empty() ? "" : row.notes + "\n";
+  if (!row.exits.empty()) {
     text += "Exit status:";
-    for (const ExitStatus& exit : spec.exits) {
+    for (const ExitStatus& exit : row.exits) {
       text += " " + std::to_string(exit.code) + " " + exit.meaning + ";";
     }
     text.back() = '.';
     text += "\n";
   }
-  if (!spec.examples.empty()) {
-    text += spec.examples.size() == 1 ? "Example:\n" : "Examples:\n";
-    for (const std::string& example : spec.examples) text += "  " + example + "\n";
+  if (!row.examples.empty()) {
+    text += row.examples.size() == 1 ? "Example:\n" : "Examples:\n";
+    for (const std::string& example : row.examples) text += "  " + example + "\n";
   }
   return text;
 }
 
 // One command as the option parser sees it, with the storage it parses into.
 struct Binding {
-  const CommandSpec* spec = nullptr;
+  const CommandRow* row = nullptr;
   std::string path;  // "installed export"
   CLI::App* app = nullptr;
   std::map<std::string, std::string> singles;
@@ -882,15 +881,15 @@ class Parser {
                     "write the manual pages and shell completion into DIR")
         ->type_name("DIR");
     std::string footer = "Examples:\n";
-    for (const CommandSpec& spec : ToolCommands()) {
-      if (spec.name == "dedup" || spec.name == "sort" || spec.name == "batch") {
-        for (const std::string& example : spec.examples) footer += "  " + example + "\n";
+    for (const CommandRow& row : ToolCommands()) {
+      if (row.name == "dedup" || row.name == "sort" || row.name == "batch") {
+        for (const std::string& example : row.examples) footer += "  " + example + "\n";
       }
     }
     app_.footer(footer +
                 "Run 'mirel-tool COMMAND --help' or 'mirel-tool help COMMAND' for the options of "
                 "a command.");
-    for (const CommandSpec& spec : ToolCommands()) Add(app_, spec, "");
+    for (const CommandRow& row : ToolCommands()) Add(app_, row, "");
   }
 
   CLI::App& app() { return app_; }
@@ -915,17 +914,17 @@ class Parser {
   }
 
  private:
-  void Add(CLI::App& parent, const CommandSpec& spec, const std::string& prefix) {
+  void Add(CLI::App& parent, const CommandRow& row, const std::string& prefix) {
     Binding& b = bindings_.emplace_back();
-    b.spec = &spec;
-    b.path = prefix.empty() ? spec.name : prefix + " " + spec.name;
-    b.app = parent.add_subcommand(spec.name, spec.summary);
-    if (spec.ownArguments) {
+    b.row = &row;
+    b.path = prefix.empty() ? row.name : prefix + " " + row.name;
+    b.app = parent.add_subcommand(row.name, row.summary);
+    if (row.ownArguments) {
       b.app->allow_extras();
       b.app->prefix_command();
       b.app->set_help_flag();
     }
-    for (const ArgumentSpec& arg : spec.arguments) {
+    for (const ArgumentRow& arg : row.arguments) {
       const std::string key = arg.Key();
       CLI::Option* option = nullptr;
       if (arg.kind == ValueKind::kFlag) {
@@ -943,12 +942,12 @@ class Parser {
       if (arg.kind == ValueKind::kNumber) option->check(CLI::Range(arg.minimum, arg.maximum));
       b.options[key] = option;
     }
-    for (const ArgumentSpec& arg : spec.arguments) {
+    for (const ArgumentRow& arg : row.arguments) {
       if (!arg.excludes.empty()) b.options[arg.Key()]->excludes(b.options.at(arg.excludes));
     }
-    if (const std::string footer = Footer(spec); !footer.empty()) b.app->footer(footer);
-    for (const CommandSpec& sub : spec.subcommands) Add(*b.app, sub, b.path);
-    b.app->require_subcommand(spec.needsSubcommand ? 1 : 0, 1);
+    if (const std::string footer = Footer(row); !footer.empty()) b.app->footer(footer);
+    for (const CommandRow& sub : row.subcommands) Add(*b.app, sub, b.path);
+    b.app->require_subcommand(row.needsSubcommand ? 1 : 0, 1);
   }
 
   CLI::App app_;
@@ -968,7 +967,7 @@ CommandArgs ArgsOf(const Binding& b) {
 
 std::string CommandNames() {
   std::string names;
-  for (const CommandSpec& spec : ToolCommands()) names += (names.empty() ? "" : ", ") + spec.name;
+  for (const CommandRow& row : ToolCommands()) names += (names.empty() ? "" : ", ") + row.name;
   return names;
 }
 
@@ -1016,11 +1015,11 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   // A command that reads its own arguments (the batch grammar: "-do:x" is no
   // option) bypasses the option parser.
   if (argv.size() >= 2) {
-    if (const CommandSpec* spec = FindCommand(argv[1]); spec && spec->ownArguments) {
+    if (const CommandRow* row = FindCommand(argv[1]); row && row->ownArguments) {
       CommandArgs args;
       args.raw = argv.subspan(2);
-      CommandContext ctx(io, spec->name);
-      return ctx.Finish(spec->run(args, ctx));
+      CommandContext ctx(io, row->name);
+      return ctx.Finish(row->run(args, ctx));
     }
   }
 
@@ -1036,19 +1035,19 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
     return 2;
   }
   Binding* binding = parser.Parsed();
-  if (binding == nullptr || !binding->spec->run) return 2;
+  if (binding == nullptr || !binding->row->run) return 2;
   const CommandArgs args = ArgsOf(*binding);
-  for (const ArgumentSpec& arg : binding->spec->arguments) {
+  for (const ArgumentRow& arg : binding->row->arguments) {
     if (arg.result && args.Get(arg.Key()) == "-") io.out.rdbuf(io.err.rdbuf());
   }
   CommandContext ctx(io, binding->path);
-  return ctx.Finish(binding->spec->run(args, ctx));
+  return ctx.Finish(binding->row->run(args, ctx));
 }
 
 }  // namespace
 
-const std::vector<CommandSpec>& ToolCommands() {
-  static const std::vector<CommandSpec> commands = MakeCommands();
+const std::vector<CommandRow>& ToolCommands() {
+  static const std::vector<CommandRow> commands = MakeCommands();
   return commands;
 }
 

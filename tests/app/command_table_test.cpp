@@ -21,12 +21,12 @@ namespace {
 
 using test::ScratchDir;
 
-void Walk(const std::vector<CommandSpec>& specs, const std::string& prefix,
-          const std::function<void(const CommandSpec&, const std::string&)>& visit) {
-  for (const CommandSpec& spec : specs) {
-    const std::string path = prefix.empty() ? spec.name : prefix + " " + spec.name;
-    visit(spec, path);
-    Walk(spec.subcommands, path, visit);
+void Walk(const std::vector<CommandRow>& rows, const std::string& prefix,
+          const std::function<void(const CommandRow&, const std::string&)>& visit) {
+  for (const CommandRow& row : rows) {
+    const std::string path = prefix.empty() ? row.name : prefix + " " + row.name;
+    visit(row, path);
+    Walk(row.subcommands, path, visit);
   }
 }
 
@@ -67,13 +67,13 @@ class CommandTableTest : public ::testing::Test {
 };
 
 TEST_F(CommandTableTest, EveryCommandHasHelpThatListsEveryArgument) {
-  Walk(ToolCommands(), "", [&](const CommandSpec& spec, const std::string& path) {
+  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
     SCOPED_TRACE(path);
-    EXPECT_FALSE(spec.summary.empty());
-    EXPECT_EQ(spec.summary.find('\n'), std::string::npos) << "a summary is one line";
-    EXPECT_TRUE(spec.run || !spec.subcommands.empty());
+    EXPECT_FALSE(row.summary.empty());
+    EXPECT_EQ(row.summary.find('\n'), std::string::npos) << "a summary is one line";
+    EXPECT_TRUE(row.run || !row.subcommands.empty());
     std::vector<std::string> args = Words(path);
-    if (spec.ownArguments) {
+    if (row.ownArguments) {
       args.push_back("--help");
       EXPECT_EQ(Run(args), 0);
       EXPECT_EQ(out_.str(), BatchHelpText());
@@ -82,8 +82,8 @@ TEST_F(CommandTableTest, EveryCommandHasHelpThatListsEveryArgument) {
     args.push_back("--help");
     ASSERT_EQ(Run(args), 0) << err_.str();
     const std::string help = out_.str();
-    EXPECT_NE(help.find(spec.summary.substr(0, 30)), std::string::npos) << help;
-    for (const ArgumentSpec& arg : spec.arguments) {
+    EXPECT_NE(help.find(row.summary.substr(0, 30)), std::string::npos) << help;
+    for (const ArgumentRow& arg : row.arguments) {
       EXPECT_FALSE(arg.help.empty()) << arg.name;
       if (arg.positional()) {
         EXPECT_NE(help.find(arg.name), std::string::npos) << arg.name << "\n" << help;
@@ -96,10 +96,10 @@ TEST_F(CommandTableTest, EveryCommandHasHelpThatListsEveryArgument) {
         }
       }
     }
-    for (const CommandSpec& sub : spec.subcommands) {
+    for (const CommandRow& sub : row.subcommands) {
       EXPECT_NE(help.find(sub.name), std::string::npos) << sub.name;
     }
-    for (const std::string& example : spec.examples) {
+    for (const std::string& example : row.examples) {
       EXPECT_NE(help.find(example), std::string::npos) << example;
     }
     // `help COMMAND` prints the same.
@@ -109,8 +109,8 @@ TEST_F(CommandTableTest, EveryCommandHasHelpThatListsEveryArgument) {
     EXPECT_EQ(out_.str(), help);
   });
   EXPECT_EQ(Run({"help"}), 0);
-  for (const CommandSpec& spec : ToolCommands()) {
-    EXPECT_NE(out_.str().find(spec.name), std::string::npos) << spec.name;
+  for (const CommandRow& row : ToolCommands()) {
+    EXPECT_NE(out_.str().find(row.name), std::string::npos) << row.name;
   }
   EXPECT_NE(out_.str().find("--write-docs"), std::string::npos);
   EXPECT_EQ(Run({"help", "nonsense"}), 2);
@@ -163,9 +163,9 @@ std::vector<std::string> StrayControlLines(const std::string& page) {
 TEST_F(CommandTableTest, ManualPagesDescribeEveryCommandAndOptionAsValidTroff) {
   const std::string tool = ToolManPage();
   EXPECT_EQ(StrayControlLines(tool), std::vector<std::string>());
-  Walk(ToolCommands(), "", [&](const CommandSpec& spec, const std::string& path) {
+  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
     EXPECT_NE(tool.find(".SS \"" + path + "\""), std::string::npos) << path;
-    for (const ArgumentSpec& arg : spec.arguments) {
+    for (const ArgumentRow& arg : row.arguments) {
       for (const std::string& spelling : arg.Spellings()) {
         const std::string roff = std::regex_replace(spelling, std::regex("-"), "\\-");
         EXPECT_NE(tool.find(roff), std::string::npos) << path << " " << spelling;
@@ -174,9 +174,9 @@ TEST_F(CommandTableTest, ManualPagesDescribeEveryCommandAndOptionAsValidTroff) {
   });
   const std::string editor = EditorManPage();
   EXPECT_EQ(StrayControlLines(editor), std::vector<std::string>());
-  for (const BatchToolSpec& batchTool : BatchTools()) {
+  for (const BatchToolRow& batchTool : BatchTools()) {
     EXPECT_NE(editor.find(Utf16ToUtf8(batchTool.name)), std::string::npos);
-    for (const BatchOptionSpec& option : batchTool.options) {
+    for (const BatchOptionRow& option : batchTool.options) {
       EXPECT_NE(editor.find("/" + Utf16ToUtf8(option.name) + "="), std::string::npos);
     }
   }
@@ -262,14 +262,14 @@ TEST(BatchToolTableTest, TheDispatcherFindsEveryToolThroughTheTable) {
   BatchEnvironment env{dir.path(), dir.path(), err, test::DiskFs(), "mirel", false, {}};
   std::set<std::u16string_view> grammar(BatchOptionNames().begin(), BatchOptionNames().end());
   std::vector<std::u16string> reached;
-  for (const BatchToolSpec& tool : BatchTools()) {
+  for (const BatchToolRow& tool : BatchTools()) {
     SCOPED_TRACE(Utf16ToUtf8(tool.name));
     EXPECT_EQ(FindBatchTool(tool.name), &tool);
     EXPECT_FALSE(tool.summary.empty());
     EXPECT_FALSE(tool.output.empty());
     EXPECT_TRUE(tool.run);
     // Every option a tool reads is one the grammar collects.
-    for (const BatchOptionSpec& option : tool.options) {
+    for (const BatchOptionRow& option : tool.options) {
       EXPECT_TRUE(grammar.count(option.name)) << Utf16ToUtf8(option.name);
     }
     EXPECT_NE(BatchHelpText().find(Utf16ToUtf8(tool.name)), std::string::npos);
@@ -280,7 +280,7 @@ TEST(BatchToolTableTest, TheDispatcherFindsEveryToolThroughTheTable) {
     };
   }
   // A registered tool replaces a dialog tool's own run, never a simple one's.
-  for (const BatchToolSpec& tool : BatchTools()) {
+  for (const BatchToolRow& tool : BatchTools()) {
     reached.clear();
     err.str("");
     const std::optional<BatchRequest> request = ParseBatchLine(u"/do=" + std::u16string(tool.name));
@@ -297,7 +297,7 @@ TEST(BatchToolTableTest, TheDispatcherFindsEveryToolThroughTheTable) {
   }
   err.str("");
   EXPECT_EQ(RunBatch(*ParseBatchLine(u"/do=其他"), env), 2);
-  for (const BatchToolSpec& tool : BatchTools()) {
+  for (const BatchToolRow& tool : BatchTools()) {
     EXPECT_NE(err.str().find(Utf16ToUtf8(tool.name)), std::string::npos) << err.str();
   }
 }
