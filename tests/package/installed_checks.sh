@@ -73,26 +73,25 @@ if ! command -v Xvfb >/dev/null || ! command -v xprop >/dev/null; then
   echo "skip: the window check (no Xvfb or xprop)"
   exit 0
 fi
-# Xvfb picks a free display itself and names it once it accepts clients,
-# so parallel tests never race for one.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for i in $(seq 1 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-display=":$(cat "$work/display")"
-DISPLAY="$display" TMPDIR="$work" HOME="$work" QT_QPA_PLATFORM=xcb \
-  "$bin/mirel-editor" "$share/mirel/sample.txt" >"$work/editor.log" 2>&1 &
-editor_pid=$!
-for i in $(seq 1 150); do
-  for id in $(xwininfo -display "$display" -root -tree 2>/dev/null | awk '/0x[0-9a-f]+ /{print $1}'); do
-    title=$(xprop -display "$display" -id "$id" _NET_WM_NAME 2>/dev/null |
-      sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-    case "$title" in
-      "Mirel码表编辑器 V3.0 - 当前总行数：0"*) ;;
-      "Mirel码表编辑器 V3.0 - 当前总行数："*) echo "ok: the installed editor shows: $title"; exit 0 ;;
-    esac
+. "$(dirname "$0")/../support/xvfb.sh"
+for attempt in 1 2 3; do
+  start_xvfb || fail "no X server"
+  DISPLAY="$display" TMPDIR="$work" HOME="$work" QT_QPA_PLATFORM=xcb \
+    "$bin/mirel-editor" "$share/mirel/sample.txt" >"$work/editor.log" 2>&1 &
+  editor_pid=$!
+  for i in $(seq 1 150); do
+    for id in $(xwininfo -display "$display" -root -tree 2>/dev/null | awk '/0x[0-9a-f]+ /{print $1}'); do
+      title=$(xprop -display "$display" -id "$id" _NET_WM_NAME 2>/dev/null |
+        sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+      case "$title" in
+        "Mirel码表编辑器 V3.0 - 当前总行数：0"*) ;;
+        "Mirel码表编辑器 V3.0 - 当前总行数："*) echo "ok: the installed editor shows: $title"; exit 0 ;;
+      esac
+    done
+    editor_running || break
+    sleep 0.1
   done
-  sleep 0.1
+  lost_display || break
 done
 cat "$work/editor.log"
 fail "the installed editor showed no window with the sample open"

@@ -20,19 +20,7 @@ printf '\377\376\055\116\011\000\172\000\150\000\015\000\012\000' > "$work/want.
 printf '\375\126\011\000\147\000\147\000\015\000\012\000' >> "$work/want.txt"
 printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
 
-# Xvfb picks a free display itself and names it once it accepts clients,
-# so parallel tests never race for one.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for i in $(seq 1 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-display=":$(cat "$work/display")"
-export DISPLAY="$display"
-
-HOME="$work" XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_QPA_PLATFORM=xcb \
-  "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
-editor_pid=$!
-
+. "$(dirname "$0")/../../support/xvfb.sh"
 # Waits for the editor's main window to carry the title $1; prints its id.
 wait_title() {
   for i in $(seq 1 100); do
@@ -41,6 +29,7 @@ wait_title() {
         sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
       if [ "$title" = "$1" ]; then echo "$id"; return 0; fi
     done
+    editor_running || break
     sleep 0.1
   done
   echo "no window titled '$1' appeared" >&2
@@ -67,7 +56,18 @@ answer_box() {
   return 1
 }
 
-window=$(wait_title "$(title 3)") || exit 1
+# Starts a server and the editor on it, again with fresh ones when the editor
+# could not reach the server.
+for attempt in 1 2 3; do
+  start_xvfb || exit 1
+  export DISPLAY="$display"
+  HOME="$work" XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_QPA_PLATFORM=xcb \
+    "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
+  editor_pid=$!
+  if window=$(wait_title "$(title 3)"); then break; fi
+  lost_display || exit 1
+done
+[ -n "${window:-}" ] || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 sleep 0.3
 # Tab twice: filter box, exact-match box, list; Down picks the first row,

@@ -1,0 +1,48 @@
+# Sourced by the window tests, which set $work first.
+# start_xvfb: starts an X server on a display it picks itself, waits until the
+# server answers a client, and sets $display and $xvfb_pid. A server that does
+# not answer is replaced by a fresh one; the tests that call this never start
+# two servers at once (ctest's "xvfb" resource lock).
+start_xvfb() {
+  for attempt in 1 2 3; do
+    rm -f "$work/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for i in $(seq 1 300); do
+      [ -s "$work/display" ] && break
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -s "$work/display" ]; then
+      display=":$(head -n 1 "$work/display")"
+      for i in $(seq 1 100); do
+        if xprop -display "$display" -root >/dev/null 2>&1; then return 0; fi
+        sleep 0.1
+      done
+    fi
+    echo "X server, attempt $attempt: no answer on display '${display:-?}'" >&2
+    cat "$work/xvfb.log" >&2
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  done
+  return 1
+}
+
+# lost_display: true when the editor, its output in $work/editor.log, ended
+# because it could not reach the server; the caller then starts both again.
+lost_display() {
+  if grep -q "could not connect to display" "$work/editor.log" 2>/dev/null; then
+    echo "the editor could not reach $display; again with a fresh server" >&2
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+    return 0
+  fi
+  return 1
+}
+
+# editor_running: false once the editor (pid $editor_pid) ended or gave up on
+# the display; an ended child the shell has not reaped still answers kill -0.
+editor_running() {
+  kill -0 "$editor_pid" 2>/dev/null || return 1
+  ! grep -q "could not connect to display" "$work/editor.log" 2>/dev/null
+}
