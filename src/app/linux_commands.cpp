@@ -5,6 +5,7 @@
 
 #include "convert/linux_conversion.h"
 #include "platform/temp_folder.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -22,23 +23,6 @@ void ReportDiagnostics(const std::string& file,
   }
 }
 
-std::string Json(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 Result<std::unique_ptr<TempFolder>> OpenTemp(ToolIo& io) {
   return io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
 }
@@ -49,9 +33,9 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
   if (!tables.IsOk()) return tables.status();
   if (args.Flag("json")) {
     for (const LinuxTableInfo& t : tables.value()) {
-      io.out << "{\"name\":" << Json(t.name) << ",\"ime\":" << Json(ImeName(t.ime))
-             << ",\"format\":" << Json(linux_table::InfoOf(t.format).cliName)
-             << ",\"path\":" << Json(t.path.string()) << ",\"rows\":" << t.rows
+      io.out << "{\"name\":" << JsonString(t.name) << ",\"ime\":" << JsonString(ImeName(t.ime))
+             << ",\"format\":" << JsonString(linux_table::InfoOf(t.format).cliName)
+             << ",\"path\":" << JsonString(t.path.string()) << ",\"rows\":" << t.rows
              << ",\"user\":" << (t.user ? "true" : "false")
              << ",\"overrides\":" << (t.overrides ? "true" : "false") << "}\n";
     }

@@ -38,20 +38,15 @@ bool Continues(std::string_view pending, unsigned char next) {
   }
 }
 
-}  // namespace
-
-std::string EscapeControls(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// Calls whole(sequence) for each complete UTF-8 sequence of `text` and
+// stray(byte) for each byte that starts none.
+template <class Whole, class Stray>
+void ForEachSequence(std::string_view text, Whole whole, Stray stray) {
   size_t k = 0;
   while (k < text.size()) {
     const auto lead = static_cast<unsigned char>(text[k]);
     if (lead < 0x80) {
-      if ((lead < 0x20 && lead != '\n' && lead != '\t') || lead == 0x7F) {
-        AppendByteEscape(lead, out);
-      } else {
-        out += static_cast<char>(lead);
-      }
+      whole(text.substr(k, 1));
       ++k;
       continue;
     }
@@ -62,22 +57,68 @@ std::string EscapeControls(std::string_view text) {
       ++have;
     }
     if (length == 0 || have < length) {
-      AppendByteEscape(lead, out);
+      stray(lead);
       ++k;
       continue;
     }
-    // C1 controls: U+0080 to U+009F, encoded C2 80 to C2 9F.
-    const auto second = static_cast<unsigned char>(text[k + 1]);
-    if (lead == 0xC2 && second <= 0x9F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", second);
-      out += escaped;
-    } else {
-      out.append(text.substr(k, length));
-    }
+    whole(text.substr(k, length));
     k += length;
   }
+}
+
+// C0, DEL and C1 (U+0080 to U+009F, encoded C2 80 to C2 9F): the code point,
+// or -1 for a sequence that is no control.
+int ControlOf(std::string_view sequence) {
+  const auto lead = static_cast<unsigned char>(sequence[0]);
+  if (sequence.size() == 1) return lead < 0x20 || lead == 0x7F ? lead : -1;
+  const auto second = static_cast<unsigned char>(sequence[1]);
+  return lead == 0xC2 && second <= 0x9F ? second : -1;
+}
+
+void AppendUnitEscape(unsigned unit, std::string& out) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", unit);
+  out += escaped;
+}
+
+}  // namespace
+
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachSequence(
+      text,
+      [&](std::string_view sequence) {
+        const int control = ControlOf(sequence);
+        if (control < 0 || control == '\n' || control == '\t') {
+          out.append(sequence);
+        } else if (control < 0x80) {
+          AppendByteEscape(static_cast<unsigned char>(control), out);
+        } else {
+          AppendUnitEscape(static_cast<unsigned>(control), out);
+        }
+      },
+      [&](unsigned char byte) { AppendByteEscape(byte, out); });
   return out;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  ForEachSequence(
+      text,
+      [&](std::string_view sequence) {
+        const int control = ControlOf(sequence);
+        if (control >= 0) {
+          AppendUnitEscape(static_cast<unsigned>(control), out);
+        } else {
+          if (sequence[0] == '"' || sequence[0] == '\\') out += '\\';
+          out.append(sequence);
+        }
+      },
+      // Lone low surrogates U+DC80 to U+DCFF stand for bytes that are not
+      // UTF-8, the convention that lets a reader get the exact bytes back.
+      [&](unsigned char byte) { AppendUnitEscape(0xDC00u + byte, out); });
+  return out + "\"";
 }
 
 EscapingStreamBuffer::~EscapingStreamBuffer() {

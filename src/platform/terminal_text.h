@@ -19,6 +19,12 @@ namespace mirel {
 
 std::string EscapeControls(std::string_view text);
 
+// `text` as a quoted JSON string that passes EscapeControls unchanged:
+// controls as \u escapes, and each byte that is not UTF-8 as the lone
+// surrogate \udcXX (XX the byte), so that a path that is not UTF-8 still
+// makes valid JSON and its bytes can be had back.
+std::string JsonString(std::string_view text);
+
 // Escapes what is written to it and passes it on to `sink`, which must
 // outlive it. A UTF-8 sequence split over two writes is held until it is
 // complete; one still incomplete when the buffer goes is shown escaped.

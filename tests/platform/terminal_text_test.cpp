@@ -21,6 +21,16 @@ TEST(TerminalTextTest, ControlsAndBrokenUtf8AreShownEscaped) {
             "\\xc0\\xaf \\xed\\xa0\\x80 \\xe4\\xb8");
 }
 
+// A folder name that is not UTF-8 still makes valid JSON, which the
+// terminal escaping passes unchanged, and names its bytes.
+TEST(TerminalTextTest, JsonStringsAreValidForAnyBytes) {
+  const std::string odd = "/t/\xff\xc0\xaf\"q\"\\\x1b\x7f\xc2\x9b中\xe4\xb8";
+  const std::string json = JsonString(odd);
+  EXPECT_EQ(json, "\"/t/\\udcff\\udcc0\\udcaf\\\"q\\\"\\\\\\u001b\\u007f\\u009b中\\udce4\\udcb8\"");
+  EXPECT_EQ(EscapeControls(json), json);
+  EXPECT_EQ(JsonString(""), "\"\"");
+}
+
 TEST(TerminalTextTest, TheStreamBufferEscapesAcrossWritesButNotItsOwnControls) {
   std::ostringstream sink;
   {
