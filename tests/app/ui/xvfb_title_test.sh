@@ -1,16 +1,33 @@
 #!/bin/sh
-# Starts the built editor on a real X server (Xvfb) with a table and checks
-# the title of its window.
+# Starts the built editor on a real X server (Xvfb) with a table, checks the
+# title of its window and saves a picture of it.
+# Usage: xvfb_title_test.sh EDITOR GRAB_WINDOW SCREENSHOT.png
 set -u
 editor="$1"
+grab="$2"
+screenshot="$3"
 work=$(mktemp -d)
 editor_pid=""
 xvfb_pid=""
 trap 'kill $editor_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT INT TERM
 
-printf '\xef\xbb\xbf\xe4\xb8\xad\tzh\r\n\xe5\x9b\xbd\tgg\r\n\xe4\xba\xba\tr\r\n' > "$work/t.txt"
+# UTF-8 with its mark: 中 TAB zh, 国 TAB gg, 人 TAB r (octal: dash's printf has no \x).
+printf '\357\273\277\344\270\255\tzh\r\n\345\233\275\tgg\r\n\344\272\272\tr\r\n' > "$work/t.txt"
 
 . "$(dirname "$0")/../../support/xvfb.sh"
+# Once the window has painted: a picture the size of the window, as PNG.
+take_screenshot() {
+  sleep 1
+  mkdir -p "$(dirname "$screenshot")"
+  size=$(DISPLAY="$display" QT_QPA_PLATFORM=xcb "$grab" "$1" "$screenshot") || return 1
+  width=${size%x*}
+  height=${size#*x}
+  if [ "$width" -lt 400 ] || [ "$height" -lt 200 ]; then
+    echo "the screenshot is only $size"
+    return 1
+  fi
+  echo "screenshot: $screenshot ($size)"
+}
 want='Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3'
 for attempt in 1 2 3; do
   start_xvfb || exit 1
@@ -19,7 +36,11 @@ for attempt in 1 2 3; do
   for i in $(seq 1 100); do
     for id in $(xwininfo -display "$display" -root -tree 2>/dev/null | awk '/0x[0-9a-f]+ /{print $1}'); do
       title=$(xprop -display "$display" -id "$id" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-      if [ "$title" = "$want" ]; then echo "window title: $title"; exit 0; fi
+      if [ "$title" = "$want" ]; then
+        echo "window title: $title"
+        take_screenshot "$id"
+        exit
+      fi
     done
     editor_running || break
     sleep 0.1
