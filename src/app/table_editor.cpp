@@ -45,20 +45,15 @@ Result<uint32_t> TableEditor::Open(const std::filesystem::path& path) {
     // The file was read but its working copy could not be made: the old
     // table is gone, and its steps with it.
     history_.Clear();
-    linesLeftOut_ = 0;
   }
   return loaded;
 }
 
-void TableEditor::Opened() {
-  history_.Clear();
-  linesLeftOut_ = store_.CountLinesWithoutTab();
-}
+void TableEditor::Opened() { history_.Clear(); }
 
 void TableEditor::Close() {
   store_.CloseTable();
   history_.Clear();
-  linesLeftOut_ = 0;
 }
 
 Status TableEditor::Save(SaveMode mode, const std::filesystem::path& target,

@@ -57,7 +57,7 @@ class TableEditor {
               const RetryPrompt& retry = {});
 
   // Lines of the open table's file that are not rows, counted at opening.
-  uint32_t linesLeftOut() const { return linesLeftOut_; }
+  uint64_t linesLeftOut() const { return store_.IsOpen() ? store_.linesWithoutTab().count() : 0; }
 
   // ---- Changes; each is one undo step ----
   // Deletes the visible rows (ascending). Returns the number deleted.
@@ -100,7 +100,6 @@ class TableEditor {
 
   TableStore& store_;
   UndoHistory history_;
-  uint32_t linesLeftOut_ = 0;
 };
 
 }  // namespace mirel

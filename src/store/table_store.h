@@ -240,9 +240,6 @@ class TableStore {
   // Removes every row whose whole text equals an earlier row's in the present
   // order, keeping the order of the rest. Returns the number removed.
   uint32_t RemoveLaterDuplicates();
-  // Non-empty lines of the text the table was read from that hold no TAB and
-  // so are not rows (counted before any edit; edits leave spare text behind).
-  uint32_t CountLinesWithoutTab() const;
   // Find in the entries of the visible rows (the filter snapshot): the first
   // row from `from`, going forward or back and wrapping around once, whose
   // entry holds `text`, or kNoRow; and how many rows hold it. A text with a

@@ -144,26 +144,6 @@ uint32_t TableStore::RemoveLaterDuplicates() {
   return r - kept;
 }
 
-uint32_t TableStore::CountLinesWithoutTab() const {
-  if (!data_ || !data_->view()) return 0;
-  const char16_t* p = DataUnits(textBase_);
-  const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
-  uint32_t count = 0;
-  size_t length = 0;
-  bool tab = false;
-  for (; p < end; ++p) {
-    if (*p == 0) {
-      if (length > 0 && !tab) ++count;
-      length = 0;
-      tab = false;
-    } else {
-      ++length;
-      tab = tab || *p == u'\t';
-    }
-  }
-  return count;
-}
-
 namespace {
 
 // Whether the entry starting at `p` (ending at a TAB or NUL) holds `text`,
