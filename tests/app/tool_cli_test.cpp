@@ -291,18 +291,6 @@ TEST_F(ToolCliTest, TextFromFilesNeverReachesTheTerminalAsControls) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 struct ChildRun {
   int exitCode = -1;  // -1: ended by a signal
   std::string out, err;
@@ -342,7 +330,7 @@ ChildRun RunToolAsChild(const std::filesystem::path& dir, std::vector<std::strin
 }
 
 TEST_F(ToolCliTest, RunningOutOfMemoryIsAFailureNotACrash) {
-  if (kSanitized) GTEST_SKIP() << "sanitizers reserve more address space than the cap allows";
+  if (test::kSanitized) GTEST_SKIP() << "sanitizers reserve more address space than the cap allows";
   {
     std::ofstream table(dir_ / "big.txt", std::ios::binary);
     uint32_t seed = 1;

@@ -29,6 +29,20 @@
 
 namespace mirel::test {
 
+// Whether the tests run under AddressSanitizer: a few tests then skip what
+// the sanitizer cannot do (a capped address space) or take smaller inputs.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 inline std::string Describe(const Status& s) { return s.message(); }
 template <class T>
 std::string Describe(const Result<T>& r) {
