@@ -101,89 +101,73 @@ uint32_t TableEditor::Delete(std::span<const uint32_t> visibleRows) {
   return deleted;
 }
 
-RowSelection TableEditor::MoveUp(const RowSelection& selection) {
+// Moves rows of the selection as `plan` says, as one undo step. The plan
+// calls move(from, to, mark) with visible positions: the row at `from` goes to
+// `to`, and `mark` is where the moved row's selection lands afterwards.
+template <class Plan>
+RowSelection TableEditor::MoveSelected(const RowSelection& selection, Plan plan) {
   const uint32_t count = store_.VisibleRowCount();
   std::vector<char> flags = Flags(selection, count);
   std::optional<uint32_t> current = selection.current;
   UndoStep step;
   step.kind = UndoStep::Kind::kMove;
-  for (uint32_t p = 1; p < count; ++p) {
-    if (!flags[p] || flags[p - 1]) continue;
-    step.rotations.push_back({store_.DataRowOf(p - 1), store_.DataRowOf(p), false});
-    store_.MoveRowEarlier(p, p - 1);
-    flags[p] = 0;
-    flags[p - 1] = 1;
-    current = p - 1;
-  }
+  auto move = [&](uint32_t from, uint32_t to, uint32_t mark) {
+    if (to > from) {
+      step.rotations.push_back({store_.DataRowOf(from), store_.DataRowOf(to), true});
+      store_.MoveRowLater(from, to);
+    } else {
+      step.rotations.push_back({store_.DataRowOf(to), store_.DataRowOf(from), false});
+      store_.MoveRowEarlier(from, to);
+    }
+    flags[from] = 0;
+    flags[mark] = 1;
+    current = mark;
+  };
+  plan(flags, count, move);
   if (!step.rotations.empty()) Record(std::move(step));
   return FromFlags(flags, current);
+}
+
+RowSelection TableEditor::MoveUp(const RowSelection& selection) {
+  return MoveSelected(selection, [](const std::vector<char>& flags, uint32_t count, auto move) {
+    for (uint32_t p = 1; p < count; ++p) {
+      if (flags[p] && !flags[p - 1]) move(p, p - 1, p - 1);
+    }
+  });
 }
 
 RowSelection TableEditor::MoveDown(const RowSelection& selection) {
-  const uint32_t count = store_.VisibleRowCount();
-  std::vector<char> flags = Flags(selection, count);
-  std::optional<uint32_t> current = selection.current;
-  UndoStep step;
-  step.kind = UndoStep::Kind::kMove;
-  for (uint32_t p = count; p-- > 0;) {
-    if (!flags[p] || p + 1 >= count || flags[p + 1]) continue;
-    step.rotations.push_back({store_.DataRowOf(p), store_.DataRowOf(p + 1), true});
-    store_.MoveRowLater(p, p + 1);
-    flags[p] = 0;
-    flags[p + 1] = 1;
-    current = p + 1;
-  }
-  if (!step.rotations.empty()) Record(std::move(step));
-  return FromFlags(flags, current);
+  return MoveSelected(selection, [](const std::vector<char>& flags, uint32_t count, auto move) {
+    for (uint32_t p = count; p-- > 0;) {
+      if (flags[p] && p + 1 < count && !flags[p + 1]) move(p, p + 1, p + 1);
+    }
+  });
 }
 
 RowSelection TableEditor::MoveToTop(const RowSelection& selection) {
-  const uint32_t count = store_.VisibleRowCount();
-  std::vector<char> flags = Flags(selection, count);
-  std::optional<uint32_t> current = selection.current;
-  UndoStep step;
-  step.kind = UndoStep::Kind::kMove;
   // Each row moved lands above the ones moved before it, as the command has
   // always done; the rows already at the top stay.
-  uint32_t k = 0;
-  for (uint32_t p = 0; p < count; ++p) {
-    if (!flags[p]) continue;
-    if (p > 0 && !flags[k]) {
-      step.rotations.push_back({store_.DataRowOf(0), store_.DataRowOf(p), false});
-      store_.MoveRowEarlier(p, 0);
-      flags[p] = 0;
-      flags[k] = 1;
-      current = k;
+  return MoveSelected(selection, [](const std::vector<char>& flags, uint32_t count, auto move) {
+    uint32_t k = 0;
+    for (uint32_t p = 0; p < count; ++p) {
+      if (!flags[p]) continue;
+      if (p > 0 && !flags[k]) move(p, 0, k);
+      ++k;
     }
-    ++k;
-  }
-  if (!step.rotations.empty()) Record(std::move(step));
-  return FromFlags(flags, current);
+  });
 }
 
 RowSelection TableEditor::MoveToEnd(const RowSelection& selection) {
-  const uint32_t count = store_.VisibleRowCount();
-  std::vector<char> flags = Flags(selection, count);
-  std::optional<uint32_t> current = selection.current;
-  UndoStep step;
-  step.kind = UndoStep::Kind::kMove;
-  if (count > 0) {
+  return MoveSelected(selection, [](const std::vector<char>& flags, uint32_t count, auto move) {
+    if (count == 0) return;
     uint32_t t = count - 1;
     for (uint32_t p = count; p-- > 0;) {
       if (!flags[p]) continue;
-      if (p < t && !flags[t]) {
-        step.rotations.push_back({store_.DataRowOf(p), store_.DataRowOf(t), true});
-        store_.MoveRowLater(p, t);
-        flags[p] = 0;
-        flags[t] = 1;
-        current = t;
-      }
+      if (p < t && !flags[t]) move(p, t, t);
       if (t == 0) break;
       --t;
     }
-  }
-  if (!step.rotations.empty()) Record(std::move(step));
-  return FromFlags(flags, current);
+  });
 }
 
 int TableEditor::Modify(uint32_t visibleRow, std::u16string_view code, std::u16string_view entry) {

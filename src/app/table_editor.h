@@ -97,6 +97,8 @@ class TableEditor {
   // is short; empty (no undo step) when even that fails.
   std::optional<std::vector<uint32_t>> SnapshotOrder();
   void Record(UndoStep step);
+  template <class Plan>
+  RowSelection MoveSelected(const RowSelection& selection, Plan plan);
 
   TableStore& store_;
   UndoHistory history_;
