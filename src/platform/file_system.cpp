@@ -24,6 +24,16 @@ Status OsError(const std::filesystem::path& path, const std::string& what, int e
   return Status::IoError(path.string(), what + ": " + std::strerror(err));
 }
 
+Result<uint64_t> WorkingPiecesSize(const std::filesystem::path& path,
+                                   std::initializer_list<std::span<const std::byte>> pieces,
+                                   uint32_t size) {
+  uint64_t filled = 0;
+  for (const auto& piece : pieces) filled += piece.size();
+  if (size == 0) return Status::InvalidArgument(path.string(), "a working file cannot be empty");
+  if (filled > size) return Status::InvalidArgument(path.string(), "contents larger than the file");
+  return filled;
+}
+
 Status OutputFile::Commit() {
   Status synced = Sync();
   if (!synced.IsOk()) return synced;

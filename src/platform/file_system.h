@@ -215,4 +215,10 @@ class ForwardingFileSystem : public FileSystem {
 // "path: what: reason" for an errno value.
 Status OsError(const std::filesystem::path& path, const std::string& what, int err);
 
+// For implementations of CreateWorkingFile: the pieces' total size; refuses
+// an empty file and contents larger than the file.
+Result<uint64_t> WorkingPiecesSize(const std::filesystem::path& path,
+                                   std::initializer_list<std::span<const std::byte>> pieces,
+                                   uint32_t size);
+
 }  // namespace mirel

@@ -128,10 +128,9 @@ class MemoryFileSystem final : public FileSystem {
   Result<std::unique_ptr<WorkingFile>> CreateWorkingFile(
       const path& p, std::initializer_list<std::span<const std::byte>> pieces,
       uint32_t size) override {
-    uint64_t filled = 0;
-    for (const auto& piece : pieces) filled += piece.size();
-    if (size == 0) return Status::InvalidArgument(Where(p), "a working file cannot be empty");
-    if (filled > size) return Status::InvalidArgument(Where(p), "contents larger than the file");
+    if (Result<uint64_t> filled = WorkingPiecesSize(p, pieces, size); !filled.IsOk()) {
+      return filled.status();
+    }
     try {
       std::string key = Key(p);
       Status room = CheckRoomFor(p, key);

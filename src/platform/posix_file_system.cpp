@@ -564,10 +564,9 @@ class PosixFileSystem final : public FileSystem {
   Result<std::unique_ptr<WorkingFile>> CreateWorkingFile(
       const path& p, std::initializer_list<std::span<const std::byte>> pieces,
       uint32_t size) override {
-    uint64_t filled = 0;
-    for (const auto& piece : pieces) filled += piece.size();
-    if (size == 0) return Status::InvalidArgument(Where(p), "a working file cannot be empty");
-    if (filled > size) return Status::InvalidArgument(Where(p), "contents larger than the file");
+    Result<uint64_t> filling = WorkingPiecesSize(p, pieces, size);
+    if (!filling.IsOk()) return filling.status();
+    const uint64_t filled = filling.value();
     try {
       // Not truncated first: cutting a large file to nothing costs as much as
       // writing it again, so new contents go over the old blocks and only
