@@ -36,9 +36,8 @@ void ErrorLog::Add(std::u16string_view message) {
       !IsLowSurrogate(message[size - 1]) && IsLowSurrogate(message[size])) {
     --size;
   }
-  line_.assign(message.substr(0, size));
-  line_.append(u"\r\n");
-  writer_->Write(line_);
+  writer_->Write(message.substr(0, size));
+  writer_->Write(u"\r\n");
 }
 
 Status ErrorLog::Close() {

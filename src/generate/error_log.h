@@ -60,7 +60,6 @@ class ErrorLog {
   std::string openFailure_;  // empty when the file was created
   uint64_t count_ = 0;
   bool closed_ = false;
-  std::u16string line_;
 };
 
 }  // namespace mirel
