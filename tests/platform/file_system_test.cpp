@@ -12,12 +12,14 @@
 
 #include "support/faulty_file_system.h"
 #include "support/test_support.h"
+#include "support/writer_faults.h"
 
 namespace mirel {
 namespace {
 
 using std::filesystem::path;
 using test::FaultyFileSystem;
+using test::FileSizeLimit;
 using test::IoStep;
 using test::ScratchDir;
 
@@ -274,26 +276,6 @@ class PosixFileSystemTest : public testing::Test {
 
   ScratchDir dir_;
   std::unique_ptr<FileSystem> fs_ = NewPosixFileSystem();
-};
-
-// Lowers the size a file may reach, as a full quota would.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    struct rlimit lowered = old_;
-    lowered.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  struct rlimit old_ {};
-  sighandler_t old_handler_;
 };
 
 TEST_F(PosixFileSystemTest, RealWriteAndGrowthFailuresChangeNothing) {

@@ -18,6 +18,7 @@ namespace mirel {
 namespace {
 
 using test::FaultyFileSystem;
+using test::FileSizeLimit;
 using test::ForEachInjectedFault;
 using test::IoStep;
 using test::KeptFiles;
@@ -261,28 +262,6 @@ TEST_F(StoreFaultsTest, FailedGrowthOfTheWorkingFileChangesNothingAndTheStoreGoe
     TallyFaults(insert ? "TableStore InsertRows" : "TableStore ModifyRow", faults);
   }
 }
-
-// Lowers the size a file may reach, as a full quota would.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    struct rlimit lowered = old_;
-    lowered.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, oldHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  struct rlimit old_ {};
-  sighandler_t oldHandler_;
-};
 
 TEST_F(StoreFaultsTest, RealDiskRefusingTheGrowthLosesNoRow) {
   ASSERT_OK(store_->LoadTable(table_));

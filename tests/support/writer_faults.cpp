@@ -1,5 +1,8 @@
 #include "support/writer_faults.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <set>
@@ -7,6 +10,23 @@
 #include "support/test_support.h"
 
 namespace mirel::test {
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  old_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = old_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler_);
+}
 
 KeptFiles::KeptFiles(std::vector<std::filesystem::path> files) : files_(std::move(files)) {
   for (const auto& file : files_) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -29,6 +30,20 @@ class KeptFiles {
  private:
   std::vector<std::filesystem::path> files_;
   std::vector<std::optional<std::string>> bytes_;
+};
+
+// Lowers the size a file may reach while it lives, as a full quota would:
+// writes past it fail with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t old_ = 0;
+  void (*oldHandler_)(int) = nullptr;
 };
 
 // The temporary files of replacements (".NAME.mirel-...") in `folder`.
