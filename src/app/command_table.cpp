@@ -69,6 +69,13 @@ void CommandContext::Warn(const Status& status) const {
   io.err << kToolProgram << ": " << command_ << ": " << status.message() << "\n";
 }
 
+std::string Counted(uint64_t n, std::string_view one, std::string_view many) {
+  std::string counted = std::to_string(n);
+  counted += ' ';
+  counted += n == 1 ? one : many;
+  return counted;
+}
+
 int CommandContext::Finish(const Status& status) const {
   if (status.IsOk()) return exitStatus_;
   Warn(status);

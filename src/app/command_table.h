@@ -109,6 +109,9 @@ class CommandContext {
   int exitStatus_ = 0;
 };
 
+// "1 row", "3 rows": a count with its noun, for the commands' reports.
+std::string Counted(uint64_t n, std::string_view one, std::string_view many);
+
 using CommandRun = std::function<Status(const CommandArgs&, CommandContext&)>;
 
 struct CommandRow {

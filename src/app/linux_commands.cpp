@@ -83,7 +83,8 @@ Status RunExport(const CommandArgs& args, CommandContext& ctx) {
       ConvertAnyFormat(io.fs, found->path, found->format, to, output, *temp.value());
   if (!report.IsOk()) return report.status();
   ReportDiagnostics(found->path.string(), report->diagnostics, ctx);
-  io.out << report->rows << " rows of " << found->name << " written to " << output << "\n";
+  io.out << Counted(report->rows, "row", "rows") << " of " << found->name << " written to "
+         << output << "\n";
   return Status::Ok();
 }
 
@@ -226,7 +227,9 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
   ReportDiagnostics(source, report->diagnostics, ctx);
   const bool kuji = std::holds_alternative<TableFormat>(*target) &&
                     std::get<TableFormat>(*target) == TableFormat::kKuji;
-  io.out << report->rows << (kuji ? " lines" : " entries") << " written to " << out.string();
+  io.out << (kuji ? Counted(report->rows, "line", "lines")
+                  : Counted(report->rows, "entry", "entries"))
+         << " written to " << out.string();
   if (!report->diagnostics.empty()) io.out << " (" << report->diagnostics.size() << " left out)";
   io.out << "\n";
   return Status::Ok();

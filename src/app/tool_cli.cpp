@@ -86,7 +86,8 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
                                      {static_cast<long long>(result->rowsWritten)}))
            << "\n";
   } else {
-    io.out << result->rowsWritten << " rows written to " << request.output.string() << "\n";
+    io.out << Counted(result->rowsWritten, "row", "rows") << " written to "
+           << request.output.string() << "\n";
   }
   return Status::Ok();
 }
@@ -161,7 +162,8 @@ Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
   const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
   Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
   if (!done.IsOk()) return done.status();
-  io.out << done.value() << " characters converted, written to " << out.string() << "\n";
+  io.out << Counted(done.value(), "character", "characters") << " converted, written to "
+         << out.string() << "\n";
   return Status::Ok();
 }
 
@@ -173,7 +175,8 @@ Status RunConvertLayout(const CommandArgs& args, CommandContext& ctx) {
       RunLayoutConversion(io.fs, source, Utf8ToUtf16(args.Get("separators")),
                           static_cast<Layout>(std::stoi(args.Get("layout"))), out);
   if (!done.IsOk()) return done.status();
-  io.out << done.value() << " lines converted, written to " << out.string() << "\n";
+  io.out << Counted(done.value(), "line", "lines") << " converted, written to " << out.string()
+         << "\n";
   return Status::Ok();
 }
 
@@ -224,7 +227,8 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   Result<uint64_t> count =
       ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value(), source);
   if (!count.IsOk()) return count.status();
-  io.out << count.value() << (*target == TableFormat::kKuji ? " lines" : " entries")
+  io.out << (*target == TableFormat::kKuji ? Counted(count.value(), "line", "lines")
+                                           : Counted(count.value(), "entry", "entries"))
          << " written to " << out.string() << "\n";
   return Status::Ok();
 }
@@ -286,8 +290,9 @@ Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
   if (!result->errorLogFailure.empty()) {
     ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
   }
-  io.out << result->lines << " lines read, " << result->codes << " codes written to "
-         << out.string() << ", " << result->errors << " errors\n";
+  io.out << Counted(result->lines, "line", "lines") << " read, "
+         << Counted(result->codes, "code", "codes") << " written to " << out.string() << ", "
+         << Counted(result->errors, "error", "errors") << "\n";
   return Status::Ok();
 }
 
@@ -314,8 +319,9 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
   if (!result->errorLogFailure.empty()) {
     ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
   }
-  io.out << result->words << " lines read, " << result->written << " codes written to "
-         << out.string() << ", " << result->errors << " errors\n";
+  io.out << Counted(result->words, "line", "lines") << " read, "
+         << Counted(result->written, "code", "codes") << " written to " << out.string() << ", "
+         << Counted(result->errors, "error", "errors") << "\n";
   return Status::Ok();
 }
 
@@ -326,7 +332,7 @@ Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
   const std::filesystem::path out = OutputOr(args.Get("output"), MergeOutputPath(tables.front()));
   Result<uint64_t> merged = MergeTableFiles(ctx.io.fs, paths, out);
   if (!merged.IsOk()) return merged.status();
-  ctx.io.out << merged.value() << " lines written to " << out.string() << "\n";
+  ctx.io.out << Counted(merged.value(), "line", "lines") << " written to " << out.string() << "\n";
   return Status::Ok();
 }
 
@@ -344,25 +350,8 @@ Status RunTips(const CommandArgs& args, CommandContext& ctx) {
   }
   Result<uint64_t> written = BuildCommandTips(ctx.io.fs, files, settings, out);
   if (!written.IsOk()) return written.status();
-  ctx.io.out << written.value() << " lines written to " << out.string() << "\n";
+  ctx.io.out << Counted(written.value(), "line", "lines") << " written to " << out.string() << "\n";
   return Status::Ok();
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 Status RunInstalledList(const CommandArgs& args, CommandContext& ctx) {
@@ -488,7 +477,7 @@ Status RunInstalledCompile(const CommandArgs& args, CommandContext& ctx) {
     return Status::IoError(
         "", replaced.message() + " (close the programs using the input method and retry)");
   }
-  io.out << main.string() << " written: " << summary->records << " entries\n";
+  io.out << main.string() << " written: " << Counted(summary->records, "entry", "entries") << "\n";
   return Status::Ok();
 }
 

@@ -433,7 +433,7 @@ TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
   WriteBytes(dir_ / "fields.txt", test::Utf8(u"a 啊 阿\r\n"));
   EXPECT_EQ(Run({"convert-layout", Table("fields.txt"), "--separators", "空格", "--layout", "2"}),
             0);
-  EXPECT_NE(out_.str().find("1 lines converted"), std::string::npos);
+  EXPECT_NE(out_.str().find("1 line converted"), std::string::npos);
   EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), TableBytes({u"啊\ta", u"阿\ta"}));
   EXPECT_EQ(Run({"batch", "/do=码表格式转换", "/源码表文件=fields.txt", "/分割字符=空格",
                  "/选项=单行多义(左词条)"}),
