@@ -979,17 +979,21 @@ bool MainWindow::OpenInstalled(const InstalledTable& table) {
   return true;
 }
 
+std::optional<InstalledCopies> MainWindow::LoadInstalledCopies() {
+  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
+  if (copies.IsOk()) return std::move(copies).value();
+  services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
+                        QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
+                        QString::fromStdString(copies.status().message()));
+  return std::nullopt;
+}
+
 void MainWindow::OpenInstalledCommand() {
   if (!ConfirmDiscard(kSaveOnClose)) return;
-  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
-  if (!copies.IsOk()) {
-    services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
-                          QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
-                          QString::fromStdString(copies.status().message()));
-    return;
-  }
-  std::optional<InstalledTable> chosen = InstalledDialog::Run(
-      this, services_, copies.value(), store_.temp(), InstalledDialog::Mode::kOpen);
+  std::optional<InstalledCopies> copies = LoadInstalledCopies();
+  if (!copies) return;
+  std::optional<InstalledTable> chosen =
+      InstalledDialog::Run(this, services_, *copies, store_.temp(), InstalledDialog::Mode::kOpen);
   if (chosen) OpenInstalled(*chosen);
 }
 
@@ -1007,15 +1011,9 @@ bool MainWindow::OpenLinuxTable(const LinuxTableInfo& table) {
 }
 
 void MainWindow::ReverseInstalledCommand() {
-  Result<InstalledCopies> copies = InstalledCopies::Load(store_.fs(), installedEnvironment_);
-  if (!copies.IsOk()) {
-    services_.ShowMessage(this, QStringLiteral("无法读取输入法的安装信息。"),
-                          QStringLiteral("无法执行的操作请求"), UiServices::Icon::kError,
-                          QString::fromStdString(copies.status().message()));
-    return;
-  }
-  InstalledDialog::Run(this, services_, copies.value(), store_.temp(),
-                       InstalledDialog::Mode::kReverse);
+  std::optional<InstalledCopies> copies = LoadInstalledCopies();
+  if (!copies) return;
+  InstalledDialog::Run(this, services_, *copies, store_.temp(), InstalledDialog::Mode::kReverse);
 }
 
 // The report measures the open rows as they are; it saves first only when

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "app/table_editor.h"
@@ -24,6 +25,7 @@
 #include "generate/merge_tables.h"
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
+#include "ime/installed_copies.h"
 #include "ime/installed_tables.h"
 #include "platform/ui/ui_services.h"
 #include "store/table_store.h"
@@ -151,6 +153,8 @@ class MainWindow : public QMainWindow {
   void UndoCommand(bool redo);
   void FocusCycle();
   void StatisticsCommand();
+  // The installed copies, or nothing after telling why they cannot be read.
+  std::optional<InstalledCopies> LoadInstalledCopies();
   void OpenInstalledCommand();
   void OpenLinuxCommand();
   void ReverseInstalledCommand();
