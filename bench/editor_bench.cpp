@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/ui/commands.h"
+#include "app/editor_commands.h"
 #include "app/ui/main_window.h"
 #include "bench_common.h"
 

@@ -383,38 +383,6 @@ std::vector<BatchToolRow> MakeBatchTools() {
   return tools;
 }
 
-// Kept in step with the window's accelerators.
-constexpr std::array<EditorKey, 28> kEditorKeys = {{
-    {"Ctrl+O", "open a text table"},
-    {"Ctrl+Alt+O", "open the main table of an installed copy of the input method"},
-    {"Ctrl+S", "save"},
-    {"Ctrl+Alt+S", "save as"},
-    {"Ctrl+W", "close the table"},
-    {"Alt+X", "quit"},
-    {"Insert", "add a row"},
-    {"Enter", "modify the selected row"},
-    {"Delete", "delete the selected rows"},
-    {"Ctrl+C", "copy the selected rows"},
-    {"Ctrl+Up, Ctrl+Down", "move the selected row up or down by one"},
-    {"Ctrl+Home, Ctrl+End", "move the selected row to the top or the end"},
-    {"Ctrl+E", "export the instant frequency file"},
-    {"Ctrl+I", "extract the single-character codes"},
-    {"Ctrl+Shift+R", "remove duplicate rows, keeping the present order"},
-    {"Ctrl+Z", "undo the last change"},
-    {"Ctrl+Y, Ctrl+Shift+Z", "redo"},
-    {"Ctrl+F, F3, Shift+F3", "find an entry, then the next or previous row holding it"},
-    {"Ctrl+Shift+Alt+S", "statistics"},
-    {"Ctrl+Shift+X", "convert between common table formats"},
-    {"Ctrl+Shift+F", "rule-based conversion"},
-    {"Ctrl+Shift+T", "generate a single-character table"},
-    {"Ctrl+Shift+M", "merge tables"},
-    {"Ctrl+Shift+C", "generate a word library"},
-    {"Ctrl+Shift+P", "generate a command-tip table"},
-    {"Ctrl+Shift+D", "reverse an installed table"},
-    {"Tab", "move between the filter box and the list"},
-    {"F1", "open the help"},
-}};
-
 }  // namespace
 
 const std::vector<BatchToolRow>& BatchTools() {
@@ -430,8 +398,6 @@ const BatchToolRow* FindBatchTool(std::u16string_view name) {
 }
 
 std::span<const std::u16string_view> BatchOptionNames() { return kOptionNames; }
-
-std::span<const EditorKey> EditorKeys() { return kEditorKeys; }
 
 int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   const std::u16string tool = FoldAscii(request.tool());

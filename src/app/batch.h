@@ -116,13 +116,6 @@ const BatchToolRow* FindBatchTool(std::u16string_view name);
 // Every option name the grammar collects, in the order it collects them.
 std::span<const std::u16string_view> BatchOptionNames();
 
-// The editor's keys, for its manual page; the window binds the same ones.
-struct EditorKey {
-  std::string_view keys;
-  std::string_view action;
-};
-std::span<const EditorKey> EditorKeys();
-
 // Runs the tool the request names. Exit status: 0 success, 1 failure (the
 // message is on `err`), 2 unknown tool.
 int RunBatch(const BatchRequest& request, BatchEnvironment& env);

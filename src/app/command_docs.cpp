@@ -6,6 +6,7 @@
 
 #include "app/batch.h"
 #include "app/command_table.h"
+#include "app/editor_commands.h"
 #include "platform/utf16.h"
 #include "platform/version.h"
 
@@ -31,6 +32,30 @@ std::string Roff(std::string_view text) {
     }
   }
   return out;
+}
+
+// Portable key texts as a person reads them: "Ctrl+Y, Ctrl+Shift+Z",
+// "Insert" for Ins, "Enter" for Return.
+std::string KeysShown(std::string_view keys) {
+  std::string shown;
+  size_t start = 0;
+  while (start <= keys.size()) {
+    size_t end = keys.find('|', start);
+    if (end == std::string_view::npos) end = keys.size();
+    std::string_view key = keys.substr(start, end - start);
+    if (!shown.empty()) shown += ", ";
+    if (key == "Ins") {
+      shown += "Insert";
+    } else if (key == "Del") {
+      shown += "Delete";
+    } else if (key == "Return") {
+      shown += "Enter";
+    } else {
+      shown += key;
+    }
+    start = end + 1;
+  }
+  return shown;
 }
 
 // Help text written over several lines for a terminal, as one paragraph.
@@ -343,8 +368,8 @@ std::string EditorManPage() {
       << "With a \\fB/do\\fR option no window is shown: the named tool runs and the program "
          "ends (see \\fBBATCH MODE\\fR).\n";
   out << ".SH KEYS\n";
-  for (const EditorKey& key : EditorKeys()) {
-    out << ".TP\n.B " << Roff(key.keys) << "\n" << Roff(key.action) << "\n";
+  for (const command::EditorKey& key : command::EditorKeys()) {
+    out << ".TP\n.B " << Roff(KeysShown(key.keys)) << "\n" << Roff(key.action) << "\n";
   }
   out << ".SH \"BATCH MODE\"\n"
       << "The arguments are read as one line. \\fB/do=\\fR\\fITOOL\\fR names the tool; further "

@@ -27,8 +27,8 @@
 #include <array>
 
 #include "analysis/statistics.h"
+#include "app/editor_commands.h"
 #include "app/ui/chinese_ui.h"
-#include "app/ui/commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
@@ -47,7 +47,6 @@ namespace mirel {
 struct MainWindow::Command {
   int number;
   const char16_t* text;  // menu text; a hint may follow a TAB where no key is bound
-  const char* keys;      // portable key texts, alternatives separated by '|'
   bool rows;             // acts only while the filtered view holds rows
   bool tableItem;        // greyed while no table is open
   void (*run)(MainWindow&);
@@ -156,10 +155,10 @@ QKeyCombination Normalized(QKeyCombination key) {
   return QKeyCombination(modifiers, k);
 }
 
-std::vector<QKeyCombination> ParseKeys(const char* keys) {
+std::vector<QKeyCombination> ParseKeys(std::string_view keys) {
   std::vector<QKeyCombination> combinations;
-  if (keys == nullptr) return combinations;
-  for (const QString& part : QString::fromLatin1(keys).split(u'|', Qt::SkipEmptyParts)) {
+  const QString text = QString::fromLatin1(keys.data(), static_cast<qsizetype>(keys.size()));
+  for (const QString& part : text.split(u'|', Qt::SkipEmptyParts)) {
     const QKeySequence sequence = QKeySequence::fromString(part, QKeySequence::PortableText);
     if (!sequence.isEmpty()) combinations.push_back(Normalized(sequence[0]));
   }
@@ -184,75 +183,65 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
   using W = MainWindow;
   static const std::vector<Command> kCommands = {
       // 文件
-      {kOpen, u"打开文本文件(&O)...", "Ctrl+O", false, false, [](W& w) { w.OpenCommand(); }},
-      {kOpenInstalled, u"打开Mirel输入法(&P)...", "Ctrl+Alt+O", false, false,
+      {kOpen, u"打开文本文件(&O)...", false, false, [](W& w) { w.OpenCommand(); }},
+      {kOpenInstalled, u"打开Mirel输入法(&P)...", false, false,
        [](W& w) { w.OpenInstalledCommand(); }},
-      {kOpenLinux, u"打开Linux输入法码表(&L)...", "", false, false,
-       [](W& w) { w.OpenLinuxCommand(); }},
-      {kLinuxHeader, u"表头(&H)...", "", false, false,
-       [](W& w) { w.linuxSession_.EditHeader(&w); }},
-      {kSave, u"保存(&S)...", "Ctrl+S", true, true, [](W& w) { w.Save(); }},
-      {kSaveAs, u"另存为(&A)...", "Ctrl+Alt+S", true, true, [](W& w) { w.SaveAs(); }},
-      {kClose, u"关闭(&C)", "Ctrl+W", true, true, [](W& w) { w.CloseCommand(); }},
-      {kExit, u"退出(&X)", "Alt+X", false, false, [](W& w) { w.ExitCommand(); }},
+      {kOpenLinux, u"打开Linux输入法码表(&L)...", false, false, [](W& w) { w.OpenLinuxCommand(); }},
+      {kLinuxHeader, u"表头(&H)...", false, false, [](W& w) { w.linuxSession_.EditHeader(&w); }},
+      {kSave, u"保存(&S)...", true, true, [](W& w) { w.Save(); }},
+      {kSaveAs, u"另存为(&A)...", true, true, [](W& w) { w.SaveAs(); }},
+      {kClose, u"关闭(&C)", true, true, [](W& w) { w.CloseCommand(); }},
+      {kExit, u"退出(&X)", false, false, [](W& w) { w.ExitCommand(); }},
       // 编辑
-      {kUndo, u"撤销(&Z)", "Ctrl+Z", false, false, [](W& w) { w.UndoCommand(false); }},
-      {kRedo, u"重做(&Y)", "Ctrl+Y|Ctrl+Shift+Z", false, false, [](W& w) { w.UndoCommand(true); }},
-      {kAdd, u"添加(&A)...", "Ins", true, true, [](W& w) { w.AddCommand(); }},
-      {kModify, u"修改(&M)...", "Return", true, true, [](W& w) { w.ModifyCommand(); }},
-      {kDelete, u"删除(&D)", "Del", true, true, [](W& w) { w.DeleteCommand(); }},
-      {kCopy, u"复制(&C)", "Ctrl+C", true, true, [](W& w) { w.CopyCommand(); }},
-      {kFind, u"查找词条(&F)...", "Ctrl+F", false, true, [](W& w) { w.FindCommand(); }},
-      {kFindNext, u"查找下一个(&N)", "F3", false, true, [](W& w) { w.FindStep(true, false); }},
-      {kFindPrevious, u"查找上一个(&B)", "Shift+F3", false, true,
-       [](W& w) { w.FindStep(false, false); }},
-      {kFocusCycle, u"切换焦点(&T)", "Tab", false, false, [](W& w) { w.FocusCycle(); }},
-      {kMoveUp, u"上移一位(&U)", "Ctrl+Up", true, true, [](W& w) { w.Move(&TableEditor::MoveUp); }},
-      {kMoveDown, u"下移一位(&J)", "Ctrl+Down", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveDown); }},
-      {kMoveToTop, u"上移至首位(&H)", "Ctrl+Home", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveToTop); }},
-      {kMoveToEnd, u"下移至末尾(&E)", "Ctrl+End", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveToEnd); }},
-      {kSourceOrder, u"原始序(&O)", nullptr, true, true,
+      {kUndo, u"撤销(&Z)", false, false, [](W& w) { w.UndoCommand(false); }},
+      {kRedo, u"重做(&Y)", false, false, [](W& w) { w.UndoCommand(true); }},
+      {kAdd, u"添加(&A)...", true, true, [](W& w) { w.AddCommand(); }},
+      {kModify, u"修改(&M)...", true, true, [](W& w) { w.ModifyCommand(); }},
+      {kDelete, u"删除(&D)", true, true, [](W& w) { w.DeleteCommand(); }},
+      {kCopy, u"复制(&C)", true, true, [](W& w) { w.CopyCommand(); }},
+      {kFind, u"查找词条(&F)...", false, true, [](W& w) { w.FindCommand(); }},
+      {kFindNext, u"查找下一个(&N)", false, true, [](W& w) { w.FindStep(true, false); }},
+      {kFindPrevious, u"查找上一个(&B)", false, true, [](W& w) { w.FindStep(false, false); }},
+      {kFocusCycle, u"切换焦点(&T)", false, false, [](W& w) { w.FocusCycle(); }},
+      {kMoveUp, u"上移一位(&U)", true, true, [](W& w) { w.Move(&TableEditor::MoveUp); }},
+      {kMoveDown, u"下移一位(&J)", true, true, [](W& w) { w.Move(&TableEditor::MoveDown); }},
+      {kMoveToTop, u"上移至首位(&H)", true, true, [](W& w) { w.Move(&TableEditor::MoveToTop); }},
+      {kMoveToEnd, u"下移至末尾(&E)", true, true, [](W& w) { w.Move(&TableEditor::MoveToEnd); }},
+      {kSourceOrder, u"原始序(&O)", true, true,
        [](W& w) { w.Reorder(Ordering::kSource, QStringLiteral("原始序")); }},
-      {kFrequencyOrder, u"依据词频表(&F)...", nullptr, true, true,
-       [](W& w) { w.FrequencyOrderCommand(); }},
-      {kCodeOrder1, u"编码序1(&C)\ta-ab-b", nullptr, true, true,
+      {kFrequencyOrder, u"依据词频表(&F)...", true, true, [](W& w) { w.FrequencyOrderCommand(); }},
+      {kCodeOrder1, u"编码序1(&C)\ta-ab-b", true, true,
        [](W& w) { w.Reorder(Ordering::kCode1, QStringLiteral("编码序1")); }},
-      {kCodeOrder2, u"编码序2(&D)\ta-b-ab", nullptr, true, true,
+      {kCodeOrder2, u"编码序2(&D)\ta-b-ab", true, true,
        [](W& w) { w.Reorder(Ordering::kCode2, QStringLiteral("编码序2")); }},
-      {kEntryOrder1, u"词条序1(&P)", nullptr, true, true,
+      {kEntryOrder1, u"词条序1(&P)", true, true,
        [](W& w) { w.Reorder(Ordering::kEntry1, QStringLiteral("词条序1")); }},
-      {kEntryOrder2, u"词条序2(&Q)\t短词靠前", nullptr, true, true,
+      {kEntryOrder2, u"词条序2(&Q)\t短词靠前", true, true,
        [](W& w) { w.Reorder(Ordering::kEntry2, QStringLiteral("词条序2")); }},
-      {kExportFrequency, u"导出即时词频(&X)...", "Ctrl+E", true, true,
+      {kExportFrequency, u"导出即时词频(&X)...", true, true,
        [](W& w) { w.ExportFrequencyCommand(); }},
-      {kExtractSingle, u"提取单字编码(&I)...", "Ctrl+I", true, true,
-       [](W& w) { w.ExtractSingleCommand(); }},
-      {kRemoveDuplicates, u"删除重复(&R)", "Ctrl+Shift+R", true, true,
-       [](W& w) { w.RemoveDuplicatesCommand(); }},
-      {kStatistics, u"统计信息(&S)", "Ctrl+Shift+Alt+S", false, true,
-       [](W& w) { w.StatisticsCommand(); }},
+      {kExtractSingle, u"提取单字编码(&I)...", true, true, [](W& w) { w.ExtractSingleCommand(); }},
+      {kRemoveDuplicates, u"删除重复(&R)", true, true, [](W& w) { w.RemoveDuplicatesCommand(); }},
+      {kStatistics, u"统计信息(&S)", false, true, [](W& w) { w.StatisticsCommand(); }},
       // 工具
-      {kCommonConversion, u"常见码表格式转换(&X)...", "Ctrl+Shift+X", false, false,
+      {kCommonConversion, u"常见码表格式转换(&X)...", false, false,
        [](W& w) { w.ShowDialog<CommonConversionDialog>(w.store_.temp()); }},
-      {kRuleConversion, u"高级码表格式转换(&F)...", "Ctrl+Shift+F", false, false,
+      {kRuleConversion, u"高级码表格式转换(&F)...", false, false,
        [](W& w) { w.ShowDialog<RuleConversionDialog>(w.ruleConversion_); }},
-      {kSingleCharacters, u"单字码表生成(&T)...", "Ctrl+Shift+T", false, false,
+      {kSingleCharacters, u"单字码表生成(&T)...", false, false,
        [](W& w) { w.ShowDialog<SingleCharactersDialog>(w.singleCharacters_, w.programFolder_); }},
-      {kMerge, u"合并码表(&M)...", "Ctrl+Shift+M", false, false,
+      {kMerge, u"合并码表(&M)...", false, false,
        [](W& w) { w.ShowDialog<MergeDialog>(w.merge_, w.programFolder_); }},
-      {kWordLibrary, u"词库生成(&C)...", "Ctrl+Shift+C", false, false,
+      {kWordLibrary, u"词库生成(&C)...", false, false,
        [](W& w) { w.ShowDialog<WordLibraryDialog>(w.wordLibrary_, w.programFolder_); }},
-      {kCommandTips, u"Mirel提示码表生成(&P)...", "Ctrl+Shift+P", false, false,
+      {kCommandTips, u"Mirel提示码表生成(&P)...", false, false,
        [](W& w) { w.ShowDialog<CommandTipsDialog>(w.store_.temp()); }},
-      {kReverseInstalled, u"安装后码表反转(&D)...", "Ctrl+Shift+D", false, false,
+      {kReverseInstalled, u"安装后码表反转(&D)...", false, false,
        [](W& w) { w.ReverseInstalledCommand(); }},
       // 帮助
-      {kHelpIndex, u"索引(&I)", "F1", false, false, [](W& w) { w.HelpCommand(); }},
-      {kCheckUpdates, u"查看更新(&U)", nullptr, false, false, [](W& w) { w.UpdatesCommand(); }},
-      {kAbout, u"关于软件(&A)", nullptr, false, false,
+      {kHelpIndex, u"索引(&I)", false, false, [](W& w) { w.HelpCommand(); }},
+      {kCheckUpdates, u"查看更新(&U)", false, false, [](W& w) { w.UpdatesCommand(); }},
+      {kAbout, u"关于软件(&A)", false, false,
        [](W& w) {
          AboutDialog about(&w);
          about.exec();
@@ -334,7 +323,8 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   });
 
   for (const Command& c : Commands()) {
-    for (QKeyCombination key : ParseKeys(c.keys)) keys_.emplace_back(key, c.number);
+    for (QKeyCombination key : ParseKeys(command::KeysOf(c.number)))
+      keys_.emplace_back(key, c.number);
   }
   BuildMenus();
   BuildStatusBar();
@@ -423,7 +413,7 @@ QMenu* MainWindow::BuildPopup(int index, QWidget* parent, bool forContext) {
       } else if (const Command* c = FindCommand(number)) {
         QString text = ToQString(c->text);
         QStringList shown;
-        for (QKeyCombination key : ParseKeys(c->keys)) shown << KeyText(key);
+        for (QKeyCombination key : ParseKeys(command::KeysOf(c->number))) shown << KeyText(key);
         if (!shown.isEmpty()) text += u'\t' + shown.join(QStringLiteral(", "));
         QAction* action = into->addAction(text);
         connect(action, &QAction::triggered, this, [this, number] { Dispatch(number); });

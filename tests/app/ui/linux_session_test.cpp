@@ -6,7 +6,7 @@
 #include <QTest>
 #include <memory>
 
-#include "app/ui/commands.h"
+#include "app/editor_commands.h"
 #include "app/ui/main_window.h"
 #include "fake_ui_services.h"
 #include "support/test_support.h"

@@ -30,7 +30,7 @@
 #include <sstream>
 
 #include "app/ui/chinese_ui.h"
-#include "app/ui/commands.h"
+#include "app/editor_commands.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"

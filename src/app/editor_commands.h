@@ -1,5 +1,10 @@
-// Command numbers of the editor's menu, accelerators and context menu.
+// Command numbers of the editor's menu, accelerators and context menu, and
+// the keys bound to them: the window binds and shows these, and its manual
+// page lists them, so the two cannot drift apart.
 #pragma once
+
+#include <span>
+#include <string_view>
 
 namespace mirel::command {
 
@@ -50,5 +55,17 @@ inline constexpr int kFindPrevious = 40134;
 
 inline constexpr int kFirst = 40025;
 inline constexpr int kLast = 40134;
+
+// A command's keys as portable key texts ("Ctrl+Shift+R"; alternatives
+// separated by '|') and what they do, in the manual's words.
+struct EditorKey {
+  int command;
+  std::string_view keys;
+  std::string_view action;
+};
+// In the order the manual lists them.
+std::span<const EditorKey> EditorKeys();
+// The keys of `command`; empty when it has none.
+std::string_view KeysOf(int command);
 
 }  // namespace mirel::command
