@@ -299,9 +299,9 @@ inline double MsSince(Clock::time_point start) {
 }
 
 template <class Setup, class Run>
-double BestOf(Setup setup, Run run) {
+double BestOf(Setup setup, Run run, int runs = kRuns) {
   double best = 0;
-  for (int k = 0; k < kRuns; ++k) {
+  for (int k = 0; k < runs; ++k) {
     setup();
     const Clock::time_point start = Clock::now();
     run();
@@ -393,6 +393,65 @@ inline std::string Quote(const fs::path& path) {
   std::string out = "'";
   for (char c : path.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
+}
+
+// Best time and largest peak memory of a process over its runs.
+struct ProcessFigures {
+  double ms = 0, peakMiB = 0;
+};
+
+struct ProcessOptions {
+  int runs = kRuns;
+  bool quiet = false;        // standard output to /dev/null
+  bool mayFail = false;      // a failing exit status is measured too (and stderr muted)
+  const char* missing = "";  // what to install when the program cannot be run
+};
+
+// Runs a command as a process of its own, without a shell in between, so its
+// resource usage is the program's alone.
+inline ProcessFigures TimeProcess(const std::vector<std::string>& args,
+                                  const ProcessOptions& options = {}) {
+  std::string shown;
+  std::vector<char*> argv;
+  for (const std::string& arg : args) {
+    if (!shown.empty()) shown += ' ';
+    shown += Quote(arg);
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  ProcessFigures f;
+  for (int k = 0; k < options.runs; ++k) {
+    std::fflush(nullptr);
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw BenchError(std::string("fork: ") + std::strerror(errno));
+    if (pid == 0) {
+      if (options.quiet) {
+        if (std::FILE* null = std::freopen("/dev/null", "w", stdout)) (void)null;
+      }
+      if (options.mayFail) {
+        if (std::FILE* null = std::freopen("/dev/null", "w", stderr)) (void)null;
+      }
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    Wait(pid, status, usage);
+    const double ms = MsSince(start);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+      throw BenchError(std::string("cannot run ") + argv[0] + " " + options.missing);
+    }
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !options.mayFail)) {
+      throw BenchError("command failed (" +
+                       (WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                                          : "signal " + std::to_string(WTERMSIG(status))) +
+                       "): " + shown);
+    }
+    f.ms = k == 0 ? ms : std::min(f.ms, ms);
+    f.peakMiB = std::max(f.peakMiB, PeakMiB(usage));
+  }
+  return f;
 }
 
 inline void PrintRatio(const char* name, double value, const char* relation, double target) {

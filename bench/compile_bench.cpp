@@ -138,50 +138,12 @@ StepFigures MeasureStep(const char* what, Step step) {
   return f;
 }
 
-struct CommandFigures {
-  double ms;       // best run
-  double peakMiB;  // largest over the runs
-};
+using CommandFigures = ProcessFigures;
 
-// Runs the command as a process of its own, without a shell in between, so
-// its resource usage is the tool's alone.
 CommandFigures TimeCommand(const std::vector<std::string>& args) {
-  std::string shown;
-  std::vector<char*> argv;
-  for (const std::string& arg : args) {
-    if (!shown.empty()) shown += ' ';
-    shown += Quote(arg);
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  CommandFigures f{};
-  for (int k = 0; k < kRuns; ++k) {
-    std::fflush(nullptr);
-    const Clock::time_point start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) throw BenchError(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    Wait(pid, status, usage);
-    const double ms = MsSince(start);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-      throw BenchError(std::string("cannot run ") + argv[0] +
-                       " (install the Debian package libime-bin; make bench does)");
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      throw BenchError("command failed (" +
-                       (WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
-                                          : "signal " + std::to_string(WTERMSIG(status))) +
-                       "): " + shown);
-    }
-    f.ms = k == 0 ? ms : std::min(f.ms, ms);
-    f.peakMiB = std::max(f.peakMiB, PeakMiB(usage));
-  }
-  return f;
+  ProcessOptions options;
+  options.missing = "(install the Debian package libime-bin; make bench does)";
+  return TimeProcess(args, options);
 }
 
 // The lines of `text`, each without its terminator.
@@ -222,14 +184,16 @@ struct RowCounts {
 // UTF-8. Row order is each tool's own business and is not compared.
 RowCounts CheckRows(const Paths& paths) {
   RowCounts counts{};
-  const std::string source = Check(mirel::ReadFileBytes(BenchFs(), paths.table()), "reading the table");
+  const std::string source =
+      Check(mirel::ReadFileBytes(BenchFs(), paths.table()), "reading the table");
   std::vector<std::string_view> want = SplitLines(source, "\r\n");
   counts.sourceRows = want.size();
   std::sort(want.begin(), want.end());
   want.erase(std::unique(want.begin(), want.end()), want.end());
   counts.distinctRows = want.size();
 
-  const std::string bytes = Check(mirel::ReadFileBytes(BenchFs(), paths.readBack()), "reading our read-back");
+  const std::string bytes =
+      Check(mirel::ReadFileBytes(BenchFs(), paths.readBack()), "reading our read-back");
   if (!bytes.starts_with("\xFF\xFE") || bytes.size() % 2 != 0) {
     throw BenchError("our read-back is not UTF-16LE with a byte-order mark");
   }
@@ -240,8 +204,8 @@ RowCounts CheckRows(const Paths& paths) {
   counts.readBackRows = got.size();
   ExpectSameRows(got, want, "our read-back");
 
-  const std::string dump =
-      Check(mirel::ReadFileBytes(BenchFs(), paths.referenceReadBack()), "reading the reference's read-back");
+  const std::string dump = Check(mirel::ReadFileBytes(BenchFs(), paths.referenceReadBack()),
+                                 "reading the reference's read-back");
   const size_t data = dump.find("[Data]\n");
   if (data == std::string::npos) throw BenchError("the reference's read-back has no [Data]");
   std::vector<std::string> rows;
@@ -306,9 +270,10 @@ int Run(uint64_t rows, const fs::path& base) {
     if (!classes) throw BenchError("the built-in character class table is missing");
 
     const StepFigures compile = MeasureStep("our compile", [&](StepRun& r) {
-      const mirel::CompileSummary summary = Check(
-          mirel::CompileTable(BenchFs(), paths.table(), paths.compiled(), *classes, mirel::OpaqueHeader{}, {}),
-          "CompileTable");
+      const mirel::CompileSummary summary =
+          Check(mirel::CompileTable(BenchFs(), paths.table(), paths.compiled(), *classes,
+                                    mirel::OpaqueHeader{}, {}),
+                "CompileTable");
       r.parsedLines = summary.parsedLines;
       r.records = summary.records;
     });

@@ -60,8 +60,9 @@ int main(int argc, char** argv) {
     mirel::MergeSettings merge;
     merge.tables[0] = mirel::Utf8ToUtf16(first.string());
     merge.tables[1] = mirel::Utf8ToUtf16(second.string());
-    const double ours = BestOf(
-        NoSetup, [&] { Check(mirel::MergeTables(BenchFs(), merge, dir / "merged.txt"), "MergeTables"); });
+    const double ours = BestOf(NoSetup, [&] {
+      Check(mirel::MergeTables(BenchFs(), merge, dir / "merged.txt"), "MergeTables");
+    });
     const double joined =
         TimeCommand("export LC_ALL=C; t=\"$(printf '\\t')\"; sort -t\"$t\" -k1,1 " + Quote(first) +
                     " > " + Quote(dir / "s1.txt") + " && sort -t\"$t\" -k1,1 " + Quote(second) +
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
     settings.auxTable.clear();
     settings.wordList = mirel::Utf8ToUtf16(words.string());
     const double library = BestOf(NoSetup, [&] {
-      Check(mirel::GenerateWordLibrary(BenchFs(), settings, dir / "library.txt", dir / "library-errors.txt"),
+      Check(mirel::GenerateWordLibrary(BenchFs(), settings, dir / "library.txt",
+                                       dir / "library-errors.txt"),
             "GenerateWordLibrary");
     });
     WriteUtf8Copy(dir / "library.txt", dir / "library-utf8.txt");

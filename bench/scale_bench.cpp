@@ -91,19 +91,6 @@ struct Figures {
   double ms, peakMiB;
 };
 
-template <class Setup, class Run>
-double Best(int runs, Setup setup, Run run) {
-  double best = 0;
-  for (int k = 0; k < runs; ++k) {
-    setup();
-    const Clock::time_point start = Clock::now();
-    run();
-    const double ms = MsSince(start);
-    best = k == 0 ? ms : std::min(best, ms);
-  }
-  return best;
-}
-
 Figures MeasureStep(Step step, Shape shape, const fs::path& dir, const TableFacts& facts,
                     int runs) {
   struct rusage usage {};
@@ -121,34 +108,44 @@ Figures MeasureStep(Step step, Shape shape, const fs::path& dir, const TableFact
         auto fromSource = [&] { store.SortBySource(); };
         switch (step) {
           case kLoad:
-            return Best(runs, NoSetup, load);
+            return BestOf(NoSetup, load, runs);
           case kFilter: {
             const std::u16string_view prefix = shape == Shape::kEven ? u"a" : u"h";
-            return Best(runs, NoSetup,
-                        [&] { (void)Check(store.ApplyFilter(prefix, false), "filter"); });
+            return BestOf(
+                NoSetup, [&] { (void)Check(store.ApplyFilter(prefix, false), "filter"); }, runs);
           }
           case kBySource:
-            return Best(
-                runs, [&] { store.SortByCode(1); }, fromSource);
+            return BestOf([&] { store.SortByCode(1); }, fromSource, runs);
           case kByCode1:
-            return Best(runs, fromSource, [&] { store.SortByCode(1); });
+            return BestOf(
+                fromSource, [&] { store.SortByCode(1); }, runs);
           case kByCode2:
-            return Best(runs, fromSource, [&] { store.SortByCode(2); });
+            return BestOf(
+                fromSource, [&] { store.SortByCode(2); }, runs);
           case kByEntry1:
-            return Best(runs, fromSource, [&] { store.SortByEntry(1); });
+            return BestOf(
+                fromSource, [&] { store.SortByEntry(1); }, runs);
           case kByEntry2:
-            return Best(runs, fromSource, [&] { store.SortByEntry(2); });
+            return BestOf(
+                fromSource, [&] { store.SortByEntry(2); }, runs);
           case kWrite:
-            return Best(runs, NoSetup,
-                        [&] { Check(store.WriteTableText(dir / "written.txt"), "write"); });
+            return BestOf(
+                NoSetup, [&] { Check(store.WriteTableText(dir / "written.txt"), "write"); }, runs);
           case kDedupe:
-            return Best(runs, load, [&] {
-              Expect(store.RemoveDuplicates(), facts.uniqueRows, "rows kept by RemoveDuplicates");
-            });
+            return BestOf(
+                load,
+                [&] {
+                  Expect(store.RemoveDuplicates(), facts.uniqueRows,
+                         "rows kept by RemoveDuplicates");
+                },
+                runs);
           case kStatistics:
-            return Best(runs, NoSetup, [&] {
-              Check(mirel::WriteStatisticsReport(store, dir / "statistics.txt"), "statistics");
-            });
+            return BestOf(
+                NoSetup,
+                [&] {
+                  Check(mirel::WriteStatisticsReport(store, dir / "statistics.txt"), "statistics");
+                },
+                runs);
           case kSteps:
             break;
         }
@@ -158,41 +155,14 @@ Figures MeasureStep(Step step, Shape shape, const fs::path& dir, const TableFact
   return Figures{ms, PeakMiB(usage)};
 }
 
-// Runs a command as a process of its own, without a shell, its output sent
-// to /dev/null; best time and largest peak over `runs`.
+// A command's output goes to /dev/null; best time and largest peak over `runs`.
 Figures RunCommand(const std::vector<std::string>& args, int runs, bool mayFail = false) {
-  std::vector<char*> argv;
-  std::string shown;
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-    shown += (shown.empty() ? "" : " ") + arg;
-  }
-  argv.push_back(nullptr);
-  Figures f{0, 0};
-  for (int k = 0; k < runs; ++k) {
-    std::fflush(nullptr);
-    const Clock::time_point start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) throw BenchError(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-      if (std::FILE* null = std::freopen("/dev/null", "w", stdout)) (void)null;
-      if (mayFail) {
-        if (std::FILE* null = std::freopen("/dev/null", "w", stderr)) (void)null;
-      }
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    Wait(pid, status, usage);
-    const double ms = MsSince(start);
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !mayFail)) {
-      throw BenchError("command failed (status " + std::to_string(status) + "): " + shown);
-    }
-    f.ms = k == 0 ? ms : std::min(f.ms, ms);
-    f.peakMiB = std::max(f.peakMiB, PeakMiB(usage));
-  }
-  return f;
+  ProcessOptions options;
+  options.runs = runs;
+  options.quiet = true;
+  options.mayFail = mayFail;
+  const ProcessFigures f = TimeProcess(args, options);
+  return Figures{f.ms, f.peakMiB};
 }
 
 // GNU sort writes to a file as our tools do; a shell does the redirection.
@@ -373,8 +343,9 @@ void RunLongLine(const Options& options) {
     const double readMs = InChild(
         "reading the line",
         [&] {
-          return Best(options.runs, NoSetup,
-                      [&] { (void)Check(mirel::ReadTextFile(BenchFs(), line), "read"); });
+          return BestOf(
+              NoSetup, [&] { (void)Check(mirel::ReadTextFile(BenchFs(), line), "read"); },
+              options.runs);
         },
         &usage);
     const double fileMiB = static_cast<double>(options.longLineMiB);
