@@ -1,6 +1,7 @@
 #include "analysis/statistics.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <new>
 #include <utility>
@@ -97,16 +98,19 @@ class RunCounter {
       return ((p.hash << 24) & kTagMask) | (p.key.size() <= kPackedUnits ? kInline : 0);
     }
     bool Matches(const Slot& slot, const HashProbe& p) const {
-      if ((slot.meta & kMetaMask) != TagOf(p)) return false;
-      return slot.meta & kInline ? slot.Id() == p.packed : keyAt(slot.low) == p.key;
+      if (((slot.meta ^ (p.hash << 24)) & kTagMask) != 0) return false;
+      const bool inlined = p.key.size() <= kPackedUnits;
+      if (inlined != ((slot.meta & kInline) != 0)) return false;
+      return inlined ? slot.Id() == p.packed : keyAt(slot.low) == p.key;
     }
     // No unit is 0, so the packed units tell the key's length.
     std::u16string_view KeyOf(const Slot& slot, char16_t (&buffer)[kPackedUnits]) const {
       return slot.meta & kInline ? UnpackUnits(slot.Id(), buffer) : keyAt(slot.low);
     }
     uint32_t HashOf(const Slot& slot) const {
-      char16_t buffer[kPackedUnits];
-      return MakeProbe(KeyOf(slot, buffer)).hash;
+      if (!(slot.meta & kInline)) return MakeProbe(keyAt(slot.low)).hash;
+      const uint64_t packed = slot.Id();
+      return HashPacked(packed, (static_cast<size_t>(std::bit_width(packed)) + 15) / 16);
     }
     static bool IsFull(size_t used, size_t size) { return used * 5 > size * 4; }
     static size_t GrownSize(size_t size) { return size + size / 2; }
@@ -175,35 +179,42 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
   RunCounter<decltype(entryAt)> entryRuns(entryAt);
   std::vector<uint8_t> seen(65536);
   size_t distinct = 0;
+  // Rows go in small batches: the hash slots of a batch are fetched from
+  // memory together instead of one miss after another. The pass is written
+  // out here rather than left to PrefetchedPass, which the compiler would not
+  // inline with this much work per row.
+  constexpr size_t kBatch = 16;
   struct Prepared {
+    uint32_t row;
     HashProbe code, entry;
   };
-  PrefetchedPass(
-      rowCount,
-      [&](size_t k) {
-        const std::u16string_view row = rowAt(k);
-        const size_t tab = row.find(u'\t');
-        // A row without a TAB adds nothing: empty keys are never counted.
-        if (tab == std::u16string_view::npos) return Prepared{};
-        const std::u16string_view entry = row.substr(0, tab);
-        const std::u16string_view code = row.substr(tab + 1);
-        const uint32_t characters = CountCharacters(entry);
-        ++s.codes[LengthClass(code.size())];
-        ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
-                                                   : LengthClass(characters)];
-        for (char16_t unit : code) {
-          ++s.elementCounts[unit & 0x7F];
-          distinct += seen[unit] == 0;
-          seen[unit] = 1;
-        }
-        s.elementTotal += code.size();
-        return Prepared{codeRuns.Prepare(code.substr(0, kCompared)),
-                        entryRuns.Prepare(entry.substr(0, kCompared))};
-      },
-      [&](size_t k, const Prepared& p) {
-        codeRuns.Add(static_cast<uint32_t>(k), p.code);
-        entryRuns.Add(static_cast<uint32_t>(k), p.entry);
-      });
+  std::array<Prepared, kBatch> batch;
+  for (size_t first = 0; first < rowCount; first += kBatch) {
+    size_t n = 0;
+    for (size_t k = first; k < std::min(rowCount, first + kBatch); ++k) {
+      const std::u16string_view row = rowAt(k);
+      const size_t tab = row.find(u'\t');
+      if (tab == std::u16string_view::npos) continue;
+      const std::u16string_view entry = row.substr(0, tab);
+      const std::u16string_view code = row.substr(tab + 1);
+      const uint32_t characters = CountCharacters(entry);
+      ++s.codes[LengthClass(code.size())];
+      ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
+                                                 : LengthClass(characters)];
+      for (char16_t unit : code) {
+        ++s.elementCounts[unit & 0x7F];
+        distinct += seen[unit] == 0;
+        seen[unit] = 1;
+      }
+      s.elementTotal += code.size();
+      batch[n++] = Prepared{static_cast<uint32_t>(k), codeRuns.Prepare(code.substr(0, kCompared)),
+                            entryRuns.Prepare(entry.substr(0, kCompared))};
+    }
+    for (size_t k = 0; k < n; ++k) {
+      codeRuns.Add(batch[k].row, batch[k].code);
+      entryRuns.Add(batch[k].row, batch[k].entry);
+    }
+  }
   codeRuns.AddTo(s.duplicates, [](std::u16string_view key) { return LengthClass(key.size()); });
   entryRuns.AddTo(s.redefinitions, [](std::u16string_view key) {
     const uint32_t characters = CountCharacters(key);

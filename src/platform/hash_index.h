@@ -44,8 +44,7 @@ struct HashProbe {
 
 inline uint64_t PackUnits(std::u16string_view key) {
   uint64_t packed = 0;
-  const size_t n = std::min(key.size(), kPackedUnits);
-  for (size_t k = 0; k < n; ++k) packed |= uint64_t{key[k]} << (16 * k);
+  for (size_t k = std::min(key.size(), kPackedUnits); k-- > 0;) packed = packed << 16 | key[k];
   return packed;
 }
 
@@ -57,18 +56,22 @@ inline std::u16string_view UnpackUnits(uint64_t packed, char16_t (&buffer)[kPack
   return std::u16string_view(buffer, n);
 }
 
-// The packed units and the length go in whole; only the units past them are
-// mixed one at a time.
+// The packed units and the length go in whole, then the units past them one
+// at a time; a multiply spreads the lot over the upper half, which is kept.
+inline uint32_t HashMixed(uint64_t h) {
+  return static_cast<uint32_t>((h * 0x9E3779B97F4A7C15ull) >> 32);
+}
+
+// The hash of a key of at most four units, from its packed units alone.
+inline uint32_t HashPacked(uint64_t packed, size_t length) {
+  return HashMixed(packed ^ (uint64_t{length} << 58));
+}
+
 inline HashProbe MakeProbe(std::u16string_view key) {
-  HashProbe p{key, PackUnits(key), 0};
-  uint64_t h = p.packed ^ (uint64_t{key.size()} << 58);
+  const uint64_t packed = PackUnits(key);
+  uint64_t h = packed ^ (uint64_t{key.size()} << 58);
   for (size_t k = kPackedUnits; k < key.size(); ++k) h = (h ^ key[k]) * 0x100000001B3ull;
-  h *= 0x9E3779B97F4A7C15ull;
-  h ^= h >> 32;
-  h *= 0xD6E8FEB86659FD93ull;
-  h ^= h >> 29;
-  p.hash = static_cast<uint32_t>(h);
-  return p;
+  return HashProbe{key, packed, HashMixed(h)};
 }
 
 template <class P>
