@@ -1,7 +1,6 @@
 #include "analysis/statistics.h"
 
 #include <algorithm>
-#include <bit>
 #include <map>
 #include <new>
 #include <utility>
@@ -108,9 +107,7 @@ class RunCounter {
       return slot.meta & kInline ? UnpackUnits(slot.Id(), buffer) : keyAt(slot.low);
     }
     uint32_t HashOf(const Slot& slot) const {
-      if (!(slot.meta & kInline)) return MakeProbe(keyAt(slot.low)).hash;
-      const uint64_t packed = slot.Id();
-      return HashPacked(packed, (static_cast<size_t>(std::bit_width(packed)) + 15) / 16);
+      return slot.meta & kInline ? HashPacked(slot.Id()) : MakeProbe(keyAt(slot.low)).hash;
     }
     static bool IsFull(size_t used, size_t size) { return used * 5 > size * 4; }
     static size_t GrownSize(size_t size) { return size + size / 2; }

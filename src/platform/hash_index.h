@@ -56,19 +56,19 @@ inline std::u16string_view UnpackUnits(uint64_t packed, char16_t (&buffer)[kPack
   return std::u16string_view(buffer, n);
 }
 
-// The packed units and the length go in whole, then the units past them one
-// at a time; a multiply spreads the lot over the upper half, which is kept.
+// A multiply spreads the bits over the upper half, which is kept.
 inline uint32_t HashMixed(uint64_t h) {
   return static_cast<uint32_t>((h * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
-// The hash of a key of at most four units, from its packed units alone.
-inline uint32_t HashPacked(uint64_t packed, size_t length) {
-  return HashMixed(packed ^ (uint64_t{length} << 58));
-}
+// The hash of a key of at most four units, from its packed units alone: so
+// a slot that keeps such a key can be placed again without its text.
+inline uint32_t HashPacked(uint64_t packed) { return HashMixed(packed); }
 
+// A longer key mixes in its length and then its units past the packed ones.
 inline HashProbe MakeProbe(std::u16string_view key) {
   const uint64_t packed = PackUnits(key);
+  if (key.size() <= kPackedUnits) return HashProbe{key, packed, HashPacked(packed)};
   uint64_t h = packed ^ (uint64_t{key.size()} << 58);
   for (size_t k = kPackedUnits; k < key.size(); ++k) h = (h ^ key[k]) * 0x100000001B3ull;
   return HashProbe{key, packed, HashMixed(h)};
@@ -119,16 +119,20 @@ class HashIndex {
   template <class Fill>
   std::pair<Slot*, bool> Insert(const HashProbe& p, Fill fill) {
     Segment& segment = SegmentOf(p.hash);
-    size_t at = Locate(segment, p);
-    if (!Policy::IsEmpty(segment.slots[at])) return {&segment.slots[at], false};
-    if (Policy::IsFull(segment.used + 1, segment.slots.size())) {
-      Grow(segment);
-      at = Locate(segment, p);
+    const size_t size = segment.slots.size();
+    for (size_t at = Home(p.hash, size);; at = at + 1 == size ? 0 : at + 1) {
+      Slot& slot = segment.slots[at];
+      if (Policy::IsEmpty(slot)) {
+        if (Policy::IsFull(segment.used + 1, size)) {
+          Grow(segment);
+          return Insert(p, fill);
+        }
+        ++segment.used;
+        fill(slot);
+        return {&slot, true};
+      }
+      if (policy_.Matches(slot, p)) return {&slot, false};
     }
-    ++segment.used;
-    Slot& slot = segment.slots[at];
-    fill(slot);
-    return {&slot, true};
   }
 
   // Calls visit(slot) for every slot in use, in no particular order.
