@@ -93,6 +93,9 @@ TEST(HashIndexTest, GrowsFromOneSlotAndKeepsEveryKeyWithItsFirstValue) {
   changed.back() = u'?';
   EXPECT_EQ(ValueOf(index, changed), -1);
   EXPECT_EQ(ValueOf(index, u""), -1);
+  // Units past the packed ones reach the hash, or such keys would all share a home.
+  EXPECT_NE(MakeProbe(keys[1]).hash, MakeProbe(keys[38]).hash);
+  EXPECT_NE(MakeProbe(u"abcdefgh1").hash, MakeProbe(u"abcdefgh2").hash);
 }
 
 TEST(HashIndexTest, KeysWithOneHashProbeOnToTheirOwnSlotFromAnyHome) {
