@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/hash_index.h"
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
 #include "store/text_file.h"
@@ -26,91 +27,57 @@ int LengthClass(uint64_t length) {
 // follows from the key itself: keys that differ only past 127 units are all
 // of the longest class.
 //
-// Open addressing in slots of twelve bytes: a key of up to four units is
-// kept in its slot, a longer one by the number of the first row that holds it
-// and read from the table when compared. The slots are split into segments that
-// grow one at a time, so the table stays near its fill and never holds two
-// copies of itself.
+// Slots of twelve bytes, the least a table of millions of keys can take: a
+// key of up to four units is kept in its slot, a longer one by the number of
+// the first row that holds it and read from the table when compared; a row
+// count takes 24 bits, larger counts go on in a map. The slots are split into
+// 64 segments that grow one at a time, so the table stays near its fill and
+// never holds two copies of itself.
 template <class KeyAt>
 class RunCounter {
  public:
-  explicit RunCounter(KeyAt keyAt) : keyAt_(keyAt) {
-    for (Segment& segment : segments_) segment.slots.resize(kFirstSlots);
-  }
+  explicit RunCounter(KeyAt keyAt) : index_(Policy{keyAt}, kFirstSlots) {}
 
-  // The first half of adding a key (already cut to 127 units): its hash,
-  // and a request to the processor to fetch its home slot while other rows
-  // are read.
-  struct Pending {
-    std::u16string_view key;
-    uint64_t packed;
-    uint32_t hash;
-  };
-  Pending Prepare(std::u16string_view key) const {
-    Pending p{key, 0, 0};
-    if (key.size() <= 4) {
-      p.packed = Pack(key);
-      p.hash = Mix(p.packed);
-    } else {
-      p.hash = Hash(key);
-    }
-    const Segment& segment = segments_[p.hash >> kSegmentShift];
-    __builtin_prefetch(&segment.slots[Home(p.hash, segment.slots.size())]);
-    return p;
-  }
+  // The first half of adding a key (already cut to 127 units): its hash, and
+  // its home slot on its way into the cache while other rows are read.
+  HashProbe Prepare(std::u16string_view key) const { return index_.Prepare(key); }
 
-  void Add(uint32_t row, const Pending& p) {
-    const std::u16string_view key = p.key;
-    if (key.empty()) return;
-    const uint32_t hash = p.hash;
-    Segment& segment = segments_[hash >> kSegmentShift];
-    const bool inlined = key.size() <= 4;
-    const uint64_t id = inlined ? p.packed : row;
-    const uint32_t tag = ((hash << 24) & kTagMask) | (inlined ? kInline : 0);
+  void Add(uint32_t row, const HashProbe& p) {
+    if (p.key.empty()) return;
+    const bool inlined = p.key.size() <= kPackedUnits;
     // Rows in code order bring the same long key again and again: the last
     // one is compared first, in its own text, which is still in the cache.
-    if (!inlined && lastSlot_ != nullptr && key == lastKey_) {
+    if (!inlined && lastSlot_ != nullptr && p.key == lastKey_) {
       Count(*lastSlot_);
       return;
     }
-    const size_t size = segment.slots.size();
-    for (size_t at = Home(hash, size);; at = at + 1 == size ? 0 : at + 1) {
-      Slot& slot = segment.slots[at];
-      if (slot.meta == 0) {
-        slot = Slot{static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32), tag | 1};
-        lastKey_ = key;
-        lastSlot_ = &slot;
-        if (++segment.used * 5 > size * 4) Grow(segment);
-        return;
-      }
-      if ((slot.meta & kMetaMask) != tag) continue;
-      if (inlined ? slot.Id() != id : keyAt_(slot.low) != key) continue;
-      Count(slot);
-      lastKey_ = key;
-      lastSlot_ = &slot;
-      return;
-    }
+    const auto [slot, fresh] = index_.Insert(p, [&](Slot& s) {
+      const uint64_t id = inlined ? p.packed : row;
+      s = Slot{static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32), Policy::TagOf(p) | 1};
+    });
+    if (!fresh) Count(*slot);
+    lastKey_ = p.key;
+    lastSlot_ = slot;
   }
 
   template <class ClassOf>
   void AddTo(std::array<uint32_t, 6>& counts, ClassOf classOf) const {
-    for (const Segment& segment : segments_) {
-      for (const Slot& slot : segment.slots) {
-        uint64_t rows = slot.meta & kCountMask;
-        if (rows < 2) continue;
-        if (rows == kCountMask) {
-          auto more = overflow_.find(std::make_pair(slot.meta & kMetaMask, slot.Id()));
-          if (more != overflow_.end()) rows += more->second;
-        }
-        counts[classOf(KeyOf(slot))] += static_cast<uint32_t>(rows);
+    index_.ForEachSlot([&](const Slot& slot) {
+      uint64_t rows = slot.meta & kCountMask;
+      if (rows < 2) return;
+      if (rows == kCountMask) {
+        auto more = overflow_.find(std::make_pair(slot.meta & kMetaMask, slot.Id()));
+        if (more != overflow_.end()) rows += more->second;
       }
-    }
+      char16_t buffer[kPackedUnits];
+      counts[classOf(index_.policy().KeyOf(slot, buffer))] += static_cast<uint32_t>(rows);
+    });
   }
 
  private:
   struct Slot {
-    uint32_t low, high;  // the packed key, or the first row that holds it
-    uint32_t meta;       // 0 when empty; else tag, inline flag and row count
+    uint32_t low = 0, high = 0;  // the packed key, or the first row that holds it
+    uint32_t meta = 0;           // 0 when empty; else tag, inline flag and row count
     uint64_t Id() const { return uint64_t{high} << 32 | low; }
   };
   static_assert(sizeof(Slot) == 12);
@@ -118,23 +85,33 @@ class RunCounter {
   static constexpr uint32_t kInline = 0x80000000u;
   static constexpr uint32_t kTagMask = 0x7F000000u;
   static constexpr uint32_t kMetaMask = kInline | kTagMask;
-  static constexpr int kSegmentShift = 26;  // 64 segments by the hash's top bits
   static constexpr size_t kFirstSlots = 64;
 
-  struct Segment {
-    std::vector<Slot> slots;
-    size_t used = 0;
+  // Seven bits of the hash in the slot spare most long keys a read of the
+  // table; at most four fifths full, growing by half, to stay small.
+  struct Policy {
+    using Slot = RunCounter::Slot;
+    KeyAt keyAt;
+    static bool IsEmpty(const Slot& slot) { return slot.meta == 0; }
+    static uint32_t TagOf(const HashProbe& p) {
+      return ((p.hash << 24) & kTagMask) | (p.key.size() <= kPackedUnits ? kInline : 0);
+    }
+    bool Matches(const Slot& slot, const HashProbe& p) const {
+      if (((slot.meta ^ (p.hash << 24)) & kTagMask) != 0) return false;
+      const bool inlined = p.key.size() <= kPackedUnits;
+      if (inlined != ((slot.meta & kInline) != 0)) return false;
+      return inlined ? slot.Id() == p.packed : keyAt(slot.low) == p.key;
+    }
+    // No unit is 0, so the packed units tell the key's length.
+    std::u16string_view KeyOf(const Slot& slot, char16_t (&buffer)[kPackedUnits]) const {
+      return slot.meta & kInline ? UnpackUnits(slot.Id(), buffer) : keyAt(slot.low);
+    }
+    uint32_t HashOf(const Slot& slot) const {
+      return slot.meta & kInline ? HashPacked(slot.Id()) : MakeProbe(keyAt(slot.low)).hash;
+    }
+    static bool IsFull(size_t used, size_t size) { return used * 5 > size * 4; }
+    static size_t GrownSize(size_t size) { return size + size / 2; }
   };
-
-  // Short keys hash their packed units, long ones their text.
-  static uint32_t Mix(uint64_t packed) {
-    return static_cast<uint32_t>((packed * 0x9E3779B97F4A7C15ull) >> 32);
-  }
-  static uint32_t Hash(std::u16string_view key) {
-    uint32_t h = 2166136261u;
-    for (char16_t u : key) h = (h ^ u) * 16777619u;
-    return h;
-  }
 
   void Count(Slot& slot) {
     if ((slot.meta & kCountMask) == kCountMask) {
@@ -144,44 +121,8 @@ class RunCounter {
     }
   }
 
-  static size_t Home(uint32_t hash, size_t size) {
-    return static_cast<size_t>((uint64_t{hash * 0x9E3779B1u} * size) >> 32);
-  }
-  // No unit is 0, so the packed units tell the key's length.
-  static uint64_t Pack(std::u16string_view key) {
-    uint64_t packed = 0;
-    for (char16_t u : key) packed = packed << 16 | u;
-    return packed;
-  }
-
-  std::u16string_view KeyOf(const Slot& slot) const {
-    if (!(slot.meta & kInline)) return keyAt_(slot.low);
-    size_t n = 0;
-    for (uint64_t packed = slot.Id(); packed != 0; packed >>= 16) {
-      unpacked_[3 - n++] = static_cast<char16_t>(packed);
-    }
-    return std::u16string_view(unpacked_ + 4 - n, n);
-  }
-
-  void Grow(Segment& segment) {
-    lastSlot_ = nullptr;
-    std::vector<Slot> old;
-    old.swap(segment.slots);
-    segment.slots.resize(old.size() + old.size() / 2);
-    const size_t size = segment.slots.size();
-    for (const Slot& slot : old) {
-      if (slot.meta == 0) continue;
-      const uint32_t hash = slot.meta & kInline ? Mix(slot.Id()) : Hash(KeyOf(slot));
-      size_t at = Home(hash, size);
-      while (segment.slots[at].meta != 0) at = at + 1 == size ? 0 : at + 1;
-      segment.slots[at] = slot;
-    }
-  }
-
-  KeyAt keyAt_;
-  std::array<Segment, 64> segments_;
+  HashIndex<Policy, 6> index_;
   std::map<std::pair<uint32_t, uint64_t>, uint64_t> overflow_;  // counts past 2^24 - 1
-  mutable char16_t unpacked_[4] = {};
   std::u16string_view lastKey_;
   Slot* lastSlot_ = nullptr;
 };
@@ -236,12 +177,13 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
   std::vector<uint8_t> seen(65536);
   size_t distinct = 0;
   // Rows go in small batches: the hash slots of a batch are fetched from
-  // memory together instead of one miss after another.
+  // memory together instead of one miss after another. The pass is written
+  // out here rather than left to PrefetchedPass, which the compiler would not
+  // inline with this much work per row.
   constexpr size_t kBatch = 16;
   struct Prepared {
     uint32_t row;
-    RunCounter<decltype(codeAt)>::Pending code;
-    RunCounter<decltype(entryAt)>::Pending entry;
+    HashProbe code, entry;
   };
   std::array<Prepared, kBatch> batch;
   for (size_t first = 0; first < rowCount; first += kBatch) {

@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "platform/hash_index.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -99,75 +100,35 @@ void AppendNumber(common_format::ChunkedText& out, uint32_t value) {
   out.Append(std::u16string_view(digits + at, std::size(digits) - at));
 }
 
-// Open addressing from codes to a value per code. A slot keeps the first
-// four units of its code, so the short codes tables are made of compare
-// without touching their text; for longer ones the slot names a record
-// holding the code, and the records must not change while the table is used.
-// Lookups are prepared a batch ahead so that their slots are fetched while
-// earlier ones are worked on.
+// From codes to a value per code. A slot keeps the first four units of its
+// code, so the short codes tables are made of compare without touching their
+// text; for longer ones the slot names a record holding the code, and the
+// records must not change while the table is used.
 class CodeTable {
  public:
-  struct Probe {
-    uint64_t key;
-    uint32_t length, hash;
-  };
-
   // Tables hold fewer codes than records, often far fewer, so the table
-  // starts small and grows to stay at most half full.
-  explicit CodeTable(std::span<const common_format::CommonRecord> records) : records_(records) {
-    slots_.resize(1024);
-    mask_ = slots_.size() - 1;
-  }
-
-  Probe Prepare(std::u16string_view code) const {
-    Probe p{0, static_cast<uint32_t>(code.size()), 0};
-    const size_t packed = std::min<size_t>(code.size(), 4);
-    for (size_t k = 0; k < packed; ++k) p.key |= uint64_t{code[k]} << (16 * k);
-    uint64_t h = p.key ^ (uint64_t{p.length} << 58);
-    for (size_t k = packed; k < code.size(); ++k) h = (h ^ code[k]) * 0x100000001B3ull;
-    h *= 0x9E3779B97F4A7C15ull;
-    h ^= h >> 32;
-    h *= 0xD6E8FEB86659FD93ull;
-    h ^= h >> 29;
-    p.hash = static_cast<uint32_t>(h);
-    __builtin_prefetch(&slots_[p.hash & mask_]);
-    return p;
-  }
+  // starts small and grows.
+  explicit CodeTable(std::span<const common_format::CommonRecord> records)
+      : records_(records), index_(Policy{records}, 1024) {}
 
   // The value of the code of record `index`; a code not seen before gets
-  // `fresh`, and `inserted` tells which happened.
-  uint32_t& Lookup(uint32_t index, const Probe& p, uint32_t fresh, bool& inserted) {
-    for (size_t at = p.hash & mask_;; at = (at + 1) & mask_) {
-      Slot& slot = slots_[at];
-      if (slot.recordPlusOne == 0) {
-        if (2 * (used_ + 1) > slots_.size()) {
-          Grow();
-          return Lookup(index, p, fresh, inserted);
-        }
-        ++used_;
-        slot = {p.key, p.length, p.hash, index + 1, fresh};
-        inserted = true;
-        return slot.value;
-      }
-      if (slot.hash == p.hash && slot.length == p.length && slot.key == p.key &&
-          (p.length <= 4 || records_[slot.recordPlusOne - 1].code == records_[index].code)) {
-        inserted = false;
-        return slot.value;
-      }
-    }
+  // `fresh`, and `inserted` tells which happened. The reference is good until
+  // the next lookup.
+  uint32_t& Lookup(uint32_t index, const HashProbe& p, uint32_t fresh, bool& inserted) {
+    const auto [slot, isNew] = index_.Insert(p, [&](Slot& s) {
+      s = Slot{p.packed, static_cast<uint32_t>(p.key.size()), p.hash, index + 1, fresh};
+    });
+    inserted = isNew;
+    return slot->value;
   }
 
-  // Calls visit(index, probe) for every record in file order.
+  // Calls visit(index, probe) for every record in file order, the probes
+  // prepared a batch ahead.
   template <class Visit>
   void ForEach(Visit visit) {
-    constexpr uint32_t kBatch = 16;
-    Probe probes[kBatch];
-    const uint32_t n = static_cast<uint32_t>(records_.size());
-    for (uint32_t base = 0; base < n; base += kBatch) {
-      const uint32_t m = std::min(kBatch, n - base);
-      for (uint32_t j = 0; j < m; ++j) probes[j] = Prepare(records_[base + j].code);
-      for (uint32_t j = 0; j < m; ++j) visit(base + j, probes[j]);
-    }
+    PrefetchedPass(
+        records_.size(), [&](size_t i) { return index_.Prepare(records_[i].code); },
+        [&](size_t i, const HashProbe& p) { visit(static_cast<uint32_t>(i), p); });
   }
 
  private:
@@ -177,23 +138,23 @@ class CodeTable {
     uint32_t recordPlusOne = 0;
     uint32_t value = 0;
   };
-
-  void Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    mask_ = slots_.size() - 1;
-    for (const Slot& slot : old) {
-      if (slot.recordPlusOne == 0) continue;
-      size_t at = slot.hash & mask_;
-      while (slots_[at].recordPlusOne != 0) at = (at + 1) & mask_;
-      slots_[at] = slot;
+  // Memory is not what limits a conversion, so the slots keep the whole hash
+  // and stay at most half full, doubling as they go.
+  struct Policy {
+    using Slot = CodeTable::Slot;
+    std::span<const common_format::CommonRecord> records;
+    static bool IsEmpty(const Slot& slot) { return slot.recordPlusOne == 0; }
+    bool Matches(const Slot& slot, const HashProbe& p) const {
+      return slot.hash == p.hash && slot.length == p.key.size() && slot.key == p.packed &&
+             (p.key.size() <= kPackedUnits || records[slot.recordPlusOne - 1].code == p.key);
     }
-  }
+    uint32_t HashOf(const Slot& slot) const { return slot.hash; }
+    static bool IsFull(size_t used, size_t size) { return 2 * used > size; }
+    static size_t GrownSize(size_t size) { return 2 * size; }
+  };
 
   std::span<const common_format::CommonRecord> records_;
-  std::vector<Slot> slots_;
-  size_t mask_ = 0;
-  size_t used_ = 0;
+  HashIndex<Policy> index_;
 };
 
 uint64_t WriteKuji(std::span<const common_format::CommonRecord> records,
@@ -204,11 +165,11 @@ uint64_t WriteKuji(std::span<const common_format::CommonRecord> records,
   std::vector<uint32_t> groupOf(n);
   std::vector<uint32_t> firstRecord;
   CodeTable table(records);
-  table.ForEach([&](uint32_t i, const CodeTable::Probe& probe) {
+  table.ForEach([&](uint32_t i, const HashProbe& probe) {
     const uint32_t next = static_cast<uint32_t>(firstRecord.size());
     bool inserted = true;
     uint32_t group = next;
-    if (probe.length <= kRememberedCode) group = table.Lookup(i, probe, next, inserted);
+    if (probe.key.size() <= kRememberedCode) group = table.Lookup(i, probe, next, inserted);
     if (inserted) firstRecord.push_back(i);
     groupOf[i] = group;
   });
@@ -504,9 +465,9 @@ void NumberRecords(std::span<CommonRecord> records) {
   // Counting per code in file order gives each record the rank it would get
   // in a pass over the records sorted stably by code.
   CodeTable table(records);
-  table.ForEach([&](uint32_t i, const CodeTable::Probe& probe) {
+  table.ForEach([&](uint32_t i, const HashProbe& probe) {
     uint32_t counter = 1;
-    if (probe.length <= kRememberedCode) {
+    if (probe.key.size() <= kRememberedCode) {
       bool inserted;
       counter = ++table.Lookup(i, probe, 0, inserted);
     }

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/hash_index.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
@@ -114,18 +115,9 @@ int32_t ParseLong32(std::u16string_view s) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-uint32_t HashUnits(std::u16string_view text) {
-  uint32_t h = 2166136261u;
-  for (char16_t u : text) h = (h ^ u) * 16777619u;
-  return h;
-}
-
-// Open-addressing tables sized 1.5 times their entries, not rounded up to a
-// power of two: a home slot is the hash scaled to the table size.
+// Open-addressing tables sized 1.5 times their entries hold them all without
+// growing.
 size_t TableSize(size_t entries) { return entries + entries / 2 + 16; }
-size_t HomeSlot(uint32_t hash, size_t size) {
-  return static_cast<size_t>((uint64_t{hash * 0x9E3779B1u} * size) >> 32);
-}
 
 // The words of a frequency file with their numbers; a word listed twice keeps
 // its first number. Open addressing over the file's own text: a million
@@ -134,56 +126,58 @@ class FrequencyIndex {
  public:
   // Frequency file: word TAB number, lines ended by any run of CR and LF. A
   // line that does not fit becomes the start of the next word.
-  explicit FrequencyIndex(std::u16string_view text) : text_(text) {
-    size_t words = 0;
-    for (char16_t u : text) words += u == u'\t';
-    slots_.assign(TableSize(words), Slot{kEmpty, 0, 0, 0});
+  explicit FrequencyIndex(std::u16string_view text) : index_(Policy{text}, TableSize(Words(text))) {
     size_t p = 0;
     while (true) {
       size_t tab = text.find(u'\t', p);
       if (tab == std::u16string_view::npos) break;
-      Insert(static_cast<uint32_t>(p), static_cast<uint32_t>(tab - p),
-             ParseLong32(text.substr(tab + 1)));
+      const int32_t frequency = ParseLong32(text.substr(tab + 1));
+      const HashProbe word = MakeProbe(text.substr(p, tab - p));
+      index_.Insert(word, [&](Slot& slot) {
+        slot = Slot{static_cast<uint32_t>(p), static_cast<uint32_t>(tab - p), frequency, word.hash};
+      });
       p = tab + 1;
       while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
       while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
     }
   }
 
+  HashProbe Prepare(std::u16string_view word) const { return index_.Prepare(word); }
+
   // 0 for a word the file does not list.
-  int32_t Find(std::u16string_view word) const {
-    const uint32_t h = HashUnits(word);
-    for (size_t at = HomeSlot(h, slots_.size());; at = at + 1 == slots_.size() ? 0 : at + 1) {
-      const Slot& slot = slots_[at];
-      if (slot.start == kEmpty) return 0;
-      if (slot.hash == h && text_.substr(slot.start, slot.length) == word) return slot.frequency;
-    }
+  int32_t Find(const HashProbe& word) const {
+    const Slot* slot = index_.Find(word);
+    return slot ? slot->frequency : 0;
   }
 
  private:
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  // Sixteen bytes: the word is read from the file's text, and its whole hash
+  // kept so that most mismatches never reach the text.
   struct Slot {
-    uint32_t start;
-    uint32_t length;
-    int32_t frequency;
-    uint32_t hash;
+    uint32_t start = kEmpty;
+    uint32_t length = 0;
+    int32_t frequency = 0;
+    uint32_t hash = 0;
+  };
+  // Sized for every word up front, so the index never grows in practice.
+  struct Policy {
+    using Slot = FrequencyIndex::Slot;
+    std::u16string_view text;
+    static bool IsEmpty(const Slot& slot) { return slot.start == kEmpty; }
+    bool Matches(const Slot& slot, const HashProbe& p) const {
+      return slot.hash == p.hash && text.substr(slot.start, slot.length) == p.key;
+    }
+    uint32_t HashOf(const Slot& slot) const { return slot.hash; }
+    static bool IsFull(size_t used, size_t size) { return used * 3 > size * 2; }
+    static size_t GrownSize(size_t size) { return size + size / 2; }
   };
 
-  void Insert(uint32_t start, uint32_t length, int32_t frequency) {
-    std::u16string_view word = text_.substr(start, length);
-    const uint32_t h = HashUnits(word);
-    for (size_t at = HomeSlot(h, slots_.size());; at = at + 1 == slots_.size() ? 0 : at + 1) {
-      Slot& slot = slots_[at];
-      if (slot.start == kEmpty) {
-        slot = Slot{start, length, frequency, h};
-        return;
-      }
-      if (slot.hash == h && text_.substr(slot.start, slot.length) == word) return;
-    }
+  static size_t Words(std::u16string_view text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), u'\t'));
   }
 
-  std::u16string_view text_;
-  std::vector<Slot> slots_;
+  HashIndex<Policy> index_;
 };
 
 }  // namespace
@@ -360,9 +354,11 @@ Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) t
     std::u16string_view text = file->text;
     const FrequencyIndex index(text.substr(0, text.find(u'\0')));
     frequencies.resize(r);
-    for (uint32_t k = 0; k < r; ++k) {
-      frequencies[k] = static_cast<uint32_t>(index.Find(EntryOf(DataRowText(k))));
-    }
+    PrefetchedPass(
+        r, [&](size_t k) { return index.Prepare(EntryOf(DataRowText(static_cast<uint32_t>(k)))); },
+        [&](size_t k, const HashProbe& entry) {
+          frequencies[k] = static_cast<uint32_t>(index.Find(entry));
+        });
   }
   // Frequency in the high half, present position in the low: sorting the
   // numbers keeps rows of equal frequency in their present order.
@@ -390,35 +386,42 @@ uint32_t TableStore::RemoveDuplicates() {
   // code, entry and position and dropping adjacent equals gives.
   SortBySource();
   uint32_t* offsets = DataOffsets();
-  const size_t slots = TableSize(r);
-  struct Slot {
-    uint32_t hash;
-    uint32_t offset;  // 0: empty (no row text starts at offset 0)
+  // Eight-byte slots that name a row by its text's offset: this runs on the
+  // largest tables, beside the table itself.
+  struct RowSlot {
+    uint32_t hash = 0;
+    uint32_t offset = 0;  // 0: empty (no row text starts at offset 0)
   };
-  std::vector<Slot> table(slots, Slot{0, 0});
-  uint32_t kept = 0;
-  for (uint32_t k = 0; k < r; ++k) {
-    std::u16string_view text = DataRowText(k);
-    const uint32_t h = HashUnits(text);
-    size_t at = HomeSlot(h, slots);
-    bool duplicate = false;
-    while (table[at].offset != 0) {
-      if (table[at].hash == h) {
-        const char16_t* other = DataUnits(table[at].offset);
-        if (std::u16string_view(other, text.size()) == text && other[text.size()] == 0) {
-          duplicate = true;
-          break;
-        }
-      }
-      at = at + 1 == slots ? 0 : at + 1;
+  struct Policy {
+    using Slot = RowSlot;
+    const TableStore* store;
+    static bool IsEmpty(const Slot& slot) { return slot.offset == 0; }
+    bool Matches(const Slot& slot, const HashProbe& p) const {
+      if (slot.hash != p.hash) return false;
+      const char16_t* other = store->DataUnits(slot.offset);
+      return std::u16string_view(other, p.key.size()) == p.key && other[p.key.size()] == 0;
     }
-    if (duplicate) continue;
-    table[at] = Slot{h, offsets[k]};
-    offsets[kept++] = offsets[k];
+    uint32_t HashOf(const Slot& slot) const { return slot.hash; }
+    static bool IsFull(size_t used, size_t size) { return used * 3 > size * 2; }
+    static size_t GrownSize(size_t size) { return size + size / 2; }
+  };
+  uint32_t kept = 0;
+  {
+    HashIndex<Policy> index(Policy{this}, TableSize(r));
+    PrefetchedPass(
+        r, [&](size_t k) { return index.Prepare(DataRowText(static_cast<uint32_t>(k))); },
+        [&](size_t k, const HashProbe& text) {
+          const bool fresh =
+              index.Insert(text,
+                           [&](RowSlot& slot) {
+                             slot = RowSlot{text.hash, offsets[k]};
+                           })
+                  .second;
+          if (fresh) offsets[kept++] = offsets[k];
+        });
   }
   std::memcpy(data_->view(), &kept, 4);
   dirty_ = true;
-  std::vector<Slot>().swap(table);
   ReleaseFreedMemory();
   return kept;
 }
