@@ -1,5 +1,9 @@
 #include "store/table_store.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -24,8 +28,20 @@ uint32_t ReadU32(const std::byte* p) {
 
 void WriteU32(std::byte* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
+// Every row read is measured this way, often more than once (statistics,
+// writing, comparing), so eight units are tested at a time where the
+// processor can.
 size_t UnitLength(const char16_t* p, const char16_t* end) {
   const char16_t* q = p;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  while (end - q >= 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const int nul = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero));
+    if (nul != 0) return static_cast<size_t>(q - p) + static_cast<size_t>(__builtin_ctz(nul)) / 2;
+    q += 8;
+  }
+#endif
   while (q < end && *q != 0) ++q;
   return static_cast<size_t>(q - p);
 }
