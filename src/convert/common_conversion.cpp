@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/hash_index.h"
+#include "platform/lines.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -217,18 +218,12 @@ std::optional<TableFormat> FormatFromCliName(std::string_view name) {
 }
 
 bool SourceLineReader::Next(std::u16string_view& line) {
-  const size_t n = text_.size();
-  if (!first_) {
-    while (pos_ < n && (text_[pos_] == u'\r' || text_[pos_] == u'\n')) ++pos_;
+  // The first line ends at the first break, so it alone may be empty.
+  if (first_) {
+    first_ = false;
+    return NextLine(text_, pos_, {.breaks = LineBreaks::kEach, .limit = kCommonLineLimit}, line);
   }
-  if (pos_ >= n) return false;
-  first_ = false;
-  const size_t limit = n - pos_ > kCommonLineLimit ? pos_ + kCommonLineLimit : n;
-  size_t end = pos_;
-  while (end < limit && text_[end] != u'\r' && text_[end] != u'\n') ++end;
-  line = text_.substr(pos_, end - pos_);
-  pos_ = end;
-  return true;
+  return NextLine(text_, pos_, {.breaks = LineBreaks::kRuns, .limit = kCommonLineLimit}, line);
 }
 
 std::vector<std::u16string_view> SplitSourceLines(std::u16string_view text, size_t maxLines) {
@@ -428,35 +423,22 @@ std::vector<CommonRecord> ReadBackRecords(std::u16string_view text) {
   std::vector<CommonRecord> records;
   records.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), u'\n')) + 1);
   constexpr size_t npos = std::u16string_view::npos;
-  const size_t n = text.size();
   size_t pos = 0;
-  while (pos < n) {
-    size_t tab1 = npos, tab2 = npos;
-    size_t end = pos;
-    for (; end < n; ++end) {
-      const char16_t u = text[end];
-      if (u == u'\t') {
-        if (tab1 == npos) {
-          tab1 = end;
-        } else if (tab2 == npos) {
-          tab2 = end;
-        }
-      } else if (u == u'\r' && end + 1 < n && text[end + 1] == u'\n') {
-        break;
-      }
+  std::u16string_view line;
+  // Records end with CR LF, as written; a lone CR or LF stays in its field.
+  while (NextLine(text, pos, {.breaks = LineBreaks::kCrLf}, line)) {
+    const size_t tab1 = line.find(u'\t');
+    if (tab1 == npos) continue;
+    CommonRecord r;
+    r.code = line.substr(0, tab1);
+    const size_t tab2 = line.find(u'\t', tab1 + 1);
+    if (tab2 == npos) {
+      r.entry = line.substr(tab1 + 1);
+    } else {
+      r.entry = line.substr(tab1 + 1, tab2 - tab1 - 1);
+      r.weight = line.substr(tab2 + 1);
     }
-    if (tab1 != npos) {
-      CommonRecord r;
-      r.code = text.substr(pos, tab1 - pos);
-      if (tab2 == npos) {
-        r.entry = text.substr(tab1 + 1, end - tab1 - 1);
-      } else {
-        r.entry = text.substr(tab1 + 1, tab2 - tab1 - 1);
-        r.weight = text.substr(tab2 + 1, end - tab2 - 1);
-      }
-      records.push_back(r);
-    }
-    pos = end + 2;
+    records.push_back(r);
   }
   return records;
 }

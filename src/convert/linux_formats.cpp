@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/lines.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -25,28 +26,21 @@ constexpr std::array<LinuxFormatInfo, 5> kFormats = {{
     {LinuxFormat::kIbusDatabase, "ibus-db", u"ibus-table数据库(.db)", u".db", false},
 }};
 
-// Cuts bytes into lines at LF; a CR before the LF goes with the line end.
+// Cuts bytes into lines at LF; a CR ending a line goes with the line end.
 class LineCutter {
  public:
-  explicit LineCutter(std::string_view bytes) : bytes_(bytes) {}
+  explicit LineCutter(std::string_view bytes) : lines_(bytes, {.breaks = LineBreaks::kLf}) {}
   bool Next(std::string_view& line) {
-    if (pos_ >= bytes_.size()) return false;
-    size_t end = bytes_.find('\n', pos_);
-    if (end == std::string_view::npos) end = bytes_.size();
-    line = bytes_.substr(pos_, end - pos_);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    pos_ = end + 1;
-    ++number_;
+    if (!lines_.Next(line)) return false;
+    if (line.ends_with('\r')) line.remove_suffix(1);
     return true;
   }
-  uint32_t number() const { return number_; }
+  uint32_t number() const { return static_cast<uint32_t>(lines_.number()); }
   // The bytes consumed so far, line ends included.
-  size_t offset() const { return std::min(pos_, bytes_.size()); }
+  size_t offset() const { return lines_.offset(); }
 
  private:
-  std::string_view bytes_;
-  size_t pos_ = 0;
-  uint32_t number_ = 0;
+  ByteLineReader lines_;
 };
 
 std::string_view Trim(std::string_view s) {
@@ -502,12 +496,7 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
   bool ended = false;
   while (lines.Next(line)) {
     if (Trim(line) == "END_TABLE") {
-      const size_t start = lines.offset() - line.size() - 1 -
-                           (lines.offset() <= bytes.size() && bytes[lines.offset() - 1] == '\n' &&
-                                    lines.offset() >= 2 && bytes[lines.offset() - 2] == '\r'
-                                ? 1
-                                : 0);
-      table.footer.assign(bytes.substr(std::min(start, bytes.size())));
+      table.footer.assign(bytes.substr(static_cast<size_t>(line.data() - bytes.data())));
       if (!table.footer.ends_with('\n')) table.footer += '\n';
       ended = true;
       break;
@@ -1105,16 +1094,11 @@ std::vector<MirelRow> SplitMirelText(std::u16string_view text) {
   std::vector<MirelRow> rows;
   size_t pos = 0;
   if (text.starts_with(u'\xFEFF')) pos = 1;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of(u"\r\n", pos);
-    if (end == std::u16string_view::npos) end = text.size();
-    const std::u16string_view line = text.substr(pos, end - pos);
+  std::u16string_view line;
+  while (NextLine(text, pos, {.breaks = LineBreaks::kEach}, line)) {
     const size_t tab = line.find(u'\t');
     if (tab != std::u16string_view::npos)
       rows.push_back({line.substr(0, tab), line.substr(tab + 1)});
-    pos = end;
-    if (pos < text.size() && text[pos] == u'\r') ++pos;
-    if (pos < text.size() && text[pos] == u'\n') ++pos;
   }
   return rows;
 }

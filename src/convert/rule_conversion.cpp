@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/lines.h"
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
@@ -284,9 +285,7 @@ class RuleMatcher {
     return InClass(e.kind, e.character, text_[q]);
   }
 
-  bool PairAt(size_t q) const {
-    return q + 1 < text_.size() && text_[q] == kCr && text_[q + 1] == kLf;
-  }
+  bool PairAt(size_t q) const { return CrLfAt(text_, q); }
 
   // Calls `f` with a predicate telling whether `e` would take anything at a
   // position, specialised by kind so that the scans run tight loops.
@@ -491,7 +490,7 @@ uint64_t ConvertLayoutText(std::u16string_view source, std::u16string_view separ
   uint64_t converted = 0;
   size_t pos = 0;
   std::u16string_view line;
-  while (NextLine(source, pos, kSourceLineLimit, line)) {
+  while (NextLine(source, pos, {.breaks = LineBreaks::kRuns, .limit = kSourceLineLimit}, line)) {
     fields.clear();
     for (size_t i = 0; i < line.size();) {
       while (i < line.size() && isSeparator->test(line[i])) ++i;
@@ -531,7 +530,7 @@ std::vector<Rule> ParseRules(std::u16string_view ruleText) {
   std::vector<Rule> rules;
   size_t pos = 0;
   std::u16string_view line;
-  while (NextLine(ruleText, pos, kRuleLineLimit, line)) {
+  while (NextLine(ruleText, pos, {.breaks = LineBreaks::kRuns, .limit = kRuleLineLimit}, line)) {
     if (std::optional<Rule> rule = ParseRule(line)) rules.push_back(std::move(*rule));
   }
   return rules;

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "platform/lines.h"
 #include "platform/paths.h"
 #include "store/balanced_tree.h"
 #include "store/compiled_table.h"
@@ -13,8 +14,6 @@
 namespace mirel {
 namespace {
 
-constexpr char16_t kCr = u'\r';
-constexpr char16_t kLf = u'\n';
 constexpr size_t kNone = std::u16string_view::npos;
 
 // Output goes to the file in pieces of about this many units.
@@ -32,7 +31,7 @@ class TipIndex {
   explicit TipIndex(std::u16string_view contentTable) {
     size_t pos = 0;
     std::u16string_view line;
-    while (NextLine(contentTable, pos, kNone, line)) {
+    while (NextLine(contentTable, pos, {.breaks = LineBreaks::kRuns}, line)) {
       const size_t tab = line.find(u'\t');
       if (tab == kNone) continue;
       tree_.Insert(
@@ -79,7 +78,8 @@ Result<uint64_t> WriteTips(std::u16string_view codeTable, std::u16string_view co
   uint64_t written = 0;
   size_t pos = 0;
   std::u16string_view line;
-  while (NextLine(codeTable, pos, kTipCodeLineLimit, line)) {
+  while (
+      NextLine(codeTable, pos, {.breaks = LineBreaks::kRuns, .limit = kTipCodeLineLimit}, line)) {
     const size_t tab = line.find(u'\t');
     if (tab == kNone) continue;
     const std::u16string_view key = line.substr(0, tab);

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "platform/lines.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
@@ -16,8 +17,6 @@
 namespace mirel {
 namespace {
 
-constexpr char16_t kCr = u'\r';
-constexpr char16_t kLf = u'\n';
 constexpr char16_t kTab = u'\t';
 constexpr size_t kNone = std::u16string_view::npos;
 
@@ -44,22 +43,12 @@ class ProgressThrottle {
 
 // The next line of a table from `pos`, with the offset of its first TAB (or
 // kNone). False at the end of the text and at an empty line, which ends the
-// table. A CR LF pair is one line end.
+// table: `pos` stays on it, so every later call stops there too.
 bool NextTableLine(std::u16string_view text, size_t& pos, std::u16string_view& line, size_t& tab) {
-  const size_t start = pos;
-  size_t i = start;
-  tab = kNone;
-  for (; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == kCr || c == kLf) break;
-    if (c == kTab && tab == kNone) tab = i - start;
-  }
-  if (i == start) return false;
-  line = text.substr(start, i - start);
-  pos = i;
-  if (pos < text.size()) {
-    pos += (text[pos] == kCr && pos + 1 < text.size() && text[pos + 1] == kLf) ? 2 : 1;
-  }
+  size_t next = pos;
+  if (!NextLine(text, next, {.breaks = LineBreaks::kEach}, line) || line.empty()) return false;
+  pos = next;
+  tab = line.find(kTab);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "generate/error_log.h"
+#include "platform/lines.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
@@ -26,10 +27,6 @@ constexpr size_t kFlushUnits = size_t{1} << 16;
 
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 
-// NUL breaks a line too: text rarely holds one, and ending the read there
-// would drop the rest of the file without a word.
-bool IsBreak(char16_t u) { return u == u'\r' || u == u'\n' || u == 0; }
-
 // Units of the component at `i`: 2 for a surrogate pair, else 1.
 size_t ComponentLength(std::u16string_view text, size_t i) {
   return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
@@ -47,32 +44,31 @@ size_t PairSafeLength(std::u16string_view text, size_t limit) {
   return limit;
 }
 
-// Reads a text as its lines: each call skips a run of breaks and takes the
-// units up to the next break, at most kSingleLineLimit of them. A text ending
-// in a break thus ends with one empty line, which the progress counts.
-class LineReader {
+// Reads a text as its lines: a run of breaks is one, and NUL is a break too
+// (text rarely holds one, and ending the read there would drop the rest of the
+// file without a word). A text ending in a break ends with one empty line,
+// which the progress counts.
+class SplitTableLines {
  public:
-  explicit LineReader(std::u16string_view text) : text_(text) {}
+  explicit SplitTableLines(std::u16string_view text) : text_(text) {}
 
   bool Next(std::u16string_view& line) {
-    if (pos_ >= text_.size()) return false;
-    while (pos_ < text_.size() && IsBreak(text_[pos_])) ++pos_;
-    const size_t start = pos_;
-    const size_t end = std::min(text_.size(), start + kSingleLineLimit);
-    size_t i = start;
-    while (i < end && !IsBreak(text_[i])) ++i;
-    if (i == end && i < text_.size() && !IsBreak(text_[i]) && IsHighSurrogate(text_[i - 1]) &&
-        IsLowSurrogate(text_[i])) {
-      --i;  // the pair starts the next line instead
+    if (lines_.Next(line)) {
+      end_ = static_cast<size_t>(line.data() - text_.data()) + line.size();
+      return true;
     }
-    line = text_.substr(start, i - start);
-    pos_ = i;
+    if (end_ == text_.size()) return false;
+    end_ = text_.size();
+    line = text_.substr(end_);
     return true;
   }
 
  private:
   std::u16string_view text_;
-  size_t pos_ = 0;
+  LineReader lines_{
+      text_,
+      {.breaks = LineBreaks::kRuns, .limit = kSingleLineLimit, .nulEnds = true, .keepPairs = true}};
+  size_t end_ = 0;  // where the last line read ends
 };
 
 // The next TAB-separated field of `line` from `pos`; a run of TABs is one
@@ -98,7 +94,7 @@ class Generator {
 
   // False when cancelled.
   bool Run(std::u16string_view splitTable) {
-    LineReader reader(splitTable);
+    SplitTableLines reader(splitTable);
     std::u16string_view line;
     while (reader.Next(line)) {
       if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) return false;
@@ -226,7 +222,7 @@ char16_t KeyMap::Find(std::u16string_view component) const {
 
 KeyMap ParseKeyMap(std::u16string_view text) {
   KeyMap keys;
-  LineReader reader(text);
+  SplitTableLines reader(text);
   std::u16string_view line;
   while (reader.Next(line)) {
     if (line.empty()) continue;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "generate/error_log.h"
+#include "platform/lines.h"
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
@@ -17,8 +18,6 @@
 namespace mirel {
 namespace {
 
-constexpr char16_t kCr = u'\r';
-constexpr char16_t kLf = u'\n';
 constexpr char16_t kTab = u'\t';
 constexpr size_t kNone = std::u16string_view::npos;
 
@@ -138,7 +137,7 @@ class WordGenerator {
   bool Process(std::u16string_view text, AfterLine&& afterLine) {
     size_t pos = 0;
     std::u16string_view line;
-    while (NextLine(text, pos, SIZE_MAX, line)) {
+    while (NextLine(text, pos, {.breaks = LineBreaks::kRuns}, line)) {
       if (line.find(kTab) != kNone) {
         // A finished entry: copied as it stands.
         out_.append(line);
@@ -422,9 +421,7 @@ WordLibrarySettings ParseWordSettings(std::u16string_view text, WordLibrarySetti
   const size_t at = text.find(kRulesName);
   if (at != kNone) {
     // The edit box may hand back its line ends as LF alone.
-    size_t start = at + kRulesName.size();
-    if (start < text.size() && text[start] == kCr) ++start;
-    if (start < text.size() && text[start] == kLf) ++start;
+    const size_t start = SkipLineEnd(text, at + kRulesName.size());
     std::u16string_view rules = text.substr(start, kWordRulesLimit);
     if (rules.size() == kWordRulesLimit && IsHighSurrogate(rules.back())) rules.remove_suffix(1);
     current.rulesText = rules;
@@ -450,13 +447,8 @@ void RuleSet::Append(size_t length, RuleItem item) {
 RuleSet ParseConstructionRules(std::u16string_view text) {
   RuleSet rules;
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of(u"\r\n", pos);
-    if (end == kNone) end = text.size();
-    ParseRuleLine(text.substr(pos, end - pos), rules);
-    pos = end;
-    if (pos < text.size()) pos += text.substr(pos, 2) == u"\r\n" ? 2 : 1;
-  }
+  std::u16string_view line;
+  while (NextLine(text, pos, {.breaks = LineBreaks::kEach}, line)) ParseRuleLine(line, rules);
   return rules;
 }
 
@@ -518,7 +510,7 @@ void CharCodeIndex::Build(std::u16string_view table) {
 
   size_t pos = 0;
   std::u16string_view line;
-  while (NextLine(table, pos, SIZE_MAX, line)) {
+  while (NextLine(table, pos, {.breaks = LineBreaks::kRuns}, line)) {
     const size_t tab = line.find(kTab);
     if (tab == kNone) continue;
     if (nodes.size() >= kEnd - 1) break;  // beyond 4 G codes: not a table

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/lines.h"
+
 namespace mirel {
 namespace {
 
@@ -33,12 +35,9 @@ bool EndsWith(const std::string& s, std::string_view suffix) { return s.ends_wit
 // The table file a fcitx5 input method configuration names ([Table] File=).
 std::string ConfTableFile(std::string_view conf) {
   bool table = false;
-  size_t pos = 0;
-  while (pos < conf.size()) {
-    size_t end = conf.find('\n', pos);
-    if (end == std::string_view::npos) end = conf.size();
-    std::string_view line = conf.substr(pos, end - pos);
-    pos = end + 1;
+  ByteLineReader lines(conf, {.breaks = LineBreaks::kLf});
+  std::string_view line;
+  while (lines.Next(line)) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
     while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     if (line.starts_with('[')) {
@@ -324,14 +323,11 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
     Result<std::string> conf = files.ReadWhole(target.conf, 1 << 20);
     if (!conf.IsOk()) return conf.status();
     std::string text;
-    size_t pos = 0;
     bool inTable = false;
-    const std::string& c = conf.value();
-    while (pos < c.size()) {
-      size_t end = c.find('\n', pos);
-      if (end == std::string::npos) end = c.size();
-      std::string line = c.substr(pos, end - pos);
-      pos = end + 1;
+    ByteLineReader lines(conf.value(), {.breaks = LineBreaks::kLf});
+    std::string_view view;
+    while (lines.Next(view)) {
+      std::string line(view);
       if (line.starts_with('[')) inTable = line.starts_with("[Table]");
       if (inTable && line.starts_with("File=")) {
         line = "File=table/" + target.userPath.filename().string();

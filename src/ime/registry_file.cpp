@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/codepage.h"
+#include "platform/lines.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -54,13 +55,9 @@ int HexDigit(char16_t u) {
 
 std::vector<View> SplitLines(View text) {
   std::vector<View> lines;
-  size_t start = 0;
-  for (size_t k = 0; k <= text.size(); ++k) {
-    if (k < text.size() && text[k] != u'\r' && text[k] != u'\n') continue;
-    lines.push_back(text.substr(start, k - start));
-    if (k < text.size() && text[k] == u'\r' && k + 1 < text.size() && text[k + 1] == u'\n') ++k;
-    start = k + 1;
-  }
+  LineReader reader(text, {.breaks = LineBreaks::kEach});
+  View line;
+  while (reader.Next(line)) lines.push_back(line);
   return lines;
 }
 

@@ -367,16 +367,6 @@ size_t NextToken(std::u16string_view source, std::u16string_view delimiters, std
   return i;
 }
 
-bool NextLine(std::u16string_view text, size_t& pos, size_t limit, std::u16string_view& line) {
-  while (pos < text.size() && (text[pos] == u'\r' || text[pos] == u'\n')) ++pos;
-  if (pos >= text.size()) return false;
-  const size_t start = pos;
-  while (pos < text.size() && pos - start < limit && text[pos] != u'\r' && text[pos] != u'\n')
-    ++pos;
-  line = text.substr(start, pos - start);
-  return true;
-}
-
 uint32_t CountCharacters(std::u16string_view text) {
   uint32_t count = 0;
   for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {

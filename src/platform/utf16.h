@@ -56,11 +56,6 @@ uint32_t LengthBounded(const char16_t* text, size_t capacity, size_t* length);
 size_t NextToken(std::u16string_view source, std::u16string_view delimiters, std::u16string& out,
                  size_t limit);
 
-// The next line of `text` from `pos`: a run of CR and LF is one line end, so
-// no line is empty, and a line longer than `limit` goes on as the next line.
-// False at the end.
-bool NextLine(std::u16string_view text, size_t& pos, size_t limit, std::u16string_view& line);
-
 inline constexpr uint32_t kMalformedCount = 0x80000000u;
 
 inline bool IsSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }

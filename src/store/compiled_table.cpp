@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -28,17 +29,13 @@ bool IsFullWidthCodeUnit(char16_t u) {
   return u == 0xFF0A || u == 0xFF0B || (u >= 0xFF0D && u <= 0xFF19);
 }
 
-// Ends every line (CR LF, lone CR, lone LF) and calls `line` with each one.
+// Calls `line` with the start and length of each line (ended by CR LF, a lone
+// CR or a lone LF).
 template <class Visit>
-void ForEachLine(std::u16string& text, Visit line) {
-  size_t start = 0;
-  const size_t n = text.size();
-  for (size_t k = 0; k <= n; ++k) {
-    if (k < n && text[k] != u'\r' && text[k] != u'\n') continue;
-    line(start, k - start);
-    if (k < n && text[k] == u'\r' && k + 1 < n && text[k + 1] == u'\n') ++k;
-    start = k + 1;
-  }
+void ForEachLine(std::u16string_view text, Visit line) {
+  LineReader reader(text, {.breaks = LineBreaks::kEach});
+  std::u16string_view view;
+  while (reader.Next(view)) line(static_cast<size_t>(view.data() - text.data()), view.size());
 }
 
 // Resolves \r (to CR LF), then \t (to TAB), then \\ (to one backslash), each

@@ -1,5 +1,7 @@
 #include "store/lines_without_tab.h"
 
+#include "platform/lines.h"
+
 namespace mirel {
 
 std::string LinesWithoutTab::Describe() const {
@@ -25,17 +27,13 @@ Status RefuseTextWithoutRows(std::u16string_view text, const std::string& where)
 }
 
 void LinesWithoutTab::Scan(std::u16string_view text, bool comments) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = start;
-    while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
-    const std::u16string_view line = text.substr(start, end - start);
+  LineReader reader(text, {.breaks = LineBreaks::kEach});
+  std::u16string_view line;
+  while (reader.Next(line)) {
     const bool blank = line.find_first_not_of(u" \uFEFF") == std::u16string_view::npos;
     const bool comment = comments && line.starts_with(u"//") && !line.starts_with(u"///");
     if (!blank && !comment && line.find(u'\t') == std::u16string_view::npos) Add(nextLine_);
     ++nextLine_;
-    if (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n') ++end;
-    start = end + 1;
   }
 }
 

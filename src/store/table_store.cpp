@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -66,27 +67,18 @@ Status NoRows(const std::string& where, const LinesWithoutTab& skipped) {
       where, "not a code table: no line holds a TAB between entry and code; " + skipped.Describe());
 }
 
-// Ends every line in place (CR LF, lone CR, lone LF; a NUL already is one) and
-// returns the start index of each line that holds a TAB.
+// Ends every line in place with NUL (CR LF, lone CR, lone LF; a NUL already is
+// one) and returns the start index of each line that holds a TAB.
 std::vector<uint32_t> SplitRows(std::u16string& text) {
   std::vector<uint32_t> rows;
-  const size_t n = text.size();
   char16_t* t = text.data();
-  size_t lineStart = 0;
-  bool hasTab = false;
-  for (size_t k = 0; k < n; ++k) {
-    char16_t c = t[k];
-    if (c > u'\r') continue;
-    if (c == u'\t') {
-      hasTab = true;
-    } else if (c == u'\r' || c == u'\n' || c == 0) {
-      t[k] = 0;
-      if (hasTab) rows.push_back(static_cast<uint32_t>(lineStart));
-      lineStart = k + 1;
-      hasTab = false;
-    }
+  LineReader reader(text, {.breaks = LineBreaks::kEach, .nulEnds = true});
+  std::u16string_view line;
+  while (reader.Next(line)) {
+    const size_t start = static_cast<size_t>(line.data() - t);
+    if (line.find(u'\t') != std::u16string_view::npos) rows.push_back(static_cast<uint32_t>(start));
+    std::fill(t + start + line.size(), t + reader.offset(), u'\0');
   }
-  if (hasTab) rows.push_back(static_cast<uint32_t>(lineStart));
   return rows;
 }
 

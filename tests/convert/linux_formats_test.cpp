@@ -164,6 +164,15 @@ TEST(LinuxFormatsTest, LinesThatAreNotRowsAreReportedWithTheirLine) {
   EXPECT_EQ(ibus.diagnostics[1].line, 4u);
 }
 
+TEST(LinuxFormatsTest, IbusFooterStartsAtItsEndLine) {
+  // Also when no line end follows END_TABLE: the line before it stays out.
+  EXPECT_EQ(Read(F::kIbusSource, "BEGIN_TABLE\na\t工\t1\nEND_TABLE").table.footer, "END_TABLE\n");
+  EXPECT_EQ(Read(F::kIbusSource, "BEGIN_TABLE\r\na\t工\t1\r\n END_TABLE\r\n#\n").table.footer,
+            " END_TABLE\r\n#\n");
+  EXPECT_EQ(Read(F::kIbusSource, "BEGIN_TABLE\na\t工\t1\nEND_TABLE\r").table.footer,
+            "END_TABLE\r\n");
+}
+
 TEST(LinuxFormatsTest, BrokenHeadersAreRefused) {
   EXPECT_FALSE(ReadFcitxText("KeyCode=ab\na 工\n").IsOk());
   EXPECT_FALSE(ReadRime("---\nname: t\n工\ta\n").IsOk());
