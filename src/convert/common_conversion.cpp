@@ -425,9 +425,9 @@ std::vector<CommonRecord> ReadBackRecords(std::u16string_view text) {
   constexpr size_t npos = std::u16string_view::npos;
   size_t pos = 0;
   std::u16string_view line;
+  size_t tab1;
   // Records end with CR LF, as written; a lone CR or LF stays in its field.
-  while (NextLine(text, pos, {.breaks = LineBreaks::kCrLf}, line)) {
-    const size_t tab1 = line.find(u'\t');
+  while (NextLine(text, pos, {.breaks = LineBreaks::kCrLf}, line, tab1)) {
     if (tab1 == npos) continue;
     CommonRecord r;
     r.code = line.substr(0, tab1);

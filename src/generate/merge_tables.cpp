@@ -46,9 +46,8 @@ class ProgressThrottle {
 // table: `pos` stays on it, so every later call stops there too.
 bool NextTableLine(std::u16string_view text, size_t& pos, std::u16string_view& line, size_t& tab) {
   size_t next = pos;
-  if (!NextLine(text, next, {.breaks = LineBreaks::kEach}, line) || line.empty()) return false;
+  if (!NextLine(text, next, {.breaks = LineBreaks::kEach}, line, tab) || line.empty()) return false;
   pos = next;
-  tab = line.find(kTab);
   return true;
 }
 

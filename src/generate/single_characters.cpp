@@ -48,9 +48,9 @@ size_t PairSafeLength(std::u16string_view text, size_t limit) {
 // (text rarely holds one, and ending the read there would drop the rest of the
 // file without a word). A text ending in a break ends with one empty line,
 // which the progress counts.
-class SplitTableLines {
+class InputLines {
  public:
-  explicit SplitTableLines(std::u16string_view text) : text_(text) {}
+  explicit InputLines(std::u16string_view text) : text_(text) {}
 
   bool Next(std::u16string_view& line) {
     if (lines_.Next(line)) {
@@ -94,7 +94,7 @@ class Generator {
 
   // False when cancelled.
   bool Run(std::u16string_view splitTable) {
-    SplitTableLines reader(splitTable);
+    InputLines reader(splitTable);
     std::u16string_view line;
     while (reader.Next(line)) {
       if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) return false;
@@ -222,7 +222,7 @@ char16_t KeyMap::Find(std::u16string_view component) const {
 
 KeyMap ParseKeyMap(std::u16string_view text) {
   KeyMap keys;
-  SplitTableLines reader(text);
+  InputLines reader(text);
   std::u16string_view line;
   while (reader.Next(line)) {
     if (line.empty()) continue;

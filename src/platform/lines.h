@@ -44,30 +44,77 @@ constexpr bool IsBreak(Char c, bool nulEnds) {
   return c == Char('\n') || c == Char('\r') || (nulEnds && c == Char(0));
 }
 
-// The first break of [from, to), or `to`. CR is the largest break, so most
-// units are passed over by the first comparison.
-template <class Char>
-size_t FindBreak(const Char* t, size_t from, size_t to, bool nulEnds) {
+// The first break of [from, to), or `to`; with kFindTab also the offset from
+// `from` of the first TAB before it into `tab`, if `tab` is still npos. Every
+// break and TAB is at most CR, so most units are passed over by the first
+// comparison.
+template <bool kFindTab, class Char>
+[[gnu::always_inline]] inline size_t FindBreak(const Char* t, size_t from, size_t to, size_t size,
+                                               const LineRule& rule, size_t& tab) {
   using Unit = std::make_unsigned_t<Char>;
-  for (; from < to; ++from) {
-    const Char c = t[from];
-    if (static_cast<Unit>(c) <= Unit('\r') && IsBreak(c, nulEnds)) break;
+  const Char* p = t + from;
+  const Char* const end = t + to;
+  for (; p != end; ++p) {
+    const Char c = *p;
+    if (static_cast<Unit>(c) > Unit('\r')) continue;
+    if (kFindTab && c == Char('\t')) {
+      if (tab == std::basic_string_view<Char>::npos) tab = static_cast<size_t>(p - t) - from;
+    } else if (rule.breaks == LineBreaks::kCrLf) {
+      if (c == Char('\r') && p + 1 < t + size && p[1] == Char('\n')) break;
+    } else if (rule.breaks == LineBreaks::kLf) {
+      if (c == Char('\n')) break;
+    } else if (IsBreak(c, rule.nulEnds)) {
+      break;
+    }
   }
-  return from;
+  return static_cast<size_t>(p - t);
 }
 
-template <class Char>
-size_t FindCrLf(const Char* t, size_t from, size_t to, size_t size) {
-  for (; from < to; ++from) {
-    if (t[from] == Char('\r') && from + 1 < size && t[from + 1] == Char('\n')) break;
+template <bool kFindTab, class Char>
+[[gnu::always_inline]] inline bool NextLine(std::basic_string_view<Char> text, size_t& pos,
+                                            const LineRule& rule,
+                                            std::basic_string_view<Char>& line, size_t& tab) {
+  const Char* t = text.data();
+  const size_t n = text.size();
+  if (rule.breaks == LineBreaks::kRuns) {
+    while (pos < n && IsBreak(t[pos], rule.nulEnds)) ++pos;
   }
-  return from;
-}
-
-template <class Char>
-size_t FindLf(std::basic_string_view<Char> text, size_t from, size_t to) {
-  const size_t at = text.substr(0, to).find(Char('\n'), from);
-  return at == std::basic_string_view<Char>::npos ? to : at;
+  if (pos >= n) return false;
+  const size_t start = pos;
+  const size_t stop = rule.limit < n - start ? start + rule.limit : n;
+  tab = std::basic_string_view<Char>::npos;
+  size_t end;
+  if (!kFindTab && sizeof(Char) == 1 && rule.breaks == LineBreaks::kLf) {
+    end = text.substr(0, stop).find(Char('\n'), start);  // memchr
+    if (end == std::basic_string_view<Char>::npos) end = stop;
+  } else {
+    end = FindBreak<kFindTab>(t, start, stop, n, rule, tab);
+  }
+  if constexpr (sizeof(Char) == 2) {
+    if (rule.keepPairs && end == stop && end < n && end - start > 1 && t[end - 1] >= 0xD800 &&
+        t[end - 1] <= 0xDBFF && t[end] >= 0xDC00 && t[end] <= 0xDFFF) {
+      --end;
+    }
+  }
+  line = std::basic_string_view<Char>(t + start, end - start);
+  pos = end;
+  switch (rule.breaks) {
+    case LineBreaks::kRuns:
+      while (pos < n && IsBreak(t[pos], rule.nulEnds)) ++pos;
+      break;
+    case LineBreaks::kEach:
+      if (pos < n && t[pos] == Char('\r')) ++pos;
+      if (pos < n && (t[pos] == Char('\n') || (rule.nulEnds && pos == end && t[pos] == Char(0))))
+        ++pos;
+      break;
+    case LineBreaks::kCrLf:
+      if (pos + 1 < n && t[pos] == Char('\r') && t[pos + 1] == Char('\n')) pos += 2;
+      break;
+    case LineBreaks::kLf:
+      if (pos < n && t[pos] == Char('\n')) ++pos;
+      break;
+  }
+  return true;
 }
 
 }  // namespace lines_internal
@@ -87,58 +134,21 @@ bool CrLfAt(std::basic_string_view<Char> text, size_t pos) {
 }
 
 // Reads the line of `text` at `pos` and moves `pos` past it and its break.
-// False at the end: a text ending in a break has no empty last line.
+// False at the end: a text ending in a break has no empty last line. The
+// overload with `tab` also gives the offset in the line of its first TAB
+// (npos when it has none) from the same pass.
 template <class Char>
-bool NextLine(std::basic_string_view<Char> text, size_t& pos, const LineRule& rule,
-              std::basic_string_view<Char>& line) {
-  using namespace lines_internal;
-  const Char* t = text.data();
-  const size_t n = text.size();
-  if (rule.breaks == LineBreaks::kRuns) {
-    while (pos < n && IsBreak(t[pos], rule.nulEnds)) ++pos;
-  }
-  if (pos >= n) return false;
-  const size_t start = pos;
-  const size_t stop = rule.limit < n - start ? start + rule.limit : n;
-  size_t end;
-  switch (rule.breaks) {
-    case LineBreaks::kCrLf:
-      end = FindCrLf(t, start, stop, n);
-      break;
-    case LineBreaks::kLf:
-      end = FindLf(text, start, stop);
-      break;
-    default:
-      end = FindBreak(t, start, stop, rule.nulEnds);
-      break;
-  }
-  if constexpr (sizeof(Char) == 2) {
-    if (rule.keepPairs && end == stop && end < n && end - start > 1 && t[end - 1] >= 0xD800 &&
-        t[end - 1] <= 0xDBFF && t[end] >= 0xDC00 && t[end] <= 0xDFFF) {
-      --end;
-    }
-  }
-  line = text.substr(start, end - start);
-  pos = end;
-  switch (rule.breaks) {
-    case LineBreaks::kRuns:
-      while (pos < n && IsBreak(t[pos], rule.nulEnds)) ++pos;
-      break;
-    case LineBreaks::kEach:
-      if (pos < n && rule.nulEnds && t[pos] == Char(0)) {
-        ++pos;
-      } else {
-        pos = SkipLineEnd(text, pos);
-      }
-      break;
-    case LineBreaks::kCrLf:
-      if (CrLfAt(text, pos)) pos += 2;
-      break;
-    case LineBreaks::kLf:
-      if (pos < n && t[pos] == Char('\n')) ++pos;
-      break;
-  }
-  return true;
+[[gnu::always_inline]] inline bool NextLine(std::basic_string_view<Char> text, size_t& pos,
+                                            const LineRule& rule,
+                                            std::basic_string_view<Char>& line, size_t& tab) {
+  return lines_internal::NextLine<true>(text, pos, rule, line, tab);
+}
+template <class Char>
+[[gnu::always_inline]] inline bool NextLine(std::basic_string_view<Char> text, size_t& pos,
+                                            const LineRule& rule,
+                                            std::basic_string_view<Char>& line) {
+  size_t tab;
+  return lines_internal::NextLine<false>(text, pos, rule, line, tab);
 }
 
 // NextLine with the position and a count of lines kept.
@@ -151,6 +161,11 @@ class BasicLineReader {
 
   bool Next(View& line) {
     if (!NextLine(text_, pos_, rule_, line)) return false;
+    ++number_;
+    return true;
+  }
+  bool Next(View& line, size_t& tab) {
+    if (!NextLine(text_, pos_, rule_, line, tab)) return false;
     ++number_;
     return true;
   }

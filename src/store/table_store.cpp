@@ -74,10 +74,12 @@ std::vector<uint32_t> SplitRows(std::u16string& text) {
   char16_t* t = text.data();
   LineReader reader(text, {.breaks = LineBreaks::kEach, .nulEnds = true});
   std::u16string_view line;
-  while (reader.Next(line)) {
+  size_t tab;
+  while (reader.Next(line, tab)) {
     const size_t start = static_cast<size_t>(line.data() - t);
-    if (line.find(u'\t') != std::u16string_view::npos) rows.push_back(static_cast<uint32_t>(start));
-    std::fill(t + start + line.size(), t + reader.offset(), u'\0');
+    if (tab != std::u16string_view::npos) rows.push_back(static_cast<uint32_t>(start));
+    // The break is one or two units (CR LF).
+    for (size_t k = start + line.size(); k < reader.offset(); ++k) t[k] = 0;
   }
   return rows;
 }

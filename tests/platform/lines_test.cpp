@@ -89,6 +89,16 @@ TEST(LinesTest, PositionsAndLineEndHelpers) {
   EXPECT_EQ(pos, 6u);
   EXPECT_FALSE(NextLine(text, pos, {.breaks = LineBreaks::kEach}, line));
 
+  // The first TAB of each line comes from the same pass, never from beyond
+  // the line's end.
+  std::vector<size_t> tabs;
+  size_t tab;
+  std::u16string_view row;
+  LineReader rows(u"ab\tc\td\r\nxy\r\n\tz\rw\tv"sv, {.breaks = LineBreaks::kCrLf, .limit = 5});
+  while (rows.Next(row, tab)) tabs.push_back(tab);
+  constexpr size_t kNo = std::u16string_view::npos;
+  EXPECT_EQ(tabs, (std::vector<size_t>{2, kNo, kNo, 0, kNo}));
+
   EXPECT_EQ(SkipLineEnd(u"\r\nx"sv, 0), 2u);
   EXPECT_EQ(SkipLineEnd(u"\rx"sv, 0), 1u);
   EXPECT_EQ(SkipLineEnd(u"\n\r"sv, 0), 1u);
