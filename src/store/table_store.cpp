@@ -78,8 +78,10 @@ std::vector<uint32_t> SplitRows(std::u16string& text) {
   while (reader.Next(line, tab)) {
     const size_t start = static_cast<size_t>(line.data() - t);
     if (tab != std::u16string_view::npos) rows.push_back(static_cast<uint32_t>(start));
-    // The break is one or two units (CR LF).
-    for (size_t k = start + line.size(); k < reader.offset(); ++k) t[k] = 0;
+    // The break is one unit, or two for CR LF.
+    const size_t end = start + line.size();
+    if (end < reader.offset()) t[end] = 0;
+    if (end + 1 < reader.offset()) t[end + 1] = 0;
   }
   return rows;
 }
