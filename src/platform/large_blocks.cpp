@@ -21,6 +21,7 @@ namespace {
 
 constexpr size_t kLargeBlock = size_t{4} << 20;
 constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kPage = 4096;
 constexpr size_t kMaxBlocks = 4096;  // 16 GiB of large blocks at the least
 
 // The large blocks alive: their addresses and mapped lengths, in a fixed
@@ -38,9 +39,12 @@ size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
 void* MapLarge(size_t size) {
   if (size > SIZE_MAX - 2 * kHugePage) return nullptr;
-  const size_t length = RoundUp(size, kHugePage);
+  // Whole pages, not whole huge pages: a huge page is backed in full once
+  // any byte of it is touched, and the part of a block past its last full
+  // huge page stays in small pages, so no block costs more than its size.
+  const size_t length = RoundUp(size, kPage);
   // Mapped with room to spare, then cut to a 2 MiB aligned start so that
-  // the whole block can be huge pages.
+  // all but the block's tail can be huge pages.
   void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
