@@ -149,16 +149,6 @@ void ExitStatusSection(std::ostream& out, const std::vector<ExitStatus>& exits) 
 
 // --- shell words ------------------------------------------------------------
 
-// Every command with its path ("installed export"), parents first.
-void Walk(const std::vector<CommandRow>& rows, const std::string& prefix,
-          const std::function<void(const CommandRow&, const std::string&)>& visit) {
-  for (const CommandRow& row : rows) {
-    const std::string path = prefix.empty() ? row.name : prefix + " " + row.name;
-    visit(row, path);
-    Walk(row.subcommands, path, visit);
-  }
-}
-
 std::string Join(const std::vector<std::string>& words, std::string_view separator = " ") {
   std::string out;
   for (const std::string& word : words) {
@@ -428,7 +418,7 @@ std::string BashCompletion() {
       << "    word=${COMP_WORDS[i]}\n"
       << "    case \"$path|$word\" in\n";
   std::vector<std::string> pathCases;
-  Walk(ToolCommands(), "", [&](const CommandRow&, const std::string& path) {
+  ForEachCommand([&](const CommandRow&, const std::string& path) {
     const size_t space = path.rfind(' ');
     const std::string parent = space == std::string::npos ? "" : path.substr(0, space);
     const std::string word = space == std::string::npos ? path : path.substr(space + 1);
@@ -443,7 +433,7 @@ std::string BashCompletion() {
   out << "    '|--write-docs')\n"
       << "      compopt -o dirnames 2>/dev/null; COMPREPLY=($(compgen -d -- \"$cur\")); return 0 "
          ";;\n";
-  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+  ForEachCommand([&](const CommandRow& row, const std::string& path) {
     for (const ArgumentRow& arg : row.arguments) {
       if (arg.positional() || arg.kind == ValueKind::kFlag) continue;
       std::vector<std::string> patterns;
@@ -475,7 +465,7 @@ std::string BashCompletion() {
       << "    '')\n"
       << "      options='--help --version --write-docs'\n"
       << "      words=" << Quoted(Join(Names(ToolCommands()))) << " ;;\n";
-  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+  ForEachCommand([&](const CommandRow& row, const std::string& path) {
     std::vector<std::string> options = {"--help"};
     bool files = row.ownArguments;
     for (const ArgumentRow& arg : row.arguments) {
@@ -512,7 +502,7 @@ std::string ZshCompletion() {
   out << "#compdef mirel-tool\n"
       << "# zsh completion for mirel-tool, written by mirel-tool --write-docs.\n\n";
   // Children first is not needed: zsh resolves the names when called.
-  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+  ForEachCommand([&](const CommandRow& row, const std::string& path) {
     ZshFunction(out, row.subcommands, row.arguments, row.ownArguments, path, false);
   });
   ZshFunction(out, ToolCommands(), {}, false, "", true);

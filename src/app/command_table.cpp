@@ -69,6 +69,23 @@ void CommandContext::Warn(const Status& status) const {
   io.err << kToolProgram << ": " << command_ << ": " << status.message() << "\n";
 }
 
+namespace {
+
+void WalkCommands(const std::vector<CommandRow>& rows, const std::string& prefix,
+                  const std::function<void(const CommandRow&, const std::string&)>& visit) {
+  for (const CommandRow& row : rows) {
+    const std::string path = prefix.empty() ? row.name : prefix + " " + row.name;
+    visit(row, path);
+    WalkCommands(row.subcommands, path, visit);
+  }
+}
+
+}  // namespace
+
+void ForEachCommand(const std::function<void(const CommandRow&, const std::string&)>& visit) {
+  WalkCommands(ToolCommands(), "", visit);
+}
+
 std::string Counted(uint64_t n, std::string_view one, std::string_view many) {
   std::string counted = std::to_string(n);
   counted += ' ';

@@ -137,6 +137,9 @@ const std::vector<ExitStatus>& CommonExitStatuses();
 std::vector<std::string> ValueChoices(ValueKind kind);
 // The row named, or null; "installed export" finds a subcommand.
 const CommandRow* FindCommand(std::string_view name);
+// Calls visit(row, path) for every command and subcommand, parents first;
+// the path is the words that run it ("installed export").
+void ForEachCommand(const std::function<void(const CommandRow&, const std::string&)>& visit);
 
 // The batch grammar's help text (mirel-tool batch --help), from the batch
 // tool table.

@@ -22,15 +22,6 @@ namespace {
 
 using test::ScratchDir;
 
-void Walk(const std::vector<CommandRow>& rows, const std::string& prefix,
-          const std::function<void(const CommandRow&, const std::string&)>& visit) {
-  for (const CommandRow& row : rows) {
-    const std::string path = prefix.empty() ? row.name : prefix + " " + row.name;
-    visit(row, path);
-    Walk(row.subcommands, path, visit);
-  }
-}
-
 std::vector<std::string> Words(const std::string& path) {
   std::vector<std::string> words;
   std::istringstream in(path);
@@ -68,7 +59,7 @@ class CommandTableTest : public ::testing::Test {
 };
 
 TEST_F(CommandTableTest, EveryCommandHasHelpThatListsEveryArgument) {
-  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+  ForEachCommand([&](const CommandRow& row, const std::string& path) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(row.summary.empty());
     EXPECT_EQ(row.summary.find('\n'), std::string::npos) << "a summary is one line";
@@ -164,7 +155,7 @@ std::vector<std::string> StrayControlLines(const std::string& page) {
 TEST_F(CommandTableTest, ManualPagesDescribeEveryCommandAndOptionAsValidTroff) {
   const std::string tool = ToolManPage();
   EXPECT_EQ(StrayControlLines(tool), std::vector<std::string>());
-  Walk(ToolCommands(), "", [&](const CommandRow& row, const std::string& path) {
+  ForEachCommand([&](const CommandRow& row, const std::string& path) {
     EXPECT_NE(tool.find(".SS \"" + path + "\""), std::string::npos) << path;
     for (const ArgumentRow& arg : row.arguments) {
       for (const std::string& spelling : arg.Spellings()) {

@@ -176,20 +176,20 @@ TEST(LinuxToolsTest, RimeOffersOurRowsInOrder) {
                        " " + folder + " " + (dir / "build").string()),
               0);
     rime->initialize(&traits);
-    const RimeSessionId session = rime->create_session();
-    ASSERT_TRUE(rime->select_schema(session, "sample"));
+    const RimeSessionId lookup = rime->create_session();
+    ASSERT_TRUE(rime->select_schema(lookup, "sample"));
     for (const auto& [code, words] : expected[k]) {
-      rime->clear_composition(session);
-      ASSERT_TRUE(rime->simulate_key_sequence(session, code.c_str()));
+      rime->clear_composition(lookup);
+      ASSERT_TRUE(rime->simulate_key_sequence(lookup, code.c_str()));
       std::vector<std::string> offered;
       RimeCandidateListIterator it = {};
-      if (rime->candidate_list_begin(session, &it)) {
+      if (rime->candidate_list_begin(lookup, &it)) {
         while (rime->candidate_list_next(&it)) offered.push_back(it.candidate.text);
         rime->candidate_list_end(&it);
       }
       EXPECT_EQ(offered, words) << code;
     }
-    rime->destroy_session(session);
+    rime->destroy_session(lookup);
     rime->finalize();
   }
 }

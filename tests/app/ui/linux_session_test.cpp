@@ -83,7 +83,7 @@ class LinuxSessionTest : public QObject {
     QVERIFY(!store_->dirty());
     QVERIFY(!window_->linuxSession().headerChanged());
 
-    // Opening a plain text table ends the Linux session: saving writes text.
+    // Opening a plain text table leaves the Linux table behind: saving writes text.
     const std::filesystem::path plain = dir_->filePath(QStringLiteral("plain.txt")).toStdString();
     test::WriteBytes(plain, test::TableBytes({u"甲\ta"}));
     QVERIFY(window_->OpenTable(plain));
