@@ -55,6 +55,22 @@ std::string_view SkipBom(std::string_view bytes) {
   return bytes;
 }
 
+// Reads the header up to and including the first line `ends` accepts, into
+// `header` with a line end of its own; false when no line ends it. `lines`
+// then stands on the first line after the header.
+template <class Ends>
+bool CutHeader(std::string_view bytes, LineCutter& lines, Ends ends, std::string& header) {
+  std::string_view line;
+  while (lines.Next(line)) {
+    if (ends(line)) {
+      header.assign(bytes.substr(0, lines.offset()));
+      if (!header.ends_with('\n')) header += '\n';
+      return true;
+    }
+  }
+  return false;
+}
+
 // "Key=Value" or "KEY = VALUE" settings of the fcitx5 and ibus-table headers.
 std::optional<std::pair<std::string_view, std::string_view>> Setting(std::string_view line) {
   const size_t eq = line.find('=');
@@ -114,17 +130,12 @@ Result<ReadResult> ReadFcitx(std::string_view bytes) {
   LinuxTable& table = out.table;
   table.format = LinuxFormat::kFcitxText;
   LineCutter lines(bytes);
-  std::string_view line;
-  bool data = false;
-  while (lines.Next(line)) {
-    if (Trim(line) == "[Data]") {
-      data = true;
-      break;
-    }
+  if (!CutHeader(
+          bytes, lines, [](std::string_view line) { return Trim(line) == "[Data]"; },
+          table.header)) {
+    return Status::Corrupt("fcitx5 table", "no [Data] line ends the header");
   }
-  if (!data) return Status::Corrupt("fcitx5 table", "no [Data] line ends the header");
-  table.header.assign(bytes.substr(0, lines.offset()));
-  if (!table.header.ends_with('\n')) table.header += '\n';
+  std::string_view line;
   table.rows.reserve(bytes.size() / 12);
   while (lines.Next(line)) {
     if (Trim(line).empty()) {
@@ -258,17 +269,10 @@ Result<ReadResult> ReadRimeDict(std::string_view bytes) {
   LinuxTable& table = out.table;
   table.format = LinuxFormat::kRime;
   LineCutter lines(bytes);
-  std::string_view line;
-  bool ended = false;
-  while (lines.Next(line)) {
-    if (IsDocumentEnd(line)) {
-      ended = true;
-      break;
-    }
+  if (!CutHeader(bytes, lines, IsDocumentEnd, table.header)) {
+    return Status::Corrupt("Rime dictionary", "no \"...\" line ends the YAML header");
   }
-  if (!ended) return Status::Corrupt("Rime dictionary", "no \"...\" line ends the YAML header");
-  table.header.assign(bytes.substr(0, lines.offset()));
-  if (!table.header.ends_with('\n')) table.header += '\n';
+  std::string_view line;
   Result<RimeColumns> columns = RimeLayout(table.header);
   if (!columns.IsOk()) return columns.status();
   const RimeColumns c = columns.value();
@@ -481,17 +485,12 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
   LinuxTable& table = out.table;
   table.format = LinuxFormat::kIbusSource;
   LineCutter lines(bytes);
-  std::string_view line;
-  bool begun = false;
-  while (lines.Next(line)) {
-    if (Trim(line) == "BEGIN_TABLE") {
-      begun = true;
-      break;
-    }
+  if (!CutHeader(
+          bytes, lines, [](std::string_view line) { return Trim(line) == "BEGIN_TABLE"; },
+          table.header)) {
+    return Status::Corrupt("ibus-table source", "no BEGIN_TABLE line");
   }
-  if (!begun) return Status::Corrupt("ibus-table source", "no BEGIN_TABLE line");
-  table.header.assign(bytes.substr(0, lines.offset()));
-  if (!table.header.ends_with('\n')) table.header += '\n';
+  std::string_view line;
   table.rows.reserve(bytes.size() / 14);
   bool ended = false;
   while (lines.Next(line)) {
