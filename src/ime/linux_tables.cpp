@@ -76,6 +76,21 @@ void Add(std::map<std::string, Found>& found, const std::string& name, LinuxIme 
   }
 }
 
+// `path` is `root` or lies below it; both resolved.
+bool Within(const fs::path& path, const fs::path& root) {
+  const std::string& p = path.native();
+  const std::string& r = root.native();
+  if (!p.starts_with(r)) return false;
+  return p.size() == r.size() || r.ends_with('/') || p[r.size()] == '/';
+}
+
+// A relative File= that climbs out of the fcitx5 folder ("../../x") would
+// make the user copy land wherever it points.
+bool LeavesFolder(const fs::path& relative) {
+  const fs::path normal = relative.lexically_normal();
+  return normal.empty() || *normal.begin() == "..";
+}
+
 std::vector<fs::path> RimeUserFolders(const LinuxEnvironment& env) {
   return {env.dataHome / "fcitx5" / "rime", env.configHome / "ibus" / "rime"};
 }
@@ -142,6 +157,7 @@ Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const Lin
       if (!conf.IsOk()) continue;
       const std::string file = ConfTableFile(conf.value());
       if (file.empty()) continue;
+      if (!fs::path(file).is_absolute() && LeavesFolder(file)) continue;
       const std::string tableName = "fcitx5:" + name.stem().string();
       const LinuxFormat format =
           EndsWith(file, ".main.dict") ? LinuxFormat::kFcitxBinary : LinuxFormat::kFcitxText;
@@ -177,7 +193,7 @@ Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const Lin
     // ibus-table databases.
     const fs::path tables = root / "ibus-table" / "tables";
     for (const fs::path& name : List(files, tables)) {
-      if (name.extension() != ".db") continue;
+      if (name.extension() != ".db" || !Exists(files, tables / name, PathKind::kRegular)) continue;
       const std::string tableName = "ibus-table:" + name.stem().string();
       Add(found, tableName, LinuxIme::kIbusTable, LinuxFormat::kIbusDatabase, tables / name, user);
       found[tableName].info.userPath = env.dataHome / "ibus-table" / "tables" / name;
@@ -191,7 +207,11 @@ Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const Lin
   for (const auto& [root, user] : rimeRoots) {
     for (const fs::path& name : List(files, root)) {
       const std::string file = name.string();
-      if (!EndsWith(file, ".dict.yaml")) continue;
+      // A device or FIFO under a table's name is no table, and would be
+      // read without end when rows are counted.
+      if (!EndsWith(file, ".dict.yaml") || !Exists(files, root / name, PathKind::kRegular)) {
+        continue;
+      }
       const std::string tableName = "rime:" + file.substr(0, file.size() - 10);
       Add(found, tableName, LinuxIme::kRime, LinuxFormat::kRime, root / name, user);
     }
@@ -210,6 +230,7 @@ Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const Lin
       f.info.userPath = existing.front();
     }
     f.info.overrides = f.info.user && f.haveSystem;
+    f.info.environment = env;
     if (countRows) {
       Result<linux_table::ReadResult> read =
           linux_table::ReadLinuxTable(files, f.info.path, f.info.format);
@@ -277,11 +298,60 @@ std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
   return {};
 }
 
+Status CheckUserPath(FileSystem& files, const LinuxEnvironment& env, const fs::path& path) {
+  Result<fs::path> resolved = files.Resolve(path);
+  if (!resolved.IsOk()) return resolved.status();
+  const fs::path& where = resolved.value();
+  std::vector<fs::path> userRoots;
+  for (const fs::path& root : {env.dataHome, env.configHome}) {
+    if (root.empty()) continue;
+    Result<fs::path> r = files.Resolve(root);
+    if (!r.IsOk()) return r.status();
+    userRoots.push_back(std::move(r).value());
+  }
+  const std::string shown =
+      path.string() + (where == path ? std::string() : " (resolved: " + where.string() + ")");
+  // The deepest folder holding the path decides: a system folder inside the
+  // user's (a flatpak export) is still the system's, and one that is the
+  // user's own folder listed again in XDG_DATA_DIRS is still the user's.
+  const fs::path* inUser = nullptr;
+  for (const fs::path& root : userRoots) {
+    if (where != root && Within(where, root) &&
+        (!inUser || root.native().size() > inUser->native().size())) {
+      inUser = &root;
+    }
+  }
+  for (const fs::path& dir : env.dataDirs) {
+    Result<fs::path> r = files.Resolve(dir);
+    if (!r.IsOk()) return r.status();
+    const fs::path& root = r.value();
+    if (std::find(userRoots.begin(), userRoots.end(), root) != userRoots.end()) continue;
+    if (Within(where, root) && (!inUser || root.native().size() >= inUser->native().size())) {
+      return Status::InvalidArgument(shown, "lies in the system folder " + dir.string() +
+                                                "; only the user's own folders are written");
+    }
+  }
+  if (!inUser) {
+    return Status::InvalidArgument(shown,
+                                   "lies outside the user's folders ($XDG_DATA_HOME, "
+                                   "$XDG_CONFIG_HOME); only those are written");
+  }
+  return Status::Ok();
+}
+
 Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
                          const linux_table::LinuxTable& table,
                          std::vector<linux_table::Diagnostic>& diagnostics) {
   if (target.userPaths.empty()) {
     return Status::InvalidArgument(target.name, "the table has no user folder to go to");
+  }
+  // Every destination is checked before the first is written, so that a
+  // refusal leaves nothing half installed.
+  for (const fs::path& path : target.userPaths) {
+    if (Status s = CheckUserPath(files, target.environment, path); !s.IsOk()) return s;
+  }
+  if (!target.userConf.empty()) {
+    if (Status s = CheckUserPath(files, target.environment, target.userConf); !s.IsOk()) return s;
   }
   // Even within one format the rows pass the target's checks, so that a row
   // the input method would drop is reported here instead.

@@ -52,6 +52,9 @@ struct LinuxTableInfo {
   // path (the user copy then needs a configuration pointing at it).
   std::filesystem::path conf;
   std::filesystem::path userConf;
+  // The folders the table was found with; installing writes only within
+  // its user folders.
+  LinuxEnvironment environment;
   bool user = false;       // `path` is a user copy
   bool overrides = false;  // ... and a system table of that name exists
   int64_t rows = -1;       // -1: not counted or unreadable
@@ -76,11 +79,18 @@ std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
 // its exit status, or -1 when it could not be started or did not exit.
 int RunProgram(const std::vector<std::string>& argv);
 
+// Refuses, naming it, a path that once resolved (links followed, ".."
+// taken) lies outside the user's data and config folders, or within a
+// system data folder, which is how a link or a "File=../.." would lead a
+// write out of the user's own files.
+Status CheckUserPath(FileSystem& fs, const LinuxEnvironment& env,
+                     const std::filesystem::path& path);
+
 // Writes `table` (any format; converted to the installed table's) as the
-// user copy of `target`, into every user path. A new ibus-table database is
-// built by ibus-table-createdb from the source into a temporary file beside
-// the target and renamed over it. Rows the target's format cannot hold are
-// reported in `diagnostics`.
+// user copy of `target`, into every user path. Every path is checked with
+// CheckUserPath against `target.environment` before anything is written. A new ibus-table database
+// is built by ibus-table-createdb from the source into a temporary file beside the target and
+// renamed over it. Rows the target's format cannot hold are reported in `diagnostics`.
 Status InstallLinuxTable(FileSystem& fs, const LinuxTableInfo& target,
                          const linux_table::LinuxTable& table,
                          std::vector<linux_table::Diagnostic>& diagnostics);

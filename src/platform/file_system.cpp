@@ -7,17 +7,47 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/memory.h"
+
 namespace mirel {
 namespace {
 
 constexpr size_t kChunk = size_t{1} << 20;
 
-Status TooLarge(const std::filesystem::path& path, uint64_t limit) {
-  return Status::IoError(path.string(),
-                         "too large (more than " + std::to_string(limit) + " bytes)");
+}  // namespace
+
+uint64_t FileSystem::MemoryLimit() { return AvailableMemory(); }
+
+ReadLimit FileSystem::InputLimit(uint64_t limit) {
+  const uint64_t memory = MemoryLimit();
+  if (memory < limit) return {memory, ReadLimit::By::kMemory};
+  return {limit, limit == kDefaultReadLimit ? ReadLimit::By::kFormat : ReadLimit::By::kCaller};
 }
 
-}  // namespace
+Status FileSystem::TooLarge(const std::filesystem::path& path, const ReadLimit& limit) {
+  switch (limit.by) {
+    case ReadLimit::By::kMemory:
+      return Status::IoError(path.string(), "too large: more than " +
+                                                std::to_string(limit.bytes >> 20) +
+                                                " MiB, the memory this machine has");
+    case ReadLimit::By::kFormat:
+      return Status::IoError(path.string(), "too large: more than 4 GiB, the most a table holds");
+    case ReadLimit::By::kCaller:
+      break;
+  }
+  return Status::IoError(path.string(),
+                         "too large (more than " + std::to_string(limit.bytes) + " bytes)");
+}
+
+Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
+                      const std::filesystem::path& b) {
+  if (a == "-" || b == "-" || a.empty() || b.empty()) return false;
+  Result<std::filesystem::path> first = fs.Resolve(a);
+  if (!first.IsOk()) return first.status();
+  Result<std::filesystem::path> second = fs.Resolve(b);
+  if (!second.IsOk()) return second.status();
+  return first.value() == second.value();
+}
 
 Status OsError(const std::filesystem::path& path, const std::string& what, int err) {
   if (err == ENOMEM) return Status::NoMemory(path.string() + ": " + what);
@@ -40,11 +70,13 @@ Status OutputFile::Commit() {
   return Publish();
 }
 
-Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uint64_t limit) {
+Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uint64_t requested) {
   Result<std::unique_ptr<InputFile>> opened = OpenInput(path);
   if (!opened.IsOk()) return opened.status();
   InputFile& in = *opened.value();
-  if (in.SizeHint() > limit) return TooLarge(path, limit);
+  const ReadLimit bound = InputLimit(requested);
+  const uint64_t limit = bound.bytes;
+  if (in.SizeHint() > limit) return TooLarge(path, bound);
   // Reading one byte more than the limit tells an overlong source from one
   // that ends exactly there.
   const uint64_t cap = limit < (SIZE_MAX >> 1) ? limit + 1 : (SIZE_MAX >> 1);
@@ -55,7 +87,7 @@ Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uin
         static_cast<size_t>(std::min<uint64_t>(in.IsStream() ? kChunk : in.SizeHint() + 1, cap)));
     while (true) {
       if (filled == out.size()) {
-        if (filled >= cap) return TooLarge(path, limit);
+        if (filled >= cap) return TooLarge(path, bound);
         out.resize(static_cast<size_t>(std::min<uint64_t>(filled + std::max(filled, kChunk), cap)));
       }
       Result<size_t> got =
@@ -64,7 +96,7 @@ Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uin
       if (got.value() == 0) break;
       filled += got.value();
     }
-    if (filled > limit) return TooLarge(path, limit);
+    if (filled > limit) return TooLarge(path, bound);
     out.resize(filled);
     return out;
   } catch (const std::bad_alloc&) {
@@ -97,7 +129,9 @@ Status FileSystem::CopyFile(const std::filesystem::path& source,
     if (!got.IsOk()) return got.status();
     if (got.value() == 0) break;
     copied += got.value();
-    if (copied > kDefaultReadLimit) return TooLarge(source, kDefaultReadLimit);
+    if (copied > kDefaultReadLimit) {
+      return TooLarge(source, {kDefaultReadLimit, ReadLimit::By::kFormat});
+    }
     Status appended = out.value()->Append(std::span(buffer.get(), got.value()));
     if (!appended.IsOk()) return appended;
   }

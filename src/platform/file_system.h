@@ -44,6 +44,13 @@ enum class PathKind {
   kOther,   // a block device or anything else
 };
 
+// How much of one input may be read, and what sets that bound.
+struct ReadLimit {
+  enum class By { kCaller, kFormat, kMemory };
+  uint64_t bytes = 0;
+  By by = By::kCaller;
+};
+
 struct PathInfo {
   PathKind kind = PathKind::kMissing;
   uint64_t size = 0;      // regular files only
@@ -159,8 +166,24 @@ class FileSystem {
   virtual Result<std::vector<std::filesystem::path>> ListFolder(
       const std::filesystem::path& folder) = 0;
 
-  // Reads a whole file or stream into memory. A source longer than `limit`
-  // bytes (an endless device, a runaway pipe) fails with "too large".
+  // The path with every link followed and every "." and ".." resolved, made
+  // absolute. Of a path that does not exist yet, the deepest existing folder
+  // is resolved and the rest appended, so a file about to be written is
+  // named by where it will land.
+  virtual Result<std::filesystem::path> Resolve(const std::filesystem::path& path) = 0;
+
+  // Bytes of memory the process may still take (AvailableMemory on the real
+  // file system); tests lower it.
+  virtual uint64_t MemoryLimit();
+  // The bound on one input: `limit`, or the memory there is when that is
+  // lower.
+  ReadLimit InputLimit(uint64_t limit = kDefaultReadLimit);
+  // "too large: more than N MiB, the memory this machine has" and the like.
+  static Status TooLarge(const std::filesystem::path& path, const ReadLimit& limit);
+
+  // Reads a whole file or stream into memory. A regular file larger than the
+  // bound (InputLimit(limit)) is refused before it is read; a stream, or a
+  // file that grows while it is read, is cut off as soon as it passes it.
   Result<std::string> ReadWhole(const std::filesystem::path& path,
                                 uint64_t limit = kDefaultReadLimit);
   // Replaces `target` with `bytes`, atomically.
@@ -200,6 +223,10 @@ class ForwardingFileSystem : public FileSystem {
     return base_.CreateWorkingFile(path, pieces, size);
   }
   Status Remove(const std::filesystem::path& path) override { return base_.Remove(path); }
+  Result<std::filesystem::path> Resolve(const std::filesystem::path& path) override {
+    return base_.Resolve(path);
+  }
+  uint64_t MemoryLimit() override { return base_.MemoryLimit(); }
   Status CreateFolders(const std::filesystem::path& path) override {
     return base_.CreateFolders(path);
   }
@@ -211,6 +238,11 @@ class ForwardingFileSystem : public FileSystem {
  protected:
   FileSystem& base_;
 };
+
+// Whether two paths name the same file once resolved (a link and what it
+// names, "./x" and "x"); "-" is no file and matches nothing.
+Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
+                      const std::filesystem::path& b);
 
 // "path: what: reason" for an errno value.
 Status OsError(const std::filesystem::path& path, const std::string& what, int err);

@@ -176,6 +176,15 @@ class MemoryFileSystem final : public FileSystem {
     }
   }
 
+  // No links here: resolving is normalising.
+  Result<path> Resolve(const path& p) override {
+    try {
+      return path(Key(p));
+    } catch (const std::bad_alloc&) {
+      return Status::NoMemory(Where(p));
+    }
+  }
+
   Result<std::vector<path>> ListFolder(const path& folder) override {
     try {
       std::string key = Key(folder);

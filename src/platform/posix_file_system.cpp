@@ -15,6 +15,7 @@
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -192,6 +193,59 @@ Result<path> ResolveLinks(const path& requested) {
     p = next.is_absolute() ? next : p.parent_path() / next;
   }
   return OsError(requested, "cannot follow the link", ELOOP);
+}
+
+// Resolve's walk: each existing component is taken as it is on disk (a link
+// replaced by what it names, then walked again), so ".." after a link goes
+// up from the link's target, as the kernel does; once a component is
+// missing, the rest cannot hold links and is normalised as text.
+Result<path> ResolveAll(const path& requested) {
+  std::error_code ec;
+  path pending = std::filesystem::absolute(requested, ec);
+  if (ec) return OsError(requested, "cannot resolve", ec.value());
+  std::vector<path> rest(pending.begin(), pending.end());
+  std::reverse(rest.begin(), rest.end());  // a stack: the next component last
+  path done = "/";
+  int hops = 0;
+  while (!rest.empty()) {
+    const path part = std::move(rest.back());
+    rest.pop_back();
+    if (part.empty() || part == "/" || part == ".") continue;
+    if (part == "..") {
+      done = done.parent_path();
+      continue;
+    }
+    const path next = done / part;
+    struct stat st;
+    if (::lstat(next.c_str(), &st) != 0) {
+      if (errno != ENOENT && errno != ENOTDIR) return OsError(requested, "cannot resolve", errno);
+      path tail = part;
+      while (!rest.empty()) {
+        tail /= rest.back();
+        rest.pop_back();
+      }
+      path normal = (done / tail).lexically_normal();
+      while (normal.has_relative_path() && !normal.has_filename()) normal = normal.parent_path();
+      return normal;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      done = next;
+      continue;
+    }
+    if (++hops > 40) return OsError(requested, "cannot resolve", ELOOP);
+    std::string text(std::max<size_t>(static_cast<size_t>(st.st_size) + 1, PATH_MAX), '\0');
+    ssize_t n = ::readlink(next.c_str(), text.data(), text.size());
+    if (n < 0) return OsError(requested, "cannot read the link", errno);
+    if (static_cast<size_t>(n) >= text.size()) {
+      return OsError(requested, "cannot read the link", ENAMETOOLONG);
+    }
+    text.resize(static_cast<size_t>(n));
+    const path target(text);
+    std::vector<path> parts(target.begin(), target.end());
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it) rest.push_back(*it);
+    if (target.is_absolute()) done = "/";
+  }
+  return done;
 }
 
 std::string TempPrefix(const std::string& name) { return "." + name + ".mirel-"; }
@@ -595,6 +649,14 @@ class PosixFileSystem final : public FileSystem {
       Status mapped = file->Map(size);
       if (!mapped.IsOk()) return mapped;
       return std::unique_ptr<WorkingFile>(std::move(file));
+    } catch (const std::bad_alloc&) {
+      return Status::NoMemory(Where(p));
+    }
+  }
+
+  Result<path> Resolve(const path& p) override {
+    try {
+      return ResolveAll(p);
     } catch (const std::bad_alloc&) {
       return Status::NoMemory(Where(p));
     }

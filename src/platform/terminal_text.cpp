@@ -81,16 +81,16 @@ void AppendUnitEscape(unsigned unit, std::string& out) {
   out += escaped;
 }
 
-}  // namespace
-
-std::string EscapeControls(std::string_view text) {
+// Controls and bytes that are not UTF-8 escaped; LF and TAB kept when
+// `keepLines`.
+std::string Escape(std::string_view text, bool keepLines) {
   std::string out;
   out.reserve(text.size());
   ForEachSequence(
       text,
       [&](std::string_view sequence) {
         const int control = ControlOf(sequence);
-        if (control < 0 || control == '\n' || control == '\t') {
+        if (control < 0 || (keepLines && (control == '\n' || control == '\t'))) {
           out.append(sequence);
         } else if (control < 0x80) {
           AppendByteEscape(static_cast<unsigned char>(control), out);
@@ -101,6 +101,12 @@ std::string EscapeControls(std::string_view text) {
       [&](unsigned char byte) { AppendByteEscape(byte, out); });
   return out;
 }
+
+}  // namespace
+
+std::string EscapeControls(std::string_view text) { return Escape(text, true); }
+
+std::string EscapeName(std::string_view name) { return Escape(name, false); }
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";

@@ -19,6 +19,11 @@ namespace mirel {
 
 std::string EscapeControls(std::string_view text);
 
+// For a name (a file, a folder, a registry key) printed within a line: as
+// EscapeControls, and line feeds and tabs too ("\x0a", "\x09"), so that a
+// name can neither start a line of its own nor add a column.
+std::string EscapeName(std::string_view name);
+
 // `text` as a quoted JSON string that passes EscapeControls unchanged:
 // controls as \u escapes, and each byte that is not UTF-8 as the lone
 // surrogate \udcXX (XX the byte), so that a path that is not UTF-8 still

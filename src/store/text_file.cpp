@@ -187,11 +187,24 @@ Status ReadTextFileInPieces(
   Result<std::unique_ptr<InputFile>> opened = fs.OpenInput(path);
   if (!opened.IsOk()) return opened.status();
   InputFile& reader = *opened.value();
+  // Only a piece is held at a time, but one endless line (a link to
+  // /dev/zero) would be held whole: the input is bounded like a whole read.
+  const ReadLimit bound = fs.InputLimit();
+  if (reader.SizeHint() > bound.bytes) return FileSystem::TooLarge(path, bound);
+  uint64_t readSoFar = 0;
+  auto readBlock = [&](std::string& into) -> Result<bool> {
+    const size_t before = into.size();
+    Result<bool> more = AppendBlock(reader, into, pieceBytes);
+    if (!more.IsOk()) return more;
+    readSoFar += into.size() - before;
+    if (readSoFar > bound.bytes) return FileSystem::TooLarge(path, bound);
+    return more;
+  };
   std::string bytes;
   // The first bytes tell a mark; without one, the whole file decides
   // between UTF-8 and the code page. A stream cannot be read twice, so it
   // is decided on its first piece.
-  Result<bool> more = AppendBlock(reader, bytes, pieceBytes);
+  Result<bool> more = readBlock(bytes);
   if (!more.IsOk()) return more.status();
   auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   TextEncoding encoding;
@@ -215,7 +228,7 @@ Status ReadTextFileInPieces(
       walk.Feed(block);
       if (walk.invalid) break;
       block.clear();
-      Result<bool> next = AppendBlock(reader, block, pieceBytes);
+      Result<bool> next = readBlock(block);
       if (!next.IsOk()) return next.status();
       if (!next.value()) break;
     }
@@ -223,7 +236,8 @@ Status ReadTextFileInPieces(
     Status rewound = reader.Rewind();
     if (!rewound.IsOk()) return rewound;
     bytes.clear();
-    Result<bool> first = AppendBlock(reader, bytes, pieceBytes);
+    readSoFar = 0;
+    Result<bool> first = readBlock(bytes);
     if (!first.IsOk()) return first.status();
   }
   bytes.erase(0, skip);
@@ -259,7 +273,7 @@ Status ReadTextFileInPieces(
   while (true) {
     if (!atEnd) {
       scanned = bytes.size() & ~size_t{1};
-      Result<bool> next = AppendBlock(reader, bytes, pieceBytes);
+      Result<bool> next = readBlock(bytes);
       if (!next.IsOk()) return next.status();
       atEnd = !next.value();
     }
