@@ -3,6 +3,7 @@
 #include "app/batch.h"
 #include "app/tool_cli.h"
 #include "convert/linux_conversion.h"
+#include "platform/terminal_text.h"
 #include "platform/utf16.h"
 
 namespace mirel {
@@ -66,7 +67,8 @@ bool CommandArgs::Flag(std::string_view key) const {
 }
 
 void CommandContext::Warn(const Status& status) const {
-  io.err << kToolProgram << ": " << command_ << ": " << status.message() << "\n";
+  // One message, one line: a file name must not start another.
+  io.err << kToolProgram << ": " << command_ << ": " << EscapeName(status.message()) << "\n";
 }
 
 namespace {

@@ -45,8 +45,11 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
     io.out << "No table of fcitx5, Rime or ibus-table was found.\n";
     return Status::Ok();
   }
+  // Names come from file names: escaped before the columns are measured.
   size_t nameWidth = 4;
-  for (const LinuxTableInfo& t : tables.value()) nameWidth = std::max(nameWidth, t.name.size());
+  for (const LinuxTableInfo& t : tables.value()) {
+    nameWidth = std::max(nameWidth, EscapeName(t.name).size());
+  }
   auto pad = [](std::string text, size_t to) {
     text.resize(std::max(text.size(), to) + 2, ' ');
     return text;
@@ -54,9 +57,10 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
   io.out << pad("NAME", nameWidth) << pad("FORMAT", 11) << pad("ROWS", 8) << "COPY      PATH\n";
   for (const LinuxTableInfo& t : tables.value()) {
     const std::string copy = t.overrides ? "override" : t.user ? "user" : "system";
-    io.out << pad(t.name, nameWidth) << pad(std::string(linux_table::InfoOf(t.format).cliName), 11)
-           << pad(t.rows < 0 ? "?" : std::to_string(t.rows), 8) << pad(copy, 8) << t.path.string()
-           << "\n";
+    io.out << pad(EscapeName(t.name), nameWidth)
+           << pad(std::string(linux_table::InfoOf(t.format).cliName), 11)
+           << pad(t.rows < 0 ? "?" : std::to_string(t.rows), 8) << pad(copy, 8)
+           << EscapeName(t.path.string()) << "\n";
   }
   return Status::Ok();
 }
@@ -83,8 +87,8 @@ Status RunExport(const CommandArgs& args, CommandContext& ctx) {
       ConvertAnyFormat(io.fs, found->path, found->format, to, output, *temp.value());
   if (!report.IsOk()) return report.status();
   ReportDiagnostics(found->path.string(), report->diagnostics, ctx);
-  io.out << Counted(report->rows, "row", "rows") << " of " << found->name << " written to "
-         << output << "\n";
+  io.out << Counted(report->rows, "row", "rows") << " of " << EscapeName(found->name)
+         << " written to " << EscapeName(output) << "\n";
   return Status::Ok();
 }
 
@@ -156,7 +160,7 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   ReportDiagnostics(tableFile, diagnostics, ctx);
   if (!installed.IsOk()) return installed;
   for (const std::filesystem::path& path : found->userPaths) {
-    io.out << found->name << " installed as " << path.string() << "\n";
+    io.out << EscapeName(found->name) << " installed as " << EscapeName(path.string()) << "\n";
   }
   if (!args.Flag("reload")) {
     io.out << LinuxReloadAdvice(found.value()) << "; --reload does it\n";
@@ -219,6 +223,10 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
   if (out.empty()) {
     return Status::InvalidArgument(source, "the file name has no extension; give -o OUT");
   }
+  if (output.empty()) {
+    Status apart = RefuseOutputOverInput(io.fs, out, {source});
+    if (!apart.IsOk()) return apart;
+  }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   Result<ConversionReport> report =
@@ -229,7 +237,7 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
                     std::get<TableFormat>(*target) == TableFormat::kKuji;
   io.out << (kuji ? Counted(report->rows, "line", "lines")
                   : Counted(report->rows, "entry", "entries"))
-         << " written to " << out.string();
+         << " written to " << EscapeName(out.string());
   if (!report->diagnostics.empty()) io.out << " (" << report->diagnostics.size() << " left out)";
   io.out << "\n";
   return Status::Ok();

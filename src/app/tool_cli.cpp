@@ -73,6 +73,10 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
   }
   request.output = OutputOr(args.Get("output"),
                             FolderOf(std::filesystem::path(table)) / PathFromUtf16(defaultName));
+  if (args.Get("output").empty()) {
+    Status apart = RefuseOutputOverInput(io.fs, request.output, {table, request.frequencyFile});
+    if (!apart.IsOk()) return apart;
+  }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   TableStore store(io.fs, *temp.value());
@@ -121,7 +125,7 @@ Status RunCompile(const CommandArgs& args, CommandContext& ctx) {
 Status RunDecompile(const CommandArgs& args, CommandContext& ctx) {
   Result<OpaqueHeader> done = CompiledTableToTextFile(ctx.io.fs, args.Get("IN"), args.Get("OUT"));
   if (!done.IsOk()) return done.status();
-  ctx.io.out << args.Get("OUT") << " written\n";
+  ctx.io.out << EscapeName(args.Get("OUT")) << " written\n";
   return Status::Ok();
 }
 
@@ -138,7 +142,7 @@ Status RunStats(const CommandArgs& args, CommandContext& ctx) {
   if (!report.empty()) {
     Status written = WriteStatisticsReport(store, report);
     if (!written.IsOk()) return written;
-    io.out << report << " written\n";
+    io.out << EscapeName(report) << " written\n";
     return Status::Ok();
   }
   io.out << WithNewlines(Utf16ToUtf8(FormatStatisticsReport(MeasureTable(store))));
@@ -160,10 +164,14 @@ Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
   }
   if (rules.empty()) return ctx.Usage("give --rules FILE or at least one --rule");
   const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
+  if (args.Get("output").empty()) {
+    Status apart = RefuseOutputOverInput(io.fs, out, {source, args.Get("rules")});
+    if (!apart.IsOk()) return apart;
+  }
   Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
   if (!done.IsOk()) return done.status();
   io.out << Counted(done.value(), "character", "characters") << " converted, written to "
-         << out.string() << "\n";
+         << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }
 
@@ -171,12 +179,16 @@ Status RunConvertLayout(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   const std::string& source = args.Get("SOURCE");
   const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
+  if (args.Get("output").empty()) {
+    Status apart = RefuseOutputOverInput(io.fs, out, {source});
+    if (!apart.IsOk()) return apart;
+  }
   Result<uint64_t> done =
       RunLayoutConversion(io.fs, source, Utf8ToUtf16(args.Get("separators")),
                           static_cast<Layout>(std::stoi(args.Get("layout"))), out);
   if (!done.IsOk()) return done.status();
-  io.out << Counted(done.value(), "line", "lines") << " converted, written to " << out.string()
-         << "\n";
+  io.out << Counted(done.value(), "line", "lines") << " converted, written to "
+         << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }
 
@@ -222,6 +234,10 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   if (out.empty()) {
     return Status::InvalidArgument(source, "the file name has no extension; give -o OUT");
   }
+  if (output.empty()) {
+    Status apart = RefuseOutputOverInput(io.fs, out, {source});
+    if (!apart.IsOk()) return apart;
+  }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   Result<uint64_t> count =
@@ -229,7 +245,7 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   if (!count.IsOk()) return count.status();
   io.out << (*target == TableFormat::kKuji ? Counted(count.value(), "line", "lines")
                                            : Counted(count.value(), "entry", "entries"))
-         << " written to " << out.string() << "\n";
+         << " written to " << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }
 
@@ -277,22 +293,36 @@ class TerminalProgress {
   bool drawn_ = false;
 };
 
+// The generators' result and error log, those not named by an option.
+std::vector<std::filesystem::path> DefaultOutputs(const CommandArgs& args,
+                                                  const std::filesystem::path& out,
+                                                  const std::filesystem::path& errors) {
+  std::vector<std::filesystem::path> paths;
+  if (args.Get("output").empty()) paths.push_back(out);
+  if (args.Get("errors").empty()) paths.push_back(errors);
+  return paths;
+}
+
 Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   const std::string& split = args.Get("SPLIT");
   const std::filesystem::path out = OutputOr(args.Get("output"), SingleOutputPath(split));
+  const std::filesystem::path errors = OutputOr(args.Get("errors"), SingleErrorPath(split));
+  for (const std::filesystem::path& path : DefaultOutputs(args, out, errors)) {
+    Status apart = RefuseOutputOverInput(io.fs, path, {split, args.Get("KEYMAP")});
+    if (!apart.IsOk()) return apart;
+  }
   TerminalProgress progress(io);
-  Result<SingleResult> result = GenerateSingleCharacters(
-      io.fs, split, args.Get("KEYMAP"), out, OutputOr(args.Get("errors"), SingleErrorPath(split)),
-      progress.Callback());
+  Result<SingleResult> result =
+      GenerateSingleCharacters(io.fs, split, args.Get("KEYMAP"), out, errors, progress.Callback());
   progress.End();
   if (!result.IsOk()) return result.status();
   if (!result->errorLogFailure.empty()) {
     ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
   }
   io.out << Counted(result->lines, "line", "lines") << " read, "
-         << Counted(result->codes, "code", "codes") << " written to " << out.string() << ", "
-         << Counted(result->errors, "error", "errors") << "\n";
+         << Counted(result->codes, "code", "codes") << " written to " << EscapeName(out.string())
+         << ", " << Counted(result->errors, "error", "errors") << "\n";
   return Status::Ok();
 }
 
@@ -310,18 +340,24 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
     settings.rulesText = text->text.substr(0, kWordRulesLimit);
   }
   const std::filesystem::path out = OutputOr(args.Get("output"), WordOutputPath(files.wordList));
+  const std::filesystem::path errors =
+      OutputOr(args.Get("errors"), WordErrorLogPath(files.wordList));
+  for (const std::filesystem::path& path : DefaultOutputs(args, out, errors)) {
+    Status apart = RefuseOutputOverInput(
+        io.fs, path, {args.Get("CHARS"), args.Get("aux"), args.Get("WORDS"), args.Get("rules")});
+    if (!apart.IsOk()) return apart;
+  }
   TerminalProgress progress(io);
-  Result<WordResult> result = GenerateWordLibrary(
-      io.fs, files, settings, out, OutputOr(args.Get("errors"), WordErrorLogPath(files.wordList)),
-      progress.Callback());
+  Result<WordResult> result =
+      GenerateWordLibrary(io.fs, files, settings, out, errors, progress.Callback());
   progress.End();
   if (!result.IsOk()) return result.status();
   if (!result->errorLogFailure.empty()) {
     ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
   }
   io.out << Counted(result->words, "line", "lines") << " read, "
-         << Counted(result->written, "code", "codes") << " written to " << out.string() << ", "
-         << Counted(result->errors, "error", "errors") << "\n";
+         << Counted(result->written, "code", "codes") << " written to " << EscapeName(out.string())
+         << ", " << Counted(result->errors, "error", "errors") << "\n";
   return Status::Ok();
 }
 
@@ -330,9 +366,15 @@ Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
   std::array<std::filesystem::path, kMergeTableCount> paths;
   for (size_t k = 0; k < tables.size() && k < paths.size(); ++k) paths[k] = tables[k];
   const std::filesystem::path out = OutputOr(args.Get("output"), MergeOutputPath(tables.front()));
+  for (const std::string& table : tables) {
+    if (!args.Get("output").empty()) break;
+    Status apart = RefuseOutputOverInput(ctx.io.fs, out, {table});
+    if (!apart.IsOk()) return apart;
+  }
   Result<uint64_t> merged = MergeTableFiles(ctx.io.fs, paths, out);
   if (!merged.IsOk()) return merged.status();
-  ctx.io.out << Counted(merged.value(), "line", "lines") << " written to " << out.string() << "\n";
+  ctx.io.out << Counted(merged.value(), "line", "lines") << " written to "
+             << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }
 
@@ -350,7 +392,8 @@ Status RunTips(const CommandArgs& args, CommandContext& ctx) {
   }
   Result<uint64_t> written = BuildCommandTips(ctx.io.fs, files, settings, out);
   if (!written.IsOk()) return written.status();
-  ctx.io.out << Counted(written.value(), "line", "lines") << " written to " << out.string() << "\n";
+  ctx.io.out << Counted(written.value(), "line", "lines") << " written to "
+             << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }
 
@@ -387,9 +430,9 @@ Status RunInstalledList(const CommandArgs& args, CommandContext& ctx) {
   }
   // Escaped before the columns are measured, so that they stay aligned.
   for (Row& row : rows) {
-    row.key = EscapeControls(row.key);
-    row.name = EscapeControls(row.name);
-    row.folder = EscapeControls(row.folder);
+    row.key = EscapeName(row.key);
+    row.name = EscapeName(row.name);
+    row.folder = EscapeName(row.folder);
   }
   // Display widths: a Han character takes two columns.
   auto width = [](const std::string& text) {
@@ -435,7 +478,7 @@ Status RunInstalledExport(const CommandArgs& args, CommandContext& ctx) {
   Status exported = ExportInstalledTable(copies.value(), key.value(), args.Flag("user-library"),
                                          out, *temp.value());
   if (!exported.IsOk()) return exported;
-  io.out << out << " written\n";
+  io.out << EscapeName(out) << " written\n";
   return Status::Ok();
 }
 
@@ -477,7 +520,8 @@ Status RunInstalledCompile(const CommandArgs& args, CommandContext& ctx) {
     return Status::IoError(
         "", replaced.message() + " (close the programs using the input method and retry)");
   }
-  io.out << main.string() << " written: " << Counted(summary->records, "entry", "entries") << "\n";
+  io.out << EscapeName(main.string())
+         << " written: " << Counted(summary->records, "entry", "entries") << "\n";
   return Status::Ok();
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/memory.h"
 
@@ -19,7 +20,8 @@ constexpr size_t kChunk = size_t{1} << 20;
 uint64_t FileSystem::MemoryLimit() { return AvailableMemory(); }
 
 ReadLimit FileSystem::InputLimit(uint64_t limit) {
-  const uint64_t memory = MemoryLimit();
+  // Half: what is read is decoded and stored again before it is let go.
+  const uint64_t memory = MemoryLimit() / 2;
   if (memory < limit) return {memory, ReadLimit::By::kMemory};
   return {limit, limit == kDefaultReadLimit ? ReadLimit::By::kFormat : ReadLimit::By::kCaller};
 }
@@ -29,7 +31,7 @@ Status FileSystem::TooLarge(const std::filesystem::path& path, const ReadLimit& 
     case ReadLimit::By::kMemory:
       return Status::IoError(path.string(), "too large: more than " +
                                                 std::to_string(limit.bytes >> 20) +
-                                                " MiB, the memory this machine has");
+                                                " MiB, half the memory this machine has free");
     case ReadLimit::By::kFormat:
       return Status::IoError(path.string(), "too large: more than 4 GiB, the most a table holds");
     case ReadLimit::By::kCaller:
@@ -47,6 +49,20 @@ Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
   Result<std::filesystem::path> second = fs.Resolve(b);
   if (!second.IsOk()) return second.status();
   return first.value() == second.value();
+}
+
+Status RefuseOutputOverInput(FileSystem& fs, const std::filesystem::path& output,
+                             std::initializer_list<std::filesystem::path> inputs) {
+  for (const std::filesystem::path& input : inputs) {
+    Result<bool> same = SamePath(fs, output, input);
+    if (!same.IsOk()) return same.status();
+    if (same.value()) {
+      return Status::InvalidArgument(
+          output.string(),
+          "the default output is the input " + input.string() + "; give -o OUT to write elsewhere");
+    }
+  }
+  return Status::Ok();
 }
 
 Status OsError(const std::filesystem::path& path, const std::string& what, int err) {
@@ -81,23 +97,43 @@ Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uin
   // that ends exactly there.
   const uint64_t cap = limit < (SIZE_MAX >> 1) ? limit + 1 : (SIZE_MAX >> 1);
   try {
-    std::string out;
+    // What the size promised goes into one buffer; anything beyond it (a
+    // stream, a file still growing) into blocks joined at the end, so that
+    // growing never copies and a refusal never held more than the bound.
+    std::string out(static_cast<size_t>(std::min<uint64_t>(in.SizeHint() + 1, cap)), '\0');
     size_t filled = 0;
-    out.resize(
-        static_cast<size_t>(std::min<uint64_t>(in.IsStream() ? kChunk : in.SizeHint() + 1, cap)));
+    std::vector<std::string> blocks;
+    uint64_t total = 0;
     while (true) {
+      std::string* into = &out;
       if (filled == out.size()) {
-        if (filled >= cap) return TooLarge(path, bound);
-        out.resize(static_cast<size_t>(std::min<uint64_t>(filled + std::max(filled, kChunk), cap)));
+        if (blocks.empty() || blocks.back().size() == blocks.back().capacity()) {
+          if (total >= cap) return TooLarge(path, bound);
+          const uint64_t room =
+              std::min<uint64_t>(std::max<uint64_t>(total / 8, kChunk), cap - total);
+          blocks.emplace_back().reserve(static_cast<size_t>(room));
+        }
+        into = &blocks.back();
       }
-      Result<size_t> got =
-          in.Read(std::as_writable_bytes(std::span(out.data() + filled, out.size() - filled)));
+      const size_t at = into == &out ? filled : into->size();
+      const size_t room = into == &out ? out.size() - filled : into->capacity() - at;
+      if (into != &out) into->resize(at + room);
+      Result<size_t> got = in.Read(std::as_writable_bytes(std::span(into->data() + at, room)));
+      if (into != &out) into->resize(at + (got.IsOk() ? got.value() : 0));
       if (!got.IsOk()) return got.status();
       if (got.value() == 0) break;
-      filled += got.value();
+      if (into == &out) filled += got.value();
+      total += got.value();
     }
-    if (filled > limit) return TooLarge(path, bound);
+    if (total > limit) return TooLarge(path, bound);
     out.resize(filled);
+    if (!blocks.empty()) {
+      out.reserve(static_cast<size_t>(total));
+      for (std::string& block : blocks) {
+        out += block;
+        std::string().swap(block);
+      }
+    }
     return out;
   } catch (const std::bad_alloc&) {
     return Status::NoMemory(path.string());

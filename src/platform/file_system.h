@@ -244,6 +244,11 @@ class ForwardingFileSystem : public FileSystem {
 Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
                       const std::filesystem::path& b);
 
+// Refuses an output chosen by default that is one of `inputs` (by SamePath),
+// naming both: a result written over its own source loses the source.
+Status RefuseOutputOverInput(FileSystem& fs, const std::filesystem::path& output,
+                             std::initializer_list<std::filesystem::path> inputs);
+
 // "path: what: reason" for an errno value.
 Status OsError(const std::filesystem::path& path, const std::string& what, int err);
 
