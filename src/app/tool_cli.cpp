@@ -91,7 +91,7 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
            << "\n";
   } else {
     io.out << Counted(result->rowsWritten, "row", "rows") << " written to "
-           << request.output.string() << "\n";
+           << EscapeName(request.output.string()) << "\n";
   }
   return Status::Ok();
 }

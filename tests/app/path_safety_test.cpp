@@ -1,0 +1,147 @@
+// The tool never writes outside the user's folders for the Linux input
+// methods, never over its own input by default, never reads an endless input
+// whole, and never lets a name forge a line of its output.
+#include <sstream>
+
+#include "app/linux_commands.h"
+#include "ime/linux_tables.h"
+#include "support/test_support.h"
+
+namespace mirel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::WriteBytes;
+
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) files[e.path().string()] = ReadBytes(e.path());
+  }
+  return files;
+}
+
+class SmallMachine : public ForwardingFileSystem {
+ public:
+  SmallMachine() : ForwardingFileSystem(test::DiskFs()) {}
+  uint64_t MemoryLimit() override { return 64 << 20; }
+};
+
+constexpr const char* kRime = "---\nname: rr\nversion: \"1\"\n...\n工\ta\t10\n戈\ta\t20\n";
+
+class PathSafetyTest : public ::testing::Test {
+ protected:
+  PathSafetyTest() {
+    env_.dataHome = dir_ / "home/.local/share";
+    env_.configHome = dir_ / "home/.config";
+    env_.dataDirs = {dir_ / "sys"};
+    fs::create_directories(sys() / "rime-data");
+    fs::create_directories(sys() / "fcitx5/inputmethod");
+    fs::create_directories(sys() / "fcitx5/table");
+    fs::create_directories(env_.dataHome / "fcitx5/inputmethod");
+    WriteBytes(sys() / "rime-data/rr.dict.yaml", kRime);
+    WriteBytes(sys() / "fcitx5/inputmethod/tt.conf", "[Table]\nFile=table/tt.txt\n");
+    WriteBytes(sys() / "fcitx5/table/tt.txt", "KeyCode=abc\nLength=3\n[Data]\na 工\n");
+    WriteBytes(dir_ / "mine.txt", "式\tab\n");
+  }
+
+  fs::path sys() const { return dir_ / "sys"; }
+
+  int Run(std::vector<std::string> args, FileSystem& files = test::DiskFs()) {
+    out_.str("");
+    err_.str("");
+    args.insert(args.begin(), "mirel-tool");
+    ToolIo io{out_, err_, files, dir_.path(), temp_.path(), {}, false, {}};
+    io.linuxTables = env_;
+    return RunTool(args, io);
+  }
+
+  test::ScratchDir dir_;
+  test::ScratchDir temp_;
+  LinuxEnvironment env_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(PathSafetyTest, InstallNeverWritesASystemFolder) {
+  const auto system = Snapshot(sys());
+  // A user configuration whose table climbs out into the system folder.
+  WriteBytes(env_.dataHome / "fcitx5/inputmethod/tt.conf",
+             "[Table]\nFile=../../../../sys/fcitx5/table/tt.txt\n");
+  EXPECT_EQ(Run({"linux", "install", (dir_ / "mine.txt").string(), "fcitx5:tt"}), 0) << err_.str();
+  EXPECT_EQ(Snapshot(sys()), system);
+  EXPECT_NE(ReadBytes(env_.dataHome / "fcitx5/table/tt.txt").find("ab 式"), std::string::npos);
+
+  // ibus-rime's user folder is a link to the system's data: nothing is
+  // written, not even fcitx5-rime's copy.
+  fs::create_directories(env_.dataHome / "fcitx5/rime");
+  fs::create_directories(env_.configHome / "ibus");
+  fs::create_directory_symlink(sys() / "rime-data", env_.configHome / "ibus/rime");
+  EXPECT_EQ(Run({"linux", "install", (dir_ / "mine.txt").string(), "rime:rr"}), 1);
+  EXPECT_NE(err_.str().find("lies in the system folder " + sys().string()), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Snapshot(sys()), system);
+  EXPECT_FALSE(fs::exists(env_.dataHome / "fcitx5/rime/rr.dict.yaml"));
+
+  // Paths checked directly: outside both user folders, or into a system
+  // folder nested inside the user's, is refused; the user's own is not.
+  FileSystem& disk = test::DiskFs();
+  EXPECT_TRUE(CheckUserPath(disk, env_, env_.dataHome / "fcitx5/table/x.txt").IsOk());
+  EXPECT_FALSE(CheckUserPath(disk, env_, env_.dataHome / "../x.txt").IsOk());
+  EXPECT_FALSE(CheckUserPath(disk, env_, env_.dataHome).IsOk());
+  LinuxEnvironment nested = env_;
+  nested.dataDirs.push_back(env_.dataHome / "flatpak/exports/share");
+  EXPECT_FALSE(
+      CheckUserPath(disk, nested, env_.dataHome / "flatpak/exports/share/rime-data/x").IsOk());
+  nested.dataDirs.push_back(env_.dataHome);  // the user's folder listed again is still the user's
+  EXPECT_TRUE(CheckUserPath(disk, nested, env_.dataHome / "fcitx5/table/x.txt").IsOk());
+}
+
+TEST_F(PathSafetyTest, ADefaultOutputNeverReplacesItsInput) {
+  const fs::path source = dir_ / "x.dict.yaml";
+  WriteBytes(source, kRime);
+  fs::create_symlink(source, dir_ / "y.dict.yaml");
+  for (const std::string& given :
+       {source.string(), (dir_ / "./x.dict.yaml").string(), (dir_ / "y.dict.yaml").string()}) {
+    EXPECT_EQ(Run({"convert", given, "--to", "rime"}), 1) << given;
+    EXPECT_NE(err_.str().find("the default output is the input"), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(ReadBytes(source), kRime);
+  EXPECT_EQ(Run({"convert", source.string(), "--to", "rime", "-o", (dir_ / "o.yaml").string()}), 0)
+      << err_.str();
+
+  // A table named like its tool's default result.
+  const fs::path named = dir_ / "[ 去重结果 ].txt";
+  WriteBytes(named, "工\ta\n工\ta\n");
+  EXPECT_EQ(Run({"dedup", named.string()}), 1);
+  EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
+}
+
+TEST_F(PathSafetyTest, AnEndlessInputIsRefusedAtTheMemoryBound) {
+  fs::create_symlink("/dev/zero", dir_ / "zero.txt");
+  SmallMachine small;
+  EXPECT_EQ(Run({"dedup", (dir_ / "zero.txt").string()}, small), 1);
+  EXPECT_NE(err_.str().find("zero.txt: too large: more than 32 MiB"), std::string::npos)
+      << err_.str();
+  // A table under a Rime name that is a device is no table to list.
+  fs::create_symlink("/dev/zero", sys() / "rime-data/zz.dict.yaml");
+  EXPECT_EQ(Run({"linux", "list"}, small), 0) << err_.str();
+  EXPECT_EQ(out_.str().find("rime:zz"), std::string::npos);
+}
+
+TEST_F(PathSafetyTest, NamesWithLineFeedsAndTabsStayOnTheirLine) {
+  WriteBytes(sys() / "rime-data/a\nrime:forged\trime\t9\tsystem\t.dict.yaml", kRime);
+  ASSERT_EQ(Run({"linux", "list"}), 0) << err_.str();
+  const std::string listing = out_.str();
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 4) << listing;  // header + 3
+  EXPECT_EQ(listing.find('\t'), std::string::npos);
+  EXPECT_NE(listing.find("rime:a\\x0arime:forged\\x09rime"), std::string::npos) << listing;
+
+  // In a message too.
+  EXPECT_EQ(Run({"dedup", (dir_ / "no\nmirel-tool: ok").string()}), 1);
+  const std::string message = err_.str();
+  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+}
+
+}  // namespace
+}  // namespace mirel
