@@ -219,8 +219,9 @@ ChildOutcome Collect(Child& child, int fd, const ChildLimits& limits, uint64_t b
     struct pollfd p {
       fd, POLLIN, 0
     };
-    int ready = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
+    int ready = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 100)));
     if (ready < 0 && errno != EINTR) break;
+    if (ready == 0 && child.Ended()) break;  // a daemon it started may hold the pipe
     if (ready <= 0) continue;
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
@@ -272,12 +273,14 @@ class PosixProcessRunner final : public ProcessRunner {
   Result<ChildOutcome> RunFunction(const std::function<Result<std::string>()>& work,
                                    const ChildLimits& limits) override {
     Pipe pipe;
-    if (!pipe.ok()) return Status::IoError("", std::string("cannot make a pipe: ") + strerror(errno));
+    if (!pipe.ok())
+      return Status::IoError("", std::string("cannot make a pipe: ") + strerror(errno));
     std::optional<Child> child;
     {
       CleanupSignalBlock block;
       const pid_t pid = ::fork();
-      if (pid < 0) return Status::IoError("", std::string("cannot start a process: ") + strerror(errno));
+      if (pid < 0)
+        return Status::IoError("", std::string("cannot start a process: ") + strerror(errno));
       if (pid == 0) {
         pipe.CloseRead();
         PrepareChild(limits, block.previous(), -1);
@@ -315,7 +318,8 @@ class PosixProcessRunner final : public ProcessRunner {
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     Pipe pipe;
-    if (!pipe.ok()) return Status::IoError("", std::string("cannot make a pipe: ") + strerror(errno));
+    if (!pipe.ok())
+      return Status::IoError("", std::string("cannot make a pipe: ") + strerror(errno));
     std::optional<Child> child;
     {
       CleanupSignalBlock block;
@@ -334,8 +338,7 @@ class PosixProcessRunner final : public ProcessRunner {
   }
 
  private:
-  [[noreturn]] static void RunInChild(const std::function<Result<std::string>()>& work,
-                                      int out) {
+  [[noreturn]] static void RunInChild(const std::function<Result<std::string>()>& work, int out) {
     std::string report;
     try {
       Result<std::string> result = work();

@@ -29,10 +29,10 @@
 namespace mirel {
 
 struct ChildLimits {
-  double cpuSeconds = 60;            // RLIMIT_CPU, rounded up to whole seconds
-  double wallSeconds = 120;          // the parent's timeout
-  uint64_t memoryBytes = 0;          // address space on top of the parent's; 0: none
-  uint64_t fileBytes = 0;            // largest file the child may write; 0: none
+  double cpuSeconds = 60;           // RLIMIT_CPU, rounded up to whole seconds
+  double wallSeconds = 120;         // the parent's timeout
+  uint64_t memoryBytes = 0;         // address space on top of the parent's; 0: none
+  uint64_t fileBytes = 0;           // largest file the child may write; 0: none
   uint64_t outputBytes = 64 << 20;  // what the child may send back
 };
 
