@@ -111,8 +111,11 @@ void PrepareChild(const ChildLimits& limits, const sigset_t& mask, int output) {
   for (int sig = 1; sig < NSIG; ++sig) {
     if (sigismember(&set, sig) == 1) ::signal(sig, SIG_DFL);
   }
-  ::signal(SIGXFSZ, SIG_DFL);
-  ::signal(SIGXCPU, SIG_DFL);
+  // The limits' signals, and the faults, end the child with their own
+  // signal whatever handler the parent has (a fuzzer's, a sanitizer's).
+  for (int sig : {SIGXFSZ, SIGXCPU, SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) {
+    ::signal(sig, SIG_DFL);
+  }
   ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
 
   const auto cpu = static_cast<rlim_t>(std::ceil(std::max(limits.cpuSeconds, 1.0)));
