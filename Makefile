@@ -13,7 +13,7 @@ PACKAGE_TEST_PACKAGES := desktop-file-utils appstream man-db lintian bash-comple
               dpkg-dev file
 LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
               libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
-              ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643
+              ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643 libime-data
 # The build; the editor window (Qt 6 with its Chinese translations, a CJK font
 # and one that covers the ideographs beyond the BMP); its end-to-end test
 # (Xvfb, driven with xdotool).
@@ -121,8 +121,9 @@ fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIREL_FUZZ=ON \
 	  -DMIREL_BUILD_TESTS=OFF -DMIREL_BUILD_BENCH=OFF -DMIREL_BUILD_GUI=OFF
 	cmake --build $(BUILD_FUZZ) --target compiled_table_fuzz table_text_fuzz user_library_fuzz \
-	  rule_conversion_fuzz common_formats_fuzz linux_formats_fuzz
-	@for t in compiled_table table_text user_library rule_conversion common_formats linux_formats; do \
+	  rule_conversion_fuzz common_formats_fuzz linux_formats_fuzz fcitx_dict_fuzz
+	@for t in compiled_table table_text user_library rule_conversion common_formats linux_formats \
+	    fcitx_dict; do \
 	  rm -rf $(BUILD_FUZZ)/corpus-$$t && mkdir -p $(BUILD_FUZZ)/corpus-$$t && \
 	  cp fuzz/corpus/$$t/* $(BUILD_FUZZ)/corpus-$$t/ && \
 	  echo "== $${t}_fuzz for $(FUZZ_SECONDS) s" && \

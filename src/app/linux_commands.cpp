@@ -27,6 +27,9 @@ Result<std::unique_ptr<TempFolder>> OpenTemp(ToolIo& io) {
   return io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
 }
 
+// A table whose bytes are wrong, as opposed to one that could not be read.
+bool Damaged(const LinuxTableInfo& t) { return t.readError.code() == Status::Code::kCorrupt; }
+
 Status RunList(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   Result<std::vector<LinuxTableInfo>> tables = ListLinuxTables(io.fs, io.linuxTables, true);
@@ -37,7 +40,12 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
              << ",\"format\":" << JsonString(linux_table::InfoOf(t.format).cliName)
              << ",\"path\":" << JsonString(t.path.string()) << ",\"rows\":" << t.rows
              << ",\"user\":" << (t.user ? "true" : "false")
-             << ",\"overrides\":" << (t.overrides ? "true" : "false") << "}\n";
+             << ",\"overrides\":" << (t.overrides ? "true" : "false");
+      if (!t.readError.IsOk()) {
+        io.out << ",\"damaged\":" << (Damaged(t) ? "true" : "false")
+               << ",\"error\":" << JsonString(t.readError.message());
+      }
+      io.out << "}\n";
     }
     return Status::Ok();
   }
@@ -59,8 +67,15 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
     const std::string copy = t.overrides ? "override" : t.user ? "user" : "system";
     io.out << pad(EscapeName(t.name), nameWidth)
            << pad(std::string(linux_table::InfoOf(t.format).cliName), 11)
-           << pad(t.rows < 0 ? "?" : std::to_string(t.rows), 8) << pad(copy, 8)
-           << EscapeName(t.path.string()) << "\n";
+           << pad(t.rows >= 0  ? std::to_string(t.rows)
+                  : Damaged(t) ? "damaged"
+                               : "?",
+                  8)
+           << pad(copy, 8) << EscapeName(t.path.string()) << "\n";
+  }
+  // Why, on standard error, so that the columns stay as scripts read them.
+  for (const LinuxTableInfo& t : tables.value()) {
+    if (!t.readError.IsOk()) ctx.Warn(t.readError);
   }
   return Status::Ok();
 }
@@ -156,7 +171,15 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   }
   ReportDiagnostics(tableFile, diagnostics, ctx);
   diagnostics.clear();
-  Status installed = InstallLinuxTable(io.fs, found.value(), table, diagnostics);
+  std::unique_ptr<ProcessRunner> runner = NewPosixProcessRunner();
+  std::unique_ptr<TempFolder> scratch;
+  if (found->format == LinuxFormat::kIbusDatabase) {
+    Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+    if (!temp.IsOk()) return temp.status();
+    scratch = std::move(temp.value());
+  }
+  const IbusBuild build{*runner, scratch ? scratch->folder() : std::filesystem::path()};
+  Status installed = InstallLinuxTable(io.fs, found.value(), table, diagnostics, &build);
   ReportDiagnostics(tableFile, diagnostics, ctx);
   if (!installed.IsOk()) return installed;
   for (const std::filesystem::path& path : found->userPaths) {
@@ -169,10 +192,15 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   const std::vector<std::string> command = LinuxReloadCommand(found.value(), io.linuxTables);
   std::string shown;
   for (const std::string& a : command) shown += (shown.empty() ? "" : " ") + a;
-  const int rc = RunProgram(command);
-  if (rc != 0) {
-    return Status::IoError("", "the table is installed, but \"" + shown + "\" failed" +
-                                   (rc < 0 || rc == 127 ? " to start" : ""));
+  const ChildLimits limits = LinuxProgramLimits(0);
+  Result<ChildOutcome> ran = runner->RunProgram(command, limits);
+  if (!ran.IsOk() || ran->end != ChildOutcome::End::kFinished || ran->exitCode != 0) {
+    const std::string why = !ran.IsOk() ? " to start"
+                            : ran->end != ChildOutcome::End::kFinished
+                                ? ": " + DescribeChildEnd(ran.value(), limits)
+                            : ran->exitCode == 127 ? " to start"
+                                                   : "";
+    return Status::IoError("", "the table is installed, but \"" + shown + "\" failed" + why);
   }
   io.out << "ran " << shown << "\n";
   return Status::Ok();

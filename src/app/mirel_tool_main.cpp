@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,6 +10,9 @@
 #include "platform/paths.h"
 
 int main(int argc, char** argv) {
+  // A write past `ulimit -f` then fails with EFBIG ("File too large") and is
+  // reported like any other, instead of killing the program mid-save.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv, argv + argc);
   std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
   mirel::ToolIo io{std::cout,

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/status.h"
 
 namespace mirel::linux_table {
@@ -121,9 +122,19 @@ std::string WriteFcitxText(const LinuxTable& table);
 std::string WriteRime(const LinuxTable& table);
 std::string WriteIbusSource(const LinuxTable& table);
 
-// The binary dictionary, through the input method's table library.
+// The binary dictionary, through the input method's table library. The
+// library trusts its input (a flipped bit makes it crash, spin or take
+// gigabytes), so it runs in a child process under limits that grow with the
+// input: a child that crashes, runs out of time or memory, or sends too much
+// fails with "damaged fcitx5 table: crashed with signal 11 (...)", "... took
+// longer than N s", "... needed more than N MiB". Without a runner, the real
+// one is used.
 Result<ReadResult> ReadFcitxBinary(std::string_view bytes);
+Result<ReadResult> ReadFcitxBinary(std::string_view bytes, ProcessRunner& runner);
 Result<std::string> WriteFcitxBinary(const LinuxTable& table);
+Result<std::string> WriteFcitxBinary(const LinuxTable& table, ProcessRunner& runner);
+// The limits of a child that reads or writes `inputBytes` bytes.
+ChildLimits FcitxChildLimits(uint64_t inputBytes);
 
 // The first row libime would leave out without a word (a key outside the
 // key set, a repeated code and entry), if any.

@@ -1,13 +1,12 @@
 #include "ime/linux_tables.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <map>
 
 #include "platform/lines.h"
+#include "platform/signal_cleanup.h"
+#include "platform/temp_folder.h"
 
 namespace mirel {
 namespace {
@@ -114,19 +113,16 @@ LinuxEnvironment LinuxEnvironment::FromProcess() {
   return env;
 }
 
-int RunProgram(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) < 0) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+ChildLimits LinuxProgramLimits(uint64_t sourceBytes) {
+  // ibus-table-createdb takes seconds for Debian's tables; a hung build or
+  // reload must not hold the program for ever.
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  ChildLimits limits;
+  limits.cpuSeconds = std::min(120.0 + 30.0 * static_cast<double>(sourceBytes) / kMiB, 3600.0);
+  limits.wallSeconds = limits.cpuSeconds;
+  limits.fileBytes = std::min(256 * kMiB + 64 * sourceBytes, uint64_t{16} << 30);
+  limits.outputBytes = 16 * kMiB;
+  return limits;
 }
 
 std::string_view ImeName(LinuxIme ime) {
@@ -234,7 +230,11 @@ Result<std::vector<LinuxTableInfo>> ListLinuxTables(FileSystem& files, const Lin
     if (countRows) {
       Result<linux_table::ReadResult> read =
           linux_table::ReadLinuxTable(files, f.info.path, f.info.format);
-      if (read.IsOk()) f.info.rows = static_cast<int64_t>(read->table.rows.size());
+      if (read.IsOk()) {
+        f.info.rows = static_cast<int64_t>(read->table.rows.size());
+      } else {
+        f.info.readError = read.status();
+      }
     }
     out.push_back(std::move(f.info));
   }
@@ -339,9 +339,63 @@ Status CheckUserPath(FileSystem& files, const LinuxEnvironment& env, const fs::p
   return Status::Ok();
 }
 
+namespace {
+
+// ibus-table builds its database itself. The source and the new database
+// are made in the private folder, where ibus never looks, and the result is
+// copied over the user's table atomically: ibus never sees half a database,
+// and an interrupted build leaves nothing in the user's folder.
+Status BuildIbusDatabase(FileSystem& files, const fs::path& path,
+                         const linux_table::LinuxTable& converted, const IbusBuild* build) {
+  std::unique_ptr<TempFolder> ownFolder;
+  std::unique_ptr<ProcessRunner> ownRunner;
+  if (build == nullptr) {
+    Result<std::unique_ptr<TempFolder>> opened = TempFolder::Open();
+    if (!opened.IsOk()) return opened.status();
+    ownFolder = std::move(opened.value());
+    ownRunner = NewPosixProcessRunner();
+  }
+  ProcessRunner& runner = build ? build->runner : *ownRunner;
+  const fs::path scratch = build ? build->scratch : ownFolder->folder();
+  const std::string stem = "ibus-" + path.stem().string();
+  const fs::path source = scratch / (stem + "-source.txt");
+  const fs::path built = scratch / (stem + "-new.db");
+  // A signal while the tool runs removes both; the tool itself is killed.
+  const TrackedTempFile trackSource(source), trackBuilt(built);
+  struct Cleanup {
+    FileSystem& files;
+    const fs::path& source;
+    const fs::path& built;
+    ~Cleanup() {
+      (void)files.Remove(source);
+      (void)files.Remove(built);
+    }
+  } cleanup{files, source, built};
+  (void)files.Remove(built);
+  if (Status s = linux_table::WriteLinuxTable(files, source, converted); !s.IsOk()) return s;
+  Result<PathInfo> sourceInfo = files.Query(source);
+  const ChildLimits limits = LinuxProgramLimits(sourceInfo.IsOk() ? sourceInfo->size : 0);
+  Result<ChildOutcome> ran = runner.RunProgram(
+      {"ibus-table-createdb", "-n", built.string(), "-s", source.string()}, limits);
+  if (!ran.IsOk()) return Status::IoError(path.string(), ran.status().message());
+  if (ran->end != ChildOutcome::End::kFinished) {
+    return Status::IoError(path.string(),
+                           "ibus-table-createdb " + DescribeChildEnd(ran.value(), limits));
+  }
+  if (ran->exitCode != 0) {
+    return Status::IoError(path.string(), ran->exitCode == 127
+                                              ? "ibus-table-createdb could not be run"
+                                              : "ibus-table-createdb failed on the table");
+  }
+  return files.CopyFile(built, path);
+}
+
+}  // namespace
+
 Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
                          const linux_table::LinuxTable& table,
-                         std::vector<linux_table::Diagnostic>& diagnostics) {
+                         std::vector<linux_table::Diagnostic>& diagnostics,
+                         const IbusBuild* build) {
   if (target.userPaths.empty()) {
     return Status::InvalidArgument(target.name, "the table has no user folder to go to");
   }
@@ -367,26 +421,7 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
       if (Status s = linux_table::WriteLinuxTable(files, path, converted); !s.IsOk()) return s;
       continue;
     }
-    // ibus-table builds its database itself: the source goes beside the
-    // target, the tool writes a new database there, and a rename puts it in
-    // place, so that ibus never sees half a database.
-    const fs::path source = path.string() + ".mirel-source.txt";
-    const fs::path built = path.string() + ".mirel-new.db";
-    if (Status s = linux_table::WriteLinuxTable(files, source, converted); !s.IsOk()) return s;
-    (void)files.Remove(built);
-    const int rc = RunProgram({"ibus-table-createdb", "-n", built.string(), "-s", source.string()});
-    (void)files.Remove(source);
-    if (rc != 0) {
-      (void)files.Remove(built);
-      return Status::IoError(path.string(), rc == 127 || rc < 0
-                                                ? "ibus-table-createdb could not be run"
-                                                : "ibus-table-createdb failed on the table");
-    }
-    if (Status s = files.CopyFile(built, path); !s.IsOk()) {
-      (void)files.Remove(built);
-      return s;
-    }
-    (void)files.Remove(built);
+    if (Status s = BuildIbusDatabase(files, path, converted, build); !s.IsOk()) return s;
   }
   // The configuration last, so that it never points at a table not yet there.
   if (!target.userConf.empty()) {

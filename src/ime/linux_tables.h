@@ -20,6 +20,7 @@
 
 #include "convert/linux_formats.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/status.h"
 
 namespace mirel {
@@ -58,6 +59,7 @@ struct LinuxTableInfo {
   bool user = false;       // `path` is a user copy
   bool overrides = false;  // ... and a system table of that name exists
   int64_t rows = -1;       // -1: not counted or unreadable
+  Status readError;        // why the rows could not be counted, when they were asked for
 };
 
 // Every table found, sorted by name. Row counts are filled when `countRows`.
@@ -75,9 +77,16 @@ std::string LinuxReloadAdvice(const LinuxTableInfo& table);
 std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
                                             const LinuxEnvironment& env);
 
-// Runs a program (argv form, looked up in PATH, no shell) and waits for it;
-// its exit status, or -1 when it could not be started or did not exit.
-int RunProgram(const std::vector<std::string>& argv);
+// The limits ibus-table-createdb and the reload commands run under.
+ChildLimits LinuxProgramLimits(uint64_t sourceBytes);
+
+// What a new ibus-table database is built with: the runner that starts
+// ibus-table-createdb, and the private folder (platform/temp_folder.h) the
+// source and the new database are made in, away from the user's tables.
+struct IbusBuild {
+  ProcessRunner& runner;
+  std::filesystem::path scratch;
+};
 
 // Refuses, naming it, a path that once resolved (links followed, ".."
 // taken) lies outside the user's data and config folders, or within a
@@ -89,10 +98,13 @@ Status CheckUserPath(FileSystem& fs, const LinuxEnvironment& env,
 // Writes `table` (any format; converted to the installed table's) as the
 // user copy of `target`, into every user path. Every path is checked with
 // CheckUserPath against `target.environment` before anything is written. A new ibus-table database
-// is built by ibus-table-createdb from the source into a temporary file beside the target and
-// renamed over it. Rows the target's format cannot hold are reported in `diagnostics`.
+// is built by ibus-table-createdb in `build`'s folder (without one: the real runner and the private
+// folder under $TMPDIR) and put in place with an atomic replace; a failed, timed-out or interrupted
+// build leaves the user's folder as it was. Rows the target's format cannot hold are reported in
+// `diagnostics`.
 Status InstallLinuxTable(FileSystem& fs, const LinuxTableInfo& target,
                          const linux_table::LinuxTable& table,
-                         std::vector<linux_table::Diagnostic>& diagnostics);
+                         std::vector<linux_table::Diagnostic>& diagnostics,
+                         const IbusBuild* build = nullptr);
 
 }  // namespace mirel

@@ -18,21 +18,23 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/signal_cleanup.h"
 
 namespace mirel {
 namespace {
 
 using std::filesystem::path;
 
-// ---- Temporary files removed on SIGINT, SIGTERM and SIGHUP ----------------
+// ---- What a termination signal cleans up --------------------------------
 //
 // A handler may only touch memory that needs no allocation or lock, so live
-// temporary paths sit in fixed slots. A slot is claimed (1), filled, then
-// published (2); the handler reads published slots only. A path that finds no
-// free slot, or is longer than a slot, is still written, just not cleaned up
-// by a signal.
+// temporary paths and child groups sit in fixed slots. A slot is claimed (1),
+// filled, then published (2); the handler reads published slots only. A path
+// or child that finds no free slot is still used, just not cleaned up by a
+// signal.
 
 constexpr int kTempSlots = 32;
+constexpr int kChildSlots = 16;
 constexpr size_t kTempPathBytes = PATH_MAX;
 
 struct TempSlot {
@@ -40,23 +42,35 @@ struct TempSlot {
   pid_t owner = 0;  // a forked child must not remove its parent's files
   char path[kTempPathBytes] = {};
 };
+struct ChildSlot {
+  std::atomic<int> state{0};
+  pid_t owner = 0;
+  pid_t group = 0;
+};
 static_assert(std::atomic<int>::is_always_lock_free);
 
 TempSlot gTempSlots[kTempSlots];
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+ChildSlot gChildSlots[kChildSlots];
+// Each ends the process by default. SIGPIPE too: a reader that went away
+// must not leave a half-written temporary file behind.
+constexpr int kCleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
+                                   SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE};
 
 extern "C" void RemoveTempsAndDie(int sig) {
+  const int savedErrno = errno;
   pid_t self = ::getpid();
+  for (ChildSlot& slot : gChildSlots) {
+    if (slot.state.load() == 2 && slot.owner == self) ::kill(-slot.group, SIGKILL);
+  }
   for (TempSlot& slot : gTempSlots) {
     if (slot.state.load() == 2 && slot.owner == self) ::unlink(slot.path);
   }
   ::signal(sig, SIG_DFL);
+  errno = savedErrno;
   ::raise(sig);  // delivered with the default action once the handler returns
 }
 
-// Only signals at their default action are taken over: an ignored SIGHUP
-// (nohup) stays ignored, and a program's own handler stays in charge. Looked
-// at on every registration, since a forked child may have reset them.
+// Looked at on every registration, since a forked child may have reset them.
 void InstallHandlers() {
   for (int sig : kCleanupSignals) {
     struct sigaction old {};
@@ -65,47 +79,30 @@ void InstallHandlers() {
     struct sigaction action {};
     action.sa_handler = RemoveTempsAndDie;
     sigemptyset(&action.sa_mask);
+    // One cleanup at a time: a second signal waits for the first to finish.
+    for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
     ::sigaction(sig, &action, nullptr);
   }
 }
 
-int RegisterTemp(const path& temp) {
-  std::error_code ec;
-  path absolute = std::filesystem::absolute(temp, ec);
-  if (ec || absolute.native().size() >= kTempPathBytes) return -1;
+template <class Slot, size_t N, class Fill>
+int Claim(Slot (&slots)[N], Fill fill) {
   InstallHandlers();
-  for (int i = 0; i < kTempSlots; ++i) {
+  for (size_t i = 0; i < N; ++i) {
     int expected = 0;
-    if (!gTempSlots[i].state.compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(gTempSlots[i].path, absolute.c_str(), absolute.native().size() + 1);
-    gTempSlots[i].owner = ::getpid();
-    gTempSlots[i].state.store(2);
-    return i;
+    if (!slots[i].state.compare_exchange_strong(expected, 1)) continue;
+    fill(slots[i]);
+    slots[i].owner = ::getpid();
+    slots[i].state.store(2);
+    return static_cast<int>(i);
   }
   return -1;
 }
 
-void UnregisterTemp(int slot) {
-  if (slot >= 0) gTempSlots[slot].state.store(0);
-}
+int RegisterTemp(const path& temp) { return TrackTempFile(temp); }
+void UnregisterTemp(int slot) { ForgetTempFile(slot); }
 
-// Blocks the cleanup signals for its lifetime, so that a temporary file is
-// never created without being registered.
-class SignalBlock {
- public:
-  SignalBlock() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalBlock() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-  SignalBlock(const SignalBlock&) = delete;
-  SignalBlock& operator=(const SignalBlock&) = delete;
-
- private:
-  sigset_t old_;
-};
+using SignalBlock = CleanupSignalBlock;
 
 // ---- Small helpers ---------------------------------------------------------
 
@@ -712,5 +709,40 @@ class PosixFileSystem final : public FileSystem {
 }  // namespace
 
 std::unique_ptr<FileSystem> NewPosixFileSystem() { return std::make_unique<PosixFileSystem>(); }
+
+int TrackTempFile(const std::filesystem::path& file) {
+  std::error_code ec;
+  path absolute = std::filesystem::absolute(file, ec);
+  if (ec || absolute.native().size() >= kTempPathBytes) return -1;
+  return Claim(gTempSlots, [&](TempSlot& slot) {
+    std::memcpy(slot.path, absolute.c_str(), absolute.native().size() + 1);
+  });
+}
+
+void ForgetTempFile(int slot) {
+  if (slot >= 0 && slot < kTempSlots) gTempSlots[slot].state.store(0);
+}
+
+int TrackChildGroup(pid_t group) {
+  if (group <= 0) return -1;
+  return Claim(gChildSlots, [&](ChildSlot& slot) { slot.group = group; });
+}
+
+void ForgetChildGroup(int slot) {
+  if (slot >= 0 && slot < kChildSlots) gChildSlots[slot].state.store(0);
+}
+
+void CleanupSignals(sigset_t& set) {
+  sigemptyset(&set);
+  for (int sig : kCleanupSignals) sigaddset(&set, sig);
+}
+
+CleanupSignalBlock::CleanupSignalBlock() {
+  sigset_t set;
+  CleanupSignals(set);
+  ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+CleanupSignalBlock::~CleanupSignalBlock() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 }  // namespace mirel

@@ -420,7 +420,7 @@ TEST_F(PosixFileSystemTest, StaleTempFilesOfEndedProcessesAreRemoved) {
 
 TEST_F(PosixFileSystemTest, SignalsRemoveTheTempFileOfAnUnfinishedSave) {
   test::WriteBytes(At("t.txt"), "old");
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE}) {
     SCOPED_TRACE(strsignal(sig));
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);

@@ -2,8 +2,10 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/utf16.h"
@@ -101,6 +103,33 @@ std::vector<uint32_t> StoreTest::RowMap() const {
   std::vector<uint32_t> map;
   for (uint32_t v = 0; v < store_->VisibleRowCount(); ++v) map.push_back(store_->DataRowOf(v));
   return map;
+}
+
+std::string WaitForLine(const std::filesystem::path& path, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+      std::string bytes = ReadBytes(path);
+      if (bytes.find('\n') != std::string::npos) return bytes;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return {};
+}
+
+bool ProcessEnds(long pid, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const std::filesystem::path stat = "/proc/" + std::to_string(pid) + "/stat";
+  do {
+    std::error_code ec;
+    if (!std::filesystem::exists(stat, ec)) return true;
+    const std::string text = ReadBytes(stat);
+    const size_t close = text.rfind(')');
+    if (close != std::string::npos && text.compare(close, 4, ") Z ") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < end);
+  return false;
 }
 
 }  // namespace mirel::test

@@ -70,6 +70,12 @@ class ScratchDir {
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadBytes(const std::filesystem::path& path);
 
+// Waits up to `seconds` for `path` to hold a line; its bytes, or "" when
+// the time ran out.
+std::string WaitForLine(const std::filesystem::path& path, double seconds);
+// Whether process `pid` has ended (a zombie counts) within `seconds`.
+bool ProcessEnds(long pid, double seconds);
+
 std::string Utf8(std::u16string_view text);
 std::string Utf16Le(std::u16string_view text, bool bom = true);
 std::string Utf16Be(std::u16string_view text);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSettings>
 #include <QTranslator>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -19,10 +20,10 @@
 #include "ime/installed_tables.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
-#include "platform/version.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
 #include "platform/utf16.h"
+#include "platform/version.h"
 #include "store/character_class.h"
 
 namespace {
@@ -139,6 +140,9 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past `ulimit -f` then fails with EFBIG ("File too large") and is
+  // reported like any other, instead of killing the program mid-save.
+  ::signal(SIGXFSZ, SIG_IGN);
   // What is printed may hold text from the files: escape it once here.
   mirel::EscapingStreamBuffer outBuffer(std::cout);
   mirel::EscapingStreamBuffer errBuffer(std::cerr);
