@@ -261,8 +261,8 @@ Result<SingleResult> GenerateSingleCharacters(
     const std::filesystem::path& output, const std::filesystem::path& errorLog,
     const GenerationProgress& progress, const std::atomic<bool>* cancel) try {
   // Neither file is a code table: a compiled one would be read as nonsense.
-  for (Status refused : {RefuseCompiledTable(keyMap, "keyboard map"),
-                         RefuseCompiledTable(splitTable, "split table")}) {
+  for (Status refused : {RefuseCompiledTable(fs, keyMap, "keyboard map"),
+                         RefuseCompiledTable(fs, splitTable, "split table")}) {
     if (!refused.IsOk()) return refused;
   }
   KeyMap keys;
@@ -281,6 +281,7 @@ Result<SingleResult> GenerateSingleCharacters(
   if (!writer.IsOk()) return Failure(kSingleNoOutputMessage, writer.status());
   writer.value()->WriteBom();
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? SingleErrorPath(splitTable) : errorLog);
+  if (!log.Available()) return log.Close();
 
   std::u16string out;
   out.reserve(kFlushUnits + kSingleCodeLimit + 2);
@@ -292,10 +293,8 @@ Result<SingleResult> GenerateSingleCharacters(
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return committed;
 
-  SingleResult result = generator.counts();
-  Status closed = log.Close();
-  if (!closed.IsOk()) result.errorLogFailure = closed.message();
-  return result;
+  if (Status closed = log.Close(); !closed.IsOk()) return closed;
+  return generator.counts();
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(splitTable.string());
 }
