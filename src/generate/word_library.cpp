@@ -603,12 +603,6 @@ CharCodeIndex LoadCharTable(FileSystem& fs, const std::filesystem::path& path,
   return {};
 }
 
-// Why `path` cannot be read, or Ok.
-Status CheckReadable(FileSystem& fs, const std::filesystem::path& path) {
-  Result<std::unique_ptr<InputFile>> input = fs.OpenInput(path);
-  return input.IsOk() ? Status::Ok() : input.status();
-}
-
 }  // namespace
 
 Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibrarySettings& settings,
@@ -659,12 +653,9 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& f
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
   // A word list is words, not a code table.
-  if (Status refused = RefuseCompiledTable(fs, wordListPath, "word list"); !refused.IsOk()) {
-    return refused;
-  }
-  if (Status readable = CheckReadable(fs, wordListPath); !readable.IsOk()) {
-    return fail(kNoWordListMessage, wordListName, readable);
-  }
+  Result<bool> compiled = IsCompiledTableFile(fs, wordListPath);
+  if (!compiled.IsOk()) return fail(kNoWordListMessage, wordListName, compiled.status());
+  if (compiled.value()) return CompiledTableRefused(wordListPath, "word list");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
   if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();

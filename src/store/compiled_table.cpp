@@ -640,13 +640,22 @@ Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& pa
   return Status::NoMemory(path.string());
 }
 
-Status RefuseCompiledTable(FileSystem& fs, const std::filesystem::path& path,
-                           std::string_view role) {
-  Result<bool> compiled = IsCompiledTableFile(fs, path);
-  if (!compiled.IsOk() || !compiled.value()) return Status::Ok();
+Status CompiledTableRefused(const std::filesystem::path& path, std::string_view role) {
   return Status::InvalidArgument(path.string(), "a compiled table cannot be used as the " +
                                                     std::string(role) +
                                                     "; turn it into text first (decompile)");
+}
+
+Result<TextBuffer> ReadPlainText(FileSystem& fs, const std::filesystem::path& path,
+                                 std::string_view role) try {
+  Result<std::string> read = fs.ReadWhole(path);
+  if (!read.IsOk()) return read.status();
+  if (HasCompiledTableHeader(std::as_bytes(std::span(read.value())))) {
+    return CompiledTableRefused(path, role);
+  }
+  return DecodeText(read.value());
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
 }
 
 }  // namespace mirel

@@ -137,11 +137,13 @@ Status RefuseFalseCompiledTable(const std::filesystem::path& path);
 // refused, naming the file.
 Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path);
 
-// Refuses a compiled table (found by its header, whatever its name) given
-// where only a text makes sense; `role` names what the file was meant to be
-// ("split table"). A file that cannot be opened passes: the read that
-// follows reports it.
-Status RefuseCompiledTable(FileSystem& fs, const std::filesystem::path& path,
-                           std::string_view role);
+// Reads a file that must be a text, not a code table: a compiled table
+// (found by its header, whatever its name) is refused; `role` names what the
+// file was meant to be ("split table"). Otherwise as ReadTextFile.
+Result<TextBuffer> ReadPlainText(FileSystem& fs, const std::filesystem::path& path,
+                                 std::string_view role);
+
+// The refusal of a compiled table given as `role`.
+Status CompiledTableRefused(const std::filesystem::path& path, std::string_view role);
 
 }  // namespace mirel

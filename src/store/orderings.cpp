@@ -356,14 +356,11 @@ void TableStore::SortByEntry(int variant) {
 Result<LinesWithoutTab> TableStore::SortByFrequency(
     const std::filesystem::path& frequencyFile) try {
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
-  if (Status refused = RefuseCompiledTable(fs_, frequencyFile, "frequency file"); !refused.IsOk()) {
-    return refused;
-  }
   const uint32_t r = RowCount();
   std::vector<uint32_t> frequencies;
   LinesWithoutTab leftOut;
   {
-    Result<TextBuffer> file = ReadTextFile(fs_, frequencyFile);
+    Result<TextBuffer> file = ReadPlainText(fs_, frequencyFile, "frequency file");
     if (!file.IsOk()) return file.status();
     std::u16string_view text = file->text;
     const FrequencyIndex index(text.substr(0, text.find(u'\0')));
