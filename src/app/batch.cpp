@@ -213,15 +213,13 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
     return 1;
   }
   BatchProgress progress(env);
-  Result<uint64_t> merged = MergeTables(
+  Result<GenerationReport> merged = MergeTables(
       env.fs, settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
-  return merged.IsOk() ? 0 : Fail(env, kToolMerge, merged.status());
-}
-
-int ReportGeneration(BatchEnvironment& env, std::u16string_view tool, const Status& status,
-                     const std::string& logFailure) {
-  if (!logFailure.empty()) Say(env, tool, "the error log cannot be written (" + logFailure + ")");
-  return status.IsOk() ? 0 : Fail(env, tool, status);
+  if (!merged.IsOk()) return Fail(env, kToolMerge, merged.status());
+  for (const InputLeftOut& input : merged->leftOut) {
+    Say(env, kToolMerge, input.file.string() + ": " + input.what);
+  }
+  return 0;
 }
 
 int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
@@ -233,9 +231,7 @@ int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
   BatchProgress progress(env);
   Result<SingleResult> result = GenerateSingleCharacters(
       env.fs, split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
-  return ReportGeneration(env, kToolSingleCharacters,
-                          result.IsOk() ? Status::Ok() : result.status(),
-                          result.IsOk() ? result->errorLogFailure : std::string());
+  return result.IsOk() ? 0 : Fail(env, kToolSingleCharacters, result.status());
 }
 
 int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
@@ -265,8 +261,11 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
   BatchProgress progress(env);
   Result<WordResult> result = GenerateWordLibrary(env.fs, settings, WordOutputPath(wordList),
                                                   WordErrorLogPath(wordList), std::ref(progress));
-  return ReportGeneration(env, kToolWordLibrary, result.IsOk() ? Status::Ok() : result.status(),
-                          result.IsOk() ? result->errorLogFailure : std::string());
+  if (!result.IsOk()) return Fail(env, kToolWordLibrary, result.status());
+  for (const InputLeftOut& input : result->leftOut) {
+    Say(env, kToolWordLibrary, input.file.string() + ": " + input.what);
+  }
+  return 0;
 }
 
 // The three tools that run on the table store directly.
@@ -302,6 +301,9 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
   if (!report.IsOk()) return Fail(env, tool, report.status());
   if (!report->linesWithoutTab.empty()) {
     Say(env, tool, source.string() + ": " + report->linesWithoutTab.Describe());
+  }
+  if (!report->frequencyLinesWithoutTab.empty()) {
+    Say(env, tool, run.frequencyFile.string() + ": " + report->frequencyLinesWithoutTab.Describe());
   }
   return 0;
 }

@@ -229,9 +229,9 @@ void TableEditor::Reorder(Ordering ordering) {
   Record(std::move(step));
 }
 
-Status TableEditor::SortByFrequency(const std::filesystem::path& frequencyFile) {
+Result<LinesWithoutTab> TableEditor::SortByFrequency(const std::filesystem::path& frequencyFile) {
   std::optional<std::vector<uint32_t>> before = SnapshotOrder();
-  Status sorted = store_.SortByFrequency(frequencyFile);
+  Result<LinesWithoutTab> sorted = store_.SortByFrequency(frequencyFile);
   if (!sorted.IsOk()) return sorted;
   if (!before) {
     history_.Forget();

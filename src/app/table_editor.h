@@ -73,7 +73,7 @@ class TableEditor {
   // Inserts rows ("entry TAB code") as data rows from `position`.
   Status Insert(uint32_t position, const std::vector<std::u16string>& rows);
   void Reorder(Ordering ordering);
-  Status SortByFrequency(const std::filesystem::path& frequencyFile);
+  Result<LinesWithoutTab> SortByFrequency(const std::filesystem::path& frequencyFile);
   // Removes later copies of equal rows, keeping the present order. Returns
   // the number removed.
   uint32_t RemoveDuplicates();

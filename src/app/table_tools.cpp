@@ -5,7 +5,7 @@
 namespace mirel {
 namespace {
 
-Status Reorder(TableStore& store, const TableToolRequest& request) {
+Status Reorder(TableStore& store, const TableToolRequest& request, TableToolReport& report) {
   TableOrder order =
       request.tool == TableTool::kSortByFrequency ? TableOrder::kFrequency : request.order;
   switch (order) {
@@ -24,8 +24,12 @@ Status Reorder(TableStore& store, const TableToolRequest& request) {
     case TableOrder::kEntry2:
       store.SortByEntry(2);
       break;
-    case TableOrder::kFrequency:
-      return store.SortByFrequency(request.frequencyFile);
+    case TableOrder::kFrequency: {
+      Result<LinesWithoutTab> sorted = store.SortByFrequency(request.frequencyFile);
+      if (!sorted.IsOk()) return sorted.status();
+      report.frequencyLinesWithoutTab = std::move(sorted).value();
+      break;
+    }
   }
   return Status::Ok();
 }
@@ -50,7 +54,7 @@ Result<TableToolReport> RunOnOpenTable(TableStore& store, const TableToolRequest
       break;
     case TableTool::kSortByFrequency:
     case TableTool::kSort: {
-      Status status = Reorder(store, request);
+      Status status = Reorder(store, request, report);
       if (!status.IsOk()) return status;
       break;
     }

@@ -33,7 +33,8 @@ struct TableToolRequest {
 struct TableToolReport {
   uint32_t rowsRead = 0;
   uint32_t rowsWritten = 0;
-  LinesWithoutTab linesWithoutTab;  // of the source, left out of its rows
+  LinesWithoutTab linesWithoutTab;           // of the source, left out of its rows
+  LinesWithoutTab frequencyLinesWithoutTab;  // of the frequency file, left out
 };
 
 Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& request);

@@ -85,6 +85,9 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
   if (!result->linesWithoutTab.empty()) {
     ctx.Warn(request.source.string(), result->linesWithoutTab.Describe());
   }
+  if (!result->frequencyLinesWithoutTab.empty()) {
+    ctx.Warn(request.frequencyFile.string(), result->frequencyLinesWithoutTab.Describe());
+  }
   if (tool == TableTool::kExtractSingle) {
     io.out << Utf16ToUtf8(FormatText(u"导出用户单字码表数：%d个。",
                                      {static_cast<long long>(result->rowsWritten)}))
@@ -317,9 +320,6 @@ Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
       GenerateSingleCharacters(io.fs, split, args.Get("KEYMAP"), out, errors, progress.Callback());
   progress.End();
   if (!result.IsOk()) return result.status();
-  if (!result->errorLogFailure.empty()) {
-    ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
-  }
   io.out << Counted(result->lines, "line", "lines") << " read, "
          << Counted(result->codes, "code", "codes") << " written to " << EscapeName(out.string())
          << ", " << Counted(result->errors, "error", "errors") << "\n";
@@ -352,9 +352,7 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
       GenerateWordLibrary(io.fs, files, settings, out, errors, progress.Callback());
   progress.End();
   if (!result.IsOk()) return result.status();
-  if (!result->errorLogFailure.empty()) {
-    ctx.Warn("", "the error log cannot be written (" + result->errorLogFailure + ")");
-  }
+  for (const InputLeftOut& input : result->leftOut) ctx.Warn(input.file.string(), input.what);
   io.out << Counted(result->words, "line", "lines") << " read, "
          << Counted(result->written, "code", "codes") << " written to " << EscapeName(out.string())
          << ", " << Counted(result->errors, "error", "errors") << "\n";
@@ -371,9 +369,10 @@ Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
     Status apart = RefuseOutputOverInput(ctx.io.fs, out, {table});
     if (!apart.IsOk()) return apart;
   }
-  Result<uint64_t> merged = MergeTableFiles(ctx.io.fs, paths, out);
+  Result<GenerationReport> merged = MergeTableFiles(ctx.io.fs, paths, out);
   if (!merged.IsOk()) return merged.status();
-  ctx.io.out << Counted(merged.value(), "line", "lines") << " written to "
+  for (const InputLeftOut& input : merged->leftOut) ctx.Warn(input.file.string(), input.what);
+  ctx.io.out << Counted(merged->lines, "line", "lines") << " written to "
              << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }
@@ -390,9 +389,10 @@ Status RunTips(const CommandArgs& args, CommandContext& ctx) {
     temp = std::move(opened).value();
     out = temp->TempPath(kTipsOutputName);
   }
-  Result<uint64_t> written = BuildCommandTips(ctx.io.fs, files, settings, out);
+  Result<GenerationReport> written = BuildCommandTips(ctx.io.fs, files, settings, out);
   if (!written.IsOk()) return written.status();
-  ctx.io.out << Counted(written.value(), "line", "lines") << " written to "
+  for (const InputLeftOut& input : written->leftOut) ctx.Warn(input.file.string(), input.what);
+  ctx.io.out << Counted(written->lines, "line", "lines") << " written to "
              << EscapeName(out.string()) << "\n";
   return Status::Ok();
 }

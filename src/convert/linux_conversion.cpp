@@ -4,6 +4,7 @@
 
 #include "platform/paths.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -13,6 +14,25 @@ using linux_table::LinuxFormat;
 using linux_table::LinuxTable;
 
 constexpr std::u16string_view kMirelStage = u"_convert_linux_.txt";
+
+// A conversion that keeps no row is refused, so that an existing output is
+// not replaced by an empty table; the first reasons say why.
+Status NothingKept(const std::filesystem::path& source,
+                   const std::vector<linux_table::Diagnostic>& diagnostics) {
+  std::string message = "no row can be written in this format";
+  if (!diagnostics.empty()) {
+    message += ": " + std::to_string(diagnostics.size()) + " left out (";
+    constexpr size_t kShown = 3;
+    for (size_t k = 0; k < diagnostics.size() && k < kShown; ++k) {
+      if (k > 0) message += "; ";
+      if (diagnostics[k].line != 0) message += "line " + std::to_string(diagnostics[k].line) + ": ";
+      message += diagnostics[k].message;
+    }
+    if (diagnostics.size() > kShown) message += "; ...";
+    message += ")";
+  }
+  return Status::InvalidArgument(source.string(), message);
+}
 
 // A table of `target` from the rows of a Mirel text, its header built from
 // what the codes use.
@@ -44,6 +64,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
         return Status::Unsupported(output.string(), "this format is read only");
       }
       LinuxTable converted = linux_table::ConvertTable(read->table, *linuxTo, report.diagnostics);
+      if (converted.rows.empty()) return NothingKept(source, report.diagnostics);
       linux_table::SetRimeName(converted, linux_table::RimeNameOf(output));
       if (Status s = linux_table::WriteLinuxTable(fs, output, converted); !s.IsOk()) return s;
       report.rows = converted.rows.size();
@@ -62,7 +83,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
   if (!linux_table::InfoOf(linuxTo).writable) {
     return Status::Unsupported(output.string(), "this format is read only");
   }
-  Result<TextBuffer> text = ReadTextFile(fs, source);
+  Result<TextBuffer> text = ReadTableText(fs, source);
   if (!text.IsOk()) return text.status();
   std::u16string mirel;
   if (std::get<TableFormat>(from) == TableFormat::kMirel) {
@@ -80,9 +101,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
   }
   LinuxTable table = FromMirel(mirel, linuxTo, report.diagnostics);
   linux_table::SetRimeName(table, linux_table::RimeNameOf(output));
-  if (table.rows.empty()) {
-    return Status::InvalidArgument(source.string(), "no row can be written in this format");
-  }
+  if (table.rows.empty()) return NothingKept(source, report.diagnostics);
   if (Status s = linux_table::WriteLinuxTable(fs, output, table); !s.IsOk()) return s;
   report.rows = table.rows.size();
   return report;
@@ -147,7 +166,7 @@ Result<ConversionReport> ConvertAnyFormat(FileSystem& fs, const std::filesystem:
                                           const std::filesystem::path& output,
                                           const TempFolder& temp) {
   if (std::holds_alternative<TableFormat>(from) && std::holds_alternative<TableFormat>(to)) {
-    Result<TextBuffer> text = ReadTextFile(fs, source);
+    Result<TextBuffer> text = ReadTableText(fs, source);
     if (!text.IsOk()) return text.status();
     Result<uint64_t> count = ConvertCommonFormat(fs, text->text, std::get<TableFormat>(from),
                                                  std::get<TableFormat>(to), output, temp, source);

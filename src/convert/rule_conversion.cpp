@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -549,7 +550,7 @@ Result<uint64_t> RunLayoutConversion(FileSystem& fs, const std::filesystem::path
                                      std::u16string_view separatorText, Layout layout,
                                      const std::filesystem::path& output,
                                      const ConversionProgress& progress) try {
-  Result<TextBuffer> text = ReadTextFile(fs, source);
+  Result<TextBuffer> text = ReadTableText(fs, source);
   if (!text.IsOk()) return text.status();
   const std::u16string separators = BuildSeparatorSet(
       separatorText.substr(0, std::min(separatorText.size(), kSeparatorTextLimit)));
@@ -581,7 +582,7 @@ Result<uint64_t> RunRuleConversion(FileSystem& fs, const std::filesystem::path& 
     ReportStage(progress, u"错误的规则定义");
     return Status::InvalidArgument("", "the rule text holds no valid conversion rule");
   }
-  Result<TextBuffer> text = ReadTextFile(fs, source);
+  Result<TextBuffer> text = ReadTableText(fs, source);
   if (!text.IsOk()) return text.status();
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
   if (!writer.IsOk()) return writer.status();

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "store/balanced_tree.h"
 #include "store/compiled_table.h"
+#include "store/lines_without_tab.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -119,16 +120,16 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
   return Status::NoMemory("");
 }
 
-Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
-                                  const std::filesystem::path& output) {
+Result<GenerationReport> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
+                                          const std::filesystem::path& output) {
   return BuildCommandTips(
       fs, TipFiles{PathFromUtf16(settings.codeTable), PathFromUtf16(settings.contentTable)},
       settings, output);
 }
 
-Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipFiles& files,
-                                  const TipSettings& settings,
-                                  const std::filesystem::path& output) try {
+Result<GenerationReport> BuildCommandTips(FileSystem& fs, const TipFiles& files,
+                                          const TipSettings& settings,
+                                          const std::filesystem::path& output) try {
   if (files.codeTable.empty()) return Failure(kTipNoCodeTableMessage);
   if (files.contentTable.empty()) return Failure(kTipNoContentMessage);
   Result<TextBuffer> content = ReadTableText(fs, files.contentTable);
@@ -159,7 +160,14 @@ Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipFiles& files,
   writer.value()->Write(out);
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return Failure(kTipOutputMessage, committed);
-  return written.value();
+  GenerationReport report{written.value(), {}};
+  for (const auto& [path, text] : {std::pair{files.codeTable, &codes.value().text},
+                                   std::pair{files.contentTable, &content.value().text}}) {
+    LinesWithoutTab skipped;
+    skipped.Scan(*text);
+    if (!skipped.empty()) report.leftOut.push_back({path, skipped.Describe()});
+  }
+  return report;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory("");
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "generate/error_log.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
 
@@ -52,9 +53,10 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
 // reason when the code table cannot be read; with kTipNothingWrittenMessage
 // when no key is in common; with kTipOutputMessage and the reason when the
 // output cannot be written; and when the output would be far larger than the
-// inputs. A failed run leaves `output` as it was.
-Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
-                                  const std::filesystem::path& output);
+// inputs. A failed run leaves `output` as it was. Returns the lines written
+// and the lines without a TAB each table had, which were left out.
+Result<GenerationReport> BuildCommandTips(FileSystem& fs, const TipSettings& settings,
+                                          const std::filesystem::path& output);
 
 // The tables of a run as the command line names them: paths are bytes there,
 // and a name that is not UTF-8 must not become its lookalike.
@@ -62,8 +64,9 @@ struct TipFiles {
   std::filesystem::path codeTable, contentTable;
 };
 // As above, with the tables given apart; the paths of `settings` are unused.
-Result<uint64_t> BuildCommandTips(FileSystem& fs, const TipFiles& files,
-                                  const TipSettings& settings, const std::filesystem::path& output);
+Result<GenerationReport> BuildCommandTips(FileSystem& fs, const TipFiles& files,
+                                          const TipSettings& settings,
+                                          const std::filesystem::path& output);
 
 // The dialog field a failure of BuildCommandTips concerns, to focus it.
 enum class TipField { kNone, kCodeTable, kContentTable };

@@ -8,6 +8,15 @@
 
 namespace mirel {
 
+std::string DescribeLeftOut(const std::vector<InputLeftOut>& leftOut) {
+  std::string text;
+  for (const InputLeftOut& input : leftOut) {
+    if (!text.empty()) text += "\n";
+    text += input.file.string() + ": " + input.what;
+  }
+  return text;
+}
+
 ErrorLog ErrorLog::Open(FileSystem& fs, const std::filesystem::path& path) {
   ErrorLog log;
   log.path_ = path;
@@ -17,7 +26,7 @@ ErrorLog ErrorLog::Open(FileSystem& fs, const std::filesystem::path& path) {
     log.writer_->WriteBom();
   } else {
     log.openFailure_ = writer.status().message();
-    if (log.openFailure_.empty()) log.openFailure_ = "cannot create the error log";
+    if (log.openFailure_.empty()) log.openFailure_ = path.string() + ": cannot be created";
   }
   return log;
 }
@@ -43,10 +52,15 @@ void ErrorLog::Add(std::u16string_view message) {
 Status ErrorLog::Close() {
   if (closed_) return Status::Ok();
   closed_ = true;
-  if (writer_ == nullptr) return Status::IoError("", openFailure_);
-  Status committed = writer_->Commit();
-  writer_.reset();
-  return committed;
+  std::string failure = openFailure_;
+  if (writer_ != nullptr) {
+    Status committed = writer_->Commit();
+    writer_.reset();
+    if (committed.IsOk()) return committed;
+    if (committed.code() == Status::Code::kNoMemory) return committed;
+    failure = committed.message();
+  }
+  return Status::IoError("", "the error log cannot be written (" + failure + ")");
 }
 
 }  // namespace mirel

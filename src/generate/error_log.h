@@ -5,9 +5,10 @@
 // mark) and Close puts it in place, so every finished run leaves a fresh log,
 // holding only the mark when nothing went wrong, and never the stale messages
 // of an earlier run. A log dropped without Close leaves the old file as it was.
-// When the file cannot be created the run goes on: the log still counts its
-// messages but writes none, Available() is false and Close reports why. One
-// log belongs to one run; not thread-safe.
+// When the file cannot be created the log still counts its messages but
+// writes none, Available() is false and Close reports why; the generators
+// then fail before they write anything, since a run whose errors go unrecorded
+// looks clean. One log belongs to one run; not thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/status.h"
@@ -23,6 +25,23 @@
 namespace mirel {
 
 class TextWriter;
+
+// Lines of an input that a generation run did not take, for the caller to
+// show: `what` is "3 lines without a TAB were left out (lines 3, 7, 12)" or
+// the like.
+struct InputLeftOut {
+  std::filesystem::path file;
+  std::string what;
+};
+
+// The lines a run wrote and what it left out of its inputs.
+struct GenerationReport {
+  uint64_t lines = 0;
+  std::vector<InputLeftOut> leftOut;
+};
+
+// "file: what", one line each.
+std::string DescribeLeftOut(const std::vector<InputLeftOut>& leftOut);
 
 class ErrorLog {
  public:
@@ -46,8 +65,9 @@ class ErrorLog {
   // Messages added, whether or not the file could take them.
   uint64_t count() const { return count_; }
 
-  // Puts the file in place. Fails when it could not be created (with the
-  // reason) or not be written; a second call returns Ok.
+  // Puts the file in place. Fails when it could not be created or not be
+  // written, with "the error log cannot be written (path: reason)"; a second
+  // call returns Ok.
   Status Close();
 
   const std::filesystem::path& path() const { return path_; }

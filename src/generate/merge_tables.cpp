@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
+#include "store/lines_without_tab.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -228,37 +229,59 @@ void CutLine(std::u16string& out, size_t start) {
 
 using Flush = std::function<void(std::u16string& out)>;
 
+// An entry that repeats in every table is written once per combination of
+// its codes, so three tables of 1,000 rows sharing one entry would make a
+// billion lines. The output may be this many times the inputs (plus some
+// slack for small tables) before the run is refused, which happens before
+// the disk fills.
+constexpr uint64_t kOutputFactor = 16;
+constexpr uint64_t kOutputSlackUnits = uint64_t{1} << 22;
+
+Status TooMuchOutput(uint64_t inputUnits) {
+  return Status::InvalidArgument(
+      "", "码表合并结果将超过输入的" + std::to_string(kOutputFactor) + "倍（输入" +
+              std::to_string(inputUnits) +
+              "字）：同一词条在各码表中的编码组合过多，请检查各码表中重复的词条。");
+}
+
 // Writes the lines of `first` joined with `indexes` to `out`; when `flush` is
-// given, hands it the output whenever kFlushUnits have gathered.
+// given, hands it the output whenever kFlushUnits have gathered. Stops when
+// the output would pass `budget` units.
 class Merger {
  public:
   Merger(const std::vector<CodeIndex>& indexes, std::u16string& out, ProgressThrottle& throttle,
-         const Flush* flush)
+         const Flush* flush, uint64_t budget)
       : indexes_(indexes),
         found_(indexes.size()),
         chosen_(indexes.size()),
         out_(out),
         throttle_(throttle),
-        flush_(flush) {}
+        flush_(flush),
+        budget_(budget) {}
 
-  uint64_t Merge(std::u16string_view first) {
+  // False when the budget ran out.
+  bool Merge(std::u16string_view first) {
     size_t pos = 0;
     std::array<KeyedLine, kBatch> batch;
     while (const size_t count = ReadBatch(first, pos, batch)) {
       for (size_t i = 0; i < count; ++i) {
         for (const CodeIndex& index : indexes_) index.Prefetch(batch[i].hash);
       }
-      for (size_t i = 0; i < count; ++i) Join(batch[i]);
+      for (size_t i = 0; i < count; ++i) {
+        if (!Join(batch[i])) return false;
+      }
     }
-    return written_;
+    return true;
   }
 
+  uint64_t written() const { return written_; }
+
  private:
-  void Join(const KeyedLine& line) {
+  bool Join(const KeyedLine& line) {
     const size_t n = indexes_.size();
     for (size_t k = 0; k < n; ++k) {
       found_[k] = indexes_[k].Find(line.Entry(), line.hash);
-      if (found_[k] == nullptr) return;
+      if (found_[k] == nullptr) return true;
       chosen_[k] = found_[k]->firstCode;
     }
     // Every combination, table 2 outermost and the last table innermost.
@@ -267,6 +290,8 @@ class Merger {
       out_.append(line.line);
       for (size_t k = 0; k < n; ++k) out_.append(indexes_[k].Code(chosen_[k]));
       CutLine(out_, start);
+      spent_ += out_.size() - start;
+      if (spent_ > budget_) return false;
       throttle_.Step(kMergeCaption, ++written_);
       if (flush_ != nullptr && out_.size() >= kFlushUnits) {
         (*flush_)(out_);
@@ -281,9 +306,9 @@ class Merger {
           break;
         }
         chosen_[k] = found_[k]->firstCode;
-        if (k == 0) return;
+        if (k == 0) return true;
       }
-      if (n == 0) return;
+      if (n == 0) return true;
     }
   }
 
@@ -293,8 +318,50 @@ class Merger {
   std::u16string& out_;
   ProgressThrottle& throttle_;
   const Flush* flush_;
+  const uint64_t budget_;
+  uint64_t spent_ = 0;
   uint64_t written_ = 0;
 };
+
+uint64_t OutputBudget(std::u16string_view first, const std::vector<std::u16string_view>& further) {
+  uint64_t inputUnits = first.size();
+  for (std::u16string_view table : further) inputUnits += table.size();
+  return kOutputFactor * inputUnits + kOutputSlackUnits;
+}
+
+uint64_t InputUnits(uint64_t budget) { return (budget - kOutputSlackUnits) / kOutputFactor; }
+
+bool IsBlank(std::u16string_view line) {
+  return line.find_first_not_of(u" \uFEFF") == std::u16string_view::npos;
+}
+
+// What the merge does not take of a table: lines without a TAB, and every
+// line after the empty line that ends the table. Empty when it takes all.
+std::string LeftOutOf(std::u16string_view text) {
+  LinesWithoutTab withoutTab;
+  uint64_t endLine = 0;
+  uint64_t afterEnd = 0;
+  LineReader reader(text, {.breaks = LineBreaks::kEach});
+  std::u16string_view line;
+  size_t tab;
+  while (reader.Next(line, tab)) {
+    if (endLine != 0) {
+      if (!IsBlank(line)) ++afterEnd;
+    } else if (line.empty()) {
+      endLine = reader.number();
+    } else if (tab == kNone && !IsBlank(line)) {
+      withoutTab.Add(reader.number());
+    }
+  }
+  std::string what = withoutTab.Describe();
+  if (afterEnd > 0) {
+    if (!what.empty()) what += "; ";
+    what += "the table ends at its empty line " + std::to_string(endLine) + ", so " +
+            std::to_string(afterEnd) +
+            (afterEnd == 1 ? " line after it was" : " lines after it were") + " left out";
+  }
+  return what;
+}
 
 std::vector<CodeIndex> BuildIndexes(const std::vector<std::u16string_view>& tables,
                                     ProgressThrottle& throttle) {
@@ -334,27 +401,31 @@ MergeSettings ParseMergeSettings(std::u16string_view text) {
   return settings;
 }
 
-uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16string_view>& further,
-                         std::u16string& out, const GenerationProgress& progress) {
+Result<uint64_t> MergeTableTexts(std::u16string_view first,
+                                 const std::vector<std::u16string_view>& further,
+                                 std::u16string& out, const GenerationProgress& progress) try {
   ProgressThrottle throttle(progress);
   const std::vector<CodeIndex> indexes = BuildIndexes(further, throttle);
-  const uint64_t written = Merger(indexes, out, throttle, nullptr).Merge(first);
-  throttle.Report(kMergeCaption, written);
-  return written;
+  const uint64_t budget = OutputBudget(first, further);
+  Merger merger(indexes, out, throttle, nullptr, budget);
+  if (!merger.Merge(first)) return TooMuchOutput(InputUnits(budget));
+  throttle.Report(kMergeCaption, merger.written());
+  return merger.written();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory("");
 }
 
-Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
-                             const std::filesystem::path& output,
-                             const GenerationProgress& progress) {
+Result<GenerationReport> MergeTables(FileSystem& fs, const MergeSettings& settings,
+                                     const std::filesystem::path& output,
+                                     const GenerationProgress& progress) {
   std::array<std::filesystem::path, kMergeTableCount> tables;
   for (size_t k = 0; k < kMergeTableCount; ++k) tables[k] = PathFromUtf16(settings.tables[k]);
   return MergeTableFiles(fs, tables, output, progress);
 }
 
-Result<uint64_t> MergeTableFiles(FileSystem& fs,
-                                 const std::array<std::filesystem::path, kMergeTableCount>& tables,
-                                 const std::filesystem::path& output,
-                                 const GenerationProgress& progress) try {
+Result<GenerationReport> MergeTableFiles(
+    FileSystem& fs, const std::array<std::filesystem::path, kMergeTableCount>& tables,
+    const std::filesystem::path& output, const GenerationProgress& progress) try {
   const std::filesystem::path& firstPath = tables[0];
   Result<PathInfo> firstInfo =
       firstPath.empty() ? Result<PathInfo>(PathInfo{}) : fs.Query(firstPath);
@@ -366,6 +437,12 @@ Result<uint64_t> MergeTableFiles(FileSystem& fs,
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
 
+  GenerationReport report;
+  auto noteLeftOut = [&](const std::filesystem::path& path, std::u16string_view text) {
+    if (std::string what = LeftOutOf(text); !what.empty()) {
+      report.leftOut.push_back({path, std::move(what)});
+    }
+  };
   // All texts are read before any view into them is taken.
   std::vector<std::u16string> texts;
   for (size_t k = 1; k < kMergeTableCount; ++k) {
@@ -380,19 +457,26 @@ Result<uint64_t> MergeTableFiles(FileSystem& fs,
   if (!first.IsOk()) return Status::IoError(TableName(0), first.status().message());
   Status rows = RefuseTextWithoutRows(first.value().text, firstPath.string());
   if (!rows.IsOk()) return Status::InvalidArgument(TableName(0), rows.message());
+  noteLeftOut(firstPath, first.value().text);
+  for (size_t k = 1, t = 0; k < kMergeTableCount; ++k) {
+    if (!tables[k].empty()) noteLeftOut(tables[k], texts[t++]);
+  }
 
   ProgressThrottle throttle(progress);
-  const std::vector<CodeIndex> indexes =
-      BuildIndexes(std::vector<std::u16string_view>(texts.begin(), texts.end()), throttle);
+  const std::vector<std::u16string_view> further(texts.begin(), texts.end());
+  const std::vector<CodeIndex> indexes = BuildIndexes(further, throttle);
   std::u16string out;
   out.reserve(kFlushUnits + kMergeLineLimit);
   const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };
-  const uint64_t written = Merger(indexes, out, throttle, &flush).Merge(first.value().text);
+  const uint64_t budget = OutputBudget(first.value().text, further);
+  Merger merger(indexes, out, throttle, &flush, budget);
+  if (!merger.Merge(first.value().text)) return TooMuchOutput(InputUnits(budget));
   writer.value()->Write(out);
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return committed;
-  throttle.Report(kMergeCaption, written);
-  return written;
+  throttle.Report(kMergeCaption, merger.written());
+  report.lines = merger.written();
+  return report;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory("");
 }

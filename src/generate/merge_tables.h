@@ -6,7 +6,7 @@
 // outermost and the last table innermost.
 //
 // Tables are read up to their first empty line; any of CR LF, CR and LF ends
-// a line, and a line without a TAB is skipped. Each further table is indexed
+// a line, and a line without a TAB is skipped; both are reported. Each further table is indexed
 // once in a hash table over views into its text, so a merge costs one lookup
 // per first-table line and further table. Output lines are at most 511
 // units with their CR LF. Reentrant; progress runs on the calling thread.
@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generate/error_log.h"
 #include "platform/file_system.h"
 #include "platform/progress.h"
 #include "platform/status.h"
@@ -49,25 +50,30 @@ MergeSettings ParseMergeSettings(std::u16string_view text);
 
 // Merges tables given as texts: `first`, then the further tables in order.
 // Appends the output lines (CR LF ended) to `out` and returns their count.
-uint64_t MergeTableTexts(std::u16string_view first, const std::vector<std::u16string_view>& further,
-                         std::u16string& out, const GenerationProgress& progress = {});
+// Refused when the output would be far larger than the inputs (an entry
+// repeated in every table multiplies its lines); `out` then holds part of
+// the lines.
+Result<uint64_t> MergeTableTexts(std::u16string_view first,
+                                 const std::vector<std::u16string_view>& further,
+                                 std::u16string& out, const GenerationProgress& progress = {});
 
 // Merges the tables of `settings` (paths already resolved) into `output`, or
 // into MergeOutputPath of the first table when `output` is empty, as UTF-16LE
 // with the mark, replaced atomically. The given tables take part in position
 // order; empty paths are skipped. Fails with kMergeNoFirstTableMessage when the
-// first table does not exist, and names the table when one cannot be read;
-// the output is then left as it was. Returns the number of lines written.
-Result<uint64_t> MergeTables(FileSystem& fs, const MergeSettings& settings,
-                             const std::filesystem::path& output,
-                             const GenerationProgress& progress = {});
+// first table does not exist, names the table when one cannot be read, and
+// fails when the output would be far larger than the inputs; the output is
+// then left as it was. Returns the number of lines written and, per table,
+// the lines it left out.
+Result<GenerationReport> MergeTables(FileSystem& fs, const MergeSettings& settings,
+                                     const std::filesystem::path& output,
+                                     const GenerationProgress& progress = {});
 
 // As MergeTables, with the paths as the command line gives them: bytes, which
 // need not be UTF-8.
-Result<uint64_t> MergeTableFiles(FileSystem& fs,
-                                 const std::array<std::filesystem::path, kMergeTableCount>& tables,
-                                 const std::filesystem::path& output,
-                                 const GenerationProgress& progress = {});
+Result<GenerationReport> MergeTableFiles(
+    FileSystem& fs, const std::array<std::filesystem::path, kMergeTableCount>& tables,
+    const std::filesystem::path& output, const GenerationProgress& progress = {});
 
 // kMergeOutputName in the folder of `firstTable`.
 std::filesystem::path MergeOutputPath(const std::filesystem::path& firstTable);

@@ -261,18 +261,17 @@ Result<SingleResult> GenerateSingleCharacters(
     const std::filesystem::path& output, const std::filesystem::path& errorLog,
     const GenerationProgress& progress, const std::atomic<bool>* cancel) try {
   // Neither file is a code table: a compiled one would be read as nonsense.
-  for (Status refused : {RefuseCompiledTable(keyMap, "keyboard map"),
-                         RefuseCompiledTable(splitTable, "split table")}) {
-    if (!refused.IsOk()) return refused;
-  }
+  auto refusedOr = [](const Status& failure, std::string_view message) {
+    return failure.code() == Status::Code::kInvalidArgument ? failure : Failure(message, failure);
+  };
   KeyMap keys;
   {
-    Result<TextBuffer> keyText = ReadTextFile(fs, keyMap);
-    if (!keyText.IsOk()) return Failure(kSingleNoKeyMapMessage, keyText.status());
+    Result<TextBuffer> keyText = ReadPlainText(fs, keyMap, "keyboard map");
+    if (!keyText.IsOk()) return refusedOr(keyText.status(), kSingleNoKeyMapMessage);
     keys = ParseKeyMap(keyText.value().text);
   }
-  Result<TextBuffer> split = ReadTextFile(fs, splitTable);
-  if (!split.IsOk()) return Failure(kSingleNoSplitTableMessage, split.status());
+  Result<TextBuffer> split = ReadPlainText(fs, splitTable, "split table");
+  if (!split.IsOk()) return refusedOr(split.status(), kSingleNoSplitTableMessage);
   if (Status rows = RefuseTextWithoutRows(split.value().text, splitTable.string()); !rows.IsOk()) {
     return rows;
   }
@@ -281,6 +280,7 @@ Result<SingleResult> GenerateSingleCharacters(
   if (!writer.IsOk()) return Failure(kSingleNoOutputMessage, writer.status());
   writer.value()->WriteBom();
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? SingleErrorPath(splitTable) : errorLog);
+  if (!log.Available()) return log.Close();
 
   std::u16string out;
   out.reserve(kFlushUnits + kSingleCodeLimit + 2);
@@ -292,10 +292,8 @@ Result<SingleResult> GenerateSingleCharacters(
   Status committed = writer.value()->Commit();
   if (!committed.IsOk()) return committed;
 
-  SingleResult result = generator.counts();
-  Status closed = log.Close();
-  if (!closed.IsOk()) result.errorLogFailure = closed.message();
-  return result;
+  if (Status closed = log.Close(); !closed.IsOk()) return closed;
+  return generator.counts();
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(splitTable.string());
 }

@@ -93,8 +93,6 @@ struct SingleResult {
   uint64_t lines = 0;   // lines read, counting the empty rest after a final line end
   uint64_t codes = 0;   // output lines
   uint64_t errors = 0;  // components without a key, one per occurrence
-  // Why the error log could not be created or written; empty when it was.
-  std::string errorLogFailure;
 };
 
 // The progress caption for these counts.
@@ -115,8 +113,9 @@ SingleResult GenerateSingleText(std::u16string_view splitTable, const KeyMap& ke
 // kSingleNoSplitTableMessage or kSingleNoOutputMessage before anything is
 // written, with kSingleCancelledMessage when cancelled, or with the write
 // error; the output and the error log are then left as they were. A message
-// caused by a file ends with that file and the OS's reason. A problem of
-// the error log alone does not fail the run: it is in errorLogFailure.
+// caused by a file ends with that file and the OS's reason. An error log that
+// cannot be created fails the run before anything is written; one that
+// cannot be put in place fails it after the output was.
 Result<SingleResult> GenerateSingleCharacters(
     FileSystem& fs, const std::filesystem::path& splitTable, const std::filesystem::path& keyMap,
     const std::filesystem::path& output, const std::filesystem::path& errorLog,

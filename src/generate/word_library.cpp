@@ -13,6 +13,7 @@
 #include "platform/progress.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
+#include "store/lines_without_tab.h"
 #include "store/text_file.h"
 
 namespace mirel {
@@ -582,24 +583,24 @@ WordResult GenerateWordText(std::u16string_view wordList, const CharCodeIndex& c
 
 namespace {
 
-// Reads a character table into an index; an unreadable table is logged with
-// its banner and gives an empty index.
+// Reads a character table into an index, noting its lines without a TAB in
+// `leftOut`; an unreadable table is logged with its banner and gives an
+// empty index.
 CharCodeIndex LoadCharTable(FileSystem& fs, const std::filesystem::path& path,
-                            std::u16string_view banner, WordGenerator& generator,
-                            bool& unreadable) {
+                            std::u16string_view banner, WordGenerator& generator, bool& unreadable,
+                            std::vector<InputLeftOut>& leftOut) {
   Result<TextBuffer> table = ReadTableText(fs, path);
-  if (table.IsOk()) return CharCodeIndex(std::move(table.value().text));
+  if (table.IsOk()) {
+    LinesWithoutTab skipped;
+    skipped.Scan(table.value().text);
+    if (!skipped.empty()) leftOut.push_back({path, skipped.Describe()});
+    return CharCodeIndex(std::move(table.value().text));
+  }
   // A table too large for memory is no unreadable table to go on without.
   if (table.status().code() == Status::Code::kNoMemory) throw std::bad_alloc();
   generator.Log(banner, {PathToUtf16(path)});
   unreadable = true;
   return {};
-}
-
-// Why `path` cannot be read, or Ok.
-Status CheckReadable(FileSystem& fs, const std::filesystem::path& path) {
-  Result<std::unique_ptr<InputFile>> input = fs.OpenInput(path);
-  return input.IsOk() ? Status::Ok() : input.status();
 }
 
 }  // namespace
@@ -623,6 +624,7 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& f
   const std::u16string wordListName = PathToUtf16(wordListPath);
   const std::filesystem::path outputPath = output.empty() ? WordOutputPath(wordListPath) : output;
   ErrorLog log = ErrorLog::Open(fs, errorLog.empty() ? WordErrorLogPath(wordListPath) : errorLog);
+  if (!log.Available()) return log.Close();
   const ErrorSink sink = [&](std::u16string_view message) { log.Add(message); };
 
   // The indexes are filled in below; the generator only keeps references.
@@ -633,10 +635,11 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& f
   std::u16string out;
   WordGenerator generator(chars, &aux, rules, settings.predefined, settings.tolerant, out, sink,
                           counts);
-  chars =
-      LoadCharTable(fs, files.charTable, kCharTableBanner, generator, counts.charTableUnreadable);
+  chars = LoadCharTable(fs, files.charTable, kCharTableBanner, generator,
+                        counts.charTableUnreadable, counts.leftOut);
   if (!files.auxTable.empty()) {
-    aux = LoadCharTable(fs, files.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable);
+    aux = LoadCharTable(fs, files.auxTable, kAuxTableBanner, generator, counts.auxTableUnreadable,
+                        counts.leftOut);
   }
 
   auto fail = [&](std::u16string_view format, std::u16string_view path,
@@ -650,12 +653,9 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& f
   // Checked before the output is created, so that an unreadable word list is
   // the one failure reported when both would fail.
   // A word list is words, not a code table.
-  if (Status refused = RefuseCompiledTable(wordListPath, "word list"); !refused.IsOk()) {
-    return refused;
-  }
-  if (Status readable = CheckReadable(fs, wordListPath); !readable.IsOk()) {
-    return fail(kNoWordListMessage, wordListName, readable);
-  }
+  Result<bool> compiled = IsCompiledTableFile(fs, wordListPath);
+  if (!compiled.IsOk()) return fail(kNoWordListMessage, wordListName, compiled.status());
+  if (compiled.value()) return CompiledTableRefused(wordListPath, "word list");
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
   if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();
@@ -683,8 +683,7 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& f
   if (Status committed = writer.value()->Commit(); !committed.IsOk()) {
     return fail(kNoOutputMessage, PathToUtf16(outputPath), committed);
   }
-  const Status closed = log.Close();
-  if (!closed.IsOk()) counts.errorLogFailure = closed.message();
+  if (Status closed = log.Close(); !closed.IsOk()) return closed;
   pacer.Report(WordProgressCaption(counts));
   return counts;
 } catch (const std::bad_alloc&) {

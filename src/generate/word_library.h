@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generate/error_log.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
 
@@ -147,8 +148,7 @@ struct WordResult {
   uint64_t errors = 0;   // error-log messages
   bool charTableUnreadable = false;
   bool auxTableUnreadable = false;
-  // Why the error log could not be created or written; empty when it was.
-  std::string errorLogFailure;
+  std::vector<InputLeftOut> leftOut;  // lines of the character tables without a TAB
 };
 
 // "生成词库 - 读取行数：%d，生成编码数：%d,错误数=%d" for these counts.
@@ -174,8 +174,9 @@ WordResult GenerateWordText(std::u16string_view wordList, const CharCodeIndex& c
 // output that cannot be written is logged and fails with the logged text; the
 // output is then left as it was. When `cancel` becomes true the run stops
 // after the current line and fails with kWordCancelledMessage, leaving the
-// output as it was. A problem of the error log alone does not fail the run:
-// it is in errorLogFailure.
+// output as it was. An error log that cannot be created fails the run before
+// anything is written; one that cannot be put in place fails it after the
+// output was.
 Result<WordResult> GenerateWordLibrary(
     FileSystem& fs, const WordLibrarySettings& settings, const std::filesystem::path& output,
     const std::filesystem::path& errorLog,

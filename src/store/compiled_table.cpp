@@ -406,7 +406,12 @@ Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path&
   // their sort keys are held for the whole table.
   TableCompiler compiler(classes, report);
   LinesWithoutTab skipped;
-  if (IsCompiledTablePath(textPath)) {
+  Result<bool> compiled = IsCompiledTableFile(fs, textPath);
+  if (!compiled.IsOk()) return compiled.status();
+  if (!compiled.value()) {
+    if (Status refused = RefuseFalseCompiledTable(textPath); !refused.IsOk()) return refused;
+  }
+  if (compiled.value()) {
     // Recompiling a compiled table: its text, whole.
     Result<TextBuffer> text = ReadTableText(fs, textPath);
     if (!text.IsOk()) return text.status();
@@ -582,13 +587,48 @@ Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesyst
   return Status::NoMemory(tablePath.string());
 }
 
-bool IsCompiledTablePath(const std::filesystem::path& path) { return HasExtension(path, u".ktb"); }
+bool HasCompiledTableHeader(std::span<const std::byte> head) {
+  if (head.size() < kCompiledSignatureSize) return false;
+  const uint32_t kind = LoadU32(head.data() + 12);
+  return LoadU32(head.data()) >= kCompiledHeaderSize + 4 &&
+         (kind == 1 || kind == 3 || kind == 4 || kind == 5);
+}
+
+Result<bool> IsCompiledTableFile(FileSystem& fs, const std::filesystem::path& path) {
+  // A pipe is not opened here: what this read took would be lost to the
+  // reader that follows.
+  if (Result<PathInfo> info = fs.Query(path); info.IsOk() && info->kind == PathKind::kStream) {
+    return false;
+  }
+  Result<std::unique_ptr<InputFile>> opened = fs.OpenInput(path);
+  if (!opened.IsOk()) return opened.status();
+  InputFile& input = *opened.value();
+  if (input.IsStream()) return false;
+  std::array<std::byte, kCompiledSignatureSize> head{};
+  size_t filled = 0;
+  while (filled < head.size()) {
+    Result<size_t> read = input.Read(std::span(head).subspan(filled));
+    if (!read.IsOk()) return read.status();
+    if (read.value() == 0) break;
+    filled += read.value();
+  }
+  return HasCompiledTableHeader(std::span(head).first(filled));
+}
+
+Status RefuseFalseCompiledTable(const std::filesystem::path& path) {
+  if (!HasExtension(path, u".ktb")) return Status::Ok();
+  return Status::InvalidArgument(
+      path.string(), "not a compiled table: its first bytes are not a compiled table's header");
+}
 
 Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path) try {
-  if (!IsCompiledTablePath(path)) return ReadTextFile(fs, path);
   Result<std::string> read = fs.ReadWhole(path);
   if (!read.IsOk()) return read.status();
   std::span<const std::byte> bytes = std::as_bytes(std::span(read.value()));
+  if (!HasCompiledTableHeader(bytes)) {
+    if (Status refused = RefuseFalseCompiledTable(path); !refused.IsOk()) return refused;
+    return DecodeText(read.value());
+  }
   Status valid = ValidateCompiledTable(bytes);
   if (!valid.IsOk()) {
     return Status::Corrupt(path.string(), "not a readable compiled table: " + valid.message());
@@ -600,11 +640,22 @@ Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& pa
   return Status::NoMemory(path.string());
 }
 
-Status RefuseCompiledTable(const std::filesystem::path& path, std::string_view role) {
-  if (!IsCompiledTablePath(path)) return Status::Ok();
-  return Status::InvalidArgument(path.string(), "a compiled table (.ktb) cannot be used as the " +
+Status CompiledTableRefused(const std::filesystem::path& path, std::string_view role) {
+  return Status::InvalidArgument(path.string(), "a compiled table cannot be used as the " +
                                                     std::string(role) +
                                                     "; turn it into text first (decompile)");
+}
+
+Result<TextBuffer> ReadPlainText(FileSystem& fs, const std::filesystem::path& path,
+                                 std::string_view role) try {
+  Result<std::string> read = fs.ReadWhole(path);
+  if (!read.IsOk()) return read.status();
+  if (HasCompiledTableHeader(std::as_bytes(std::span(read.value())))) {
+    return CompiledTableRefused(path, role);
+  }
+  return DecodeText(read.value());
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
 }
 
 }  // namespace mirel

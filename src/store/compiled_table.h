@@ -86,8 +86,9 @@ Result<CompileSummary> CompileTableText(
     std::u16string& text, const CharacterClassTable& classes, const OpaqueHeader& opaque,
     const CompileReport& report, const std::function<void(std::span<const std::byte>)>& sink);
 
-// Reads `textPath` (any supported encoding) and writes the compiled table to
-// `outPath`, replacing it atomically.
+// Reads `textPath` (any supported text encoding, or a compiled table, known
+// by its header) and writes the compiled table to `outPath`, replacing it
+// atomically. A .ktb that is not a compiled table is refused.
 Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path& textPath,
                                     const std::filesystem::path& outPath,
                                     const CharacterClassTable& classes, const OpaqueHeader& opaque,
@@ -113,17 +114,36 @@ Result<std::u16string> CompiledTableToText(std::span<const std::byte> table);
 Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesystem::path& tablePath,
                                              const std::filesystem::path& textPath);
 
-// Whether a table argument names a compiled table: its extension is .ktb, in
-// any case, as the store decides when it opens a table.
-bool IsCompiledTablePath(const std::filesystem::path& path);
+// Whether a file's first bytes are a compiled table's header: its size
+// field, then the table kind (1, 3, 4 or 5) as a 32-bit number at byte 12.
+// No text can hold that: the kind's three zero bytes would be NUL
+// characters. A damaged compiled table still has the header and is refused
+// as such rather than read as text.
+inline constexpr size_t kCompiledSignatureSize = 16;
+bool HasCompiledTableHeader(std::span<const std::byte> head);
 
-// Reads a table argument: a compiled table decoded to its code table text,
-// any other file decoded as text (ReadTextFile). A damaged compiled table is
+// Whether the file at `path` starts with a compiled table's header; reads
+// only the first bytes. A stream cannot be looked at twice and counts as
+// text. Fails when the file cannot be opened or read.
+Result<bool> IsCompiledTableFile(FileSystem& fs, const std::filesystem::path& path);
+
+// Refuses a file named .ktb (in any case) whose bytes are not a compiled
+// table: it would be read as one and mean nothing.
+Status RefuseFalseCompiledTable(const std::filesystem::path& path);
+
+// Reads a table argument: a file with a compiled table's header decoded to its
+// code table text, whatever its name; any other file decoded as text
+// (ReadTextFile). A damaged compiled table, and a .ktb that is not one, are
 // refused, naming the file.
 Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path);
 
-// Refuses a compiled table given where only a text makes sense; `role` names
-// what the file was meant to be ("split table").
-Status RefuseCompiledTable(const std::filesystem::path& path, std::string_view role);
+// Reads a file that must be a text, not a code table: a compiled table
+// (found by its header, whatever its name) is refused; `role` names what the
+// file was meant to be ("split table"). Otherwise as ReadTextFile.
+Result<TextBuffer> ReadPlainText(FileSystem& fs, const std::filesystem::path& path,
+                                 std::string_view role);
+
+// The refusal of a compiled table given as `role`.
+Status CompiledTableRefused(const std::filesystem::path& path, std::string_view role);
 
 }  // namespace mirel

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/hash_index.h"
+#include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
@@ -124,23 +125,30 @@ size_t TableSize(size_t entries) { return entries + entries / 2 + 16; }
 // lookups in a node-based map or tree are a million cache misses more.
 class FrequencyIndex {
  public:
-  // Frequency file: word TAB number, lines ended by any run of CR and LF. A
-  // line that does not fit becomes the start of the next word.
+  // Frequency file: word TAB number, one a line. A line without a TAB is
+  // left out and counted; it must not become part of the next word, which
+  // would then match no entry.
   explicit FrequencyIndex(std::u16string_view text) : index_(Policy{text}, TableSize(Words(text))) {
-    size_t p = 0;
-    while (true) {
-      size_t tab = text.find(u'\t', p);
-      if (tab == std::u16string_view::npos) break;
-      const int32_t frequency = ParseLong32(text.substr(tab + 1));
-      const HashProbe word = MakeProbe(text.substr(p, tab - p));
+    LineReader reader(text, {.breaks = LineBreaks::kEach});
+    std::u16string_view line;
+    size_t tab;
+    while (reader.Next(line, tab)) {
+      if (tab == std::u16string_view::npos) {
+        if (line.find_first_not_of(u" \uFEFF") != std::u16string_view::npos) {
+          leftOut_.Add(reader.number());
+        }
+        continue;
+      }
+      const int32_t frequency = ParseLong32(line.substr(tab + 1));
+      const HashProbe word = MakeProbe(line.substr(0, tab));
+      const auto start = static_cast<uint32_t>(line.data() - text.data());
       index_.Insert(word, [&](Slot& slot) {
-        slot = Slot{static_cast<uint32_t>(p), static_cast<uint32_t>(tab - p), frequency, word.hash};
+        slot = Slot{start, static_cast<uint32_t>(tab), frequency, word.hash};
       });
-      p = tab + 1;
-      while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') ++p;
-      while (p < text.size() && (text[p] == u'\r' || text[p] == u'\n')) ++p;
     }
   }
+
+  const LinesWithoutTab& leftOut() const { return leftOut_; }
 
   HashProbe Prepare(std::u16string_view word) const { return index_.Prepare(word); }
 
@@ -178,6 +186,7 @@ class FrequencyIndex {
   }
 
   HashIndex<Policy> index_;
+  LinesWithoutTab leftOut_;
 };
 
 }  // namespace
@@ -344,15 +353,18 @@ void TableStore::SortByEntry(int variant) {
   }
 }
 
-Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) try {
+Result<LinesWithoutTab> TableStore::SortByFrequency(
+    const std::filesystem::path& frequencyFile) try {
   if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
   const uint32_t r = RowCount();
   std::vector<uint32_t> frequencies;
+  LinesWithoutTab leftOut;
   {
-    Result<TextBuffer> file = ReadTextFile(fs_, frequencyFile);
+    Result<TextBuffer> file = ReadPlainText(fs_, frequencyFile, "frequency file");
     if (!file.IsOk()) return file.status();
     std::u16string_view text = file->text;
     const FrequencyIndex index(text.substr(0, text.find(u'\0')));
+    leftOut = index.leftOut();
     frequencies.resize(r);
     PrefetchedPass(
         r, [&](size_t k) { return index.Prepare(EntryOf(DataRowText(static_cast<uint32_t>(k)))); },
@@ -374,7 +386,7 @@ Status TableStore::SortByFrequency(const std::filesystem::path& frequencyFile) t
   std::vector<uint64_t>().swap(keyed);
   dirty_ = true;
   ReleaseFreedMemory();
-  return Status::Ok();
+  return leftOut;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(frequencyFile.string());
 }

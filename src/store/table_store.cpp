@@ -105,7 +105,15 @@ const char16_t* TableStore::FilterUnits(uint32_t byteOffset) const {
 
 Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) try {
   const std::string where = path.string();
-  if (HasExtension(path, u".ktb")) {
+  const bool named = HasExtension(path, u".ktb") || HasExtension(path, u".txt");
+  if (!named) {
+    return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
+  }
+  // The bytes decide, not the name: a compiled table renamed .txt read as
+  // text would become a few rows of garbage.
+  Result<bool> compiled = IsCompiledTableFile(fs_, path);
+  if (!compiled.IsOk()) return compiled.status();
+  if (compiled.value()) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
     if (text.empty()) {
       return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
@@ -118,9 +126,7 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) try {
     compiledTarget_ = CompiledTarget{path, header.value()};
     return loaded;
   }
-  if (!HasExtension(path, u".txt")) {
-    return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
-  }
+  if (Status refused = RefuseFalseCompiledTable(path); !refused.IsOk()) return refused;
   return LoadText(path);
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(path.string());

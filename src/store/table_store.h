@@ -70,8 +70,10 @@ class TableStore {
   TableStore(const TableStore&) = delete;
   TableStore& operator=(const TableStore&) = delete;
 
-  // Opens a text table (.txt, any case), or a compiled table (.ktb) through
-  // its text in the temporary folder, and filters it with an empty filter.
+  // Opens a code table named .txt or .ktb (any case) and filters it with an
+  // empty filter. A file that starts with a compiled table's header, whatever
+  // its name, opens through its text in the temporary folder; a .ktb that
+  // does not is refused.
   // Returns the row count. A file that cannot be read or is refused leaves
   // the open table as it was; a text with lines but none with a TAB is
   // refused; when the working files cannot be made no table is open
@@ -154,9 +156,10 @@ class TableStore {
   void SortByCode(int variant);   // 1: a-ab-b, 2: a-b-ab (shorter codes first)
   void SortByEntry(int variant);  // 1: unit order, 2: fewer characters first
   // Smaller frequency first (compared as unsigned 32-bit); rows of equal
-  // frequency keep their present order. A file that cannot be read changes
-  // nothing and is returned as the failure.
-  Status SortByFrequency(const std::filesystem::path& frequencyFile);
+  // frequency keep their present order. Returns the file's lines without a
+  // TAB, which were left out. A file that cannot be read, or is a compiled
+  // table, changes nothing and is returned as the failure.
+  Result<LinesWithoutTab> SortByFrequency(const std::filesystem::path& frequencyFile);
 
   // Removes every row whose whole text equals an earlier row's (by text
   // position) and leaves the table in source order. Returns the new R.

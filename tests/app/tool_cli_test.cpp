@@ -179,7 +179,7 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
   EXPECT_EQ(ReadBytes(dir_ / "w.txt"), TableBytes({u"中国\tzhgg"}));
   // Where a compiled table makes no sense, it is refused.
   EXPECT_EQ(Run({"gen-single", Table("t.ktb"), Table("codes.txt"), "-o", Table("s.txt")}), 1);
-  EXPECT_NE(err_.str().find("compiled table (.ktb) cannot be used as the split table"),
+  EXPECT_NE(err_.str().find("a compiled table cannot be used as the split table"),
             std::string::npos)
       << err_.str();
   EXPECT_EQ(Run({"gen-words", Table("codes.txt"), Table("t.ktb"), "-o", Table("w2.txt")}), 1);
@@ -194,7 +194,8 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
         std::vector<std::string>{"tips", Table("codes.txt"), Table("bad.ktb"), "-o",
                                  Table("x.txt")}}) {
     EXPECT_EQ(Run(command), 1) << command[0];
-    EXPECT_NE(err_.str().find("not a readable compiled table"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("not a compiled table: its first bytes"), std::string::npos)
+        << err_.str();
   }
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x.ktb"));
   EXPECT_EQ(Run({"decompile", Table("bad.ktb"), Table("x.txt")}), 1);
@@ -247,6 +248,14 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   EXPECT_NE(out_.str().find("2 entries"), std::string::npos) << out_.str();
   EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
   EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
+  // So does one renamed .txt: its bytes, not its name, say what it is.
+  std::filesystem::copy_file(dir_ / "two.ktb", dir_ / "copy.txt");
+  EXPECT_EQ(Run({"installed", "compile", Table("copy.txt"), "MirelIME3_sp"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("2 entries"), std::string::npos) << out_.str();
+  EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
+  EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
+  EXPECT_EQ(Run({"dedup", Table("copy.txt"), "-o", Table("r.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "r.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
 
   // Compiling into the copy keeps its header values.
   const std::filesystem::path main = prefix.DataFolder(u"mirelsp") / "main.ktb";
@@ -509,6 +518,49 @@ TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
   EXPECT_EQ(Run({"batch", "/do=词库生成", "/编码表文件=chars.txt", "/词库文件=words.txt"}), 0)
       << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "[ 生成的词库 ].txt"), ReadBytes(dir_ / "cli-words.txt"));
+
+  // Lines of the character table without a TAB are named, not dropped.
+  WriteBytes(dir_ / "chars2.txt", test::Utf8(u"# 单字\r\n中\tkhkh\r\n国\tlgyi\r\n"));
+  EXPECT_EQ(Run({"gen-words", Table("chars2.txt"), Table("words.txt"), "-o", Table("w2.txt")}), 0);
+  EXPECT_NE(err_.str().find("chars2.txt: 1 line without a TAB was left out (line 1)"),
+            std::string::npos)
+      << err_.str();
+
+  // An error log that cannot be written fails the run, naming the log, and
+  // leaves the output as it was; the batch tool too.
+  const std::string noLog = Table("none/err.txt");
+  WriteBytes(dir_ / "cli-single.txt", "old");
+  WriteBytes(dir_ / "cli-words.txt", "old");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"gen-single", Table("split.txt"), Table("keys.txt"), "-o",
+                                 Table("cli-single.txt"), "--errors", noLog},
+        std::vector<std::string>{"gen-words", Table("chars.txt"), Table("words.txt"), "-o",
+                                 Table("cli-words.txt"), "--errors", noLog}}) {
+    EXPECT_EQ(Run(args), 1) << args[0];
+    EXPECT_NE(err_.str().find("the error log cannot be written (" + noLog), std::string::npos)
+        << err_.str();
+  }
+  EXPECT_EQ(ReadBytes(dir_ / "cli-single.txt"), "old");
+  EXPECT_EQ(ReadBytes(dir_ / "cli-words.txt"), "old");
+  std::filesystem::create_directory(dir_ / "ro");
+  WriteBytes(dir_ / "ro" / "split.txt", ReadBytes(dir_ / "split.txt"));
+  // The batch tool's log is beside the split table; here a folder holds its name.
+  std::filesystem::create_directory(dir_ / "ro" / "[ error_码表生成 ].txt");
+  EXPECT_EQ(Run({"batch", "/do=单字码表生成", "/单字拆分表文件=ro/split.txt",
+                 "/键盘映射表文件=keys.txt"}),
+            1);
+  EXPECT_NE(err_.str().find("error log"), std::string::npos) << err_.str();
+}
+
+TEST_F(ToolCliTest, FrequencyFileLinesWithoutATabAreNamed) {
+  WriteBytes(dir_ / "t.txt", test::Utf8(u"甲\ta\r\n乙\tb\r\n"));
+  WriteBytes(dir_ / "f.txt", test::Utf8(u"词频表\r\n乙\t1\r\n甲\t2\r\n"));
+  EXPECT_EQ(Run({"sort", Table(), "--by", "freq", "--freq", Table("f.txt"), "-o", Table("o.txt")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "o.txt"), TableBytes({u"乙\tb", u"甲\ta"}));
+  EXPECT_NE(err_.str().find("f.txt: 1 line without a TAB was left out (line 1)"), std::string::npos)
+      << err_.str();
 }
 
 TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {

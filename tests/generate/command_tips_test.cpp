@@ -71,7 +71,7 @@ class CommandTipsFilesTest : public ::testing::Test {
     return PathToUtf16(dir_ / name);
   }
   Status Failure(const TipSettings& settings) {
-    Result<uint64_t> built = BuildCommandTips(test::DiskFs(), settings, output_);
+    Result<GenerationReport> built = BuildCommandTips(test::DiskFs(), settings, output_);
     EXPECT_FALSE(built.IsOk());
     return built.IsOk() ? Status::Ok() : built.status();
   }
@@ -83,9 +83,10 @@ class CommandTipsFilesTest : public ::testing::Test {
 TEST_F(CommandTipsFilesTest, WritesUtf16WithTheMarkAndOverwrites) {
   TipSettings settings{Put("codes.txt", test::Utf8(u"键\tab\n")),
                        Put("contents.txt", Utf16Le(u"键\t你好")), u"z", u"9"};
-  Result<uint64_t> built = BuildCommandTips(test::DiskFs(), settings, output_);
+  Result<GenerationReport> built = BuildCommandTips(test::DiskFs(), settings, output_);
   ASSERT_OK(built);
-  EXPECT_EQ(built.value(), 1u);
+  EXPECT_EQ(built->lines, 1u);
+  EXPECT_TRUE(built->leftOut.empty());
   EXPECT_EQ(ReadBytes(output_), TableBytes({u"$mlcmd(键,键[你好])\tzab9"}));
   settings.prefix = u"";
   ASSERT_OK(BuildCommandTips(test::DiskFs(), settings, output_));
@@ -133,6 +134,19 @@ TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
     failure = BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, out).status();
     EXPECT_EQ(failure.message().rfind("无法写入提示码表", 0), 0u) << failure.message();
   }
+}
+
+TEST_F(CommandTipsFilesTest, LinesWithoutATabInEitherTableAreNamed) {
+  const TipSettings settings{Put("codes.txt", test::Utf8(u"标题\n键\tab\n\n说明\n")),
+                             Put("contents.txt", test::Utf8(u"键\t你好\n注释\n")), u"", u""};
+  Result<GenerationReport> built = BuildCommandTips(test::DiskFs(), settings, output_);
+  ASSERT_OK(built);
+  EXPECT_EQ(built->lines, 1u);
+  ASSERT_EQ(built->leftOut.size(), 2u);
+  EXPECT_EQ(built->leftOut[0].file, dir_ / "codes.txt");
+  EXPECT_EQ(built->leftOut[0].what, "2 lines without a TAB were left out (lines 1, 4)");
+  EXPECT_EQ(built->leftOut[1].file, dir_ / "contents.txt");
+  EXPECT_EQ(built->leftOut[1].what, "1 line without a TAB was left out (line 2)");
 }
 
 }  // namespace

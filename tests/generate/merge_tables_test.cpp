@@ -1,7 +1,10 @@
 #include "generate/merge_tables.h"
 
 #include "platform/paths.h"
+#include "platform/utf16.h"
+#include "store/compiled_table.h"
 #include "support/test_support.h"
+#include "support/writer_faults.h"
 
 namespace mirel {
 namespace {
@@ -14,8 +17,9 @@ using test::WriteBytes;
 
 std::u16string Merge(std::u16string_view first, std::vector<std::u16string_view> further = {}) {
   std::u16string out;
-  const uint64_t lines = MergeTableTexts(first, further, out);
-  EXPECT_EQ(lines, static_cast<uint64_t>(std::count(out.begin(), out.end(), u'\n')));
+  const Result<uint64_t> lines = MergeTableTexts(first, further, out);
+  EXPECT_OK(lines);
+  EXPECT_EQ(lines.value(), static_cast<uint64_t>(std::count(out.begin(), out.end(), u'\n')));
   return out;
 }
 
@@ -85,8 +89,8 @@ TEST(MergeTablesTest, LongLinesAreCutTo511UnitsWithoutSplittingAPair) {
 TEST(MergeTablesTest, ProgressEndsWithTheMergedCount) {
   std::vector<std::u16string> captions;
   std::u16string out;
-  MergeTableTexts(u"中\ta\r\n国\tb\r\n", {u"中\tx\r\n中\ty\r\n国\tz\r\n"}, out,
-                  [&](std::u16string_view c) { captions.emplace_back(c); });
+  ASSERT_OK(MergeTableTexts(u"中\ta\r\n国\tb\r\n", {u"中\tx\r\n中\ty\r\n国\tz\r\n"}, out,
+                            [&](std::u16string_view c) { captions.emplace_back(c); }));
   ASSERT_FALSE(captions.empty());
   EXPECT_EQ(captions.back(), u"码表合并 - 合并的定义个数：3");
 }
@@ -118,8 +122,18 @@ class MergeFilesTest : public ::testing::Test {
     return PathToUtf16(dir_ / name);
   }
   std::filesystem::path Output() const { return MergeOutputPath(dir_ / "1.txt"); }
+  std::string Ktb(std::u16string_view text) {
+    std::u16string source(text);
+    std::string bytes;
+    EXPECT_OK(CompileTableText(source, *CharacterClassTable::BuiltIn(), OpaqueHeader{}, {},
+                               [&](std::span<const std::byte> b) {
+                                 bytes.append(reinterpret_cast<const char*>(b.data()), b.size());
+                               }));
+    return bytes;
+  }
 
   ScratchDir dir_;
+  MergeSettings settings_;
 };
 
 TEST_F(MergeFilesTest, WritesBesideTheFirstTableAndSkipsGaps) {
@@ -127,9 +141,10 @@ TEST_F(MergeFilesTest, WritesBesideTheFirstTableAndSkipsGaps) {
   settings.tables[0] = Put("1.txt", Utf16Le(u"中\ta\r\n国\tb\r\n人\tc\r\n"));
   settings.tables[2] = Put("3.txt", test::Utf8(u"中\tx\n国\ty\n"));
   settings.tables[5] = Put("6.txt", Utf16Le(u"国\tz\r\n中\tw\r\n"));
-  Result<uint64_t> merged = MergeTables(test::DiskFs(), settings, {});
+  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings, {});
   ASSERT_OK(merged);
-  EXPECT_EQ(merged.value(), 2u);
+  EXPECT_EQ(merged->lines, 2u);
+  EXPECT_TRUE(merged->leftOut.empty());
   EXPECT_EQ(Output(), dir_ / "[ 码表合并结果 ].txt");
   EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\taxw", u"国\tbyz"}));
 
@@ -145,11 +160,12 @@ TEST_F(MergeFilesTest, FailuresNameTheTableAndLeaveTheOutputAsItWas) {
   WriteBytes(Output(), "old");
   MergeSettings settings;
   settings.tables[1] = Put("2.txt", Utf16Le(u"中\tx\r\n"));
-  Result<uint64_t> merged = MergeTables(test::DiskFs(), settings, {});
+  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message(), "必须指定用于合并的第一码表。");
   settings.tables[0] = PathToUtf16(dir_ / "missing.txt");
-  EXPECT_EQ(MergeTables(test::DiskFs(), settings, {}).status().message(), "必须指定用于合并的第一码表。");
+  EXPECT_EQ(MergeTables(test::DiskFs(), settings, {}).status().message(),
+            "必须指定用于合并的第一码表。");
 
   // A first table that exists but cannot be read.
   std::filesystem::create_directory(dir_ / "folder.txt");
@@ -169,6 +185,64 @@ TEST_F(MergeFilesTest, FailuresNameTheTableAndLeaveTheOutputAsItWas) {
   EXPECT_FALSE(MergeTables(test::DiskFs(), settings, dir_ / "no-such-folder" / "out.txt").IsOk());
   ASSERT_OK(MergeTables(test::DiskFs(), settings, {}));
   EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax"}));
+}
+
+TEST_F(MergeFilesTest, AnEntrySharedByEveryTableIsRefusedBeforeTheDiskFills) {
+  // Three tables of 1,000 rows with one entry would make 10^9 lines.
+  for (const char* name : {"1.txt", "2.txt", "3.txt"}) {
+    std::u16string text;
+    for (int k = 0; k < 1000; ++k) text += u"词\tc" + Utf8ToUtf16(std::to_string(k)) + u"\r\n";
+    WriteBytes(dir_ / name, Utf16Le(text));
+  }
+  WriteBytes(Output(), "old");
+  MergeSettings settings;
+  settings.tables = {PathToUtf16(dir_ / "1.txt"), PathToUtf16(dir_ / "2.txt"),
+                     PathToUtf16(dir_ / "3.txt")};
+  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings, {});
+  ASSERT_FALSE(merged.IsOk());
+  EXPECT_NE(merged.status().message().find("16倍"), std::string::npos) << merged.status().message();
+  EXPECT_EQ(ReadBytes(Output()), "old");
+  EXPECT_TRUE(test::StrayTemps(Output().parent_path()).empty());
+
+  // Two tables of the same size multiply only to the square of a few codes:
+  // well inside the bound.
+  settings.tables[2].clear();
+  WriteBytes(dir_ / "2.txt", Utf16Le(u"词\tx\r\n词\ty\r\n"));
+  merged = MergeTables(test::DiskFs(), settings, {});
+  ASSERT_OK(merged);
+  EXPECT_EQ(merged->lines, 2000u);
+}
+
+TEST_F(MergeFilesTest, LinesLeftOutOfEitherTableAreNamed) {
+  settings_.tables[0] = Put("1.txt", test::Utf8(u"# 注释\n中\ta\n\n国\tb\n人\tc\n"));
+  settings_.tables[1] = Put("2.txt", test::Utf8(u"中\tx\n无TAB\n国\ty\n"));
+  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings_, {});
+  ASSERT_OK(merged);
+  EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax"}));
+  ASSERT_EQ(merged->leftOut.size(), 2u);
+  EXPECT_EQ(merged->leftOut[0].file, dir_ / "1.txt");
+  EXPECT_EQ(merged->leftOut[0].what,
+            "1 line without a TAB was left out (line 1); the table ends at its empty line 3, so 2 "
+            "lines after it were left out");
+  EXPECT_EQ(merged->leftOut[1].file, dir_ / "2.txt");
+  EXPECT_EQ(merged->leftOut[1].what, "1 line without a TAB was left out (line 2)");
+}
+
+TEST_F(MergeFilesTest, CompiledTablesAreKnownByTheirBytesNotTheirName) {
+  // A compiled table under a text name is read as the table it is.
+  WriteBytes(dir_ / "c.txt", Ktb(u"中\tx\r\n国\ty\r\n"));
+  settings_.tables[0] = Put("1.txt", test::Utf8(u"中\ta\n国\tb\n"));
+  settings_.tables[1] = PathToUtf16(dir_ / "c.txt");
+  ASSERT_OK(MergeTables(test::DiskFs(), settings_, {}));
+  EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax", u"国\tby"}));
+  // A .ktb that holds text is refused, not read as a damaged table.
+  WriteBytes(Output(), "old");
+  settings_.tables[1] = Put("t.ktb", test::Utf8(u"中\tx\n国\ty\n"));
+  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings_, {});
+  ASSERT_FALSE(merged.IsOk());
+  EXPECT_NE(merged.status().message().find("not a compiled table"), std::string::npos)
+      << merged.status().message();
+  EXPECT_EQ(ReadBytes(Output()), "old");
 }
 
 }  // namespace

@@ -181,14 +181,15 @@ TEST_F(SingleFilesTest, RegeneratesAKnownTableBesideTheSplitTable) {
       Put("键盘映射表.txt", Utf16Le(u"g=一\r\ns 亅木\r\na:乚\r\nz\t𠂇\r\nv女\r\nb子\r\n"));
   WriteBytes(Log(), "stale messages");
   std::vector<std::u16string> captions;
-  Result<SingleResult> result = GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {}, [&](std::u16string_view c) { captions.emplace_back(c); });
+  Result<SingleResult> result =
+      GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {},
+                               [&](std::u16string_view c) { captions.emplace_back(c); });
   ASSERT_OK(result);
   EXPECT_EQ(result->codes, table.size());
   EXPECT_EQ(result->lines, 7u);
   EXPECT_EQ(ReadBytes(Output()), TableBytes(table));
   // A clean run leaves a log with only the mark, never the old messages.
   EXPECT_EQ(ReadBytes(Log()), "\xFF\xFE");
-  EXPECT_TRUE(result->errorLogFailure.empty());
   ASSERT_FALSE(captions.empty());
   EXPECT_EQ(captions.back(), u"单字编码生成 - 读取行数：7，生成编码数：7,错误数=0");
 }
@@ -205,11 +206,16 @@ TEST_F(SingleFilesTest, LogsEveryComponentWithoutAKey) {
             TableBytes({Undefined(u"女", u"好"), Undefined(u"女", u"好")}));
   EXPECT_FALSE(std::filesystem::exists(Output()));
 
-  // A log that cannot be created does not stop the run, and says so.
-  result = GenerateSingleCharacters(test::DiskFs(), split, keys, dir_ / "out.txt", dir_ / "none" / "err.txt");
-  ASSERT_OK(result);
-  EXPECT_EQ(result->errors, 2u);
-  EXPECT_FALSE(result->errorLogFailure.empty());
+  // A log that cannot be created fails the run, naming the log, before the
+  // output is touched: a run whose errors go unrecorded would look clean.
+  WriteBytes(dir_ / "out.txt", "old");
+  result = GenerateSingleCharacters(test::DiskFs(), split, keys, dir_ / "out.txt",
+                                    dir_ / "none" / "err.txt");
+  ASSERT_FALSE(result.IsOk());
+  EXPECT_EQ(result.status().message().rfind("the error log cannot be written (", 0), 0u)
+      << result.status().message();
+  EXPECT_NE(result.status().message().find("none/err.txt"), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir_ / "out.txt"), "old");
 }
 
 TEST_F(SingleFilesTest, FailuresWriteNothing) {
@@ -238,7 +244,8 @@ TEST_F(SingleFilesTest, FailuresWriteNothing) {
   EXPECT_EQ(failure(split, keys, dir_.path()).rfind("无法创建指定的保存文件路径。 (", 0), 0u);
 
   const std::atomic<bool> cancel{true};
-  Result<SingleResult> cancelled = GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {}, {}, &cancel);
+  Result<SingleResult> cancelled =
+      GenerateSingleCharacters(test::DiskFs(), split, keys, {}, {}, {}, &cancel);
   ASSERT_FALSE(cancelled.IsOk());
   EXPECT_EQ(cancelled.status().message(), kSingleCancelledMessage);
   EXPECT_EQ(ReadBytes(Output()), "old");

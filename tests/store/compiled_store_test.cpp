@@ -117,5 +117,52 @@ TEST_F(CompiledStoreTest, DamagedCompiledTablesAreRefusedAndTheOpenTableStays) {
   EXPECT_FALSE(store_->fromCompiled());
 }
 
+TEST_F(CompiledStoreTest, TheBytesNotTheNameDecideWhatATableIs) {
+  // A compiled table named .txt opens as the table it is, and the reader
+  // of a table argument, the compiler and every tool see the same rows.
+  const auto renamed = MakeCompiled(u"好\thao\r\n中\tzh\r\n国\tgg\r\n", "main.txt");
+  auto loaded = store_->LoadTable(renamed);
+  ASSERT_OK(loaded);
+  EXPECT_EQ(loaded.value(), 3u);
+  EXPECT_TRUE(store_->fromCompiled());
+  Result<TextBuffer> text = ReadTableText(test::DiskFs(), renamed);
+  ASSERT_OK(text);
+  EXPECT_EQ(text->text, u"好\thao\r\n中\tzh\r\n国\tgg\r\n");
+  Result<CompileSummary> summary = CompileTable(test::DiskFs(), renamed, dir_ / "again.ktb",
+                                                *CharacterClassTable::BuiltIn(), OpaqueHeader{});
+  ASSERT_OK(summary);
+  EXPECT_EQ(summary->records, 3u);
+  EXPECT_EQ(Decompiled(dir_ / "again.ktb"), (Lines{u"好\thao", u"中\tzh", u"国\tgg"}));
+
+  // A .ktb that holds text is refused by name, and leaves the open table.
+  WriteBytes(dir_ / "fake.ktb", test::Utf8(u"好\thao\r\n"));
+  for (const Status& refused : {store_->LoadTable(dir_ / "fake.ktb").status(),
+                                ReadTableText(test::DiskFs(), dir_ / "fake.ktb").status(),
+                                CompileTable(test::DiskFs(), dir_ / "fake.ktb", dir_ / "again.ktb",
+                                             *CharacterClassTable::BuiltIn(), OpaqueHeader{})
+                                    .status()}) {
+    EXPECT_EQ(refused.message(), (dir_ / "fake.ktb").string() +
+                                     ": not a compiled table: its first bytes are not a compiled "
+                                     "table's header");
+  }
+  EXPECT_EQ(store_->RowCount(), 3u);
+  EXPECT_EQ(Decompiled(dir_ / "again.ktb"), (Lines{u"好\thao", u"中\tzh", u"国\tgg"}));
+
+  // A damaged compiled table under a text name is refused as damaged, not
+  // read as text; a plain text keeps reading as text byte for byte.
+  std::string cut = ReadBytes(renamed);
+  cut.resize(cut.size() - 3);
+  WriteBytes(dir_ / "cut.txt", cut);
+  EXPECT_NE(ReadTableText(test::DiskFs(), dir_ / "cut.txt")
+                .status()
+                .message()
+                .find("not a readable compiled table"),
+            std::string::npos);
+  WriteBytes(dir_ / "plain.txt", test::Utf8(u"好\thao\n"));
+  text = ReadTableText(test::DiskFs(), dir_ / "plain.txt");
+  ASSERT_OK(text);
+  EXPECT_EQ(text->text, u"好\thao\n");
+}
+
 }  // namespace
 }  // namespace mirel

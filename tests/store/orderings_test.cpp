@@ -58,8 +58,25 @@ TEST_F(OrderingsTest, FrequencyFileOrdersByNumberAndKeepsTiesInPlace) {
 
   store_->ClearDirty();
   EXPECT_FALSE(store_->SortByFrequency(dir_ / "missing.txt").IsOk());
+  // A compiled table is no frequency file, whatever its name.
+  test::WriteBytes(
+      dir_ / "compiled.txt",
+      std::string("\x90\0\0\0\x90\0\0\0\0\0\0\0\x01\0\0\0", 16) + std::string(128, '\0'));
+  EXPECT_NE(store_->SortByFrequency(dir_ / "compiled.txt").status().message().find("compiled"),
+            std::string::npos);
   EXPECT_FALSE(store_->dirty());
   EXPECT_EQ(Entries(), (Lines{u"丙", u"乙", u"甲", u"丁"}));
+}
+
+TEST_F(OrderingsTest, FrequencyLinesWithoutATabAreCountedNotJoinedToTheNextWord) {
+  ASSERT_OK(Load(u"甲\ta\r\n乙\tb\r\n丙\tc\r\n"));
+  // The heading and the note must not swallow 丙 and 甲; "5 extra" keeps 5.
+  test::WriteBytes(dir_ / "freq.txt",
+                   test::Utf8(u"词频\r\n丙\t-1\r\n\r\n说明\n甲\t5 extra\n乙\t9\n"));
+  Result<LinesWithoutTab> leftOut = store_->SortByFrequency(dir_ / "freq.txt");
+  ASSERT_OK(leftOut);
+  EXPECT_EQ(Entries(), (Lines{u"甲", u"乙", u"丙"}));
+  EXPECT_EQ(leftOut->Describe(), "2 lines without a TAB were left out (lines 1, 4)");
 }
 
 TEST_F(OrderingsTest, InstantFrequencyRoundTripsThePresentOrder) {

@@ -382,7 +382,7 @@ TEST_F(StoreFaultsTest, FailedExportsAndFrequencyOrderLeaveFilesAndTableAlone) {
          return n.IsOk() ? Status::Ok() : n.status();
        }},
       {"TableStore ExportInstantFrequency", [&] { return store_->ExportInstantFrequency(target); }},
-      {"TableStore SortByFrequency", [&] { return store_->SortByFrequency(frequency); }},
+      {"TableStore SortByFrequency", [&] { return store_->SortByFrequency(frequency).status(); }},
   };
   for (const Writer& writer : writers) {
     SCOPED_TRACE(writer.name);

@@ -905,14 +905,20 @@ void MainWindow::FrequencyOrderCommand() {
   const QString picked = services_.PickOpenFile(this, QStringLiteral("选择Mirel词频文件:"));
   if (picked.isEmpty() || !QFileInfo(picked).isFile()) return;
   model_.SetItemCount(0);
-  Status sorted = editor_.SortByFrequency(ToPath(picked));
+  Result<LinesWithoutTab> sorted = editor_.SortByFrequency(ToPath(picked));
   Refresh();
   if (!sorted.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法读取词频文件。"), QStringLiteral("排序失败"),
-                          UiServices::Icon::kError, QString::fromStdString(sorted.message()));
+                          UiServices::Icon::kError,
+                          QString::fromStdString(sorted.status().message()));
     return;
   }
-  ShowResult(QStringLiteral("重新排序：依据词频表"));
+  if (sorted->empty()) {
+    ShowResult(QStringLiteral("重新排序：依据词频表"));
+  } else {
+    ShowResult(QStringLiteral("重新排序：依据词频表（%1）")
+                   .arg(QString::fromStdString(sorted->Describe())));
+  }
 }
 
 void MainWindow::RemoveDuplicatesCommand() {

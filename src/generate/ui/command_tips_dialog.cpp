@@ -24,7 +24,8 @@ QLineEdit* NewField(QWidget* parent, const QString& name) {
 
 }  // namespace
 
-CommandTipsDialog::CommandTipsDialog(QWidget* parent, UiServices& services, FileSystem& fs, const TempFolder& temp)
+CommandTipsDialog::CommandTipsDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                                     const TempFolder& temp)
     : QDialog(parent), services_(services), fs_(fs), temp_(temp) {
   setObjectName(QStringLiteral("commandTipsDialog"));
   setWindowTitle(QStringLiteral("Mirel编码提示码表生成工具"));
@@ -71,8 +72,13 @@ void CommandTipsDialog::Generate() {
   const std::filesystem::path output = temp_.TempPath(kTipsOutputName);
   TipSettings settings{codeTable_->text().toStdU16String(), contentTable_->text().toStdU16String(),
                        prefix_->text().toStdU16String(), suffix_->text().toStdU16String()};
-  Result<uint64_t> written = BuildCommandTips(fs_, settings, output);
-  if (written.IsOk() && written.value() > 0) {
+  Result<GenerationReport> written = BuildCommandTips(fs_, settings, output);
+  if (written.IsOk() && written->lines > 0) {
+    if (!written->leftOut.empty()) {
+      services_.ShowMessage(this, QStringLiteral("提示编码表或提示内容表中有些行未被使用。"),
+                            QStringLiteral("生成提示码表"), UiServices::Icon::kInformation,
+                            QString::fromStdString(DescribeLeftOut(written->leftOut)));
+    }
     services_.OpenWithShell(QUrl::fromLocalFile(QString::fromStdU16String(PathToUtf16(output))));
     return;
   }

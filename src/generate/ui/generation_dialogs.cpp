@@ -83,18 +83,12 @@ void GenerationDialog::Pick(const QString& title, std::u16string& into) {
   if (!picked.isEmpty() && QFileInfo(picked).isFile()) into = picked.toStdU16String();
 }
 
-void GenerationDialog::Finish(const Status& status, const std::string& logFailure,
-                              const QString& question, const QString& caption,
+void GenerationDialog::Finish(const Status& status, const QString& question, const QString& caption,
                               const std::filesystem::path& output) {
   if (!status.IsOk()) {
     services_.ShowMessage(this, QString::fromStdString(status.message()), kErrorCaption,
                           UiServices::Icon::kError);
     return;
-  }
-  if (!logFailure.empty()) {
-    services_.ShowMessage(this, QStringLiteral("无法创建错误记录文件，错误未被记录。"),
-                          kErrorCaption, UiServices::Icon::kError,
-                          QString::fromStdString(logFailure));
   }
   if (services_.AskYesNo(this, question, caption)) {
     services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
@@ -128,8 +122,8 @@ void GenerationDialog::RunInBackground(
   });
 }
 
-SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& services, FileSystem& fs,
-                                               SingleCharacterSettings& settings,
+SingleCharactersDialog::SingleCharactersDialog(QWidget* parent, UiServices& services,
+                                               FileSystem& fs, SingleCharacterSettings& settings,
                                                std::filesystem::path programFolder)
     : GenerationDialog(parent, services, fs, std::move(programFolder)), settings_(settings) {
   setObjectName(QStringLiteral("singleCharactersDialog"));
@@ -162,11 +156,10 @@ void SingleCharactersDialog::Start() {
   RunInBackground([this, split, keys](const GenerationProgress& progress,
                                       const std::atomic<bool>* cancel) -> std::function<void()> {
     const std::filesystem::path output = SingleOutputPath(split);
-    auto result = std::make_shared<Result<SingleResult>>(
-        GenerateSingleCharacters(fs_, split, keys, output, SingleErrorPath(split), progress, cancel));
+    auto result = std::make_shared<Result<SingleResult>>(GenerateSingleCharacters(
+        fs_, split, keys, output, SingleErrorPath(split), progress, cancel));
     return [this, result, output] {
       Finish(result->IsOk() ? Status::Ok() : result->status(),
-             result->IsOk() ? result->value().errorLogFailure : std::string(),
              QStringLiteral("文件保存于单字拆分表相同目录，并以“[ 生成的单字码表 "
                             "].txt”命名。\r\n是否立即查看该文件？"),
              QStringLiteral("转换完成，是否查看文件？"), output);
@@ -229,7 +222,6 @@ void WordLibraryDialog::Start() {
         GenerateWordLibrary(fs_, resolved, output, WordErrorLogPath(wordList), progress, cancel));
     return [this, result, output] {
       Finish(result->IsOk() ? Status::Ok() : result->status(),
-             result->IsOk() ? result->value().errorLogFailure : std::string(),
              QStringLiteral("生成结果文件保存于“词库文件”相同目录，并以“[ 生成的词库 "
                             "].txt”命名。\r\n是否立即查看该文件？"),
              QStringLiteral("生成成功，是否查看文件？"), output);

@@ -28,7 +28,8 @@ class GenerationDialog : public QDialog {
   Q_OBJECT
 
  public:
-  GenerationDialog(QWidget* parent, UiServices& services, FileSystem& fs, std::filesystem::path programFolder);
+  GenerationDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                   std::filesystem::path programFolder);
   ~GenerationDialog() override;
 
   QPlainTextEdit* settingsBox() const { return box_; }
@@ -50,9 +51,9 @@ class GenerationDialog : public QDialog {
   std::filesystem::path Resolve(const std::u16string& path) const;
   void Pick(const QString& title, std::u16string& into);
   // Shows the end of a run: its failure, or the question whether to open
-  // the output (after saying that the error log could not be written).
-  void Finish(const Status& status, const std::string& logFailure, const QString& question,
-              const QString& caption, const std::filesystem::path& output);
+  // the output.
+  void Finish(const Status& status, const QString& question, const QString& caption,
+              const std::filesystem::path& output);
 
   UiServices& services_;
   FileSystem& fs_;
@@ -69,8 +70,8 @@ class SingleCharactersDialog : public GenerationDialog {
   Q_OBJECT
 
  public:
-  SingleCharactersDialog(QWidget* parent, UiServices& services, FileSystem& fs, SingleCharacterSettings& settings,
-                         std::filesystem::path programFolder);
+  SingleCharactersDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                         SingleCharacterSettings& settings, std::filesystem::path programFolder);
   void Start() override;
 
  private:
@@ -82,8 +83,8 @@ class WordLibraryDialog : public GenerationDialog {
   Q_OBJECT
 
  public:
-  WordLibraryDialog(QWidget* parent, UiServices& services, FileSystem& fs, WordLibrarySettings& settings,
-                    std::filesystem::path programFolder);
+  WordLibraryDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                    WordLibrarySettings& settings, std::filesystem::path programFolder);
   QCheckBox* tolerantBox() const { return tolerant_; }
   QCheckBox* predefinedBox() const { return predefined_; }
   void Start() override;

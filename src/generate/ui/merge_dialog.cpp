@@ -23,10 +23,11 @@ QString FromUtf16(std::u16string_view text) {
 
 }  // namespace
 
-MergeDialog::MergeDialog(QWidget* parent, UiServices& services, FileSystem& fs, MergeSettings& settings,
-                         std::filesystem::path programFolder)
+MergeDialog::MergeDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                         MergeSettings& settings, std::filesystem::path programFolder)
     : QDialog(parent),
-      services_(services), fs_(fs),
+      services_(services),
+      fs_(fs),
       settings_(settings),
       programFolder_(std::move(programFolder)) {
   setObjectName(QStringLiteral("mergeDialog"));
@@ -90,15 +91,21 @@ void MergeDialog::Merge() {
     return;
   }
   const std::filesystem::path output = MergeOutputPath(first);
-  Result<uint64_t> merged = MergeTables(fs_, resolved, output, [this](std::u16string_view caption) {
-    setWindowTitle(FromUtf16(caption));
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  });
+  Result<GenerationReport> merged =
+      MergeTables(fs_, resolved, output, [this](std::u16string_view caption) {
+        setWindowTitle(FromUtf16(caption));
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      });
   if (!merged.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("码表合并失败。"), QStringLiteral("合并错误"),
                           UiServices::Icon::kError,
                           QString::fromStdString(merged.status().message()));
     return;
+  }
+  if (!merged->leftOut.empty()) {
+    services_.ShowMessage(this, QStringLiteral("码表中有些行未参与合并。"),
+                          QStringLiteral("码表合并"), UiServices::Icon::kInformation,
+                          QString::fromStdString(DescribeLeftOut(merged->leftOut)));
   }
   if (services_.AskYesNo(this,
                          QStringLiteral("码表合并完成，合并后的文件保存于“码表1”相同目录，以“[ "
