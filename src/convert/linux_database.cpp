@@ -74,10 +74,11 @@ struct IdKey {
   }
 };
 
-struct RawPhrase {
+// What a row's values were in SQLite, beside the text kept in its LinuxRow.
+struct PhraseTypes {
   IdKey id;
-  std::string code, entry, weight;
-  int codeType = SQLITE_TEXT, entryType = SQLITE_TEXT, weightType = SQLITE_NULL;
+  bool blobText = false;
+  int weightType = SQLITE_NULL;
 };
 
 class DatabaseReader {
@@ -107,9 +108,11 @@ class DatabaseReader {
       patched_[18] = patched_[19] = 1;
       bytes_ = patched_;
     }
+    // The connection never leaves this object's thread, so it takes no locks.
     sqlite3* raw = nullptr;
     const int opened =
-        sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_open_v2(":memory:", &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(raw);
     if (opened != SQLITE_OK) return Status::NoMemory("ibus-table database");
     // Everything that could run code from the file or reach beyond it goes
@@ -134,6 +137,11 @@ class DatabaseReader {
     const auto size = static_cast<sqlite3_int64>(bytes_.size());
     const int rc = sqlite3_deserialize(raw, "main", data, size, size, SQLITE_DESERIALIZE_READONLY);
     if (rc != SQLITE_OK) return Failure(rc);
+    // Pages are then read in place from the lent bytes rather than copied.
+    const std::string mmap = "PRAGMA mmap_size=" + std::to_string(bytes_.size());
+    if (sqlite3_exec(raw, mmap.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      return Failure(SQLITE_ERROR);
+    }
     return Status::Ok();
   }
 
@@ -224,103 +232,108 @@ class DatabaseReader {
   // No ORDER BY: on a table without an index on id SQLite would sort in a
   // temporary file as large as the table; the rows are sorted in memory
   // instead, where the text bound holds them.
-  Status ScanPhrases(std::vector<RawPhrase>& raw) {
+  Status ScanPhrases(std::vector<LinuxRow>& rows, std::vector<PhraseTypes>& types) {
     Result<Stmt> stmt = Prepare("SELECT id, tabkeys, phrase, freq FROM phrases");
     if (!stmt.IsOk()) return stmt.status();
     sqlite3_stmt* s = stmt->get();
+    rows.reserve(bytes_.size() / 32);
+    types.reserve(bytes_.size() / 32);
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      RawPhrase p;
+      PhraseTypes& t = types.emplace_back();
       switch (sqlite3_column_type(s, 0)) {
         case SQLITE_NULL:
-          p.id.kind = 0;
+          t.id.kind = 0;
           break;
         case SQLITE_INTEGER:
-          p.id.kind = 1;
-          p.id.integer = sqlite3_column_int64(s, 0);
+          t.id.kind = 1;
+          t.id.integer = sqlite3_column_int64(s, 0);
           break;
         case SQLITE_FLOAT:
-          p.id.kind = 1;
-          p.id.isInteger = false;
-          p.id.real = sqlite3_column_double(s, 0);
+          t.id.kind = 1;
+          t.id.isInteger = false;
+          t.id.real = sqlite3_column_double(s, 0);
           break;
         default:
-          p.id.kind = sqlite3_column_type(s, 0) == SQLITE_TEXT ? 2 : 3;
-          p.id.bytes = Text(s, 0);
+          t.id.kind = sqlite3_column_type(s, 0) == SQLITE_TEXT ? 2 : 3;
+          t.id.bytes = Text(s, 0);
       }
-      p.codeType = sqlite3_column_type(s, 1);
-      p.entryType = sqlite3_column_type(s, 2);
-      p.weightType = sqlite3_column_type(s, 3);
-      p.code = Text(s, 1);
-      p.entry = Text(s, 2);
-      if (p.weightType != SQLITE_BLOB) p.weight = Text(s, 3);
+      t.blobText =
+          sqlite3_column_type(s, 1) == SQLITE_BLOB || sqlite3_column_type(s, 2) == SQLITE_BLOB;
+      t.weightType = sqlite3_column_type(s, 3);
+      LinuxRow& row = rows.emplace_back();
+      row.code = Text(s, 1);
+      row.entry = Text(s, 2);
+      if (t.weightType != SQLITE_BLOB) row.weight = Text(s, 3);
       if (tooMuchText_) return TextOverrun();
-      raw.push_back(std::move(p));
     }
     return rc == SQLITE_DONE ? Status::Ok() : Failure(rc);
   }
 
   Status ReadPhrases(ReadResult& out) {
-    std::vector<RawPhrase> raw;
-    if (Status s = ScanPhrases(raw); !s.IsOk()) return s;
+    std::vector<LinuxRow> rows;
+    std::vector<PhraseTypes> types;
+    if (Status s = ScanPhrases(rows, types); !s.IsOk()) return s;
     // In the order the rows were built; candidate order comes from the
     // frequencies, as for the source.
-    auto byId = [](const RawPhrase& a, const RawPhrase& b) { return a.id < b.id; };
-    if (!std::is_sorted(raw.begin(), raw.end(), byId)) {
-      std::stable_sort(raw.begin(), raw.end(), byId);
+    auto byId = [](const PhraseTypes& a, const PhraseTypes& b) { return a.id < b.id; };
+    std::vector<uint32_t> order(rows.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    if (!std::is_sorted(types.begin(), types.end(), byId)) {
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return byId(types[a], types[b]); });
     }
     LinuxTable& table = out.table;
-    table.rows.reserve(raw.size());
+    table.rows.reserve(rows.size());
     uint32_t n = 0;
-    for (RawPhrase& p : raw) {
-      ++n;
-      const std::string where = "phrase " + std::to_string(n);
-      if (p.code.empty() || p.entry.empty()) {
-        out.diagnostics.push_back({n, where + " has no code or no text; left out"});
+    for (uint32_t place : order) {
+      LinuxRow& row = rows[place];
+      const PhraseTypes& t = types[place];
+      row.line = ++n;
+      auto report = [&](const std::string& what) {
+        out.diagnostics.push_back({n, "phrase " + std::to_string(n) + what});
+      };
+      if (row.code.empty() || row.entry.empty()) {
+        report(" has no code or no text; left out");
         continue;
       }
       // A NUL would cut the text short on the way to the input method; a
       // control byte breaks the source's line or its columns.
-      if (p.codeType == SQLITE_BLOB || p.entryType == SQLITE_BLOB || HasControl(p.code) ||
-          HasControl(p.entry)) {
-        out.diagnostics.push_back(
-            {n, where + " holds a control character, a NUL byte or raw bytes; left out"});
+      if (t.blobText || HasControl(row.code) || HasControl(row.entry)) {
+        report(" holds a control character, a NUL byte or raw bytes; left out");
         continue;
       }
-      LinuxRow row;
-      row.code = std::move(p.code);
-      row.entry = std::move(p.entry);
-      row.line = n;
-      row.weight = WholeNumber(p);
-      if (row.weight.empty() && p.weightType != SQLITE_NULL) {
-        out.diagnostics.push_back(
-            {n, where + " (" + row.code + " " + row.entry +
-                    ") has a frequency that is not a whole number; taken as 0"});
+      if (Status s = WholeNumber(row.weight, t.weightType); !s.IsOk()) {
+        report(" (" + row.code + " " + row.entry +
+               ") has a frequency that is not a whole number; taken as 0");
       }
       table.rows.push_back(std::move(row));
     }
     return Status::Ok();
   }
 
-  // ibus-table-createdb takes whole numbers only; empty for anything else.
-  static std::string WholeNumber(const RawPhrase& p) {
-    if (p.weightType == SQLITE_INTEGER) return p.weight;
-    if (p.weightType == SQLITE_FLOAT || p.weightType == SQLITE_TEXT) {
-      const char* first = p.weight.data();
-      const char* last = first + p.weight.size();
-      int64_t integer = 0;
-      if (auto [ptr, ec] = std::from_chars(first, last, integer);
-          ec == std::errc() && ptr == last) {
-        return std::to_string(integer);
-      }
-      double real = 0;
-      if (auto [ptr, ec] = std::from_chars(first, last, real);
-          ec == std::errc() && ptr == last && real > -9e18 && real < 9e18 &&
-          real == static_cast<double>(static_cast<int64_t>(real))) {
-        return std::to_string(static_cast<int64_t>(real));
-      }
+  // ibus-table-createdb takes whole numbers only: `weight` becomes one, or
+  // empty (0) with a failure for anything else.
+  static Status WholeNumber(std::string& weight, int type) {
+    if (type == SQLITE_NULL || type == SQLITE_INTEGER) return Status::Ok();
+    const char* first = weight.data();
+    const char* last = first + weight.size();
+    int64_t integer = 0;
+    double real = 0;
+    if (type == SQLITE_BLOB) {
+      // never taken as text
+    } else if (auto [ptr, ec] = std::from_chars(first, last, integer);
+               ec == std::errc() && ptr == last) {
+      weight = std::to_string(integer);
+      return Status::Ok();
+    } else if (auto [end, error] = std::from_chars(first, last, real);
+               error == std::errc() && end == last && real > -9e18 && real < 9e18 &&
+               real == static_cast<double>(static_cast<int64_t>(real))) {
+      weight = std::to_string(static_cast<int64_t>(real));
+      return Status::Ok();
     }
-    return {};
+    weight.clear();
+    return Status::InvalidArgument("frequency", "not a whole number");
   }
 
   std::string_view bytes_;
