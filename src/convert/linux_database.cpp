@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <memory>
 
 #include "convert/linux_formats.h"
