@@ -295,7 +295,8 @@ TEST(LinuxFormatsTest, DatabasesAreReadOnly) {
   LinuxTable table;
   table.format = F::kIbusDatabase;
   EXPECT_EQ(LinuxTableBytes(table).status().code(), Status::Code::kUnsupported);
-  EXPECT_FALSE(ReadIbusDatabase("SQLite format 3 and then rubbish").IsOk());
+  EXPECT_EQ(ReadIbusDatabase("SQLite format 3 and then rubbish").status().message(),
+            "damaged ibus-table database: file is not a database");
   EXPECT_FALSE(ReadIbusDatabase("").IsOk());
 }
 
