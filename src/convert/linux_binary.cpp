@@ -1,8 +1,6 @@
-// The two binary forms: fcitx5's .main.dict through its own table library,
-// and ibus-table's SQLite database. Both libraries report failure by
-// throwing or by codes; nothing leaves this file but a Status.
+// fcitx5's binary form, .main.dict, through its own table library. The
+// library reports failure by throwing; nothing leaves this file but a Status.
 #include <libime/table/tablebaseddictionary.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <functional>
@@ -108,68 +106,6 @@ Result<std::string> WriteFcitxBinary(const LinuxTable& table, ProcessRunner& run
       return Status::InvalidArgument("fcitx5 dictionary", e.what());
     }
   });
-}
-
-Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path) {
-  sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
-  if (opened != SQLITE_OK) {
-    return Status::IoError(path.string(), raw ? sqlite3_errmsg(raw) : "cannot open the database");
-  }
-  auto prepare =
-      [&](const char* sql) -> Result<std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>> {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr) != SQLITE_OK) {
-      return Status::Corrupt(path.string(), sqlite3_errmsg(db.get()));
-    }
-    return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(stmt, sqlite3_finalize);
-  };
-  auto column = [](sqlite3_stmt* stmt, int i) {
-    const unsigned char* text = sqlite3_column_text(stmt, i);
-    return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
-  };
-  ReadResult out;
-  LinuxTable& table = out.table;
-  table.format = LinuxFormat::kIbusDatabase;
-  // The settings become a source's definition block, so that a table read
-  // from the database can be written as source and built again.
-  {
-    auto stmt = prepare("SELECT attr, val FROM ime");
-    if (!stmt.IsOk()) return stmt.status();
-    table.header = "BEGIN_DEFINITION\n";
-    int rc;
-    while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
-      std::string attr = column(stmt->get(), 0), val = column(stmt->get(), 1);
-      for (char& c : attr) c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-      if (attr.find('\n') != std::string::npos || val.find('\n') != std::string::npos) continue;
-      table.header += attr + " = " + val + "\n";
-    }
-    if (rc != SQLITE_DONE) return Status::Corrupt(path.string(), sqlite3_errmsg(db.get()));
-    table.header += "END_DEFINITION\nBEGIN_TABLE\n";
-    table.footer = "END_TABLE\n";
-  }
-  // In the order the rows were built; candidate order comes from the
-  // frequencies, as for the source.
-  auto stmt = prepare("SELECT tabkeys, phrase, freq FROM phrases ORDER BY id");
-  if (!stmt.IsOk()) return stmt.status();
-  int rc;
-  uint32_t n = 0;
-  while ((rc = sqlite3_step(stmt->get())) == SQLITE_ROW) {
-    LinuxRow row;
-    row.code = column(stmt->get(), 0);
-    row.entry = column(stmt->get(), 1);
-    row.weight = column(stmt->get(), 2);
-    row.line = ++n;
-    if (row.code.empty() || row.entry.empty() ||
-        row.entry.find_first_of("\t\n") != std::string::npos) {
-      out.diagnostics.push_back({n, "phrase " + std::to_string(n) + " has no code or no text"});
-      continue;
-    }
-    table.rows.push_back(std::move(row));
-  }
-  if (rc != SQLITE_DONE) return Status::Corrupt(path.string(), sqlite3_errmsg(db.get()));
-  return out;
 }
 
 }  // namespace mirel::linux_table

@@ -261,7 +261,14 @@ Result<RimeColumns> RimeLayout(std::string_view header) {
   return c;
 }
 
-bool IsDocumentEnd(std::string_view line) { return Trim(line) == "..."; }
+// Only a "..." at the start of a line ends the YAML document; indented, it
+// is text inside a block scalar. A comment may follow it.
+bool IsDocumentEnd(std::string_view line) {
+  if (!line.starts_with("...")) return false;
+  line.remove_prefix(3);
+  return Trim(line).empty() ||
+         ((line.front() == ' ' || line.front() == '\t') && Trim(line).front() == '#');
+}
 
 Result<ReadResult> ReadRimeDict(std::string_view bytes) {
   bytes = SkipBom(bytes);
@@ -512,10 +519,20 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
           {lines.number(), "not a \"code TAB phrase TAB frequency\" line: " + std::string(line)});
       continue;
     }
+    // ibus-table-createdb reads the first three fields and ignores the rest;
+    // kept in the weight they would turn into columns of another format.
+    const size_t tab3 = line.find('\t', tab2 + 1);
+    if (tab3 != std::string_view::npos) {
+      out.diagnostics.push_back({lines.number(),
+                                 "more than three fields; the rest is left out, as "
+                                 "ibus-table-createdb does: " +
+                                     std::string(line)});
+    }
     LinuxRow row;
     row.code.assign(line.substr(0, tab1));
     row.entry.assign(line.substr(tab1 + 1, tab2 - tab1 - 1));
-    row.weight.assign(line.substr(tab2 + 1));
+    row.weight.assign(
+        line.substr(tab2 + 1, tab3 == std::string_view::npos ? tab3 : tab3 - tab2 - 1));
     row.line = lines.number();
     table.rows.push_back(std::move(row));
   }
@@ -854,7 +871,7 @@ std::optional<LinuxFormat> DetectLinuxFormat(std::string_view bytes) {
     if (t.starts_with("KeyCode=")) fcitxKeys = true;
     if (t == "[Data]" && fcitxKeys) return LinuxFormat::kFcitxText;
     if (t == "---") yaml = true;
-    if (t == "..." && yaml) return LinuxFormat::kRime;
+    if (yaml && IsDocumentEnd(line)) return LinuxFormat::kRime;
   }
   return std::nullopt;
 }
@@ -905,7 +922,7 @@ Result<ReadResult> ReadLinuxTable(FileSystem& fs, const std::filesystem::path& p
       read = ReadIbusSource(bytes.value());
       break;
     case LinuxFormat::kIbusDatabase:
-      read = ReadIbusDatabase(path);
+      read = ReadIbusDatabase(bytes.value());
       break;
   }
   if (!read.IsOk())

@@ -140,13 +140,18 @@ ChildLimits FcitxChildLimits(uint64_t inputBytes);
 // key set, a repeated code and entry), if any.
 std::optional<Diagnostic> FirstRowFcitxDrops(const LinuxTable& table);
 
-// An installed ibus-table database (read only; SQLite needs a path).
-Result<ReadResult> ReadIbusDatabase(const std::filesystem::path& path);
+// An installed ibus-table database, from its bytes (read only). The file is
+// not trusted: phrases and ime must be stored tables, and a database that
+// would take work or yield text far beyond its size is refused, as is any
+// SQLite error, with "damaged ibus-table database: why". Rows and settings
+// that cannot go into a source (control characters, NUL bytes, a frequency
+// that is not a whole number) are reported.
+Result<ReadResult> ReadIbusDatabase(std::string_view bytes);
 
 // Guesses the format from a file's first bytes; nullopt when none fits.
 std::optional<LinuxFormat> DetectLinuxFormat(std::string_view bytes);
 
-// Reads any of the formats; the database only from the real file system.
+// Reads any of the formats; the file is read once, through `fs`.
 Result<ReadResult> ReadLinuxTable(FileSystem& fs, const std::filesystem::path& path,
                                   std::optional<LinuxFormat> format = std::nullopt);
 // Writes atomically through `fs`.

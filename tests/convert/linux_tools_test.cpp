@@ -93,7 +93,7 @@ TEST(LinuxToolsTest, IbusTableCreatedbBuildsOurSourceInOrder) {
   ASSERT_EQ(RunShell("ibus-table-createdb -n " + (dir / "ours.db").string() + " -s " +
                      (dir / "ours.txt").string()),
             0);
-  Result<ReadResult> db = ReadIbusDatabase(dir / "ours.db");
+  Result<ReadResult> db = ReadIbusDatabase(test::ReadBytes(dir / "ours.db"));
   ASSERT_TRUE(db.IsOk()) << test::Describe(db);
   EXPECT_TRUE(db->diagnostics.empty());
   EXPECT_EQ(Candidates(db->table), Candidates(table));
