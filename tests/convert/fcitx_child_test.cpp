@@ -180,6 +180,8 @@ TEST(FcitxChildTest, InterruptedIbusInstallLeavesTheUserFolderAndEndsTheTool) {
   target.format = linux_table::LinuxFormat::kIbusDatabase;
   target.path = target.userPath = tables / "ii.db";
   target.userPaths = {target.userPath};
+  target.environment.dataHome = dir / "home";
+  target.environment.configHome = dir / "config";
 
   pid_t mirel = ::fork();
   if (mirel == 0) {
