@@ -156,6 +156,14 @@ Status Because(const std::string& what, const std::string& why) {
   return Status::IoError("", what + " (" + why + ")");
 }
 
+// The batch tools write beside their source under fixed names, so only a
+// source that already carries that name can be overwritten.
+Status KeepSourceApart(BatchEnvironment& env, const std::filesystem::path& output,
+                       std::initializer_list<std::filesystem::path> inputs) {
+  return RefuseOutputOverInput(env.fs, output, inputs,
+                               "rename the source, since the result always takes that name");
+}
+
 int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
   RuleConversionSettings settings;
   if (const std::u16string* value = request.Find(u"源码表文件")) settings.sourcePath = *value;
@@ -180,6 +188,9 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
                 Because(Utf16ToUtf8(u"必须定义有效的源码表文件路径"), source.string()));
   }
   const std::filesystem::path output = ConversionOutputPath(source);
+  if (Status apart = KeepSourceApart(env, output, {source}); !apart.IsOk()) {
+    return Fail(env, kToolConvert, apart);
+  }
   BatchProgress progress(env);
   if (!settings.ruleText.empty()) {
     Result<uint64_t> done =
@@ -212,9 +223,15 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
     Say(env, kToolMerge, std::string(kMergeNoFirstTableMessage));
     return 1;
   }
+  const std::filesystem::path output = MergeOutputPath(PathFromUtf16(settings.tables[0]));
+  for (const std::u16string& table : settings.tables) {
+    if (table.empty()) continue;
+    if (Status apart = KeepSourceApart(env, output, {PathFromUtf16(table)}); !apart.IsOk()) {
+      return Fail(env, kToolMerge, apart);
+    }
+  }
   BatchProgress progress(env);
-  Result<GenerationReport> merged = MergeTables(
-      env.fs, settings, MergeOutputPath(PathFromUtf16(settings.tables[0])), std::ref(progress));
+  Result<GenerationReport> merged = MergeTables(env.fs, settings, output, std::ref(progress));
   if (!merged.IsOk()) return Fail(env, kToolMerge, merged.status());
   for (const InputLeftOut& input : merged->leftOut) {
     Say(env, kToolMerge, input.file.string() + ": " + input.what);
@@ -228,6 +245,11 @@ int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (const std::u16string* value = request.Find(u"键盘映射表文件")) settings.keyMap = *value;
   const std::filesystem::path split = ResolveBatchPath(settings.splitTable, env.programFolder);
   const std::filesystem::path keys = ResolveBatchPath(settings.keyMap, env.programFolder);
+  for (const std::filesystem::path& output : {SingleOutputPath(split), SingleErrorPath(split)}) {
+    if (Status apart = KeepSourceApart(env, output, {split, keys}); !apart.IsOk()) {
+      return Fail(env, kToolSingleCharacters, apart);
+    }
+  }
   BatchProgress progress(env);
   Result<SingleResult> result = GenerateSingleCharacters(
       env.fs, split, keys, SingleOutputPath(split), SingleErrorPath(split), std::ref(progress));
@@ -258,6 +280,15 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
   }
   if (const std::u16string* value = request.Find(u"选项")) ApplyWordOptions(*value, settings);
   const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
+  for (const std::filesystem::path& output :
+       {WordOutputPath(wordList), WordErrorLogPath(wordList)}) {
+    if (Status apart = KeepSourceApart(
+            env, output,
+            {wordList, PathFromUtf16(settings.charTable), PathFromUtf16(settings.auxTable)});
+        !apart.IsOk()) {
+      return Fail(env, kToolWordLibrary, apart);
+    }
+  }
   BatchProgress progress(env);
   Result<WordResult> result = GenerateWordLibrary(env.fs, settings, WordOutputPath(wordList),
                                                   WordErrorLogPath(wordList), std::ref(progress));
@@ -285,6 +316,9 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
   run.tool = simple;
   run.source = source;
   run.output = FolderOf(source) / PathFromUtf16(outputName);
+  if (Status apart = KeepSourceApart(env, run.output, {source}); !apart.IsOk()) {
+    return Fail(env, tool, apart);
+  }
   if (simple == TableTool::kSortByFrequency) {
     const std::u16string* frequency = request.Find(u"词频表文件");
     if (frequency == nullptr || frequency->empty()) {
@@ -292,6 +326,9 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
                   Status::InvalidArgument("", "no frequency table given (/词频表文件=FILE)"));
     }
     run.frequencyFile = ResolveBatchPath(*frequency, env.programFolder);
+    if (Status apart = KeepSourceApart(env, run.output, {run.frequencyFile}); !apart.IsOk()) {
+      return Fail(env, tool, apart);
+    }
   }
   Result<std::unique_ptr<TempFolder>> temp =
       env.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(env.tempBase);

@@ -52,14 +52,15 @@ Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
 }
 
 Status RefuseOutputOverInput(FileSystem& fs, const std::filesystem::path& output,
-                             std::initializer_list<std::filesystem::path> inputs) {
+                             std::initializer_list<std::filesystem::path> inputs,
+                             std::string_view remedy) {
   for (const std::filesystem::path& input : inputs) {
     Result<bool> same = SamePath(fs, output, input);
     if (!same.IsOk()) return same.status();
     if (same.value()) {
       return Status::InvalidArgument(
           output.string(),
-          "the default output is the input " + input.string() + "; give -o OUT to write elsewhere");
+          "the default output is the input " + input.string() + "; " + std::string(remedy));
     }
   }
   return Status::Ok();

@@ -246,8 +246,10 @@ Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
 
 // Refuses an output chosen by default that is one of `inputs` (by SamePath),
 // naming both: a result written over its own source loses the source.
+// `remedy` tells the user how to choose another output.
 Status RefuseOutputOverInput(FileSystem& fs, const std::filesystem::path& output,
-                             std::initializer_list<std::filesystem::path> inputs);
+                             std::initializer_list<std::filesystem::path> inputs,
+                             std::string_view remedy = "give -o OUT to write elsewhere");
 
 // "path: what: reason" for an errno value.
 Status OsError(const std::filesystem::path& path, const std::string& what, int err);

@@ -115,6 +115,10 @@ TEST_F(PathSafetyTest, ADefaultOutputNeverReplacesItsInput) {
   WriteBytes(named, "工\ta\n工\ta\n");
   EXPECT_EQ(Run({"dedup", named.string()}), 1);
   EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
+  // The batch tools always write that name, so the same source is refused.
+  EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=" + named.string()}), 1);
+  EXPECT_NE(err_.str().find("rename the source"), std::string::npos) << err_.str();
+  EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
 }
 
 TEST_F(PathSafetyTest, AnEndlessInputIsRefusedAtTheMemoryBound) {
