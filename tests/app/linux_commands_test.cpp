@@ -181,6 +181,17 @@ TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
   EXPECT_EQ(Run({"linux", "export", "nosuch", (dir_ / "x.txt").string()}), 1);
   EXPECT_NE(err_.str().find("mirel-tool: linux export: nosuch: no table"), std::string::npos);
   EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "ibus-db"}), 1);
+
+  // Every row left out: a failure that leaves the old output as it was.
+  WriteBytes(dir_ / "zz.dict.yaml", "---\nname: zz\nversion: \"1\"\n...\n工\ta b\n戈\tc d\n");
+  WriteBytes(dir_ / "zz.txt", "old");
+  EXPECT_EQ(Run({"convert", (dir_ / "zz.dict.yaml").string(), "--to", "fcitx5", "-o",
+                 (dir_ / "zz.txt").string()}),
+            1);
+  EXPECT_NE(err_.str().find("no row can be written in this format: 2 left out (line 5"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "zz.txt"), "old");
   EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "nosuch", "--from", "rime"}), 2);
 }
 
