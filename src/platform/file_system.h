@@ -15,10 +15,11 @@
 // files at a time.
 //
 // Process-wide state, the only one: the POSIX file system keeps the paths of
-// its live temporary files in a fixed table that a handler for SIGINT,
-// SIGTERM and SIGHUP reads to remove them before the process dies. The
-// handler is installed on first use, and only for signals still at their
-// default action. Temporary files that a crash or kill -9 left behind are
+// its live temporary files (and the process runner its children) in fixed
+// tables that a handler for the catchable termination signals (INT, TERM,
+// HUP, QUIT, ALRM, USR1, USR2, PIPE) reads to remove them, and end the
+// children, before the process dies. The handler is installed on first use,
+// and only for signals still at their default action. Temporary files that a crash or kill -9 left behind are
 // removed by the next replacement of the same target once their process is
 // gone.
 #pragma once
