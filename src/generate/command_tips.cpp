@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "generate/output_bound.h"
 #include "platform/lines.h"
 #include "platform/paths.h"
 #include "store/balanced_tree.h"
@@ -57,11 +58,8 @@ using Flush = std::function<void(std::u16string& out)>;
 
 // Every code line with a key repeats its key's content, so a content can be
 // multiplied by the number of code lines (a long line of TABs, cut into
-// 4096-unit lines, repeats a whole file once per piece). The output, not
-// counting the caller's prefix and suffix, may be this many times the inputs
-// (plus some slack for small tables) before the run is refused.
-constexpr uint64_t kOutputFactor = 16;
-constexpr uint64_t kOutputSlackUnits = uint64_t{1} << 22;
+// 4096-unit lines, repeats a whole file once per piece). The bound leaves out
+// the caller's prefix and suffix.
 
 Status TooMuchOutput(uint64_t inputUnits) {
   return Status::InvalidArgument(
@@ -74,7 +72,7 @@ Result<uint64_t> WriteTips(std::u16string_view codeTable, std::u16string_view co
                            const TipIndex& index, std::u16string_view prefix,
                            std::u16string_view suffix, std::u16string& out, const Flush* flush) {
   const uint64_t inputUnits = codeTable.size() + contentTable.size();
-  const uint64_t budget = kOutputFactor * inputUnits + kOutputSlackUnits;
+  const uint64_t budget = OutputLimitUnits(inputUnits);
   uint64_t spent = 0;
   uint64_t written = 0;
   size_t pos = 0;

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "generate/output_bound.h"
 #include "platform/lines.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
@@ -230,12 +231,8 @@ void CutLine(std::u16string& out, size_t start) {
 using Flush = std::function<void(std::u16string& out)>;
 
 // An entry that repeats in every table is written once per combination of
-// its codes, so three tables of 1,000 rows sharing one entry would make a
-// billion lines. The output may be this many times the inputs (plus some
-// slack for small tables) before the run is refused, which happens before
-// the disk fills.
-constexpr uint64_t kOutputFactor = 16;
-constexpr uint64_t kOutputSlackUnits = uint64_t{1} << 22;
+// its codes: three tables of 1,000 rows sharing one entry would make a
+// billion lines.
 
 Status TooMuchOutput(uint64_t inputUnits) {
   return Status::InvalidArgument(
@@ -326,7 +323,7 @@ class Merger {
 uint64_t OutputBudget(std::u16string_view first, const std::vector<std::u16string_view>& further) {
   uint64_t inputUnits = first.size();
   for (std::u16string_view table : further) inputUnits += table.size();
-  return kOutputFactor * inputUnits + kOutputSlackUnits;
+  return OutputLimitUnits(inputUnits);
 }
 
 uint64_t InputUnits(uint64_t budget) { return (budget - kOutputSlackUnits) / kOutputFactor; }

@@ -276,23 +276,16 @@ class PosixProcessRunner final : public ProcessRunner {
   Result<ChildOutcome> RunFunction(const std::function<Result<std::string>()>& work,
                                    const ChildLimits& limits) override {
     Pipe pipe;
-    if (!pipe.ok())
-      return Status::IoError("", std::string("cannot make a pipe: ") + strerror(errno));
     std::optional<Child> child;
-    {
-      CleanupSignalBlock block;
-      const pid_t pid = ::fork();
-      if (pid < 0)
-        return Status::IoError("", std::string("cannot start a process: ") + strerror(errno));
-      if (pid == 0) {
-        pipe.CloseRead();
-        PrepareChild(limits, block.previous(), -1);
-        RunInChild(work, pipe.write());
-      }
-      ::setpgid(pid, pid);
-      child.emplace(pid);
+    if (Status s = Start(pipe, child, "",
+                         [&](const sigset_t& mask) {
+                           pipe.CloseRead();
+                           PrepareChild(limits, mask, -1);
+                           RunInChild(work, pipe.write());
+                         });
+        !s.IsOk()) {
+      return s;
     }
-    pipe.CloseWrite();
     ChildOutcome outcome = Collect(*child, pipe.read(), limits, limits.outputBytes + kHeader);
     if (outcome.end != ChildOutcome::End::kFinished) return outcome;
     if (outcome.exitCode != 0 || outcome.output.empty()) {
@@ -321,26 +314,44 @@ class PosixProcessRunner final : public ProcessRunner {
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     Pipe pipe;
-    if (!pipe.ok())
-      return Status::IoError("", std::string("cannot make a pipe: ") + strerror(errno));
     std::optional<Child> child;
-    {
-      CleanupSignalBlock block;
-      const pid_t pid = ::fork();
-      if (pid < 0) return Status::IoError(argv[0], std::string("cannot start: ") + strerror(errno));
-      if (pid == 0) {
-        PrepareChild(limits, block.previous(), pipe.write());
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-      }
-      ::setpgid(pid, pid);
-      child.emplace(pid);
+    if (Status s = Start(pipe, child, argv[0],
+                         [&](const sigset_t& mask) {
+                           PrepareChild(limits, mask, pipe.write());
+                           ::execvp(args[0], args.data());
+                           ::_exit(127);
+                         });
+        !s.IsOk()) {
+      return s;
     }
-    pipe.CloseWrite();
     return Collect(*child, pipe.read(), limits, limits.outputBytes);
   }
 
  private:
+  // Forks a child in a process group of its own that `inChild` runs in (and
+  // never returns from), with the cleanup signals held off until the parent
+  // tracks it, so that a signal in between cannot leave it running. The
+  // callable is built before the fork: the child must not allocate.
+  template <class InChild>
+  static Status Start(Pipe& pipe, std::optional<Child>& child, const std::string& what,
+                      const InChild& inChild) {
+    if (!pipe.ok()) {
+      return Status::IoError(what, std::string("cannot make a pipe: ") + strerror(errno));
+    }
+    {
+      CleanupSignalBlock block;
+      const pid_t pid = ::fork();
+      if (pid < 0) {
+        return Status::IoError(what, std::string("cannot start a process: ") + strerror(errno));
+      }
+      if (pid == 0) inChild(block.previous());
+      ::setpgid(pid, pid);
+      child.emplace(pid);
+    }
+    pipe.CloseWrite();
+    return Status::Ok();
+  }
+
   [[noreturn]] static void RunInChild(const std::function<Result<std::string>()>& work, int out) {
     std::string report;
     try {
