@@ -94,7 +94,7 @@ TEST(FcitxChildTest, RandomMutantsOfDebiansDictionariesNeverCrashOrHangTheCaller
   const unsigned seed = std::random_device{}();
   std::cout << "[ SEED     ] " << seed << "\n";
   std::mt19937 random(seed);
-  const int mutants = test::kSanitized ? 40 : 160;
+  const int mutants = test::kSanitized ? 40 : 300;
   ShortClockRunner runner(0.25);
   int read = 0, refused = 0, damaged = 0, crashed = 0, spun = 0;
   const auto start = std::chrono::steady_clock::now();
