@@ -209,7 +209,7 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
 }  // namespace
 
 std::optional<Status> TryLinuxConvert(const std::string& source, const std::string& from,
-                                      const std::string& to, const std::string& output,
+                                      const std::string& to, const std::string& output, bool drop,
                                       CommandContext& ctx) {
   ToolIo& io = ctx.io;
   std::optional<AnyFormat> target = AnyFormatFromCliName(to);
@@ -257,8 +257,24 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
   }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
+  // The rows that would be lost are listed before the refusal, which names
+  // only the first few.
+  constexpr size_t kListed = 10;
+  const ConfirmDrops confirm = [&](const SaveCheck& drops) {
+    if (drop) return true;
+    size_t listed = 0;
+    for (const SaveFinding& f : drops.findings) {
+      if (listed++ == kListed) break;
+      ctx.Warn(f.line ? source + ":" + std::to_string(f.line) : source, f.text);
+    }
+    if (drops.rowsDropped > kListed) {
+      ctx.Warn(source, "and " + std::to_string(drops.rowsDropped - kListed) + " more");
+    }
+    ctx.Warn(source, "--drop writes the other rows without these");
+    return false;
+  };
   Result<ConversionReport> report =
-      ConvertAnyFormat(io.fs, source, *origin, *target, out, *temp.value());
+      ConvertAnyFormat(io.fs, source, *origin, *target, out, *temp.value(), confirm);
   if (!report.IsOk()) return report.status();
   ReportDiagnostics(source, report->diagnostics, ctx);
   const bool kuji = std::holds_alternative<TableFormat>(*target) &&

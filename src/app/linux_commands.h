@@ -13,9 +13,10 @@ namespace mirel {
 
 // Handles `convert` when either format is a Linux one (or, without --from,
 // when the source is detected as one); nullopt leaves it to the common
-// conversion.
+// conversion. Rows the target cannot hold fail the conversion, listed,
+// unless `drop` lets it write the others.
 std::optional<Status> TryLinuxConvert(const std::string& source, const std::string& from,
-                                      const std::string& to, const std::string& output,
+                                      const std::string& to, const std::string& output, bool drop,
                                       CommandContext& ctx);
 // Handles `detect` when the source is a Linux table: true when it printed the
 // format.

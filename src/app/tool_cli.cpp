@@ -211,7 +211,9 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   const std::string& from = args.Get("from");
   const std::string& to = args.Get("to");
   const std::string& output = args.Get("output");
-  if (std::optional<Status> done = TryLinuxConvert(source, from, to, output, ctx)) return *done;
+  if (std::optional<Status> done =
+          TryLinuxConvert(source, from, to, output, args.Flag("drop"), ctx))
+    return *done;
   std::optional<TableFormat> target = FormatFromCliName(to);
   if (!target) {
     return ctx.Usage("unknown format \"" + to + "\" (win, kuji, sogou, qq, jiajia, mirel)");
@@ -728,7 +730,10 @@ std::vector<CommandRow> MakeCommands() {
                 Option("--from", "FORMAT",
                        "the source's format (detected from its first lines when absent)",
                        ValueKind::kFormat),
-                Output()},
+                Output(),
+                Flag("--drop",
+                     "write a Linux table without the rows it cannot hold (otherwise they "
+                     "are listed and nothing is written)")},
                "Default output: SOURCE with its extension replaced by \"___<format>格式.txt\".",
                {},
                {"mirel-tool convert main.txt --to sogou", "mirel-tool convert tt.txt --to fcitx5"},

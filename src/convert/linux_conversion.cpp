@@ -34,10 +34,31 @@ Status NothingKept(const std::filesystem::path& source,
   return Status::InvalidArgument(source.string(), message);
 }
 
+// The rows a conversion left out: the diagnostics from `first` on that name
+// a line (the others are about the header).
+SaveCheck DropsOf(size_t before, size_t after,
+                  const std::vector<linux_table::Diagnostic>& diagnostics, size_t first) {
+  SaveCheck check;
+  check.rowsDropped = before > after ? before - after : 0;
+  for (size_t k = first; k < diagnostics.size() && check.findings.size() < SaveCheck::kShown; ++k) {
+    if (diagnostics[k].line != 0) {
+      check.findings.push_back({diagnostics[k].line, diagnostics[k].message});
+    }
+  }
+  return check;
+}
+
+// Asks before rows are left out; a refusal writes nothing.
+Status ConfirmDropped(const std::filesystem::path& source, const SaveCheck& drops,
+                      const ConfirmDrops& confirmDrops) {
+  if (drops.rowsDropped == 0 || !confirmDrops || confirmDrops(drops)) return Status::Ok();
+  return Status::InvalidArgument(source.string(), drops.DescribeRows(3) + "; nothing was written");
+}
+
 // A table of `target` from the rows of a Mirel text, its header built from
 // what the codes use.
 LinuxTable FromMirel(std::u16string_view text, LinuxFormat target,
-                     std::vector<linux_table::Diagnostic>& diagnostics) {
+                     std::vector<linux_table::Diagnostic>& diagnostics, size_t& rows) {
   LinuxTable plain;
   plain.format = LinuxFormat::kFcitxText;
   uint32_t line = 0;
@@ -48,12 +69,13 @@ LinuxTable FromMirel(std::u16string_view text, LinuxFormat target,
     r.line = ++line;
     plain.rows.push_back(std::move(r));
   }
+  rows = plain.rows.size();
   return linux_table::ConvertTable(plain, target, diagnostics);
 }
 
 Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& source,
                                  AnyFormat from, AnyFormat to, const std::filesystem::path& output,
-                                 const TempFolder& temp) {
+                                 const TempFolder& temp, const ConfirmDrops& confirmDrops) {
   ConversionReport report;
   if (const LinuxFormat* linuxFrom = std::get_if<LinuxFormat>(&from)) {
     Result<linux_table::ReadResult> read = linux_table::ReadLinuxTable(fs, source, *linuxFrom);
@@ -63,8 +85,12 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
       if (!linux_table::InfoOf(*linuxTo).writable) {
         return Status::Unsupported(output.string(), "this format is read only");
       }
+      const size_t first = report.diagnostics.size();
       LinuxTable converted = linux_table::ConvertTable(read->table, *linuxTo, report.diagnostics);
       if (converted.rows.empty()) return NothingKept(source, report.diagnostics);
+      const SaveCheck drops =
+          DropsOf(read->table.rows.size(), converted.rows.size(), report.diagnostics, first);
+      if (Status s = ConfirmDropped(source, drops, confirmDrops); !s.IsOk()) return s;
       linux_table::SetRimeName(converted, linux_table::RimeNameOf(output));
       if (Status s = linux_table::WriteLinuxTable(fs, output, converted); !s.IsOk()) return s;
       report.rows = converted.rows.size();
@@ -99,9 +125,15 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
     if (!back.IsOk()) return back.status();
     mirel = std::move(back->text);
   }
-  LinuxTable table = FromMirel(mirel, linuxTo, report.diagnostics);
+  size_t rows = 0;
+  LinuxTable table = FromMirel(mirel, linuxTo, report.diagnostics, rows);
   linux_table::SetRimeName(table, linux_table::RimeNameOf(output));
   if (table.rows.empty()) return NothingKept(source, report.diagnostics);
+  if (Status s = ConfirmDropped(source, DropsOf(rows, table.rows.size(), report.diagnostics, 0),
+                                confirmDrops);
+      !s.IsOk()) {
+    return s;
+  }
   if (Status s = linux_table::WriteLinuxTable(fs, output, table); !s.IsOk()) return s;
   report.rows = table.rows.size();
   return report;
@@ -164,7 +196,8 @@ std::filesystem::path AnyConversionOutputPath(const std::filesystem::path& sourc
 Result<ConversionReport> ConvertAnyFormat(FileSystem& fs, const std::filesystem::path& source,
                                           AnyFormat from, AnyFormat to,
                                           const std::filesystem::path& output,
-                                          const TempFolder& temp) {
+                                          const TempFolder& temp,
+                                          const ConfirmDrops& confirmDrops) {
   if (std::holds_alternative<TableFormat>(from) && std::holds_alternative<TableFormat>(to)) {
     Result<TextBuffer> text = ReadTableText(fs, source);
     if (!text.IsOk()) return text.status();
@@ -174,10 +207,16 @@ Result<ConversionReport> ConvertAnyFormat(FileSystem& fs, const std::filesystem:
     return ConversionReport{count.value(), {}};
   }
   try {
-    return Convert(fs, source, from, to, output, temp);
+    return Convert(fs, source, from, to, output, temp, confirmDrops);
   } catch (const std::bad_alloc&) {
     return Status::NoMemory("conversion");
   }
+}
+
+SaveCheck CheckLinuxSave(const LinuxTable& table, LinuxFormat target) {
+  std::vector<linux_table::Diagnostic> diagnostics;
+  const LinuxTable converted = linux_table::ConvertTable(table, target, diagnostics);
+  return DropsOf(table.rows.size(), converted.rows.size(), diagnostics, 0);
 }
 
 }  // namespace mirel

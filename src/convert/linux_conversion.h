@@ -6,12 +6,16 @@
 // travel along (name, key set, code length, construction rules).
 //
 // Rows the target cannot hold are left out and listed in the result with
-// their source line; a conversion that leaves out rows still succeeds.
+// their source line. Before anything is written, `confirmDrops` (when set)
+// is shown what would be left out; false refuses the conversion and leaves
+// the output as it was. Without it a conversion that leaves out rows still
+// succeeds.
 // Reentrant, with the same proviso as ConvertCommonFormat about sharing a
 // temporary folder.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +24,7 @@
 
 #include "convert/common_conversion.h"
 #include "convert/linux_formats.h"
+#include "store/save_check.h"
 
 namespace mirel {
 
@@ -43,11 +48,19 @@ struct ConversionReport {
   std::vector<linux_table::Diagnostic> diagnostics;
 };
 
+using ConfirmDrops = std::function<bool(const SaveCheck& drops)>;
+
 // One side at least must be a Linux format (ConvertCommonFormat serves the
 // rest).
 Result<ConversionReport> ConvertAnyFormat(FileSystem& fs, const std::filesystem::path& source,
                                           AnyFormat from, AnyFormat to,
                                           const std::filesystem::path& output,
-                                          const TempFolder& temp);
+                                          const TempFolder& temp,
+                                          const ConfirmDrops& confirmDrops = {});
+
+// The rows that writing `table` as `target` would leave out (a key outside
+// the key set, a code too long, a repeat the input method keeps once, ...),
+// as ConvertTable finds them, with their lines.
+SaveCheck CheckLinuxSave(const linux_table::LinuxTable& table, linux_table::LinuxFormat target);
 
 }  // namespace mirel

@@ -982,6 +982,14 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
       source.format == LinuxFormat::kFcitxText || source.format == LinuxFormat::kFcitxBinary
           ? FcitxMarkers(source.header)
           : std::string();
+  // libime takes the key set and code length from the header it reads,
+  // which may hold the defaults when the source gave none: rows are checked
+  // against those.
+  if (toFcitx) {
+    const HeaderSettings written = FcitxSettings(out.header);
+    s.keys = written.keys;
+    s.maxCodeLength = written.maxCodeLength;
+  }
   const bool weighted = HasWeights(source) && HasWeights(out);
   // Within one input method rows keep their places and the comments between
   // them; otherwise they go over in candidate order.

@@ -32,7 +32,7 @@ void LinesWithoutTab::Scan(std::u16string_view text, bool comments) {
   while (reader.Next(line)) {
     const bool blank = line.find_first_not_of(u" \uFEFF") == std::u16string_view::npos;
     const bool comment = comments && line.starts_with(u"//") && !line.starts_with(u"///");
-    if (!blank && !comment && line.find(u'\t') == std::u16string_view::npos) Add(nextLine_);
+    if (!blank && !comment && line.find(u'\t') == std::u16string_view::npos) Add(nextLine_, line);
     ++nextLine_;
   }
 }

@@ -16,6 +16,7 @@ namespace mirel {
 class LinesWithoutTab {
  public:
   static constexpr size_t kNumbersKept = 5;
+  static constexpr size_t kTextKept = 80;
 
   // Counts the lines of `text` that are neither blank nor hold a TAB. Lines
   // end at CR LF, a lone CR or a lone LF; a text given in pieces, each ending
@@ -23,14 +24,20 @@ class LinesWithoutTab {
   // line starting with "//" (but not "///") is a comment, not left out.
   void Scan(std::u16string_view text, bool comments = false);
 
-  // `line` is 1-based.
-  void Add(uint64_t line) {
-    if (numbers_.size() < kNumbersKept) numbers_.push_back(line);
+  // `line` is 1-based; `text` is kept with the first few numbers (cut to
+  // kTextKept units) so that a save can show what it would drop.
+  void Add(uint64_t line, std::u16string_view text = {}) {
+    if (numbers_.size() < kNumbersKept) {
+      numbers_.push_back(line);
+      texts_.emplace_back(text.substr(0, kTextKept));
+    }
     ++count_;
   }
   uint64_t count() const { return count_; }
   bool empty() const { return count_ == 0; }
   const std::vector<uint64_t>& numbers() const { return numbers_; }
+  // The text of each line in numbers(), as far as Scan saw it.
+  const std::vector<std::u16string>& texts() const { return texts_; }
 
   // "1 line without a TAB was left out (line 3)", "7 lines ... (lines 3, 7,
   // 12, 15, 20, ...)"; empty when there are none.
@@ -39,6 +46,7 @@ class LinesWithoutTab {
  private:
   uint64_t count_ = 0;
   std::vector<uint64_t> numbers_;
+  std::vector<std::u16string> texts_;
   uint64_t nextLine_ = 1;
 };
 

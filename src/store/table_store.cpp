@@ -346,7 +346,13 @@ Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target,
                              const RetryPrompt& retry) try {
   if (mode == SaveMode::kSaveAs) return WriteTableText(target);
   if (fromCompiled_) return SaveCompiled(retry);
-  return WriteTableText(currentPath_);
+  Status written = WriteTableText(currentPath_);
+  // The file is now what was written: the next save changes nothing more.
+  if (written.IsOk()) {
+    encoding_ = TextEncoding::kUtf16Le;
+    linesWithoutTab_ = {};
+  }
+  return written;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(currentPath_.string());
 }

@@ -113,6 +113,9 @@ class TableStore {
   // it and replaces that compiled table, asking `retry` while the
   // replacement fails. A failed save leaves the old file intact and `dirty`
   // set. A table without rows is not compiled: the compiled table stays.
+  // After a kSave of text, encoding() is UTF-16LE and no line is left out:
+  // that is what the file holds now. CheckTextSave says beforehand what
+  // such a save changes.
   Status SaveTable(SaveMode mode, const std::filesystem::path& target = {},
                    const RetryPrompt& retry = {});
 

@@ -146,8 +146,8 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
 TEST_F(LinuxCommandsTest, InstallFromAnotherInputMethodKeepsTheInstalledHeader) {
   ASSERT_EQ(Run({"linux", "install", (dir_ / "sys/rime-data/rr.dict.yaml").string(), "tt"}), 0)
       << err_.str();
-  Result<linux_table::ReadResult> copy = linux_table::ReadFcitxBinary(
-      ReadBytes(env_.dataHome / "fcitx5/table/tt.main.dict"));
+  Result<linux_table::ReadResult> copy =
+      linux_table::ReadFcitxBinary(ReadBytes(env_.dataHome / "fcitx5/table/tt.main.dict"));
   ASSERT_TRUE(copy.IsOk()) << test::Describe(copy);
   EXPECT_EQ(copy->table.header, "KeyCode=abc\nLength=3\n[Data]\n");
   EXPECT_EQ(linux_table::ToMirelText(copy->table), u"戈\ta\r\n工\ta\r\n");
@@ -193,6 +193,44 @@ TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
       << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "zz.txt"), "old");
   EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "nosuch", "--from", "rime"}), 2);
+}
+
+// libime drops a row outside the header's key set without a word, so the
+// conversion lists such rows and writes nothing until --drop is given.
+TEST_F(LinuxCommandsTest, ConvertRefusesRowsTheTargetDropsUnlessToldTo) {
+  const std::string out = (dir_ / "o.txt").string();
+  WriteBytes(out, "old");
+  WriteBytes(dir_ / "b.txt", "工\t中文编码\n");
+  EXPECT_EQ(
+      Run({"convert", (dir_ / "b.txt").string(), "--from", "mirel", "--to", "fcitx5", "-o", out}),
+      1);
+  EXPECT_NE(err_.str().find("中文编码"), std::string::npos) << err_.str();
+  EXPECT_EQ(ReadBytes(out), "old");
+
+  // Twelve rows outside the keys the codes give (a b) and one inside.
+  std::string mixed = "工\tab\n";
+  for (int k = 0; k < 12; ++k) mixed += "字" + std::to_string(k) + "\ta中\n";
+  WriteBytes(dir_ / "m.txt", mixed);
+  const std::vector<std::string> convert = {
+      "convert", (dir_ / "m.txt").string(), "--from", "mirel", "--to", "fcitx5", "-o", out};
+  EXPECT_EQ(Run(convert), 1);
+  EXPECT_EQ(ReadBytes(out), "old");
+  const std::string err = err_.str();
+  EXPECT_NE(err.find("m.txt:2: a key outside the key set"), std::string::npos) << err;
+  EXPECT_NE(err.find("m.txt:11: "), std::string::npos);
+  EXPECT_EQ(err.find("m.txt:12: "), std::string::npos);
+  EXPECT_NE(err.find("and 2 more"), std::string::npos);
+  EXPECT_NE(err.find("12 rows cannot be written in this format"), std::string::npos);
+  EXPECT_NE(err.find("--drop"), std::string::npos);
+
+  std::vector<std::string> dropping = convert;
+  dropping.push_back("--drop");
+  ASSERT_EQ(Run(dropping), 0) << err_.str();
+  EXPECT_NE(out_.str().find("(12 left out)"), std::string::npos) << out_.str();
+  Result<linux_table::ReadResult> written = linux_table::ReadFcitxText(ReadBytes(out));
+  ASSERT_TRUE(written.IsOk());
+  ASSERT_EQ(written->table.rows.size(), 1u);
+  EXPECT_FALSE(linux_table::FirstRowFcitxDrops(written->table).has_value());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "convert/linux_formats.h"
 
+#include "convert/linux_conversion.h"
 #include "platform/utf16.h"
 #include "support/test_support.h"
 
@@ -298,6 +299,47 @@ TEST(LinuxFormatsTest, DatabasesAreReadOnly) {
   EXPECT_EQ(ReadIbusDatabase("SQLite format 3 and then rubbish").status().message(),
             "damaged ibus-table database: file is not a database");
   EXPECT_FALSE(ReadIbusDatabase("").IsOk());
+}
+
+// libime reads the key set and length from the header it is given; a row
+// outside them is dropped without a word, so it must not be written.
+TEST(LinuxFormatsTest, FcitxRowsAreCheckedAgainstTheHeaderWritten) {
+  // No header: the codes give no key, so the written header has the default
+  // key set, which 中文编码 is not in.
+  LinuxTable plain;
+  plain.rows = {{"中文编码", "工", "", "", 1}, {"ab", "戈", "", "", 2}};
+  std::vector<Diagnostic> diagnostics;
+  LinuxTable fcitx = ConvertTable(plain, F::kFcitxText, diagnostics);
+  ASSERT_EQ(fcitx.rows.size(), 1u);
+  ASSERT_EQ(diagnostics.size(), 1u);
+  EXPECT_EQ(diagnostics[0].line, 1u);
+  EXPECT_FALSE(FirstRowFcitxDrops(fcitx).has_value());
+
+  // A Rime key set without a length: the header says Length=4.
+  ReadResult rime = Read(F::kRime, "# mirel-keys: abc\n---\nname: t\n...\n工\tabcab\n戈\tab\n");
+  diagnostics.clear();
+  fcitx = ConvertTable(rime.table, F::kFcitxText, diagnostics);
+  ASSERT_EQ(fcitx.rows.size(), 1u);
+  EXPECT_EQ(fcitx.rows[0].entry, "戈");
+  EXPECT_EQ(ParseHeader(F::kFcitxText, fcitx.header)->maxCodeLength, 4u);
+}
+
+// A header edit that shortens the codes: the rows it would cost are known
+// before anything is written.
+TEST(LinuxFormatsTest, SaveCheckCountsAndNamesTheRowsAHeaderDrops) {
+  ReadResult read =
+      Read(F::kFcitxText, "KeyCode=abc\nLength=5\n[Data]\na 工\nabcab 戈\nabc 式\nabca 𠀀\n");
+  EXPECT_TRUE(CheckLinuxSave(read.table, F::kFcitxText).empty());
+  LinuxTable edited = read.table;
+  edited.header = "KeyCode=abc\nLength=3\n[Data]\n";
+  const SaveCheck check = CheckLinuxSave(edited, F::kFcitxText);
+  EXPECT_EQ(check.rowsDropped, 2u);
+  ASSERT_EQ(check.findings.size(), 2u);
+  EXPECT_EQ(check.findings[0].line, 5u);
+  EXPECT_NE(check.findings[0].text.find("longer than 3"), std::string::npos);
+  EXPECT_EQ(check.findings[1].line, 7u);
+  EXPECT_EQ(check.DescribeRows(1), "2 rows cannot be written in this format (line 5: " +
+                                       check.findings[0].text + "; 1 more)");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "store/save_check.h"
 #include "support/test_support.h"
 
 namespace mirel {
@@ -184,6 +185,34 @@ TEST_F(TableStoreTest, EveryEncodingLoadsTheSameRows) {
   const std::u16string bmp = u"中\tzh\r\n国家\tggjj\r\n";
   ASSERT_OK(LoadBytes(test::Gbk(bmp)));
   EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"中\tzh", u"国家\tggjj"}));
+}
+
+// A save over the file it was read from says beforehand what it changes,
+// and afterwards the table is what the file now holds.
+TEST_F(TableStoreTest, SaveCheckNamesCommentsAndEncodingAndIsClearedBySaving) {
+  ASSERT_OK(Load(u"# comment\n工\ta\n\nno tab here\n戈\tb\n"));
+  SaveCheck check = CheckTextSave(*store_);
+  ASSERT_TRUE(check.encodingFrom.has_value());
+  EXPECT_EQ(*check.encodingFrom, TextEncoding::kUtf8);
+  EXPECT_EQ(check.linesDropped, 2u);
+  EXPECT_EQ(check.rowsDropped, 0u);
+  ASSERT_EQ(check.findings.size(), 2u);
+  EXPECT_EQ(check.findings[0].line, 1u);
+  EXPECT_EQ(check.findings[0].text, "# comment");
+  EXPECT_EQ(check.findings[1].line, 4u);
+
+  // Save As leaves the open file as it was, so the question stays.
+  ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "copy.txt"));
+  EXPECT_FALSE(CheckTextSave(*store_).empty());
+
+  ASSERT_OK(store_->SaveTable(SaveMode::kSave));
+  EXPECT_EQ(store_->encoding(), TextEncoding::kUtf16Le);
+  EXPECT_TRUE(store_->linesWithoutTab().empty());
+  EXPECT_TRUE(CheckTextSave(*store_).empty());
+
+  // A UTF-16LE table without such lines changes nothing.
+  ASSERT_OK(LoadBytes(Utf16Le(u"a\tb\r\n")));
+  EXPECT_TRUE(CheckTextSave(*store_).empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/ui/linux_session.h"
 
+#include "convert/linux_conversion.h"
 #include "convert/ui/linux_header_dialog.h"
 #include "ime/ui/linux_tables_dialog.h"
 #include "platform/utf16.h"
@@ -74,9 +75,16 @@ QString LinuxSession::SavePrompt() const {
            QString::fromStdString(LinuxReloadAdvice(open_->info)));
 }
 
-bool LinuxSession::Save(QWidget* parent) {
-  if (!open_) return false;
-  if (!services_.AskYesNo(parent, SavePrompt(), kCaption)) return false;
+QStringList SaveCheckItems(const SaveCheck& check) {
+  QStringList items;
+  for (const SaveFinding& f : check.findings) {
+    const QString text = QString::fromStdString(f.text);
+    items << (f.line ? QStringLiteral("第%1行：%2").arg(f.line).arg(text) : text);
+  }
+  return items;
+}
+
+linux_table::LinuxTable LinuxSession::CurrentTable() const {
   std::vector<std::u16string> texts;
   texts.reserve(store_.RowCount());
   for (uint32_t i = 0; i < store_.RowCount(); ++i) texts.emplace_back(store_.DataRowText(i));
@@ -92,7 +100,29 @@ bool LinuxSession::Save(QWidget* parent) {
   if (base.format == linux_table::LinuxFormat::kIbusDatabase) {
     base.format = linux_table::LinuxFormat::kIbusSource;
   }
-  linux_table::LinuxTable table = linux_table::FromMirelRows(base, rows);
+  return linux_table::FromMirelRows(base, rows);
+}
+
+bool LinuxSession::Save(QWidget* parent) {
+  if (!open_) return false;
+  linux_table::LinuxTable table = CurrentTable();
+  const SaveCheck check = CheckLinuxSave(table, open_->info.format);
+  if (check.rowsDropped == 0) {
+    if (!services_.AskYesNo(parent, SavePrompt(), kCaption)) return false;
+  } else {
+    const QString text =
+        QStringLiteral(
+            "共%1行中有%2行无法以该格式保存（码长或键位超出表头的设定等），不会写入"
+            "用户码表；下面列出前%3行。\n\n")
+            .arg(store_.RowCount())
+            .arg(check.rowsDropped)
+            .arg(check.findings.size()) +
+        SavePrompt();
+    if (!services_.ConfirmChanges(parent, kCaption, text, SaveCheckItems(check),
+                                  QStringLiteral("保存"), QStringLiteral("取消"))) {
+      return false;
+    }
+  }
   std::vector<linux_table::Diagnostic> diagnostics;
   Status installed = InstallLinuxTable(store_.fs(), open_->info, table, diagnostics);
   if (installed.IsOk()) installed = store_.SaveTable(SaveMode::kSave);
@@ -107,16 +137,8 @@ bool LinuxSession::Save(QWidget* parent) {
       open_->info.format == linux_table::LinuxFormat::kIbusDatabase) {
     open_->table.format = linux_table::LinuxFormat::kIbusDatabase;
   }
+  // The rows left out were listed in the question above.
   open_->headerChanged = false;
-  if (!diagnostics.empty()) {
-    QString detail;
-    for (const linux_table::Diagnostic& d : diagnostics) {
-      detail += QString::fromStdString(d.message) + "\n";
-    }
-    services_.ShowMessage(
-        parent, QStringLiteral("有%1行无法以该格式表达，未写入。").arg(diagnostics.size()),
-        kCaption, UiServices::Icon::kInformation, detail);
-  }
   return true;
 }
 
@@ -126,8 +148,26 @@ void LinuxSession::EditHeader(QWidget* parent) {
                           UiServices::Icon::kError);
     return;
   }
+  // Rows that fit the old header but not the new one are told while the
+  // header can still be changed.
+  const LinuxHeaderDialog::ConfirmRows confirm = [this](QWidget* dialog,
+                                                        const std::string& edited) {
+    linux_table::LinuxTable table = CurrentTable();
+    const SaveCheck before = CheckLinuxSave(table, open_->info.format);
+    table.header = edited;
+    const SaveCheck after = CheckLinuxSave(table, open_->info.format);
+    if (after.rowsDropped <= before.rowsDropped) return true;
+    return services_.ConfirmChanges(
+        dialog, QStringLiteral("表头"),
+        QStringLiteral("按此表头，共%1行中有%2行将无法保存（码长或键位超出表头的设定等），"
+                       "保存时不会写入；下面列出前%3行。\n可以返回修改表头。")
+            .arg(store_.RowCount())
+            .arg(after.rowsDropped)
+            .arg(after.findings.size()),
+        SaveCheckItems(after), QStringLiteral("仍然使用"), QStringLiteral("返回修改"));
+  };
   std::optional<std::string> header =
-      LinuxHeaderDialog::Run(parent, services_, open_->table.format, open_->table.header);
+      LinuxHeaderDialog::Run(parent, services_, open_->table.format, open_->table.header, confirm);
   if (!header || *header == open_->table.header) return;
   open_->table.header = std::move(*header);
   open_->headerChanged = true;

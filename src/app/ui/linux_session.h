@@ -6,10 +6,12 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "ime/linux_tables.h"
 #include "platform/ui/ui_services.h"
+#include "store/save_check.h"
 #include "store/table_store.h"
 
 class QWidget;
@@ -34,15 +36,20 @@ class LinuxSession {
   bool headerChanged() const { return open_ && open_->headerChanged; }
 
   // Writes the user copy; false when the user said no or it failed (with a
-  // message). The store is marked saved only when the copy was written.
+  // message). Rows the format cannot hold are listed in the one question
+  // before anything is written. The store is marked saved only when the
+  // copy was written.
   bool Save(QWidget* parent);
-  // The 表头 dialog.
+  // The 表头 dialog; a header that would leave rows out says so at 确定.
   void EditHeader(QWidget* parent);
 
   // The prompt text of a save, naming the file.
   QString SavePrompt() const;
 
  private:
+  // The store's rows put back into the table as read.
+  linux_table::LinuxTable CurrentTable() const;
+
   struct Open {
     LinuxTableInfo info;
     linux_table::LinuxTable table;
@@ -52,5 +59,8 @@ class LinuxSession {
   UiServices& services_;
   std::optional<Open> pending_, open_;
 };
+
+// The rows and lines of a check, one line each, for ConfirmChanges.
+QStringList SaveCheckItems(const SaveCheck& check);
 
 }  // namespace mirel

@@ -39,6 +39,7 @@
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "platform/version.h"
+#include "store/save_check.h"
 
 namespace mirel {
 
@@ -768,8 +769,36 @@ void MainWindow::ShowSaveFailure(const Status& status) {
                         QString::fromStdString(status.message()));
 }
 
+namespace {
+
+// A text table is written as UTF-16LE with CR LF, rows only: what that
+// changes in the file it was read from is asked once, before writing.
+bool ConfirmTextSave(UiServices& services, QWidget* parent, const TableStore& store) {
+  const SaveCheck check = CheckTextSave(store);
+  if (check.empty()) return true;
+  QString text =
+      QStringLiteral("保存将改写“%1”：\n").arg(QFileInfo(FromPath(store.currentPath())).fileName());
+  if (check.encodingFrom) {
+    text += QStringLiteral("· 文件由%1改为UTF-16LE（带BOM，CR LF换行，输入法读取的格式）；\n")
+                .arg(QString::fromUtf8(EncodingLabel(*check.encodingFrom)));
+  }
+  if (check.linesDropped > 0) {
+    text += QStringLiteral(
+                "· %1行没有Tab（注释、说明等），未被读入，保存后不再在文件中；"
+                "下面列出前%2行。\n")
+                .arg(Grouped(check.linesDropped))
+                .arg(check.findings.size());
+  }
+  text += QStringLiteral("如需保留原文件，请取消并使用“另存为…”。");
+  return services.ConfirmChanges(parent, kSaveQuestionCaption, text, SaveCheckItems(check),
+                                 QStringLiteral("保存"), QStringLiteral("取消"));
+}
+
+}  // namespace
+
 bool MainWindow::Save() {
   if (linuxSession_.active()) return linuxSession_.Save(this);
+  if (!ConfirmTextSave(services_, this, store_)) return false;
   bool cancelled = false;
   Status saved = editor_.Save(SaveMode::kSave, {}, [&](const Status&) {
     const bool retry = services_.AskRetry(

@@ -10,15 +10,20 @@ namespace mirel {
 
 std::optional<std::string> LinuxHeaderDialog::Run(QWidget* parent, UiServices& services,
                                                   linux_table::LinuxFormat format,
-                                                  const std::string& header) {
-  LinuxHeaderDialog dialog(parent, services, format, header);
+                                                  const std::string& header, ConfirmRows confirm) {
+  LinuxHeaderDialog dialog(parent, services, format, header, std::move(confirm));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.header();
 }
 
 LinuxHeaderDialog::LinuxHeaderDialog(QWidget* parent, UiServices& services,
-                                     linux_table::LinuxFormat format, const std::string& header)
-    : QDialog(parent), services_(services), format_(format), header_(header) {
+                                     linux_table::LinuxFormat format, const std::string& header,
+                                     ConfirmRows confirm)
+    : QDialog(parent),
+      services_(services),
+      format_(format),
+      confirm_(std::move(confirm)),
+      header_(header) {
   setObjectName(QStringLiteral("linuxHeaderDialog"));
   setWindowTitle(QStringLiteral("表头"));
   editor_ = new QPlainTextEdit(QString::fromStdString(header), this);
@@ -49,6 +54,7 @@ void LinuxHeaderDialog::Confirm() {
                           QString::fromStdString(valid.message()));
     return;
   }
+  if (confirm_ && !confirm_(this, text)) return;
   header_ = std::move(text);
   accept();
 }

@@ -3,8 +3,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
 
 namespace mirel {
 namespace {
@@ -39,8 +46,48 @@ void DesktopUiServices::ShowMessage(QWidget* parent, const QString& text, const 
                   : icon == Icon::kQuestion ? QMessageBox::Question
                                             : QMessageBox::Information,
                   caption, text, QMessageBox::Ok, parent);
-  if (!detail.isEmpty()) box.setInformativeText(detail);
+  // A long detail goes into the box's scrolling part; as informative text
+  // it would grow the box past the screen and hide its button.
+  constexpr qsizetype kShownLines = 15;
+  const QStringList lines = detail.split(u'\n', Qt::SkipEmptyParts);
+  if (lines.size() > kShownLines) {
+    box.setInformativeText(lines.mid(0, kShownLines).join(u'\n') + QStringLiteral("\n……"));
+    box.setDetailedText(detail);
+  } else if (!detail.isEmpty()) {
+    box.setInformativeText(detail);
+  }
   box.exec();
+}
+
+bool DesktopUiServices::ConfirmChanges(QWidget* parent, const QString& caption, const QString& text,
+                                       const QStringList& items, const QString& proceed,
+                                       const QString& back) {
+  // A list that scrolls, so that thousands of rows never make the dialog
+  // taller than the screen.
+  QDialog dialog(parent);
+  dialog.setWindowTitle(caption);
+  auto* column = new QVBoxLayout(&dialog);
+  auto* label = new QLabel(text, &dialog);
+  label->setWordWrap(true);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  column->addWidget(label);
+  if (!items.isEmpty()) {
+    auto* list = new QListWidget(&dialog);
+    list->setObjectName(QStringLiteral("changedRows"));
+    list->addItems(items);
+    list->setMinimumHeight(160);
+    column->addWidget(list, 1);
+  }
+  auto* buttons = new QDialogButtonBox(&dialog);
+  buttons->addButton(proceed, QDialogButtonBox::AcceptRole);
+  QPushButton* no = buttons->addButton(back, QDialogButtonBox::RejectRole);
+  // Enter alone must not lose rows.
+  no->setDefault(true);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  column->addWidget(buttons);
+  dialog.resize(560, items.isEmpty() ? 200 : 420);
+  return dialog.exec() == QDialog::Accepted;
 }
 
 QString DesktopUiServices::PickOpenFile(QWidget* parent, const QString& title) {

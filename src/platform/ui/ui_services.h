@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QWidget;
@@ -27,6 +28,13 @@ class UiServices {
   // A message with an OK button; `detail` is shown below the text when set.
   virtual void ShowMessage(QWidget* parent, const QString& text, const QString& caption, Icon icon,
                            const QString& detail = {}) = 0;
+  // What is about to be lost or changed (`text`, with the counts) and the
+  // first rows concerned (`items`, in a scrolling list), with the buttons
+  // `proceed` and `back`; true for `proceed`. Escape and the close box
+  // answer `back`.
+  virtual bool ConfirmChanges(QWidget* parent, const QString& caption, const QString& text,
+                              const QStringList& items, const QString& proceed,
+                              const QString& back) = 0;
   // File pickers over "txt文件(*.txt)" and "所有文件(*.*)"; empty when cancelled.
   virtual QString PickOpenFile(QWidget* parent, const QString& title) = 0;
   virtual QString PickSaveFile(QWidget* parent, const QString& title) = 0;
@@ -45,6 +53,9 @@ class DesktopUiServices : public UiServices {
   bool AskRetry(QWidget* parent, const QString& text, const QString& caption) override;
   void ShowMessage(QWidget* parent, const QString& text, const QString& caption, Icon icon,
                    const QString& detail) override;
+  bool ConfirmChanges(QWidget* parent, const QString& caption, const QString& text,
+                      const QStringList& items, const QString& proceed,
+                      const QString& back) override;
   QString PickOpenFile(QWidget* parent, const QString& title) override;
   QString PickSaveFile(QWidget* parent, const QString& title) override;
   QString PickTableToOpen(QWidget* parent, const QString& title) override;

@@ -28,6 +28,14 @@ class FakeUiServices : public UiServices {
                    const QString&) override {
     messages << caption + u'|' + text;
   }
+  bool ConfirmChanges(QWidget*, const QString& caption, const QString& text,
+                      const QStringList& items, const QString& proceed,
+                      const QString& back) override {
+    questions << caption + u'|' + text;
+    changes << items;
+    changeButtons << proceed + u'/' + back;
+    return Next(confirm, false);
+  }
   QString PickOpenFile(QWidget*, const QString& title) override {
     pickerTitles << title;
     return Next(openPicks, QString());
@@ -46,12 +54,15 @@ class FakeUiServices : public UiServices {
     return shellWorks;
   }
 
-  std::deque<bool> yesNo, retry;
+  std::deque<bool> yesNo, retry, confirm;
   // Unanswered questions are cancelled: a test that forgets an answer
   // changes nothing.
   std::deque<Answer> yesNoCancel;
   std::deque<QString> openPicks, savePicks;
   QStringList questions, messages, pickerTitles, opened;
+  // The lists ConfirmChanges showed, one after another, and its buttons.
+  QList<QStringList> changes;
+  QStringList changeButtons;
   QString clipboard;
   bool shellWorks = true;
 

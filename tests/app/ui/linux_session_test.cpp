@@ -1,13 +1,17 @@
 // The editor over a table of a Linux input method: it opens in the order
 // the input method offers it, and a save writes the user copy in the
 // table's own format after a prompt naming the file, never the system one.
+#include <QApplication>
+#include <QPlainTextEdit>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "app/editor_commands.h"
 #include "app/ui/main_window.h"
+#include "convert/ui/linux_header_dialog.h"
 #include "fake_ui_services.h"
 #include "support/test_support.h"
 
@@ -88,6 +92,66 @@ class LinuxSessionTest : public QObject {
     test::WriteBytes(plain, test::TableBytes({u"甲\ta"}));
     QVERIFY(window_->OpenTable(plain));
     QVERIFY(!window_->linuxSession().active());
+  }
+
+  // A header whose length drops rows says so at 确定, and the save asks
+  // with the rows before the user copy loses them.
+  void headerThatDropsRowsIsToldBeforeAnythingIsWritten() {
+    const std::filesystem::path sys = dir_->path().toStdString() + "/sys";
+    std::filesystem::create_directories(sys / "fcitx5/inputmethod");
+    std::filesystem::create_directories(sys / "fcitx5/table");
+    test::WriteBytes(sys / "fcitx5/inputmethod/tt.conf",
+                     "[InputMethod]\nName=TT\nAddon=table\n\n[Table]\nFile=table/tt.main.dict\n");
+    Result<linux_table::ReadResult> text = linux_table::ReadFcitxText(
+        "KeyCode=abc\nLength=5\n[Data]\na 工\nabcab 戈\nabc 式\nabca 乙\n");
+    QVERIFY(text.IsOk());
+    Result<std::string> binary = linux_table::WriteFcitxBinary(text->table);
+    QVERIFY(binary.IsOk());
+    test::WriteBytes(sys / "fcitx5/table/tt.main.dict", binary.value());
+    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "tt");
+    QVERIFY2(found.IsOk(), found.status().message().c_str());
+    QVERIFY(window_->OpenLinuxTable(found.value()));
+    QCOMPARE(store_->RowCount(), 4u);
+
+    // 返回修改 keeps the dialog open; the second 确定 goes on.
+    services_->confirm = {false, true};
+    bool stayed = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<LinuxHeaderDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      dialog->editor()->setPlainText(QStringLiteral("KeyCode=abc\nLength=3\n[Data]\n"));
+      dialog->Confirm();
+      stayed = dialog->isVisible();
+      dialog->Confirm();
+    });
+    window_->Dispatch(command::kLinuxHeader);
+    QVERIFY(stayed);
+    QCOMPARE(services_->changes.size(), 2);
+    QCOMPARE(services_->changes.last().size(), 2);
+    QVERIFY(services_->changes.last()[0].startsWith(QStringLiteral("第")));
+    QVERIFY(services_->changes.last()[0].contains(QStringLiteral("longer than 3")));
+    QVERIFY(services_->questions.last().contains(QStringLiteral("4行中有2行")));
+    QCOMPARE(services_->changeButtons.last(), QStringLiteral("仍然使用/返回修改"));
+    QVERIFY(window_->linuxSession().headerChanged());
+
+    // The save asks once, with the rows; 取消 writes nothing.
+    const std::filesystem::path user = found->userPaths.front();
+    services_->confirm = {false};
+    window_->Dispatch(command::kSave);
+    QVERIFY(!std::filesystem::exists(user));
+    QCOMPARE(services_->changes.size(), 3);
+    QCOMPARE(services_->changeButtons.last(), QStringLiteral("保存/取消"));
+    QVERIFY(services_->questions.last().contains(QString::fromStdString(user.string())));
+    QVERIFY(window_->linuxSession().headerChanged());
+
+    services_->confirm = {true};
+    services_->messages.clear();
+    window_->Dispatch(command::kSave);
+    Result<linux_table::ReadResult> saved = linux_table::ReadLinuxTable(test::DiskFs(), user);
+    QVERIFY(saved.IsOk());
+    QCOMPARE(saved->table.rows.size(), size_t{2});
+    QVERIFY(services_->messages.isEmpty());
+    QVERIFY(!window_->linuxSession().headerChanged());
   }
 };
 

@@ -29,8 +29,8 @@
 #include <memory>
 #include <sstream>
 
-#include "app/ui/chinese_ui.h"
 #include "app/editor_commands.h"
+#include "app/ui/chinese_ui.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
@@ -474,6 +474,7 @@ class MainWindowTest : public QObject {
     QFile::remove(path);
     QDir().mkpath(path);  // the table's file is now a folder
     services_->yesNoCancel = {UiServices::Answer::kYes};
+    services_->confirm = {true};  // rewriting the UTF-8 file as UTF-16LE
     window_->Dispatch(command::kStatistics);
     QCOMPARE(services_->opened.size(), 3);
     QCOMPARE(services_->messages.last(),
@@ -1032,6 +1033,45 @@ class MainWindowTest : public QObject {
              Qt::AlignRight | Qt::AlignVCenter);
     QCOMPARE(window_->model().index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
              Qt::AlignLeft | Qt::AlignVCenter);
+  }
+
+  // The file is rewritten as UTF-16LE without its comment lines: asked once,
+  // before writing, and the status bar then shows what the file holds.
+  void firstSaveOfAnotherEncodingAsksOnceAndTheStatusBarFollows() {
+    const QString path = dir_->filePath(QStringLiteral("u8.txt"));
+    const std::string utf8 = "# \xE7\xA0\x81\xE8\xA1\xA8\n\xE4\xB8\xAD\tzh\n\xE5\x9B\xBD\tgg\n";
+    WriteFile(path, utf8);
+    QVERIFY(window_->OpenTable(path.toStdString()));
+    auto label = [this](const char* name) {
+      return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    Select({0});
+    QVERIFY(window_->Dispatch(command::kMoveToEnd));
+
+    services_->confirm = {false};
+    window_->Dispatch(command::kSave);
+    QCOMPARE(ReadFile(path), utf8);
+    QVERIFY(store_->dirty());
+    QCOMPARE(services_->changes.size(), 1);
+    QCOMPARE(services_->changes.last(), QStringList{QStringLiteral("第1行：# 码表")});
+    QCOMPARE(services_->changeButtons.last(), QStringLiteral("保存/取消"));
+    QVERIFY(services_->questions.last().contains(QStringLiteral("UTF-8")));
+    QVERIFY(services_->questions.last().contains(QStringLiteral("1行没有Tab")));
+    QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-8"));
+
+    services_->confirm = {true};
+    window_->Dispatch(command::kSave);
+    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg"), QStringLiteral("中\tzh")}));
+    QVERIFY(!store_->dirty());
+    QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-16LE"));
+    QCOMPARE(label("leftOutLabel"), QString());
+
+    // The file is now what the input method reads: no second question.
+    Select({0});
+    QVERIFY(window_->Dispatch(command::kMoveToEnd));
+    window_->Dispatch(command::kSave);
+    QCOMPARE(services_->changes.size(), 2);
+    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("中\tzh"), QStringLiteral("国\tgg")}));
   }
 
   void settingsRememberTheWindowAndRecentFiles() {
