@@ -29,8 +29,8 @@
 #include <memory>
 #include <sstream>
 
-#include "app/ui/chinese_ui.h"
 #include "app/editor_commands.h"
+#include "app/ui/chinese_ui.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
@@ -193,11 +193,15 @@ class MainWindowTest : public QObject {
           QStringLiteral("丁\tba")});
     QVERIFY(window_->action(command::kSave)->isEnabled());
     QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：无，筛选后个数：4"));
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：无，筛选后个数：4 - "
+                            "open%1.txt[*]")
+                 .arg(opened_));
     QTest::keyClicks(window_->filterBox(), QStringLiteral("ab"));
     QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
     QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：ab，筛选后个数：2"));
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：ab，筛选后个数：2 - "
+                            "open%1.txt[*]")
+                 .arg(opened_));
     window_->exactBox()->setChecked(true);
     QCOMPARE(VisibleEntries(), QStringList{QStringLiteral("甲")});
     window_->exactBox()->setChecked(false);
@@ -214,7 +218,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->model().itemCount(), 10000);
     QCOMPARE(window_->windowTitle(),
              QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：10000，筛选编码：") +
-                 QString(19, u'z') + QStringLiteral("，筛选后个数：10"));
+                 QString(19, u'z') +
+                 QStringLiteral("，筛选后个数：10 - open%1.txt[*]").arg(opened_));
   }
 
   void cellsAreCutAndNumbersFollowTheFilter() {
@@ -757,7 +762,7 @@ class MainWindowTest : public QObject {
     // table stays as it was, changes and all.
     services_->yesNoCancel = {UiServices::Answer::kNo, UiServices::Answer::kNo};
     services_->openPicks = {QString(), dir_->filePath(QStringLiteral("t.doc"))};
-    WriteFile(dir_->filePath(QStringLiteral("t.doc")), "x\ty\r\n");
+    WriteFile(dir_->filePath(QStringLiteral("t.doc")), "x\r\n");
     window_->Dispatch(command::kOpen);
     window_->Dispatch(command::kOpen);
     QCOMPARE(services_->messages.last(), QStringLiteral("打开失败|无法打开码表文件。"));
@@ -802,7 +807,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->findChild<QLabel*>(QStringLiteral("resultLabel"))->text(),
              QStringLiteral("删除重复：移除 2 行"));
     QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3"));
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3 - "
+                            "open%1.txt[*]")
+                 .arg(opened_));
   }
 
   void copyTakesEverySelectedRow() {
