@@ -644,10 +644,11 @@ void MainWindow::Refresh() {
   // listed, and the status bar says why the list did not change.
   Result<uint32_t> filtered = store_.ApplyFilter(filter, exactBox_->isChecked());
   model_.SetItemCount(static_cast<int>(store_.VisibleRowCount()));
-  if (!filtered.IsOk()) {
-    ShowResult(
-        QStringLiteral("筛选失败：%1").arg(QString::fromStdString(filtered.status().message())));
-  }
+  filterFailure_ =
+      filtered.IsOk()
+          ? QString()
+          : QStringLiteral("筛选失败：%1").arg(QString::fromStdString(filtered.status().message()));
+  if (!filterFailure_.isEmpty()) ShowResult({});
   findCountStale_ = true;
   UpdateState();
 }
@@ -701,7 +702,14 @@ void MainWindow::UpdateState() {
   if (!findBar_->isHidden() && findCountStale_) UpdateFindCount();
 }
 
-void MainWindow::ShowResult(const QString& text) { resultLabel_->setText(text); }
+// A failed filter stays in view beside what the command did.
+void MainWindow::ShowResult(const QString& text) {
+  if (filterFailure_.isEmpty() || !store_.IsOpen()) {
+    resultLabel_->setText(text);
+  } else {
+    resultLabel_->setText(text.isEmpty() ? filterFailure_ : text + u'；' + filterFailure_);
+  }
+}
 
 bool MainWindow::Dispatch(int command) {
   if (command < kFirst || command > kLast) return false;

@@ -213,6 +213,8 @@ class MainWindow : public QMainWindow {
   QString formatName_;
   // Read from one of the common line formats: a save asks for a Mirel text.
   bool converted_ = false;
+  // Why the last filter failed; empty once one works.
+  QString filterFailure_;
   QMenu* recentMenu_ = nullptr;
   QStringList recent_;
   std::map<int, QAction*> actions_;

@@ -38,6 +38,7 @@ class FakeUiServices : public UiServices {
   }
   QString PickTableToOpen(QWidget*, const QString& title) override {
     pickerTitles << title;
+    tablePickerTitles << title;
     return Next(openPicks, QString());
   }
   void SetClipboardText(const QString& text) override { clipboard = text; }
@@ -52,6 +53,8 @@ class FakeUiServices : public UiServices {
   std::deque<Answer> yesNoCancel;
   std::deque<QString> openPicks, savePicks;
   QStringList questions, messages, pickerTitles, opened;
+  // The pickers that offer every table format.
+  QStringList tablePickerTitles;
   QString clipboard;
   bool shellWorks = true;
 
