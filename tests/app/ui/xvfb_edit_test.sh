@@ -36,7 +36,8 @@ wait_title() {
   cat "$work/editor.log" >&2
   return 1
 }
-title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1"; }
+# $2 is "*" while the table has unsaved changes.
+title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - t.txt${2:-}"; }
 # Answers the question box called $1 with Return (its default button, Yes)
 # once the box is on the screen with the keyboard focus.
 answer_box() {
@@ -74,7 +75,7 @@ sleep 0.3
 # Down again the second; Delete asks, Return answers Yes.
 xdotool key --delay 100 Tab Tab Down Down Delete
 answer_box "确认删除？" || exit 1
-wait_title "$(title 2)" >/dev/null || exit 1
+wait_title "$(title 2 '*')" >/dev/null || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 xdotool key ctrl+z
 wait_title "$(title 3)" >/dev/null || exit 1
