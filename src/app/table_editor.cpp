@@ -37,8 +37,8 @@ bool HoldsRowBreak(std::u16string_view field) {
   return field.find_first_of(std::u16string_view(u"\t\r\n\0", 4)) != std::u16string_view::npos;
 }
 
-Result<uint32_t> TableEditor::Open(const std::filesystem::path& path) {
-  Result<uint32_t> loaded = store_.LoadTable(path);
+Result<uint32_t> TableEditor::Open(const std::filesystem::path& path, bool anyName) {
+  Result<uint32_t> loaded = store_.LoadTable(path, anyName);
   if (loaded.IsOk()) {
     Opened();
   } else if (!store_.IsOpen()) {

@@ -47,8 +47,9 @@ class TableEditor {
   const TableStore& store() const { return store_; }
 
   // Opens a table in place of the open one (a file that cannot be read
-  // leaves the open table and its history as they were).
-  Result<uint32_t> Open(const std::filesystem::path& path);
+  // leaves the open table and its history as they were). `anyName` as the
+  // store takes it.
+  Result<uint32_t> Open(const std::filesystem::path& path, bool anyName = false);
   // After the store was given a table by other means.
   void Opened();
   void Close();

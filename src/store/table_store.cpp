@@ -103,9 +103,9 @@ const char16_t* TableStore::FilterUnits(uint32_t byteOffset) const {
   return reinterpret_cast<const char16_t*>(filter_->view() + byteOffset);
 }
 
-Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path) try {
+Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool anyName) try {
   const std::string where = path.string();
-  const bool named = HasExtension(path, u".ktb") || HasExtension(path, u".txt");
+  const bool named = anyName || HasExtension(path, u".ktb") || HasExtension(path, u".txt");
   if (!named) {
     return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
   }
@@ -150,7 +150,8 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
 
   // The file is readable: from here on the old table gives way, which also
   // releases its working files' memory before the new text is decoded.
-  CloseTable();
+  RemoveWorkingText(path);
+  ResetTable();
   currentPath_ = path;
   std::u16string text;
   try {
@@ -210,16 +211,25 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   const bool reuse = filter_ && filter_->view() && !textChanged_ && filter_->size() == size &&
                      snapshotDataSize_ == d;
   if (!reuse) {
-    filter_.reset();
-    rowMap_ = nullptr;
-    std::filesystem::path filterPath = temp_.TempPath(kFilterFileName);
+    // The new snapshot goes beside the old one, which stays listed when the
+    // new one cannot be made.
+    const std::filesystem::path first = temp_.TempPath(kFilterFileName);
+    std::filesystem::path filterPath =
+        filter_ && filterPath_ == first ? temp_.TempPath(kSpareFilterFileName) : first;
+    filterStale_ = filter_ != nullptr;
     if (filterPath.empty() || size >= kFileLimit) {
       return Status::IoError(temp_.folder().string(), "cannot create the filter file");
     }
     Result<std::unique_ptr<WorkingFile>> filter = fs_.CreateWorkingFile(
         filterPath, {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
     if (!filter.IsOk()) return filter.status();
+    filterStale_ = false;
+    if (filter_) {
+      filter_.reset();
+      (void)fs_.Remove(filterPath_);
+    }
     filter_ = std::move(filter).value();
+    filterPath_ = filterPath;
     textChanged_ = false;
     snapshotDataSize_ = d;
   }
@@ -403,7 +413,24 @@ Status TableStore::ReloadSaved() try {
 }
 
 void TableStore::CloseTable() {
+  RemoveWorkingText({});
+  ResetTable();
+  for (std::u16string_view name :
+       {kDataFileName, kFilterFileName, kSpareFilterFileName, kCompiledTempName}) {
+    const std::filesystem::path file = temp_.TempPath(name);
+    if (!file.empty()) (void)fs_.Remove(file);
+  }
+}
+
+void TableStore::RemoveWorkingText(const std::filesystem::path& keep) {
+  if (currentPath_.empty() || currentPath_ == keep) return;
+  if (currentPath_.parent_path() == temp_.folder()) (void)fs_.Remove(currentPath_);
+}
+
+void TableStore::ResetTable() {
   filter_.reset();
+  filterPath_.clear();
+  filterStale_ = false;
   data_.reset();
   rowMap_ = nullptr;
   currentPath_.clear();

@@ -41,6 +41,7 @@ namespace mirel {
 
 inline constexpr std::u16string_view kDataFileName = u"kv_tolvik_data.ktw";
 inline constexpr std::u16string_view kFilterFileName = u"kv_tolvik_data_filter.ktw";
+inline constexpr std::u16string_view kSpareFilterFileName = u"kv_tolvik_data_filter_2.ktw";
 inline constexpr std::u16string_view kCompiledTextName = u"kv_tolvik_tempmb.txt";
 inline constexpr std::u16string_view kCompiledTempName = u"kv_tolvik_tempktb.ktb";
 inline constexpr size_t kRowTextLimit = 259;
@@ -70,7 +71,8 @@ class TableStore {
   TableStore(const TableStore&) = delete;
   TableStore& operator=(const TableStore&) = delete;
 
-  // Opens a code table named .txt or .ktb (any case) and filters it with an
+  // Opens a code table named .txt or .ktb (any case), or of any name when
+  // `anyName` (the caller has looked at its content), and filters it with an
   // empty filter. A file that starts with a compiled table's header, whatever
   // its name, opens through its text in the temporary folder; a .ktb that
   // does not is refused.
@@ -78,17 +80,21 @@ class TableStore {
   // the open table as it was; a text with lines but none with a TAB is
   // refused; when the working files cannot be made no table is open
   // afterwards.
-  Result<uint32_t> LoadTable(const std::filesystem::path& path);
+  Result<uint32_t> LoadTable(const std::filesystem::path& path, bool anyName = false);
   // The lines the open table's file had without a TAB, left out of its rows.
   const LinesWithoutTab& linesWithoutTab() const { return linesWithoutTab_; }
 
   // Rebuilds the filter file: rows whose code starts with `filterText`, or
   // (exact) equals it; units compared as numbers, so case matters. Returns R
   // for an empty filter, 0 otherwise. When the filter file cannot be made the
-  // table stays open with no visible rows and the failure is returned.
+  // failure is returned and the previous snapshot, if any, stays as it was:
+  // after a change to the rows it no longer matches them (see filterStale).
   Result<uint32_t> ApplyFilter(std::u16string_view filterText, bool exact);
 
   uint32_t VisibleRowCount() const;
+  // The snapshot lists the rows as they were before the last change: the
+  // filter that followed the change failed.
+  bool filterStale() const { return filterStale_; }
   uint32_t RowCount() const;
   bool IsOpen() const { return data_ != nullptr; }
 
@@ -128,8 +134,10 @@ class TableStore {
   const TempFolder& temp() const { return temp_; }
   FileSystem& fs() const { return fs_; }
 
-  // Closes the working files (they stay in the temporary folder) and resets
-  // the store to "no table".
+  // Closes and removes the working files and resets the store to "no
+  // table". A text in the temporary folder the table was opened from (a
+  // compiled table's text, a converted table) is a working file too: it goes
+  // when its table is closed or another opened.
   void CloseTable();
 
   // Row editing. ModifyRow returns 0, or 1 when the working data file could
@@ -191,6 +199,8 @@ class TableStore {
   uint32_t* FilterOffsets();
   const char16_t* FilterUnits(uint32_t byteOffset) const;
   Result<uint32_t> LoadText(const std::filesystem::path& path);
+  void ResetTable();
+  void RemoveWorkingText(const std::filesystem::path& keep);
   Status WriteRows(const std::filesystem::path& target) const;
   Status SaveCompiled(const RetryPrompt& retry);
   template <class MakeKey, class FullCompare>
@@ -211,6 +221,8 @@ class TableStore {
   // Where the text region starts: the offset table may grow up to here.
   uint32_t textBase_ = 0;
   uint32_t snapshotDataSize_ = 0;
+  std::filesystem::path filterPath_;
+  bool filterStale_ = false;
   std::filesystem::path currentPath_;
   bool fromCompiled_ = false;
   bool dirty_ = false;

@@ -307,9 +307,12 @@ TEST_F(StoreFaultsTest, FailedFilterKeepsTheTableOpenAndChanged) {
     EXPECT_TRUE(store_->IsOpen());
     EXPECT_TRUE(store_->dirty());
     EXPECT_EQ(Take().rows, before.rows);
-    EXPECT_EQ(store_->VisibleRowCount(), 0u);
+    // The snapshot from before the change stays listed, marked stale.
+    EXPECT_EQ(Take().visible, before.visible);
+    EXPECT_TRUE(store_->filterStale());
     ASSERT_OK(store_->ApplyFilter(u"ba", false));
     EXPECT_EQ(Take().visible, filtered);
+    EXPECT_FALSE(store_->filterStale());
   });
   TallyFaults("TableStore ApplyFilter", faults);
 }

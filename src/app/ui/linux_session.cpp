@@ -13,6 +13,8 @@ const QString kCaption = QStringLiteral("Linux输入法码表");
 
 QString Path(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
+const std::filesystem::path kTextName = "kv_linux_table.txt";
+
 }  // namespace
 
 std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
@@ -26,6 +28,21 @@ std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
 std::optional<std::filesystem::path> LinuxSession::Prepare(QWidget* parent, LinuxTableInfo chosen) {
   Result<linux_table::ReadResult> read =
       linux_table::ReadLinuxTable(store_.fs(), chosen.path, chosen.format);
+  return Stage(parent, Open{std::move(chosen), {}, {}, {}, false}, std::move(read));
+}
+
+std::optional<std::filesystem::path> LinuxSession::PrepareFile(QWidget* parent,
+                                                               const std::filesystem::path& file,
+                                                               linux_table::LinuxFormat format) {
+  LinuxTableInfo info;
+  info.format = format;
+  info.path = file;
+  return Stage(parent, Open{std::move(info), file, {}, {}, false},
+               linux_table::ReadLinuxTable(store_.fs(), file, format));
+}
+
+std::optional<std::filesystem::path> LinuxSession::Stage(QWidget* parent, Open open,
+                                                         Result<linux_table::ReadResult> read) {
   if (!read.IsOk()) {
     services_.ShowMessage(parent, QStringLiteral("无法读取该码表。"), kCaption,
                           UiServices::Icon::kError,
@@ -42,7 +59,11 @@ std::optional<std::filesystem::path> LinuxSession::Prepare(QWidget* parent, Linu
                               .arg(read->diagnostics.size()),
                           kCaption, UiServices::Icon::kInformation, detail);
   }
-  const std::filesystem::path text = store_.temp().TempPath(u"kv_linux_table.txt");
+  // Not the open table's text: that table stays whole until this one opens.
+  const std::u16string_view name = store_.currentPath().filename() == kTextName
+                                       ? std::u16string_view(u"kv_linux_table_2.txt")
+                                       : std::u16string_view(u"kv_linux_table.txt");
+  const std::filesystem::path text = store_.temp().TempPath(name);
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(store_.fs(), text);
   Status written = writer.IsOk() ? Status::Ok() : writer.status();
   if (written.IsOk()) {
@@ -55,15 +76,32 @@ std::optional<std::filesystem::path> LinuxSession::Prepare(QWidget* parent, Linu
                           UiServices::Icon::kError, QString::fromStdString(written.message()));
     return std::nullopt;
   }
-  linux_table::LinuxTable table = std::move(read->table);
+  open.table = std::move(read->table);
+  open.text = text;
   // An installed database is saved back as ibus-table builds it: from source.
-  pending_ = Open{std::move(chosen), std::move(table), false};
+  pending_ = std::move(open);
   return text;
 }
 
 void LinuxSession::Begin() {
   open_ = std::move(pending_);
   pending_.reset();
+}
+
+void LinuxSession::Abandon() {
+  if (pending_ && pending_->text != store_.currentPath()) (void)store_.fs().Remove(pending_->text);
+  pending_.reset();
+}
+
+QString LinuxSession::origin() const {
+  if (!open_) return {};
+  return open_->file.empty() ? QString::fromStdString(open_->info.name) : Path(open_->file);
+}
+
+QString LinuxSession::formatName() const {
+  if (!open_) return {};
+  const std::u16string_view label = linux_table::InfoOf(open_->table.format).label;
+  return QString::fromUtf16(label.data(), static_cast<qsizetype>(label.size()));
 }
 
 QString LinuxSession::SavePrompt() const {
@@ -105,29 +143,49 @@ linux_table::LinuxTable LinuxSession::CurrentTable() const {
 
 bool LinuxSession::Save(QWidget* parent) {
   if (!open_) return false;
+  const bool toFile = !open_->file.empty();
+  if (toFile && open_->info.format == linux_table::LinuxFormat::kIbusDatabase) {
+    services_.ShowMessage(
+        parent,
+        QStringLiteral("ibus-table数据库只能读取，不能写回。请用“另存为”保存为文本码"
+                       "表，或用“打开Linux输入法码表”保存为用户码表。"),
+        kCaption, UiServices::Icon::kError);
+    return false;
+  }
   linux_table::LinuxTable table = CurrentTable();
   const SaveCheck check = CheckLinuxSave(table, open_->info.format);
   if (check.rowsDropped == 0) {
-    if (!services_.AskYesNo(parent, SavePrompt(), kCaption)) return false;
+    // A file opened by its path is saved like any file; a user copy of an
+    // installed table says where it goes first.
+    if (!toFile && !services_.AskYesNo(parent, SavePrompt(), kCaption)) return false;
   } else {
     const QString text =
         QStringLiteral(
             "共%1行中有%2行无法以该格式保存（码长或键位超出表头的设定等），不会写入"
-            "用户码表；下面列出前%3行。\n\n")
+            "%3；下面列出前%4行。\n\n")
             .arg(store_.RowCount())
             .arg(check.rowsDropped)
+            .arg(toFile ? QStringLiteral("该文件") : QStringLiteral("用户码表"))
             .arg(check.findings.size()) +
-        SavePrompt();
+        (toFile ? QStringLiteral("是否保存到%1？").arg(Path(open_->file)) : SavePrompt());
     if (!services_.ConfirmChanges(parent, kCaption, text, SaveCheckItems(check),
                                   QStringLiteral("保存"), QStringLiteral("取消"))) {
       return false;
     }
   }
   std::vector<linux_table::Diagnostic> diagnostics;
-  Status installed = InstallLinuxTable(store_.fs(), open_->info, table, diagnostics);
-  if (installed.IsOk()) installed = store_.SaveTable(SaveMode::kSave);
+  Status installed = open_->file.empty()
+                         ? InstallLinuxTable(store_.fs(), open_->info, table, diagnostics)
+                         : linux_table::WriteLinuxTable(
+                               store_.fs(), open_->file,
+                               linux_table::ConvertTable(table, open_->info.format, diagnostics));
+  // Through the editor, so that undoing back to this state clears the marker.
+  if (installed.IsOk()) installed = editor_.Save(SaveMode::kSave);
   if (!installed.IsOk()) {
-    services_.ShowMessage(parent, QStringLiteral("保存文件失败，请确认对用户码表目录的写入权限。"),
+    services_.ShowMessage(parent,
+                          open_->file.empty()
+                              ? QStringLiteral("保存文件失败，请确认对用户码表目录的写入权限。")
+                              : QStringLiteral("保存文件失败，请确认对该文件的写入权限。"),
                           QStringLiteral("无法保存"), UiServices::Icon::kError,
                           QString::fromStdString(installed.message()));
     return false;

@@ -1,14 +1,16 @@
 // A table of a Linux input method open in the editor. The store holds its
 // rows as a Mirel text in the temporary folder; this keeps the table as it
 // was read (header, weights, comments) and, on save, puts the store's rows
-// back into it and writes the user copy of the input method, in the
-// table's own format, after a prompt that says where. Interface thread only.
+// back into it and writes it in the table's own format: an installed table
+// as the input method's user copy, after a prompt that says where; a table
+// file opened by its path back into that file. Interface thread only.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 #include <optional>
 
+#include "app/table_editor.h"
 #include "ime/linux_tables.h"
 #include "platform/ui/ui_services.h"
 #include "store/save_check.h"
@@ -20,7 +22,8 @@ namespace mirel {
 
 class LinuxSession {
  public:
-  LinuxSession(TableStore& store, UiServices& services) : store_(store), services_(services) {}
+  LinuxSession(TableEditor& editor, UiServices& services)
+      : store_(editor.store()), editor_(editor), services_(services) {}
 
   // Lists the tables and reads the one chosen into a Mirel text in the
   // temporary folder; returns that file for the editor to open, or nullopt
@@ -28,10 +31,21 @@ class LinuxSession {
   std::optional<std::filesystem::path> Choose(QWidget* parent, const LinuxEnvironment& env);
   // The same for a table already chosen.
   std::optional<std::filesystem::path> Prepare(QWidget* parent, LinuxTableInfo chosen);
+  // The same for a table file in one of the Linux formats.
+  std::optional<std::filesystem::path> PrepareFile(QWidget* parent,
+                                                   const std::filesystem::path& file,
+                                                   linux_table::LinuxFormat format);
   // After the editor opened the file Choose returned.
   void Begin();
+  // The editor could not open it: its text goes.
+  void Abandon();
   void End() { open_.reset(); }
   bool active() const { return open_.has_value(); }
+  // The table as the user knows it: the file, or the installed table's name
+  // ("rime:wubi86"); what the window shows and offers again.
+  QString origin() const;
+  // The format's name, as the dialogs show it.
+  QString formatName() const;
   // The header was edited since the last save; closing must ask.
   bool headerChanged() const { return open_ && open_->headerChanged; }
 
@@ -52,10 +66,16 @@ class LinuxSession {
 
   struct Open {
     LinuxTableInfo info;
+    // Set for a table opened by its path: a save writes this file.
+    std::filesystem::path file;
     linux_table::LinuxTable table;
+    std::filesystem::path text;
     bool headerChanged = false;
   };
+  std::optional<std::filesystem::path> Stage(QWidget* parent, Open open,
+                                             Result<linux_table::ReadResult> read);
   TableStore& store_;
+  TableEditor& editor_;
   UiServices& services_;
   std::optional<Open> pending_, open_;
 };

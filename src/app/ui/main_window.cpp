@@ -30,6 +30,7 @@
 #include "app/editor_commands.h"
 #include "app/ui/chinese_ui.h"
 #include "app/ui/entry_dialogs.h"
+#include "convert/linux_formats.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
 #include "generate/ui/command_tips_dialog.h"
@@ -39,7 +40,9 @@
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "platform/version.h"
+#include "store/compiled_table.h"
 #include "store/save_check.h"
+#include "store/text_file.h"
 
 namespace mirel {
 
@@ -178,6 +181,56 @@ QString KeyText(QKeyCombination key) {
   return text + shown;
 }
 
+// How a file the window is asked to open is read.
+struct Reader {
+  enum class Kind { kStore, kLinux, kCommon } kind = Kind::kStore;
+  linux_table::LinuxFormat linux = linux_table::LinuxFormat::kFcitxText;
+  TableFormat common = TableFormat::kMirel;
+};
+
+// Enough for every header and for the sample lines format detection reads.
+constexpr size_t kDetectionBytes = size_t{1} << 16;
+
+// By the bytes, since a name says little: fcitx5 and ibus-table sources are
+// .txt files too, and Rime's have two suffixes. A compiled table, a table of
+// a Linux input method (by its header), then one of the common line formats
+// other than Mirel's own (by its first lines); anything else is read as a
+// Mirel text.
+Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
+  Result<std::unique_ptr<InputFile>> in = fs.OpenInput(path);
+  if (!in.IsOk()) return in.status();
+  std::string head(kDetectionBytes, '\0');
+  size_t filled = 0;
+  while (filled < head.size()) {
+    Result<size_t> got = in.value()->Read(
+        std::as_writable_bytes(std::span(head.data() + filled, head.size() - filled)));
+    if (!got.IsOk()) return got.status();
+    if (got.value() == 0) break;
+    filled += got.value();
+  }
+  head.resize(filled);
+  if (HasCompiledTableHeader(std::as_bytes(std::span(head))) || HasExtension(path, u".ktb")) {
+    return Reader{};
+  }
+  if (std::optional<linux_table::LinuxFormat> linux = linux_table::DetectLinuxFormat(head)) {
+    return Reader{Reader::Kind::kLinux, *linux, {}};
+  }
+  // A character cut in two at the end would change how the rest decodes.
+  if (filled == kDetectionBytes) head.resize(head.rfind('\n') + 1);
+  const Detection detection = DetectFormat(DecodeText(head).text);
+  if (detection.format && *detection.format != TableFormat::kMirel) {
+    return Reader{Reader::Kind::kCommon, {}, *detection.format};
+  }
+  return Reader{};
+}
+
+// A working text beside the open table's, never over it.
+std::filesystem::path WorkingText(const TableStore& store, std::u16string_view stem) {
+  const std::filesystem::path first = store.temp().TempPath(std::u16string(stem) + u".txt");
+  if (store.currentPath() != first) return first;
+  return store.temp().TempPath(std::u16string(stem) + u"_2.txt");
+}
+
 }  // namespace
 
 const std::vector<MainWindow::Command>& MainWindow::Commands() {
@@ -188,7 +241,11 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
       {kOpenInstalled, u"打开Mirel输入法(&P)...", false, false,
        [](W& w) { w.OpenInstalledCommand(); }},
       {kOpenLinux, u"打开Linux输入法码表(&L)...", false, false, [](W& w) { w.OpenLinuxCommand(); }},
-      {kLinuxHeader, u"表头(&H)...", false, false, [](W& w) { w.linuxSession_.EditHeader(&w); }},
+      {kLinuxHeader, u"表头(&H)...", false, false,
+       [](W& w) {
+         w.linuxSession_.EditHeader(&w);
+         w.UpdateState();
+       }},
       {kSave, u"保存(&S)...", true, true, [](W& w) { w.Save(); }},
       {kSaveAs, u"另存为(&A)...", true, true, [](W& w) { w.SaveAs(); }},
       {kClose, u"关闭(&C)", true, true, [](W& w) { w.CloseCommand(); }},
@@ -341,7 +398,20 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   qApp->installEventFilter(this);
 }
 
-MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
+  RemoveScratchFiles();
+}
+
+// What the window leaves in the private folder besides the store's own
+// working files, which the store removes when it closes the table.
+void MainWindow::RemoveScratchFiles() {
+  for (std::u16string_view name :
+       {kStatisticsReportName, kInstalledCopyName, kIntermediateFileName}) {
+    const std::filesystem::path file = store_.temp().TempPath(name);
+    if (!file.empty()) (void)store_.fs().Remove(file);
+  }
+}
 
 void MainWindow::BuildFindBar() {
   findBar_ = new QWidget(central_);
@@ -571,10 +641,16 @@ void MainWindow::Refresh() {
   const std::u16string filter = ToU16(filterBox_->text().left(kFilterLimit));
   // Nothing paints while the store filters, so one reset of the list (which
   // drops its selection and scroll position) serves for before and after.
-  (void)store_.ApplyFilter(filter, exactBox_->isChecked());
+  // A failed filter leaves the store's previous snapshot: those rows stay
+  // listed, and the status bar says why the list did not change.
+  Result<uint32_t> filtered = store_.ApplyFilter(filter, exactBox_->isChecked());
   model_.SetItemCount(static_cast<int>(store_.VisibleRowCount()));
+  filterFailure_ =
+      filtered.IsOk()
+          ? QString()
+          : QStringLiteral("筛选失败：%1").arg(QString::fromStdString(filtered.status().message()));
+  if (!filterFailure_.isEmpty()) ShowResult({});
   findCountStale_ = true;
-  WriteTitle();
   UpdateState();
 }
 
@@ -585,25 +661,35 @@ void MainWindow::WriteTitle() {
                  {static_cast<long long>(store_.RowCount()),
                   std::u16string_view(filter.empty() ? u"无" : filter),
                   static_cast<long long>(store_.VisibleRowCount())});
-  setWindowTitle(ToQString(std::u16string_view(title).substr(0, kTitleLimit)));
+  // The name after the counts, which keep their place; [*] is Qt's marker
+  // of unsaved changes.
+  const QString name = QDir::isAbsolutePath(origin_) ? QFileInfo(origin_).fileName() : origin_;
+  setWindowTitle(ToQString(std::u16string_view(title).substr(0, kTitleLimit)) +
+                 (name.isEmpty() ? QString() : QStringLiteral(" - ") + name) +
+                 QStringLiteral("[*]"));
 }
 
 // The status bar, the undo items and the find count follow the table.
 void MainWindow::UpdateState() {
   const bool open = store_.IsOpen();
   if (open) {
-    const QFileInfo file(
-        FromPath(store_.fromCompiled() ? store_.compiledTarget().path : store_.currentPath()));
-    fileLabel_->setText(file.fileName() + QStringLiteral(" — ") +
-                        QDir::toNativeSeparators(file.absolutePath()));
-    encodingLabel_->setText(EncodingName(store_));
+    WriteTitle();
+    if (QDir::isAbsolutePath(origin_)) {
+      const QFileInfo file(origin_);
+      fileLabel_->setText(file.fileName() + QStringLiteral(" — ") +
+                          QDir::toNativeSeparators(file.absolutePath()));
+    } else {
+      fileLabel_->setText(origin_);
+    }
+    encodingLabel_->setText(formatName_.isEmpty() ? EncodingName(store_) : formatName_);
     rowsLabel_->setText(QStringLiteral("行数：%1").arg(Grouped(store_.RowCount())));
     leftOutLabel_->setText(
         editor_.linesLeftOut() > 0
             ? QStringLiteral("未列出的行（无TAB）：%1").arg(Grouped(editor_.linesLeftOut()))
             : QString());
-    changedLabel_->setText(store_.dirty() ? QStringLiteral("已修改") : QString());
+    changedLabel_->setText(Changed() ? QStringLiteral("已修改") : QString());
   } else {
+    setWindowTitle(ToQString(kWindowTitle));
     for (QLabel* l : {fileLabel_, encodingLabel_, rowsLabel_, leftOutLabel_, changedLabel_}) {
       l->clear();
     }
@@ -611,12 +697,20 @@ void MainWindow::UpdateState() {
   for (QLabel* l : {fileLabel_, encodingLabel_, rowsLabel_, leftOutLabel_, changedLabel_}) {
     l->setVisible(!l->text().isEmpty());
   }
+  setWindowModified(Changed());
   if (QAction* undo = action(kUndo)) undo->setEnabled(open && editor_.CanUndo());
   if (QAction* redo = action(kRedo)) redo->setEnabled(open && editor_.CanRedo());
   if (!findBar_->isHidden() && findCountStale_) UpdateFindCount();
 }
 
-void MainWindow::ShowResult(const QString& text) { resultLabel_->setText(text); }
+// A failed filter stays in view beside what the command did.
+void MainWindow::ShowResult(const QString& text) {
+  if (filterFailure_.isEmpty() || !store_.IsOpen()) {
+    resultLabel_->setText(text);
+  } else {
+    resultLabel_->setText(text.isEmpty() ? filterFailure_ : text + u'；' + filterFailure_);
+  }
+}
 
 bool MainWindow::Dispatch(int command) {
   if (command < kFirst || command > kLast) return false;
@@ -633,6 +727,9 @@ bool MainWindow::Dispatch(int command) {
 
 std::vector<uint32_t> MainWindow::SelectedRows() const {
   std::vector<uint32_t> rows;
+  // Rows listed from before a change whose filter failed are not the
+  // table's rows any more: no command acts on them.
+  if (store_.filterStale()) return rows;
   for (const QItemSelectionRange& range : list_->selectionModel()->selection()) {
     for (int r = range.top(); r <= range.bottom(); ++r) rows.push_back(static_cast<uint32_t>(r));
   }
@@ -681,8 +778,29 @@ void MainWindow::SelectOnly(int row) {
 bool MainWindow::OpenTable(const std::filesystem::path& path) { return OpenFile(path, true); }
 
 bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
-  Result<uint32_t> loaded = editor_.Open(path);
-  if (loaded.IsOk()) linuxSession_.End();
+  Result<Reader> reader = ChooseReader(store_.fs(), path);
+  if (!reader.IsOk()) {
+    services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
+                          UiServices::Icon::kError,
+                          QString::fromStdString(reader.status().message()));
+    return false;
+  }
+  switch (reader->kind) {
+    case Reader::Kind::kLinux:
+      return OpenPrepared(linuxSession_.PrepareFile(this, path, reader->linux), remember);
+    case Reader::Kind::kCommon:
+      return OpenConverted(path, reader->common, remember);
+    case Reader::Kind::kStore:
+      break;
+  }
+  if (!LoadRows(path)) return false;
+  origin_ = FromPath(std::filesystem::absolute(path));
+  ShowOpened(remember);
+  return true;
+}
+
+bool MainWindow::LoadRows(const std::filesystem::path& path) {
+  Result<uint32_t> loaded = editor_.Open(path, true);
   if (!loaded.IsOk()) {
     services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
                           UiServices::Icon::kError,
@@ -690,6 +808,53 @@ bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
     if (!store_.IsOpen()) ResetAfterClose();
     return false;
   }
+  linuxSession_.End();
+  formatName_.clear();
+  converted_ = false;
+  return true;
+}
+
+bool MainWindow::OpenPrepared(std::optional<std::filesystem::path> text, bool remember) {
+  if (!text) return false;
+  if (!LoadRows(*text)) {
+    linuxSession_.Abandon();
+    return false;
+  }
+  linuxSession_.Begin();
+  origin_ = linuxSession_.origin();
+  formatName_ = linuxSession_.formatName();
+  ShowOpened(remember);
+  return true;
+}
+
+bool MainWindow::OpenConverted(const std::filesystem::path& path, TableFormat format,
+                               bool remember) {
+  const std::filesystem::path rows = WorkingText(store_, u"kv_converted_table");
+  Result<TextBuffer> text = ReadTextFile(store_.fs(), path);
+  Result<uint64_t> converted =
+      text.IsOk() ? ConvertCommonFormat(store_.fs(), text->text, format, TableFormat::kMirel, rows,
+                                        store_.temp(), path)
+                  : Result<uint64_t>(text.status());
+  (void)store_.fs().Remove(store_.temp().TempPath(kIntermediateFileName));
+  if (!converted.IsOk()) {
+    (void)store_.fs().Remove(rows);
+    services_.ShowMessage(this, QStringLiteral("无法打开码表文件。"), QStringLiteral("打开失败"),
+                          UiServices::Icon::kError,
+                          QString::fromStdString(converted.status().message()));
+    return false;
+  }
+  if (!LoadRows(rows)) {
+    (void)store_.fs().Remove(rows);
+    return false;
+  }
+  origin_ = FromPath(std::filesystem::absolute(path));
+  formatName_ = ToQString(InfoOf(format).radioText);
+  converted_ = true;
+  ShowOpened(remember);
+  return true;
+}
+
+void MainWindow::ShowOpened(bool remember) {
   {
     const QSignalBlocker quiet(filterBox_);
     filterBox_->clear();
@@ -702,7 +867,7 @@ bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
     model_.SetItemCount(0);
     UpdateState();
   }
-  if (remember) AddRecent(FromPath(std::filesystem::absolute(path)));
+  if (remember) AddRecent(origin_);
   ShowResult(QStringLiteral("已打开：%1 行").arg(Grouped(store_.RowCount())));
   // The rows are open; the lines left out are told, so that a save that
   // drops them does not come as a surprise.
@@ -711,7 +876,6 @@ bool MainWindow::OpenFile(const std::filesystem::path& path, bool remember) {
                           QStringLiteral("打开码表"), UiServices::Icon::kInformation,
                           QString::fromStdString(skipped.Describe()));
   }
-  return true;
 }
 
 bool MainWindow::OpenWithPrompt(const std::filesystem::path& path) {
@@ -719,8 +883,12 @@ bool MainWindow::OpenWithPrompt(const std::filesystem::path& path) {
   return OpenTable(path);
 }
 
+bool MainWindow::Changed() const {
+  return store_.IsOpen() && (store_.dirty() || linuxSession_.headerChanged());
+}
+
 bool MainWindow::ConfirmDiscard(const QString& question) {
-  if (!store_.IsOpen() || !(store_.dirty() || linuxSession_.headerChanged())) return true;
+  if (!Changed()) return true;
   switch (services_.AskYesNoCancel(this, question, kSaveQuestionCaption)) {
     case UiServices::Answer::kYes:
       return Save();
@@ -742,13 +910,15 @@ void MainWindow::OpenCommand() {
 void MainWindow::ResetAfterClose() {
   editor_.Close();
   linuxSession_.End();
+  origin_.clear();
+  formatName_.clear();
+  converted_ = false;
   SetTableItemsEnabled(false);
   model_.SetItemCount(0);
   {
     const QSignalBlocker quiet(filterBox_);
     filterBox_->clear();
   }
-  setWindowTitle(ToQString(kWindowTitle));
   UpdateState();
 }
 
@@ -797,7 +967,15 @@ bool ConfirmTextSave(UiServices& services, QWidget* parent, const TableStore& st
 }  // namespace
 
 bool MainWindow::Save() {
-  if (linuxSession_.active()) return linuxSession_.Save(this);
+  // Written back in its own line format a table could come out regrouped or
+  // renumbered; its rows go to a Mirel text the user names instead.
+  if (converted_) return SaveAs();
+  if (linuxSession_.active()) {
+    const bool saved = linuxSession_.Save(this);
+    UpdateState();
+    if (saved) ShowResult(QStringLiteral("已保存"));
+    return saved;
+  }
   if (!ConfirmTextSave(services_, this, store_)) return false;
   bool cancelled = false;
   Status saved = editor_.Save(SaveMode::kSave, {}, [&](const Status&) {
@@ -1000,6 +1178,7 @@ bool MainWindow::OpenInstalled(const InstalledTable& table) {
   // opened through its dialog.
   if (!OpenFile(table.localCopy, false)) return false;
   store_.SetCompiledTarget(CompiledTarget{table.mainTable, table.settings});
+  origin_ = FromPath(table.mainTable);
   UpdateState();
   return true;
 }
@@ -1024,15 +1203,11 @@ void MainWindow::OpenInstalledCommand() {
 
 void MainWindow::OpenLinuxCommand() {
   if (!ConfirmDiscard(kSaveOnClose)) return;
-  std::optional<std::filesystem::path> text = linuxSession_.Choose(this, linuxEnvironment_);
-  if (text && OpenTable(*text)) linuxSession_.Begin();
+  OpenPrepared(linuxSession_.Choose(this, linuxEnvironment_), true);
 }
 
 bool MainWindow::OpenLinuxTable(const LinuxTableInfo& table) {
-  std::optional<std::filesystem::path> text = linuxSession_.Prepare(this, table);
-  if (!text || !OpenTable(*text)) return false;
-  linuxSession_.Begin();
-  return true;
+  return OpenPrepared(linuxSession_.Prepare(this, table), true);
 }
 
 void MainWindow::ReverseInstalledCommand() {
@@ -1045,7 +1220,7 @@ void MainWindow::ReverseInstalledCommand() {
 // the table has changes and the user says so.
 void MainWindow::StatisticsCommand() {
   if (!store_.IsOpen()) return;
-  if (store_.dirty()) {
+  if (Changed()) {
     const UiServices::Answer answer = services_.AskYesNoCancel(
         this,
         QStringLiteral("打开文件的内容已经改变，是否保存这些修改？\r\n单击“是”保存这些修改，单击"
@@ -1177,24 +1352,53 @@ void MainWindow::RebuildRecentMenu() {
   for (int k = 0; k < recent_.size(); ++k) {
     const QString path = recent_[k];
     QAction* item = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(k + 1).arg(path));
-    connect(item, &QAction::triggered, this, [this, path] {
-      if (!QFileInfo::exists(path)) {
-        services_.ShowMessage(this, QStringLiteral("文件已不存在：\n%1").arg(path),
-                              QStringLiteral("打开失败"), UiServices::Icon::kError);
-        recent_.removeAll(path);
-        if (settings_ != nullptr) settings_->setValue(QStringLiteral("recentFiles"), recent_);
-        RebuildRecentMenu();
-        return;
-      }
-      OpenWithPrompt(ToPath(path));
-    });
+    connect(item, &QAction::triggered, this, [this, path] { OpenRecent(path); });
   }
   recentMenu_->setEnabled(!recent_.isEmpty());
+}
+
+// A path opens through the reader its content asks for; a name such as
+// "rime:wubi86" is looked up again among the installed tables.
+void MainWindow::OpenRecent(const QString& entry) {
+  if (QDir::isAbsolutePath(entry)) {
+    if (!QFileInfo::exists(entry)) {
+      services_.ShowMessage(this, QStringLiteral("文件已不存在：\n%1").arg(entry),
+                            QStringLiteral("打开失败"), UiServices::Icon::kError);
+      ForgetRecent(entry);
+      return;
+    }
+    OpenWithPrompt(ToPath(entry));
+    return;
+  }
+  Result<LinuxTableInfo> table =
+      FindLinuxTable(store_.fs(), linuxEnvironment_, entry.toStdString());
+  if (!table.IsOk()) {
+    services_.ShowMessage(this, QStringLiteral("码表已不存在：\n%1").arg(entry),
+                          QStringLiteral("打开失败"), UiServices::Icon::kError,
+                          QString::fromStdString(table.status().message()));
+    ForgetRecent(entry);
+    return;
+  }
+  if (!ConfirmDiscard(kSaveOnClose)) return;
+  OpenLinuxTable(table.value());
+}
+
+void MainWindow::ForgetRecent(const QString& entry) {
+  recent_.removeAll(entry);
+  if (settings_ != nullptr) settings_->setValue(QStringLiteral("recentFiles"), recent_);
+  RebuildRecentMenu();
 }
 
 void MainWindow::RestoreSettings() {
   if (settings_ == nullptr) return;
   recent_ = settings_->value(QStringLiteral("recentFiles")).toStringList();
+  // Older versions remembered working files of the private folder.
+  std::filesystem::path scratch = store_.temp().folder();
+  if (scratch.parent_path().filename().string().starts_with("mirel-")) {
+    scratch = scratch.parent_path();
+  }
+  const QString scratchPrefix = FromPath(scratch) + u'/';
+  recent_.removeIf([&](const QString& entry) { return entry.startsWith(scratchPrefix); });
   while (recent_.size() > kRecentLimit) recent_.removeLast();
   RebuildRecentMenu();
   const QByteArray geometry = settings_->value(QStringLiteral("geometry")).toByteArray();

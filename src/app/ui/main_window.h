@@ -21,6 +21,7 @@
 #include "app/table_editor.h"
 #include "app/ui/entry_list_model.h"
 #include "app/ui/linux_session.h"
+#include "convert/common_conversion.h"
 #include "convert/rule_conversion.h"
 #include "generate/merge_tables.h"
 #include "generate/single_characters.h"
@@ -56,8 +57,9 @@ class MainWindow : public QMainWindow {
   // Runs a command by number; false when it is not one the window handles,
   // or its rows gate stopped it.
   bool Dispatch(int command);
-  // Opens a table without asking (the open command asks first). A file
-  // that cannot be read is reported and leaves the open table as it was.
+  // Opens a table of any format Mirel reads without asking (the open
+  // command asks first). A file that cannot be read is reported and leaves
+  // the open table as it was.
   bool OpenTable(const std::filesystem::path& path);
   // Asks to save a changed table, then opens `path` (a dropped file, a
   // recent file).
@@ -95,6 +97,8 @@ class MainWindow : public QMainWindow {
   EntryListModel& model() { return model_; }
   TableEditor& editor() { return editor_; }
   QStringList recentFiles() const { return recent_; }
+  // The open table has changes a save would write (rows or header).
+  bool Changed() const;
   QMenu* recentMenu() const { return recentMenu_; }
 
  protected:
@@ -134,6 +138,15 @@ class MainWindow : public QMainWindow {
   // cancelled or the save failed, so the caller must stop.
   bool ConfirmDiscard(const QString& question);
   bool OpenFile(const std::filesystem::path& path, bool remember);
+  // Puts a file's rows into the store; false (after saying why) when it
+  // could not.
+  bool LoadRows(const std::filesystem::path& path);
+  void ShowOpened(bool remember);
+  bool OpenPrepared(std::optional<std::filesystem::path> text, bool remember);
+  bool OpenConverted(const std::filesystem::path& path, TableFormat format, bool remember);
+  void OpenRecent(const QString& entry);
+  void ForgetRecent(const QString& entry);
+  void RemoveScratchFiles();
   void ResetAfterClose();
   void Reorder(Ordering ordering, const QString& name);
   void CloseCommand();
@@ -193,6 +206,15 @@ class MainWindow : public QMainWindow {
   QLabel* changedLabel_ = nullptr;
   QLabel* leftOutLabel_ = nullptr;
   QLabel* resultLabel_ = nullptr;
+  // The open table as the user knows it: its file, or an installed Linux
+  // table's name; never a working file.
+  QString origin_;
+  // The format it was read in, when the store holds it converted.
+  QString formatName_;
+  // Read from one of the common line formats: a save asks for a Mirel text.
+  bool converted_ = false;
+  // Why the last filter failed; empty once one works.
+  QString filterFailure_;
   QMenu* recentMenu_ = nullptr;
   QStringList recent_;
   std::map<int, QAction*> actions_;
@@ -204,7 +226,7 @@ class MainWindow : public QMainWindow {
   bool exitConfirmed_ = false;
   InstalledEnvironment installedEnvironment_;
   LinuxEnvironment linuxEnvironment_ = LinuxEnvironment::FromProcess();
-  LinuxSession linuxSession_{store_, services_};
+  LinuxSession linuxSession_{editor_, services_};
   RuleConversionSettings ruleConversion_;
   MergeSettings merge_;
   SingleCharacterSettings singleCharacters_;

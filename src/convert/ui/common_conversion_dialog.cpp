@@ -87,7 +87,7 @@ CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& serv
   column->addWidget(linuxBox);
 
   connect(browse, &QPushButton::clicked, this, [this] {
-    ChooseSource(services_.PickOpenFile(this, QStringLiteral("选择源文本码表文件:")));
+    ChooseSource(services_.PickTableToOpen(this, QStringLiteral("选择源码表文件:")));
   });
   auto* exitKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_X), this);
   connect(exitKey, &QShortcut::activated, this, &QDialog::reject);
@@ -164,15 +164,8 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
   if (path.isEmpty() || !QFileInfo(path).isFile()) return;
   path_->setText(path);
   text_.clear();
-  Result<TextBuffer> read = ReadTextFile(fs_, PathFromUtf16(path.toStdU16String()));
-  if (!read.IsOk()) {
-    services_.ShowMessage(this, QStringLiteral("无法读取源码表文件。"), kCaption,
-                          UiServices::Icon::kError,
-                          QString::fromStdString(read.status().message()));
-    return;
-  }
-  text_ = std::move(read->text);
-  // A table of a Linux input method is told by its header.
+  // A table of a Linux input method is told by its header; a binary one
+  // would not read as text.
   if (Result<std::string> bytes = fs_.ReadWhole(PathFromUtf16(path.toStdU16String()));
       bytes.IsOk()) {
     if (std::optional<linux_table::LinuxFormat> linux =
@@ -181,6 +174,14 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
       return;
     }
   }
+  Result<TextBuffer> read = ReadTextFile(fs_, PathFromUtf16(path.toStdU16String()));
+  if (!read.IsOk()) {
+    services_.ShowMessage(this, QStringLiteral("无法读取源码表文件。"), kCaption,
+                          UiServices::Icon::kError,
+                          QString::fromStdString(read.status().message()));
+    return;
+  }
+  text_ = std::move(read->text);
   const Detection detection = DetectFormat(text_);
   if (!detection.format) {
     services_.ShowMessage(

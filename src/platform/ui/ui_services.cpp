@@ -17,7 +17,12 @@ namespace mirel {
 namespace {
 
 const QString kFileFilter = QStringLiteral("txt文件(*.txt);;所有文件(*.*)");
-const QString kTableFilter = QStringLiteral("码表文件(*.txt *.ktb);;txt文件(*.txt);;所有文件(*.*)");
+// Every suffix a table Mirel reads comes with; fcitx5 and ibus-table
+// sources are .txt files, and a file of another name is read by content.
+const QString kTableFilter = QStringLiteral(
+    "码表文件(*.txt *.ktb *.dict.yaml *.main.dict *.db);;Mirel码表(*.txt *.ktb);;"
+    "fcitx5码表(*.txt *.main.dict);;Rime词典(*.dict.yaml);;ibus-table码表(*.txt *.db);;"
+    "所有文件(*)");
 
 }  // namespace
 

@@ -38,7 +38,8 @@ class UiServices {
   // File pickers over "txt文件(*.txt)" and "所有文件(*.*)"; empty when cancelled.
   virtual QString PickOpenFile(QWidget* parent, const QString& title) = 0;
   virtual QString PickSaveFile(QWidget* parent, const QString& title) = 0;
-  // The picker for a table to open: "码表文件(*.txt *.ktb)" first.
+  // The picker for a table to open, in any format Mirel reads: "码表文件"
+  // with every table suffix first.
   virtual QString PickTableToOpen(QWidget* parent, const QString& title) = 0;
   virtual void SetClipboardText(const QString& text) = 0;
   // Opens a file or page with the desktop's default program.

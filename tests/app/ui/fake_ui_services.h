@@ -46,6 +46,7 @@ class FakeUiServices : public UiServices {
   }
   QString PickTableToOpen(QWidget*, const QString& title) override {
     pickerTitles << title;
+    tablePickerTitles << title;
     return Next(openPicks, QString());
   }
   void SetClipboardText(const QString& text) override { clipboard = text; }
@@ -63,6 +64,8 @@ class FakeUiServices : public UiServices {
   // The lists ConfirmChanges showed, one after another, and its buttons.
   QList<QStringList> changes;
   QStringList changeButtons;
+  // The pickers that offer every table format.
+  QStringList tablePickerTitles;
   QString clipboard;
   bool shellWorks = true;
 

@@ -1,8 +1,14 @@
 // The editor over a table of a Linux input method: it opens in the order
 // the input method offers it, and a save writes the user copy in the
 // table's own format after a prompt naming the file, never the system one.
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +34,14 @@ class LinuxSessionTest : public QObject {
       entries << QString::fromStdU16String(std::u16string(row.substr(0, row.find(u'\t'))));
     }
     return entries;
+  }
+
+  QString Label(const char* name) const {
+    return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
+  }
+  void MoveFirstDown() {
+    window_->entryList()->selectRow(0);
+    QVERIFY(window_->Dispatch(command::kMoveDown));
   }
 
   std::unique_ptr<QTemporaryDir> dir_;
@@ -152,6 +166,97 @@ class LinuxSessionTest : public QObject {
     QCOMPARE(saved->table.rows.size(), size_t{2});
     QVERIFY(services_->messages.isEmpty());
     QVERIFY(!window_->linuxSession().headerChanged());
+  }
+
+  // The table is known by its name everywhere; the list offers the name and
+  // reopens the installed table, whose save writes the user copy again.
+  void anInstalledTableKeepsItsNameAndReopensFromTheRecentFiles() {
+    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "rr");
+    QVERIFY(found.IsOk());
+    QVERIFY(window_->OpenLinuxTable(found.value()));
+    QCOMPARE(window_->recentFiles(), QStringList{"rime:rr"});
+    QCOMPARE(Label("fileLabel"), QStringLiteral("rime:rr"));
+    QVERIFY(window_->windowTitle().endsWith(QStringLiteral(" - rime:rr[*]")));
+
+    const std::filesystem::path plain = dir_->filePath(QStringLiteral("plain.txt")).toStdString();
+    test::WriteBytes(plain, test::TableBytes({u"甲\ta"}));
+    QVERIFY(window_->OpenTable(plain));
+    QCOMPARE(window_->recentMenu()->actions().size(), 2);
+    window_->recentMenu()->actions().at(1)->trigger();
+    QVERIFY(window_->linuxSession().active());
+    QCOMPARE(Entries(), (QStringList{"戈", "工", "乙"}));
+    MoveFirstDown();
+    services_->yesNo = {true};
+    QVERIFY(window_->Dispatch(command::kSave));
+    const std::filesystem::path user = env_.dataHome / "fcitx5/rime/rr.dict.yaml";
+    QVERIFY(test::ReadBytes(user).starts_with("---\nname: rr\n...\n"));
+    QCOMPARE(window_->recentFiles(), (QStringList{"rime:rr", QString::fromStdString(plain)}));
+  }
+
+  // Saves, undo and header edits move the marker, the title and the close
+  // prompt together.
+  void theChangedMarkerFollowsSavesUndoAndHeaderEdits() {
+    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "rr");
+    QVERIFY(found.IsOk());
+    QVERIFY(window_->OpenLinuxTable(found.value()));
+    MoveFirstDown();
+    QCOMPARE(Label("changedLabel"), QStringLiteral("已修改"));
+    QVERIFY(window_->isWindowModified());
+    services_->yesNo = {true};
+    QVERIFY(window_->Dispatch(command::kSave));
+    QVERIFY(Label("changedLabel").isEmpty());
+    QVERIFY(!window_->isWindowModified());
+    // Undone past the save: the table differs from the user copy again.
+    QVERIFY(window_->Dispatch(command::kUndo));
+    QCOMPARE(Label("changedLabel"), QStringLiteral("已修改"));
+    QVERIFY(window_->Dispatch(command::kRedo));
+    QVERIFY(!window_->Changed());
+
+    QTimer::singleShot(0, [] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("headerText"));
+      text->setPlainText(text->toPlainText().replace("name: rr", "name: rr\nversion: \"2\""));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    QVERIFY(window_->Dispatch(command::kLinuxHeader));
+    QCOMPARE(Label("changedLabel"), QStringLiteral("已修改"));
+    QVERIFY(window_->isWindowModified());
+    services_->yesNoCancel = {UiServices::Answer::kCancel};
+    QVERIFY(!window_->Dispatch(command::kClose) || window_->linuxSession().active());
+    QCOMPARE(services_->questions.size(), 2);  // the save prompt, then the close prompt
+  }
+
+  // A table file of a Linux format opens by its content, whatever its name,
+  // and saves back into itself in its own format, without touching any user
+  // copy.
+  void aLinuxTableFileOpensByContentAndSavesIntoItself() {
+    const std::filesystem::path rime =
+        dir_->filePath(QStringLiteral("mine.dict.yaml")).toStdString();
+    test::WriteBytes(rime, "---\nname: mine\n...\n工\ta\t10\n戈\ta\t20\n");
+    QVERIFY(window_->OpenTable(rime));
+    QCOMPARE(Entries(), (QStringList{"戈", "工"}));
+    QCOMPARE(window_->recentFiles(), QStringList{QString::fromStdString(rime)});
+    QVERIFY(Label("fileLabel").startsWith(QStringLiteral("mine.dict.yaml — ")));
+    MoveFirstDown();
+    QVERIFY(window_->Dispatch(command::kSave));
+    QVERIFY(services_->questions.isEmpty());
+    // Rime's own format, the moved row first (its weight is the writer's affair).
+    const std::string saved = test::ReadBytes(rime);
+    QVERIFY(saved.starts_with("---\nname: mine\n...\n工\ta\t"));
+    QVERIFY(saved.ends_with("\n戈\ta\t20\n"));
+    QVERIFY(!std::filesystem::exists(env_.dataHome / "fcitx5/rime"));
+
+    // fcitx5's text output is a .txt that no line of holds a TAB.
+    const std::filesystem::path fcitx = dir_->filePath(QStringLiteral("out.txt")).toStdString();
+    test::WriteBytes(fcitx, "KeyCode=ab\nLength=2\n[Data]\na 工\nb 乙\n");
+    QVERIFY(window_->OpenTable(fcitx));
+    QCOMPARE(Entries(), (QStringList{"工", "乙"}));
+    QVERIFY(window_->linuxSession().active());
+    // Nothing the user sees names a working file.
+    for (const QString& entry : window_->recentFiles()) {
+      QVERIFY(!entry.startsWith(QString::fromStdString(temp_->folder().string())));
+    }
   }
 };
 

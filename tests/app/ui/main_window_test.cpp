@@ -42,6 +42,7 @@
 #include "platform/utf16.h"
 #include "store/table_store.h"
 #include "support/fake_prefix.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 using namespace mirel;
@@ -193,11 +194,15 @@ class MainWindowTest : public QObject {
           QStringLiteral("丁\tba")});
     QVERIFY(window_->action(command::kSave)->isEnabled());
     QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：无，筛选后个数：4"));
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：无，筛选后个数：4 - "
+                            "open%1.txt[*]")
+                 .arg(opened_));
     QTest::keyClicks(window_->filterBox(), QStringLiteral("ab"));
     QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
     QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：ab，筛选后个数：2"));
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：ab，筛选后个数：2 - "
+                            "open%1.txt[*]")
+                 .arg(opened_));
     window_->exactBox()->setChecked(true);
     QCOMPARE(VisibleEntries(), QStringList{QStringLiteral("甲")});
     window_->exactBox()->setChecked(false);
@@ -214,7 +219,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->model().itemCount(), 10000);
     QCOMPARE(window_->windowTitle(),
              QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：10000，筛选编码：") +
-                 QString(19, u'z') + QStringLiteral("，筛选后个数：10"));
+                 QString(19, u'z') +
+                 QStringLiteral("，筛选后个数：10 - open%1.txt[*]").arg(opened_));
   }
 
   void cellsAreCutAndNumbersFollowTheFilter() {
@@ -758,7 +764,7 @@ class MainWindowTest : public QObject {
     // table stays as it was, changes and all.
     services_->yesNoCancel = {UiServices::Answer::kNo, UiServices::Answer::kNo};
     services_->openPicks = {QString(), dir_->filePath(QStringLiteral("t.doc"))};
-    WriteFile(dir_->filePath(QStringLiteral("t.doc")), "x\ty\r\n");
+    WriteFile(dir_->filePath(QStringLiteral("t.doc")), "x\r\n");
     window_->Dispatch(command::kOpen);
     window_->Dispatch(command::kOpen);
     QCOMPARE(services_->messages.last(), QStringLiteral("打开失败|无法打开码表文件。"));
@@ -782,6 +788,98 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg")}));
   }
 
+  // The rows listed before a filter that could not be made stay listed, and
+  // no command acts on them while they are not the table's rows.
+  void aFailedFilterKeepsThePreviousRowsAndSaysWhy() {
+    test::FaultyFileSystem faulty(test::DiskFs());
+    window_.reset();
+    store_ = std::make_unique<TableStore>(faulty, *temp_);
+    window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
+    Open({QStringLiteral("甲\ta"), QStringLiteral("乙\tb"), QStringLiteral("丙\tc")});
+    faulty.Reset();
+    faulty.FailAt(test::IoStep::kOpen, 0);
+    Select({0});
+    services_->yesNo = {true, true};
+    window_->Dispatch(command::kDelete);
+    QCOMPARE(VisibleEntries(), (QStringList{"甲", "乙", "丙"}));
+    QVERIFY(window_->findChild<QLabel*>(QStringLiteral("resultLabel"))
+                ->text()
+                .contains(QStringLiteral("筛选失败：")));
+    Select({1});
+    window_->Dispatch(command::kDelete);
+    QCOMPARE(Entries(), (QStringList{"乙", "丙"}));
+    // The next filter works again and lists the table as it is.
+    window_->filterBox()->setText(QStringLiteral("c"));
+    QCOMPARE(VisibleEntries(), QStringList{"丙"});
+    window_.reset();
+    store_.reset();
+  }
+
+  // Closing a table, and ending the window, leave nothing in the private
+  // folder: not the working files, not a spare filter file, not the text of
+  // a converted table.
+  void workingFilesGoWhenTheTableCloses() {
+    const std::filesystem::path folder = temp_->folder();
+    auto files = [&] {
+      QStringList names;
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names << QString::fromStdString(entry.path().filename().string());
+      }
+      return names;
+    };
+    Open(Letters(5));
+    Select({0});
+    services_->yesNo = {true};
+    window_->Dispatch(command::kDelete);
+    window_->filterBox()->setText(QStringLiteral("a"));
+    QVERIFY(!files().isEmpty());
+    services_->yesNoCancel = {UiServices::Answer::kNo};
+    window_->Dispatch(command::kClose);
+    QCOMPARE(files(), QStringList());
+
+    const QString sogou = dir_->filePath(QStringLiteral("sg.dat"));
+    WriteFile(sogou, "a,1=啊\r\nb,1=吧\r\n");
+    QVERIFY(window_->OpenTable(sogou.toStdString()));
+    window_->Dispatch(command::kStatistics);
+    QVERIFY(!files().isEmpty());
+    window_.reset();
+    store_.reset();
+    QCOMPARE(files(), QStringList());
+  }
+
+  // Tables of every format open by their content; one of the common line
+  // formats is saved as a Mirel text the user names, never over itself.
+  void everyFormatOpensAndTheConversionPickerOffersIt() {
+    const QString sogou = dir_->filePath(QStringLiteral("sg.dat"));
+    const std::string bytes = "a,1=啊\r\na,2=阿\r\nb,1=吧\r\n";
+    WriteFile(sogou, bytes);
+    services_->openPicks = {sogou};
+    window_->Dispatch(command::kOpen);
+    QCOMPARE(Entries(), (QStringList{"啊", "阿", "吧"}));
+    QCOMPARE(window_->recentFiles(), QStringList{sogou});
+    QVERIFY(window_->findChild<QLabel*>(QStringLiteral("fileLabel"))
+                ->text()
+                .startsWith(QStringLiteral("sg.dat — ")));
+    QVERIFY(window_->windowTitle().endsWith(QStringLiteral(" - sg.dat[*]")));
+    Select({2});
+    window_->Dispatch(command::kMoveToTop);
+    const QString saved = dir_->filePath(QStringLiteral("sg.txt"));
+    services_->savePicks = {saved};
+    QVERIFY(window_->Dispatch(command::kSave));
+    QCOMPARE(ReadFile(sogou), bytes);
+    QCOMPARE(ReadFile(saved), Utf16Table({QStringLiteral("吧\tb"), QStringLiteral("啊\ta"),
+                                          QStringLiteral("阿\ta")}));
+
+    OnNextDialog([](QDialog* dialog) {
+      for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("浏览(&B)")) button->click();
+      }
+      dialog->reject();
+    });
+    window_->Dispatch(command::kCommonConversion);
+    QCOMPARE(services_->tablePickerTitles.size(), 2);
+  }
+
   void closingResetsTheTitleAndStatus() {
     Open(Letters(3));
     window_->filterBox()->setText(QStringLiteral("a"));
@@ -803,7 +901,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->findChild<QLabel*>(QStringLiteral("resultLabel"))->text(),
              QStringLiteral("删除重复：移除 2 行"));
     QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3"));
+             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3 - "
+                            "open%1.txt[*]")
+                 .arg(opened_));
   }
 
   void copyTakesEverySelectedRow() {

@@ -14,8 +14,11 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# UTF-8 in, UTF-16LE with its mark out: 中 TAB zh, 国 TAB gg, 人 TAB r.
-printf '\344\270\255\tzh\r\n\345\233\275\tgg\r\n\344\272\272\tr\r\n' > "$work/t.txt"
+# UTF-16LE with LF line ends in, with CR LF out: 中 TAB zh, 国 TAB gg, 人 TAB r.
+# (A table in another encoding would make the save ask first.)
+printf '\377\376\055\116\011\000\172\000\150\000\012\000' > "$work/t.txt"
+printf '\375\126\011\000\147\000\147\000\012\000' >> "$work/t.txt"
+printf '\272\116\011\000\162\000\012\000' >> "$work/t.txt"
 printf '\377\376\055\116\011\000\172\000\150\000\015\000\012\000' > "$work/want.txt"
 printf '\375\126\011\000\147\000\147\000\015\000\012\000' >> "$work/want.txt"
 printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
@@ -36,7 +39,8 @@ wait_title() {
   cat "$work/editor.log" >&2
   return 1
 }
-title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1"; }
+# $2 is "*" while the table has unsaved changes.
+title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - t.txt${2:-}"; }
 # Answers the question box called $1 with Return (its default button, Yes)
 # once the box is on the screen with the keyboard focus.
 answer_box() {
@@ -74,7 +78,7 @@ sleep 0.3
 # Down again the second; Delete asks, Return answers Yes.
 xdotool key --delay 100 Tab Tab Down Down Delete
 answer_box "确认删除？" || exit 1
-wait_title "$(title 2)" >/dev/null || exit 1
+wait_title "$(title 2 '*')" >/dev/null || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 xdotool key ctrl+z
 wait_title "$(title 3)" >/dev/null || exit 1

@@ -28,7 +28,7 @@ take_screenshot() {
   fi
   echo "screenshot: $screenshot ($size)"
 }
-want='Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3'
+want='Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3 - t.txt'
 for attempt in 1 2 3; do
   start_xvfb || exit 1
   DISPLAY="$display" TMPDIR="$work" QT_QPA_PLATFORM=xcb "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
