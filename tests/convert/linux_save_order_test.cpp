@@ -292,6 +292,14 @@ TEST(LinuxSaveOrderTest, IbusSourceKeepsItsLinesAndCreatedbFollows) {
         << line;
   }
 
+  // Above the row it passed: a tie would leave the order to the build.
+  Result<ReadResult> again = ReadIbusSource(saved);
+  ASSERT_TRUE(again.IsOk()) << test::Describe(again);
+  std::map<std::string, std::string> weightOf;
+  for (const LinuxRow& row : again->table.rows) weightOf[row.entry + "|" + row.code] = row.weight;
+  EXPECT_GT(std::stoll(weightOf[Listed({rows[at]}).front()]),
+            std::stoll(weightOf[Listed({rows[at + 1]}).front()]));
+
   test::WriteBytes(dir / "saved.txt", saved);
   ASSERT_EQ(RunShell("ibus-table-createdb -n " + (dir / "saved.db").string() + " -s " +
                      (dir / "saved.txt").string()),
