@@ -724,18 +724,24 @@ void MendWeights(LinuxTable& table) {
 struct Chain {
   std::vector<double> value;
   std::vector<uint32_t> place;
-  // Filled in: the new weight of each row that must change.
+  // Filled in: the new weight of each row that must change, and for a row
+  // that must move to another line, the row whose line it is to follow.
   std::vector<std::optional<double>> fitted;
+  std::vector<std::optional<size_t>> follow;
 };
 
 // Gives the fewest rows new weights so that weights fall along the chain.
 // The rows that already fall in order (the longest such run) keep theirs;
 // each other row gets a whole number between its neighbours, and where no
-// whole number fits, the rows above it are raised with it. New weights are
+// whole number fits, the rows above it are raised with it. Among rows of
+// one weight, which the file already orders by their lines (rows without a
+// weight, most often), a row moves to the line it is to follow instead:
+// raising every row above it would rewrite the whole code. New weights are
 // not negative unless the code already uses negative ones.
 void FitChain(Chain& c) {
   const size_t n = c.value.size();
   c.fitted.assign(n, std::nullopt);
+  c.follow.assign(n, std::nullopt);
   // a offered before b.
   auto before = [&](size_t a, size_t b) {
     return c.value[a] > c.value[b] || (c.value[a] == c.value[b] && c.place[a] < c.place[b]);
@@ -784,6 +790,19 @@ void FitChain(Chain& c) {
     if (!run.empty()) {
       const double lo = floorOf(), hi = std::ceil(c.value[i]) - 1;
       if (hi - lo + 1 < static_cast<double>(run.size())) {
+        // At the bottom only rows of that weight already: a row that had a
+        // weight of its own is not made to tie with the row it passed.
+        const bool tied = below ? *below == c.value[i]
+                                : std::all_of(run.begin(), run.end(),
+                                              [&](size_t j) { return c.value[j] == c.value[i]; });
+        if (tied) {
+          for (size_t j : run) {
+            c.fitted[j] = c.value[i];
+            c.follow[j] = i;
+          }
+          run.clear();
+          continue;
+        }
         run.push_back(i);  // no room: this row moves up with them
         continue;
       }
@@ -1391,6 +1410,7 @@ LinuxTable RowsOnTheirLines(const LinuxTable& original, const std::vector<MirelR
     for (size_t i = 0; i < m; ++i) members[fill[group[i]]++] = static_cast<uint32_t>(i);
   }
   std::vector<std::optional<double>> fitted(m);
+  std::vector<std::pair<uint32_t, uint32_t>> follow;  // (listed row, the row that follows it)
   Chain chain;
   std::vector<uint32_t> rowsOf;
   for (size_t g = 0; g < groupOf.size(); ++g) {
@@ -1406,7 +1426,31 @@ LinuxTable RowsOnTheirLines(const LinuxTable& original, const std::vector<MirelR
       chain.place.push_back(place[i]);
     }
     FitChain(chain);
-    for (size_t j = 0; j < rowsOf.size(); ++j) fitted[rowsOf[j]] = chain.fitted[j];
+    for (size_t j = 0; j < rowsOf.size(); ++j) {
+      fitted[rowsOf[j]] = chain.fitted[j];
+      if (chain.follow[j]) follow.emplace_back(rowsOf[*chain.follow[j]], rowsOf[j]);
+    }
+  }
+  if (!follow.empty()) {
+    // Followers of one row go after it in the listed order.
+    std::sort(follow.begin(), follow.end());
+    std::vector<bool> moving(m, false);
+    for (const auto& [target, row] : follow) moving[row] = true;
+    std::vector<uint32_t> moved;
+    moved.reserve(sequence.size());
+    size_t keptAt = 0;
+    for (size_t p = 0; p <= sequence.size(); ++p) {
+      for (; keptAt < kept.size() && kept[keptAt].beforeRow == p; ++keptAt) {
+        kept[keptAt].beforeRow = moved.size();
+      }
+      if (p == sequence.size()) break;
+      const uint32_t i = sequence[p];
+      if (moving[i]) continue;
+      moved.push_back(i);
+      auto it = std::lower_bound(follow.begin(), follow.end(), std::make_pair(i, uint32_t{0}));
+      for (; it != follow.end() && it->first == i; ++it) moved.push_back(it->second);
+    }
+    sequence = std::move(moved);
   }
 
   LinuxTable out;

@@ -219,18 +219,22 @@ TEST(LinuxSaveOrderTest, MovedRowsGetWholeWeightsStrictlyBetweenTheirNeighbours)
                            "甲\ta\t30\n乙\ta\t20\n丙\ta\t10\n"
                            "子\tb\t551000000\n丑\tb\t1\n"
                            "天\tc\t21\n地\tc\t20\n人\tc\t10\n"
-                           "东\td\t2\n南\td\t1\n西\td\t0\n";
+                           "东\td\t2\n南\td\t1\n西\td\t0\n"
+                           "金\te\n木\te\n水\te\n日\tf\n月\tf\n星\tf\n";
   // Between the rows around it where there is room, above the top row
-  // without exponent notation, and the rows above raised where no whole
-  // number fits (also below the lowest weight, which stays at 0).
+  // without exponent notation, the rows above raised where no whole number
+  // fits (also below the lowest weight, which stays at 0), and among rows
+  // without weights, which the file orders, the row's line moved.
   const Rows moved({u"甲\ta", u"丙\ta", u"乙\ta", u"丑\tb", u"子\tb", u"天\tc", u"人\tc", u"地\tc",
-                    u"南\td", u"西\td", u"东\td"});
+                    u"南\td", u"西\td", u"东\td", u"金\te", u"水\te", u"木\te", u"月\tf", u"星\tf",
+                    u"日\tf"});
   const std::string saved = SaveRime(file, moved.rows);
   EXPECT_EQ(saved, header +
                        "甲\ta\t30\n乙\ta\t20\n丙\ta\t25\n"
                        "子\tb\t551000000\n丑\tb\t551000001\n"
                        "天\tc\t22\n地\tc\t20\n人\tc\t21\n"
-                       "东\td\t0\n南\td\t2\n西\td\t1\n");
+                       "东\td\t0\n南\td\t2\n西\td\t1\n"
+                       "金\te\n水\te\n木\te\n月\tf\n星\tf\n日\tf\n");
   const Rows top({u"丙\ta", u"甲\ta", u"乙\ta"});
   EXPECT_EQ(SaveRime(header + "甲\ta\t30\n乙\ta\t20\n丙\ta\t10\n", top.rows),
             header + "甲\ta\t30\n乙\ta\t20\n丙\ta\t31\n");
@@ -238,11 +242,10 @@ TEST(LinuxSaveOrderTest, MovedRowsGetWholeWeightsStrictlyBetweenTheirNeighbours)
   // Rime itself agrees.
   test::ScratchDir dir;
   test::WriteBytes(dir / "t.dict.yaml", saved);
-  const std::map<std::string, std::vector<std::string>> offered = {{"a", {"甲", "丙", "乙"}},
-                                                                   {"b", {"丑", "子"}},
-                                                                   {"c", {"天", "人", "地"}},
-                                                                   {"d", {"南", "西", "东"}}};
-  EXPECT_EQ(OfferedByRime(dir, "t", {"a", "b", "c", "d"}), offered);
+  const std::map<std::string, std::vector<std::string>> offered = {
+      {"a", {"甲", "丙", "乙"}}, {"b", {"丑", "子"}},       {"c", {"天", "人", "地"}},
+      {"d", {"南", "西", "东"}}, {"e", {"金", "水", "木"}}, {"f", {"月", "星", "日"}}};
+  EXPECT_EQ(OfferedByRime(dir, "t", {"a", "b", "c", "d", "e", "f"}), offered);
 }
 
 TEST(LinuxSaveOrderTest, EditedAddedAndDeletedRowsKeepTheOtherLinesAsTheyWere) {
