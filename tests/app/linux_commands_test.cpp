@@ -119,7 +119,7 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
   // Rime: both front ends' folders, named as the file.
   for (const fs::path& folder : {env_.dataHome / "fcitx5/rime", env_.configHome / "ibus/rime"}) {
     EXPECT_EQ(ReadBytes(folder / "rr.dict.yaml"),
-              "---\nname: rr\nversion: \"1\"\n...\n戈\ta\t20\n# rows\n工\ta\t10\n外\tax\n式\tab\n");
+              "---\nname: rr\nversion: \"1\"\n...\n# rows\n工\ta\t10\n戈\ta\t20\n外\tax\n式\tab\n");
   }
   // fcitx5 named by an absolute path: a user configuration points at the copy.
   EXPECT_EQ(ReadBytes(env_.dataHome / "fcitx5/inputmethod/abs.conf"),
@@ -146,8 +146,8 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
 TEST_F(LinuxCommandsTest, InstallFromAnotherInputMethodKeepsTheInstalledHeader) {
   ASSERT_EQ(Run({"linux", "install", (dir_ / "sys/rime-data/rr.dict.yaml").string(), "tt"}), 0)
       << err_.str();
-  Result<linux_table::ReadResult> copy = linux_table::ReadFcitxBinary(
-      ReadBytes(env_.dataHome / "fcitx5/table/tt.main.dict"));
+  Result<linux_table::ReadResult> copy =
+      linux_table::ReadFcitxBinary(ReadBytes(env_.dataHome / "fcitx5/table/tt.main.dict"));
   ASSERT_TRUE(copy.IsOk()) << test::Describe(copy);
   EXPECT_EQ(copy->table.header, "KeyCode=abc\nLength=3\n[Data]\n");
   EXPECT_EQ(linux_table::ToMirelText(copy->table), u"戈\ta\r\n工\ta\r\n");
