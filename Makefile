@@ -13,7 +13,8 @@ PACKAGE_TEST_PACKAGES := desktop-file-utils appstream man-db lintian bash-comple
               dpkg-dev file
 LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost-dev \
               libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
-              ibus-table-quick5 rime-data-stroke fcitx5-table-cns11643 libime-data
+              ibus-table-quick5 rime-data-stroke rime-data-wubi fcitx5-table-cns11643 \
+              libime-data
 # The build; the editor window (Qt 6 with its Chinese translations, a CJK font
 # and one that covers the ideographs beyond the BMP); its end-to-end test
 # (Xvfb, driven with xdotool).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <map>
 #include <new>
@@ -100,12 +101,15 @@ std::optional<double> WeightValue(std::string_view weight) {
   double value = 0;
   auto [ptr, ec] = std::from_chars(weight.data(), weight.data() + weight.size(), value);
   if (ec != std::errc() || ptr != weight.data() + weight.size()) return std::nullopt;
+  // "inf" and "nan" parse, but order nothing.
+  if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
 
+// Never in exponent notation: the files write 551000000, not 5.51e+08.
 std::string WeightText(double value) {
-  char buffer[32];
-  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  char buffer[400];  // room for any finite double in fixed notation
+  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   return ec == std::errc() ? std::string(buffer, ptr) : std::string("0");
 }
 
@@ -715,6 +719,103 @@ void MendWeights(LinuxTable& table) {
   }
 }
 
+// One code's rows in the order they are to be offered: their weights and
+// their places in the file (ties go to the earlier place).
+struct Chain {
+  std::vector<double> value;
+  std::vector<uint32_t> place;
+  // Filled in: the new weight of each row that must change, and for a row
+  // that must move to another line, the row whose line it is to follow.
+  std::vector<std::optional<double>> fitted;
+  std::vector<std::optional<size_t>> follow;
+};
+
+// Gives the fewest rows new weights so that weights fall along the chain.
+// The rows that already fall in order (the longest such run) keep theirs;
+// each other row gets a whole number between its neighbours, and where no
+// whole number fits, the rows above it are raised with it. Among rows of
+// one weight, which the file already orders by their lines (rows without a
+// weight, most often), a row moves to the line it is to follow instead:
+// raising every row above it would rewrite the whole code. New weights are
+// not negative unless the code already uses negative ones.
+void FitChain(Chain& c) {
+  const size_t n = c.value.size();
+  c.fitted.assign(n, std::nullopt);
+  c.follow.assign(n, std::nullopt);
+  // a offered before b.
+  auto before = [&](size_t a, size_t b) {
+    return c.value[a] > c.value[b] || (c.value[a] == c.value[b] && c.place[a] < c.place[b]);
+  };
+  bool sorted = true;
+  for (size_t i = 1; i < n && sorted; ++i) sorted = before(i - 1, i);
+  if (sorted) return;
+
+  // The longest run in order, by patience sorting.
+  std::vector<size_t> tails, back(n, SIZE_MAX);
+  for (size_t i = 0; i < n; ++i) {
+    auto at = std::lower_bound(tails.begin(), tails.end(), i,
+                               [&](size_t a, size_t b) { return before(a, b); });
+    if (at != tails.begin()) back[i] = *(at - 1);
+    if (at == tails.end()) {
+      tails.push_back(i);
+    } else {
+      *at = i;
+    }
+  }
+  std::vector<bool> keep(n, false);
+  double lowest = 0;
+  for (size_t i = tails.back(); i != SIZE_MAX; i = back[i]) {
+    keep[i] = true;
+    lowest = std::min(lowest, c.value[i]);
+  }
+
+  // Bottom up: `run` gathers the rows (lowest first) still waiting for a
+  // weight above `below`; the next kept row is their ceiling.
+  std::vector<size_t> run;
+  std::optional<double> below;  // none: the floor is `lowest`
+  auto assign = [&](double lo, double count) {
+    const double r = static_cast<double>(run.size());
+    for (size_t j = 0; j < run.size(); ++j) {
+      c.fitted[run[j]] = lo - 1 + std::floor((static_cast<double>(j) + 1) * (count + 1) / (r + 1));
+    }
+    run.clear();
+  };
+  // Strictly between: a tie would leave the order to the input method.
+  auto floorOf = [&] { return below ? std::floor(*below) + 1 : lowest; };
+  for (size_t i = n; i-- > 0;) {
+    if (!keep[i]) {
+      run.push_back(i);
+      continue;
+    }
+    if (!run.empty()) {
+      const double lo = floorOf(), hi = std::ceil(c.value[i]) - 1;
+      if (hi - lo + 1 < static_cast<double>(run.size())) {
+        // At the bottom only rows of that weight already: a row that had a
+        // weight of its own is not made to tie with the row it passed.
+        const bool tied = below ? *below == c.value[i]
+                                : std::all_of(run.begin(), run.end(),
+                                              [&](size_t j) { return c.value[j] == c.value[i]; });
+        if (tied) {
+          for (size_t j : run) {
+            c.fitted[j] = c.value[i];
+            c.follow[j] = i;
+          }
+          run.clear();
+          continue;
+        }
+        run.push_back(i);  // no room: this row moves up with them
+        continue;
+      }
+      assign(lo, hi - lo + 1);
+    }
+    below = c.value[i];
+  }
+  if (!run.empty()) assign(floorOf(), static_cast<double>(run.size()));
+  for (size_t i = 0; i < n; ++i) {
+    if (c.fitted[i] == c.value[i]) c.fitted[i].reset();
+  }
+}
+
 }  // namespace
 
 const std::array<LinuxFormatInfo, 5>& LinuxFormats() { return kFormats; }
@@ -1127,18 +1228,11 @@ std::vector<MirelRow> SplitMirelText(std::u16string_view text) {
   return rows;
 }
 
-LinuxTable FromMirelRows(const LinuxTable& original, const std::vector<MirelRow>& rows) {
-  // Unchanged rows in the same order give back the original, byte for byte.
-  const std::vector<size_t> order = CandidateOrder(original);
-  if (order.size() == rows.size()) {
-    bool same = true;
-    std::string code, entry;
-    for (size_t i = 0; i < rows.size() && same; ++i) {
-      const LinuxRow& row = original.rows[order[i]];
-      same = Utf16ToUtf8(rows[i].code) == row.code && Utf16ToUtf8(rows[i].entry) == row.entry;
-    }
-    if (same) return original;
-  }
+namespace {
+
+// A format without weights offers the rows in file order, so they are
+// written as listed; the lines between rows follow the row they preceded.
+LinuxTable RowsAsListed(const LinuxTable& original, const std::vector<MirelRow>& rows) {
   LinuxTable out;
   out.format = original.format;
   out.header = original.header;
@@ -1182,8 +1276,222 @@ LinuxTable FromMirelRows(const LinuxTable& original, const std::vector<MirelRow>
   }
   std::stable_sort(out.kept.begin(), out.kept.end(),
                    [](const KeptLine& a, const KeptLine& b) { return a.beforeRow < b.beforeRow; });
-  MendWeights(out);
   return out;
+}
+
+constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+
+// A table whose weights give the order keeps its file as it is: each row
+// stays on its line, a deleted row's line goes, an edited row takes the
+// line of the row it replaced, a new row follows the last row of its code
+// (or ends the table), and only the weights that disagree with the listed
+// order change.
+LinuxTable RowsOnTheirLines(const LinuxTable& original, const std::vector<MirelRow>& rows,
+                            const std::vector<size_t>& order) {
+  const size_t n = original.rows.size(), m = rows.size();
+  std::vector<LinuxRow> listed(m);
+  for (size_t i = 0; i < m; ++i) {
+    listed[i].code = Utf16ToUtf8(rows[i].code);
+    listed[i].entry = Utf16ToUtf8(rows[i].entry);
+    // Messages about the rows name their place in the Mirel table.
+    listed[i].line = static_cast<uint32_t>(i + 1);
+  }
+
+  // Equal rows pair up in the order they were offered.
+  std::vector<uint32_t> rank(n), sameNext(n, kNone);
+  std::unordered_map<std::pair<std::string_view, std::string_view>, uint32_t, PairHash> first;
+  first.reserve(n);
+  for (size_t r = n; r-- > 0;) {
+    const uint32_t f = static_cast<uint32_t>(order[r]);
+    rank[f] = static_cast<uint32_t>(r);
+    auto [it, fresh] = first.try_emplace({original.rows[f].code, original.rows[f].entry}, f);
+    if (!fresh) {
+      sameNext[f] = it->second;
+      it->second = f;
+    }
+  }
+  std::vector<uint32_t> from(m, kNone);
+  std::vector<bool> taken(n, false);
+  size_t added = 0;
+  for (size_t i = 0; i < m; ++i) {
+    auto it = first.find({listed[i].code, listed[i].entry});
+    if (it == first.end() || it->second == kNone) {
+      ++added;
+      continue;
+    }
+    from[i] = it->second;
+    taken[it->second] = true;
+    it->second = sameNext[it->second];
+  }
+
+  // Where each row goes: on line `slot` of the original, or after it.
+  std::vector<uint32_t> onSlot(n, kNone), edited(m, kNone);
+  std::vector<std::pair<uint32_t, uint32_t>> after;  // (original row, listed row)
+  std::vector<uint32_t> atEnd;
+  std::unordered_map<std::string_view, uint32_t> lastOfCode;
+  if (added) {
+    for (size_t f = 0; f < n; ++f) lastOfCode[original.rows[f].code] = static_cast<uint32_t>(f);
+  }
+  size_t expect = 0;  // the offered place after the last row found
+  for (size_t i = 0; i < m; ++i) {
+    if (from[i] != kNone) {
+      onSlot[from[i]] = static_cast<uint32_t>(i);
+      expect = rank[from[i]] + 1;
+      continue;
+    }
+    // Listed where a row that is gone was offered: that row, edited. It
+    // keeps the row's line and weight.
+    if (expect < n && !taken[order[expect]]) {
+      edited[i] = static_cast<uint32_t>(order[expect]);
+      taken[order[expect]] = true;
+      onSlot[order[expect++]] = static_cast<uint32_t>(i);
+      continue;
+    }
+    auto last = lastOfCode.find(listed[i].code);
+    if (last != lastOfCode.end()) {
+      after.emplace_back(last->second, static_cast<uint32_t>(i));
+    } else {
+      atEnd.push_back(static_cast<uint32_t>(i));
+    }
+  }
+  std::stable_sort(after.begin(), after.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+
+  // The rows in file order, and the kept lines by the place they precede.
+  std::vector<uint32_t> sequence;
+  sequence.reserve(m);
+  std::vector<KeptLine> kept;
+  kept.reserve(original.kept.size());
+  size_t k = 0, a = 0;
+  for (size_t f = 0; f <= n; ++f) {
+    if (f == n) sequence.insert(sequence.end(), atEnd.begin(), atEnd.end());
+    for (; k < original.kept.size() && (original.kept[k].beforeRow <= f || f == n); ++k) {
+      kept.push_back({sequence.size(), original.kept[k].text});
+    }
+    if (f == n) break;
+    if (onSlot[f] != kNone) sequence.push_back(onSlot[f]);
+    for (; a < after.size() && after[a].first == f; ++a) sequence.push_back(after[a].second);
+  }
+
+  // Weights as the rows will carry them; new rows have none.
+  std::vector<const std::string*> weight(m, nullptr);
+  for (size_t i = 0; i < m; ++i) {
+    const uint32_t f = from[i] != kNone ? from[i] : edited[i];
+    if (f != kNone) weight[i] = &original.rows[f].weight;
+  }
+  std::vector<std::optional<double>> value(m);
+  std::unordered_map<std::string_view, uint32_t> groupOf;
+  groupOf.reserve(n);
+  std::vector<uint32_t> group(m);
+  std::vector<bool> unweighable;  // a code with a weight that is not a number
+  for (size_t i = 0; i < m; ++i) {
+    value[i] = weight[i] ? WeightValue(*weight[i]) : std::optional<double>(0.0);
+    auto [it, fresh] = groupOf.try_emplace(listed[i].code, static_cast<uint32_t>(groupOf.size()));
+    if (fresh) unweighable.push_back(false);
+    group[i] = it->second;
+    if (!value[i]) unweighable[it->second] = true;
+  }
+  // The input method weighs a percentage against other tables, so its
+  // place cannot be won by a weight: such a code's rows take the code's
+  // lines in the listed order instead.
+  if (std::find(unweighable.begin(), unweighable.end(), true) != unweighable.end()) {
+    std::vector<std::vector<uint32_t>> places(groupOf.size());
+    for (size_t p = 0; p < sequence.size(); ++p) {
+      if (unweighable[group[sequence[p]]]) places[group[sequence[p]]].push_back(p);
+    }
+    for (std::vector<uint32_t>& at : places) {
+      std::vector<uint32_t> rowsThere(at.size());
+      for (size_t j = 0; j < at.size(); ++j) rowsThere[j] = sequence[at[j]];
+      std::sort(rowsThere.begin(), rowsThere.end());
+      for (size_t j = 0; j < at.size(); ++j) sequence[at[j]] = rowsThere[j];
+    }
+  }
+  std::vector<uint32_t> place(m);
+  for (size_t p = 0; p < sequence.size(); ++p) place[sequence[p]] = static_cast<uint32_t>(p);
+
+  // Each code's weighable rows, in listed order.
+  std::vector<uint32_t> start(groupOf.size() + 1, 0), members(m);
+  for (size_t i = 0; i < m; ++i) ++start[group[i] + 1];
+  for (size_t g = 0; g < groupOf.size(); ++g) start[g + 1] += start[g];
+  {
+    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+    for (size_t i = 0; i < m; ++i) members[fill[group[i]]++] = static_cast<uint32_t>(i);
+  }
+  std::vector<std::optional<double>> fitted(m);
+  std::vector<std::pair<uint32_t, uint32_t>> follow;  // (listed row, the row that follows it)
+  Chain chain;
+  std::vector<uint32_t> rowsOf;
+  for (size_t g = 0; g < groupOf.size(); ++g) {
+    if (start[g + 1] - start[g] < 2) continue;
+    chain.value.clear();
+    chain.place.clear();
+    rowsOf.clear();
+    for (uint32_t j = start[g]; j < start[g + 1]; ++j) {
+      const uint32_t i = members[j];
+      if (!value[i]) continue;
+      rowsOf.push_back(i);
+      chain.value.push_back(*value[i]);
+      chain.place.push_back(place[i]);
+    }
+    FitChain(chain);
+    for (size_t j = 0; j < rowsOf.size(); ++j) {
+      fitted[rowsOf[j]] = chain.fitted[j];
+      if (chain.follow[j]) follow.emplace_back(rowsOf[*chain.follow[j]], rowsOf[j]);
+    }
+  }
+  if (!follow.empty()) {
+    // Followers of one row go after it in the listed order.
+    std::sort(follow.begin(), follow.end());
+    std::vector<bool> moving(m, false);
+    for (const auto& [target, row] : follow) moving[row] = true;
+    std::vector<uint32_t> moved;
+    moved.reserve(sequence.size());
+    size_t keptAt = 0;
+    for (size_t p = 0; p <= sequence.size(); ++p) {
+      for (; keptAt < kept.size() && kept[keptAt].beforeRow == p; ++keptAt) {
+        kept[keptAt].beforeRow = moved.size();
+      }
+      if (p == sequence.size()) break;
+      const uint32_t i = sequence[p];
+      if (moving[i]) continue;
+      moved.push_back(i);
+      auto it = std::lower_bound(follow.begin(), follow.end(), std::make_pair(i, uint32_t{0}));
+      for (; it != follow.end() && it->first == i; ++it) moved.push_back(it->second);
+    }
+    sequence = std::move(moved);
+  }
+
+  LinuxTable out;
+  out.format = original.format;
+  out.header = original.header;
+  out.footer = original.footer;
+  out.kept = std::move(kept);
+  out.rows.reserve(m);
+  for (uint32_t i : sequence) {
+    LinuxRow& row = listed[i];
+    if (weight[i]) row.weight = *weight[i];
+    if (from[i] != kNone) row.stem = original.rows[from[i]].stem;
+    if (fitted[i]) row.weight = WeightText(*fitted[i]);
+    out.rows.push_back(std::move(row));
+  }
+  return out;
+}
+
+}  // namespace
+
+LinuxTable FromMirelRows(const LinuxTable& original, const std::vector<MirelRow>& rows) {
+  // Unchanged rows in the same order give back the original, byte for byte.
+  const std::vector<size_t> order = CandidateOrder(original);
+  if (order.size() == rows.size()) {
+    bool same = true;
+    for (size_t i = 0; i < rows.size() && same; ++i) {
+      const LinuxRow& row = original.rows[order[i]];
+      same = Utf16ToUtf8(rows[i].code) == row.code && Utf16ToUtf8(rows[i].entry) == row.entry;
+    }
+    if (same) return original;
+  }
+  return HasWeights(original) ? RowsOnTheirLines(original, rows, order)
+                              : RowsAsListed(original, rows);
 }
 
 }  // namespace mirel::linux_table

@@ -16,11 +16,12 @@
 //
 // Order is candidate priority. Where a format carries weights (Rime's weight
 // column when the dictionary sorts by weight, ibus-table's frequency), rows
-// are read in the order the input method offers them, and written with the
-// weights they came with as long as those still give the same order; a row
-// that moved, or that is new, gets the weight of the row after it in its
-// code (ties keep file order in both input methods). fcitx5 offers the
-// words of a code in file order and has no weights.
+// are read in the order the input method offers them (ties keep file order
+// in both input methods). Saving such a table keeps the file's own order, so
+// that a small edit is a small diff: rows stay on their lines and only the
+// weights the new order needs change, to whole numbers strictly between the
+// rows around them. fcitx5 offers the words of a code in file order and has
+// no weights; its rows are written in the order given.
 //
 // Everything is reentrant; no state is shared between calls.
 #pragma once
@@ -177,9 +178,17 @@ std::string RimeNameOf(const std::filesystem::path& path);
 std::u16string ToMirelText(const LinuxTable& table);
 
 // Rows of a Mirel table (entry, code) in the order they are to be offered,
-// put back into `original`: rows found there keep their weight, stem and
-// place among the kept lines; weights are then mended so that the input
-// method offers the rows in this order. Returns the new table.
+// put back into `original`. Without weights they are written in this order,
+// each with the kept lines it had before it. With weights each row found in
+// `original` keeps its line, weight and stem; a row listed where one that is
+// gone was offered is that row edited and takes its line and weight; other
+// new rows follow the last row of their code (or end the table); the lines
+// of deleted rows go. Then the rows out of order get new weights (a row
+// moved up: a whole number above the row it passed and below the row before
+// it, or the rows above raised too where none fits; among rows of equal
+// weight, which the file orders, its line moves instead). A code holding a
+// percentage, which the input method weighs itself, has its rows written in
+// this order on its lines. Returns the new table.
 struct MirelRow {
   std::u16string_view entry, code;
 };

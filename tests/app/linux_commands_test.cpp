@@ -119,7 +119,7 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
   // Rime: both front ends' folders, named as the file.
   for (const fs::path& folder : {env_.dataHome / "fcitx5/rime", env_.configHome / "ibus/rime"}) {
     EXPECT_EQ(ReadBytes(folder / "rr.dict.yaml"),
-              "---\nname: rr\nversion: \"1\"\n...\n戈\ta\t20\n# rows\n工\ta\t10\n外\tax\n式\tab\n");
+              "---\nname: rr\nversion: \"1\"\n...\n# rows\n工\ta\t10\n戈\ta\t20\n外\tax\n式\tab\n");
   }
   // fcitx5 named by an absolute path: a user configuration points at the copy.
   EXPECT_EQ(ReadBytes(env_.dataHome / "fcitx5/inputmethod/abs.conf"),

@@ -95,7 +95,7 @@ class LinuxSessionTest : public QObject {
     services_->yesNo = {true};
     QVERIFY(window_->Dispatch(command::kSave));
     QCOMPARE(QString::fromStdString(test::ReadBytes(user)),
-             QStringLiteral("---\nname: rr\n...\n# rows\n工\ta\t20\n戈\ta\t20\n乙\tb\n"));
+             QStringLiteral("---\nname: rr\n...\n# rows\n工\ta\t21\n戈\ta\t20\n乙\tb\n"));
     QCOMPARE(QString::fromStdString(test::ReadBytes(system_)),
              QStringLiteral("---\nname: rr\n...\n# rows\n工\ta\t10\n戈\ta\t20\n乙\tb\n"));
     QVERIFY(!store_->dirty());
