@@ -80,6 +80,30 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
   return Status::Ok();
 }
 
+// Rows a Linux target cannot hold are listed and the write refused, unless
+// --drop says to write the rest without them.
+ConfirmDrops RefuseDropsUnless(bool drop, const std::string& source, CommandContext& ctx) {
+  return [drop, source, &ctx](const SaveCheck& drops) {
+    if (drop) return true;
+    // The refusal names only the first few; the list says more.
+    constexpr size_t kListed = 10;
+    size_t listed = 0;
+    for (const SaveFinding& f : drops.findings) {
+      if (listed++ == kListed) break;
+      ctx.Warn(f.line ? source + ":" + std::to_string(f.line) : source, f.text);
+    }
+    if (drops.rowsDropped > kListed) {
+      ctx.Warn(source, "and " + std::to_string(drops.rowsDropped - kListed) + " more");
+    }
+    ctx.Warn(source, "--drop writes the other rows without these");
+    return false;
+  };
+}
+
+const char kDropHelp[] =
+    "write a Linux table without the rows it cannot hold (otherwise they are listed and "
+    "nothing is written)";
+
 Status RunExport(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   const std::string& name = args.Get("NAME");
@@ -99,7 +123,8 @@ Status RunExport(const CommandArgs& args, CommandContext& ctx) {
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   Result<ConversionReport> report =
-      ConvertAnyFormat(io.fs, found->path, found->format, to, output, *temp.value());
+      ConvertAnyFormat(io.fs, found->path, found->format, to, output, *temp.value(),
+                       RefuseDropsUnless(args.Flag("drop"), found->path.string(), ctx));
   if (!report.IsOk()) return report.status();
   ReportDiagnostics(found->path.string(), report->diagnostics, ctx);
   io.out << Counted(report->rows, "row", "rows") << " of " << EscapeName(found->name)
@@ -171,6 +196,10 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   }
   ReportDiagnostics(tableFile, diagnostics, ctx);
   diagnostics.clear();
+  const SaveCheck drops = CheckLinuxSave(table, found->format);
+  if (drops.rowsDropped > 0 && !RefuseDropsUnless(args.Flag("drop"), tableFile, ctx)(drops)) {
+    return Status::InvalidArgument(tableFile, drops.DescribeRows(3) + "; nothing was installed");
+  }
   std::unique_ptr<ProcessRunner> runner = NewPosixProcessRunner();
   std::unique_ptr<TempFolder> scratch;
   if (found->format == LinuxFormat::kIbusDatabase) {
@@ -257,22 +286,7 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
   }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
-  // The rows that would be lost are listed before the refusal, which names
-  // only the first few.
-  constexpr size_t kListed = 10;
-  const ConfirmDrops confirm = [&](const SaveCheck& drops) {
-    if (drop) return true;
-    size_t listed = 0;
-    for (const SaveFinding& f : drops.findings) {
-      if (listed++ == kListed) break;
-      ctx.Warn(f.line ? source + ":" + std::to_string(f.line) : source, f.text);
-    }
-    if (drops.rowsDropped > kListed) {
-      ctx.Warn(source, "and " + std::to_string(drops.rowsDropped - kListed) + " more");
-    }
-    ctx.Warn(source, "--drop writes the other rows without these");
-    return false;
-  };
+  const ConfirmDrops confirm = RefuseDropsUnless(drop, source, ctx);
   Result<ConversionReport> report =
       ConvertAnyFormat(io.fs, source, *origin, *target, out, *temp.value(), confirm);
   if (!report.IsOk()) return report.status();
@@ -304,50 +318,51 @@ CommandRow LinuxCommand() {
       PositionalArgument("NAME", "the table's name (see linux list)", ValueKind::kText);
   ArgumentRow installed = name;
   installed.help = "the installed table it replaces for this user";
-  return {
-      "linux",
-      "List, export and install the tables of fcitx5, Rime and ibus-table.",
-      {},
-      "Folders: $XDG_DATA_HOME (~/.local/share), $XDG_CONFIG_HOME (~/.config) and\n"
-      "$XDG_DATA_DIRS (/usr/local/share:/usr/share). System folders are never written.",
-      {},
-      {"mirel-tool linux list", "mirel-tool linux export wubi86 wubi86.txt",
-       "mirel-tool linux install mine.txt wubi86 --reload"},
-      {{"list",
-        "List the installed tables, user copies first.",
-        {FlagArgument("--json", "one JSON object per line")},
-        "",
-        {},
-        {},
-        {},
-        false,
-        false,
-        RunList},
-       {"export",
-        "Write an installed table to a file.",
-        {name, PositionalArgument("OUT", "the file to write"), to},
-        "",
-        {},
-        {},
-        {},
-        false,
-        false,
-        RunExport},
-       {"install",
-        "Install a table as the user copy of an installed one.",
-        {PositionalArgument("TABLE", "the table to install (any format Mirel reads)"), installed,
-         FlagArgument("--reload",
-                      "run the input method's step that loads it (reload, redeploy, restart)")},
-        "",
-        {},
-        {},
-        {},
-        false,
-        false,
-        RunInstall}},
-      true,
-      false,
-      {}};
+  return {"linux",
+          "List, export and install the tables of fcitx5, Rime and ibus-table.",
+          {},
+          "Folders: $XDG_DATA_HOME (~/.local/share), $XDG_CONFIG_HOME (~/.config) and\n"
+          "$XDG_DATA_DIRS (/usr/local/share:/usr/share). System folders are never written.",
+          {},
+          {"mirel-tool linux list", "mirel-tool linux export wubi86 wubi86.txt",
+           "mirel-tool linux install mine.txt wubi86 --reload"},
+          {{"list",
+            "List the installed tables, user copies first.",
+            {FlagArgument("--json", "one JSON object per line")},
+            "",
+            {},
+            {},
+            {},
+            false,
+            false,
+            RunList},
+           {"export",
+            "Write an installed table to a file.",
+            {name, PositionalArgument("OUT", "the file to write"), to,
+             FlagArgument("--drop", kDropHelp)},
+            "",
+            {},
+            {},
+            {},
+            false,
+            false,
+            RunExport},
+           {"install",
+            "Install a table as the user copy of an installed one.",
+            {PositionalArgument("TABLE", "the table to install (any format Mirel reads)"),
+             installed, FlagArgument("--drop", kDropHelp),
+             FlagArgument("--reload",
+                          "run the input method's step that loads it (reload, redeploy, restart)")},
+            "",
+            {},
+            {},
+            {},
+            false,
+            false,
+            RunInstall}},
+          true,
+          false,
+          {}};
 }
 
 }  // namespace mirel

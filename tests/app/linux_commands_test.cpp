@@ -106,9 +106,10 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
   const auto before = Snapshot(dir_ / "sys");
   WriteBytes(dir_ / "new.txt", "戈\ta\r\n工\ta\r\n外\tax\r\n式\tab\r\n");
   for (const char* name : {"rr", "tt", "abs", "ii"}) {
-    ASSERT_EQ(Run({"linux", "install", (dir_ / "new.txt").string(), name}), 0)
+    ASSERT_EQ(Run({"linux", "install", (dir_ / "new.txt").string(), name, "--drop"}), 0)
         << name << ": " << err_.str();
-    // The row with x, a key none of them has, is reported with its line.
+    // The row with x, a key none of them has, is left out and reported with
+    // its line.
     if (std::string(name) != "rr") {
       EXPECT_NE(err_.str().find("new.txt:3: a key outside the key set"), std::string::npos)
           << name << ": " << err_.str();
@@ -152,6 +153,23 @@ TEST_F(LinuxCommandsTest, InstallFromAnotherInputMethodKeepsTheInstalledHeader) 
   EXPECT_EQ(copy->table.header, "KeyCode=abc\nLength=3\n[Data]\n");
   EXPECT_EQ(linux_table::ToMirelText(copy->table), u"戈\ta\r\n工\ta\r\n");
   EXPECT_NE(out_.str().find("fcitx5-remote -r"), std::string::npos) << out_.str();
+
+  // A row the installed header cannot hold (tt takes keys abc, three at most)
+  // stops the install until --drop says to leave it out; export likewise.
+  const fs::path user = env_.dataHome / "fcitx5/table/tt.main.dict";
+  const std::string before = ReadBytes(user);
+  WriteBytes(dir_ / "long.txt", "工\ta\n戈\tabcab\n");
+  EXPECT_EQ(Run({"linux", "install", (dir_ / "long.txt").string(), "tt"}), 1);
+  EXPECT_NE(err_.str().find("longer than 3"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("nothing was installed"), std::string::npos) << err_.str();
+  EXPECT_EQ(ReadBytes(user), before);
+  ASSERT_EQ(Run({"linux", "install", (dir_ / "long.txt").string(), "tt", "--drop"}), 0)
+      << err_.str();
+  copy = linux_table::ReadFcitxBinary(ReadBytes(user));
+  ASSERT_TRUE(copy.IsOk());
+  EXPECT_EQ(linux_table::ToMirelText(copy->table), u"工\ta\r\n");
+  EXPECT_EQ(Run({"linux", "export", "rr", (dir_ / "rr.txt").string(), "--to", "ibus"}), 0)
+      << err_.str();
 }
 
 TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {

@@ -113,15 +113,6 @@ QString LinuxSession::SavePrompt() const {
            QString::fromStdString(LinuxReloadAdvice(open_->info)));
 }
 
-QStringList SaveCheckItems(const SaveCheck& check) {
-  QStringList items;
-  for (const SaveFinding& f : check.findings) {
-    const QString text = QString::fromStdString(f.text);
-    items << (f.line ? QStringLiteral("第%1行：%2").arg(f.line).arg(text) : text);
-  }
-  return items;
-}
-
 linux_table::LinuxTable LinuxSession::CurrentTable() const {
   std::vector<std::u16string> texts;
   texts.reserve(store_.RowCount());

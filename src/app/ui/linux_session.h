@@ -80,7 +80,4 @@ class LinuxSession {
   std::optional<Open> pending_, open_;
 };
 
-// The rows and lines of a check, one line each, for ConfirmChanges.
-QStringList SaveCheckItems(const SaveCheck& check);
-
 }  // namespace mirel

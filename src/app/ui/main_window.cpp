@@ -41,6 +41,7 @@
 #include "platform/utf16.h"
 #include "platform/version.h"
 #include "store/compiled_table.h"
+#include "convert/ui/linux_header_dialog.h"
 #include "store/save_check.h"
 #include "store/text_file.h"
 

@@ -16,6 +16,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "convert/ui/linux_header_dialog.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -132,11 +133,25 @@ void CommonConversionDialog::ConvertLinux(AnyFormat target) {
   const std::optional<AnyFormat> from = CheckedSource();
   const std::filesystem::path output = AnyConversionOutputPath(source, target);
   Result<ConversionReport> report = Status::InvalidArgument("", "no source format is chosen");
+  bool cancelled = false;
   if (from && !output.empty()) {
-    report = ConvertAnyFormat(fs_, source, *from, target, output, temp_);
+    // Rows the target cannot hold are shown before anything is written.
+    report =
+        ConvertAnyFormat(fs_, source, *from, target, output, temp_, [&](const SaveCheck& drops) {
+          const bool go = services_.ConfirmChanges(
+              this, kCaption,
+              QStringLiteral("有%1行无法以目标格式表达，转换后不会写入%2；下面列出前%3行。")
+                  .arg(drops.rowsDropped)
+                  .arg(FromUtf16(PathToUtf16(output)))
+                  .arg(drops.findings.size()),
+              SaveCheckItems(drops), QStringLiteral("转换"), QStringLiteral("取消"));
+          cancelled = !go;
+          return go;
+        });
   } else if (from) {
     report = Status::InvalidArgument(path_->text().toStdString(), "the file name has no extension");
   }
+  if (cancelled) return;
   if (!report.IsOk() || report->rows == 0) {
     services_.ShowMessage(
         this, QStringLiteral("未能依据选定格式转换码表，请确定您的源码表格式后执行转换。"),

@@ -24,7 +24,8 @@ class CommonConversionDialog : public QDialog {
   Q_OBJECT
 
  public:
-  CommonConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs, const TempFolder& temp);
+  CommonConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                         const TempFolder& temp);
 
   QLineEdit* pathEdit() const { return path_; }
   QRadioButton* sourceButton(TableFormat format) const { return sources_[Index(format)]; }

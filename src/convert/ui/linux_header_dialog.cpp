@@ -59,4 +59,13 @@ void LinuxHeaderDialog::Confirm() {
   accept();
 }
 
+QStringList SaveCheckItems(const SaveCheck& check) {
+  QStringList items;
+  for (const SaveFinding& f : check.findings) {
+    const QString text = QString::fromStdString(f.text);
+    items << (f.line ? QStringLiteral("第%1行：%2").arg(f.line).arg(text) : text);
+  }
+  return items;
+}
+
 }  // namespace mirel

@@ -13,6 +13,7 @@
 
 #include "convert/linux_formats.h"
 #include "platform/ui/ui_services.h"
+#include "store/save_check.h"
 
 class QPlainTextEdit;
 
@@ -45,5 +46,8 @@ class LinuxHeaderDialog : public QDialog {
   QPlainTextEdit* editor_;
   std::string header_;
 };
+
+// The rows and lines of a check, one line each, for ConfirmChanges.
+QStringList SaveCheckItems(const SaveCheck& check);
 
 }  // namespace mirel

@@ -124,7 +124,8 @@ void RuleConversionDialog::Run() {
   auto progress = [this](std::u16string_view title) { Progress(title); };
   if (ruleMode_->isChecked()) {
     // Rules may hold a line break the box shows as one; the engine reads CR and LF alike.
-    Result<uint64_t> done = RunRuleConversion(fs_, sourcePath, settings_.ruleText, output, progress);
+    Result<uint64_t> done =
+        RunRuleConversion(fs_, sourcePath, settings_.ruleText, output, progress);
     if (!done.IsOk()) {
       services_.ShowMessage(this, QStringLiteral("无法根据转换规则转换文本文件。"),
                             QStringLiteral("转换失败"), UiServices::Icon::kError,

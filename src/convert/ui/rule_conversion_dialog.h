@@ -22,7 +22,8 @@ class RuleConversionDialog : public QDialog {
   Q_OBJECT
 
  public:
-  RuleConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs, RuleConversionSettings& settings);
+  RuleConversionDialog(QWidget* parent, UiServices& services, FileSystem& fs,
+                       RuleConversionSettings& settings);
 
   QLineEdit* sourceEdit() const { return source_; }
   QLineEdit* separatorEdit() const { return separators_; }

@@ -610,6 +610,30 @@ class MainWindowTest : public QObject {
         Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
     QVERIFY(services_->questions.last().contains(
         QStringLiteral("成功转换为搜狗码表格式，转换条数：3。")));
+
+    // A row fcitx5 would drop (a repeat) is shown before anything is written; 取消
+    // leaves no file and no error box.
+    const QString wide = dir_->filePath(QStringLiteral("wide.txt"));
+    WriteFile(wide, Utf16Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
+                                QStringLiteral("吧\tb"), QStringLiteral("啊\ta")}));
+    const int messages = services_->messages.size();
+    services_->confirm = {false};
+    OnNextDialog([&](QDialog* dialog) {
+      auto* common = qobject_cast<CommonConversionDialog*>(dialog);
+      QVERIFY(common != nullptr);
+      common->ChooseSource(wide);
+      common->ConvertLinux(linux_table::LinuxFormat::kFcitxText);
+      dialog->reject();
+    });
+    window_->Dispatch(command::kCommonConversion);
+    QCOMPARE(services_->messages.mid(messages), QStringList());
+    QCOMPARE(services_->changes.size(), 1);
+    QVERIFY(services_->changes.last().first().startsWith(QStringLiteral("第4行")));
+    QCOMPARE(services_->changeButtons.last(), QStringLiteral("转换/取消"));
+    QCOMPARE(services_->messages.size(), messages);
+    QDir folder(dir_->path());
+    QCOMPARE(folder.entryList({QStringLiteral("wide*")}, QDir::Files),
+             QStringList{QStringLiteral("wide.txt")});
   }
 
   void mergeAndTipsDialogsRunFromTheToolsMenu() {
