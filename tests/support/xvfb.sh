@@ -46,3 +46,38 @@ editor_running() {
   kill -0 "$editor_pid" 2>/dev/null || return 1
   ! grep -q "could not connect to display" "$work/editor.log" 2>/dev/null
 }
+
+# The editor's windows, for tests that set $editor_pid and $work.
+# Waits for the editor's main window to carry the title $1; prints its id.
+wait_title() {
+  for i in $(seq 1 100); do
+    for id in $(xdotool search --pid "$editor_pid" 2>/dev/null); do
+      title=$(xprop -id "$id" _NET_WM_NAME 2>/dev/null |
+        sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+      if [ "$title" = "$1" ]; then echo "$id"; return 0; fi
+    done
+    editor_running || break
+    sleep 0.1
+  done
+  echo "no window titled '$1' appeared" >&2
+  cat "$work/editor.log" >&2
+  return 1
+}
+# Answers the question box called $1 with Return (its default button, Yes)
+# once the box is on the screen with the keyboard focus.
+answer_box() {
+  for attempt in $(seq 1 100); do
+    for id in $(xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" 2>/dev/null); do
+      [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] || continue
+      sleep 0.2
+      xdotool key Return
+      for i in $(seq 1 50); do
+        xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+      done
+    done
+    sleep 0.1
+  done
+  echo "the box '$1' was not answered" >&2
+  return 1
+}

@@ -24,42 +24,8 @@ printf '\375\126\011\000\147\000\147\000\015\000\012\000' >> "$work/want.txt"
 printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
 
 . "$(dirname "$0")/../../support/xvfb.sh"
-# Waits for the editor's main window to carry the title $1; prints its id.
-wait_title() {
-  for i in $(seq 1 100); do
-    for id in $(xdotool search --pid "$editor_pid" 2>/dev/null); do
-      title=$(xprop -id "$id" _NET_WM_NAME 2>/dev/null |
-        sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-      if [ "$title" = "$1" ]; then echo "$id"; return 0; fi
-    done
-    editor_running || break
-    sleep 0.1
-  done
-  echo "no window titled '$1' appeared" >&2
-  cat "$work/editor.log" >&2
-  return 1
-}
 # $2 is "*" while the table has unsaved changes.
 title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - t.txt${2:-}"; }
-# Answers the question box called $1 with Return (its default button, Yes)
-# once the box is on the screen with the keyboard focus.
-answer_box() {
-  for attempt in $(seq 1 100); do
-    for id in $(xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" 2>/dev/null); do
-      [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] || continue
-      sleep 0.2
-      xdotool key Return
-      for i in $(seq 1 50); do
-        xdotool search --all --pid "$editor_pid" --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-        sleep 0.1
-      done
-    done
-    sleep 0.1
-  done
-  echo "the box '$1' was not answered" >&2
-  return 1
-}
-
 # Starts a server and the editor on it, again with fresh ones when the editor
 # could not reach the server.
 for attempt in 1 2 3; do
