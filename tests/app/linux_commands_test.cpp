@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/linux_tool_fixture.h"
 #include "convert/linux_formats.h"
 #include "support/test_support.h"
 
@@ -14,23 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 using linux_table::LinuxFormat;
 using test::ReadBytes;
+using test::Snapshot;
 using test::WriteBytes;
 
-// Every file under a folder with its bytes.
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) files[e.path().string()] = ReadBytes(e.path());
-  }
-  return files;
-}
-
-class LinuxCommandsTest : public ::testing::Test {
+class LinuxCommandsTest : public test::LinuxToolTest {
  protected:
   LinuxCommandsTest() {
-    env_.dataHome = dir_ / "home/.local/share";
-    env_.configHome = dir_ / "home/.config";
-    env_.dataDirs = {dir_ / "sys"};
     const fs::path sys = dir_ / "sys";
     fs::create_directories(sys / "fcitx5/inputmethod");
     fs::create_directories(sys / "fcitx5/table");
@@ -64,20 +54,6 @@ class LinuxCommandsTest : public ::testing::Test {
                               .c_str()),
               0);
   }
-
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), {}, false, {}};
-    io.linuxTables = env_;
-    return RunTool(args, io);
-  }
-
-  test::ScratchDir dir_;
-  test::ScratchDir temp_;
-  LinuxEnvironment env_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(LinuxCommandsTest, ListShowsEveryTableWithItsFormatAndRows) {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/linux_commands.h"
+#include "app/linux_tool_fixture.h"
 #include "ime/linux_tables.h"
 #include "support/test_support.h"
 
@@ -12,15 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadBytes;
+using test::Snapshot;
 using test::WriteBytes;
-
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) files[e.path().string()] = ReadBytes(e.path());
-  }
-  return files;
-}
 
 class SmallMachine : public ForwardingFileSystem {
  public:
@@ -30,12 +24,9 @@ class SmallMachine : public ForwardingFileSystem {
 
 constexpr const char* kRime = "---\nname: rr\nversion: \"1\"\n...\n工\ta\t10\n戈\ta\t20\n";
 
-class PathSafetyTest : public ::testing::Test {
+class PathSafetyTest : public test::LinuxToolTest {
  protected:
   PathSafetyTest() {
-    env_.dataHome = dir_ / "home/.local/share";
-    env_.configHome = dir_ / "home/.config";
-    env_.dataDirs = {dir_ / "sys"};
     fs::create_directories(sys() / "rime-data");
     fs::create_directories(sys() / "fcitx5/inputmethod");
     fs::create_directories(sys() / "fcitx5/table");
@@ -45,22 +36,6 @@ class PathSafetyTest : public ::testing::Test {
     WriteBytes(sys() / "fcitx5/table/tt.txt", "KeyCode=abc\nLength=3\n[Data]\na 工\n");
     WriteBytes(dir_ / "mine.txt", "式\tab\n");
   }
-
-  fs::path sys() const { return dir_ / "sys"; }
-
-  int Run(std::vector<std::string> args, FileSystem& files = test::DiskFs()) {
-    out_.str("");
-    err_.str("");
-    args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, files, dir_.path(), temp_.path(), {}, false, {}};
-    io.linuxTables = env_;
-    return RunTool(args, io);
-  }
-
-  test::ScratchDir dir_;
-  test::ScratchDir temp_;
-  LinuxEnvironment env_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(PathSafetyTest, InstallNeverWritesASystemFolder) {

@@ -1,4 +1,14 @@
-# Sourced by the window tests, which set $work first.
+# Sourced by the window tests, which set $work first. On exit the editor
+# ($editor_pid) and the server are ended and $work removed.
+xvfb_pid=""
+editor_pid=""
+cleanup() {
+  [ -n "$editor_pid" ] && kill "$editor_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
 # start_xvfb: starts an X server on a display it picks itself, waits until the
 # server answers a client, and sets $display and $xvfb_pid. A server that does
 # not answer is replaced by a fresh one; the tests that call this never start

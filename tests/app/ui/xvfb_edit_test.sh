@@ -5,14 +5,7 @@
 set -u
 editor="$1"
 work=$(mktemp -d)
-xvfb_pid=""
-editor_pid=""
-cleanup() {
-  [ -n "$editor_pid" ] && kill "$editor_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+. "$(dirname "$0")/../../support/xvfb.sh"
 
 # UTF-16LE with LF line ends in, with CR LF out: 中 TAB zh, 国 TAB gg, 人 TAB r.
 # (A table in another encoding would make the save ask first.)
@@ -23,7 +16,6 @@ printf '\377\376\055\116\011\000\172\000\150\000\015\000\012\000' > "$work/want.
 printf '\375\126\011\000\147\000\147\000\015\000\012\000' >> "$work/want.txt"
 printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
 
-. "$(dirname "$0")/../../support/xvfb.sh"
 # $2 is "*" while the table has unsaved changes.
 title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - t.txt${2:-}"; }
 # Starts a server and the editor on it, again with fresh ones when the editor

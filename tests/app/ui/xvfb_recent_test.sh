@@ -6,14 +6,7 @@
 set -u
 editor="$1"
 work=$(mktemp -d)
-xvfb_pid=""
-editor_pid=""
-cleanup() {
-  [ -n "$editor_pid" ] && kill "$editor_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+. "$(dirname "$0")/../../support/xvfb.sh"
 
 # A system table rime:rr of three rows and a settings file whose recent list
 # names it.
@@ -22,7 +15,6 @@ printf -- '---\nname: rr\nversion: "1"\n...\n\345\267\245\ta\t10\n\346\210\210\t
   > "$work/sys/rime-data/rr.dict.yaml"
 printf '[General]\nrecentFiles=rime:rr\n' > "$work/config/Mirel/mirel-editor.conf"
 
-. "$(dirname "$0")/../../support/xvfb.sh"
 title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - rime:rr${2:-}"; }
 
 for attempt in 1 2 3; do
