@@ -3,6 +3,24 @@
 include(GNUInstallDirs)
 
 set(MIREL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/mirel)
+# Debian's name for the folder, not GNUInstallDirs' share/doc/Mirel.
+set(MIREL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/mirel)
+# The day PROJECT_VERSION was released: the AppStream release and the
+# changelog entry both carry it.
+set(MIREL_RELEASE_DATE 2026-12-07)
+
+# Whoever builds a package maintains it, so the Debian convention's DEBFULLNAME
+# and DEBEMAIL name them. Without those the project has no mail address to
+# offer; .invalid can never be delivered to, so the field says so plainly
+# rather than pointing at a host that looks real.
+if(DEFINED ENV{DEBFULLNAME} AND DEFINED ENV{DEBEMAIL})
+  set(mirel_default_contact "$ENV{DEBFULLNAME} <$ENV{DEBEMAIL}>")
+else()
+  set(mirel_default_contact "The Mirel developers <nobody@mirel.invalid>")
+endif()
+set(MIREL_PACKAGE_CONTACT "${mirel_default_contact}"
+    CACHE STRING "Maintainer of the Debian package: Name <address>")
+
 set(MIREL_DESKTOP_DIR ${PROJECT_SOURCE_DIR}/resources/desktop)
 
 install(TARGETS mirel-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -53,11 +71,50 @@ install(FILES ${MIREL_GENERATED_DOCS}/mirel-tool.bash
 install(FILES ${MIREL_GENERATED_DOCS}/_mirel-tool
         DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 
+# The copyright file and changelog every Debian package carries. The licence
+# text itself is not installed: the copyright file points at the system's copy.
+string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" mirel_date_ok "${MIREL_RELEASE_DATE}")
+if(NOT mirel_date_ok)
+  message(FATAL_ERROR "MIREL_RELEASE_DATE is not YYYY-MM-DD: ${MIREL_RELEASE_DATE}")
+endif()
+math(EXPR mirel_year "${CMAKE_MATCH_1}")
+math(EXPR mirel_month "${CMAKE_MATCH_2}")
+math(EXPR mirel_day "${CMAKE_MATCH_3}")
+set(mirel_day_text ${CMAKE_MATCH_3})
+# Sakamoto's day of the week; lintian checks the changelog's.
+set(mirel_month_offsets 0 3 2 5 0 3 5 1 4 6 2 4)
+math(EXPR mirel_index "${mirel_month} - 1")
+list(GET mirel_month_offsets ${mirel_index} mirel_offset)
+set(mirel_y ${mirel_year})
+if(mirel_month LESS 3)
+  math(EXPR mirel_y "${mirel_y} - 1")
+endif()
+math(EXPR mirel_weekday
+     "(${mirel_y} + ${mirel_y} / 4 - ${mirel_y} / 100 + ${mirel_y} / 400 + ${mirel_offset} + ${mirel_day}) % 7")
+set(mirel_weekdays Sun Mon Tue Wed Thu Fri Sat)
+set(mirel_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(GET mirel_weekdays ${mirel_weekday} mirel_weekday_name)
+list(GET mirel_months ${mirel_index} mirel_month_name)
+set(MIREL_RELEASE_DATE_RFC2822
+    "${mirel_weekday_name}, ${mirel_day_text} ${mirel_month_name} ${mirel_year} 00:00:00 +0000")
+
+set(MIREL_PACKAGE_DOCS ${CMAKE_BINARY_DIR}/package-docs)
+configure_file(${PROJECT_SOURCE_DIR}/resources/package/changelog.in ${MIREL_PACKAGE_DOCS}/changelog
+               @ONLY)
+add_custom_command(
+  OUTPUT ${MIREL_PACKAGE_DOCS}/changelog.gz
+  COMMAND ${GZIP_PROGRAM} -9 -n -k -f ${MIREL_PACKAGE_DOCS}/changelog
+  DEPENDS ${MIREL_PACKAGE_DOCS}/changelog
+  VERBATIM)
+add_custom_target(mirel_changelog ALL DEPENDS ${MIREL_PACKAGE_DOCS}/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/package/copyright ${MIREL_PACKAGE_DOCS}/changelog.gz
+        DESTINATION ${MIREL_DOC_DIR})
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mirel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "The Mirel developers <mirel@mirel.example.org>")
+set(CPACK_PACKAGE_CONTACT "${MIREL_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "editor and toolbox for Chinese input-method code tables")
 set(CPACK_PACKAGE_DESCRIPTION
     "Mirel opens code tables of a million rows in a fraction of a second,\n\

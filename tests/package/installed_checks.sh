@@ -39,6 +39,17 @@ done
 [ -f "$share/icons/hicolor/scalable/apps/mirel-editor.svg" ] || fail "no scalable icon"
 echo "ok: desktop entry, AppStream metadata, MIME type, icons"
 
+doc="$share/doc/mirel"
+grep -q "^License: GPL-3.0+" "$doc/copyright" 2>/dev/null || fail "no GPL-3.0+ copyright file in $doc"
+changelog=$(gzip -dc "$doc/changelog.gz") || fail "no readable changelog.gz in $doc"
+case "$changelog" in
+  "mirel (${version#mirel-tool }) "*) ;;
+  *) fail "the changelog's first entry is not for ${version#mirel-tool }: $(echo "$changelog" | head -n 1)" ;;
+esac
+grep -q "<project_license>GPL-3.0-or-later</project_license>" \
+  "$share/metainfo/org.mirel.Editor.metainfo.xml" || fail "the AppStream metadata names another licence"
+echo "ok: copyright, changelog and licence"
+
 for page in mirel-tool mirel-editor; do
   file="$root$prefix/share/man/man1/$page.1"
   [ -f "$file" ] || file="$file.gz"
