@@ -16,14 +16,12 @@ bool InstallQtChinese(QTranslator& translator) {
 }
 
 QStringList EditorFontFamilies() {
-  return {QStringLiteral("宋体"),
-          QStringLiteral("SimSun"),
-          QStringLiteral("NSimSun"),
-          QStringLiteral("Noto Sans CJK SC"),
-          QStringLiteral("WenQuanYi Micro Hei"),
-          QStringLiteral("HanaMinA"),
-          QStringLiteral("HanaMinB"),
-          QStringLiteral("Unifont"),
+  return {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
+          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei"),
+          QStringLiteral("HanaMinA"), QStringLiteral("HanaMinB"),
+          // The Extension B characters HanaMinB lacks (Unicode 13 added
+          // U+2A6D7..U+2A6DD).
+          QStringLiteral("BabelStone Han"), QStringLiteral("Unifont"),
           QStringLiteral("Unifont Upper")};
 }
 
