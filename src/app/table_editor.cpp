@@ -342,8 +342,8 @@ std::optional<uint32_t> TableEditor::FindEntry(std::u16string_view text, uint32_
   return found;
 }
 
-uint32_t TableEditor::CountEntryMatches(std::u16string_view text, uint32_t end) const {
-  return store_.CountInEntries(text, end);
+uint32_t TableEditor::CountEntryMatches(std::u16string_view text, uint32_t before) const {
+  return store_.CountInEntries(text, before);
 }
 
 }  // namespace mirel

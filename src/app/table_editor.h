@@ -112,8 +112,8 @@ class TableEditor {
   // The next visible row whose entry holds `text`, starting at `from` (or,
   // backward, at `from` and going up), wrapping around once.
   std::optional<uint32_t> FindEntry(std::u16string_view text, uint32_t from, bool forward) const;
-  // How many visible rows before `end` hold `text` in their entry.
-  uint32_t CountEntryMatches(std::u16string_view text, uint32_t end = TableStore::kNoRow) const;
+  // How many visible rows before `before` hold `text` in their entry.
+  uint32_t CountEntryMatches(std::u16string_view text, uint32_t before = TableStore::kNoRow) const;
   // The visible positions of data rows first..first+count-1 (those the
   // filter shows), the first of them current; read after filtering again.
   RowSelection VisibleRows(uint32_t firstDataRow, uint32_t count) const;

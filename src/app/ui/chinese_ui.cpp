@@ -15,13 +15,18 @@ bool InstallQtChinese(QTranslator& translator) {
   return QCoreApplication::installTranslator(&translator);
 }
 
+// HanaMinB lacks the Extension B characters Unicode 13 added
+// (U+2A6D7..U+2A6DD); BabelStone Han has them.
 QStringList EditorFontFamilies() {
-  return {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei"),
-          QStringLiteral("HanaMinA"), QStringLiteral("HanaMinB"),
-          // The Extension B characters HanaMinB lacks (Unicode 13 added
-          // U+2A6D7..U+2A6DD).
-          QStringLiteral("BabelStone Han"), QStringLiteral("Unifont"),
+  return {QStringLiteral("宋体"),
+          QStringLiteral("SimSun"),
+          QStringLiteral("NSimSun"),
+          QStringLiteral("Noto Sans CJK SC"),
+          QStringLiteral("WenQuanYi Micro Hei"),
+          QStringLiteral("HanaMinA"),
+          QStringLiteral("HanaMinB"),
+          QStringLiteral("BabelStone Han"),
+          QStringLiteral("Unifont"),
           QStringLiteral("Unifont Upper")};
 }
 

@@ -1476,7 +1476,10 @@ void MainWindow::ShowFindCount() {
   const QModelIndex current = list_->currentIndex();
   if (current.isValid() && !store_.filterStale()) {
     const auto row = static_cast<uint32_t>(current.row());
-    if (editor_.FindEntry(text, row, true) == row) {
+    std::u16string entry;
+    // The current row is read alone; only a match costs a count.
+    if (store_.RowText(row, RowTextKind::kEntry, entry) &&
+        entry.find(text) != std::u16string::npos) {
       findCount_->setText(QStringLiteral("%1/%2").arg(
           Grouped(uint64_t{editor_.CountEntryMatches(text, row)} + 1), Grouped(findMatches_)));
       return;
