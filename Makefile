@@ -19,7 +19,7 @@ LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost
 # and one that covers the ideographs beyond the BMP); its end-to-end test
 # (Xvfb, driven with xdotool).
 PACKAGES   := cmake ninja-build g++ libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
-              qt6-translations-l10n fonts-wqy-microhei fonts-hanazono \
+              qt6-translations-l10n fonts-wqy-microhei fonts-hanazono fonts-babelstone-han \
               xvfb xauth x11-utils xdotool \
               $(LINUX_IME_PACKAGES) $(PACKAGE_TEST_PACKAGES)
 # The reference tool compile_bench measures against; only make bench needs it.

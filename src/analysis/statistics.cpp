@@ -157,6 +157,8 @@ std::u16string ElementSet(size_t count, CodeAt codeAt) {
   return std::u16string(chosen.begin(), chosen.end());
 }
 
+constexpr std::u16string_view kSpaceName = u"空格";
+
 double Percent(double part, double whole) { return whole == 0 ? 0.0 : part / whole * 100.0; }
 
 // Rows come from an accessor, so the table's rows are never copied into a
@@ -256,13 +258,24 @@ std::u16string FormatStatisticsReport(const TableStatistics& s) {
   out += u"--------------------统计信息开始------------------\r\n\r\n";
   AppendFormatted(out, u"编码总数:%d 个\r\n", {n(e)});
   AppendFormatted(out, u"重码总数：%d个，占编码总数的%f%%。\r\n", {n(d), Percent(d, e)});
+  // A space in a code would read as a gap in the report: it is named.
+  std::u16string elements;
+  for (char16_t unit : s.elements) {
+    if (unit == u' ') {
+      elements += kSpaceName;
+    } else {
+      elements += unit;
+    }
+  }
   AppendFormatted(out, u"码元集总数:%d 个，所有码元：%s\r\n",
-                  {n(k), std::u16string_view(s.elements)});
+                  {n(k), std::u16string_view(elements)});
   out += u"各码元占用率统计如下：\r\n";
   for (int unit = 0; unit < 128; ++unit) {
     if (s.elementCounts[unit] == 0) continue;
-    AppendFormatted(out, u"编码 %c 出现次数 %d ，占码表编码字符总数的 %f%%。\r\n",
-                    {static_cast<char16_t>(unit), n(s.elementCounts[unit]),
+    const auto symbol = static_cast<char16_t>(unit);
+    const std::u16string_view shown = unit == ' ' ? kSpaceName : std::u16string_view(&symbol, 1);
+    AppendFormatted(out, u"编码 %s 出现次数 %d ，占码表编码字符总数的 %f%%。\r\n",
+                    {shown, n(s.elementCounts[unit]),
                      Percent(s.elementCounts[unit], static_cast<double>(s.elementTotal))});
   }
   out += separator;

@@ -63,7 +63,9 @@ Status TableEditor::Save(SaveMode mode, const std::filesystem::path& target,
   return saved;
 }
 
-void TableEditor::Record(UndoStep step) {
+// The cause is kept as the kind of change, and the ordering above it.
+void TableEditor::Record(UndoStep step, ChangeName::What what, Ordering ordering) {
+  step.cause = static_cast<uint32_t>(what) | static_cast<uint32_t>(ordering) << 8;
   try {
     history_.Push(std::move(step));
   } catch (const std::bad_alloc&) {
@@ -97,7 +99,7 @@ uint32_t TableEditor::Delete(std::span<const uint32_t> visibleRows) {
   for (uint32_t i : step.positions) step.rowSlots.push_back(store_.RowSlot(i));
   store_.TakeRows(step.positions);
   const auto deleted = static_cast<uint32_t>(step.positions.size());
-  Record(std::move(step));
+  Record(std::move(step), ChangeName::What::kDelete);
   return deleted;
 }
 
@@ -124,7 +126,7 @@ RowSelection TableEditor::MoveSelected(const RowSelection& selection, Plan plan)
     current = mark;
   };
   plan(flags, count, move);
-  if (!step.rotations.empty()) Record(std::move(step));
+  if (!step.rotations.empty()) Record(std::move(step), ChangeName::What::kMove);
   return FromFlags(flags, current);
 }
 
@@ -181,7 +183,7 @@ int TableEditor::Modify(uint32_t visibleRow, std::u16string_view code, std::u16s
   if (store_.ModifyRow(visibleRow, i, code, entry) != 0) return 1;
   step.newSlot = store_.RowSlot(i);
   step.newText = std::u16string(store_.DataRowText(i));
-  Record(std::move(step));
+  Record(std::move(step), ChangeName::What::kModify);
   return 0;
 }
 
@@ -194,7 +196,7 @@ Status TableEditor::Insert(uint32_t position, const std::vector<std::u16string>&
     step.positions.push_back(position + k);
     step.rowSlots.push_back(store_.RowSlot(position + k));
   }
-  Record(std::move(step));
+  Record(std::move(step), ChangeName::What::kInsert);
   return Status::Ok();
 }
 
@@ -226,7 +228,7 @@ void TableEditor::Reorder(Ordering ordering) {
   UndoStep step;
   step.kind = UndoStep::Kind::kOrder;
   step.rowSlots = std::move(*before);
-  Record(std::move(step));
+  Record(std::move(step), ChangeName::What::kReorder, ordering);
 }
 
 Result<LinesWithoutTab> TableEditor::SortByFrequency(const std::filesystem::path& frequencyFile) {
@@ -241,7 +243,7 @@ Result<LinesWithoutTab> TableEditor::SortByFrequency(const std::filesystem::path
   UndoStep step;
   step.kind = UndoStep::Kind::kOrder;
   step.rowSlots = std::move(*before);
-  Record(std::move(step));
+  Record(std::move(step), ChangeName::What::kFrequencyOrder);
   return sorted;
 }
 
@@ -261,8 +263,62 @@ uint32_t TableEditor::RemoveDuplicates() {
   UndoStep step;
   step.kind = UndoStep::Kind::kOrder;
   step.rowSlots = std::move(*before);
-  Record(std::move(step));
+  Record(std::move(step), ChangeName::What::kRemoveDuplicates);
   return removed;
+}
+
+std::optional<ChangeName> TableEditor::NextChange(bool redo) const {
+  const UndoStep* step = history_.Next(redo);
+  if (step == nullptr) return std::nullopt;
+  ChangeName name;
+  name.what = static_cast<ChangeName::What>(step->cause & 0xFF);
+  name.ordering = static_cast<Ordering>(step->cause >> 8);
+  switch (name.what) {
+    case ChangeName::What::kDelete:
+    case ChangeName::What::kInsert:
+      name.rows = static_cast<uint32_t>(step->positions.size());
+      break;
+    case ChangeName::What::kMove:
+      // Each rotation carries one row.
+      name.rows = static_cast<uint32_t>(step->rotations.size());
+      break;
+    case ChangeName::What::kModify:
+      name.rows = step->row;
+      break;
+    case ChangeName::What::kRemoveDuplicates: {
+      // The step holds the order on the other side of the change, which
+      // still (or again) has the rows the removal took.
+      const uint32_t now = store_.RowCount();
+      const auto other = static_cast<uint32_t>(step->rowSlots.size());
+      name.rows = now > other ? now - other : other - now;
+      break;
+    }
+    case ChangeName::What::kReorder:
+    case ChangeName::What::kFrequencyOrder:
+      break;
+  }
+  return name;
+}
+
+RowSelection TableEditor::VisibleRows(uint32_t firstDataRow, uint32_t count) const {
+  // The filter keeps the table's order, so the visible rows' data positions
+  // ascend.
+  uint32_t low = 0, high = store_.VisibleRowCount();
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    if (store_.DataRowOf(middle) < firstDataRow) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  RowSelection selection;
+  const uint64_t end = uint64_t{firstDataRow} + count;
+  for (uint32_t v = low; v < store_.VisibleRowCount() && store_.DataRowOf(v) < end; ++v) {
+    selection.rows.push_back(v);
+  }
+  if (!selection.rows.empty()) selection.current = selection.rows.front();
+  return selection;
 }
 
 std::u16string TableEditor::CopyText(std::span<const uint32_t> visibleRows) const {
@@ -286,8 +342,8 @@ std::optional<uint32_t> TableEditor::FindEntry(std::u16string_view text, uint32_
   return found;
 }
 
-uint32_t TableEditor::CountEntryMatches(std::u16string_view text) const {
-  return store_.CountInEntries(text);
+uint32_t TableEditor::CountEntryMatches(std::u16string_view text, uint32_t before) const {
+  return store_.CountInEntries(text, before);
 }
 
 }  // namespace mirel

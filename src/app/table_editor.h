@@ -33,6 +33,25 @@ struct RowSelection {
 
 enum class Ordering { kSource, kCode1, kCode2, kEntry1, kEntry2 };
 
+// What an undo step did, for the window to name it ("删除 3 行").
+struct ChangeName {
+  enum class What {
+    kDelete,
+    kInsert,
+    kMove,
+    kModify,
+    kReorder,
+    kFrequencyOrder,
+    kRemoveDuplicates
+  };
+  What what = What::kDelete;
+  Ordering ordering = Ordering::kSource;  // kReorder
+  // How many rows (kDelete, kInsert, kMove, kRemoveDuplicates), or the data
+  // position of the row (kModify).
+  uint32_t rows = 0;
+  bool operator==(const ChangeName&) const = default;
+};
+
 // True when a field typed into a dialog holds a TAB, CR, LF or NUL, any of
 // which would break the row it is written into.
 bool HoldsRowBreak(std::u16string_view field);
@@ -83,6 +102,8 @@ class TableEditor {
   bool CanRedo() const { return history_.CanRedo(); }
   Status Undo() { return history_.Undo(); }
   Status Redo() { return history_.Redo(); }
+  // What the next undo (or redo) would take back (or make again).
+  std::optional<ChangeName> NextChange(bool redo) const;
   const UndoHistory& history() const { return history_; }
 
   // ---- Reading ----
@@ -91,13 +112,17 @@ class TableEditor {
   // The next visible row whose entry holds `text`, starting at `from` (or,
   // backward, at `from` and going up), wrapping around once.
   std::optional<uint32_t> FindEntry(std::u16string_view text, uint32_t from, bool forward) const;
-  uint32_t CountEntryMatches(std::u16string_view text) const;
+  // How many visible rows before `before` hold `text` in their entry.
+  uint32_t CountEntryMatches(std::u16string_view text, uint32_t before = TableStore::kNoRow) const;
+  // The visible positions of data rows first..first+count-1 (those the
+  // filter shows), the first of them current; read after filtering again.
+  RowSelection VisibleRows(uint32_t firstDataRow, uint32_t count) const;
 
  private:
   // Takes an order snapshot for an undo step, freeing old steps when memory
   // is short; empty (no undo step) when even that fails.
   std::optional<std::vector<uint32_t>> SnapshotOrder();
-  void Record(UndoStep step);
+  void Record(UndoStep step, ChangeName::What what, Ordering ordering = Ordering::kSource);
   template <class Plan>
   RowSelection MoveSelected(const RowSelection& selection, Plan plan);
 

@@ -260,10 +260,10 @@ class TableStore {
   uint32_t RemoveLaterDuplicates();
   // Find in the entries of the visible rows (the filter snapshot): the first
   // row from `from`, going forward or back and wrapping around once, whose
-  // entry holds `text`, or kNoRow; and how many rows hold it. A text with a
-  // TAB is in no entry.
+  // entry holds `text`, or kNoRow; and how many rows hold it (of those above
+  // `before` only). A text with a TAB is in no entry.
   uint32_t FindInEntries(std::u16string_view text, uint32_t from, bool forward) const;
-  uint32_t CountInEntries(std::u16string_view text) const;
+  uint32_t CountInEntries(std::u16string_view text, uint32_t before = kNoRow) const;
   // The encoding the open table's text was read in.
   TextEncoding encoding() const { return encoding_; }
 

@@ -183,8 +183,8 @@ uint32_t TableStore::FindInEntries(std::u16string_view text, uint32_t from, bool
   return kNoRow;
 }
 
-uint32_t TableStore::CountInEntries(std::u16string_view text) const {
-  const uint32_t count = VisibleRowCount();
+uint32_t TableStore::CountInEntries(std::u16string_view text, uint32_t before) const {
+  const uint32_t count = std::min(VisibleRowCount(), before);
   if (count == 0 || !Searchable(text)) return 0;
   const uint32_t* offsets = FilterOffsets();
   const char16_t* end = reinterpret_cast<const char16_t*>(filter_->view() + filter_->size());

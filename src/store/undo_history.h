@@ -45,6 +45,8 @@ struct UndoStep {
   uint32_t newSlot = 0;
   std::u16string oldText;
   std::u16string newText;
+  // What made the step, for its owner to name it; the history ignores it.
+  uint32_t cause = 0;
 };
 
 class UndoHistory {
@@ -58,6 +60,11 @@ class UndoHistory {
   void Push(UndoStep step);
   bool CanUndo() const { return position_ > 0; }
   bool CanRedo() const { return position_ < steps_.size(); }
+  // The step the next undo (or redo) applies; null when there is none.
+  const UndoStep* Next(bool redo) const {
+    if (redo) return CanRedo() ? &steps_[position_] : nullptr;
+    return CanUndo() ? &steps_[position_ - 1] : nullptr;
+  }
   // Each fails, changing nothing, when there is no such step or the store
   // refuses it (which a history of this table never makes it do).
   Status Undo();

@@ -81,6 +81,15 @@ TEST(StatisticsTest, DuplicatesAndRedefinitionsCountEveryRowOfARun) {
       u"1键重码数:0个，占1键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%");
 }
 
+// A space is a code element like any other, but printed it would be a gap.
+TEST(StatisticsTest, TheSpaceKeyIsNamed) {
+  const std::u16string report = Report({u"啊\ta b", u"阿\tb "});
+  EXPECT_EQ(Line(report, u"码元集总数"), u"码元集总数:3 个，所有码元：空格ab");
+  EXPECT_EQ(Line(report, u"编码 空格 "),
+            u"编码 空格 出现次数 2 ，占码表编码字符总数的 40.000000%。");
+  EXPECT_EQ(Line(report, u"编码 b "), u"编码 b 出现次数 2 ，占码表编码字符总数的 40.000000%。");
+}
+
 TEST(StatisticsTest, MoreThan127ElementsKeepThoseACodeOrderPassMeetsFirst) {
   std::vector<std::u16string> owned;
   // Codes "~" followed by 200 units from U+4E00, plus plain letters that sort first.

@@ -70,8 +70,21 @@ TEST_F(TableEditorTest, EveryKindOfChangeUndoesAndRedoesBackToTheSavedState) {
     EXPECT_EQ(editor_.MoveToEnd(Select({0})).rows, std::vector<uint32_t>{1});
   });
 
+  // Each step is named for the undo and the redo alike, whichever side of
+  // the change the table is on.
+  using W = ChangeName::What;
+  const std::vector<ChangeName> names = {
+      {W::kInsert, Ordering::kSource, 2},           {W::kModify, Ordering::kSource, 0},
+      {W::kModify, Ordering::kSource, 3},           {W::kMove, Ordering::kSource, 2},
+      {W::kDelete, Ordering::kSource, 2},           {W::kReorder, Ordering::kCode1, 0},
+      {W::kFrequencyOrder, Ordering::kSource, 0},   {W::kInsert, Ordering::kSource, 3},
+      {W::kRemoveDuplicates, Ordering::kSource, 2}, {W::kMove, Ordering::kSource, 1}};
+  ASSERT_EQ(names.size(), states.size() - 1);
+  EXPECT_EQ(editor_.NextChange(true), std::nullopt);
   for (size_t k = states.size() - 1; k-- > 0;) {
+    EXPECT_EQ(editor_.NextChange(false), names[k]) << k;
     ASSERT_OK(editor_.Undo());
+    EXPECT_EQ(editor_.NextChange(true), names[k]) << k;
     Filter();
     EXPECT_EQ(Rows(), states[k]) << "after undoing back to state " << k;
     EXPECT_EQ(store_->dirty(), k != savedAt) << k;
@@ -200,6 +213,23 @@ TEST_F(TableEditorTest, FindLooksInEntriesOfTheVisibleRowsAndWraps) {
   EXPECT_EQ(editor_.FindEntry(u"人", 0, true), 1u);
   EXPECT_EQ(editor_.FindEntry(u"国", 2, true), 2u);
   EXPECT_EQ(editor_.FindEntry(u"国", 9, false), 2u);
+  // Matches above a row, for "2/3" in the find bar.
+  EXPECT_EQ(editor_.CountEntryMatches(u"国", 2), 2u);
+  EXPECT_EQ(editor_.CountEntryMatches(u"人", 1), 0u);
+  EXPECT_EQ(editor_.CountEntryMatches(u"国", 0), 0u);
+  EXPECT_EQ(editor_.CountEntryMatches(u"\t", 3), 0u);
+}
+
+// Rows the filter hides are left out; the first one shown is current.
+TEST_F(TableEditorTest, VisibleRowsMapsDataRowsThroughTheFilter) {
+  OpenLetters(9);  // codes a b c a b c a b c
+  Filter(u"b");    // data rows 1 4 7
+  EXPECT_EQ(editor_.VisibleRows(3, 5), (RowSelection{{1, 2}, 1}));
+  EXPECT_EQ(editor_.VisibleRows(5, 2), RowSelection{});
+  EXPECT_EQ(editor_.VisibleRows(7, 100), (RowSelection{{2}, 2}));
+  EXPECT_EQ(editor_.VisibleRows(0, 0xFFFFFFFFu), (RowSelection{{0, 1, 2}, 0}));
+  Filter();
+  EXPECT_EQ(editor_.VisibleRows(8, 1), (RowSelection{{8}, 8}));
 }
 
 TEST_F(TableEditorTest, FieldsWithTabsOrLineBreaksAreRefused) {

@@ -15,6 +15,8 @@ bool InstallQtChinese(QTranslator& translator) {
   return QCoreApplication::installTranslator(&translator);
 }
 
+// HanaMinB lacks the Extension B characters Unicode 13 added
+// (U+2A6D7..U+2A6DD); BabelStone Han has them.
 QStringList EditorFontFamilies() {
   return {QStringLiteral("宋体"),
           QStringLiteral("SimSun"),
@@ -23,6 +25,7 @@ QStringList EditorFontFamilies() {
           QStringLiteral("WenQuanYi Micro Hei"),
           QStringLiteral("HanaMinA"),
           QStringLiteral("HanaMinB"),
+          QStringLiteral("BabelStone Han"),
           QStringLiteral("Unifont"),
           QStringLiteral("Unifont Upper")};
 }

@@ -1,7 +1,10 @@
 #include "app/ui/entry_list_model.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <array>
+
+#include "platform/utf16.h"
 
 namespace mirel {
 namespace {
@@ -46,7 +49,14 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole) return {};
   std::u16string text;
   store_.RowText(static_cast<uint32_t>(index.row()), kColumns[index.column()].kind, text);
-  return QString::fromStdU16String(text.substr(0, kCellLimit));
+  if (text.size() > kCellLimit) {
+    // Cut before a character's second half, never between its halves.
+    size_t keep = kCellLimit - 1;
+    if (IsSurrogate(text[keep - 1]) && !IsLowSurrogate(text[keep - 1])) --keep;
+    text.resize(keep);
+    text += u'…';
+  }
+  return QString::fromStdU16String(text);
 }
 
 QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -69,8 +79,13 @@ void EntryCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   const QVariant alignment = index.data(Qt::TextAlignmentRole);
   const Qt::Alignment align =
       alignment.isValid() ? alignment.value<Qt::Alignment>() : Qt::AlignLeft | Qt::AlignVCenter;
-  painter->drawText(option.rect.adjusted(4, 0, -4, 0), static_cast<int>(align) | Qt::TextSingleLine,
-                    index.data(Qt::DisplayRole).toString());
+  const QRect area = option.rect.adjusted(4, 0, -4, 0);
+  // A text wider than its column ends in "…", so a cut never passes for the
+  // whole code or entry.
+  const QFontMetrics metrics(option.font);
+  painter->drawText(
+      area, static_cast<int>(align) | Qt::TextSingleLine,
+      metrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, area.width()));
   if (option.state & QStyle::State_HasFocus) {
     painter->setPen(QPen(option.palette.color(group, QPalette::Text), 1, Qt::DotLine));
     painter->drawRect(option.rect.adjusted(0, 0, -1, -1));

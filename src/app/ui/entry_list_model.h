@@ -15,6 +15,7 @@ class EntryListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  // Longer cells are cut to this many units, the last of them "…".
   static constexpr int kCellLimit = 127;
 
   explicit EntryListModel(const TableStore& store, QObject* parent = nullptr)

@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableView>
@@ -32,6 +33,7 @@
 #include "app/ui/entry_dialogs.h"
 #include "convert/linux_formats.h"
 #include "convert/ui/common_conversion_dialog.h"
+#include "convert/ui/linux_header_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
 #include "generate/ui/command_tips_dialog.h"
 #include "generate/ui/generation_dialogs.h"
@@ -41,7 +43,6 @@
 #include "platform/utf16.h"
 #include "platform/version.h"
 #include "store/compiled_table.h"
-#include "convert/ui/linux_header_dialog.h"
 #include "store/save_check.h"
 #include "store/text_file.h"
 
@@ -225,6 +226,43 @@ Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
   return Reader{};
 }
 
+QString OrderingName(Ordering ordering) {
+  switch (ordering) {
+    case Ordering::kSource:
+      return QStringLiteral("原始序");
+    case Ordering::kCode1:
+      return QStringLiteral("编码序1");
+    case Ordering::kCode2:
+      return QStringLiteral("编码序2");
+    case Ordering::kEntry1:
+      return QStringLiteral("词条序1");
+    case Ordering::kEntry2:
+      return QStringLiteral("词条序2");
+  }
+  return {};
+}
+
+// An undo step as the undo and redo results name it.
+QString ChangeText(const ChangeName& change) {
+  switch (change.what) {
+    case ChangeName::What::kDelete:
+      return QStringLiteral("删除 %1 行").arg(Grouped(change.rows));
+    case ChangeName::What::kInsert:
+      return QStringLiteral("添加 %1 行").arg(Grouped(change.rows));
+    case ChangeName::What::kMove:
+      return QStringLiteral("移动 %1 行").arg(Grouped(change.rows));
+    case ChangeName::What::kModify:
+      return QStringLiteral("修改第 %1 行").arg(Grouped(uint64_t{change.rows} + 1));
+    case ChangeName::What::kReorder:
+      return QStringLiteral("重新排序（%1）").arg(OrderingName(change.ordering));
+    case ChangeName::What::kFrequencyOrder:
+      return QStringLiteral("重新排序（依据词频表）");
+    case ChangeName::What::kRemoveDuplicates:
+      return QStringLiteral("删除重复 %1 行").arg(Grouped(change.rows));
+  }
+  return {};
+}
+
 // A working text beside the open table's, never over it.
 std::filesystem::path WorkingText(const TableStore& store, std::u16string_view stem) {
   const std::filesystem::path first = store.temp().TempPath(std::u16string(stem) + u".txt");
@@ -244,6 +282,8 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
       {kOpenLinux, u"打开Linux输入法码表(&L)...", false, false, [](W& w) { w.OpenLinuxCommand(); }},
       {kLinuxHeader, u"表头(&H)...", false, false,
        [](W& w) {
+         // Only the Linux input methods' tables have a header to edit.
+         if (!w.store_.IsOpen() || !w.linuxSession_.active()) return;
          w.linuxSession_.EditHeader(&w);
          w.UpdateState();
        }},
@@ -262,21 +302,21 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
       {kFindNext, u"查找下一个(&N)", false, true, [](W& w) { w.FindStep(true, false); }},
       {kFindPrevious, u"查找上一个(&B)", false, true, [](W& w) { w.FindStep(false, false); }},
       {kFocusCycle, u"切换焦点(&T)", false, false, [](W& w) { w.FocusCycle(); }},
-      {kMoveUp, u"上移一位(&U)", true, true, [](W& w) { w.Move(&TableEditor::MoveUp); }},
-      {kMoveDown, u"下移一位(&J)", true, true, [](W& w) { w.Move(&TableEditor::MoveDown); }},
-      {kMoveToTop, u"上移至首位(&H)", true, true, [](W& w) { w.Move(&TableEditor::MoveToTop); }},
-      {kMoveToEnd, u"下移至末尾(&E)", true, true, [](W& w) { w.Move(&TableEditor::MoveToEnd); }},
-      {kSourceOrder, u"原始序(&O)", true, true,
-       [](W& w) { w.Reorder(Ordering::kSource, QStringLiteral("原始序")); }},
+      {kMoveUp, u"上移一位(&U)", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveUp, QStringLiteral("上移一位")); }},
+      {kMoveDown, u"下移一位(&J)", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveDown, QStringLiteral("下移一位")); }},
+      {kMoveToTop, u"上移至首位(&H)", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveToTop, QStringLiteral("上移至首位")); }},
+      {kMoveToEnd, u"下移至末尾(&E)", true, true,
+       [](W& w) { w.Move(&TableEditor::MoveToEnd, QStringLiteral("下移至末尾")); }},
+      {kSourceOrder, u"原始序(&O)", true, true, [](W& w) { w.Reorder(Ordering::kSource); }},
       {kFrequencyOrder, u"依据词频表(&F)...", true, true, [](W& w) { w.FrequencyOrderCommand(); }},
-      {kCodeOrder1, u"编码序1(&C)\ta-ab-b", true, true,
-       [](W& w) { w.Reorder(Ordering::kCode1, QStringLiteral("编码序1")); }},
-      {kCodeOrder2, u"编码序2(&D)\ta-b-ab", true, true,
-       [](W& w) { w.Reorder(Ordering::kCode2, QStringLiteral("编码序2")); }},
-      {kEntryOrder1, u"词条序1(&P)", true, true,
-       [](W& w) { w.Reorder(Ordering::kEntry1, QStringLiteral("词条序1")); }},
+      {kCodeOrder1, u"编码序1(&C)\ta-ab-b", true, true, [](W& w) { w.Reorder(Ordering::kCode1); }},
+      {kCodeOrder2, u"编码序2(&D)\ta-b-ab", true, true, [](W& w) { w.Reorder(Ordering::kCode2); }},
+      {kEntryOrder1, u"词条序1(&P)", true, true, [](W& w) { w.Reorder(Ordering::kEntry1); }},
       {kEntryOrder2, u"词条序2(&Q)\t短词靠前", true, true,
-       [](W& w) { w.Reorder(Ordering::kEntry2, QStringLiteral("词条序2")); }},
+       [](W& w) { w.Reorder(Ordering::kEntry2); }},
       {kExportFrequency, u"导出即时词频(&X)...", true, true,
        [](W& w) { w.ExportFrequencyCommand(); }},
       {kExtractSingle, u"提取单字编码(&I)...", true, true, [](W& w) { w.ExtractSingleCommand(); }},
@@ -342,6 +382,7 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   filterBox_->setMaxLength(kFilterLimit);
   exactBox_ = new QCheckBox(QStringLiteral("完全匹配的筛选"), central_);
   exactBox_->setObjectName(QStringLiteral("exactBox"));
+  BuildNoticeBar();
   BuildFindBar();
   list_ = new QTableView(central_);
   list_->setObjectName(QStringLiteral("entryList"));
@@ -377,6 +418,9 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
   connect(filterBox_, &QLineEdit::textChanged, this, [this] { Refresh(); });
   connect(exactBox_, &QCheckBox::toggled, this, [this] { Refresh(); });
   connect(list_, &QTableView::customContextMenuRequested, this, &MainWindow::ShowContextMenu);
+  connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    if (!findBar_->isHidden() && !findCountStale_) ShowFindCount();
+  });
   connect(list_, &QTableView::doubleClicked, this, [this] {
     if (RowsVisible()) ModifyCommand();
   });
@@ -445,6 +489,44 @@ void MainWindow::BuildFindBar() {
     list_->setFocus();
   });
   findBar_->hide();
+}
+
+// Lines an open left out are told here rather than in a box: the table is
+// usable as it is, and the line numbers are there for whoever wants them.
+void MainWindow::BuildNoticeBar() {
+  noticeBar_ = new QWidget(central_);
+  noticeBar_->setObjectName(QStringLiteral("noticeBar"));
+  auto* row = new QHBoxLayout(noticeBar_);
+  row->setContentsMargins(4, 0, 4, 0);
+  noticeText_ = new QLabel(noticeBar_);
+  noticeText_->setObjectName(QStringLiteral("noticeText"));
+  auto* details = new QPushButton(QStringLiteral("查看行号"), noticeBar_);
+  details->setObjectName(QStringLiteral("noticeDetails"));
+  auto* close = new QPushButton(QStringLiteral("关闭"), noticeBar_);
+  close->setObjectName(QStringLiteral("noticeClose"));
+  for (QPushButton* b : {details, close}) b->setFocusPolicy(Qt::NoFocus);
+  row->addWidget(noticeText_, 1);
+  row->addWidget(details);
+  row->addWidget(close);
+  connect(details, &QPushButton::clicked, this, [this] {
+    if (!store_.IsOpen()) return;
+    services_.ShowMessage(this, noticeText_->text(), QStringLiteral("打开码表"),
+                          UiServices::Icon::kInformation,
+                          QString::fromStdString(store_.linesWithoutTab().Describe()));
+  });
+  connect(close, &QPushButton::clicked, this, &MainWindow::HideNotice);
+  noticeBar_->hide();
+}
+
+void MainWindow::ShowNotice(const QString& text) {
+  noticeText_->setText(text);
+  noticeBar_->show();
+  LayoutChildren();
+}
+
+void MainWindow::HideNotice() {
+  noticeBar_->hide();
+  LayoutChildren();
 }
 
 void MainWindow::BuildStatusBar() {
@@ -601,6 +683,10 @@ void MainWindow::LayoutChildren() {
   filterBox_->setGeometry(80, 2, 180, 22);
   exactBox_->setGeometry(270, 2, 180, 22);
   int top = 26;
+  if (!noticeBar_->isHidden()) {
+    noticeBar_->setGeometry(0, top, width, 28);
+    top += 28;
+  }
   if (!findBar_->isHidden()) {
     findBar_->setGeometry(0, top, width, 28);
     top += 28;
@@ -699,6 +785,7 @@ void MainWindow::UpdateState() {
     l->setVisible(!l->text().isEmpty());
   }
   setWindowModified(Changed());
+  if (QAction* header = action(kLinuxHeader)) header->setEnabled(open && linuxSession_.active());
   if (QAction* undo = action(kUndo)) undo->setEnabled(open && editor_.CanUndo());
   if (QAction* redo = action(kRedo)) redo->setEnabled(open && editor_.CanRedo());
   if (!findBar_->isHidden() && findCountStale_) UpdateFindCount();
@@ -767,6 +854,14 @@ void MainWindow::ApplySelection(const RowSelection& selection) {
                            QItemSelectionModel::NoUpdate);
   }
   model->select(ranges, QItemSelectionModel::ClearAndSelect);
+}
+
+void MainWindow::KeepPlace(int scroll, const RowSelection& selection) {
+  // The reset lays the list out later; the scroll range must be there now.
+  list_->doItemsLayout();
+  list_->verticalScrollBar()->setValue(scroll);
+  ApplySelection(selection);
+  if (selection.current) list_->scrollTo(model_.index(static_cast<int>(*selection.current), 0));
 }
 
 void MainWindow::SelectOnly(int row) {
@@ -870,12 +965,12 @@ void MainWindow::ShowOpened(bool remember) {
   }
   if (remember) AddRecent(origin_);
   ShowResult(QStringLiteral("已打开：%1 行").arg(Grouped(store_.RowCount())));
-  // The rows are open; the lines left out are told, so that a save that
-  // drops them does not come as a surprise.
-  if (const LinesWithoutTab& skipped = store_.linesWithoutTab(); !skipped.empty()) {
-    services_.ShowMessage(this, QStringLiteral("码表中没有Tab的行未被读入。"),
-                          QStringLiteral("打开码表"), UiServices::Icon::kInformation,
-                          QString::fromStdString(skipped.Describe()));
+  // The lines left out are told, so that a save that drops them does not
+  // come as a surprise.
+  if (const uint64_t skipped = editor_.linesLeftOut(); skipped > 0) {
+    ShowNotice(QStringLiteral("码表中没有Tab的行未被读入：%1 行。").arg(Grouped(skipped)));
+  } else {
+    HideNotice();
   }
 }
 
@@ -914,6 +1009,7 @@ void MainWindow::ResetAfterClose() {
   origin_.clear();
   formatName_.clear();
   converted_ = false;
+  HideNotice();
   SetTableItemsEnabled(false);
   model_.SetItemCount(0);
   {
@@ -996,15 +1092,32 @@ bool MainWindow::Save() {
   return false;
 }
 
-QString MainWindow::PickExportPath() {
-  QString picked = services_.PickSaveFile(this, QStringLiteral("导出为文本文件"));
+QString MainWindow::PickExportPath(const QString& title, const QString& suggested) {
+  QString picked = services_.PickSaveFile(this, title, suggested);
   if (picked.isEmpty()) return picked;
   if (picked.size() < 4 || picked[picked.size() - 4] != u'.') picked += QStringLiteral(".txt");
   return picked;
 }
 
+QString MainWindow::SuggestedTextName() const {
+  if (QDir::isAbsolutePath(origin_)) {
+    const QFileInfo file(origin_);
+    QString name = file.completeBaseName();
+    // Linux tables carry two suffixes: "wubi86.dict.yaml", "cj.main.dict".
+    if (linuxSession_.active()) {
+      for (const QString& inner : {QStringLiteral(".dict"), QStringLiteral(".main")}) {
+        if (name.endsWith(inner)) name.chop(inner.size());
+      }
+    }
+    return file.dir().filePath(name + QStringLiteral(".txt"));
+  }
+  // An installed Linux table goes by its name ("rime:wubi86").
+  const QString name = origin_.mid(origin_.lastIndexOf(u':') + 1);
+  return name.isEmpty() ? QString() : name + QStringLiteral(".txt");
+}
+
 bool MainWindow::SaveAs() {
-  const QString picked = PickExportPath();
+  const QString picked = PickExportPath(QStringLiteral("另存为"), SuggestedTextName());
   if (picked.isEmpty()) return false;
   Status saved = editor_.Save(SaveMode::kSaveAs, ToPath(picked));
   UpdateState();
@@ -1023,9 +1136,15 @@ void MainWindow::DeleteCommand() {
                           QStringLiteral("确认删除？"))) {
     return;
   }
+  const int scroll = list_->verticalScrollBar()->value();
   model_.SetItemCount(0);
   const uint32_t deleted = editor_.Delete(rows);
   Refresh();
+  // The row that took the first deleted row's place carries on.
+  if (const int count = model_.itemCount(); count > 0) {
+    const auto row = static_cast<uint32_t>(std::min(static_cast<int>(rows.front()), count - 1));
+    KeepPlace(scroll, RowSelection{{row}, row});
+  }
   ShowResult(QStringLiteral("删除：%1 行").arg(Grouped(deleted)));
 }
 
@@ -1036,7 +1155,7 @@ void MainWindow::CopyCommand() {
   ShowResult(QStringLiteral("复制：%1 行").arg(Grouped(rows.size())));
 }
 
-void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&)) {
+void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&), const QString& name) {
   const RowSelection before = Selection();
   if (before.rows.empty()) return;
   const RowSelection after = (editor_.*step)(before);
@@ -1046,12 +1165,14 @@ void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&)) {
   if (after.current) list_->scrollTo(model_.index(static_cast<int>(*after.current), 0));
   list_->setFocus();
   UpdateState();
+  ShowResult(QStringLiteral("%1：%2 行").arg(name, Grouped(before.rows.size())));
 }
 
 void MainWindow::ModifyCommand() {
   const std::vector<uint32_t> rows = SelectedRows();
   if (rows.empty()) return;
   const uint32_t p = rows.front();
+  const uint32_t dataRow = store_.DataRowOf(p);
   std::u16string code, entry;
   store_.RowText(p, RowTextKind::kCode, code);
   store_.RowText(p, RowTextKind::kEntry, entry);
@@ -1063,7 +1184,7 @@ void MainWindow::ModifyCommand() {
                       });
   const bool changed = dialog.exec() == QDialog::Accepted;
   Refresh();
-  if (changed) ShowResult(QStringLiteral("已修改第 %1 行").arg(Grouped(p + 1)));
+  if (changed) ShowResult(QStringLiteral("已修改第 %1 行").arg(Grouped(uint64_t{dataRow} + 1)));
   const int count = model_.itemCount();
   if (static_cast<int>(p) < count) {
     list_->selectionModel()->setCurrentIndex(
@@ -1079,34 +1200,47 @@ void MainWindow::ModifyCommand() {
 }
 
 void MainWindow::AddCommand() {
-  auto insertAt = [this]() -> uint32_t {
-    const std::vector<uint32_t> rows = SelectedRows();
-    return rows.empty() ? store_.RowCount() : store_.DataRowOf(rows.front()) + 1;
+  // The first row goes after the selected row, each further one after the
+  // row added before it; a file's rows go at the end.
+  const std::vector<uint32_t> selected = SelectedRows();
+  uint32_t next = selected.empty() ? store_.RowCount() : store_.DataRowOf(selected.front()) + 1;
+  auto inserted = [this, &next](uint32_t at, uint32_t count) {
+    const int scroll = list_->verticalScrollBar()->value();
+    const RowSelection before = Selection();
+    Refresh();
+    next = at + count;
+    const RowSelection added = editor_.VisibleRows(at, count);
+    // Rows the filter hides move no row shown: the list stays as it was.
+    KeepPlace(scroll, added.rows.empty() ? before : added);
+    ShowResult(QStringLiteral("添加：%1 行").arg(Grouped(count)));
   };
   AddEntryDialog dialog(
       this, services_,
       [&](const QString& code, const QString& entry) {
-        Status inserted = editor_.Insert(insertAt(), {ToU16(entry) + u"\t" + ToU16(code)});
-        if (inserted.IsOk()) Refresh();
-        return inserted;
+        const uint32_t at = std::min(next, store_.RowCount());
+        Status done = editor_.Insert(at, {ToU16(entry) + u"\t" + ToU16(code)});
+        if (done.IsOk()) inserted(at, 1);
+        return done;
       },
       [&](const QString& path) -> Result<uint32_t> {
         Result<std::vector<std::u16string>> rows = TableStore::ReadRows(store_.fs(), ToPath(path));
         if (!rows.IsOk()) return rows.status();
-        Status inserted = editor_.Insert(store_.RowCount(), rows.value());
-        if (!inserted.IsOk()) return inserted;
-        Refresh();
-        return static_cast<uint32_t>(rows->size());
+        const uint32_t at = store_.RowCount();
+        Status done = editor_.Insert(at, rows.value());
+        if (!done.IsOk()) return done;
+        const auto count = static_cast<uint32_t>(rows->size());
+        inserted(at, count);
+        return count;
       });
   dialog.exec();
 }
 
-void MainWindow::Reorder(Ordering ordering, const QString& name) {
+void MainWindow::Reorder(Ordering ordering) {
   if (!store_.IsOpen() || !RowsVisible()) return;
   model_.SetItemCount(0);
   editor_.Reorder(ordering);
   Refresh();
-  ShowResult(QStringLiteral("重新排序：%1").arg(name));
+  ShowResult(QStringLiteral("重新排序：%1").arg(OrderingName(ordering)));
 }
 
 void MainWindow::FrequencyOrderCommand() {
@@ -1138,6 +1272,7 @@ void MainWindow::RemoveDuplicatesCommand() {
 
 void MainWindow::UndoCommand(bool redo) {
   if (!store_.IsOpen() || !(redo ? editor_.CanRedo() : editor_.CanUndo())) return;
+  const std::optional<ChangeName> change = editor_.NextChange(redo);
   model_.SetItemCount(0);
   Status done = redo ? editor_.Redo() : editor_.Undo();
   Refresh();
@@ -1147,11 +1282,12 @@ void MainWindow::UndoCommand(bool redo) {
                           QString::fromStdString(done.message()));
     return;
   }
-  ShowResult(redo ? QStringLiteral("已重做") : QStringLiteral("已撤销"));
+  const QString said = redo ? QStringLiteral("已重做") : QStringLiteral("已撤销");
+  ShowResult(change ? said + u'：' + ChangeText(*change) : said);
 }
 
 void MainWindow::ExportFrequencyCommand() {
-  const QString picked = PickExportPath();
+  const QString picked = PickExportPath(QStringLiteral("导出为文本文件"));
   if (picked.isEmpty()) return;
   Status written = store_.ExportInstantFrequency(ToPath(picked));
   if (!written.IsOk()) {
@@ -1163,7 +1299,7 @@ void MainWindow::ExportFrequencyCommand() {
 }
 
 void MainWindow::ExtractSingleCommand() {
-  const QString picked = PickExportPath();
+  const QString picked = PickExportPath(QStringLiteral("导出为文本文件"));
   if (picked.isEmpty()) return;
   Result<uint32_t> written = store_.ExportSingleCharacters(ToPath(picked));
   services_.ShowMessage(
@@ -1323,13 +1459,33 @@ void MainWindow::FindStep(bool forward, bool includeCurrent) {
 void MainWindow::UpdateFindCount() {
   const std::u16string text = ToU16(findBox_->text());
   findCountStale_ = false;
+  findMatches_ = text.empty() ? 0 : editor_.CountEntryMatches(text);
+  ShowFindCount();
+}
+
+void MainWindow::ShowFindCount() {
+  const std::u16string text = ToU16(findBox_->text());
   if (text.empty()) {
     findCount_->clear();
     return;
   }
-  const uint32_t matches = editor_.CountEntryMatches(text);
-  findCount_->setText(matches == 0 ? QStringLiteral("无匹配")
-                                   : QStringLiteral("%1 行匹配").arg(Grouped(matches)));
+  if (findMatches_ == 0) {
+    findCount_->setText(QStringLiteral("无匹配"));
+    return;
+  }
+  const QModelIndex current = list_->currentIndex();
+  if (current.isValid() && !store_.filterStale()) {
+    const auto row = static_cast<uint32_t>(current.row());
+    std::u16string entry;
+    // The current row is read alone; only a match costs a count.
+    if (store_.RowText(row, RowTextKind::kEntry, entry) &&
+        entry.find(text) != std::u16string::npos) {
+      findCount_->setText(QStringLiteral("%1/%2").arg(
+          Grouped(uint64_t{editor_.CountEntryMatches(text, row)} + 1), Grouped(findMatches_)));
+      return;
+    }
+  }
+  findCount_->setText(QStringLiteral("%1 行匹配").arg(Grouped(findMatches_)));
 }
 
 void MainWindow::ShowContextMenu(const QPoint& at) {

@@ -93,6 +93,9 @@ class MainWindow : public QMainWindow {
   QWidget* findBar() const { return findBar_; }
   QLineEdit* findBox() const { return findBox_; }
   QLabel* findCount() const { return findCount_; }
+  // The bar above the list that tells of lines an open left out.
+  QWidget* noticeBar() const { return noticeBar_; }
+  QLabel* noticeText() const { return noticeText_; }
   QAction* action(int command) const;
   EntryListModel& model() { return model_; }
   TableEditor& editor() { return editor_; }
@@ -123,6 +126,9 @@ class MainWindow : public QMainWindow {
   QMenu* BuildPopup(int index, QWidget* parent, bool forContext);
   void BuildStatusBar();
   void BuildFindBar();
+  void BuildNoticeBar();
+  void ShowNotice(const QString& text);
+  void HideNotice();
   void SetTableItemsEnabled(bool enabled);
   void UpdateState();
   void ShowResult(const QString& text);
@@ -131,6 +137,9 @@ class MainWindow : public QMainWindow {
   RowSelection Selection() const;
   void ApplySelection(const RowSelection& selection);
   void SelectOnly(int row);
+  // After a change that reset the list: back to the scroll position it had,
+  // the selection applied and its current row in view.
+  void KeepPlace(int scroll, const RowSelection& selection);
   bool HandleListKey(QKeyEvent* key);
   int HandleFindKey(QKeyEvent* key);
 
@@ -148,7 +157,7 @@ class MainWindow : public QMainWindow {
   void ForgetRecent(const QString& entry);
   void RemoveScratchFiles();
   void ResetAfterClose();
-  void Reorder(Ordering ordering, const QString& name);
+  void Reorder(Ordering ordering);
   void CloseCommand();
   void OpenCommand();
   void ExitCommand();
@@ -156,7 +165,8 @@ class MainWindow : public QMainWindow {
   bool SaveAs();
   void DeleteCommand();
   void CopyCommand();
-  void Move(RowSelection (TableEditor::*step)(const RowSelection&));
+  // `name` is the command's, for the result in the status bar.
+  void Move(RowSelection (TableEditor::*step)(const RowSelection&), const QString& name);
   void ModifyCommand();
   void AddCommand();
   void FrequencyOrderCommand();
@@ -176,9 +186,13 @@ class MainWindow : public QMainWindow {
   void FindCommand();
   void FindStep(bool forward, bool includeCurrent);
   void UpdateFindCount();
+  // The find count with the place of the current row among the matches.
+  void ShowFindCount();
   void ShowContextMenu(const QPoint& at);
   void ShowSaveFailure(const Status& status);
-  QString PickExportPath();
+  QString PickExportPath(const QString& title, const QString& suggested = {});
+  // The file name a save as offers: the table's own, with .txt.
+  QString SuggestedTextName() const;
   void LayoutChildren();
   void WriteTitle();
   void AddRecent(const QString& path);
@@ -198,6 +212,10 @@ class MainWindow : public QMainWindow {
   QWidget* findBar_ = nullptr;
   QLineEdit* findBox_ = nullptr;
   QLabel* findCount_ = nullptr;
+  // Rows matching the find text, counted when the text or the rows change.
+  uint32_t findMatches_ = 0;
+  QWidget* noticeBar_ = nullptr;
+  QLabel* noticeText_ = nullptr;
   QTableView* list_ = nullptr;
   QWidget* central_ = nullptr;
   QLabel* fileLabel_ = nullptr;

@@ -99,8 +99,9 @@ QString DesktopUiServices::PickOpenFile(QWidget* parent, const QString& title) {
   return QFileDialog::getOpenFileName(parent, title, QString(), kFileFilter);
 }
 
-QString DesktopUiServices::PickSaveFile(QWidget* parent, const QString& title) {
-  return QFileDialog::getSaveFileName(parent, title, QString(), kFileFilter);
+QString DesktopUiServices::PickSaveFile(QWidget* parent, const QString& title,
+                                        const QString& suggested) {
+  return QFileDialog::getSaveFileName(parent, title, suggested, kFileFilter);
 }
 
 QString DesktopUiServices::PickTableToOpen(QWidget* parent, const QString& title) {

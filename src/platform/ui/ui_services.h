@@ -36,8 +36,10 @@ class UiServices {
                               const QStringList& items, const QString& proceed,
                               const QString& back) = 0;
   // File pickers over "txt文件(*.txt)" and "所有文件(*.*)"; empty when cancelled.
+  // The save picker starts at `suggested` when one is given.
   virtual QString PickOpenFile(QWidget* parent, const QString& title) = 0;
-  virtual QString PickSaveFile(QWidget* parent, const QString& title) = 0;
+  virtual QString PickSaveFile(QWidget* parent, const QString& title,
+                               const QString& suggested = {}) = 0;
   // The picker for a table to open, in any format Mirel reads: "码表文件"
   // with every table suffix first.
   virtual QString PickTableToOpen(QWidget* parent, const QString& title) = 0;
@@ -58,7 +60,8 @@ class DesktopUiServices : public UiServices {
                       const QStringList& items, const QString& proceed,
                       const QString& back) override;
   QString PickOpenFile(QWidget* parent, const QString& title) override;
-  QString PickSaveFile(QWidget* parent, const QString& title) override;
+  QString PickSaveFile(QWidget* parent, const QString& title,
+                       const QString& suggested = {}) override;
   QString PickTableToOpen(QWidget* parent, const QString& title) override;
   void SetClipboardText(const QString& text) override;
   bool OpenWithShell(const QUrl& url) override;

@@ -40,8 +40,9 @@ class FakeUiServices : public UiServices {
     pickerTitles << title;
     return Next(openPicks, QString());
   }
-  QString PickSaveFile(QWidget*, const QString& title) override {
+  QString PickSaveFile(QWidget*, const QString& title, const QString& suggested = {}) override {
     pickerTitles << title;
+    suggestedNames << suggested;
     return Next(savePicks, QString());
   }
   QString PickTableToOpen(QWidget*, const QString& title) override {
@@ -61,6 +62,8 @@ class FakeUiServices : public UiServices {
   std::deque<Answer> yesNoCancel;
   std::deque<QString> openPicks, savePicks;
   QStringList questions, messages, pickerTitles, opened;
+  // What each save picker offered as the file name.
+  QStringList suggestedNames;
   // The lists ConfirmChanges showed, one after another, and its buttons.
   QList<QStringList> changes;
   QStringList changeButtons;

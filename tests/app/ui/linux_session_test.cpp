@@ -106,6 +106,12 @@ class LinuxSessionTest : public QObject {
     test::WriteBytes(plain, test::TableBytes({u"甲\ta"}));
     QVERIFY(window_->OpenTable(plain));
     QVERIFY(!window_->linuxSession().active());
+    // A text table has no header: the item is greyed and does nothing.
+    QVERIFY(!window_->action(command::kLinuxHeader)->isEnabled());
+    const qsizetype told = services_->messages.size();
+    window_->Dispatch(command::kLinuxHeader);
+    QCOMPARE(services_->messages.size(), told);
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
   }
 
   // A header whose length drops rows says so at 确定, and the save asks
@@ -236,6 +242,11 @@ class LinuxSessionTest : public QObject {
     test::WriteBytes(rime, "---\nname: mine\n...\n工\ta\t10\n戈\ta\t20\n");
     QVERIFY(window_->OpenTable(rime));
     QCOMPARE(Entries(), (QStringList{"戈", "工"}));
+    QVERIFY(window_->action(command::kLinuxHeader)->isEnabled());
+    // Save as offers the table's name, without the format's two suffixes.
+    services_->savePicks = {QString()};
+    window_->Dispatch(command::kSaveAs);
+    QCOMPARE(services_->suggestedNames.last(), dir_->filePath(QStringLiteral("mine.txt")));
     QCOMPARE(window_->recentFiles(), QStringList{QString::fromStdString(rime)});
     QVERIFY(Label("fileLabel").startsWith(QStringLiteral("mine.dict.yaml — ")));
     MoveFirstDown();

@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QRawFont>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -132,6 +133,10 @@ class MainWindowTest : public QObject {
   void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* to = nullptr) {
     QTest::keyClick(to ? to : window_->entryList(), static_cast<Qt::Key>(key), modifiers);
   }
+  QString Label(const char* name) const {
+    return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
+  }
+  int Current() const { return window_->entryList()->currentIndex().row(); }
   static QStringList Letters(int n) {
     QStringList rows;
     for (int k = 0; k < n; ++k) rows << QStringLiteral("r%1\t%2").arg(k).arg(QChar(u'a' + k % 3));
@@ -179,9 +184,28 @@ class MainWindowTest : public QObject {
   void openingTellsOfLinesWithoutTabAndKeepsTheTableForATextWithoutRows() {
     Open({QStringLiteral("甲\tab"), QStringLiteral("no tab"), QStringLiteral("乙\tb")});
     QCOMPARE(store_->RowCount(), 2u);
-    QCOMPARE(services_->messages.last(), QStringLiteral("打开码表|码表中没有Tab的行未被读入。"));
     QCOMPARE(store_->linesWithoutTab().Describe(),
              std::string("1 line without a TAB was left out (line 2)"));
+    // Told in a bar above the list, not in a box; the line numbers on request.
+    QVERIFY(services_->messages.isEmpty());
+    QVERIFY(window_->noticeBar()->isVisible());
+    QCOMPARE(window_->noticeText()->text(), QStringLiteral("码表中没有Tab的行未被读入：1 行。"));
+    QVERIFY(window_->entryList()->geometry().top() >= window_->noticeBar()->geometry().bottom());
+    window_->noticeBar()->findChild<QPushButton*>(QStringLiteral("noticeDetails"))->click();
+    QCOMPARE(services_->messages.size(), 1);
+    QCOMPARE(services_->messages.last(),
+             QStringLiteral("打开码表|码表中没有Tab的行未被读入：1 行。"));
+    window_->noticeBar()->findChild<QPushButton*>(QStringLiteral("noticeClose"))->click();
+    QVERIFY(window_->noticeBar()->isHidden());
+    // The next table with such lines tells again; one without them, or a close, clears it.
+    Open({QStringLiteral("#"), QStringLiteral("丙\tc")});
+    QVERIFY(window_->noticeBar()->isVisible());
+    Open({QStringLiteral("丙\tc")});
+    QVERIFY(window_->noticeBar()->isHidden());
+    Open({QStringLiteral("#"), QStringLiteral("丙\tc")});
+    window_->Dispatch(command::kClose);
+    QVERIFY(window_->noticeBar()->isHidden());
+    Open({QStringLiteral("甲\tab"), QStringLiteral("no tab"), QStringLiteral("乙\tb")});
     // A text none of whose lines is a row is refused; the open table stays.
     const QString plain = Table({QStringLiteral("a b"), QStringLiteral("c d")}, "plain.txt");
     QVERIFY(!window_->OpenTable(plain.toStdString()));
@@ -224,8 +248,14 @@ class MainWindowTest : public QObject {
   }
 
   void cellsAreCutAndNumbersFollowTheFilter() {
-    Open({QString(300, u'长') + QStringLiteral("\tx"), QStringLiteral("短\ty")});
-    QCOMPARE(window_->model().index(0, 1).data().toString(), QString(127, u'长'));
+    const QString pair = QStringLiteral("𠀀");
+    Open({QString(300, u'长') + QStringLiteral("\tx"), QStringLiteral("短\ty"),
+          QString(125, u'长') + pair + pair + QStringLiteral("\tz"),
+          QString(127, u'满') + QStringLiteral("\tw")});
+    // A cut cell says so, and never splits a character in two.
+    QCOMPARE(window_->model().index(0, 1).data().toString(), QString(126, u'长') + u'…');
+    QCOMPARE(window_->model().index(2, 1).data().toString(), QString(125, u'长') + u'…');
+    QCOMPARE(window_->model().index(3, 1).data().toString(), QString(127, u'满'));
     window_->filterBox()->setText(QStringLiteral("y"));
     QCOMPARE(window_->model().index(0, 0).data().toString(), QStringLiteral("y"));
     QCOMPARE(window_->model().index(0, 2).data().toString(), QStringLiteral("1"));
@@ -266,6 +296,41 @@ class MainWindowTest : public QObject {
     Key(Qt::Key_F1);
     QCOMPARE(services_->opened.size(), 1);
     QVERIFY(services_->opened[0].endsWith(QStringLiteral("/help/index.html")));
+  }
+
+  // After a delete the row that took the deleted row's place is current and
+  // selected, and the list stays where it was.
+  void deleteKeepsThePlaceInTheList() {
+    Open(Letters(900));
+    QTest::keyClicks(window_->filterBox(), QStringLiteral("a"));  // r0 r3 r6 ...: 300 rows
+    window_->entryList()->scrollTo(window_->model().index(150, 0),
+                                   QAbstractItemView::PositionAtCenter);
+    window_->entryList()->selectionModel()->setCurrentIndex(
+        window_->model().index(150, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const int scroll = window_->entryList()->verticalScrollBar()->value();
+    QVERIFY(scroll > 100);
+    services_->yesNo = {true};
+    Key(Qt::Key_Delete);
+    QCOMPARE(window_->model().index(150, 1).data().toString(), QStringLiteral("r453"));
+    QCOMPARE(Current(), 150);
+    QCOMPARE(Selected(), std::vector<int>{150});
+    QCOMPARE(window_->entryList()->verticalScrollBar()->value(), scroll);
+    Key(Qt::Key_Down);
+    QCOMPARE(Current(), 151);
+
+    // Several rows: the first one's place; the last row: the row above it.
+    Select({3, 5, 6});
+    services_->yesNo = {true};
+    Key(Qt::Key_Delete);
+    QCOMPARE(Selected(), std::vector<int>{3});
+    QCOMPARE(window_->model().index(3, 1).data().toString(), QStringLiteral("r12"));
+    const int last = window_->model().itemCount() - 1;
+    Select({last});
+    services_->yesNo = {true};
+    Key(Qt::Key_Delete);
+    QCOMPARE(Selected(), std::vector<int>{last - 1});
+    QCOMPARE(Current(), last - 1);
   }
 
   void deleteUnderAFilterRemovesTheRowsShown() {
@@ -310,11 +375,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(Entries(), (QStringList{"r0", "r3", "r1", "r2", "r4", "r5", "r6", "r7"}));
     QCOMPARE(Selected(), (std::vector<int>{2, 3}));
 
+    QCOMPARE(Label("resultLabel"), QStringLiteral("下移一位：2 行"));
+
     // Under a filter the hidden rows between move along.
     Open(Letters(8));
     window_->filterBox()->setText(QStringLiteral("b"));  // r1 r4 r7
     Select({2});
     QVERIFY(window_->Dispatch(command::kMoveToTop));
+    QCOMPARE(Label("resultLabel"), QStringLiteral("上移至首位：1 行"));
     QCOMPARE(VisibleEntries(), (QStringList{"r7", "r1", "r4"}));
     QCOMPARE(Entries(), (QStringList{"r0", "r7", "r1", "r2", "r3", "r4", "r5", "r6"}));
   }
@@ -337,8 +405,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(Entries(), (QStringList{"r0", "r1", "r2", "r3", "r4", "新词"}));
     QCOMPARE(QString::fromStdU16String(std::u16string(store_->DataRowText(5))),
              QStringLiteral("新词\tzz"));
-    // The row left the filter; the row list shows what remains.
+    // The row left the filter; the row list shows what remains. The result
+    // counts the row in the whole table.
     QCOMPARE(VisibleEntries(), QStringList{"r2"});
+    QCOMPARE(Label("resultLabel"), QStringLiteral("已修改第 6 行"));
   }
 
   void saveCloseExitAndSaveAs() {
@@ -351,10 +421,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg")}));
     QVERIFY(!store_->dirty());
 
-    // Save as appends ".txt" to a name without an extension; the table keeps its own file.
+    // Save as offers the table's name as a text, and appends ".txt" to a name
+    // without an extension; the table keeps its own file.
     services_->savePicks = {dir_->filePath(QStringLiteral("copy")),
                             dir_->filePath(QStringLiteral("x.csv"))};
     QVERIFY(window_->Dispatch(command::kSaveAs));
+    QCOMPARE(services_->pickerTitles.last(), QStringLiteral("另存为"));
+    QCOMPARE(services_->suggestedNames.last(), path);
     QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("copy.txt"))));
     QVERIFY(window_->Dispatch(command::kSaveAs));
     QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("x.csv"))));
@@ -411,30 +484,73 @@ class MainWindowTest : public QObject {
     QCOMPARE(services_->clipboard, QStringLiteral("a\t啊\r\na\t阿\r\n"));
   }
 
+  // Each row added goes after the one added before it; the rows added are
+  // selected and in view, and the status bar says how many.
   void addEntryInsertsAfterTheSelectedRowOrAFilesRows() {
     Open(Letters(3));
     Select({0});
     WriteFile(dir_->filePath(QStringLiteral("more.txt")), "p\tq\r\nr\ts\r\n");
     services_->openPicks = {dir_->filePath(QStringLiteral("more.txt"))};
-    OnNextDialog([](QDialog* dialog) {
+    OnNextDialog([this](QDialog* dialog) {
       auto* add = qobject_cast<AddEntryDialog*>(dialog);
       QVERIFY(add != nullptr);
       QVERIFY(!add->pathEdit()->isEnabled());
-      add->codeEdit()->setText(QStringLiteral("xin"));
-      add->entryEdit()->setText(QStringLiteral("新"));
-      add->Import();
+      for (const QString& entry : {QStringLiteral("新"), QStringLiteral("再")}) {
+        add->codeEdit()->setText(QStringLiteral("xin"));
+        add->entryEdit()->setText(entry);
+        add->Import();
+      }
       QVERIFY(add->isVisible());
+      QCOMPARE(Selected(), std::vector<int>{2});
+      QCOMPARE(Current(), 2);
+      QCOMPARE(Label("resultLabel"), QStringLiteral("添加：1 行"));
       add->fileButton()->setChecked(true);
       QVERIFY(!add->codeEdit()->isEnabled());
       add->browseButton()->click();
       add->Import();
       QCOMPARE(add->statusEdit()->text(), QStringLiteral("已导入2个词条。"));
+      QCOMPARE(Selected(), (std::vector<int>{5, 6}));
+      QCOMPARE(Label("resultLabel"), QStringLiteral("添加：2 行"));
+      // A row after an import follows the imported rows.
+      add->singleButton()->setChecked(true);
+      add->codeEdit()->setText(QStringLiteral("mo"));
+      add->entryEdit()->setText(QStringLiteral("末"));
+      add->Import();
       add->reject();
     });
     Key(Qt::Key_Insert);
-    QCOMPARE(Entries(), (QStringList{"r0", "新", "r1", "r2", "p", "r"}));
-    QCOMPARE(window_->model().itemCount(), 6);
+    QCOMPARE(Entries(), (QStringList{"r0", "新", "再", "r1", "r2", "p", "r", "末"}));
+    QCOMPARE(window_->model().itemCount(), 8);
+    QCOMPARE(Selected(), std::vector<int>{7});
     QVERIFY(store_->dirty());
+
+    // Far down a long list the new row comes into view; under a filter that
+    // hides it the list keeps its place.
+    Open(Letters(600));
+    Select({500});
+    OnNextDialog([](QDialog* dialog) {
+      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+      add->codeEdit()->setText(QStringLiteral("x"));
+      add->entryEdit()->setText(QStringLiteral("远"));
+      add->Import();
+      add->reject();
+    });
+    Key(Qt::Key_Insert);
+    QCOMPARE(Selected(), std::vector<int>{501});
+    QVERIFY(window_->entryList()->viewport()->rect().intersects(
+        window_->entryList()->visualRect(window_->model().index(501, 0))));
+    window_->filterBox()->setText(QStringLiteral("b"));
+    Select({3});
+    OnNextDialog([](QDialog* dialog) {
+      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+      add->codeEdit()->setText(QStringLiteral("z"));
+      add->entryEdit()->setText(QStringLiteral("隐"));
+      add->Import();
+      add->reject();
+    });
+    Key(Qt::Key_Insert);
+    QCOMPARE(Entries()[11], QStringLiteral("隐"));
+    QCOMPARE(Selected(), std::vector<int>{3});
   }
 
   void statisticsMeasuresTheRowsAsTheyAre() {
@@ -969,16 +1085,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(changed->text(), QStringLiteral("已修改"));
     QVERIFY(window_->action(command::kUndo)->isEnabled());
 
+    // Each undo names what it took back.
+    const QStringList undone = {
+        QStringLiteral("已撤销：移动 1 行"), QStringLiteral("已撤销：重新排序（编码序1）"),
+        QStringLiteral("已撤销：删除 1 行"), QStringLiteral("已撤销：修改第 1 行")};
     for (int k = static_cast<int>(states.size()) - 2; k >= 0; --k) {
       Key(Qt::Key_Z, Qt::ControlModifier);
       QCOMPARE(Entries().join(u' '), states[k]);
       QCOMPARE(store_->dirty(), k != 2);
       QCOMPARE(changed->text().isEmpty(), k == 2);
+      QCOMPARE(Label("resultLabel"), undone[k]);
     }
     QVERIFY(!window_->action(command::kUndo)->isEnabled());
     Key(Qt::Key_Y, Qt::ControlModifier);
     Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(Entries().join(u' '), states[2]);
+    QCOMPARE(Label("resultLabel"), QStringLiteral("已重做：重新排序（编码序1）"));
     QVERIFY(!store_->dirty());
     Key(Qt::Key_Y, Qt::ControlModifier);
     Key(Qt::Key_Y, Qt::ControlModifier);
@@ -995,10 +1117,17 @@ class MainWindowTest : public QObject {
     QVERIFY(!window_->findBar()->isHidden());
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->findBox()));
     window_->findBox()->insert(QStringLiteral("人"));  // as the input method commits it
-    QCOMPARE(window_->findCount()->text(), QStringLiteral("2 行匹配"));
+    // The count says which match the current row is, while it is one.
+    QCOMPARE(window_->findCount()->text(), QStringLiteral("1/2"));
     QCOMPARE(Selected(), std::vector<int>{1});
     Key(Qt::Key_F3, Qt::NoModifier, window_->findBox());
     QCOMPARE(Selected(), std::vector<int>{2});
+    QCOMPARE(window_->findCount()->text(), QStringLiteral("2/2"));
+    Key(Qt::Key_Home);
+    QCOMPARE(window_->findCount()->text(), QStringLiteral("2 行匹配"));
+    Key(Qt::Key_F3);
+    QCOMPARE(window_->findCount()->text(), QStringLiteral("1/2"));
+    Key(Qt::Key_F3);
     Key(Qt::Key_Return, Qt::NoModifier, window_->findBox());  // wraps to the first
     QCOMPARE(Selected(), std::vector<int>{1});
     Key(Qt::Key_F3, Qt::ShiftModifier);
@@ -1254,16 +1383,23 @@ class MainWindowTest : public QObject {
     QVERIFY(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
     QVERIFY(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("取消")));
     QCoreApplication::removeTranslator(&translator);
-    // 𠀀 (U+20000) and 𪚥 (U+2A6A5) draw from one of the window's families.
-    bool covered = false;
+    // Every character of Extension B, 𠀀 (U+20000) to the Unicode 13
+    // additions (U+2A6D7..U+2A6DD), draws from one of the window's families.
+    std::vector<QRawFont> installed;
     for (const QString& family : EditorFontFamilies()) {
       QFont font(family);
       font.setPixelSize(16);
       if (QFontInfo(font).family() != family) continue;  // not installed
-      const QRawFont raw = QRawFont::fromFont(font);
-      covered = covered || (raw.supportsCharacter(0x20000u) && raw.supportsCharacter(0x2A6A5u));
+      installed.push_back(QRawFont::fromFont(font));
     }
-    QVERIFY2(covered, "no font for CJK Extension B (fonts-hanazono) is installed");
+    for (uint32_t c : {0x20000u, 0x2A6A5u, 0x2A6D6u, 0x2A6D7u, 0x2A6DAu, 0x2A6DDu}) {
+      const bool covered =
+          std::any_of(installed.begin(), installed.end(),
+                      [c](const QRawFont& raw) { return raw.supportsCharacter(c); });
+      QVERIFY2(covered, qPrintable(QStringLiteral("no installed font draws U+%1 "
+                                                  "(fonts-hanazono, fonts-babelstone-han)")
+                                       .arg(c, 0, 16)));
+    }
   }
 };
 
