@@ -28,6 +28,10 @@ if(MIREL_BUILD_GUI)
   install(TARGETS mirel-editor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+foreach(language ${MIREL_LANGUAGES})
+  install(FILES ${CMAKE_BINARY_DIR}/locale/${language}/LC_MESSAGES/mirel.mo
+          DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/${language}/LC_MESSAGES)
+endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/help DESTINATION ${MIREL_DATA_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/data/sample/sample.txt DESTINATION ${MIREL_DATA_DIR})
 

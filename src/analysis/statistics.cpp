@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/hash_index.h"
+#include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
 #include "store/text_file.h"
@@ -330,7 +331,7 @@ std::u16string FormatStatisticsReport(const TableStatistics& s) {
 }
 
 Status WriteStatisticsReport(const TableStore& store, const std::filesystem::path& target) try {
-  if (!store.IsOpen()) return Status::InvalidArgument(target.string(), "no table is open");
+  if (!store.IsOpen()) return Status::InvalidArgument(target.string(), Tr("no table is open"));
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(store.fs(), target);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();

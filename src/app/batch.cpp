@@ -8,6 +8,7 @@
 #include "generate/merge_tables.h"
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
@@ -310,7 +311,7 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
   const std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
   if (Result<PathInfo> info = env.fs.Query(source);
       info.IsOk() && info->kind == PathKind::kMissing) {
-    return Fail(env, tool, Status::InvalidArgument(source.string(), "no such file"));
+    return Fail(env, tool, Status::InvalidArgument(source.string(), Tr("no such file")));
   }
   TableToolRequest run;
   run.tool = simple;

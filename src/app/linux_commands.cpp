@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "convert/linux_conversion.h"
+#include "platform/messages.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
 #include "platform/utf16.h"
@@ -145,8 +146,8 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   std::optional<AnyFormat> format = DetectAnyFormat(bytes.value());
   if (!format) {
     return Status::InvalidArgument(tableFile,
-                                   "the format is not recognised (a table of fcitx5, Rime, "
-                                   "ibus-table or one of the common line formats)");
+                                   Tr("the format is not recognised (a table of fcitx5, Rime, "
+                                      "ibus-table or one of the common line formats)"));
   }
   std::vector<linux_table::Diagnostic> diagnostics;
   linux_table::LinuxTable table;
@@ -278,7 +279,7 @@ std::optional<Status> TryLinuxConvert(const std::string& source, const std::stri
   const std::filesystem::path out =
       output.empty() ? AnyConversionOutputPath(source, *target) : std::filesystem::path(output);
   if (out.empty()) {
-    return Status::InvalidArgument(source, "the file name has no extension; give -o OUT");
+    return Status::InvalidArgument(source, Tr("the file name has no extension; give -o OUT"));
   }
   if (output.empty()) {
     Status apart = RefuseOutputOverInput(io.fs, out, {source});

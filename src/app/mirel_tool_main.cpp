@@ -7,12 +7,14 @@
 
 #include "app/tool_cli.h"
 #include "platform/file_system.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 
 int main(int argc, char** argv) {
   // A write past `ulimit -f` then fails with EFBIG ("File too large") and is
   // reported like any other, instead of killing the program mid-save.
   ::signal(SIGXFSZ, SIG_IGN);
+  mirel::SetUpMessages(mirel::ProgramFolder());
   std::vector<std::string> args(argv, argv + argc);
   std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
   mirel::ToolIo io{std::cout,

@@ -20,6 +20,7 @@
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
 #include "ime/installed_tables.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
@@ -67,7 +68,7 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
         {"entry2", TableOrder::kEntry2}, {"freq", TableOrder::kFrequency}};
     request.order = kOrders.at(args.Get("by"));
     if (request.order == TableOrder::kFrequency) {
-      if (args.Get("freq").empty()) return ctx.Usage("--by freq needs --freq FILE");
+      if (args.Get("freq").empty()) return ctx.Usage(Tr("--by freq needs --freq FILE"));
       request.frequencyFile = args.Get("freq");
     }
   }
@@ -165,7 +166,7 @@ Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
       rules.append(Utf8ToUtf16(line)).append(u"\r\n");
     }
   }
-  if (rules.empty()) return ctx.Usage("give --rules FILE or at least one --rule");
+  if (rules.empty()) return ctx.Usage(Tr("give --rules FILE or at least one --rule"));
   const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
   if (args.Get("output").empty()) {
     Status apart = RefuseOutputOverInput(io.fs, out, {source, args.Get("rules")});
@@ -202,7 +203,8 @@ std::string SurvivingFlags(const Detection& detection) {
     if (!names.empty()) names += ", ";
     names += info.cliName;
   }
-  return names.empty() ? "no format fits every sample line" : "formats that fit: " + names;
+  return names.empty() ? Tr("no format fits every sample line")
+                       : Tr("formats that fit: {1}", names);
 }
 
 Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
@@ -216,7 +218,7 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
     return *done;
   std::optional<TableFormat> target = FormatFromCliName(to);
   if (!target) {
-    return ctx.Usage("unknown format \"" + to + "\" (win, kuji, sogou, qq, jiajia, mirel)");
+    return ctx.Usage(Tr("unknown format \"{1}\" (win, kuji, sogou, qq, jiajia, mirel)", to));
   }
   Result<TextBuffer> text = ReadTableText(io.fs, source);
   if (!text.IsOk()) return text.status();
@@ -224,20 +226,20 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   if (!from.empty()) {
     sourceFormat = FormatFromCliName(from);
     if (!sourceFormat) {
-      return ctx.Usage("unknown format \"" + from + "\" (win, kuji, sogou, qq, jiajia, mirel)");
+      return ctx.Usage(Tr("unknown format \"{1}\" (win, kuji, sogou, qq, jiajia, mirel)", from));
     }
   } else {
     const Detection detection = DetectFormat(text->text);
     if (!detection.format) {
-      return Status::InvalidArgument(source, "the format is not recognised (" +
-                                                 SurvivingFlags(detection) +
-                                                 "); give --from win|kuji|sogou|qq|jiajia|mirel");
+      return Status::InvalidArgument(source, Tr("the format is not recognised ({1}); give --from "
+                                                "win|kuji|sogou|qq|jiajia|mirel",
+                                                SurvivingFlags(detection)));
     }
     sourceFormat = detection.format;
   }
   const std::filesystem::path out = OutputOr(output, CommonConversionOutputPath(source, *target));
   if (out.empty()) {
-    return Status::InvalidArgument(source, "the file name has no extension; give -o OUT");
+    return Status::InvalidArgument(source, Tr("the file name has no extension; give -o OUT"));
   }
   if (output.empty()) {
     Status apart = RefuseOutputOverInput(io.fs, out, {source});
@@ -461,9 +463,8 @@ Status RunInstalledList(const CommandArgs& args, CommandContext& ctx) {
 Result<std::u16string> FindCopy(const InstalledCopies& copies, const std::string& name) {
   std::optional<std::u16string> key = FindInstalledCopy(copies, Utf8ToUtf16(name));
   if (!key) {
-    return Status::InvalidArgument(name,
-                                   "no installed copy has this key or display name "
-                                   "(see 'mirel-tool installed')");
+    return Status::InvalidArgument(name, Tr("no installed copy has this key or display name "
+                                            "(see 'mirel-tool installed')"));
   }
   return *key;
 }
@@ -500,7 +501,7 @@ Status RunInstalledCompile(const CommandArgs& args, CommandContext& ctx) {
   OpaqueHeader settings;
   const std::filesystem::path folder =
       copies->DataFolder(copies->ModuleName(key.value()).value_or(u""));
-  if (folder.empty()) return Status::InvalidArgument(name, "the copy has no data folder");
+  if (folder.empty()) return Status::InvalidArgument(name, Tr("the copy has no data folder"));
   std::filesystem::path main = folder / "main.ktb";
   if (Result<InstalledTable> installed =
           ReadInstalledTable(copies.value(), key.value(), *temp.value());
@@ -543,7 +544,7 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
                      " characters");
   }
   std::optional<BatchRequest> request = ParseBatchLine(line);
-  if (!request) return ctx.Usage("no tool named; give /do=TOOL (see mirel-tool batch --help)");
+  if (!request) return ctx.Usage(Tr("no tool named; give /do=TOOL (see mirel-tool batch --help)"));
   if (const std::string* bad = FirstArgumentNotUtf8(raw)) {
     return Status::InvalidArgument("", "\"" + *bad +
                                            "\" is not UTF-8: the batch grammar cannot name such a "
@@ -1018,7 +1019,7 @@ Status RunHelp(const CommandArgs& args, CommandContext& ctx) {
     return Status::Ok();
   }
   if (!path.empty() && FindCommand(path) == nullptr) {
-    return ctx.Usage("unknown command \"" + path + "\"; the commands are: " + CommandNames());
+    return ctx.Usage(Tr("unknown command \"{1}\"; the commands are: {2}", path, CommandNames()));
   }
   // Asked of the parser, so that the text is the one COMMAND --help prints.
   std::vector<std::string> argv = {kProgram};
@@ -1038,16 +1039,16 @@ Status RunHelp(const CommandArgs& args, CommandContext& ctx) {
 int WriteDocsCommand(std::span<const std::string> argv, ToolIo& io) {
   CommandContext ctx(io, "--write-docs");
   if (argv.size() != 3 || argv[2].empty())
-    return ctx.Finish(ctx.Usage("give the folder: --write-docs DIR"));
+    return ctx.Finish(ctx.Usage(Tr("give the folder: --write-docs DIR")));
   return ctx.Finish(WriteCommandDocs(io.fs, argv[2]));
 }
 
 int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   if (argv.size() >= 2 && argv[1] == "--write-docs") return WriteDocsCommand(argv, io);
   if (argv.size() >= 2 && !argv[1].empty() && argv[1][0] != '-' && !FindCommand(argv[1])) {
-    io.err << kProgram << ": unknown command \"" << argv[1]
-           << "\"; the commands are: " << CommandNames()
-           << "\nRun 'mirel-tool --help' for usage.\n";
+    io.err << kProgram << ": "
+           << Tr("unknown command \"{1}\"; the commands are: {2}", argv[1], CommandNames()) << "\n"
+           << Tr("Run 'mirel-tool --help' for usage.") << "\n";
     return 2;
   }
   // A command that reads its own arguments (the batch grammar: "-do:x" is no
@@ -1069,7 +1070,7 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return parser.app().exit(e, io.out, io.err);
     io.err << kProgram << ": " << e.what() << "\n"
-           << "Run 'mirel-tool --help' for usage.\n";
+           << Tr("Run 'mirel-tool --help' for usage.") << "\n";
     return 2;
   }
   Binding* binding = parser.Parsed();
@@ -1109,7 +1110,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   } catch (const std::bad_alloc&) {
     // The engines report running out of memory themselves; this is for what
     // they do not cover.
-    err << kProgram << ": out of memory\n";
+    err << kProgram << ": " << Tr("out of memory") << "\n";
     return 1;
   }
 }

@@ -10,6 +10,7 @@
 
 #include "platform/hash_index.h"
 #include "platform/lines.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -542,12 +543,12 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
                          const TempFolder& temp, const std::string& source) {
   using namespace common_format;
   const std::string sourceName = Utf16ToUtf8(InfoOf(from).radioText);
-  if (sourceText.empty()) return Status::InvalidArgument(source, "it is empty");
+  if (sourceText.empty()) return Status::InvalidArgument(source, Tr("it is empty"));
 
   // Stage one: the source, parsed, into the intermediate file.
   const std::filesystem::path tempPath = temp.TempPath(kIntermediateFileName);
   if (tempPath.empty()) {
-    return Status::IoError("intermediate file", "the temporary folder's path is too long");
+    return Status::IoError("intermediate file", Tr("the temporary folder's path is too long"));
   }
   const std::string tempWhere = "intermediate file " + tempPath.string();
   uint64_t accepted;
@@ -574,14 +575,14 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
   Result<TextBuffer> back = ReadTextFile(fs, tempPath);
   if (!back.IsOk()) return InStage("reading the intermediate file back", back.status());
   if (back->encoding != TextEncoding::kUtf16Le) {
-    return Status::Corrupt(tempWhere, "it was changed while being read back");
+    return Status::Corrupt(tempWhere, Tr("it was changed while being read back"));
   }
   std::vector<CommonRecord> records = ReadBackRecords(back->text);
   if (records.empty()) {
     return Status::InvalidArgument(source, "its lines in the " + sourceName + " hold no entries");
   }
   if (records.size() >= std::numeric_limits<uint32_t>::max()) {
-    return Status::Unsupported(source, "too many entries");
+    return Status::Unsupported(source, Tr("too many entries"));
   }
   if (to == TableFormat::kSogou || to == TableFormat::kQq) NumberRecords(records);
 

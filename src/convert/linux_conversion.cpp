@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
@@ -19,19 +20,21 @@ constexpr std::u16string_view kMirelStage = u"_convert_linux_.txt";
 // not replaced by an empty table; the first reasons say why.
 Status NothingKept(const std::filesystem::path& source,
                    const std::vector<linux_table::Diagnostic>& diagnostics) {
-  std::string message = "no row can be written in this format";
-  if (!diagnostics.empty()) {
-    message += ": " + std::to_string(diagnostics.size()) + " left out (";
-    constexpr size_t kShown = 3;
-    for (size_t k = 0; k < diagnostics.size() && k < kShown; ++k) {
-      if (k > 0) message += "; ";
-      if (diagnostics[k].line != 0) message += "line " + std::to_string(diagnostics[k].line) + ": ";
-      message += diagnostics[k].message;
-    }
-    if (diagnostics.size() > kShown) message += "; ...";
-    message += ")";
+  if (diagnostics.empty()) {
+    return Status::InvalidArgument(source.string(), Tr("no row can be written in this format"));
   }
-  return Status::InvalidArgument(source.string(), message);
+  std::string reasons;
+  constexpr size_t kShown = 3;
+  for (size_t k = 0; k < diagnostics.size() && k < kShown; ++k) {
+    if (k > 0) reasons += "; ";
+    reasons += diagnostics[k].line != 0
+                   ? Tr("line {1}: {2}", diagnostics[k].line, diagnostics[k].message)
+                   : diagnostics[k].message;
+  }
+  if (diagnostics.size() > kShown) reasons += "; ...";
+  return Status::InvalidArgument(
+      source.string(),
+      Tr("no row can be written in this format: {1} left out ({2})", diagnostics.size(), reasons));
 }
 
 // The rows a conversion left out: the diagnostics from `first` on that name
@@ -52,7 +55,8 @@ SaveCheck DropsOf(size_t before, size_t after,
 Status ConfirmDropped(const std::filesystem::path& source, const SaveCheck& drops,
                       const ConfirmDrops& confirmDrops) {
   if (drops.rowsDropped == 0 || !confirmDrops || confirmDrops(drops)) return Status::Ok();
-  return Status::InvalidArgument(source.string(), drops.DescribeRows(3) + "; nothing was written");
+  return Status::InvalidArgument(source.string(),
+                                 Tr("{1}; nothing was written", drops.DescribeRows(3)));
 }
 
 // A table of `target` from the rows of a Mirel text, its header built from
@@ -83,7 +87,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
     report.diagnostics = std::move(read->diagnostics);
     if (const LinuxFormat* linuxTo = std::get_if<LinuxFormat>(&to)) {
       if (!linux_table::InfoOf(*linuxTo).writable) {
-        return Status::Unsupported(output.string(), "this format is read only");
+        return Status::Unsupported(output.string(), Tr("this format is read only"));
       }
       const size_t first = report.diagnostics.size();
       LinuxTable converted = linux_table::ConvertTable(read->table, *linuxTo, report.diagnostics);
@@ -97,7 +101,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
       return report;
     }
     const std::u16string text = linux_table::ToMirelText(read->table);
-    if (text.empty()) return Status::InvalidArgument(source.string(), "the table has no rows");
+    if (text.empty()) return Status::InvalidArgument(source.string(), Tr("the table has no rows"));
     Result<uint64_t> count = ConvertCommonFormat(fs, text, TableFormat::kMirel,
                                                  std::get<TableFormat>(to), output, temp, source);
     if (!count.IsOk()) return count.status();
@@ -107,7 +111,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
   // From a common format: through the Mirel format unless it is one.
   const LinuxFormat linuxTo = std::get<LinuxFormat>(to);
   if (!linux_table::InfoOf(linuxTo).writable) {
-    return Status::Unsupported(output.string(), "this format is read only");
+    return Status::Unsupported(output.string(), Tr("this format is read only"));
   }
   Result<TextBuffer> text = ReadTableText(fs, source);
   if (!text.IsOk()) return text.status();
@@ -116,7 +120,7 @@ Result<ConversionReport> Convert(FileSystem& fs, const std::filesystem::path& so
     mirel = std::move(text->text);
   } else {
     const std::filesystem::path stage = temp.TempPath(kMirelStage);
-    if (stage.empty()) return Status::IoError("temporary folder", "its path is too long");
+    if (stage.empty()) return Status::IoError("temporary folder", Tr("its path is too long"));
     Result<uint64_t> count = ConvertCommonFormat(fs, text->text, std::get<TableFormat>(from),
                                                  TableFormat::kMirel, stage, temp, source);
     if (!count.IsOk()) return count.status();

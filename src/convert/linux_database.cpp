@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "convert/linux_formats.h"
+#include "platform/messages.h"
 
 namespace mirel::linux_table {
 namespace {
@@ -215,9 +216,10 @@ class DatabaseReader {
           HasControl(val)) {
         std::string shown = attr.substr(0, 40);
         for (char& c : shown) c = HasControl(std::string_view(&c, 1)) ? '?' : c;
-        out.diagnostics.push_back({0, "setting \"" + shown +
-                                          "\" is not a plain name and one-line text value; "
-                                          "left out"});
+        out.diagnostics.push_back(
+            {0,
+             Tr("setting \"{1}\" is not a plain name and one-line text value; left out", shown)});
+
         continue;
       }
       table.header += attr + " = " + val + "\n";
@@ -289,22 +291,20 @@ class DatabaseReader {
       LinuxRow& row = rows[place];
       const PhraseTypes& t = types[place];
       row.line = ++n;
-      auto report = [&](const std::string& what) {
-        out.diagnostics.push_back({n, "phrase " + std::to_string(n) + what});
-      };
+      auto report = [&](const std::string& what) { out.diagnostics.push_back({n, what}); };
       if (row.code.empty() || row.entry.empty()) {
-        report(" has no code or no text; left out");
+        report(Tr("phrase {1} has no code or no text; left out", n));
         continue;
       }
       // A NUL would cut the text short on the way to the input method; a
       // control byte breaks the source's line or its columns.
       if (t.blobText || HasControl(row.code) || HasControl(row.entry)) {
-        report(" holds a control character, a NUL byte or raw bytes; left out");
+        report(Tr("phrase {1} holds a control character, a NUL byte or raw bytes; left out", n));
         continue;
       }
       if (Status s = WholeNumber(row.weight, t.weightType); !s.IsOk()) {
-        report(" (" + row.code + " " + row.entry +
-               ") has a frequency that is not a whole number; taken as 0");
+        report(Tr("phrase {1} ({2} {3}) has a frequency that is not a whole number; taken as 0", n,
+                  row.code, row.entry));
       }
       table.rows.push_back(std::move(row));
     }
@@ -332,7 +332,7 @@ class DatabaseReader {
       return Status::Ok();
     }
     weight.clear();
-    return Status::InvalidArgument("frequency", "not a whole number");
+    return Status::InvalidArgument("frequency", Tr("not a whole number"));
   }
 
   std::string_view bytes_;

@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "platform/lines.h"
+#include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -137,7 +138,7 @@ Result<ReadResult> ReadFcitx(std::string_view bytes) {
   if (!CutHeader(
           bytes, lines, [](std::string_view line) { return Trim(line) == "[Data]"; },
           table.header)) {
-    return Status::Corrupt("fcitx5 table", "no [Data] line ends the header");
+    return Status::Corrupt("fcitx5 table", Tr("no [Data] line ends the header"));
   }
   std::string_view line;
   table.rows.reserve(bytes.size() / 12);
@@ -150,7 +151,7 @@ Result<ReadResult> ReadFcitx(std::string_view bytes) {
     const size_t word =
         space == std::string_view::npos ? space : line.find_first_not_of(" \t", space);
     if (space == 0 || word == std::string_view::npos) {
-      out.diagnostics.push_back({lines.number(), "not a \"code word\" line: " + std::string(line)});
+      out.diagnostics.push_back({lines.number(), Tr("not a \"code word\" line: {1}", line)});
       continue;
     }
     LinuxRow row;
@@ -241,13 +242,13 @@ Result<RimeColumns> RimeLayout(std::string_view header) {
   } catch (const YAML::Exception& e) {
     return Status::Corrupt("Rime header:" + std::to_string(e.mark.line + 1), e.msg);
   }
-  if (!doc.IsMap()) return Status::Corrupt("Rime header", "it is not a YAML mapping");
+  if (!doc.IsMap()) return Status::Corrupt("Rime header", Tr("it is not a YAML mapping"));
   if (YAML::Node sort = doc["sort"]; sort && sort.IsScalar()) {
     c.byWeight = sort.Scalar() != "original";
   }
   if (YAML::Node columns = doc["columns"]; columns) {
     if (!columns.IsSequence() || columns.size() == 0) {
-      return Status::Corrupt("Rime header", "columns is not a list of column names");
+      return Status::Corrupt("Rime header", Tr("columns is not a list of column names"));
     }
     c = RimeColumns{-1, -1, -1, -1, static_cast<int>(columns.size()), c.byWeight};
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -257,10 +258,10 @@ Result<RimeColumns> RimeLayout(std::string_view header) {
                   : name == "weight" ? &c.weight
                   : name == "stem"   ? &c.stem
                                      : nullptr;
-      if (!slot) return Status::Corrupt("Rime header", "unknown column \"" + name + "\"");
+      if (!slot) return Status::Corrupt("Rime header", Tr("unknown column \"{1}\"", name));
       *slot = static_cast<int>(i);
     }
-    if (c.text < 0) return Status::Corrupt("Rime header", "columns has no text column");
+    if (c.text < 0) return Status::Corrupt("Rime header", Tr("columns has no text column"));
   }
   return c;
 }
@@ -281,7 +282,7 @@ Result<ReadResult> ReadRimeDict(std::string_view bytes) {
   table.format = LinuxFormat::kRime;
   LineCutter lines(bytes);
   if (!CutHeader(bytes, lines, IsDocumentEnd, table.header)) {
-    return Status::Corrupt("Rime dictionary", "no \"...\" line ends the YAML header");
+    return Status::Corrupt("Rime dictionary", Tr("no \"...\" line ends the YAML header"));
   }
   std::string_view line;
   Result<RimeColumns> columns = RimeLayout(table.header);
@@ -305,10 +306,8 @@ Result<ReadResult> ReadRimeDict(std::string_view bytes) {
       start = tab + 1;
     }
     if (fields.size() > static_cast<size_t>(c.count)) {
-      out.diagnostics.push_back({lines.number(),
-                                 "more columns than the header names; kept as a "
-                                 "comment: " +
-                                     std::string(line)});
+      out.diagnostics.push_back(
+          {lines.number(), Tr("more columns than the header names; kept as a comment: {1}", line)});
       table.kept.push_back({table.rows.size(), "# " + std::string(line)});
       continue;
     }
@@ -319,7 +318,7 @@ Result<ReadResult> ReadRimeDict(std::string_view bytes) {
     LinuxRow row;
     row.entry = field(c.text);
     if (row.entry.empty()) {
-      out.diagnostics.push_back({lines.number(), "no text: " + std::string(line)});
+      out.diagnostics.push_back({lines.number(), Tr("no text: {1}", line)});
       table.kept.push_back({table.rows.size(), "# " + std::string(line)});
       continue;
     }
@@ -412,7 +411,7 @@ Result<HeaderSettings> RimeSettings(std::string_view header) {
   } catch (const YAML::Exception& e) {
     return Status::Corrupt("Rime header:" + std::to_string(e.mark.line + 1), e.msg);
   }
-  if (!doc.IsMap()) return Status::Corrupt("Rime header", "it is not a YAML mapping");
+  if (!doc.IsMap()) return Status::Corrupt("Rime header", Tr("it is not a YAML mapping"));
   try {
     if (doc["name"]) s.name = doc["name"].as<std::string>();
     if (YAML::Node encoder = doc["encoder"]; encoder && encoder.IsMap()) {
@@ -452,7 +451,7 @@ std::string RimeHeader(const HeaderSettings& s, std::vector<Diagnostic>& diagnos
     std::optional<std::string> formula;
     if (eq != std::string::npos && eq >= 2) formula = RimeFormulaFromFcitx(rule.substr(eq + 1));
     if (!formula || (rule[0] != 'e' && rule[0] != 'a')) {
-      diagnostics.push_back({0, "construction rule Rime cannot express: " + rule});
+      diagnostics.push_back({0, Tr("construction rule Rime cannot express: {1}", rule)});
       continue;
     }
     rules.emplace_back(rule.substr(0, eq), *formula);
@@ -499,7 +498,7 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
   if (!CutHeader(
           bytes, lines, [](std::string_view line) { return Trim(line) == "BEGIN_TABLE"; },
           table.header)) {
-    return Status::Corrupt("ibus-table source", "no BEGIN_TABLE line");
+    return Status::Corrupt("ibus-table source", Tr("no BEGIN_TABLE line"));
   }
   std::string_view line;
   table.rows.reserve(bytes.size() / 14);
@@ -520,17 +519,17 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
     const size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
     if (tab1 == 0 || tab2 == std::string_view::npos || tab2 == tab1 + 1) {
       out.diagnostics.push_back(
-          {lines.number(), "not a \"code TAB phrase TAB frequency\" line: " + std::string(line)});
+          {lines.number(), Tr("not a \"code TAB phrase TAB frequency\" line: {1}", line)});
       continue;
     }
     // ibus-table-createdb reads the first three fields and ignores the rest;
     // kept in the weight they would turn into columns of another format.
     const size_t tab3 = line.find('\t', tab2 + 1);
     if (tab3 != std::string_view::npos) {
-      out.diagnostics.push_back({lines.number(),
-                                 "more than three fields; the rest is left out, as "
-                                 "ibus-table-createdb does: " +
-                                     std::string(line)});
+      out.diagnostics.push_back(
+          {lines.number(), Tr("more than three fields; the rest is left out, as "
+                              "ibus-table-createdb does: {1}",
+                              line)});
     }
     LinuxRow row;
     row.code.assign(line.substr(0, tab1));
@@ -540,7 +539,7 @@ Result<ReadResult> ReadIbus(std::string_view bytes) {
     row.line = lines.number();
     table.rows.push_back(std::move(row));
   }
-  if (!ended) return Status::Corrupt("ibus-table source", "no END_TABLE line");
+  if (!ended) return Status::Corrupt("ibus-table source", Tr("no END_TABLE line"));
   return out;
 }
 
@@ -879,22 +878,22 @@ Status ValidateHeader(LinuxFormat format, std::string_view header) {
       Result<ReadResult> r = ReadFcitx(probe);
       if (!r.IsOk()) return r.status();
       if (!r->table.rows.empty()) {
-        return Status::InvalidArgument("header", "lines after [Data] belong to the table");
+        return Status::InvalidArgument("header", Tr("lines after [Data] belong to the table"));
       }
       const HeaderSettings s = FcitxSettings(probe);
-      if (s.keys.empty()) return Status::InvalidArgument("header", "KeyCode= is missing");
-      if (s.maxCodeLength == 0) return Status::InvalidArgument("header", "Length= is missing");
+      if (s.keys.empty()) return Status::InvalidArgument("header", Tr("KeyCode= is missing"));
+      if (s.maxCodeLength == 0) return Status::InvalidArgument("header", Tr("Length= is missing"));
       return Status::Ok();
     }
     case LinuxFormat::kRime: {
       Result<ReadResult> r = ReadRimeDict(probe);
       if (!r.IsOk()) return r.status();
       if (!r->table.rows.empty()) {
-        return Status::InvalidArgument("header", "lines after \"...\" belong to the table");
+        return Status::InvalidArgument("header", Tr("lines after \"...\" belong to the table"));
       }
       Result<HeaderSettings> s = RimeSettings(r->table.header);
       if (!s.IsOk()) return s.status();
-      if (s->name.empty()) return Status::InvalidArgument("header", "name: is missing");
+      if (s->name.empty()) return Status::InvalidArgument("header", Tr("name: is missing"));
       return Status::Ok();
     }
     case LinuxFormat::kIbusSource:
@@ -902,7 +901,7 @@ Status ValidateHeader(LinuxFormat format, std::string_view header) {
       Result<ReadResult> r = ReadIbus(probe + "END_TABLE\n");
       if (!r.IsOk()) return r.status();
       if (!r->table.rows.empty()) {
-        return Status::InvalidArgument("header", "lines after BEGIN_TABLE belong to the table");
+        return Status::InvalidArgument("header", Tr("lines after BEGIN_TABLE belong to the table"));
       }
       return Status::Ok();
     }
@@ -946,11 +945,11 @@ std::optional<Diagnostic> FirstRowFcitxDrops(const LinuxTable& table) {
   for (const LinuxRow& row : table.rows) {
     const bool marked = !row.code.empty() && markers.find(row.code.front()) != std::string::npos;
     if (!marked && !s.keys.empty() && row.code.find_first_not_of(s.keys) != std::string::npos) {
-      return Diagnostic{row.line, "a key outside the key set \"" + s.keys + "\": " + row.code};
+      return Diagnostic{row.line, Tr("a key outside the key set \"{1}\": {2}", s.keys, row.code)};
     }
     if (!seen.insert({row.code, row.entry}).second) {
-      return Diagnostic{row.line, "the same code and entry again (fcitx5 keeps one): " + row.code +
-                                      " " + row.entry};
+      return Diagnostic{row.line, Tr("the same code and entry again (fcitx5 keeps one): {1} {2}",
+                                     row.code, row.entry)};
     }
   }
   return std::nullopt;
@@ -990,13 +989,13 @@ Result<std::string> LinuxTableBytes(const LinuxTable& table) {
         return WriteIbus(table);
       case LinuxFormat::kIbusDatabase:
         return Status::Unsupported("ibus-table database",
-                                   "installed databases are read only; write the source and "
-                                   "build it with ibus-table-createdb");
+                                   Tr("installed databases are read only; write the source and "
+                                      "build it with ibus-table-createdb"));
     }
   } catch (const std::bad_alloc&) {
     return Status::NoMemory("writing the table");
   }
-  return Status::Unsupported("table", "unknown format");
+  return Status::Unsupported("table", Tr("unknown format"));
 }
 
 Result<ReadResult> ReadLinuxTable(FileSystem& fs, const std::filesystem::path& path,
@@ -1006,9 +1005,9 @@ Result<ReadResult> ReadLinuxTable(FileSystem& fs, const std::filesystem::path& p
   if (!format) format = DetectLinuxFormat(bytes.value());
   if (!format) {
     return Status::Unsupported(path.string(),
-                               "not a table of fcitx5, Rime or ibus-table (no header found)");
+                               Tr("not a table of fcitx5, Rime or ibus-table (no header found)"));
   }
-  Result<ReadResult> read = Status::Unsupported(path.string(), "unknown format");
+  Result<ReadResult> read = Status::Unsupported(path.string(), Tr("unknown format"));
   switch (*format) {
     case LinuxFormat::kFcitxText:
       read = ReadFcitxText(bytes.value());
@@ -1108,51 +1107,52 @@ LinuxTable ConvertTable(const LinuxTable& source, LinuxFormat target,
     }
     const LinuxRow& row = source.rows[place];
     auto reject = [&](const std::string& why) {
-      diagnostics.push_back({row.line, why + ": " + row.code + " " + row.entry});
+      diagnostics.push_back({row.line, Tr("{1}: {2} {3}", why, row.code, row.entry)});
     };
     const bool marked = !markers.empty() && !row.code.empty() &&
                         markers.find(row.code.front()) != std::string::npos;
     if (marked && !sameFamily) {
-      reject("a marked line of fcitx5 (prompt, phrase construction or pinyin) has no counterpart");
+      reject(
+          Tr("a marked line of fcitx5 (prompt, phrase construction or pinyin) has no counterpart"));
       continue;
     }
     if (row.code.empty() && out.format != LinuxFormat::kRime) {
-      reject("no code (Rime computes it; this format cannot)");
+      reject(Tr("no code (Rime computes it; this format cannot)"));
       continue;
     }
     if (out.format != LinuxFormat::kRime && !marked) {
       if (row.code.find_first_of(" \t") != std::string::npos) {
-        reject("the code holds a space");
+        reject(Tr("the code holds a space"));
         continue;
       }
       if (!s.keys.empty() && row.code.find_first_not_of(s.keys) != std::string::npos) {
-        reject("a key outside the key set \"" + s.keys + "\"");
+        reject(Tr("a key outside the key set \"{1}\"", s.keys));
         continue;
       }
       if (s.maxCodeLength && CharacterCount(row.code) > s.maxCodeLength) {
-        reject("the code is longer than " + std::to_string(s.maxCodeLength) + " keys");
+        reject(Tr("the code is longer than {1} keys", s.maxCodeLength));
         continue;
       }
     }
     if (row.entry.empty() || row.entry.find_first_of("\r\n") != std::string::npos) {
-      reject("the entry is empty or holds a line break");
+      reject(Tr("the entry is empty or holds a line break"));
       continue;
     }
     if (row.entry.find('\t') != std::string::npos && !toFcitx) {
-      reject("the entry holds a TAB");
+      reject(Tr("the entry holds a TAB"));
       continue;
     }
     if (out.format == LinuxFormat::kRime && row.entry.front() == '#') {
-      reject("an entry starting with # reads as a comment in Rime");
+      reject(Tr("an entry starting with # reads as a comment in Rime"));
       continue;
     }
     if (out.format == LinuxFormat::kIbusSource && row.code.starts_with("###")) {
-      reject("a code starting with ### reads as a comment in ibus-table");
+      reject(Tr("a code starting with ### reads as a comment in ibus-table"));
       continue;
     }
     // libime keeps one row of each code and entry.
     if (toFcitx && !seen.insert({row.code, row.entry}).second) {
-      reject("the same code and entry again (fcitx5 keeps one)");
+      reject(Tr("the same code and entry again (fcitx5 keeps one)"));
       continue;
     }
     LinuxRow copy;

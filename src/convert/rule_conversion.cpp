@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/lines.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
@@ -558,7 +559,7 @@ Result<uint64_t> RunLayoutConversion(FileSystem& fs, const std::filesystem::path
   const uint64_t converted = ConvertLayoutText(text->text, separators, layout, out, progress);
   if (converted == 0) {
     return Status::InvalidArgument(PathToUtf8(source),
-                                   "no line has two fields at the given separators");
+                                   Tr("no line has two fields at the given separators"));
   }
   text->text = std::u16string();  // the source is no longer needed while writing
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, output);
@@ -580,7 +581,7 @@ Result<uint64_t> RunRuleConversion(FileSystem& fs, const std::filesystem::path& 
       ParseRules(ruleText.substr(0, std::min(ruleText.size(), kRuleTextLimit)));
   if (rules.empty()) {
     ReportStage(progress, u"错误的规则定义");
-    return Status::InvalidArgument("", "the rule text holds no valid conversion rule");
+    return Status::InvalidArgument("", Tr("the rule text holds no valid conversion rule"));
   }
   Result<TextBuffer> text = ReadTableText(fs, source);
   if (!text.IsOk()) return text.status();

@@ -9,6 +9,7 @@
 
 #include "generate/error_log.h"
 #include "platform/lines.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/progress.h"
 #include "platform/utf16.h"
@@ -655,7 +656,7 @@ Result<WordResult> GenerateWordLibrary(FileSystem& fs, const WordLibraryFiles& f
   // A word list is words, not a code table.
   Result<bool> compiled = IsCompiledTableFile(fs, wordListPath);
   if (!compiled.IsOk()) return fail(kNoWordListMessage, wordListName, compiled.status());
-  if (compiled.value()) return CompiledTableRefused(wordListPath, "word list");
+  if (compiled.value()) return CompiledTableRefused(wordListPath, Tr("word list"));
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, outputPath);
   if (!writer.IsOk()) return fail(kNoOutputMessage, PathToUtf16(outputPath), writer.status());
   writer.value()->WriteBom();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -23,7 +24,7 @@ class LocalCopy {
   Status Open(FileSystem& fs, const std::filesystem::path& source, const TempFolder& temp) {
     path_ = temp.TempPath(kInstalledCopyName);
     if (path_.empty())
-      return Status::IoError(temp.folder().string(), "temporary folder path is too long");
+      return Status::IoError(temp.folder().string(), Tr("temporary folder path is too long"));
     Status copied = fs.CopyFile(source, path_);
     if (!copied.IsOk()) return copied;
     Result<std::string> bytes = fs.ReadWhole(path_);
@@ -43,7 +44,7 @@ Result<std::filesystem::path> DataFolderOf(const InstalledCopies& copies, std::u
   std::optional<std::u16string> module = copies.ModuleName(key);
   if (!module) {
     return Status::InvalidArgument(Utf16ToUtf8(key),
-                                   "no installed copy is registered under this key");
+                                   Tr("no installed copy is registered under this key"));
   }
   return copies.DataFolder(*module);
 }

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/lines.h"
+#include "platform/messages.h"
 #include "platform/signal_cleanup.h"
 #include "platform/temp_folder.h"
 
@@ -254,23 +255,25 @@ Result<LinuxTableInfo> FindLinuxTable(FileSystem& files, const LinuxEnvironment&
   if (matches.size() == 1) return *matches.front();
   if (matches.empty()) {
     return Status::InvalidArgument(std::string(name),
-                                   "no table of fcitx5, Rime or ibus-table has this name (see "
-                                   "'mirel-tool linux list')");
+                                   Tr("no table of fcitx5, Rime or ibus-table has this name (see "
+                                      "'mirel-tool linux list')"));
   }
   std::string names;
   for (const LinuxTableInfo* t : matches) names += (names.empty() ? "" : ", ") + t->name;
-  return Status::InvalidArgument(std::string(name), "more than one table has this name: " + names);
+  return Status::InvalidArgument(std::string(name),
+                                 Tr("more than one table has this name: {1}", names));
 }
 
 std::string LinuxReloadAdvice(const LinuxTableInfo& table) {
   switch (table.ime) {
     case LinuxIme::kFcitx5:
-      return "fcitx5 loads the user copy when it restarts or reloads (fcitx5-remote -r)";
+      return Tr("fcitx5 loads the user copy when it restarts or reloads (fcitx5-remote -r)");
     case LinuxIme::kRime:
-      return "Rime loads the user copy after a redeploy (the 重新部署 menu item, or "
-             "rime_deployer --build on the user folder)";
+      return Tr(
+          "Rime loads the user copy after a redeploy (the 重新部署 menu item, or "
+          "rime_deployer --build on the user folder)");
     case LinuxIme::kIbusTable:
-      return "ibus-table loads the user copy when ibus restarts (ibus restart)";
+      return Tr("ibus-table loads the user copy when ibus restarts (ibus restart)");
   }
   return {};
 }
@@ -327,14 +330,14 @@ Status CheckUserPath(FileSystem& files, const LinuxEnvironment& env, const fs::p
     const fs::path& root = r.value();
     if (std::find(userRoots.begin(), userRoots.end(), root) != userRoots.end()) continue;
     if (Within(where, root) && (!inUser || root.native().size() >= inUser->native().size())) {
-      return Status::InvalidArgument(shown, "lies in the system folder " + dir.string() +
-                                                "; only the user's own folders are written");
+      return Status::InvalidArgument(
+          shown, Tr("lies in the system folder {1}; only the user's own folders are written",
+                    dir.string()));
     }
   }
   if (!inUser) {
-    return Status::InvalidArgument(shown,
-                                   "lies outside the user's folders ($XDG_DATA_HOME, "
-                                   "$XDG_CONFIG_HOME); only those are written");
+    return Status::InvalidArgument(shown, Tr("lies outside the user's folders ($XDG_DATA_HOME, "
+                                             "$XDG_CONFIG_HOME); only those are written"));
   }
   return Status::Ok();
 }
@@ -397,7 +400,7 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
                          std::vector<linux_table::Diagnostic>& diagnostics,
                          const IbusBuild* build) {
   if (target.userPaths.empty()) {
-    return Status::InvalidArgument(target.name, "the table has no user folder to go to");
+    return Status::InvalidArgument(target.name, Tr("the table has no user folder to go to"));
   }
   // Every destination is checked before the first is written, so that a
   // refusal leaves nothing half installed.
@@ -412,7 +415,7 @@ Status InstallLinuxTable(FileSystem& files, const LinuxTableInfo& target,
   const LinuxFormat wanted = target.format;
   linux_table::LinuxTable converted = linux_table::ConvertTable(table, wanted, diagnostics);
   if (converted.rows.empty()) {
-    return Status::InvalidArgument(target.name, "no row can be written in its format");
+    return Status::InvalidArgument(target.name, Tr("no row can be written in its format"));
   }
   for (const fs::path& path : target.userPaths) {
     if (Status s = files.CreateFolders(path.parent_path()); !s.IsOk()) return s;

@@ -5,6 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/lines.h"
+#include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -366,7 +367,7 @@ Result<RegistryFile> RegistryFile::Parse(std::u16string_view text) {
     } else if (EqualsFolded(header, u"wine registry version 2")) {
       format = Format::kWine;
     } else {
-      return Status::Unsupported("", "not a registry file (unknown first line)");
+      return Status::Unsupported("", Tr("not a registry file (unknown first line)"));
     }
     RegistryFile file;
     Parser parser(file, format);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "platform/messages.h"
 
 namespace mirel {
 namespace {
@@ -29,16 +30,16 @@ ReadLimit FileSystem::InputLimit(uint64_t limit) {
 Status FileSystem::TooLarge(const std::filesystem::path& path, const ReadLimit& limit) {
   switch (limit.by) {
     case ReadLimit::By::kMemory:
-      return Status::IoError(path.string(), "too large: more than " +
-                                                std::to_string(limit.bytes >> 20) +
-                                                " MiB, half the memory this machine has free");
+      return Status::IoError(path.string(), Tr("too large: more than {1} MiB, half the memory this "
+                                               "machine has free",
+                                               limit.bytes >> 20));
     case ReadLimit::By::kFormat:
-      return Status::IoError(path.string(), "too large: more than 4 GiB, the most a table holds");
+      return Status::IoError(path.string(),
+                             Tr("too large: more than 4 GiB, the most a table holds"));
     case ReadLimit::By::kCaller:
       break;
   }
-  return Status::IoError(path.string(),
-                         "too large (more than " + std::to_string(limit.bytes) + " bytes)");
+  return Status::IoError(path.string(), Tr("too large (more than {1} bytes)", limit.bytes));
 }
 
 Result<bool> SamePath(FileSystem& fs, const std::filesystem::path& a,
@@ -59,16 +60,54 @@ Status RefuseOutputOverInput(FileSystem& fs, const std::filesystem::path& output
     if (!same.IsOk()) return same.status();
     if (same.value()) {
       return Status::InvalidArgument(
-          output.string(),
-          "the default output is the input " + input.string() + "; " + std::string(remedy));
+          output.string(), Tr("the default output is the input {1}; {2}", input.string(), remedy));
     }
   }
   return Status::Ok();
 }
 
+namespace {
+
+// The causes a user meets most, in glibc's words, so that they are translated
+// with the rest even where the C library's own catalogue is not installed.
+std::string CauseOf(int err) {
+  switch (err) {
+    case ENOENT:
+      return Tr("No such file or directory");
+    case EACCES:
+      return Tr("Permission denied");
+    case EPERM:
+      return Tr("Operation not permitted");
+    case ENOSPC:
+      return Tr("No space left on device");
+    case EDQUOT:
+      return Tr("Disk quota exceeded");
+    case EISDIR:
+      return Tr("Is a directory");
+    case ENOTDIR:
+      return Tr("Not a directory");
+    case EROFS:
+      return Tr("Read-only file system");
+    case EEXIST:
+      return Tr("File exists");
+    case EFBIG:
+      return Tr("File too large");
+    case ELOOP:
+      return Tr("Too many levels of symbolic links");
+    case ENAMETOOLONG:
+      return Tr("File name too long");
+    case EIO:
+      return Tr("Input/output error");
+    default:
+      return std::strerror(err);
+  }
+}
+
+}  // namespace
+
 Status OsError(const std::filesystem::path& path, const std::string& what, int err) {
   if (err == ENOMEM) return Status::NoMemory(path.string() + ": " + what);
-  return Status::IoError(path.string(), what + ": " + std::strerror(err));
+  return Status::IoError(path.string(), Tr("{1}: {2}", what, CauseOf(err)));
 }
 
 Result<uint64_t> WorkingPiecesSize(const std::filesystem::path& path,
@@ -76,8 +115,10 @@ Result<uint64_t> WorkingPiecesSize(const std::filesystem::path& path,
                                    uint32_t size) {
   uint64_t filled = 0;
   for (const auto& piece : pieces) filled += piece.size();
-  if (size == 0) return Status::InvalidArgument(path.string(), "a working file cannot be empty");
-  if (filled > size) return Status::InvalidArgument(path.string(), "contents larger than the file");
+  if (size == 0)
+    return Status::InvalidArgument(path.string(), Tr("a working file cannot be empty"));
+  if (filled > size)
+    return Status::InvalidArgument(path.string(), Tr("contents larger than the file"));
   return filled;
 }
 

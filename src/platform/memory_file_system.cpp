@@ -8,6 +8,7 @@
 #include <new>
 
 #include "platform/file_system.h"
+#include "platform/messages.h"
 
 namespace mirel {
 namespace {
@@ -35,7 +36,7 @@ class MemoryInput final : public InputFile {
     return n;
   }
   Status Rewind() override {
-    if (stream_) return Status::Unsupported(Where(path()), "cannot read a stream twice");
+    if (stream_) return Status::Unsupported(Where(path()), Tr("cannot read a stream twice"));
     offset_ = 0;
     return Status::Ok();
   }
@@ -58,7 +59,7 @@ class MemoryWorkingFile final : public WorkingFile {
   // The new buffer is made before the old one goes, so a failure changes nothing.
   Status Resize(uint32_t newSize) override {
     if (newSize == 0)
-      return Status::InvalidArgument(Where(path()), "a working file cannot be empty");
+      return Status::InvalidArgument(Where(path()), Tr("a working file cannot be empty"));
     try {
       std::string resized(newSize, '\0');
       std::memcpy(resized.data(), data_->data(), std::min<size_t>(newSize, data_->size()));
@@ -108,13 +109,13 @@ class MemoryFileSystem final : public FileSystem {
   Result<std::unique_ptr<InputFile>> OpenInput(const path& p) override {
     try {
       if (p == "-") {
-        if (stdin_ == nullptr) return Status::Unsupported("-", "no standard input here");
+        if (stdin_ == nullptr) return Status::Unsupported("-", Tr("no standard input here"));
         return std::unique_ptr<InputFile>(
             std::make_unique<MemoryInput>(p, std::make_shared<std::string>(*stdin_), true));
       }
       const Node* node = Find(Key(p));
-      if (node == nullptr) return OsError(p, "cannot open", ENOENT);
-      if (node->folder) return Status::IoError(Where(p), "is a folder");
+      if (node == nullptr) return OsError(p, Tr("cannot open"), ENOENT);
+      if (node->folder) return Status::IoError(Where(p), Tr("is a folder"));
       // A snapshot: a replacement published meanwhile does not show.
       return std::unique_ptr<InputFile>(std::make_unique<MemoryInput>(
           p, std::make_shared<const std::string>(*node->data), false));
@@ -153,7 +154,7 @@ class MemoryFileSystem final : public FileSystem {
     try {
       auto it = nodes_.find(Key(p));
       if (it == nodes_.end()) return Status::Ok();
-      if (it->second.folder) return Status::IoError(Where(p), "is a folder");
+      if (it->second.folder) return Status::IoError(Where(p), Tr("is a folder"));
       nodes_.erase(it);
       return Status::Ok();
     } catch (const std::bad_alloc&) {
@@ -167,7 +168,7 @@ class MemoryFileSystem final : public FileSystem {
       for (const path& part : path(Key(p)).relative_path()) {
         partial /= part;
         Node& node = nodes_[partial.string()];
-        if (!node.folder && node.data) return OsError(partial, "cannot create folder", ENOTDIR);
+        if (!node.folder && node.data) return OsError(partial, Tr("cannot create folder"), ENOTDIR);
         if (!node.folder) node = Node{true, nullptr, 0755};
       }
       return Status::Ok();
@@ -189,8 +190,8 @@ class MemoryFileSystem final : public FileSystem {
     try {
       std::string key = Key(folder);
       const Node* node = Find(key);
-      if (node == nullptr) return OsError(folder, "cannot list", ENOENT);
-      if (!node->folder) return OsError(folder, "cannot list", ENOTDIR);
+      if (node == nullptr) return OsError(folder, Tr("cannot list"), ENOENT);
+      if (!node->folder) return OsError(folder, Tr("cannot list"), ENOTDIR);
       std::string prefix = key == "/" ? key : key + "/";
       std::vector<path> names;
       for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
@@ -237,10 +238,10 @@ class MemoryFileSystem final : public FileSystem {
     std::string parent = path(key).parent_path().string();
     const Node* folder = Find(parent);
     if (folder == nullptr || !folder->folder) {
-      return OsError(p, "cannot create a file in " + parent, folder ? ENOTDIR : ENOENT);
+      return OsError(p, Tr("cannot create a file in {1}", parent), folder ? ENOTDIR : ENOENT);
     }
     const Node* node = Find(key);
-    if (node != nullptr && node->folder) return Status::IoError(Where(p), "is a folder");
+    if (node != nullptr && node->folder) return Status::IoError(Where(p), Tr("is a folder"));
     return Status::Ok();
   }
 
@@ -256,7 +257,7 @@ class MemoryOutput final : public OutputFile {
 
   Status Append(std::span<const std::byte> bytes) override {
     if (!status_.IsOk()) return status_;
-    if (published_) return Status::InvalidArgument(Where(target()), "already written");
+    if (published_) return Status::InvalidArgument(Where(target()), Tr("already written"));
     try {
       bytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     } catch (const std::bad_alloc&) {
@@ -304,16 +305,17 @@ class MemoryOutput final : public OutputFile {
 Result<std::unique_ptr<OutputFile>> MemoryFileSystem::ReplaceFile(const path& target) {
   try {
     if (target == "-") {
-      if (stdout_ == nullptr) return Status::Unsupported("-", "no standard output here");
+      if (stdout_ == nullptr) return Status::Unsupported("-", Tr("no standard output here"));
       return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, ""));
     }
-    if (!target.has_filename()) return Status::InvalidArgument(Where(target), "no file name given");
+    if (!target.has_filename())
+      return Status::InvalidArgument(Where(target), Tr("no file name given"));
     std::string key = Key(target);
     Status room = CheckRoomFor(target, key);
     if (!room.IsOk()) return room;
     const Node* node = Find(key);
     if (node != nullptr && (node->mode & 0222) == 0) {
-      return Status::IoError(Where(target), "is read-only");
+      return Status::IoError(Where(target), Tr("is read-only"));
     }
     return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, key));
   } catch (const std::bad_alloc&) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/messages.h"
 #include "platform/signal_cleanup.h"
 
 namespace mirel {
@@ -138,13 +139,13 @@ class Fd {
 std::string Where(const path& p) { return p.string(); }
 
 Status NotRegular(const path& p, mode_t mode) {
-  if (S_ISDIR(mode)) return Status::IoError(Where(p), "is a folder");
-  const char* what = S_ISFIFO(mode)   ? "a FIFO"
-                     : S_ISCHR(mode)  ? "a character device"
-                     : S_ISBLK(mode)  ? "a block device"
-                     : S_ISSOCK(mode) ? "a socket"
-                                      : "not a file";
-  return Status::IoError(Where(p), std::string("is not a regular file (") + what + ")");
+  if (S_ISDIR(mode)) return Status::IoError(Where(p), Tr("is a folder"));
+  const std::string what = S_ISFIFO(mode)   ? Tr("a FIFO")
+                           : S_ISCHR(mode)  ? Tr("a character device")
+                           : S_ISBLK(mode)  ? Tr("a block device")
+                           : S_ISSOCK(mode) ? Tr("a socket")
+                                            : Tr("not a file");
+  return Status::IoError(Where(p), Tr("is not a regular file ({1})", what));
 }
 
 // Returns 0 or the errno of the failed write.
@@ -177,19 +178,19 @@ Result<path> ResolveLinks(const path& requested) {
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0) {
       if (errno == ENOENT) return p;
-      return OsError(requested, "cannot query", errno);
+      return OsError(requested, Tr("cannot query"), errno);
     }
     if (!S_ISLNK(st.st_mode)) return p;
     std::string text(std::max<size_t>(static_cast<size_t>(st.st_size) + 1, PATH_MAX), '\0');
     ssize_t n = ::readlink(p.c_str(), text.data(), text.size());
-    if (n < 0) return OsError(requested, "cannot read the link", errno);
+    if (n < 0) return OsError(requested, Tr("cannot read the link"), errno);
     if (static_cast<size_t>(n) >= text.size())
-      return OsError(requested, "cannot read the link", ENAMETOOLONG);
+      return OsError(requested, Tr("cannot read the link"), ENAMETOOLONG);
     text.resize(static_cast<size_t>(n));
     path next(text);
     p = next.is_absolute() ? next : p.parent_path() / next;
   }
-  return OsError(requested, "cannot follow the link", ELOOP);
+  return OsError(requested, Tr("cannot follow the link"), ELOOP);
 }
 
 // Resolve's walk: each existing component is taken as it is on disk (a link
@@ -199,7 +200,7 @@ Result<path> ResolveLinks(const path& requested) {
 Result<path> ResolveAll(const path& requested) {
   std::error_code ec;
   path pending = std::filesystem::absolute(requested, ec);
-  if (ec) return OsError(requested, "cannot resolve", ec.value());
+  if (ec) return OsError(requested, Tr("cannot resolve"), ec.value());
   std::vector<path> rest(pending.begin(), pending.end());
   std::reverse(rest.begin(), rest.end());  // a stack: the next component last
   path done = "/";
@@ -215,7 +216,8 @@ Result<path> ResolveAll(const path& requested) {
     const path next = done / part;
     struct stat st;
     if (::lstat(next.c_str(), &st) != 0) {
-      if (errno != ENOENT && errno != ENOTDIR) return OsError(requested, "cannot resolve", errno);
+      if (errno != ENOENT && errno != ENOTDIR)
+        return OsError(requested, Tr("cannot resolve"), errno);
       path tail = part;
       while (!rest.empty()) {
         tail /= rest.back();
@@ -229,12 +231,12 @@ Result<path> ResolveAll(const path& requested) {
       done = next;
       continue;
     }
-    if (++hops > 40) return OsError(requested, "cannot resolve", ELOOP);
+    if (++hops > 40) return OsError(requested, Tr("cannot resolve"), ELOOP);
     std::string text(std::max<size_t>(static_cast<size_t>(st.st_size) + 1, PATH_MAX), '\0');
     ssize_t n = ::readlink(next.c_str(), text.data(), text.size());
-    if (n < 0) return OsError(requested, "cannot read the link", errno);
+    if (n < 0) return OsError(requested, Tr("cannot read the link"), errno);
     if (static_cast<size_t>(n) >= text.size()) {
-      return OsError(requested, "cannot read the link", ENAMETOOLONG);
+      return OsError(requested, Tr("cannot read the link"), ENAMETOOLONG);
     }
     text.resize(static_cast<size_t>(n));
     const path target(text);
@@ -299,8 +301,8 @@ Result<Fd> CreateTemp(const path& requested, const path& folder, const std::stri
     }
     err = errno;
   }
-  return OsError(requested, "cannot create a file in " + (folder.empty() ? "." : folder.string()),
-                 err);
+  return OsError(requested,
+                 Tr("cannot create a file in {1}", folder.empty() ? "." : folder.string()), err);
 }
 
 // ---- Files -----------------------------------------------------------------
@@ -320,7 +322,7 @@ class PosixInput final : public InputFile {
     while (true) {
       ssize_t n = ::read(rawFd_, out.data(), out.size());
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return OsError(path(), "cannot read", errno);
+      if (n < 0) return OsError(path(), Tr("cannot read"), errno);
       // Another writer cut the file short: what was read no longer belongs together.
       if (n == 0 && !out.empty() && !stream_ && offset_ < size_) {
         return Status::IoError(Where(path()), "shrank while it was read (ended after " +
@@ -333,8 +335,8 @@ class PosixInput final : public InputFile {
   }
 
   Status Rewind() override {
-    if (stream_) return Status::Unsupported(Where(path()), "cannot read a stream twice");
-    if (::lseek(rawFd_, 0, SEEK_SET) != 0) return OsError(path(), "cannot rewind", errno);
+    if (stream_) return Status::Unsupported(Where(path()), Tr("cannot read a stream twice"));
+    if (::lseek(rawFd_, 0, SEEK_SET) != 0) return OsError(path(), Tr("cannot rewind"), errno);
     offset_ = 0;
     return Status::Ok();
   }
@@ -374,7 +376,7 @@ class PosixOutput final : public OutputFile {
 
   Status Append(std::span<const std::byte> bytes) override {
     if (!status_.IsOk()) return status_;
-    if (published_) return Status::InvalidArgument(Where(target()), "already written");
+    if (published_) return Status::InvalidArgument(Where(target()), Tr("already written"));
     if (buffer_.size() + bytes.size() <= buffer_.capacity() && buffer_.capacity() > 0) {
       buffer_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
       return Status::Ok();
@@ -386,14 +388,14 @@ class PosixOutput final : public OutputFile {
       return Status::Ok();
     }
     int err = WriteAll(rawFd_, bytes.data(), bytes.size());
-    return err == 0 ? Status::Ok() : Fail(OsError(target(), "cannot write", err));
+    return err == 0 ? Status::Ok() : Fail(OsError(target(), Tr("cannot write"), err));
   }
 
   Status Sync() override {
     Status flushed = Flush();
     if (!flushed.IsOk()) return flushed;
     if (temp_.empty()) return Status::Ok();  // a pipe or terminal cannot be synced
-    if (::fsync(rawFd_) != 0) return Fail(OsError(target(), "cannot write", errno));
+    if (::fsync(rawFd_) != 0) return Fail(OsError(target(), Tr("cannot write"), errno));
     return Status::Ok();
   }
 
@@ -404,9 +406,9 @@ class PosixOutput final : public OutputFile {
     if (!temp_.empty()) {
       // Some file systems (NFS) report a failed write only at close.
       int err = fd_.Close();
-      if (err != 0) return Fail(OsError(target(), "cannot write", err));
+      if (err != 0) return Fail(OsError(target(), Tr("cannot write"), err));
       if (::rename(temp_.c_str(), target().c_str()) != 0) {
-        return Fail(OsError(target(), "cannot replace", errno));
+        return Fail(OsError(target(), Tr("cannot replace"), errno));
       }
       UnregisterTemp(std::exchange(slot_, -1));
       SyncFolder();
@@ -430,7 +432,7 @@ class PosixOutput final : public OutputFile {
     if (!status_.IsOk()) return status_;
     int err = WriteAll(rawFd_, reinterpret_cast<const std::byte*>(buffer_.data()), buffer_.size());
     buffer_.clear();
-    return err == 0 ? Status::Ok() : Fail(OsError(target(), "cannot write", err));
+    return err == 0 ? Status::Ok() : Fail(OsError(target(), Tr("cannot write"), err));
   }
 
   Status Fail(Status status) {
@@ -464,7 +466,7 @@ class PosixWorkingFile final : public WorkingFile {
 
   Status Map(uint32_t size) {
     void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0);
-    if (p == MAP_FAILED) return OsError(path(), "cannot map", errno);
+    if (p == MAP_FAILED) return OsError(path(), Tr("cannot map"), errno);
     view_ = static_cast<std::byte*>(p);
     size_ = mapped_ = size;
     return Status::Ok();
@@ -473,10 +475,10 @@ class PosixWorkingFile final : public WorkingFile {
   // The old mapping stays in place until the new one exists.
   Status Resize(uint32_t newSize) override {
     if (newSize == 0)
-      return Status::InvalidArgument(Where(path()), "a working file cannot be empty");
+      return Status::InvalidArgument(Where(path()), Tr("a working file cannot be empty"));
     if (newSize == size_) return Status::Ok();
     if (newSize < size_) {
-      if (::ftruncate(fd_.get(), newSize) != 0) return OsError(path(), "cannot shrink", errno);
+      if (::ftruncate(fd_.get(), newSize) != 0) return OsError(path(), Tr("cannot shrink"), errno);
       // Shrinking a mapping in place cannot fail in practice; if it does, the
       // larger mapping is still valid for the bytes that remain.
       void* p = ::mremap(view_, mapped_, newSize, 0);
@@ -487,13 +489,13 @@ class PosixWorkingFile final : public WorkingFile {
     int err = Reserve(fd_.get(), size_, newSize - size_);
     if (err != 0) {
       (void)!::ftruncate(fd_.get(), size_);
-      return OsError(path(), "cannot grow to " + std::to_string(newSize) + " bytes", err);
+      return OsError(path(), Tr("cannot grow to {1} bytes", newSize), err);
     }
     void* p = ::mremap(view_, mapped_, newSize, MREMAP_MAYMOVE);
     if (p == MAP_FAILED) {
       err = errno;
       (void)!::ftruncate(fd_.get(), size_);
-      return OsError(path(), "cannot map " + std::to_string(newSize) + " bytes", err);
+      return OsError(path(), Tr("cannot map {1} bytes", newSize), err);
     }
     view_ = static_cast<std::byte*>(p);
     size_ = mapped_ = newSize;
@@ -501,7 +503,7 @@ class PosixWorkingFile final : public WorkingFile {
   }
 
   Status Sync() override {
-    if (::msync(view_, size_, MS_SYNC) != 0) return OsError(path(), "cannot write", errno);
+    if (::msync(view_, size_, MS_SYNC) != 0) return OsError(path(), Tr("cannot write"), errno);
     return Status::Ok();
   }
 
@@ -523,13 +525,13 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0) {
       if (errno == ENOENT || errno == ENOTDIR) return info;
-      return OsError(p, "cannot query", errno);
+      return OsError(p, Tr("cannot query"), errno);
     }
     if (S_ISLNK(st.st_mode)) {
       info.isLink = true;
       if (::stat(p.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return info;
-        return OsError(p, "cannot query", errno);
+        return OsError(p, Tr("cannot query"), errno);
       }
     }
     info.mode = st.st_mode & 07777;
@@ -551,9 +553,9 @@ class PosixFileSystem final : public FileSystem {
     try {
       if (p == "-") return std::unique_ptr<InputFile>(std::make_unique<PosixInput>());
       Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
-      if (fd.get() < 0) return OsError(p, "cannot open", errno);
+      if (fd.get() < 0) return OsError(p, Tr("cannot open"), errno);
       struct stat st;
-      if (::fstat(fd.get(), &st) != 0) return OsError(p, "cannot open", errno);
+      if (::fstat(fd.get(), &st) != 0) return OsError(p, Tr("cannot open"), errno);
       bool stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
       if (!stream && !S_ISREG(st.st_mode)) return NotRegular(p, st.st_mode);
       uint64_t size = stream ? 0 : static_cast<uint64_t>(st.st_size);
@@ -568,20 +570,20 @@ class PosixFileSystem final : public FileSystem {
     try {
       if (requested == "-") return std::unique_ptr<OutputFile>(std::make_unique<PosixOutput>());
       if (!requested.has_filename()) {
-        return Status::InvalidArgument(Where(requested), "no file name given");
+        return Status::InvalidArgument(Where(requested), Tr("no file name given"));
       }
       Result<path> resolved = ResolveLinks(requested);
       if (!resolved.IsOk()) return resolved.status();
       const path& target = resolved.value();
       struct stat st;
       bool exists = ::stat(target.c_str(), &st) == 0;
-      if (!exists && errno != ENOENT) return OsError(requested, "cannot query", errno);
+      if (!exists && errno != ENOENT) return OsError(requested, Tr("cannot query"), errno);
       if (exists) {
         if (!S_ISREG(st.st_mode)) return NotRegular(requested, st.st_mode);
         // No write bit at all is the owner's "keep this", which even root respects.
-        if ((st.st_mode & 0222) == 0) return Status::IoError(Where(requested), "is read-only");
+        if ((st.st_mode & 0222) == 0) return Status::IoError(Where(requested), Tr("is read-only"));
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-          return OsError(requested, "cannot be written", errno);
+          return OsError(requested, Tr("cannot be written"), errno);
         }
       }
       const path folder = target.parent_path();
@@ -603,7 +605,7 @@ class PosixFileSystem final : public FileSystem {
           (void)!::fchown(raw, static_cast<uid_t>(-1), st.st_gid);
         }
         if (::fchmod(raw, st.st_mode & 07777) != 0 && errno != EPERM) {
-          return OsError(requested, "cannot set the mode", errno);
+          return OsError(requested, Tr("cannot set the mode"), errno);
         }
       }
       return std::unique_ptr<OutputFile>(std::move(out));
@@ -623,24 +625,24 @@ class PosixFileSystem final : public FileSystem {
       // writing it again, so new contents go over the old blocks and only
       // what lies beyond them is cut off.
       Fd fd(::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-      if (fd.get() < 0 && errno == EISDIR) return Status::IoError(Where(p), "is a folder");
+      if (fd.get() < 0 && errno == EISDIR) return Status::IoError(Where(p), Tr("is a folder"));
       if (fd.get() < 0 && errno == ELOOP) {
-        return Status::IoError(Where(p), "is a symbolic link; refusing to use it");
+        return Status::IoError(Where(p), Tr("is a symbolic link; refusing to use it"));
       }
-      if (fd.get() < 0) return OsError(p, "cannot create", errno);
+      if (fd.get() < 0) return OsError(p, Tr("cannot create"), errno);
       struct stat st;
-      if (::fstat(fd.get(), &st) != 0) return OsError(p, "cannot create", errno);
+      if (::fstat(fd.get(), &st) != 0) return OsError(p, Tr("cannot create"), errno);
       if (!S_ISREG(st.st_mode)) return NotRegular(p, st.st_mode);
       for (const auto& piece : pieces) {
         int err = WriteAll(fd.get(), piece.data(), piece.size());
-        if (err != 0) return OsError(p, "cannot write", err);
+        if (err != 0) return OsError(p, Tr("cannot write"), err);
       }
       if (::ftruncate(fd.get(), static_cast<off_t>(filled)) != 0) {
-        return OsError(p, "cannot write", errno);
+        return OsError(p, Tr("cannot write"), errno);
       }
       if (filled < size) {
         int err = Reserve(fd.get(), static_cast<off_t>(filled), static_cast<off_t>(size - filled));
-        if (err != 0) return OsError(p, "cannot grow to " + std::to_string(size) + " bytes", err);
+        if (err != 0) return OsError(p, Tr("cannot grow to {1} bytes", size), err);
       }
       auto file = std::make_unique<PosixWorkingFile>(p, std::move(fd));
       Status mapped = file->Map(size);
@@ -661,8 +663,8 @@ class PosixFileSystem final : public FileSystem {
 
   Status Remove(const path& p) override {
     if (::unlink(p.c_str()) == 0 || errno == ENOENT) return Status::Ok();
-    if (errno == EISDIR) return Status::IoError(Where(p), "is a folder");
-    return OsError(p, "cannot remove", errno);
+    if (errno == EISDIR) return Status::IoError(Where(p), Tr("is a folder"));
+    return OsError(p, Tr("cannot remove"), errno);
   }
 
   Status CreateFolders(const path& p) override {
@@ -675,7 +677,7 @@ class PosixFileSystem final : public FileSystem {
         int err = errno;
         struct stat st;
         if (err == EEXIST && ::stat(partial.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-        return OsError(partial, "cannot create folder", err == EEXIST ? ENOTDIR : err);
+        return OsError(partial, Tr("cannot create folder"), err == EEXIST ? ENOTDIR : err);
       }
       return Status::Ok();
     } catch (const std::bad_alloc&) {
@@ -686,13 +688,13 @@ class PosixFileSystem final : public FileSystem {
   Result<std::vector<path>> ListFolder(const path& folder) override {
     try {
       std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-      if (!dir) return OsError(folder, "cannot list", errno);
+      if (!dir) return OsError(folder, Tr("cannot list"), errno);
       std::vector<path> names;
       while (true) {
         errno = 0;
         const dirent* entry = ::readdir(dir.get());
         if (entry == nullptr) {
-          if (errno != 0) return OsError(folder, "cannot list", errno);
+          if (errno != 0) return OsError(folder, Tr("cannot list"), errno);
           break;
         }
         std::string_view name(entry->d_name);

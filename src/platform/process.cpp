@@ -16,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/messages.h"
 #include "platform/signal_cleanup.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -308,7 +309,7 @@ class PosixProcessRunner final : public ProcessRunner {
 
   Result<ChildOutcome> RunProgram(const std::vector<std::string>& argv,
                                   const ChildLimits& limits) override {
-    if (argv.empty()) return Status::InvalidArgument("", "no program to run");
+    if (argv.empty()) return Status::InvalidArgument("", Tr("no program to run"));
     // Built before the fork: the child must not allocate.
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/messages.h"
+
 namespace mirel {
 
 class [[nodiscard]] Status {
@@ -29,7 +31,7 @@ class [[nodiscard]] Status {
     return Status(Code::kUnsupported, Join(where, what));
   }
   static Status NoMemory(const std::string& where) {
-    return Status(Code::kNoMemory, Join(where, "out of memory"));
+    return Status(Code::kNoMemory, Join(where, Tr("out of memory")));
   }
 
   bool IsOk() const { return code_ == Code::kOk; }

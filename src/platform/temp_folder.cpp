@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/messages.h"
 #include "platform/paths.h"
 
 namespace mirel {
@@ -46,13 +47,13 @@ Status CheckPrivateFolder(const std::filesystem::path& folder) {
     return Status::IoError(folder.string(), std::strerror(errno));
   }
   if (S_ISLNK(st.st_mode))
-    return Status::IoError(folder.string(), "is a symbolic link; refusing to use it");
-  if (!S_ISDIR(st.st_mode)) return Status::IoError(folder.string(), "is not a folder");
+    return Status::IoError(folder.string(), Tr("is a symbolic link; refusing to use it"));
+  if (!S_ISDIR(st.st_mode)) return Status::IoError(folder.string(), Tr("is not a folder"));
   if (st.st_uid != ::getuid())
-    return Status::IoError(folder.string(), "is owned by another user; refusing to use it");
+    return Status::IoError(folder.string(), Tr("is owned by another user; refusing to use it"));
   if ((st.st_mode & 077) != 0) {
     return Status::IoError(folder.string(),
-                           "is accessible to other users; refusing to use it (chmod 700 it)");
+                           Tr("is accessible to other users; refusing to use it (chmod 700 it)"));
   }
   return Status::Ok();
 }
@@ -76,7 +77,7 @@ Result<std::unique_ptr<TempFolder>> TempFolder::OpenIn(const std::filesystem::pa
     if (!fd.IsOk()) return fd.status();
     if (fd.value() >= 0) return std::unique_ptr<TempFolder>(new TempFolder(candidate, fd.value()));
   }
-  return Status::IoError(folder.string(), "too many running copies hold working folders");
+  return Status::IoError(folder.string(), Tr("too many running copies hold working folders"));
 }
 
 TempFolder::~TempFolder() {

@@ -7,6 +7,7 @@
 
 #include "platform/lines.h"
 #include "platform/memory.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -292,7 +293,7 @@ Result<CompileSummary> TableCompiler::Finish(
   CompileSummary summary;
   summary.parsedLines = index_;
   if (summary.parsedLines == 0) {
-    return Status::InvalidArgument("", "no line of the table can be compiled");
+    return Status::InvalidArgument("", Tr("no line of the table can be compiled"));
   }
   std::vector<KeyItem>& items = items_;
   RecordArena& arena = arena_;
@@ -329,7 +330,7 @@ Result<CompileSummary> TableCompiler::Finish(
   const uint64_t a = kept;
   const uint64_t fileSize = kCompiledHeaderSize + 4 * a + 4 + dataSize;
   if (fileSize >= kFileLimit)
-    return Status::Unsupported("", "the compiled table would exceed 4 GiB");
+    return Status::Unsupported("", Tr("the compiled table would exceed 4 GiB"));
   summary.records = static_cast<uint32_t>(a);
   summary.dataSize = static_cast<uint32_t>(dataSize);
   summary.fileSize = static_cast<uint32_t>(fileSize);
@@ -448,39 +449,37 @@ Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path&
 Status ValidateCompiledTable(std::span<const std::byte> table) {
   const uint64_t size = table.size();
   if (size < kCompiledHeaderSize + 4) {
-    return Status::Corrupt("",
-                           "too short for a compiled table (" + std::to_string(size) + " bytes)");
+    return Status::Corrupt("", Tr("too short for a compiled table ({1} bytes)", size));
   }
   const std::byte* base = table.data();
   const uint64_t total = LoadU32(base);
   const uint64_t a = LoadU32(base + 8);
   const uint32_t kind = LoadU32(base + 12);
   if (total > size) {
-    return Status::Corrupt("", "truncated: the header gives " + std::to_string(total) +
-                                   " bytes, the file has " + std::to_string(size));
+    return Status::Corrupt(
+        "", Tr("truncated: the header gives {1} bytes, the file has {2}", total, size));
   }
   if (kind != 1 && kind != 3 && kind != 4 && kind != 5) {
-    return Status::Corrupt("", "unknown table kind " + std::to_string(kind));
+    return Status::Corrupt("", Tr("unknown table kind {1}", kind));
   }
   const uint64_t first = kCompiledHeaderSize + 4 * a + 4;
   if (first > size) {
-    return Status::Corrupt("", "record count " + std::to_string(a) + " does not fit in the file");
+    return Status::Corrupt("", Tr("record count {1} does not fit in the file", a));
   }
   for (uint64_t k = 0; k < a; ++k) {
     const uint64_t at = LoadU32(base + kCompiledHeaderSize + 4 * k);
-    auto bad = [&](const char* what) {
-      return Status::Corrupt(
-          "", "record " + std::to_string(k + 1) + " at offset " + std::to_string(at) + ": " + what);
+    auto bad = [&](const std::string& what) {
+      return Status::Corrupt("", Tr("record {1} at offset {2}: {3}", k + 1, at, what));
     };
-    if (at < first || at + 5 > size) return bad("offset outside the records");
+    if (at < first || at + 5 > size) return bad(Tr("offset outside the records"));
     const uint64_t l = static_cast<uint8_t>(base[at + 4]);
     if (kind == 5) {
-      if (at + 5 + 2 * l > size) return bad("text runs past the end of the file");
+      if (at + 5 + 2 * l > size) return bad(Tr("text runs past the end of the file"));
       continue;
     }
-    if (at + 6 + l > size) return bad("code runs past the end of the file");
+    if (at + 6 + l > size) return bad(Tr("code runs past the end of the file"));
     const uint64_t e = static_cast<uint8_t>(base[at + 5 + l]);
-    if (at + 6 + l + 2 * e > size) return bad("entry runs past the end of the file");
+    if (at + 6 + l + 2 * e > size) return bad(Tr("entry runs past the end of the file"));
   }
   return Status::Ok();
 }
@@ -573,7 +572,7 @@ Result<OpaqueHeader> CompiledTableToTextFile(FileSystem& fs, const std::filesyst
   std::span<const std::byte> bytes = std::as_bytes(std::span(read.value()));
   Status valid = ValidateCompiledTable(bytes);
   if (!valid.IsOk())
-    return Status::Corrupt(where, "not a readable compiled table: " + valid.message());
+    return Status::Corrupt(where, Tr("not a readable compiled table: {1}", valid.message()));
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs, textPath);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
@@ -618,7 +617,7 @@ Result<bool> IsCompiledTableFile(FileSystem& fs, const std::filesystem::path& pa
 Status RefuseFalseCompiledTable(const std::filesystem::path& path) {
   if (!HasExtension(path, u".ktb")) return Status::Ok();
   return Status::InvalidArgument(
-      path.string(), "not a compiled table: its first bytes are not a compiled table's header");
+      path.string(), Tr("not a compiled table: its first bytes are not a compiled table's header"));
 }
 
 Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& path) try {
@@ -631,7 +630,8 @@ Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& pa
   }
   Status valid = ValidateCompiledTable(bytes);
   if (!valid.IsOk()) {
-    return Status::Corrupt(path.string(), "not a readable compiled table: " + valid.message());
+    return Status::Corrupt(path.string(),
+                           Tr("not a readable compiled table: {1}", valid.message()));
   }
   Result<std::u16string> text = CompiledTableToText(bytes);
   if (!text.IsOk()) return text.status();
@@ -641,9 +641,9 @@ Result<TextBuffer> ReadTableText(FileSystem& fs, const std::filesystem::path& pa
 }
 
 Status CompiledTableRefused(const std::filesystem::path& path, std::string_view role) {
-  return Status::InvalidArgument(path.string(), "a compiled table cannot be used as the " +
-                                                    std::string(role) +
-                                                    "; turn it into text first (decompile)");
+  return Status::InvalidArgument(
+      path.string(),
+      Tr("a compiled table cannot be used as the {1}; turn it into text first (decompile)", role));
 }
 
 Result<TextBuffer> ReadPlainText(FileSystem& fs, const std::filesystem::path& path,

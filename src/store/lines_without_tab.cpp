@@ -1,20 +1,20 @@
 #include "store/lines_without_tab.h"
 
 #include "platform/lines.h"
+#include "platform/messages.h"
 
 namespace mirel {
 
 std::string LinesWithoutTab::Describe() const {
   if (count_ == 0) return {};
-  std::string text =
-      std::to_string(count_) + (count_ == 1 ? " line without a TAB was left out (line "
-                                            : " lines without a TAB were left out (lines ");
+  std::string numbers;
   for (size_t k = 0; k < numbers_.size(); ++k) {
-    if (k > 0) text += ", ";
-    text += std::to_string(numbers_[k]);
+    if (k > 0) numbers += ", ";
+    numbers += std::to_string(numbers_[k]);
   }
-  if (count_ > numbers_.size()) text += ", ...";
-  return text + ")";
+  if (count_ > numbers_.size()) numbers += ", ...";
+  return TrN("{1} line without a TAB was left out (line {2})",
+             "{1} lines without a TAB were left out (lines {2})", count_, count_, numbers);
 }
 
 Status RefuseTextWithoutRows(std::u16string_view text, const std::string& where) {
@@ -22,8 +22,8 @@ Status RefuseTextWithoutRows(std::u16string_view text, const std::string& where)
   LinesWithoutTab lines;
   lines.Scan(text);
   if (lines.empty()) return Status::Ok();
-  return Status::InvalidArgument(where,
-                                 "no line holds a TAB, so there is no row; " + lines.Describe());
+  return Status::InvalidArgument(
+      where, Tr("no line holds a TAB, so there is no row; {1}", lines.Describe()));
 }
 
 void LinesWithoutTab::Scan(std::u16string_view text, bool comments) {

@@ -7,6 +7,7 @@
 #include "platform/hash_index.h"
 #include "platform/lines.h"
 #include "platform/memory.h"
+#include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/balanced_tree.h"
 #include "store/table_store.h"
@@ -355,7 +356,7 @@ void TableStore::SortByEntry(int variant) {
 
 Result<LinesWithoutTab> TableStore::SortByFrequency(
     const std::filesystem::path& frequencyFile) try {
-  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", Tr("no table is open"));
   const uint32_t r = RowCount();
   std::vector<uint32_t> frequencies;
   LinesWithoutTab leftOut;
@@ -439,7 +440,8 @@ uint32_t TableStore::RemoveDuplicates() {
 }
 
 Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path& target) try {
-  if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
+  if (!data_ || !data_->view())
+    return Status::InvalidArgument(target.string(), Tr("no table is open"));
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();
@@ -461,7 +463,8 @@ Result<uint32_t> TableStore::ExportSingleCharacters(const std::filesystem::path&
 }
 
 Status TableStore::ExportInstantFrequency(const std::filesystem::path& target) try {
-  if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
+  if (!data_ || !data_->view())
+    return Status::InvalidArgument(target.string(), Tr("no table is open"));
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/messages.h"
 #include "store/table_store.h"
 
 namespace mirel {
@@ -39,7 +40,7 @@ Status TableStore::RewriteRow(uint32_t v, uint32_t i, std::u16string_view code,
   if (have < need) {
     const uint64_t e = data_->size();
     const uint64_t grown = e + 2 * need;
-    if (grown >= 0xFFFFFFFFull) return Status::Unsupported("", "the table would exceed 4 GiB");
+    if (grown >= 0xFFFFFFFFull) return Status::Unsupported("", Tr("the table would exceed 4 GiB"));
     if (Status resized = data_->Resize(static_cast<uint32_t>(grown)); !resized.IsOk()) {
       return resized;
     }
@@ -92,12 +93,12 @@ void TableStore::MoveRowEarlier(uint32_t from, uint32_t to) {
 
 Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16string>& rows) try {
   const uint32_t r = RowCount();
-  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
-  if (position > r) return Status::InvalidArgument("", "row position out of range");
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", Tr("no table is open"));
+  if (position > r) return Status::InvalidArgument("", Tr("row position out of range"));
   uint64_t textBytes = 0;
   for (const std::u16string& row : rows) {
     if (row.find(u'\t') == std::u16string::npos || row.find(u'\0') != std::u16string::npos) {
-      return Status::InvalidArgument("", "a row must hold a TAB between entry and code");
+      return Status::InvalidArgument("", Tr("a row must hold a TAB between entry and code"));
     }
     textBytes += 2 * (row.size() + 1);
   }
@@ -109,7 +110,7 @@ Status TableStore::InsertRows(uint32_t position, const std::vector<std::u16strin
       needed > textBase_ ? ((needed - textBase_ + 4 * (r / 8) + 4096) & ~uint64_t{3}) : 0;
   const uint64_t oldSize = data_->size();
   const uint64_t newSize = oldSize + shift + textBytes;
-  if (newSize >= 0xFFFFFFFFull) return Status::Unsupported("", "the table would exceed 4 GiB");
+  if (newSize >= 0xFFFFFFFFull) return Status::Unsupported("", Tr("the table would exceed 4 GiB"));
   if (Status grown = data_->Resize(static_cast<uint32_t>(newSize)); !grown.IsOk()) return grown;
   std::byte* view = data_->view();
   uint32_t* offsets = DataOffsets();

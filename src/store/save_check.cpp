@@ -1,5 +1,6 @@
 #include "store/save_check.h"
 
+#include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
 
@@ -7,19 +8,17 @@ namespace mirel {
 
 std::string SaveCheck::DescribeRows(size_t shown) const {
   if (rowsDropped == 0) return {};
-  std::string text = std::to_string(rowsDropped) +
-                     (rowsDropped == 1 ? " row cannot" : " rows cannot") +
-                     " be written in this format (";
+  std::string rows;
   size_t listed = 0;
   for (const SaveFinding& f : findings) {
     if (listed == shown) break;
-    if (listed > 0) text += "; ";
-    if (f.line != 0) text += "line " + std::to_string(f.line) + ": ";
-    text += f.text;
+    if (listed > 0) rows += "; ";
+    rows += f.line != 0 ? Tr("line {1}: {2}", f.line, f.text) : f.text;
     ++listed;
   }
-  if (rowsDropped > listed) text += "; " + std::to_string(rowsDropped - listed) + " more";
-  return text + ")";
+  if (rowsDropped > listed) rows += "; " + Tr("{1} more", rowsDropped - listed);
+  return TrN("{1} row cannot be written in this format ({2})",
+             "{1} rows cannot be written in this format ({2})", rowsDropped, rowsDropped, rows);
 }
 
 SaveCheck CheckTextSave(const TableStore& store) {

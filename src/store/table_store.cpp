@@ -12,6 +12,7 @@
 
 #include "platform/lines.h"
 #include "platform/memory.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -64,7 +65,8 @@ bool HoldsTab(std::string_view bytes) {
 
 Status NoRows(const std::string& where, const LinesWithoutTab& skipped) {
   return Status::InvalidArgument(
-      where, "not a code table: no line holds a TAB between entry and code; " + skipped.Describe());
+      where,
+      Tr("not a code table: no line holds a TAB between entry and code; {1}", skipped.Describe()));
 }
 
 // Ends every line in place with NUL (CR LF, lone CR, lone LF; a NUL already is
@@ -107,7 +109,8 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
   const std::string where = path.string();
   const bool named = anyName || HasExtension(path, u".ktb") || HasExtension(path, u".txt");
   if (!named) {
-    return Status::Unsupported(where, "not a code table: only .txt and .ktb files can be opened");
+    return Status::Unsupported(where,
+                               Tr("not a code table: only .txt and .ktb files can be opened"));
   }
   // The bytes decide, not the name: a compiled table renamed .txt read as
   // text would become a few rows of garbage.
@@ -116,7 +119,7 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
   if (compiled.value()) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
     if (text.empty()) {
-      return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+      return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
     }
     Result<OpaqueHeader> header = CompiledTableToTextFile(fs_, path, text);
     if (!header.IsOk()) return header.status();
@@ -136,7 +139,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   const std::string where = path.string();
   std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
   if (dataPath.empty()) {
-    return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
   }
   Result<std::string> bytes = ReadFileBytes(fs_, path);
   if (!bytes.IsOk()) return bytes.status();
@@ -171,7 +174,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   const uint64_t size = 2 * n + 4 * r + 6;
   if (size >= kFileLimit) {
     CloseTable();
-    return Status::Unsupported(where, "table too large (4 GiB working file limit)");
+    return Status::Unsupported(where, Tr("table too large (4 GiB working file limit)"));
   }
   const uint32_t textBase = static_cast<uint32_t>(4 + 4 * r);
   textBase_ = textBase;
@@ -201,7 +204,7 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   if (!data_ || !data_->view()) {
     filter_.reset();
     rowMap_ = nullptr;
-    return Status::InvalidArgument("", "no table is open");
+    return Status::InvalidArgument("", Tr("no table is open"));
   }
   const uint32_t d = data_->size();
   const uint32_t r = RowCount();
@@ -218,7 +221,7 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
         filter_ && filterPath_ == first ? temp_.TempPath(kSpareFilterFileName) : first;
     filterStale_ = filter_ != nullptr;
     if (filterPath.empty() || size >= kFileLimit) {
-      return Status::IoError(temp_.folder().string(), "cannot create the filter file");
+      return Status::IoError(temp_.folder().string(), Tr("cannot create the filter file"));
     }
     Result<std::unique_ptr<WorkingFile>> filter = fs_.CreateWorkingFile(
         filterPath, {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
@@ -339,7 +342,8 @@ Status TableStore::WriteTableText(const std::filesystem::path& target) try {
 }
 
 Status TableStore::WriteRows(const std::filesystem::path& target) const {
-  if (!data_ || !data_->view()) return Status::InvalidArgument(target.string(), "no table is open");
+  if (!data_ || !data_->view())
+    return Status::InvalidArgument(target.string(), Tr("no table is open"));
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, target);
   if (!writer.IsOk()) return writer.status();
   TextWriter& out = *writer.value();
@@ -370,18 +374,18 @@ Status TableStore::SaveTable(SaveMode mode, const std::filesystem::path& target,
 Status TableStore::SaveCompiled(const RetryPrompt& retry) {
   const std::string where = compiledTarget_.path.string();
   if (compiledTarget_.path.empty()) {
-    return Status::InvalidArgument("", "no compiled table to save into");
+    return Status::InvalidArgument("", Tr("no compiled table to save into"));
   }
   // An empty compiled table would leave the input method without a table.
   if (RowCount() == 0) {
-    return Status::InvalidArgument(where,
-                                   "the table has no rows; the compiled table was left unchanged");
+    return Status::InvalidArgument(
+        where, Tr("the table has no rows; the compiled table was left unchanged"));
   }
   Status text = WriteRows(currentPath_);
   if (!text.IsOk()) return text;
   std::filesystem::path compiled = temp_.TempPath(kCompiledTempName);
   if (compiled.empty()) {
-    return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
   }
   std::unique_ptr<CharacterClassTable> builtIn;
   if (classes_ == nullptr) builtIn = CharacterClassTable::BuiltIn();
@@ -398,7 +402,7 @@ Status TableStore::SaveCompiled(const RetryPrompt& retry) {
 }
 
 Status TableStore::ReloadSaved() try {
-  if (!IsOpen()) return Status::InvalidArgument("", "no table is open");
+  if (!IsOpen()) return Status::InvalidArgument("", Tr("no table is open"));
   const bool compiled = fromCompiled_;
   const CompiledTarget target = compiledTarget_;
   const std::filesystem::path path = currentPath_;

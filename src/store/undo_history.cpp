@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/memory.h"
+#include "platform/messages.h"
 
 namespace mirel {
 namespace {
@@ -30,9 +31,9 @@ std::vector<uint32_t> TableStore::RowSlots() const {
 }
 
 Status TableStore::SetRowSlots(std::span<const uint32_t> rowSlots) {
-  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", Tr("no table is open"));
   if (4 + 4 * uint64_t{rowSlots.size()} > textBase_) {
-    return Status::InvalidArgument("", "the offset table has no room for these rows");
+    return Status::InvalidArgument("", Tr("the offset table has no room for these rows"));
   }
   uint32_t* offsets = DataOffsets();
   const uint32_t base = textBase_;
@@ -44,12 +45,12 @@ Status TableStore::SetRowSlots(std::span<const uint32_t> rowSlots) {
 
 Status TableStore::PutRows(std::span<const uint32_t> positions,
                            std::span<const uint32_t> rowSlots) {
-  if (!data_ || !data_->view()) return Status::InvalidArgument("", "no table is open");
+  if (!data_ || !data_->view()) return Status::InvalidArgument("", Tr("no table is open"));
   const uint64_t r = RowCount();
   const uint64_t total = r + rowSlots.size();
   if (positions.size() != rowSlots.size() || 4 + 4 * total > textBase_ ||
       (!positions.empty() && positions.back() >= total)) {
-    return Status::InvalidArgument("", "the offset table has no room for these rows");
+    return Status::InvalidArgument("", Tr("the offset table has no room for these rows"));
   }
   // One pass from the end: every row moves at most once.
   uint32_t* offsets = DataOffsets();
@@ -96,10 +97,10 @@ void TableStore::RotateRows(uint32_t first, uint32_t last, bool towardStart) {
 }
 
 Status TableStore::SetRowText(uint32_t i, uint32_t slot, std::u16string_view text) {
-  if (i >= RowCount()) return Status::InvalidArgument("", "row out of range");
+  if (i >= RowCount()) return Status::InvalidArgument("", Tr("row out of range"));
   const uint64_t at = uint64_t{textBase_} + slot;
   if (at + 2 * (uint64_t{text.size()} + 1) > data_->size()) {
-    return Status::InvalidArgument("", "row text does not fit the working data file");
+    return Status::InvalidArgument("", Tr("row text does not fit the working data file"));
   }
   auto* units = reinterpret_cast<char16_t*>(data_->view() + at);
   std::copy(text.begin(), text.end(), units);
@@ -201,7 +202,7 @@ void UndoHistory::Push(UndoStep step) {
 }
 
 Status UndoHistory::Undo() {
-  if (!CanUndo()) return Status::InvalidArgument("", "nothing to undo");
+  if (!CanUndo()) return Status::InvalidArgument("", Tr("nothing to undo"));
   Status applied = Apply(steps_[position_ - 1], true);
   if (!applied.IsOk()) return applied;
   --position_;
@@ -210,7 +211,7 @@ Status UndoHistory::Undo() {
 }
 
 Status UndoHistory::Redo() {
-  if (!CanRedo()) return Status::InvalidArgument("", "nothing to redo");
+  if (!CanRedo()) return Status::InvalidArgument("", Tr("nothing to redo"));
   Status applied = Apply(steps_[position_], false);
   if (!applied.IsOk()) return applied;
   ++position_;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSettings>
 #include <QTranslator>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "app/ui/main_window.h"
 #include "ime/installed_tables.h"
 #include "platform/file_system.h"
+#include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
@@ -99,6 +101,10 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   EditorApplication app(argc, argv);
+  // Qt takes the whole locale from the environment again; numbers stay in
+  // the C form the engines print and parse.
+  std::setlocale(LC_NUMERIC, "C");
+  mirel::PreferChineseMessages();
   // The window speaks Chinese, so Qt's own buttons and pickers do too.
   QTranslator qtChinese;
   mirel::InstallQtChinese(qtChinese);
@@ -144,6 +150,7 @@ int main(int argc, char** argv) {
   // A write past `ulimit -f` then fails with EFBIG ("File too large") and is
   // reported like any other, instead of killing the program mid-save.
   ::signal(SIGXFSZ, SIG_IGN);
+  mirel::SetUpMessages(mirel::ProgramFolder());
   // What is printed may hold text from the files: escape it once here.
   mirel::EscapingStreamBuffer outBuffer(std::cout);
   mirel::EscapingStreamBuffer errBuffer(std::cerr);
