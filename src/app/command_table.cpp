@@ -95,6 +95,10 @@ std::string Counted(uint64_t n, std::string_view one, std::string_view many) {
   return counted;
 }
 
+std::string OutputName(const std::filesystem::path& output) {
+  return output == "-" ? "standard output" : EscapeName(output.string());
+}
+
 int CommandContext::Finish(const Status& status) const {
   if (status.IsOk()) return exitStatus_;
   Warn(status);
