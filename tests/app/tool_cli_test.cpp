@@ -583,6 +583,31 @@ TEST_F(ToolCliTest, UsageMistakesAreNamedWithTheirCommand) {
       << err_.str();
 }
 
+TEST_F(ToolCliTest, WhatLibimeCannotTakeIsSaidInPlainWords) {
+  WriteBytes(dir_ / "huge.txt", "KeyCode=abc\nLength=99999999999\n[Data]\nab 啊\n");
+  EXPECT_EQ(Run({"convert", Table("huge.txt"), "--from", "fcitx5", "--to", "fcitx5-dict", "-o",
+                 Table("huge.main.dict")}),
+            1);
+  EXPECT_NE(err_.str().find("Length=99999999999 is not a number of keys fcitx5 can read"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "huge.main.dict"));
+
+  WriteBytes(dir_ / "ok.txt", "KeyCode=abc\nLength=4\n[Data]\nab 啊\nabc 吧\n");
+  ASSERT_EQ(Run({"convert", Table("ok.txt"), "--from", "fcitx5", "--to", "fcitx5-dict", "-o",
+                 Table("ok.main.dict")}),
+            0)
+      << err_.str();
+  WriteBytes(dir_ / "cut.main.dict", ReadBytes(dir_ / "ok.main.dict").substr(0, 30));
+  EXPECT_EQ(Run({"convert", Table("cut.main.dict"), "--from", "fcitx5-dict", "--to", "fcitx5", "-o",
+                 Table("cut.txt")}),
+            1);
+  EXPECT_NE(err_.str().find("cut.main.dict: damaged fcitx5 table: the file ends before its "
+                            "dictionary does"),
+            std::string::npos)
+      << err_.str();
+}
+
 TEST_F(ToolCliTest, AResultOnADescriptorIsWrittenThroughIt) {
   WriteBytes(dir_ / "t.txt", "a\tb\r\n");
   int ends[2];

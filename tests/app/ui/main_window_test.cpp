@@ -609,7 +609,8 @@ class MainWindowTest : public QObject {
         ReadFile(dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))),
         Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
     QVERIFY(services_->questions.last().contains(
-        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。")));
+        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。\r\n已写入：") +
+        dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))));
 
     // A row fcitx5 would drop (a repeat) is shown before anything is written; 取消
     // leaves no file and no error box.
@@ -739,6 +740,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
              Utf16Table({QStringLiteral("中国\tkhlg"), QStringLiteral("中无\tkh")}));
     QVERIFY(ReadFile(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))).size() > 2);
+    // A run with failures says so, with its count and the log's name.
+    const QString told = services_->questions.last();
+    QVERIFY2(told.startsWith(QStringLiteral("生成完成，但有 1 条错误，是否查看文件？|")),
+             qPrintable(told));
+    QVERIFY2(told.contains(QStringLiteral("已写入 2 行：") +
+                           dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
+             qPrintable(told));
+    QVERIFY2(told.contains(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))),
+             qPrintable(told));
   }
 
   void reordersAndExports() {
