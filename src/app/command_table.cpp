@@ -188,7 +188,8 @@ std::string BatchHelpText() {
   }
   text +=
       "\n"
-      "Exit status: 0 success, 1 failure, 2 unknown tool or no /do option.\n"
+      "Exit status: 0 success, 1 failure, 2 unknown tool, no /do option, or an option\n"
+      "the tool does not read or that repeats.\n"
       "\n"
       "Example:\n"
       "  mirel-tool batch /do=删除重复 \"/源码表文件=/home/me/tables/main.txt\"\n";

@@ -960,7 +960,7 @@ std::vector<CommandRow> MakeCommands() {
                "Run a tool with the editor's batch grammar (/do=TOOL ...).",
                {},
                "Run 'mirel-tool batch --help' for the grammar.",
-               {{0, "success"}, {1, "failure"}, {2, "unknown tool or no /do option"}},
+               {{0, "success"}, {1, "failure"}, {2, "unknown tool, no /do, or a refused option"}},
                {"mirel-tool batch /do=删除重复 /源码表文件=/home/me/main.txt"},
                {},
                false,
