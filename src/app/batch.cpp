@@ -1,5 +1,6 @@
 #include "app/batch.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -96,6 +97,45 @@ std::optional<BatchOption> FindOption(std::u16string_view line, std::u16string_v
   return std::nullopt;
 }
 
+namespace {
+
+// The words of the line that name options ("/name", "-name"), each with the
+// value after it skipped as FindOption takes it, and the words left over.
+std::vector<std::u16string> NamedOptions(std::u16string_view line) {
+  std::vector<std::u16string> named;
+  size_t k = 0;
+  auto skipValue = [&] {
+    if (k < line.size() && line[k] == u'"') {
+      const size_t close = line.find(u'"', k + 1);
+      k = close == std::u16string_view::npos ? line.size() : close + 1;
+    }
+    while (k < line.size() && line[k] != u' ') ++k;
+  };
+  while (k < line.size()) {
+    if (line[k] == u' ') {
+      ++k;
+      continue;
+    }
+    const size_t start = k;
+    if (line[k] != u'/' && line[k] != u'-') {
+      skipValue();
+      named.emplace_back(line.substr(start, k - start));
+      continue;
+    }
+    while (k < line.size() && line[k] != u'=' && line[k] != u':' && line[k] != u' ') ++k;
+    named.emplace_back(line.substr(start, k - start));
+    if (k < line.size() && line[k] == u' ') {
+      while (k < line.size() && line[k] == u' ') ++k;
+    } else if (k < line.size()) {
+      ++k;
+    }
+    skipValue();
+  }
+  return named;
+}
+
+}  // namespace
+
 std::optional<BatchRequest> ParseBatchLine(std::u16string_view line) {
   if (line.size() >= kCommandLineLimit) return std::nullopt;
   std::optional<BatchOption> tool = FindOption(line, u"do");
@@ -107,6 +147,7 @@ std::optional<BatchRequest> ParseBatchLine(std::u16string_view line) {
       request.options.push_back(std::move(*option));
     }
   }
+  request.named = NamedOptions(line);
   return request;
 }
 
@@ -439,6 +480,44 @@ const BatchToolRow* FindBatchTool(std::u16string_view name) {
 
 std::span<const std::u16string_view> BatchOptionNames() { return kOptionNames; }
 
+namespace {
+
+// Refuses what the tool would not read: an option it has no use for (a
+// mistyped name would otherwise leave its file out unseen), one given
+// twice (only the first would count) and a word that is no option.
+std::optional<std::string> StrayOption(const BatchRequest& request, const BatchToolRow& row) {
+  std::vector<std::u16string> seen;
+  for (const std::u16string& written : request.named) {
+    const std::string shown = "\"" + Utf16ToUtf8(written) + "\"";
+    if (written.empty() || (written[0] != u'/' && written[0] != u'-')) {
+      return shown +
+             " is no option: options are written /name=value (a value with spaces in "
+             "double quotes)";
+    }
+    const std::u16string name = FoldAscii(std::u16string_view(written).substr(1));
+    bool known = name == u"do";
+    for (const BatchOptionRow& option : row.options) {
+      known = known || name == FoldAscii(option.name) ||
+              (option.name == u"分割字符" && name == u"分割符");
+    }
+    if (!known) {
+      std::string options;
+      for (const BatchOptionRow& option : row.options) {
+        options += (options.empty() ? "/" : ", /") + Utf16ToUtf8(option.name);
+      }
+      return "unknown option " + shown + "; the options of this tool are " + options +
+             " (see mirel-tool batch --help)";
+    }
+    if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+      return "option " + shown + " is given twice; give each option once";
+    }
+    seen.push_back(name);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   const std::u16string tool = FoldAscii(request.tool());
   const BatchToolRow* row = FindBatchTool(tool);
@@ -449,6 +528,10 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
     }
     env.err << env.programName << ": unknown tool \"" << Utf16ToUtf8(tool)
             << "\"; known tools: " << names << "\n";
+    return 2;
+  }
+  if (std::optional<std::string> stray = StrayOption(request, *row)) {
+    Say(env, row->name, *stray);
     return 2;
   }
   if (row->dialogTool) {

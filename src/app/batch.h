@@ -32,6 +32,10 @@ struct BatchOption {
 // The "do" option first, then each known option found, in a fixed order.
 struct BatchRequest {
   std::vector<BatchOption> options;
+  // Every option the line names, as written ("/码表文件7"), and every word
+  // that is no option's value, in order: RunBatch refuses the unknown and
+  // the repeated.
+  std::vector<std::u16string> named;
 
   const std::u16string& tool() const { return options.front().value; }
   // The value of the option, or null when it was not given.
@@ -117,7 +121,8 @@ const BatchToolRow* FindBatchTool(std::u16string_view name);
 std::span<const std::u16string_view> BatchOptionNames();
 
 // Runs the tool the request names. Exit status: 0 success, 1 failure (the
-// message is on `err`), 2 unknown tool.
+// message is on `err`), 2 unknown tool, or an option the tool does not read
+// or one given twice.
 int RunBatch(const BatchRequest& request, BatchEnvironment& env);
 
 // Parses the arguments as one batch line and runs it; nothing when the line

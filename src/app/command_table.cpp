@@ -95,6 +95,10 @@ std::string Counted(uint64_t n, std::string_view one, std::string_view many) {
   return counted;
 }
 
+std::string OutputName(const std::filesystem::path& output) {
+  return output == "-" ? "standard output" : EscapeName(output.string());
+}
+
 int CommandContext::Finish(const Status& status) const {
   if (status.IsOk()) return exitStatus_;
   Warn(status);
@@ -184,7 +188,8 @@ std::string BatchHelpText() {
   }
   text +=
       "\n"
-      "Exit status: 0 success, 1 failure, 2 unknown tool or no /do option.\n"
+      "Exit status: 0 success, 1 failure, 2 unknown tool, no /do option, or an option\n"
+      "the tool does not read or that repeats.\n"
       "\n"
       "Example:\n"
       "  mirel-tool batch /do=删除重复 \"/源码表文件=/home/me/tables/main.txt\"\n";

@@ -4,6 +4,7 @@
 // shell completion are all built from these rows, so they cannot disagree.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -111,6 +112,9 @@ class CommandContext {
 
 // "1 row", "3 rows": a count with its noun, for the commands' reports.
 std::string Counted(uint64_t n, std::string_view one, std::string_view many);
+
+// Where a result went, as the reports name it: "standard output" for "-".
+std::string OutputName(const std::filesystem::path& output);
 
 using CommandRun = std::function<Status(const CommandArgs&, CommandContext&)>;
 

@@ -69,7 +69,7 @@ Result<TableToolReport> RunOnOpenTable(TableStore& store, const TableToolRequest
 }  // namespace
 
 Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& request) try {
-  Result<uint32_t> loaded = store.LoadTable(request.source);
+  Result<uint32_t> loaded = store.LoadTable(request.source, request.anyName);
   if (!loaded.IsOk()) return loaded.status();
   TableToolReport report;
   report.rowsRead = store.RowCount();

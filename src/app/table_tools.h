@@ -28,12 +28,14 @@ struct TableToolRequest {
   std::filesystem::path output;
   TableOrder order = TableOrder::kSource;  // kSort only
   std::filesystem::path frequencyFile;     // kSortByFrequency, or kSort by kFrequency
+  // Opens the source whatever its name (a pipe, /dev/fd/N), by its content.
+  bool anyName = false;
 };
 
 struct TableToolReport {
   uint32_t rowsRead = 0;
-  uint32_t rowsWritten = 0;
-  LinesWithoutTab linesWithoutTab;           // of the source, left out of its rows
+  uint32_t rowsWritten = 0;         // the rest were left out by the tool (duplicates, words)
+  LinesWithoutTab linesWithoutTab;  // of the source, left out of its rows
   LinesWithoutTab frequencyLinesWithoutTab;  // of the frequency file, left out
 };
 

@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
+#include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <new>
 #include <vector>
@@ -43,6 +45,70 @@ std::filesystem::path OutputOr(const std::string& output, const std::filesystem:
   return output.empty() ? otherwise : std::filesystem::path(output);
 }
 
+// Bytes already taken from a pipe, read again from memory.
+class KeptInput final : public InputFile {
+ public:
+  KeptInput(const std::filesystem::path& path, std::string_view bytes)
+      : InputFile(path), bytes_(bytes) {}
+  Result<size_t> Read(std::span<std::byte> out) override {
+    const size_t n = std::min(out.size(), bytes_.size() - at_);
+    std::memcpy(out.data(), bytes_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+  Status Rewind() override {
+    at_ = 0;
+    return Status::Ok();
+  }
+  uint64_t SizeHint() const override { return bytes_.size(); }
+  bool IsStream() const override { return true; }
+
+ private:
+  std::string_view bytes_;
+  size_t at_ = 0;
+};
+
+// A pipe gives its bytes once, but some commands look at a source before
+// they read it (convert, detect): every read of a pipe gets all of them.
+class StreamReplay final : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  Result<std::unique_ptr<InputFile>> OpenInput(const std::filesystem::path& path) override {
+    auto kept = kept_.find(path.string());
+    if (kept == kept_.end()) {
+      Result<PathInfo> info = base_.Query(path);
+      if (!info.IsOk() || info->kind != PathKind::kStream) return base_.OpenInput(path);
+      Result<std::string> bytes = base_.ReadWhole(path);
+      if (!bytes.IsOk()) return bytes.status();
+      kept = kept_.emplace(path.string(), std::move(bytes).value()).first;
+    }
+    return std::unique_ptr<InputFile>(std::make_unique<KeptInput>(path, kept->second));
+  }
+
+ private:
+  std::map<std::string, std::string> kept_;
+};
+
+// Standard input, or a pipe the shell handed over as /dev/fd/N, has no
+// folder to put a result beside: its output must be named.
+Status NeedOutputBesideStream(CommandContext& ctx, const std::string& source,
+                              const std::string& output) {
+  if (!output.empty()) return Status::Ok();
+  if (source != "-" && !source.starts_with("/dev/") && !source.starts_with("/proc/")) {
+    return Status::Ok();
+  }
+  Result<PathInfo> info = ctx.io.fs.Query(source);
+  if (!info.IsOk() || info->kind != PathKind::kStream) return Status::Ok();
+  return ctx.Usage((source == "-" ? std::string("standard input") : source) +
+                   " is a pipe or device, with no folder to put the result beside; give -o OUT "
+                   "(- for standard output)");
+}
+
+// "OUT written", or where the bytes went when they went to standard output.
+std::string Written(const std::filesystem::path& output) {
+  return output == "-" ? "written to standard output" : EscapeName(output.string()) + " written";
+}
+
 std::string WithNewlines(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -61,6 +127,10 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
   TableToolRequest request;
   request.tool = tool;
   request.source = table;
+  request.anyName = true;
+  if (Status named = NeedOutputBesideStream(ctx, table, args.Get("output")); !named.IsOk()) {
+    return named;
+  }
   if (tool == TableTool::kSort) {
     static const std::map<std::string, TableOrder, std::less<>> kOrders = {
         {"source", TableOrder::kSource}, {"code1", TableOrder::kCode1},
@@ -95,7 +165,12 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
            << "\n";
   } else {
     io.out << Counted(result->rowsWritten, "row", "rows") << " written to "
-           << EscapeName(request.output.string()) << "\n";
+           << OutputName(request.output);
+    if (result->rowsRead > result->rowsWritten) {
+      io.out << ", " << Counted(result->rowsRead - result->rowsWritten, "row", "rows")
+             << (tool == TableTool::kRemoveDuplicates ? " left out as duplicates" : " left out");
+    }
+    io.out << "\n";
   }
   return Status::Ok();
 }
@@ -129,7 +204,7 @@ Status RunCompile(const CommandArgs& args, CommandContext& ctx) {
 Status RunDecompile(const CommandArgs& args, CommandContext& ctx) {
   Result<OpaqueHeader> done = CompiledTableToTextFile(ctx.io.fs, args.Get("IN"), args.Get("OUT"));
   if (!done.IsOk()) return done.status();
-  ctx.io.out << EscapeName(args.Get("OUT")) << " written\n";
+  ctx.io.out << Written(args.Get("OUT")) << "\n";
   return Status::Ok();
 }
 
@@ -140,13 +215,13 @@ Status RunStats(const CommandArgs& args, CommandContext& ctx) {
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   TableStore store(io.fs, *temp.value());
-  Result<uint32_t> loaded = store.LoadTable(table);
+  Result<uint32_t> loaded = store.LoadTable(table, true);
   if (!loaded.IsOk()) return loaded.status();
   if (!store.linesWithoutTab().empty()) ctx.Warn(table, store.linesWithoutTab().Describe());
   if (!report.empty()) {
     Status written = WriteStatisticsReport(store, report);
     if (!written.IsOk()) return written;
-    io.out << EscapeName(report) << " written\n";
+    io.out << Written(report) << "\n";
     return Status::Ok();
   }
   io.out << WithNewlines(Utf16ToUtf8(FormatStatisticsReport(MeasureTable(store))));
@@ -167,6 +242,9 @@ Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
     }
   }
   if (rules.empty()) return ctx.Usage(Tr("give --rules FILE or at least one --rule"));
+  if (Status named = NeedOutputBesideStream(ctx, source, args.Get("output")); !named.IsOk()) {
+    return named;
+  }
   const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
   if (args.Get("output").empty()) {
     Status apart = RefuseOutputOverInput(io.fs, out, {source, args.Get("rules")});
@@ -175,13 +253,16 @@ Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
   Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
   if (!done.IsOk()) return done.status();
   io.out << Counted(done.value(), "character", "characters") << " converted, written to "
-         << EscapeName(out.string()) << "\n";
+         << OutputName(out) << "\n";
   return Status::Ok();
 }
 
 Status RunConvertLayout(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   const std::string& source = args.Get("SOURCE");
+  if (Status named = NeedOutputBesideStream(ctx, source, args.Get("output")); !named.IsOk()) {
+    return named;
+  }
   const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
   if (args.Get("output").empty()) {
     Status apart = RefuseOutputOverInput(io.fs, out, {source});
@@ -191,8 +272,8 @@ Status RunConvertLayout(const CommandArgs& args, CommandContext& ctx) {
       RunLayoutConversion(io.fs, source, Utf8ToUtf16(args.Get("separators")),
                           static_cast<Layout>(std::stoi(args.Get("layout"))), out);
   if (!done.IsOk()) return done.status();
-  io.out << Counted(done.value(), "line", "lines") << " converted, written to "
-         << EscapeName(out.string()) << "\n";
+  io.out << Counted(done.value(), "line", "lines") << " converted, written to " << OutputName(out)
+         << "\n";
   return Status::Ok();
 }
 
@@ -213,6 +294,7 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   const std::string& from = args.Get("from");
   const std::string& to = args.Get("to");
   const std::string& output = args.Get("output");
+  if (Status named = NeedOutputBesideStream(ctx, source, output); !named.IsOk()) return named;
   if (std::optional<Status> done =
           TryLinuxConvert(source, from, to, output, args.Flag("drop"), ctx))
     return *done;
@@ -252,7 +334,7 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   if (!count.IsOk()) return count.status();
   io.out << (*target == TableFormat::kKuji ? Counted(count.value(), "line", "lines")
                                            : Counted(count.value(), "entry", "entries"))
-         << " written to " << EscapeName(out.string()) << "\n";
+         << " written to " << OutputName(out) << "\n";
   return Status::Ok();
 }
 
@@ -300,6 +382,12 @@ class TerminalProgress {
   bool drawn_ = false;
 };
 
+// How many errors, and where they went.
+std::string ErrorsWrittenTo(uint64_t errors, const std::filesystem::path& log) {
+  if (errors == 0) return Counted(errors, "error", "errors");
+  return Counted(errors, "error", "errors") + " written to " + OutputName(log);
+}
+
 // The generators' result and error log, those not named by an option.
 std::vector<std::filesystem::path> DefaultOutputs(const CommandArgs& args,
                                                   const std::filesystem::path& out,
@@ -313,6 +401,12 @@ std::vector<std::filesystem::path> DefaultOutputs(const CommandArgs& args,
 Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   const std::string& split = args.Get("SPLIT");
+  if (Status named = NeedOutputBesideStream(ctx, split, args.Get("output")); !named.IsOk()) {
+    return named;
+  }
+  if (Status named = NeedOutputBesideStream(ctx, split, args.Get("errors")); !named.IsOk()) {
+    return named;
+  }
   const std::filesystem::path out = OutputOr(args.Get("output"), SingleOutputPath(split));
   const std::filesystem::path errors = OutputOr(args.Get("errors"), SingleErrorPath(split));
   for (const std::filesystem::path& path : DefaultOutputs(args, out, errors)) {
@@ -325,8 +419,8 @@ Status RunGenSingle(const CommandArgs& args, CommandContext& ctx) {
   progress.End();
   if (!result.IsOk()) return result.status();
   io.out << Counted(result->lines, "line", "lines") << " read, "
-         << Counted(result->codes, "code", "codes") << " written to " << EscapeName(out.string())
-         << ", " << Counted(result->errors, "error", "errors") << "\n";
+         << Counted(result->codes, "code", "codes") << " written to " << OutputName(out) << ", "
+         << ErrorsWrittenTo(result->errors, errors) << "\n";
   return Status::Ok();
 }
 
@@ -335,6 +429,12 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
   // Paths from the command line stay bytes: a name that is not UTF-8 must
   // reach the file system as given, never as a lookalike.
   const WordLibraryFiles files{args.Get("CHARS"), args.Get("aux"), args.Get("WORDS")};
+  for (const char* option : {"output", "errors"}) {
+    if (Status named = NeedOutputBesideStream(ctx, args.Get("WORDS"), args.Get(option));
+        !named.IsOk()) {
+      return named;
+    }
+  }
   WordLibrarySettings settings;
   settings.predefined = args.Flag("predefined");
   settings.tolerant = args.Flag("tolerant");
@@ -358,13 +458,17 @@ Status RunGenWords(const CommandArgs& args, CommandContext& ctx) {
   if (!result.IsOk()) return result.status();
   for (const InputLeftOut& input : result->leftOut) ctx.Warn(input.file.string(), input.what);
   io.out << Counted(result->words, "line", "lines") << " read, "
-         << Counted(result->written, "code", "codes") << " written to " << EscapeName(out.string())
-         << ", " << Counted(result->errors, "error", "errors") << "\n";
+         << Counted(result->written, "code", "codes") << " written to " << OutputName(out) << ", "
+         << ErrorsWrittenTo(result->errors, errors) << "\n";
   return Status::Ok();
 }
 
 Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
   const std::vector<std::string>& tables = args.All("TABLES");
+  if (Status named = NeedOutputBesideStream(ctx, tables.front(), args.Get("output"));
+      !named.IsOk()) {
+    return named;
+  }
   std::array<std::filesystem::path, kMergeTableCount> paths;
   for (size_t k = 0; k < tables.size() && k < paths.size(); ++k) paths[k] = tables[k];
   const std::filesystem::path out = OutputOr(args.Get("output"), MergeOutputPath(tables.front()));
@@ -376,8 +480,8 @@ Status RunMerge(const CommandArgs& args, CommandContext& ctx) {
   Result<GenerationReport> merged = MergeTableFiles(ctx.io.fs, paths, out);
   if (!merged.IsOk()) return merged.status();
   for (const InputLeftOut& input : merged->leftOut) ctx.Warn(input.file.string(), input.what);
-  ctx.io.out << Counted(merged->lines, "line", "lines") << " written to "
-             << EscapeName(out.string()) << "\n";
+  ctx.io.out << Counted(merged->lines, "line", "lines") << " written to " << OutputName(out)
+             << "\n";
   return Status::Ok();
 }
 
@@ -396,8 +500,8 @@ Status RunTips(const CommandArgs& args, CommandContext& ctx) {
   Result<GenerationReport> written = BuildCommandTips(ctx.io.fs, files, settings, out);
   if (!written.IsOk()) return written.status();
   for (const InputLeftOut& input : written->leftOut) ctx.Warn(input.file.string(), input.what);
-  ctx.io.out << Counted(written->lines, "line", "lines") << " written to "
-             << EscapeName(out.string()) << "\n";
+  ctx.io.out << Counted(written->lines, "line", "lines") << " written to " << OutputName(out)
+             << "\n";
   return Status::Ok();
 }
 
@@ -481,7 +585,7 @@ Status RunInstalledExport(const CommandArgs& args, CommandContext& ctx) {
   Status exported = ExportInstalledTable(copies.value(), key.value(), args.Flag("user-library"),
                                          out, *temp.value());
   if (!exported.IsOk()) return exported;
-  io.out << EscapeName(out) << " written\n";
+  io.out << Written(out) << "\n";
   return Status::Ok();
 }
 
@@ -531,9 +635,13 @@ Status RunInstalledCompile(const CommandArgs& args, CommandContext& ctx) {
 Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   std::span<const std::string> raw = args.raw;
-  if (raw.empty() || (raw.size() == 1 && (raw[0] == "--help" || raw[0] == "-h"))) {
+  if (raw.size() == 1 && (raw[0] == "--help" || raw[0] == "-h")) {
     io.out << BatchHelpText();
     return Status::Ok();
+  }
+  if (raw.empty()) {
+    io.err << BatchHelpText();
+    return ctx.Usage("no tool named; give /do=TOOL");
   }
   BatchEnvironment env{
       io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",
@@ -853,7 +961,7 @@ std::vector<CommandRow> MakeCommands() {
                "Run a tool with the editor's batch grammar (/do=TOOL ...).",
                {},
                "Run 'mirel-tool batch --help' for the grammar.",
-               {{0, "success"}, {1, "failure"}, {2, "unknown tool or no /do option"}},
+               {{0, "success"}, {1, "failure"}, {2, "unknown tool, no /do, or a refused option"}},
                {"mirel-tool batch /do=删除重复 /源码表文件=/home/me/main.txt"},
                {},
                false,
@@ -1004,6 +1112,13 @@ CommandArgs ArgsOf(const Binding& b) {
   return args;
 }
 
+// Whether a result named so lands on standard output, where the reports
+// must then not go.
+bool WritesStandardOutput(const std::string& output) {
+  return output == "-" || output == "/dev/stdout" || output == "/dev/fd/1" ||
+         output == "/proc/self/fd/1";
+}
+
 std::string CommandNames() {
   std::string names;
   for (const CommandRow& row : ToolCommands()) names += (names.empty() ? "" : ", ") + row.name;
@@ -1069,17 +1184,30 @@ int RunCommands(std::span<const std::string> argv, ToolIo& io) {
     parser.app().parse(static_cast<int>(cargv.size()), cargv.data());
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return parser.app().exit(e, io.out, io.err);
-    io.err << kProgram << ": " << e.what() << "\n"
-           << Tr("Run 'mirel-tool --help' for usage.") << "\n";
+    // Named, so that a script running several commands learns which one.
+    const Binding* failed = parser.Parsed();
+    io.err << kProgram << ": " << (failed ? failed->path + ": " : "") << e.what() << "\n"
+           << Tr("Run 'mirel-tool {1}--help' for usage.", failed ? failed->path + " " : "") << "\n";
     return 2;
   }
   Binding* binding = parser.Parsed();
   if (binding == nullptr || !binding->row->run) return 2;
   const CommandArgs args = ArgsOf(*binding);
-  for (const ArgumentRow& arg : binding->row->arguments) {
-    if (arg.result && args.Get(arg.Key()) == "-") io.out.rdbuf(io.err.rdbuf());
-  }
   CommandContext ctx(io, binding->path);
+  // An empty name would quietly become the default output, or no file at all.
+  for (const ArgumentRow& arg : binding->row->arguments) {
+    if (arg.kind != ValueKind::kFile) continue;
+    for (const std::string& value : args.All(arg.Key())) {
+      if (!value.empty()) continue;
+      const std::vector<std::string> spellings = arg.Spellings();
+      return ctx.Finish(ctx.Usage((spellings.empty() ? arg.name : spellings.back()) +
+                                  ": the file name is empty; give a file" +
+                                  (arg.result ? ", or - for standard output" : "")));
+    }
+  }
+  for (const ArgumentRow& arg : binding->row->arguments) {
+    if (arg.result && WritesStandardOutput(args.Get(arg.Key()))) io.out.rdbuf(io.err.rdbuf());
+  }
   return ctx.Finish(binding->row->run(args, ctx));
 }
 
@@ -1096,9 +1224,10 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   EscapingStreamBuffer errBuffer(io.err);
   std::ostream out(&outBuffer);
   std::ostream err(&errBuffer);
+  StreamReplay files(io.fs);
   ToolIo escaped{out,
                  err,
-                 io.fs,
+                 files,
                  io.programFolder,
                  io.tempBase,
                  io.dialogTools,

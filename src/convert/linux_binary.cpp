@@ -20,6 +20,16 @@ Result<ReadResult> TextToTable(const std::string& text, LinuxFormat format) {
   return read;
 }
 
+// libime reports any failed stream as "io fail: iostream error". Reading,
+// that is a file that ends before its dictionary does; writing into memory,
+// it is memory that ran out.
+Status StreamFailure(bool loaded) {
+  if (loaded) return Status::NoMemory("fcitx5 dictionary");
+  return Status::Corrupt("damaged fcitx5 table",
+                         "the file ends before its dictionary does (cut short, or not a "
+                         ".main.dict); read it again from where it came");
+}
+
 }  // namespace
 
 ChildLimits FcitxChildLimits(uint64_t inputBytes) {
@@ -62,15 +72,19 @@ Result<ReadResult> ReadFcitxBinary(std::string_view bytes) {
 Result<ReadResult> ReadFcitxBinary(std::string_view bytes, ProcessRunner& runner) {
   // Only libime's text form comes back; our own reader parses it here.
   Result<std::string> text = InChild(runner, bytes.size(), [bytes]() -> Result<std::string> {
+    bool loaded = false;
     try {
       libime::TableBasedDictionary dict;
       std::istringstream in{std::string(bytes)};
       dict.load(in, libime::TableFormat::Binary);
+      loaded = true;
       std::ostringstream out;
       dict.save(out, libime::TableFormat::Text);
       return std::move(out).str();
     } catch (const std::bad_alloc&) {
       return Status::NoMemory("fcitx5 dictionary");
+    } catch (const std::ios_base::failure&) {
+      return StreamFailure(loaded);
     } catch (const std::exception& e) {
       return Status::Corrupt("fcitx5 dictionary", e.what());
     }
@@ -101,6 +115,9 @@ Result<std::string> WriteFcitxBinary(const LinuxTable& table, ProcessRunner& run
       dict.save(out, libime::TableFormat::Binary);
       return std::move(out).str();
     } catch (const std::bad_alloc&) {
+      return Status::NoMemory("fcitx5 dictionary");
+    } catch (const std::ios_base::failure&) {
+      // Our own text reads back; a stream that fails here had no memory left.
       return Status::NoMemory("fcitx5 dictionary");
     } catch (const std::exception& e) {
       return Status::InvalidArgument("fcitx5 dictionary", e.what());

@@ -976,12 +976,38 @@ std::optional<LinuxFormat> DetectLinuxFormat(std::string_view bytes) {
   return std::nullopt;
 }
 
+namespace {
+
+// libime reads Length= as an int and fails with nothing but "stoi" on what
+// is not one, so the value is checked here, where the file can be named.
+Status CheckFcitxLength(std::string_view header) {
+  LineCutter lines(header);
+  std::string_view line;
+  while (lines.Next(line)) {
+    auto kv = Setting(Trim(line));
+    if (!kv || kv->first != "Length") continue;
+    int value = 0;
+    std::string_view text = kv->second;
+    if (text.starts_with('+')) text.remove_prefix(1);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end != text.data()) continue;
+    return Status::InvalidArgument(
+        "header", "Length=" + std::string(kv->second.substr(0, 40)) +
+                      " is not a number of keys fcitx5 can read; give the longest code's "
+                      "length, e.g. Length=4");
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
 Result<std::string> LinuxTableBytes(const LinuxTable& table) {
   try {
     switch (table.format) {
       case LinuxFormat::kFcitxText:
         return WriteFcitx(table);
       case LinuxFormat::kFcitxBinary:
+        if (Status length = CheckFcitxLength(table.header); !length.IsOk()) return length;
         return WriteFcitxBinary(table);
       case LinuxFormat::kRime:
         return WriteRimeDict(table);

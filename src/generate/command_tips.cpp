@@ -133,7 +133,16 @@ Result<GenerationReport> BuildCommandTips(FileSystem& fs, const TipFiles& files,
   Result<TextBuffer> content = ReadTableText(fs, files.contentTable);
   if (!content.IsOk()) return Failure(kTipNoContentMessage, content.status());
   const TipIndex index(content.value().text);
-  if (index.empty()) return Failure(kTipNoContentMessage);
+  if (index.empty()) {
+    // The file was read: the fault is what it holds, not who may read it.
+    const std::string where = files.contentTable.string();
+    Status rows = RefuseTextWithoutRows(content.value().text, where);
+    if (rows.IsOk()) {
+      rows = Status::InvalidArgument(
+          where, "it holds no line; the tip content table needs key TAB content lines");
+    }
+    return Failure(kTipContentWithoutRowsMessage, rows);
+  }
   // Both tables are read before the output is touched: a failed run leaves
   // an existing output as it was.
   Result<TextBuffer> codes = ReadTableText(fs, files.codeTable);
@@ -176,7 +185,10 @@ TipField TipFieldToFocus(const Status& failure) {
       message.starts_with(kTipNoCodeTableReadMessage)) {
     return TipField::kCodeTable;
   }
-  if (message.starts_with(kTipNoContentMessage)) return TipField::kContentTable;
+  if (message.starts_with(kTipNoContentMessage) ||
+      message.starts_with(kTipContentWithoutRowsMessage)) {
+    return TipField::kContentTable;
+  }
   return TipField::kNone;
 }
 

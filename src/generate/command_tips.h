@@ -28,6 +28,8 @@ inline constexpr std::string_view kTipNoContentMessage =
     "无法读取提示内容表，请确认提示内容表路径的访问权限。";
 inline constexpr std::string_view kTipNothingWrittenMessage =
     "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。";
+inline constexpr std::string_view kTipContentWithoutRowsMessage =
+    "提示内容表中没有“键 TAB 内容”的行，无法创建提示码表";
 // I/O failures are not the tables' format: these name the file and the reason.
 inline constexpr std::string_view kTipNoCodeTableReadMessage = "无法读取提示编码表";
 inline constexpr std::string_view kTipOutputMessage = "无法写入提示码表";
@@ -48,8 +50,9 @@ Result<uint64_t> BuildCommandTipTexts(std::u16string_view codeTable,
 // Writes the tip table to `output` (the caller passes the private temporary
 // folder's path of kTipsOutputName) as UTF-16LE with the mark, replacing it.
 // Fails with kTipNoCodeTableMessage when the code-table path is empty; with
-// kTipNoContentMessage when the content table cannot be read (the reason
-// follows) or has no line with a TAB; with kTipNoCodeTableReadMessage and the
+// kTipNoContentMessage when the content table cannot be read, or
+// kTipContentWithoutRowsMessage when it has no line with a TAB (the reason
+// follows); with kTipNoCodeTableReadMessage and the
 // reason when the code table cannot be read; with kTipNothingWrittenMessage
 // when no key is in common; with kTipOutputMessage and the reason when the
 // output cannot be written; and when the output would be far larger than the

@@ -8,7 +8,9 @@
 // name that is not UTF-8 reaches the OS exactly as given.
 //
 // The path "-" names standard input for OpenInput and standard output for
-// ReplaceFile (a stream: nothing is replaced, Commit flushes).
+// ReplaceFile (a stream: nothing is replaced, Commit flushes). ReplaceFile
+// writes /dev/stdout, /dev/fd/N and the like the same way when the
+// descriptor they name is a pipe, terminal or socket.
 //
 // Objects handed out own their descriptors and mappings and must not outlive
 // the FileSystem. Not thread-safe: one thread uses a FileSystem and its
@@ -19,9 +21,8 @@
 // tables that a handler for the catchable termination signals (INT, TERM,
 // HUP, QUIT, ALRM, USR1, USR2, PIPE) reads to remove them, and end the
 // children, before the process dies. The handler is installed on first use,
-// and only for signals still at their default action. Temporary files that a crash or kill -9 left behind are
-// removed by the next replacement of the same target once their process is
-// gone.
+// and only for signals still at their default action. Temporary files that a crash or kill -9 left
+// behind are removed by the next replacement of the same target once their process is gone.
 #pragma once
 
 #include <cstddef>

@@ -193,6 +193,38 @@ Result<path> ResolveLinks(const path& requested) {
   return OsError(requested, Tr("cannot follow the link"), ELOOP);
 }
 
+// The descriptor of this process that `requested` names (/dev/stdout,
+// /dev/fd/N, /proc/self/fd/N, or a link to one of them), or -1. Such a path
+// leads to "pipe:[N]" once resolved, where no file can be made.
+int OwnDescriptor(const path& requested) {
+  const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
+  path p = requested;
+  for (int hops = 0; hops < 40; ++hops) {
+    const std::string text = p.lexically_normal().string();
+    if (text == "/dev/stdout") return STDOUT_FILENO;
+    if (text == "/dev/stderr") return STDERR_FILENO;
+    for (const std::string& folder :
+         {std::string("/dev/fd/"), std::string("/proc/self/fd/"), own}) {
+      if (!text.starts_with(folder)) continue;
+      const std::string number = text.substr(folder.size());
+      if (number.empty() || number.size() > 9 ||
+          number.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+      }
+      return std::stoi(number);
+    }
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return -1;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) >= target.size()) return -1;
+    target.resize(static_cast<size_t>(n));
+    const path next(target);
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return -1;
+}
+
 // Resolve's walk: each existing component is taken as it is on disk (a link
 // replaced by what it names, then walked again), so ".." after a link goes
 // up from the link's target, as the kernel does; once a component is
@@ -365,6 +397,8 @@ class PosixOutput final : public OutputFile {
   }
   // Standard output: borrowed, never closed, nothing to rename.
   PosixOutput() : OutputFile("-"), rawFd_(STDOUT_FILENO) { ReserveBuffer(); }
+  // Another descriptor of the process's own, a pipe or terminal, borrowed alike.
+  PosixOutput(path name, int fd) : OutputFile(std::move(name)), rawFd_(fd) { ReserveBuffer(); }
 
   ~PosixOutput() override {
     if (!temp_.empty() && !published_) {
@@ -569,6 +603,18 @@ class PosixFileSystem final : public FileSystem {
   Result<std::unique_ptr<OutputFile>> ReplaceFile(const path& requested) override {
     try {
       if (requested == "-") return std::unique_ptr<OutputFile>(std::make_unique<PosixOutput>());
+      // A pipe or terminal the process holds is written as standard output
+      // is; a regular file behind the descriptor is replaced as any file.
+      if (const int own = OwnDescriptor(requested); own >= 0) {
+        struct stat st;
+        if (::fstat(own, &st) != 0) {
+          return OsError(requested,
+                         "names descriptor " + std::to_string(own) + ", which is not open", errno);
+        }
+        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)) {
+          return std::unique_ptr<OutputFile>(std::make_unique<PosixOutput>(requested, own));
+        }
+      }
       if (!requested.has_filename()) {
         return Status::InvalidArgument(Where(requested), Tr("no file name given"));
       }

@@ -112,6 +112,10 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
     return Status::Unsupported(where,
                                Tr("not a code table: only .txt and .ktb files can be opened"));
   }
+  // A pipe can be read only once: its bytes are taken here and decide.
+  if (Result<PathInfo> info = fs_.Query(path); info.IsOk() && info->kind == PathKind::kStream) {
+    return LoadStream(path);
+  }
   // The bytes decide, not the name: a compiled table renamed .txt read as
   // text would become a few rows of garbage.
   Result<bool> compiled = IsCompiledTableFile(fs_, path);
@@ -135,19 +139,53 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
   return Status::NoMemory(path.string());
 }
 
+Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
+  Result<std::string> bytes = ReadFileBytes(fs_, path);
+  if (!bytes.IsOk()) return bytes.status();
+  const std::span<const std::byte> head = std::as_bytes(std::span(bytes.value()));
+  if (!HasCompiledTableHeader(head)) return LoadText(path, std::move(bytes).value());
+  Status valid = ValidateCompiledTable(head);
+  if (!valid.IsOk()) {
+    return Status::Corrupt(path.string(), "not a readable compiled table: " + valid.message());
+  }
+  // Its text goes where a compiled file's text goes, and opens from there.
+  std::filesystem::path text = temp_.TempPath(kCompiledTextName);
+  if (text.empty()) {
+    return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+  }
+  Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, text);
+  if (!writer.IsOk()) return writer.status();
+  writer.value()->WriteBom();
+  Status written = WriteCompiledTableText(
+      head, [&](std::u16string_view piece) { writer.value()->Write(piece); });
+  if (written.IsOk()) written = writer.value()->Commit();
+  if (!written.IsOk()) return written;
+  const OpaqueHeader header = ReadOpaqueHeader(head);
+  std::string().swap(bytes.value());
+  Result<uint32_t> loaded = LoadText(text);
+  if (!loaded.IsOk()) return loaded;
+  fromCompiled_ = true;
+  compiledTarget_ = CompiledTarget{path, header};
+  return loaded;
+}
+
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
+  Result<std::string> bytes = ReadFileBytes(fs_, path);
+  if (!bytes.IsOk()) return bytes.status();
+  return LoadText(path, std::move(bytes).value());
+}
+
+Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::string bytes) {
   const std::string where = path.string();
   std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
   if (dataPath.empty()) {
     return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
   }
-  Result<std::string> bytes = ReadFileBytes(fs_, path);
-  if (!bytes.IsOk()) return bytes.status();
   // A text with lines but no row is refused before the open table goes: a
   // save would turn it into an empty table.
-  if (!HoldsTab(bytes.value())) {
+  if (!HoldsTab(bytes)) {
     LinesWithoutTab skipped;
-    skipped.Scan(DecodeText(bytes.value()).text);
+    skipped.Scan(DecodeText(bytes).text);
     if (!skipped.empty()) return NoRows(where, skipped);
   }
 
@@ -158,14 +196,14 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   currentPath_ = path;
   std::u16string text;
   try {
-    TextBuffer decoded = DecodeText(bytes.value());
+    TextBuffer decoded = DecodeText(bytes);
     encoding_ = decoded.encoding;
     text = std::move(decoded.text);
   } catch (const std::bad_alloc&) {
     CloseTable();
     return Status::NoMemory(where);
   }
-  std::string().swap(bytes.value());
+  std::string().swap(bytes);
   linesWithoutTab_.Scan(text);
   std::vector<uint32_t> rows = SplitRows(text);
 

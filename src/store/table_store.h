@@ -199,6 +199,9 @@ class TableStore {
   uint32_t* FilterOffsets();
   const char16_t* FilterUnits(uint32_t byteOffset) const;
   Result<uint32_t> LoadText(const std::filesystem::path& path);
+  Result<uint32_t> LoadText(const std::filesystem::path& path, std::string bytes);
+  // A pipe or device, read once; a compiled table is told by its header.
+  Result<uint32_t> LoadStream(const std::filesystem::path& path);
   void ResetTable();
   void RemoveWorkingText(const std::filesystem::path& keep);
   Status WriteRows(const std::filesystem::path& target) const;

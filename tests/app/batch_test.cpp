@@ -106,6 +106,32 @@ TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
   EXPECT_FALSE(std::filesystem::exists(program_ / "[ 排序结果 ].txt"));
 }
 
+TEST_F(BatchRunTest, OptionsTheToolDoesNotReadAreRefusedBeforeAnythingRuns) {
+  WriteBytes(program_ / "t.txt", "a\tb\r\na\tb\r\n");
+  const std::filesystem::path result = program_ / "[ 去重结果 ].txt";
+  // A mistyped name, a seventh table, an option of another tool, a repeat
+  // and a stray word: each would have been left out unseen.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"/do=删除重复", "/源码表文件=t.txt", "/源码表=x.txt"}, "unknown option \"/源码表\""},
+      {{"/do=合并码表", "/码表文件1=t.txt", "/码表文件7=t.txt"}, "unknown option \"/码表文件7\""},
+      {{"/do=删除重复", "/源码表文件=t.txt", "/词频表文件=t.txt"}, "\"/词频表文件\""},
+      {{"/do=删除重复", "/源码表文件=t.txt", "-DO:提取单字编码"}, "\"-DO\" is given twice"},
+      {{"/do=删除重复", "/源码表文件=t.txt", "/源码表文件=u.txt"}, "given twice"},
+      {{"/do=删除重复", "/源码表文件=t.txt", "stray"}, "\"stray\" is no option"}};
+  for (const auto& [args, says] : refused) {
+    EXPECT_EQ(Run(args), 2) << says;
+    EXPECT_NE(err_.str().find(says), std::string::npos) << err_.str();
+    EXPECT_FALSE(std::filesystem::exists(result)) << says;
+  }
+  // Every notation still names its value, also one that looks like an option.
+  EXPECT_EQ(Run({"/do", "删除重复", "/源码表文件", (program_ / "t.txt").string()}), 0)
+      << err_.str();
+  EXPECT_EQ(Run({"-do:删除重复", "-源码表文件=\"t.txt\""}), 0) << err_.str();
+  EXPECT_EQ(Run({"/do=码表格式转换", "/源码表文件=t.txt", "/分割符=TAB", "/选项=单行单义(左编码)"}),
+            0)
+      << err_.str();
+}
+
 TEST_F(BatchRunTest, RegisteredDialogToolsReceiveTheRequest) {
   std::u16string seen;
   BatchEnvironment env{program_.path(), temp_.path(), err_, test::DiskFs(), "mirel", false, {}};

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/fake_prefix.h"
 #include "support/test_support.h"
@@ -83,9 +85,10 @@ TEST_F(ToolCliTest, BadInputIsAClearErrorAndNeverAnEmptyResult) {
   EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
 
+  // Any name opens by its content.
   WriteBytes(dir_ / "t.doc", "a\tb");
-  EXPECT_EQ(Run({"dedup", Table("t.doc")}), 1);
-  EXPECT_NE(err_.str().find(".txt"), std::string::npos);
+  EXPECT_EQ(Run({"dedup", Table("t.doc"), "-o", Table("doc.txt")}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "doc.txt"), TableBytes({u"a\tb"}));
 
   WriteBytes(dir_ / "t.txt", "a\tb\r\n");
   WriteBytes(dir_ / "old.txt", "keep me");
@@ -375,7 +378,7 @@ TEST_F(ToolCliTest, DashWritesTheResultToStandardOutputAndTheReportsToStandardEr
   ChildRun run = RunToolAsChild(dir_.path(), {"dedup", "t.txt", "-o", "-"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, TableBytes({u"a\tb", u"c\td"}));
-  EXPECT_EQ(run.err, "2 rows written to -\n");
+  EXPECT_EQ(run.err, "2 rows written to standard output, 1 row left out as duplicates\n");
   run = RunToolAsChild(dir_.path(), {"compile", "t.txt", "-"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out.size(), 0xAAu);
@@ -492,6 +495,135 @@ TEST_F(ToolCliTest, MergeAndTipsCommandsAndTheBatchToolAgree) {
   EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("codes-missing.txt")}), 1);
 }
 
+TEST_F(ToolCliTest, PipesAreReadByTheirContentWhateverTheirName) {
+  WriteBytes(dir_ / "t.txt", test::Utf8(u"中\tzh\r\n国\tg\r\n中\tzh\r\n"));
+  const std::string text = ReadBytes(dir_ / "t.txt");
+  const std::string fifo = Table("in.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { WriteBytes(fifo, text); });
+  EXPECT_EQ(Run({"dedup", fifo, "-o", Table("d.txt")}), 0) << err_.str();
+  writer.join();
+  EXPECT_EQ(ReadBytes(dir_ / "d.txt"), TableBytes({u"中\tzh", u"国\tg"}));
+
+  // /dev/fd/N of a pipe, as <(zcat t.txt.gz) names it; a compiled table
+  // through it is told by its header.
+  ASSERT_EQ(Run({"compile", Table(), Table("t.ktb")}), 0) << err_.str();
+  auto fromPipe = [](const std::string& bytes) {
+    int ends[2];
+    EXPECT_EQ(::pipe(ends), 0);
+    EXPECT_EQ(::write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(ends[1]);
+    return ends[0];
+  };
+  int read = fromPipe(ReadBytes(dir_ / "t.ktb"));
+  EXPECT_EQ(Run({"sort", "/dev/fd/" + std::to_string(read), "--by", "code1", "-o", Table("s.txt")}),
+            0)
+      << err_.str();
+  ::close(read);
+  EXPECT_EQ(ReadBytes(dir_ / "s.txt"), TableBytes({u"国\tg", u"中\tzh"}));
+  // A source read twice (convert looks at it first) still gets every byte.
+  read = fromPipe(text);
+  EXPECT_EQ(
+      Run({"convert", "/dev/fd/" + std::to_string(read), "--to", "sogou", "-o", Table("c.txt")}), 0)
+      << err_.str();
+  ::close(read);
+  EXPECT_NE(out_.str().find("3 entries written to " + Table("c.txt")), std::string::npos);
+  // Such a pipe has no folder to write beside.
+  read = fromPipe(text);
+  EXPECT_EQ(Run({"dedup", "/dev/fd/" + std::to_string(read)}), 2);
+  ::close(read);
+  EXPECT_NE(
+      err_.str().find("is a pipe or device, with no folder to put the result beside; give -o"),
+      std::string::npos)
+      << err_.str();
+}
+
+TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResultWent) {
+  ScratchDir temp;
+  std::ostringstream out, err;
+  for (const std::string& input :
+       {test::Utf8(u"中\tzh\r\n中\tzh\r\n"), std::string("\xEF\xBB\xBF") + "a\tb\n"}) {
+    std::string written;
+    std::unique_ptr<FileSystem> fs = NewMemoryFileSystem(input, written);
+    ASSERT_OK(fs->CreateFolders(temp.path() / ("mirel-" + std::to_string(::getuid()))));
+    out.str("");
+    err.str("");
+    ToolIo io{out, err, *fs, "/", temp.path(), {}, false, {}};
+    std::vector<std::string> args = {"mirel-tool", "dedup", "-", "-o", "-"};
+    EXPECT_EQ(RunTool(args, io), 0) << err.str();
+    EXPECT_EQ(written.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(err.str().rfind("1 row written to standard output", 0), 0u) << err.str();
+    EXPECT_EQ(out.str(), "");
+  }
+}
+
+TEST_F(ToolCliTest, UsageMistakesAreNamedWithTheirCommand) {
+  WriteBytes(dir_ / "t.txt", "a\tb\r\n");
+  EXPECT_EQ(Run({"sort", Table()}), 2);
+  EXPECT_EQ(err_.str().rfind("mirel-tool: sort: --by is required\n", 0), 0u) << err_.str();
+  // An empty name is no file, not a wish for the default output.
+  EXPECT_EQ(Run({"dedup", Table(), "-o", ""}), 2);
+  EXPECT_EQ(err_.str(),
+            "mirel-tool: dedup: --output: the file name is empty; give a file, or - for standard "
+            "output\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
+  EXPECT_EQ(Run({"dedup", ""}), 2);
+  EXPECT_NE(err_.str().find("TABLE: the file name is empty"), std::string::npos) << err_.str();
+  // The batch tool without a tool is a usage error, and says how to use it.
+  EXPECT_EQ(Run({"batch"}), 2);
+  EXPECT_NE(err_.str().find("Usage: mirel-tool batch"), std::string::npos);
+  EXPECT_EQ(out_.str(), "");
+
+  // A content table without rows is no question of access rights.
+  WriteBytes(dir_ / "codes.txt", "k\tab\r\n");
+  WriteBytes(dir_ / "empty.txt", "");
+  EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("empty.txt"), "-o", Table("tips.txt")}), 1);
+  EXPECT_EQ(err_.str().find("访问权限"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find(Table("empty.txt") + ": it holds no line"), std::string::npos)
+      << err_.str();
+}
+
+TEST_F(ToolCliTest, WhatLibimeCannotTakeIsSaidInPlainWords) {
+  WriteBytes(dir_ / "huge.txt", "KeyCode=abc\nLength=99999999999\n[Data]\nab 啊\n");
+  EXPECT_EQ(Run({"convert", Table("huge.txt"), "--from", "fcitx5", "--to", "fcitx5-dict", "-o",
+                 Table("huge.main.dict")}),
+            1);
+  EXPECT_NE(err_.str().find("Length=99999999999 is not a number of keys fcitx5 can read"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "huge.main.dict"));
+
+  WriteBytes(dir_ / "ok.txt", "KeyCode=abc\nLength=4\n[Data]\nab 啊\nabc 吧\n");
+  ASSERT_EQ(Run({"convert", Table("ok.txt"), "--from", "fcitx5", "--to", "fcitx5-dict", "-o",
+                 Table("ok.main.dict")}),
+            0)
+      << err_.str();
+  WriteBytes(dir_ / "cut.main.dict", ReadBytes(dir_ / "ok.main.dict").substr(0, 30));
+  EXPECT_EQ(Run({"convert", Table("cut.main.dict"), "--from", "fcitx5-dict", "--to", "fcitx5", "-o",
+                 Table("cut.txt")}),
+            1);
+  EXPECT_NE(err_.str().find("cut.main.dict: damaged fcitx5 table: the file ends before its "
+                            "dictionary does"),
+            std::string::npos)
+      << err_.str();
+}
+
+TEST_F(ToolCliTest, AResultOnADescriptorIsWrittenThroughIt) {
+  WriteBytes(dir_ / "t.txt", "a\tb\r\n");
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/" + std::to_string(ends[1])}), 0) << err_.str();
+  ::close(ends[1]);
+  std::string received(64, '\0');
+  received.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(ends[0], received.data(), 64))));
+  ::close(ends[0]);
+  EXPECT_EQ(received, TableBytes({u"a\tb"}));
+  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/999"}), 1);
+  EXPECT_NE(err_.str().find("/dev/fd/999: names descriptor 999, which is not open"),
+            std::string::npos)
+      << err_.str();
+}
+
 TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
   WriteBytes(dir_ / "split.txt", test::Utf8(u"好\t女子\t子女\r\n林\t木木\r\n"));
   WriteBytes(dir_ / "keys.txt", test::Utf8(u"a=女\r\nb=子\r\nc:木\r\n"));
@@ -518,6 +650,13 @@ TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
   EXPECT_EQ(Run({"batch", "/do=词库生成", "/编码表文件=chars.txt", "/词库文件=words.txt"}), 0)
       << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "[ 生成的词库 ].txt"), ReadBytes(dir_ / "cli-words.txt"));
+  // Words that failed are counted and their log is named.
+  WriteBytes(dir_ / "words3.txt", test::Utf8(u"中国\r\n无码\r\n"));
+  EXPECT_EQ(Run({"gen-words", Table("chars.txt"), Table("words3.txt"), "-o", Table("w3.txt")}), 0)
+      << err_.str();
+  EXPECT_NE(out_.str().find(", 1 error written to " + Table("[ error_词库生成 ].txt")),
+            std::string::npos)
+      << out_.str();
 
   // Lines of the character table without a TAB are named, not dropped.
   WriteBytes(dir_ / "chars2.txt", test::Utf8(u"# 单字\r\n中\tkhkh\r\n国\tlgyi\r\n"));

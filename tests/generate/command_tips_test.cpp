@@ -101,14 +101,23 @@ TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
   EXPECT_EQ(failure.message(), "必须定义提示编码表。");
   EXPECT_EQ(TipFieldToFocus(failure), TipField::kCodeTable);
 
-  // Read, but without a TAB anywhere; unreadable (the reason follows); not
-  // given.
+  // Unreadable (the reason follows); not given.
   WriteBytes(output_, "old");
-  for (const std::u16string& bad : {Put("plain.txt", Utf16Le(u"k hello\r\n")),
-                                    PathToUtf16(dir_ / "gone.txt"), std::u16string()}) {
+  for (const std::u16string& bad : {PathToUtf16(dir_ / "gone.txt"), std::u16string()}) {
     failure = Failure({codes, bad, u"", u""});
     EXPECT_EQ(failure.message().rfind("无法读取提示内容表，请确认提示内容表路径的访问权限。", 0),
               0u);
+    EXPECT_EQ(TipFieldToFocus(failure), TipField::kContentTable);
+  }
+  // Read, but empty or without a TAB: no question of access rights; the file
+  // and what it lacks are named.
+  for (const auto& [bad, says] :
+       {std::pair{Put("plain.txt", Utf16Le(u"k hello\r\n")), "line without a TAB"},
+        std::pair{Put("empty.txt", ""), "empty.txt: it holds no line"}}) {
+    failure = Failure({codes, bad, u"", u""});
+    EXPECT_EQ(failure.message().rfind("提示内容表中没有“键 TAB 内容”的行", 0), 0u)
+        << failure.message();
+    EXPECT_NE(failure.message().find(says), std::string::npos) << failure.message();
     EXPECT_EQ(TipFieldToFocus(failure), TipField::kContentTable);
   }
   failure = Failure({codes, PathToUtf16(dir_ / "gone.txt"), u"", u""});

@@ -30,6 +30,11 @@ QString FromUtf16(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Names the file a conversion wrote, which takes its name from the source.
+QString WrittenTo(const std::filesystem::path& output) {
+  return QStringLiteral("\r\n已写入：") + FromUtf16(PathToUtf16(output));
+}
+
 }  // namespace
 
 CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& services,
@@ -163,7 +168,8 @@ void CommonConversionDialog::ConvertLinux(AnyFormat target) {
   for (const linux_table::Diagnostic& d : report->diagnostics) {
     detail += QStringLiteral("第%1行：%2\n").arg(d.line).arg(QString::fromStdString(d.message));
   }
-  QString message = QStringLiteral("成功转换，转换条数：%1。").arg(report->rows);
+  QString message =
+      QStringLiteral("成功转换，转换条数：%1。").arg(report->rows) + WrittenTo(output);
   if (!report->diagnostics.empty()) {
     message += QStringLiteral("\r\n有%1行无法以目标格式表达，未写入（见详细信息）。")
                    .arg(report->diagnostics.size());
@@ -233,9 +239,12 @@ void CommonConversionDialog::Convert(TableFormat target) {
         count.IsOk() ? QString() : QString::fromStdString(count.status().message()));
     return;
   }
-  const std::u16string message =
-      FormatText(InfoOf(target).successMessage, {static_cast<long long>(count.value())});
-  if (services_.AskYesNo(this, FromUtf16(message), kCaption)) {
+  // The count's line, then the file it went to, then the question.
+  QString message =
+      FromUtf16(FormatText(InfoOf(target).successMessage, {static_cast<long long>(count.value())}));
+  const qsizetype question = message.indexOf(QStringLiteral("\r\n"));
+  message.insert(question < 0 ? message.size() : question, WrittenTo(output));
+  if (services_.AskYesNo(this, message, kCaption)) {
     services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
   }
 }

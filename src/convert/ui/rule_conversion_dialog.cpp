@@ -145,8 +145,8 @@ void RuleConversionDialog::Run() {
   }
   if (services_.AskYesNo(
           this,
-          QStringLiteral(
-              "文件保存于原文件相同目录，并以“[ 转换结果 ].txt”命名。\r\n是否立即查看该文件？"),
+          QStringLiteral("文件保存于原文件相同目录，并以“[ 转换结果 ].txt”命名。\r\n已写入：") +
+              FromUtf16(PathToUtf16(output)) + QStringLiteral("\r\n是否立即查看该文件？"),
           QStringLiteral("转换完成，是否查看文件？"))) {
     services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
   }

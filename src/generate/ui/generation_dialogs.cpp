@@ -29,6 +29,25 @@ std::u16string BoxText(const QPlainTextEdit* box) {
   return box->toPlainText().replace(u'\n', QStringLiteral("\r\n")).toStdU16String();
 }
 
+QString PathText(const std::filesystem::path& path) { return FromUtf16(PathToUtf16(path)); }
+
+// What a run wrote and what failed, each with its file, before the question
+// whether to look: a title-bar count alone is easily missed.
+QString Outcome(const QString& where, uint64_t written, const std::filesystem::path& output,
+                uint64_t errors, const std::filesystem::path& errorLog) {
+  QString text = where + QStringLiteral("\r\n已写入 %1 行：%2").arg(written).arg(PathText(output));
+  if (errors > 0) {
+    text += QStringLiteral("\r\n%1 条错误记录于：%2").arg(errors).arg(PathText(errorLog));
+  }
+  return text + QStringLiteral("\r\n是否立即查看该文件？");
+}
+
+// The caption: the original one when nothing failed, else the count.
+QString OutcomeCaption(const QString& clean, uint64_t errors) {
+  if (errors == 0) return clean;
+  return QStringLiteral("生成完成，但有 %1 条错误，是否查看文件？").arg(errors);
+}
+
 }  // namespace
 
 GenerationDialog::GenerationDialog(QWidget* parent, UiServices& services, FileSystem& fs,
@@ -156,13 +175,16 @@ void SingleCharactersDialog::Start() {
   RunInBackground([this, split, keys](const GenerationProgress& progress,
                                       const std::atomic<bool>* cancel) -> std::function<void()> {
     const std::filesystem::path output = SingleOutputPath(split);
-    auto result = std::make_shared<Result<SingleResult>>(GenerateSingleCharacters(
-        fs_, split, keys, output, SingleErrorPath(split), progress, cancel));
-    return [this, result, output] {
+    const std::filesystem::path errors = SingleErrorPath(split);
+    auto result = std::make_shared<Result<SingleResult>>(
+        GenerateSingleCharacters(fs_, split, keys, output, errors, progress, cancel));
+    return [this, result, output, errors] {
+      const SingleResult counts = result->IsOk() ? result->value() : SingleResult{};
       Finish(result->IsOk() ? Status::Ok() : result->status(),
-             QStringLiteral("文件保存于单字拆分表相同目录，并以“[ 生成的单字码表 "
-                            "].txt”命名。\r\n是否立即查看该文件？"),
-             QStringLiteral("转换完成，是否查看文件？"), output);
+             Outcome(
+                 QStringLiteral("文件保存于单字拆分表相同目录，并以“[ 生成的单字码表 ].txt”命名。"),
+                 counts.codes, output, counts.errors, errors),
+             OutcomeCaption(QStringLiteral("转换完成，是否查看文件？"), counts.errors), output);
     };
   });
 }
@@ -218,13 +240,17 @@ void WordLibraryDialog::Start() {
                                    const std::atomic<bool>* cancel) -> std::function<void()> {
     const std::filesystem::path wordList = PathFromUtf16(resolved.wordList);
     const std::filesystem::path output = WordOutputPath(wordList);
+    const std::filesystem::path errors = WordErrorLogPath(wordList);
     auto result = std::make_shared<Result<WordResult>>(
-        GenerateWordLibrary(fs_, resolved, output, WordErrorLogPath(wordList), progress, cancel));
-    return [this, result, output] {
+        GenerateWordLibrary(fs_, resolved, output, errors, progress, cancel));
+    return [this, result, output, errors] {
+      const uint64_t written = result->IsOk() ? result->value().written : 0;
+      const uint64_t failed = result->IsOk() ? result->value().errors : 0;
       Finish(result->IsOk() ? Status::Ok() : result->status(),
-             QStringLiteral("生成结果文件保存于“词库文件”相同目录，并以“[ 生成的词库 "
-                            "].txt”命名。\r\n是否立即查看该文件？"),
-             QStringLiteral("生成成功，是否查看文件？"), output);
+             Outcome(QStringLiteral(
+                         "生成结果文件保存于“词库文件”相同目录，并以“[ 生成的词库 ].txt”命名。"),
+                     written, output, failed, errors),
+             OutcomeCaption(QStringLiteral("生成成功，是否查看文件？"), failed), output);
     };
   });
 }

@@ -725,7 +725,8 @@ class MainWindowTest : public QObject {
         ReadFile(dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))),
         Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
     QVERIFY(services_->questions.last().contains(
-        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。")));
+        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。\r\n已写入：") +
+        dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))));
 
     // A row fcitx5 would drop (a repeat) is shown before anything is written; 取消
     // leaves no file and no error box.
@@ -790,8 +791,11 @@ class MainWindowTest : public QObject {
       tips->codeTableEdit()->setText(codes);
       tips->contentTableEdit()->setText(contents);
       tips->Generate();
-      QCOMPARE(services_->messages.last(),
-               QStringLiteral("生成错误|无法读取提示内容表，请确认提示内容表路径的访问权限。"));
+      // Read, but without rows: the message names the file, not access rights.
+      QVERIFY2(services_->messages.last().startsWith(
+                   QStringLiteral("生成错误|提示内容表中没有“键 TAB 内容”的行")),
+               qPrintable(services_->messages.last()));
+      QVERIFY(services_->messages.last().contains(contents));
       WriteFile(contents, Utf16Table({QStringLiteral("k\thello")}));
       tips->prefixEdit()->setText(QStringLiteral("z"));
       tips->Generate();
@@ -855,6 +859,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
              Utf16Table({QStringLiteral("中国\tkhlg"), QStringLiteral("中无\tkh")}));
     QVERIFY(ReadFile(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))).size() > 2);
+    // A run with failures says so, with its count and the log's name.
+    const QString told = services_->questions.last();
+    QVERIFY2(told.startsWith(QStringLiteral("生成完成，但有 1 条错误，是否查看文件？|")),
+             qPrintable(told));
+    QVERIFY2(told.contains(QStringLiteral("已写入 2 行：") +
+                           dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
+             qPrintable(told));
+    QVERIFY2(told.contains(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))),
+             qPrintable(told));
   }
 
   void reordersAndExports() {
