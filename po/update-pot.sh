@@ -9,7 +9,7 @@ cd "$source_dir"
 find src -name '*.cpp' -o -name '*.h' | LC_ALL=C sort |
   xgettext --files-from=- --output=- --language=C++ --from-code=UTF-8 \
     --keyword=Tr --keyword=TrN:1,2 --no-location --sort-output \
-    --package-name=mirel --msgid-bugs-address=mirel@mirel.example.org \
+    --package-name=mirel --msgid-bugs-address=nobody@mirel.invalid \
     --add-comments=TRANSLATORS: >"$out.tmp"
 # xgettext leaves the charset to be filled in; the sources are UTF-8.
 sed 's/charset=CHARSET/charset=UTF-8/' "$out.tmp" >"$out"
