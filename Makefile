@@ -16,10 +16,10 @@ LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost
               ibus-table-quick5 rime-data-stroke rime-data-wubi fcitx5-table-cns11643 \
               libime-data
 # The build (gettext: the message catalogues); the editor window (Qt 6 with its
-# Chinese translations, a CJK font and ones that cover the ideographs beyond the
-# BMP); its end-to-end test
+# Chinese translations, Qt SVG for the analysis' heat map, a CJK font and ones
+# that cover the ideographs beyond the BMP); its end-to-end test
 # (Xvfb, driven with xdotool).
-PACKAGES   := cmake ninja-build g++ gettext libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
+PACKAGES   := cmake ninja-build g++ gettext libgtest-dev libcli11-dev qt6-base-dev qt6-svg-dev libgl-dev \
               qt6-translations-l10n fonts-wqy-microhei fonts-hanazono fonts-babelstone-han \
               xvfb xauth x11-utils xdotool \
               $(LINUX_IME_PACKAGES) $(PACKAGE_TEST_PACKAGES)

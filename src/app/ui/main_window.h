@@ -41,6 +41,8 @@ class QTableView;
 
 namespace mirel {
 
+class AnalysisWindow;
+
 inline constexpr char16_t kWindowTitle[] = u"Mirel码表编辑器 V3.0";
 inline constexpr int kFilterLimit = 19;
 inline constexpr int kTitleLimit = 63;
@@ -103,6 +105,8 @@ class MainWindow : public QMainWindow {
   // The open table has changes a save would write (rows or header).
   bool Changed() const;
   QMenu* recentMenu() const { return recentMenu_; }
+  // The analysis window once opened; it stays, hidden, when closed.
+  AnalysisWindow* analysisWindow() const { return analysisWindow_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -176,6 +180,9 @@ class MainWindow : public QMainWindow {
   void UndoCommand(bool redo);
   void FocusCycle();
   void StatisticsCommand();
+  // Opens the analysis window beside the table, or brings it forward, and
+  // measures the rows as they are now.
+  void AnalysisCommand();
   // The installed copies, or nothing after telling why they cannot be read.
   std::optional<InstalledCopies> LoadInstalledCopies();
   void OpenInstalledCommand();
@@ -249,6 +256,7 @@ class MainWindow : public QMainWindow {
   MergeSettings merge_;
   SingleCharacterSettings singleCharacters_;
   WordLibrarySettings wordLibrary_;
+  QPointer<AnalysisWindow> analysisWindow_;
 };
 
 }  // namespace mirel
