@@ -232,6 +232,10 @@ AnalysisWindow::AnalysisWindow(QWidget* parent, TableStore& store, UiServices& s
 
 AnalysisWindow::~AnalysisWindow() = default;
 
+void AnalysisWindow::SetTableName(const QString& name) {
+  setWindowTitle(name.isEmpty() ? kCaption : kCaption + QStringLiteral(" - ") + name);
+}
+
 bool AnalysisWindow::ChooseSource(int index) {
   if (index < 0 || index >= sourceBox_->count()) return false;
   if (index == kFileSource) {

@@ -60,6 +60,8 @@ class AnalysisWindow : public QWidget {
   AnalysisWindow(QWidget* parent, TableStore& store, UiServices& services, ShowCode showCode);
   ~AnalysisWindow() override;
 
+  // The title names the table measured, as the user knows it.
+  void SetTableName(const QString& name);
   // Measures the open table's rows, reading the chosen list first when it is
   // not loaded yet. False, with the reason shown in the window, when no
   // table is open or the list cannot be read; the last figures then stay.

@@ -30,7 +30,6 @@
 
 #include "analysis/statistics.h"
 #include "app/editor_commands.h"
-#include "app/ui/analysis_window.h"
 #include "app/ui/chinese_ui.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/linux_formats.h"
@@ -1401,6 +1400,7 @@ void MainWindow::AnalysisCommand() {
       activateWindow();
     });
   }
+  analysisWindow_->SetTableName(QFileInfo(origin_).fileName());
   analysisWindow_->show();
   analysisWindow_->raise();
   analysisWindow_->activateWindow();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/table_editor.h"
+#include "app/ui/analysis_window.h"
 #include "app/ui/entry_list_model.h"
 #include "app/ui/linux_session.h"
 #include "convert/common_conversion.h"
@@ -40,8 +41,6 @@ class QSettings;
 class QTableView;
 
 namespace mirel {
-
-class AnalysisWindow;
 
 inline constexpr char16_t kWindowTitle[] = u"Mirel码表编辑器 V3.0";
 inline constexpr int kFilterLimit = 19;
