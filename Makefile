@@ -18,10 +18,11 @@ LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost
 # The build (gettext: the message catalogues); the editor window (Qt 6 with its
 # Chinese translations, a CJK font and ones that cover the ideographs beyond the
 # BMP); its end-to-end test
-# (Xvfb, driven with xdotool).
+# (Xvfb, driven with xdotool); what the analysis' pictures are checked with (the
+# heat map drawn by rsvg-convert, the report page loaded by a headless browser).
 PACKAGES   := cmake ninja-build g++ gettext libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
               qt6-translations-l10n fonts-wqy-microhei fonts-hanazono fonts-babelstone-han \
-              xvfb xauth x11-utils xdotool \
+              xvfb xauth x11-utils xdotool librsvg2-bin chromium \
               $(LINUX_IME_PACKAGES) $(PACKAGE_TEST_PACKAGES)
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin mawk
