@@ -437,11 +437,12 @@ h1 { font-size: 1.6em; } h2 { font-size: 1.25em; margin-top: 2em; border-bottom:
 table { border-collapse: collapse; margin: .5em 0; }
 th, td { border: 1px solid #ccc; padding: .25em .6em; vertical-align: top; }
 th { background: #f4f4f4; text-align: left; font-weight: normal; }
+tbody th { white-space: nowrap; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 small { color: #777; font-size: .8em; font-family: monospace; }
 .wide { overflow-x: auto; }
 .pictures { display: flex; flex-wrap: wrap; gap: 1.5em; }
-figure { margin: 0; } figcaption { font-weight: bold; margin-bottom: .3em; }
+figure { margin: 0; flex: 1 1 560px; min-width: 0; } figcaption { font-weight: bold; margin-bottom: .3em; }
 svg { max-width: 100%; height: auto; }
 .rows span { display: inline-block; margin-right: 1em; }
 code { font-family: monospace; background: #f4f4f4; padding: 0 .2em; }

@@ -2,6 +2,7 @@
 // rsvg-convert draws the SVG, a headless browser loads the page.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -90,6 +91,22 @@ std::pair<uint32_t, uint32_t> PngSize(const std::string& bytes) {
     return v;
   };
   return {word(16), word(20)};
+}
+
+// A file URL that survives any character the temporary folder's path holds.
+std::string FileUrl(const std::filesystem::path& path) {
+  std::string url = "file://";
+  for (unsigned char c : path.string()) {
+    if (std::isalnum(c) ||
+        std::string_view("/-._~").find(static_cast<char>(c)) != std::string_view::npos) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += "0123456789ABCDEF"[c >> 4];
+      url += "0123456789ABCDEF"[c & 15];
+    }
+  }
+  return url;
 }
 
 ChildOutcome RunProgram(const std::vector<std::string>& argv, double seconds) {
@@ -192,7 +209,7 @@ TEST(AnalysisPicturesTest, BrowserShowsThePage) {
         {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
          "--no-first-run", "--disable-background-networking", "--disable-component-update",
          "--disable-sync", "--user-data-dir=" + (dir / profile).string(), "--window-size=1280,1600",
-         action, "file://" + page.string()},
+         action, FileUrl(page)},
         14);
   };
 
