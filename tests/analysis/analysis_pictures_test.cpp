@@ -68,7 +68,7 @@ Comparison SampleComparison() {
   Comparison c;
   c.old = SampleAnalysis();
   c.old.rates = SampleRates(0.1084);
-  c.old.rates.keysPerChar = 2.4137 - 1e-12;  // a change that rounds to nothing
+  c.old.rates.keysPerChar = 2.4137 + 1e-12;  // a change that rounds to nothing
   for (int i = 0; i < 60; ++i) {
     c.changes.push_back({Utf8ToUtf16("变" + std::to_string(i)), 0.01, 3, 2});
   }
