@@ -196,6 +196,7 @@ AnalysisWindow::AnalysisWindow(QWidget* parent, TableStore& store, UiServices& s
   figures_->setObjectName(QStringLiteral("analysisFigures"));
   figures_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   figures_->verticalHeader()->hide();
+  figures_->verticalHeader()->setDefaultSectionSize(figures_->fontMetrics().height() + 6);
   heatMap_ = new HeatMapView(this);
   heatMap_->setObjectName(QStringLiteral("heatMap"));
   costly_ = new QTreeWidget(this);
@@ -209,8 +210,8 @@ AnalysisWindow::AnalysisWindow(QWidget* parent, TableStore& store, UiServices& s
   auto* upper = new QSplitter(Qt::Horizontal, this);
   upper->addWidget(figures_);
   upper->addWidget(heatMap_);
-  upper->setStretchFactor(0, 1);
-  upper->setStretchFactor(1, 2);
+  // The figures' names and the whole set's column readable at first sight.
+  upper->setSizes({440, 440});
   auto* split = new QSplitter(Qt::Vertical, this);
   split->addWidget(upper);
   split->addWidget(costly_);
