@@ -15,14 +15,20 @@ LINUX_IME_PACKAGES := libimetable-dev libimecore-dev libfcitx5utils-dev libboost
               libyaml-cpp-dev libsqlite3-dev libime-bin librime-bin librime-dev ibus-table \
               ibus-table-quick5 rime-data-stroke rime-data-wubi fcitx5-table-cns11643 \
               libime-data
+# The typing analysis: its built-in weight lists (essay, jieba, Unihan's
+# kHanyuPinlu), OpenCC to simplify essay and libbz2 to unpack Unihan; the real
+# tables it is tested on.
+ANALYSIS_PACKAGES := rime-essay python3-jieba unicode-data libopencc-dev libopencc-data \
+              libbz2-dev rime-data-cangjie5
 # The build (gettext: the message catalogues); the editor window (Qt 6 with its
-# Chinese translations, a CJK font and ones that cover the ideographs beyond the
-# BMP); its end-to-end test
-# (Xvfb, driven with xdotool).
-PACKAGES   := cmake ninja-build g++ gettext libgtest-dev libcli11-dev qt6-base-dev libgl-dev \
+# Chinese translations, Qt SVG for the analysis' heat map, a CJK font and ones
+# that cover the ideographs beyond the BMP); its end-to-end test
+# (Xvfb, driven with xdotool); what the analysis' pictures are checked with (the
+# heat map drawn by rsvg-convert, the report page loaded by a headless browser).
+PACKAGES   := cmake ninja-build g++ gettext libgtest-dev libcli11-dev qt6-base-dev qt6-svg-dev libgl-dev \
               qt6-translations-l10n fonts-wqy-microhei fonts-hanazono fonts-babelstone-han \
-              xvfb xauth x11-utils xdotool \
-              $(LINUX_IME_PACKAGES) $(PACKAGE_TEST_PACKAGES)
+              xvfb xauth x11-utils xdotool librsvg2-bin chromium \
+              $(LINUX_IME_PACKAGES) $(ANALYSIS_PACKAGES) $(PACKAGE_TEST_PACKAGES)
 # The reference tool compile_bench measures against; only make bench needs it.
 BENCH_PACKAGES := libime-bin mawk
 CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -119,7 +119,8 @@ struct Analysis {
   std::array<double, 8> fingerLoad{};   // by finger of Keyboard
   std::vector<double> codeLengths;      // weighted share of chosen codes by length (index = length)
   std::vector<Band> bands;              // 1-300, 301-500, 501-1500, 1501-3000, 3001-6000, rest
-  std::vector<CostlyCode> costlyCodes;  // most costly first
+  std::vector<CostlyCode> costlyCodes;  // most costly first, the first 500
+  uint64_t costlyCodeCount = 0;         // all of them
   std::vector<EntryWeight> missing;     // heaviest first
 };
 

@@ -34,6 +34,7 @@ constexpr EditorKey kEditorKeys[] = {
     {kWordLibrary, "Ctrl+Shift+C", "generate a word library"},
     {kCommandTips, "Ctrl+Shift+P", "generate a command-tip table"},
     {kReverseInstalled, "Ctrl+Shift+D", "reverse an installed table"},
+    {kAnalysis, "Ctrl+Shift+A", "analyse how the table types real text"},
     {kFocusCycle, "Tab", "move between the filter box, the exact-match box and the list"},
     {kHelpIndex, "F1", "open the help"},
 };

@@ -52,9 +52,10 @@ inline constexpr int kRedo = 40131;
 inline constexpr int kFind = 40132;
 inline constexpr int kFindNext = 40133;
 inline constexpr int kFindPrevious = 40134;
+inline constexpr int kAnalysis = 40135;
 
 inline constexpr int kFirst = 40025;
-inline constexpr int kLast = 40134;
+inline constexpr int kLast = 40135;
 
 // A command's keys as portable key texts ("Ctrl+Shift+R"; alternatives
 // separated by '|') and what they do, in the manual's words.

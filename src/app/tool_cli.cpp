@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/statistics.h"
+#include "analysis/typing_analysis.h"
 #include "app/batch.h"
 #include "app/command_docs.h"
 #include "app/command_table.h"
@@ -663,6 +664,111 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
   return Status::Ok();
 }
 
+// A table's rows as entry and code views into the store, which must stay open.
+std::vector<analysis::TableRow> RowsOf(const TableStore& store) {
+  std::vector<analysis::TableRow> rows;
+  rows.reserve(store.RowCount());
+  for (uint32_t i = 0; i < store.RowCount(); ++i) {
+    const std::u16string_view text = store.DataRowText(i);
+    const size_t tab = text.find(u'\t');
+    rows.push_back(
+        {text.substr(0, tab), tab == text.npos ? std::u16string_view() : text.substr(tab + 1)});
+  }
+  return rows;
+}
+
+Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
+  using namespace analysis;
+  ToolIo& io = ctx.io;
+  const std::string& table = args.Get("TABLE");
+  AnalysisOptions options;
+  const std::string& set = args.Get("set");
+  if (set == "words") {
+    options.set = EvaluatedSet::kWords;
+  } else if (set == "all") {
+    options.set = EvaluatedSet::kAll;
+  } else if (!set.empty() && set != "chars") {
+    return ctx.Usage(Tr("--set takes chars, words or all"));
+  }
+  Script script = Script::kAuto;
+  const std::string& scriptName = args.Get("script");
+  if (scriptName == "simplified") {
+    script = Script::kSimplified;
+  } else if (scriptName == "traditional") {
+    script = Script::kTraditional;
+  } else if (!scriptName.empty() && scriptName != "auto") {
+    return ctx.Usage(Tr("--script takes auto, simplified or traditional"));
+  }
+  if (const std::string& top = args.Get("top"); !top.empty()) options.top = std::stoull(top);
+  if (const std::string& length = args.Get("max-length"); !length.empty()) {
+    options.maxLength = static_cast<uint32_t>(std::stoul(length));
+  }
+  if (const std::string& keyboard = args.Get("keyboard"); !keyboard.empty()) {
+    Result<std::string> bytes = ReadFileBytes(io.fs, keyboard);
+    if (!bytes.IsOk()) return bytes.status();
+    Result<Keyboard> read = Keyboard::Read(bytes.value());
+    if (!read.IsOk()) return Status::Corrupt(keyboard, read.status().message());
+    options.keyboard = read.value();
+  }
+
+  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
+  if (!temp.IsOk()) return temp.status();
+  TableStore store(io.fs, *temp.value());
+  Result<uint32_t> loaded = store.LoadTable(table);
+  if (!loaded.IsOk()) return loaded.status();
+  if (!store.linesWithoutTab().empty()) ctx.Warn(table, store.linesWithoutTab().Describe());
+  const std::vector<TableRow> rows = RowsOf(store);
+
+  const std::string freq = args.Get("freq").empty() ? "essay" : args.Get("freq");
+  Result<WeightList> list = WeightList{};
+  if (freq == "essay" || freq == "jieba" || freq == "pinlu") {
+    std::vector<std::u16string_view> entries;
+    entries.reserve(rows.size());
+    for (const TableRow& row : rows) entries.push_back(row.entry);
+    list = LoadBuiltInSource(io.fs, freq, script, entries);
+  } else {
+    list = ReadWeightList(io.fs, freq);
+  }
+  if (!list.IsOk()) return list.status();
+  if (list->badLines > 0) {
+    std::string lines;
+    for (uint32_t line : list->firstBadLines)
+      lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+    ctx.Warn(freq,
+             TrN("{1} line without an entry and a weight of 0 to 10^15 was left out (line {2})",
+                 "{1} lines without an entry and a weight of 0 to 10^15 were left out (lines {2})",
+                 list->badLines, list->badLines, lines));
+  }
+  const Analysis result = AnalyzeRows(rows, list.value(), options);
+
+  std::optional<Comparison> comparison;
+  if (const std::string& old = args.Get("against"); !old.empty()) {
+    TableStore oldStore(io.fs, *temp.value());
+    Result<uint32_t> oldLoaded = oldStore.LoadTable(old);
+    if (!oldLoaded.IsOk()) return oldLoaded.status();
+    if (!oldStore.linesWithoutTab().empty()) ctx.Warn(old, oldStore.linesWithoutTab().Describe());
+    const std::vector<TableRow> oldRows = RowsOf(oldStore);
+    const Analysis before = AnalyzeRows(oldRows, list.value(), options);
+    comparison = CompareRows(oldRows, before, rows, result, list.value(), options);
+  }
+  const Comparison* against = comparison ? &*comparison : nullptr;
+  const std::string report =
+      args.Flag("json") ? AnalysisJson(result, against) : AnalysisText(result, against);
+  const std::string& output = args.Get("output");
+  if (output.empty() || output == "-") {
+    io.out << report;
+    return Status::Ok();
+  }
+  Result<std::unique_ptr<OutputFile>> file = io.fs.ReplaceFile(output);
+  if (!file.IsOk()) return file.status();
+  if (Status s = file.value()->Append(report.data(), report.size()); !s.IsOk()) return s;
+  if (Status s = file.value()->Commit(); !s.IsOk()) return s;
+  io.out << EscapeName(output) << " written\n";
+  return Status::Ok();
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(args.Get("TABLE"));
+}
+
 Status RunHelp(const CommandArgs& args, CommandContext& ctx);
 
 // --- the table --------------------------------------------------------------
@@ -981,6 +1087,41 @@ std::vector<CommandRow> MakeCommands() {
                false,
                false,
                RunHelp});
+  ArgumentRow top =
+      Option("--top", "N", "only the N heaviest entries of the set", ValueKind::kNumber);
+  top.minimum = 1;
+  top.maximum = 1 << 30;
+  ArgumentRow maxLength = Option(
+      "--max-length", "L",
+      "codes of L keys commit their first candidate with the next key (default: the longest code)",
+      ValueKind::kNumber);
+  maxLength.minimum = 1;
+  maxLength.maximum = 64;
+  c.push_back(
+      {"analyze",
+       "Measure how well the table types real text, weighted by a frequency list.",
+       {kTableArgument,
+        Option("--freq", "SOURCE|FILE",
+               "essay (default), jieba, pinlu, or a file of 'entry TAB weight' or\n"
+               "'word count [tag]' lines"),
+        Option("--set", "SET", "chars (default), words or all", ValueKind::kText), top,
+        Option("--script", "SCRIPT", "auto (default), simplified or traditional: the form of essay",
+               ValueKind::kText),
+        maxLength,
+        Option("--keyboard", "FILE",
+               "'key TAB finger' lines (0-3 left little to index, 4-7 right "
+               "index to little)"),
+        Option("--against", "OLD", "compare with this older table"),
+        Flag("--json", "write JSON instead of text"), Output("write the report here")},
+       "The definitions of every figure are in doc/analysis.md.",
+       {},
+       {"mirel-tool analyze main.txt",
+        "mirel-tool analyze main.txt --freq jieba --set words --json",
+        "mirel-tool analyze new.txt --against old.txt"},
+       {},
+       false,
+       false,
+       RunAnalyze});
   return c;
 }
 

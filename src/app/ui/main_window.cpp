@@ -24,6 +24,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 
@@ -99,7 +100,7 @@ const std::vector<int> kReorderLayout = {kSourceOrder, kFrequencyOrder, kSeparat
 const std::vector<int> kToolsLayout = {kCommonConversion, kSeparator, kRuleConversion, kSeparator,
                                        kSingleCharacters, kSeparator, kMerge,          kSeparator,
                                        kWordLibrary,      kSeparator, kCommandTips,    kSeparator,
-                                       kReverseInstalled};
+                                       kReverseInstalled, kSeparator, kAnalysis};
 const std::vector<int> kHelpLayout = {kHelpIndex, kCheckUpdates, kSeparator, kAbout};
 const std::array<const std::vector<int>*, 4> kLayouts = {&kFileLayout, &kEditLayout, &kToolsLayout,
                                                          &kHelpLayout};
@@ -337,6 +338,7 @@ const std::vector<MainWindow::Command>& MainWindow::Commands() {
        [](W& w) { w.ShowDialog<CommandTipsDialog>(w.store_.temp()); }},
       {kReverseInstalled, u"安装后码表反转(&D)...", false, false,
        [](W& w) { w.ReverseInstalledCommand(); }},
+      {kAnalysis, u"方案分析(&A)...", false, true, [](W& w) { w.AnalysisCommand(); }},
       // 帮助
       {kHelpIndex, u"索引(&I)", false, false, [](W& w) { w.HelpCommand(); }},
       {kCheckUpdates, u"查看更新(&U)", false, false, [](W& w) { w.UpdatesCommand(); }},
@@ -1380,6 +1382,30 @@ void MainWindow::StatisticsCommand() {
                               .arg(QDir::toNativeSeparators(FromPath(report))),
                           QStringLiteral("统计信息"), UiServices::Icon::kInformation);
   }
+}
+
+void MainWindow::AnalysisCommand() {
+  if (!store_.IsOpen()) return;
+  if (!analysisWindow_) {
+    analysisWindow_ = new AnalysisWindow(this, store_, services_, [this](const QString& code) {
+      // One filter pass, whatever the controls held before.
+      {
+        const QSignalBlocker exact(exactBox_);
+        const QSignalBlocker filter(filterBox_);
+        exactBox_->setChecked(true);
+        filterBox_->setText(code);
+      }
+      Refresh();
+      raise();
+      activateWindow();
+    });
+  }
+  analysisWindow_->SetTableName(QFileInfo(origin_).fileName());
+  analysisWindow_->show();
+  analysisWindow_->raise();
+  analysisWindow_->activateWindow();
+  // After the window is drawn: reading a source takes a moment.
+  QTimer::singleShot(0, analysisWindow_, [window = analysisWindow_] { window->Analyze(); });
 }
 
 void MainWindow::HelpCommand() {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/table_editor.h"
+#include "app/ui/analysis_window.h"
 #include "app/ui/entry_list_model.h"
 #include "app/ui/linux_session.h"
 #include "convert/common_conversion.h"
@@ -103,6 +104,8 @@ class MainWindow : public QMainWindow {
   // The open table has changes a save would write (rows or header).
   bool Changed() const;
   QMenu* recentMenu() const { return recentMenu_; }
+  // The analysis window once opened; it stays, hidden, when closed.
+  AnalysisWindow* analysisWindow() const { return analysisWindow_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -176,6 +179,9 @@ class MainWindow : public QMainWindow {
   void UndoCommand(bool redo);
   void FocusCycle();
   void StatisticsCommand();
+  // Opens the analysis window beside the table, or brings it forward, and
+  // measures the rows as they are now.
+  void AnalysisCommand();
   // The installed copies, or nothing after telling why they cannot be read.
   std::optional<InstalledCopies> LoadInstalledCopies();
   void OpenInstalledCommand();
@@ -249,6 +255,7 @@ class MainWindow : public QMainWindow {
   MergeSettings merge_;
   SingleCharacterSettings singleCharacters_;
   WordLibrarySettings wordLibrary_;
+  QPointer<AnalysisWindow> analysisWindow_;
 };
 
 }  // namespace mirel

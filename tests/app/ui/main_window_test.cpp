@@ -1236,7 +1236,7 @@ class MainWindowTest : public QObject {
         }
       }
     }
-    QCOMPARE(keys, 33);  // every key the window binds
+    QCOMPARE(keys, 34);  // every key the window binds
     // The keys the menus used to show wrongly, and the ones that had no item.
     QVERIFY(
         window_->action(command::kExportFrequency)->text().endsWith(QStringLiteral("\tCtrl+E")));

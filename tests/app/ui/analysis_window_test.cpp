@@ -1,0 +1,229 @@
+#include "app/ui/analysis_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "app/editor_commands.h"
+#include "app/ui/main_window.h"
+#include "fake_ui_services.h"
+#include "store/table_store.h"
+#include "support/test_support.h"
+
+using namespace mirel;
+
+namespace {
+
+std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const QString& path, const std::string& bytes) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  out << bytes;
+}
+
+}  // namespace
+
+class AnalysisWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // 甲 and 乙 share the code a, 乙 second; 丙 alone under ab; 丁 under b.
+  void OpenTable() {
+    const QString path = dir_->filePath(QStringLiteral("t.txt"));
+    WriteFile(path, "\xEF\xBB\xBF甲\ta\n乙\ta\n丙\tab\n丁\tb\n");
+    QVERIFY(window_->OpenTable(path.toStdString()));
+  }
+  // Opens the window through the menu command with a weight list file as
+  // its source, before the first analysis the command queued runs.
+  AnalysisWindow* OpenWindow() {
+    const QString list = dir_->filePath(QStringLiteral("weights.txt"));
+    WriteFile(list, "甲\t100\n乙\t50\n丙\t30\n丁\t20\n甲乙\t40\n");
+    if (!window_->Dispatch(command::kAnalysis)) return nullptr;
+    AnalysisWindow* analysis = window_->analysisWindow();
+    if (analysis == nullptr) return nullptr;
+    services_->openPicks.push_back(list);
+    if (!analysis->ChooseSource(AnalysisWindow::kFileSource)) return nullptr;
+    return analysis;
+  }
+  // The figure under `field` in the whole set's column.
+  static QString Figure(AnalysisWindow* window, const QString& field) {
+    QTableWidget* figures = window->figures();
+    for (int row = 0; row < figures->rowCount(); ++row) {
+      if (figures->item(row, 1)->text() == field) return figures->item(row, 2)->text();
+    }
+    return {};
+  }
+  QStringList VisibleEntries() const {
+    QStringList entries;
+    for (int v = 0; v < window_->model().itemCount(); ++v) {
+      entries << window_->model().index(v, 1).data().toString();
+    }
+    return entries;
+  }
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TempFolder> temp_;
+  std::unique_ptr<TableStore> store_;
+  std::unique_ptr<test::FakeUiServices> services_;
+  std::unique_ptr<MainWindow> window_;
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    auto temp = TempFolder::OpenIn(dir_->path().toStdString());
+    QVERIFY(temp.IsOk());
+    temp_ = std::move(temp).value();
+    store_ = std::make_unique<TableStore>(test::DiskFs(), *temp_);
+    services_ = std::make_unique<test::FakeUiServices>();
+    window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void cleanup() {
+    window_.reset();
+    store_.reset();
+    temp_.reset();
+    dir_.reset();
+  }
+
+  // A window beside the table, one at a time, that measures unsaved edits
+  // and keeps its list when the set changes.
+  void measuresTheRowsAsTheyAreNow() {
+    QVERIFY(!window_->action(command::kAnalysis)->isEnabled());
+    window_->Dispatch(command::kAnalysis);
+    QVERIFY(window_->analysisWindow() == nullptr);
+    OpenTable();
+    AnalysisWindow* analysis = OpenWindow();
+    QVERIFY(analysis != nullptr);
+    QVERIFY(analysis->isWindow());
+    QVERIFY(analysis->isVisible());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QCOMPARE(analysis->windowTitle(), QStringLiteral("方案分析 - t.txt"));
+    QVERIFY(services_->messages.isEmpty());
+    // 乙 waits behind 甲: p = 50 / 200 of the single characters.
+    QCOMPARE(Figure(analysis, QStringLiteral("selection_rate")), QStringLiteral("25.00%"));
+    QCOMPARE(Figure(analysis, QStringLiteral("evaluated")), QStringLiteral("4"));
+    QVERIFY(!analysis->heatMap()->empty());
+    // The picture is drawn, not left blank.
+    const QImage drawn = analysis->heatMap()->grab().toImage();
+    std::set<QRgb> colours;
+    for (int y = 0; y < drawn.height(); y += 4) {
+      for (int x = 0; x < drawn.width(); x += 4) colours.insert(drawn.pixel(x, y));
+    }
+    QVERIFY2(colours.size() > 3, "the heat map drew nothing");
+
+    // 乙 to the top, unsaved: now 甲 waits, p = 100 / 200.
+    window_->entryList()->selectionModel()->select(
+        window_->model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QVERIFY(window_->Dispatch(command::kMoveToTop));
+    QVERIFY(window_->Changed());
+    analysis->reanalyzeButton()->click();
+    QCOMPARE(Figure(analysis, QStringLiteral("selection_rate")), QStringLiteral("50.00%"));
+    QVERIFY(window_->Changed());
+    QVERIFY(services_->questions.isEmpty());
+
+    // The set changes without reading the list again: its file may go.
+    QVERIFY(QFile::remove(dir_->filePath(QStringLiteral("weights.txt"))));
+    analysis->setBox()->setCurrentIndex(2);
+    emit analysis->setBox()->activated(2);
+    QCOMPARE(Figure(analysis, QStringLiteral("evaluated")), QStringLiteral("5"));
+    QVERIFY(services_->messages.isEmpty());
+
+    // A file choice cancelled keeps the source; one that cannot be read
+    // says so and keeps the last figures.
+    QVERIFY(!analysis->ChooseSource(AnalysisWindow::kFileSource));
+    QCOMPARE(analysis->sourceBox()->currentIndex(), AnalysisWindow::kFileSource);
+    services_->openPicks.push_back(dir_->filePath(QStringLiteral("missing.txt")));
+    QVERIFY(!analysis->ChooseSource(AnalysisWindow::kFileSource));
+    QCOMPARE(services_->messages.size(), 1);
+    QVERIFY(services_->messages[0].startsWith(QStringLiteral("方案分析|无法读取词频")));
+    QCOMPARE(Figure(analysis, QStringLiteral("evaluated")), QStringLiteral("5"));
+
+    // The command again brings the same window forward; closed, it stays.
+    analysis->close();
+    QVERIFY(window_->Dispatch(command::kAnalysis));
+    QCOMPARE(window_->analysisWindow(), analysis);
+    QVERIFY(analysis->isVisible());
+    QCOMPARE(window_->findChildren<AnalysisWindow*>().size(), 1);
+
+    // With the table closed there is nothing to measure.
+    services_->yesNoCancel.push_back(UiServices::Answer::kNo);
+    QVERIFY(window_->Dispatch(command::kClose));
+    QVERIFY(!store_->IsOpen());
+    services_->messages.clear();
+    QVERIFY(!analysis->Analyze());
+    QCOMPARE(services_->messages, QStringList{QStringLiteral("方案分析|没有打开的码表。")});
+  }
+
+  // Double-clicking a costly code shows exactly its rows, whatever filter
+  // was typed before.
+  void doubleClickingACostlyCodeFiltersTheTable() {
+    OpenTable();
+    AnalysisWindow* analysis = OpenWindow();
+    QVERIFY(analysis != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(analysis));
+    window_->filterBox()->setText(QStringLiteral("b"));
+    QTreeWidget* costly = analysis->costlyCodes();
+    QCOMPARE(costly->topLevelItemCount(), 1);
+    QTreeWidgetItem* item = costly->topLevelItem(0);
+    QCOMPARE(item->text(0), QStringLiteral("a"));
+    QVERIFY(item->text(2).contains(QStringLiteral("乙（50）")));
+    const QRect at = costly->visualItemRect(item);
+    // As the window system delivers one: a click, then the double-click.
+    QTest::mouseClick(costly->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(costly->viewport(), Qt::LeftButton, {}, at.center());
+    QCOMPARE(window_->filterBox()->text(), QStringLiteral("a"));
+    QVERIFY(window_->exactBox()->isChecked());
+    // 丙 (ab) would show under a prefix filter.
+    QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
+  }
+
+  // The report and the heat map are written where the picker says, and a
+  // failed write is told, not reported as saved.
+  void savesTheReportAsHtmlAndSvg() {
+    OpenTable();
+    AnalysisWindow* analysis = OpenWindow();
+    QVERIFY(analysis != nullptr);
+    const QString html = dir_->filePath(QStringLiteral("report.html"));
+    const QString svg = dir_->filePath(QStringLiteral("keys.svg"));
+    services_->savePicks = {html, svg};
+    QVERIFY(analysis->SaveHtml());
+    QVERIFY(analysis->SaveSvg());
+    QVERIFY(ReadFile(html).starts_with("<!DOCTYPE html>"));
+    // An XML declaration may come first; the root is the picture.
+    std::string picture = ReadFile(svg);
+    if (picture.starts_with("<?xml")) picture.erase(0, picture.find("?>\n") + 3);
+    QVERIFY(picture.starts_with("<svg"));
+    QCOMPARE(services_->suggestedNames,
+             (QStringList{QStringLiteral("analysis.html"), QStringLiteral("heatmap.svg")}));
+    QVERIFY(services_->messages.isEmpty());
+
+    QVERIFY(!analysis->SaveSvg());  // cancelled
+    services_->savePicks = {dir_->filePath(QStringLiteral("no/such/folder/keys.svg"))};
+    QVERIFY(!analysis->SaveSvg());
+    QCOMPARE(services_->messages.size(), 1);
+    QVERIFY(services_->messages[0].startsWith(QStringLiteral("方案分析|无法写入分析报告。")));
+  }
+};
+
+QTEST_MAIN(AnalysisWindowTest)
+#include "analysis_window_test.moc"
