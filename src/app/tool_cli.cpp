@@ -17,6 +17,7 @@
 #include "app/linux_commands.h"
 #include "app/table_tools.h"
 #include "convert/common_conversion.h"
+#include "convert/linux_formats.h"
 #include "convert/rule_conversion.h"
 #include "generate/command_tips.h"
 #include "generate/merge_tables.h"
@@ -665,16 +666,49 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
 }
 
 // A table's rows as entry and code views into the store, which must stay open.
-std::vector<analysis::TableRow> RowsOf(const TableStore& store) {
+// A table to analyse, in the order its rows are offered: a table of a Linux
+// input method through its own reader (by falling weight where it has
+// weights), any other by content through the store. The rows view `text` or
+// the store, which live as long as this.
+struct AnalysisTable {
+  std::unique_ptr<TableStore> store;
+  std::u16string text;
   std::vector<analysis::TableRow> rows;
-  rows.reserve(store.RowCount());
-  for (uint32_t i = 0; i < store.RowCount(); ++i) {
-    const std::u16string_view text = store.DataRowText(i);
+};
+
+Result<AnalysisTable> LoadAnalysisTable(CommandContext& ctx, const TempFolder& temp,
+                                        const std::string& path) {
+  ToolIo& io = ctx.io;
+  AnalysisTable table;
+  Result<std::string> bytes = io.fs.ReadWhole(path);
+  if (!bytes.IsOk()) return bytes.status();
+  if (std::optional<linux_table::LinuxFormat> linux =
+          linux_table::DetectLinuxFormat(bytes.value())) {
+    Result<linux_table::ReadResult> read = linux_table::ReadLinuxTable(io.fs, path, *linux);
+    if (!read.IsOk()) return read.status();
+    for (const linux_table::Diagnostic& d : read->diagnostics) {
+      ctx.Warn(d.line ? path + ":" + std::to_string(d.line) : path, d.message);
+    }
+    table.text = linux_table::ToMirelText(read->table);
+    for (const linux_table::MirelRow& row : linux_table::SplitMirelText(table.text)) {
+      table.rows.push_back({row.entry, row.code});
+    }
+    return table;
+  }
+  table.store = std::make_unique<TableStore>(io.fs, temp);
+  Result<uint32_t> loaded = table.store->LoadTable(path, true);
+  if (!loaded.IsOk()) return loaded.status();
+  if (!table.store->linesWithoutTab().empty()) {
+    ctx.Warn(path, table.store->linesWithoutTab().Describe());
+  }
+  table.rows.reserve(table.store->RowCount());
+  for (uint32_t i = 0; i < table.store->RowCount(); ++i) {
+    const std::u16string_view text = table.store->DataRowText(i);
     const size_t tab = text.find(u'\t');
-    rows.push_back(
+    table.rows.push_back(
         {text.substr(0, tab), tab == text.npos ? std::u16string_view() : text.substr(tab + 1)});
   }
-  return rows;
+  return table;
 }
 
 Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
@@ -713,11 +747,9 @@ Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
 
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
-  TableStore store(io.fs, *temp.value());
-  Result<uint32_t> loaded = store.LoadTable(table);
+  Result<AnalysisTable> loaded = LoadAnalysisTable(ctx, *temp.value(), table);
   if (!loaded.IsOk()) return loaded.status();
-  if (!store.linesWithoutTab().empty()) ctx.Warn(table, store.linesWithoutTab().Describe());
-  const std::vector<TableRow> rows = RowsOf(store);
+  const std::vector<TableRow>& rows = loaded->rows;
 
   const std::string freq = args.Get("freq").empty() ? "essay" : args.Get("freq");
   Result<WeightList> list = WeightList{};
@@ -743,28 +775,41 @@ Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
 
   std::optional<Comparison> comparison;
   if (const std::string& old = args.Get("against"); !old.empty()) {
-    TableStore oldStore(io.fs, *temp.value());
-    Result<uint32_t> oldLoaded = oldStore.LoadTable(old);
+    // A second folder: the store of the new table keeps its working files.
+    Result<std::unique_ptr<TempFolder>> oldTemp = OpenTemp(io);
+    if (!oldTemp.IsOk()) return oldTemp.status();
+    Result<AnalysisTable> oldLoaded = LoadAnalysisTable(ctx, *oldTemp.value(), old);
     if (!oldLoaded.IsOk()) return oldLoaded.status();
-    if (!oldStore.linesWithoutTab().empty()) ctx.Warn(old, oldStore.linesWithoutTab().Describe());
-    const std::vector<TableRow> oldRows = RowsOf(oldStore);
+    const std::vector<TableRow>& oldRows = oldLoaded->rows;
     const Analysis before = AnalyzeRows(oldRows, list.value(), options);
     comparison = CompareRows(oldRows, before, rows, result, list.value(), options);
   }
   const Comparison* against = comparison ? &*comparison : nullptr;
+  // The pictures first, so that a report on standard output comes last; what
+  // was written is said where the report is not.
+  const std::string& output = args.Get("output");
+  std::ostream& said = output.empty() || output == "-" ? io.err : io.out;
+  auto write = [&](const std::string& path, const std::string& bytes) -> Status {
+    Result<std::unique_ptr<OutputFile>> file = io.fs.ReplaceFile(path);
+    if (!file.IsOk()) return file.status();
+    if (Status s = file.value()->Append(bytes.data(), bytes.size()); !s.IsOk()) return s;
+    if (Status s = file.value()->Commit(); !s.IsOk()) return s;
+    if (path != "-") said << EscapeName(path) << " written\n";
+    return Status::Ok();
+  };
+  if (const std::string& svg = args.Get("svg"); !svg.empty()) {
+    if (Status s = write(svg, KeyboardSvg(result)); !s.IsOk()) return s;
+  }
+  if (const std::string& html = args.Get("html"); !html.empty()) {
+    if (Status s = write(html, AnalysisHtml(result, against)); !s.IsOk()) return s;
+  }
   const std::string report =
       args.Flag("json") ? AnalysisJson(result, against) : AnalysisText(result, against);
-  const std::string& output = args.Get("output");
   if (output.empty() || output == "-") {
     io.out << report;
     return Status::Ok();
   }
-  Result<std::unique_ptr<OutputFile>> file = io.fs.ReplaceFile(output);
-  if (!file.IsOk()) return file.status();
-  if (Status s = file.value()->Append(report.data(), report.size()); !s.IsOk()) return s;
-  if (Status s = file.value()->Commit(); !s.IsOk()) return s;
-  io.out << EscapeName(output) << " written\n";
-  return Status::Ok();
+  return write(output, report);
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(args.Get("TABLE"));
 }
@@ -1112,12 +1157,18 @@ std::vector<CommandRow> MakeCommands() {
                "'key TAB finger' lines (0-3 left little to index, 4-7 right "
                "index to little)"),
         Option("--against", "OLD", "compare with this older table"),
-        Flag("--json", "write JSON instead of text"), Output("write the report here")},
+        Flag("--json", "write JSON instead of text"),
+        Option("--svg", "FILE", "write the keyboard heat map (SVG) here"),
+        Option("--html", "FILE",
+               "write one self-contained page with every figure, the heat map, a code-length\n"
+               "histogram and the costly codes here"),
+        Output("write the report here")},
        "The definitions of every figure are in doc/analysis.md.",
        {},
        {"mirel-tool analyze main.txt",
         "mirel-tool analyze main.txt --freq jieba --set words --json",
-        "mirel-tool analyze new.txt --against old.txt"},
+        "mirel-tool analyze new.txt --against old.txt",
+        "mirel-tool analyze main.txt --svg keys.svg --html report.html"},
        {},
        false,
        false,
