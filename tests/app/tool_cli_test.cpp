@@ -711,5 +711,27 @@ TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
   EXPECT_NE(err_.str().find("/do=TOOL"), std::string::npos);
 }
 
+// A Rime table read by content, a weight list, the heat map and the page
+// beside the report, and a comparison with a text table.
+TEST_F(ToolCliTest, AnalyzeReadsAnyTableAndWritesItsPictures) {
+  test::WriteBytes(dir_ / "rr.dict.yaml",
+                   "---\nname: rr\nversion: \"1\"\n...\n工\ta\t10\n戈\ta\t20\n式\tab\n");
+  test::WriteBytes(dir_ / "w.txt", "工\t30\n戈\t10\n式\t5\n");
+  test::WriteBytes(dir_ / "old.txt", "工\ta\n戈\tb\n式\tab\n");
+  ASSERT_EQ(
+      Run({"analyze", Table("rr.dict.yaml"), "--freq", Table("w.txt"), "--svg", Table("keys.svg"),
+           "--html", Table("page.html"), "--against", Table("old.txt"), "--json"}),
+      0)
+      << err_.str();
+  // Rime offers 戈 (weight 20) before 工 under a, and 工 is 30 of the 45.
+  EXPECT_NE(out_.str().find("\"selection_rate\":0.6666"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("\"against\""), std::string::npos);
+  EXPECT_TRUE(test::ReadBytes(dir_ / "keys.svg").find("<svg") != std::string::npos);
+  EXPECT_TRUE(test::ReadBytes(dir_ / "page.html").starts_with("<!DOCTYPE html>"));
+  EXPECT_NE(err_.str().find("keys.svg written"), std::string::npos) << err_.str();
+
+  EXPECT_EQ(Run({"analyze", Table("rr.dict.yaml"), "--set", "none"}), 2);
+}
+
 }  // namespace
 }  // namespace mirel
