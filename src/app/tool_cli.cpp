@@ -101,9 +101,10 @@ Status NeedOutputBesideStream(CommandContext& ctx, const std::string& source,
   }
   Result<PathInfo> info = ctx.io.fs.Query(source);
   if (!info.IsOk() || info->kind != PathKind::kStream) return Status::Ok();
-  return ctx.Usage((source == "-" ? std::string("standard input") : source) +
-                   " is a pipe or device, with no folder to put the result beside; give -o OUT "
-                   "(- for standard output)");
+  return ctx.Usage(
+      Tr("{1} is a pipe or device, with no folder to put the result beside; give -o "
+         "OUT (- for standard output)",
+         source == "-" ? Tr("standard input") : source));
 }
 
 // "OUT written", or where the bytes went when they went to standard output.
@@ -643,7 +644,7 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
   }
   if (raw.empty()) {
     io.err << BatchHelpText();
-    return ctx.Usage("no tool named; give /do=TOOL");
+    return ctx.Usage(Tr("no tool named; give /do=TOOL"));
   }
   BatchEnvironment env{
       io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",

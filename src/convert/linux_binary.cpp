@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "convert/linux_formats.h"
+#include "platform/messages.h"
 
 namespace mirel::linux_table {
 namespace {
@@ -25,9 +26,9 @@ Result<ReadResult> TextToTable(const std::string& text, LinuxFormat format) {
 // it is memory that ran out.
 Status StreamFailure(bool loaded) {
   if (loaded) return Status::NoMemory("fcitx5 dictionary");
-  return Status::Corrupt("damaged fcitx5 table",
-                         "the file ends before its dictionary does (cut short, or not a "
-                         ".main.dict); read it again from where it came");
+  return Status::Corrupt(Tr("damaged fcitx5 table"),
+                         Tr("the file ends before its dictionary does (cut short, or not a "
+                            ".main.dict); read it again from where it came"));
 }
 
 }  // namespace
@@ -57,7 +58,7 @@ Result<std::string> InChild(ProcessRunner& runner, uint64_t inputBytes,
   Result<ChildOutcome> outcome = runner.RunFunction(work, limits);
   if (!outcome.IsOk()) return outcome.status();
   if (outcome->end != ChildOutcome::End::kFinished) {
-    return Status::Corrupt("damaged fcitx5 table", DescribeChildEnd(outcome.value(), limits));
+    return Status::Corrupt(Tr("damaged fcitx5 table"), DescribeChildEnd(outcome.value(), limits));
   }
   if (!outcome->status.IsOk()) return outcome->status;
   return std::move(outcome->output);

@@ -17,8 +17,6 @@
 namespace mirel::linux_table {
 namespace {
 
-constexpr char kDamaged[] = "damaged ibus-table database";
-
 // A scan costs some twenty VM steps a row and a row takes at least a few
 // bytes of the file; the budget leaves a wide margin over both.
 constexpr int kStepsPerCheck = 1000;
@@ -48,7 +46,9 @@ int OnProgress(void* context) {
   return 0;
 }
 
-Status Damaged(const std::string& why) { return Status::Corrupt(kDamaged, why); }
+Status Damaged(const std::string& why) {
+  return Status::Corrupt(Tr("damaged ibus-table database"), why);
+}
 
 bool HasControl(std::string_view text) {
   return std::any_of(text.begin(), text.end(),
@@ -154,7 +154,7 @@ class DatabaseReader {
   }
 
   Status Failure(int rc) {
-    if (budget_.spent) return Damaged("reading it takes far too long for its size");
+    if (budget_.spent) return Damaged(Tr("reading it takes far too long for its size"));
     if (rc == SQLITE_NOMEM) return Status::NoMemory("ibus-table database");
     return Damaged(sqlite3_errmsg(db_.get()));
   }
@@ -168,15 +168,15 @@ class DatabaseReader {
     if (!stmt.IsOk()) return stmt.status();
     sqlite3_bind_text(stmt->get(), 1, name, -1, SQLITE_STATIC);
     const int rc = sqlite3_step(stmt->get());
-    if (rc == SQLITE_DONE) return Damaged(std::string("no ") + name + " table");
+    if (rc == SQLITE_DONE) return Damaged(Tr("no {1} table", name));
     if (rc != SQLITE_ROW) return Failure(rc);
     const std::string type = Text(stmt->get(), 0);
     std::string sql = Text(stmt->get(), 1).substr(0, 20);
     std::transform(sql.begin(), sql.end(), sql.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; });
-    if (type != "table") return Damaged(std::string(name) + " is a " + type + ", not a table");
+    if (type != "table") return Damaged(Tr("{1} is a {2}, not a table", name, type));
     if (sql.starts_with("CREATE VIRTUAL")) {
-      return Damaged(std::string(name) + " is a virtual table, not a stored one");
+      return Damaged(Tr("{1} is a virtual table, not a stored one", name));
     }
     return Status::Ok();
   }
@@ -193,7 +193,7 @@ class DatabaseReader {
   }
 
   Status TextOverrun() {
-    return Damaged("its rows hold far more text than the file (columns with a large default?)");
+    return Damaged(Tr("its rows hold far more text than the file (columns with a large default?)"));
   }
 
   // The settings become a source's definition block, so that a table read

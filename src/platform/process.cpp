@@ -381,19 +381,18 @@ class PosixProcessRunner final : public ProcessRunner {
 std::string DescribeChildEnd(const ChildOutcome& outcome, const ChildLimits& limits) {
   switch (outcome.end) {
     case ChildOutcome::End::kFinished:
-      return "finished";
+      return Tr("finished");
     case ChildOutcome::End::kCrashed:
-      if (outcome.signal == 0) return "ended without a result";
-      return "crashed with signal " + std::to_string(outcome.signal) + " (" +
-             ::strsignal(outcome.signal) + ")";
+      if (outcome.signal == 0) return Tr("ended without a result");
+      return Tr("crashed with signal {1} ({2})", outcome.signal, ::strsignal(outcome.signal));
     case ChildOutcome::End::kTimedOut:
-      return "took longer than " + Seconds(std::min(limits.wallSeconds, limits.cpuSeconds)) + " s";
+      return Tr("took longer than {1} s", Seconds(std::min(limits.wallSeconds, limits.cpuSeconds)));
     case ChildOutcome::End::kOutOfMemory:
-      return "needed more than " + std::to_string(limits.memoryBytes / kMiB) + " MiB";
+      return Tr("needed more than {1} MiB", limits.memoryBytes / kMiB);
     case ChildOutcome::End::kOutputTooLarge:
-      return "sent more than " + std::to_string(limits.outputBytes / kMiB) + " MiB";
+      return Tr("sent more than {1} MiB", limits.outputBytes / kMiB);
   }
-  return "failed";
+  return Tr("failed");
 }
 
 std::unique_ptr<ProcessRunner> NewPosixProcessRunner() {

@@ -146,7 +146,8 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   if (!HasCompiledTableHeader(head)) return LoadText(path, std::move(bytes).value());
   Status valid = ValidateCompiledTable(head);
   if (!valid.IsOk()) {
-    return Status::Corrupt(path.string(), "not a readable compiled table: " + valid.message());
+    return Status::Corrupt(path.string(),
+                           Tr("not a readable compiled table: {1}", valid.message()));
   }
   // Its text goes where a compiled file's text goes, and opens from there.
   std::filesystem::path text = temp_.TempPath(kCompiledTextName);
