@@ -131,6 +131,7 @@ Evaluation Evaluate(const std::vector<TableRow>& rows, const WeightList& list,
   }
 
   // S: heaviest first, ties in list order.
+  std::vector<std::pair<double, uint32_t>> heaviest;
   for (uint32_t k = 0; k < list.entries.size(); ++k) {
     const WeightEntry& w = list.entries[k];
     if (!(w.weight > 0)) continue;
@@ -139,11 +140,11 @@ Evaluation Evaluate(const std::vector<TableRow>& rows, const WeightList& list,
         (options.set == EvaluatedSet::kWords && length < 2)) {
       continue;
     }
-    e.evaluated.push_back(k);
+    heaviest.push_back({-w.weight, k});
   }
-  std::stable_sort(e.evaluated.begin(), e.evaluated.end(), [&](uint32_t a, uint32_t b) {
-    return list.entries[a].weight > list.entries[b].weight;
-  });
+  std::sort(heaviest.begin(), heaviest.end());  // the place breaks ties
+  e.evaluated.reserve(heaviest.size());
+  for (const auto& [weight, k] : heaviest) e.evaluated.push_back(k);
   if (options.top > 0 && e.evaluated.size() > options.top) e.evaluated.resize(options.top);
 
   std::vector<uint32_t> rankOf(list.entries.size(), kNone);

@@ -43,6 +43,13 @@ Result<WeightList> ReadWeightList(FileSystem& fs, const std::filesystem::path& p
 Result<WeightList> LoadBuiltInSource(FileSystem& fs, std::string_view name, Script script,
                                      const std::vector<std::u16string_view>& tableEntries);
 
+// essay's traditional forms through OpenCC (t2s); forms that become one add
+// up. Touches no file but OpenCC's data, so it may run beside other work.
+Result<WeightList> SimplifyList(const WeightList& list);
+// The form whose entries the table holds more weight of.
+WeightList PickScript(WeightList traditional, WeightList simplified,
+                      const std::vector<std::u16string_view>& tableEntries);
+
 // ---- Keyboard ----------------------------------------------------------
 
 // Fingers 0-4: left little to left thumb... kept simple: 0 left little,

@@ -53,7 +53,9 @@ std::optional<double> ParseWeight(std::u16string_view text) {
 // Sums repeats into the first place an entry was listed.
 class ListBuilder {
  public:
-  explicit ListBuilder(WeightList& list) : list_(list), index_(1 << 16) {}
+  ListBuilder(WeightList& list, size_t expected) : list_(list), index_(expected) {
+    list_.entries.reserve(expected);
+  }
 
   void Add(std::u16string_view entry, double weight) {
     const auto [id, fresh] =
@@ -77,7 +79,8 @@ class ListBuilder {
 };
 
 void ParseWeightText(std::u16string_view text, WeightList& list) {
-  ListBuilder builder(list);
+  // A line of a list is rarely shorter than 8 units.
+  ListBuilder builder(list, text.size() / 8 + 16);
   uint32_t lineNumber = 0;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find_first_of(u"\r\n", at);
@@ -140,7 +143,7 @@ Result<std::string> Unpack(std::string_view packed, const std::string& where) {
 // kHanyuPinlu: "U+4E00 TAB kHanyuPinlu TAB yī(32747) yí(12)"; the readings'
 // counts add up to the character's.
 void ParseHanyuPinlu(std::string_view text, WeightList& list) {
-  ListBuilder builder(list);
+  ListBuilder builder(list, 1 << 13);
   uint32_t lineNumber = 0;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
@@ -187,7 +190,9 @@ void ParseHanyuPinlu(std::string_view text, WeightList& list) {
 
 // Every entry through OpenCC in one call, a line each: a converter keeps line
 // breaks, so the lines come back in order.
-Result<WeightList> Simplify(const WeightList& list) {
+}  // namespace
+
+Result<WeightList> SimplifyList(const WeightList& list) try {
   const std::string where = list.source;
   opencc_t converter = opencc_open("t2s.json");
   if (converter == reinterpret_cast<opencc_t>(-1)) {
@@ -206,7 +211,7 @@ Result<WeightList> Simplify(const WeightList& list) {
   out.source = list.source + " (simplified)";
   out.badLines = list.badLines;
   out.firstBadLines = list.firstBadLines;
-  ListBuilder builder(out);
+  ListBuilder builder(out, list.entries.size());
   std::string_view rest(text.get());
   for (const WeightEntry& e : list.entries) {
     const size_t end = rest.find('\n');
@@ -217,7 +222,11 @@ Result<WeightList> Simplify(const WeightList& list) {
     rest.remove_prefix(end + 1);
   }
   return out;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(list.source);
 }
+
+namespace {
 
 double CoveredWeight(const WeightList& list, const TextIndex& tableEntries,
                      const std::vector<std::u16string_view>& entries) {
@@ -229,6 +238,20 @@ double CoveredWeight(const WeightList& list, const TextIndex& tableEntries,
 }
 
 }  // namespace
+
+WeightList PickScript(WeightList traditional, WeightList simplified,
+                      const std::vector<std::u16string_view>& tableEntries) {
+  TextIndex index(tableEntries.size());
+  for (uint32_t k = 0; k < tableEntries.size(); ++k) {
+    index.Insert(tableEntries[k], k, [&](uint32_t j) { return tableEntries[j]; });
+  }
+  if (CoveredWeight(simplified, index, tableEntries) >
+      CoveredWeight(traditional, index, tableEntries)) {
+    return simplified;
+  }
+  traditional.source += " (traditional)";
+  return traditional;
+}
 
 Result<WeightList> ReadWeightList(FileSystem& fs, const std::filesystem::path& path) try {
   Result<TextBuffer> text = ReadTextFile(fs, path);
@@ -251,16 +274,9 @@ Result<WeightList> LoadBuiltInSource(FileSystem& fs, std::string_view name, Scri
     if (!list.IsOk()) return list.status();
     list->source = "essay";
     if (script == Script::kTraditional) return list;
-    Result<WeightList> simplified = Simplify(list.value());
+    Result<WeightList> simplified = SimplifyList(list.value());
     if (!simplified.IsOk() || script == Script::kSimplified) return simplified;
-    TextIndex index(tableEntries.size() * 2 + 16);
-    for (uint32_t k = 0; k < tableEntries.size(); ++k) {
-      index.Insert(tableEntries[k], k, [&](uint32_t j) { return tableEntries[j]; });
-    }
-    const double traditional = CoveredWeight(list.value(), index, tableEntries);
-    if (CoveredWeight(simplified.value(), index, tableEntries) > traditional) return simplified;
-    list->source = "essay (traditional)";
-    return list;
+    return PickScript(std::move(list).value(), std::move(simplified).value(), tableEntries);
   }
   if (name == "jieba") {
     Result<WeightList> list = ReadWeightList(fs, kJiebaPath);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <new>
@@ -746,19 +747,34 @@ Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
     options.keyboard = read.value();
   }
 
+  const std::string freq = args.Get("freq").empty() ? "essay" : args.Get("freq");
+  // Simplifying essay takes as long as loading a large table: both at once.
+  Result<WeightList> essay = Status::Unsupported("essay", "not read");
+  std::optional<std::future<Result<WeightList>>> simplified;
+  if (freq == "essay") {
+    essay = LoadBuiltInSource(io.fs, "essay", Script::kTraditional, {});
+    if (!essay.IsOk()) return essay.status();
+    if (script != Script::kTraditional) {
+      simplified = std::async(std::launch::async, [&] { return SimplifyList(essay.value()); });
+    }
+  }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   Result<AnalysisTable> loaded = LoadAnalysisTable(ctx, *temp.value(), table);
+  Result<WeightList> list = simplified ? simplified->get() : Status::Unsupported(freq, "not read");
   if (!loaded.IsOk()) return loaded.status();
   const std::vector<TableRow>& rows = loaded->rows;
-
-  const std::string freq = args.Get("freq").empty() ? "essay" : args.Get("freq");
-  Result<WeightList> list = WeightList{};
-  if (freq == "essay" || freq == "jieba" || freq == "pinlu") {
-    std::vector<std::u16string_view> entries;
-    entries.reserve(rows.size());
-    for (const TableRow& row : rows) entries.push_back(row.entry);
-    list = LoadBuiltInSource(io.fs, freq, script, entries);
+  if (freq == "essay") {
+    if (script == Script::kTraditional) {
+      list = std::move(essay);
+    } else if (script == Script::kAuto && list.IsOk()) {
+      std::vector<std::u16string_view> entries;
+      entries.reserve(rows.size());
+      for (const TableRow& row : rows) entries.push_back(row.entry);
+      list = PickScript(std::move(essay).value(), std::move(list).value(), entries);
+    }
+  } else if (freq == "jieba" || freq == "pinlu") {
+    list = LoadBuiltInSource(io.fs, freq, script, {});
   } else {
     list = ReadWeightList(io.fs, freq);
   }
