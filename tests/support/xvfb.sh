@@ -91,3 +91,22 @@ answer_box() {
   echo "the box '$1' was not answered" >&2
   return 1
 }
+
+# start_editor TITLE [ARG...]: starts a server and the editor ($editor, with
+# ARGs) on it, its home and temporary folder in $work, again with fresh ones
+# when the editor could not reach the server; sets $window to the id of the
+# main window once it carries TITLE.
+start_editor() {
+  main_title=$1
+  shift
+  for attempt in 1 2 3; do
+    start_xvfb || return 1
+    export DISPLAY="$display"
+    HOME="$work" XDG_CONFIG_HOME="${XDG_CONFIG_HOME:-$work/config}" TMPDIR="$work" \
+      QT_QPA_PLATFORM=xcb "$editor" "$@" >"$work/editor.log" 2>&1 &
+    editor_pid=$!
+    if window=$(wait_title "$main_title"); then return 0; fi
+    lost_display || return 1
+  done
+  return 1
+}

@@ -13,16 +13,7 @@ work=$(mktemp -d)
 # UTF-8 with its mark: 中 TAB zh, 国 TAB gg, 人 TAB r.
 printf '\357\273\277\344\270\255\tzh\r\n\345\233\275\tgg\r\n\344\272\272\tr\r\n' > "$work/t.txt"
 main='Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3 - t.txt'
-for attempt in 1 2 3; do
-  start_xvfb || exit 1
-  export DISPLAY="$display"
-  HOME="$work" XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_QPA_PLATFORM=xcb \
-    "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
-  editor_pid=$!
-  if window=$(wait_title "$main"); then break; fi
-  lost_display || exit 1
-done
-[ -n "${window:-}" ] || exit 1
+start_editor "$main" "$work/t.txt" || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 sleep 0.3
 # 工具(&T), then 方案分析(&A).

@@ -18,18 +18,7 @@ printf '\272\116\011\000\162\000\015\000\012\000' >> "$work/want.txt"
 
 # $2 is "*" while the table has unsaved changes.
 title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - t.txt${2:-}"; }
-# Starts a server and the editor on it, again with fresh ones when the editor
-# could not reach the server.
-for attempt in 1 2 3; do
-  start_xvfb || exit 1
-  export DISPLAY="$display"
-  HOME="$work" XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_QPA_PLATFORM=xcb \
-    "$editor" "$work/t.txt" >"$work/editor.log" 2>&1 &
-  editor_pid=$!
-  if window=$(wait_title "$(title 3)"); then break; fi
-  lost_display || exit 1
-done
-[ -n "${window:-}" ] || exit 1
+start_editor "$(title 3)" "$work/t.txt" || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 sleep 0.3
 # Tab twice: filter box, exact-match box, list; Down picks the first row,

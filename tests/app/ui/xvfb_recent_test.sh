@@ -17,17 +17,8 @@ printf '[General]\nrecentFiles=rime:rr\n' > "$work/config/Mirel/mirel-editor.con
 
 title() { echo "Mirel码表编辑器 V3.0 - 当前总行数：$1，筛选编码：无，筛选后个数：$1 - rime:rr${2:-}"; }
 
-for attempt in 1 2 3; do
-  start_xvfb || exit 1
-  export DISPLAY="$display"
-  HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
-    XDG_DATA_DIRS="$work/sys" TMPDIR="$work" QT_QPA_PLATFORM=xcb \
-    "$editor" >"$work/editor.log" 2>&1 &
-  editor_pid=$!
-  if window=$(wait_title "Mirel码表编辑器 V3.0"); then break; fi
-  lost_display || exit 1
-done
-[ -n "${window:-}" ] || exit 1
+export XDG_DATA_HOME="$work/data" XDG_DATA_DIRS="$work/sys"
+start_editor "Mirel码表编辑器 V3.0" || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 sleep 0.3
 # 文件 → 最近打开的文件 → the first entry.
