@@ -23,6 +23,7 @@
 #include "fake_ui_services.h"
 #include "store/table_store.h"
 #include "support/test_support.h"
+#include "window_fixture.h"
 
 using namespace mirel;
 
@@ -42,7 +43,7 @@ void WriteFile(const QString& path, const std::string& bytes) {
 
 }  // namespace
 
-class AnalysisWindowTest : public QObject {
+class AnalysisWindowTest : public QObject, public test::WindowFixture {
   Q_OBJECT
 
  private:
@@ -80,30 +81,9 @@ class AnalysisWindowTest : public QObject {
     return entries;
   }
 
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TempFolder> temp_;
-  std::unique_ptr<TableStore> store_;
-  std::unique_ptr<test::FakeUiServices> services_;
-  std::unique_ptr<MainWindow> window_;
-
  private slots:
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    auto temp = TempFolder::OpenIn(dir_->path().toStdString());
-    QVERIFY(temp.IsOk());
-    temp_ = std::move(temp).value();
-    store_ = std::make_unique<TableStore>(test::DiskFs(), *temp_);
-    services_ = std::make_unique<test::FakeUiServices>();
-    window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
-  void cleanup() {
-    window_.reset();
-    store_.reset();
-    temp_.reset();
-    dir_.reset();
-  }
+  void init() { WindowFixture::Open(); }
+  void cleanup() { WindowFixture::Close(); }
 
   // A window beside the table, one at a time, that measures unsaved edits
   // and keeps its list when the set changes.

@@ -45,6 +45,7 @@
 #include "support/fake_prefix.h"
 #include "support/faulty_file_system.h"
 #include "support/test_support.h"
+#include "window_fixture.h"
 
 using namespace mirel;
 
@@ -85,7 +86,7 @@ void OnNextDialog(std::function<void(QDialog*)> act) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, public test::WindowFixture {
   Q_OBJECT
 
  private:
@@ -144,30 +145,9 @@ class MainWindowTest : public QObject {
   }
 
   int opened_ = 0;
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TempFolder> temp_;
-  std::unique_ptr<TableStore> store_;
-  std::unique_ptr<test::FakeUiServices> services_;
-  std::unique_ptr<MainWindow> window_;
-
  private slots:
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    auto temp = TempFolder::OpenIn(dir_->path().toStdString());
-    QVERIFY(temp.IsOk());
-    temp_ = std::move(temp).value();
-    store_ = std::make_unique<TableStore>(test::DiskFs(), *temp_);
-    services_ = std::make_unique<test::FakeUiServices>();
-    window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-  }
-  void cleanup() {
-    window_.reset();
-    store_.reset();
-    temp_.reset();
-    dir_.reset();
-  }
+  void init() { WindowFixture::Open(); }
+  void cleanup() { WindowFixture::Close(); }
 
   void startsEmptyWithTableItemsGreyed() {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Mirel码表编辑器 V3.0"));
