@@ -314,9 +314,9 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (const std::u16string* value = request.Find(u"构词规则文件")) {
     Result<TextBuffer> rules = ReadTextFile(env.fs, ResolveBatchPath(*value, env.programFolder));
     if (!rules.IsOk()) {
-      return Fail(
-          env, kToolWordLibrary,
-          Status::IoError("", "cannot read the construction rules: " + rules.status().message()));
+      return Fail(env, kToolWordLibrary,
+                  Status::IoError(
+                      "", Tr("cannot read the construction rules: {1}", rules.status().message())));
     }
     settings.rulesText = rules->text.substr(0, kWordRulesLimit);
   }
@@ -347,7 +347,7 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
   const std::u16string* sourceValue = request.Find(u"源码表文件");
   if (sourceValue == nullptr || sourceValue->empty()) {
     return Fail(env, tool,
-                Status::InvalidArgument("", "no source table given (/源码表文件=TABLE)"));
+                Status::InvalidArgument("", Tr("no source table given (/源码表文件=TABLE)")));
   }
   const std::filesystem::path source = ResolveBatchPath(*sourceValue, env.programFolder);
   if (Result<PathInfo> info = env.fs.Query(source);
@@ -365,7 +365,7 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
     const std::u16string* frequency = request.Find(u"词频表文件");
     if (frequency == nullptr || frequency->empty()) {
       return Fail(env, tool,
-                  Status::InvalidArgument("", "no frequency table given (/词频表文件=FILE)"));
+                  Status::InvalidArgument("", Tr("no frequency table given (/词频表文件=FILE)")));
     }
     run.frequencyFile = ResolveBatchPath(*frequency, env.programFolder);
     if (Status apart = KeepSourceApart(env, run.output, {run.frequencyFile}); !apart.IsOk()) {

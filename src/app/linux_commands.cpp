@@ -230,7 +230,7 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
                                 ? ": " + DescribeChildEnd(ran.value(), limits)
                             : ran->exitCode == 127 ? " to start"
                                                    : "";
-    return Status::IoError("", "the table is installed, but \"" + shown + "\" failed" + why);
+    return Status::IoError("", Tr("the table is installed, but \"{1}\" failed{2}", shown, why));
   }
   io.out << "ran " << shown << "\n";
   return Status::Ok();

@@ -568,7 +568,7 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
     }
   }
   if (accepted == 0) {
-    return Status::InvalidArgument(source, "no line is in the " + sourceName);
+    return Status::InvalidArgument(source, Tr("no line is in the {1}", sourceName));
   }
 
   // Stage two: read back.
@@ -579,7 +579,7 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
   }
   std::vector<CommonRecord> records = ReadBackRecords(back->text);
   if (records.empty()) {
-    return Status::InvalidArgument(source, "its lines in the " + sourceName + " hold no entries");
+    return Status::InvalidArgument(source, Tr("its lines in the {1} hold no entries", sourceName));
   }
   if (records.size() >= std::numeric_limits<uint32_t>::max()) {
     return Status::Unsupported(source, Tr("too many entries"));

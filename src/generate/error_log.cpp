@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -60,7 +61,7 @@ Status ErrorLog::Close() {
     if (committed.code() == Status::Code::kNoMemory) return committed;
     failure = committed.message();
   }
-  return Status::IoError("", "the error log cannot be written (" + failure + ")");
+  return Status::IoError("", Tr("the error log cannot be written ({1})", failure));
 }
 
 }  // namespace mirel

@@ -61,7 +61,8 @@ Result<InstalledTable> ReadInstalledTable(const InstalledCopies& copies, std::u1
   if (!opened.IsOk()) return opened;
   Status valid = ValidateCompiledTable(copy.bytes());
   if (!valid.IsOk())
-    return Status::Corrupt(main.string(), "not a readable compiled table: " + valid.message());
+    return Status::Corrupt(main.string(),
+                           Tr("not a readable compiled table: {1}", valid.message()));
   return InstalledTable{std::u16string(key), main, copy.path(), ReadOpaqueHeader(copy.bytes())};
 } catch (const std::bad_alloc&) {
   return Status::NoMemory("");
@@ -128,7 +129,7 @@ Status ExportInstalledTable(const InstalledCopies& copies, std::u16string_view k
       out.Write(u"\t\r\n");
     });
     if (!read.IsOk())
-      return Status::Corrupt(library.string(), "damaged user library: " + read.message());
+      return Status::Corrupt(library.string(), Tr("damaged user library: {1}", read.message()));
   }
   return out.Commit();
 } catch (const std::bad_alloc&) {

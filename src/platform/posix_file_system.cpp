@@ -357,9 +357,9 @@ class PosixInput final : public InputFile {
       if (n < 0) return OsError(path(), Tr("cannot read"), errno);
       // Another writer cut the file short: what was read no longer belongs together.
       if (n == 0 && !out.empty() && !stream_ && offset_ < size_) {
-        return Status::IoError(Where(path()), "shrank while it was read (ended after " +
-                                                  std::to_string(offset_) + " of " +
-                                                  std::to_string(size_) + " bytes)");
+        return Status::IoError(
+            Where(path()),
+            Tr("shrank while it was read (ended after {1} of {2} bytes)", offset_, size_));
       }
       offset_ += static_cast<uint64_t>(n);
       return static_cast<size_t>(n);

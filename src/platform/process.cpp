@@ -337,13 +337,13 @@ class PosixProcessRunner final : public ProcessRunner {
   static Status Start(Pipe& pipe, std::optional<Child>& child, const std::string& what,
                       const InChild& inChild) {
     if (!pipe.ok()) {
-      return Status::IoError(what, std::string("cannot make a pipe: ") + strerror(errno));
+      return Status::IoError(what, Tr("cannot make a pipe: {1}", strerror(errno)));
     }
     {
       CleanupSignalBlock block;
       const pid_t pid = ::fork();
       if (pid < 0) {
-        return Status::IoError(what, std::string("cannot start a process: ") + strerror(errno));
+        return Status::IoError(what, Tr("cannot start a process: {1}", strerror(errno)));
       }
       if (pid == 0) inChild(block.previous());
       ::setpgid(pid, pid);

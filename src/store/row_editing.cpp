@@ -26,7 +26,7 @@ int TableStore::ModifyRow(uint32_t v, uint32_t i, std::u16string_view code,
 Status TableStore::RewriteRow(uint32_t v, uint32_t i, std::u16string_view code,
                               std::u16string_view entry) {
   if (v >= VisibleRowCount() || i >= RowCount()) {
-    return Status::InvalidArgument("", "row " + std::to_string(v + 1) + " is not in the table");
+    return Status::InvalidArgument("", Tr("row {1} is not in the table", v + 1));
   }
   // The row's present slot, measured in the filter snapshot.
   const uint32_t snapshotOffset = FilterOffsets()[v];

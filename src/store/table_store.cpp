@@ -152,7 +152,7 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   // Its text goes where a compiled file's text goes, and opens from there.
   std::filesystem::path text = temp_.TempPath(kCompiledTextName);
   if (text.empty()) {
-    return Status::IoError(temp_.folder().string(), "temporary folder path is too long");
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
   }
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, text);
   if (!writer.IsOk()) return writer.status();
