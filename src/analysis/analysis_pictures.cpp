@@ -25,24 +25,6 @@ constexpr std::array<std::string_view, 8> kFingerNames = {
 
 // ---- Text ---------------------------------------------------------------
 
-void AppendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Good in XML and HTML content and attribute values alike. Controls would
 // make the SVG unreadable to an XML parser and hide in a page: they show as
 // their control pictures. What XML cannot hold at all becomes U+FFFD.
@@ -83,7 +65,7 @@ void AppendEscaped(std::string& out, std::u16string_view text) {
     } else if ((c >= 0x80 && c < 0xA0) || c == 0xFFFE || c == 0xFFFF) {
       c = 0xFFFD;
     }
-    AppendCodePoint(out, c);
+    AppendCodePointUtf8(out, c);
   }
 }
 

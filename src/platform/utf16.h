@@ -22,6 +22,8 @@ size_t AppendUtf8(std::string_view utf8, std::u16string& out);
 
 // Converts UTF-16 to UTF-8. Lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// Appends one code point (not a surrogate) as UTF-8.
+void AppendCodePointUtf8(std::string& out, char32_t cp);
 
 // One argument of FormatText. Strings are borrowed for the call only.
 using FormatArg =

@@ -29,17 +29,8 @@ using namespace mirel;
 
 namespace {
 
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const QString& path, const std::string& bytes) {
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  out << bytes;
-}
+using test::ReadFile;
+using test::WriteFile;
 
 }  // namespace
 

@@ -3,9 +3,13 @@
 // Open() from init() and Close() from cleanup().
 #pragma once
 
+#include <QString>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
 
 #include "app/ui/main_window.h"
 #include "fake_ui_services.h"
@@ -14,6 +18,18 @@
 #include "support/test_support.h"
 
 namespace mirel::test {
+
+inline std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const QString& path, const std::string& bytes) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  out << bytes;
+}
 
 struct WindowFixture {
   std::unique_ptr<QTemporaryDir> dir_;
