@@ -119,22 +119,22 @@ std::map<std::string, std::vector<std::string>> OfferedByRime(
     traits.min_log_level = 3;
     rime->setup(&traits);
     rime->initialize(&traits);
-    const RimeSessionId session = rime->create_session();
+    const RimeSessionId lookup = rime->create_session();
     std::string out;
-    if (rime->select_schema(session, "sample")) {
+    if (rime->select_schema(lookup, "sample")) {
       for (const std::string& code : codes) {
-        rime->clear_composition(session);
-        rime->simulate_key_sequence(session, code.c_str());
+        rime->clear_composition(lookup);
+        rime->simulate_key_sequence(lookup, code.c_str());
         out += code;
         RimeCandidateListIterator it = {};
-        if (rime->candidate_list_begin(session, &it)) {
+        if (rime->candidate_list_begin(lookup, &it)) {
           while (rime->candidate_list_next(&it)) out += std::string("\t") + it.candidate.text;
           rime->candidate_list_end(&it);
         }
         out += '\n';
       }
     }
-    rime->destroy_session(session);
+    rime->destroy_session(lookup);
     rime->finalize();
     test::WriteBytes(answer, out);
     _exit(0);
