@@ -682,10 +682,11 @@ Result<AnalysisTable> LoadAnalysisTable(CommandContext& ctx, const TempFolder& t
                                         const std::string& path) {
   ToolIo& io = ctx.io;
   AnalysisTable table;
-  Result<std::string> bytes = io.fs.ReadWhole(path);
-  if (!bytes.IsOk()) return bytes.status();
+  // The head tells a Linux table; any other is read once, by the store.
+  Result<std::string> head = io.fs.ReadHead(path, size_t{1} << 16);
+  if (!head.IsOk()) return head.status();
   if (std::optional<linux_table::LinuxFormat> linux =
-          linux_table::DetectLinuxFormat(bytes.value())) {
+          linux_table::DetectLinuxFormat(head.value())) {
     Result<linux_table::ReadResult> read = linux_table::ReadLinuxTable(io.fs, path, *linux);
     if (!read.IsOk()) return read.status();
     for (const linux_table::Diagnostic& d : read->diagnostics) {

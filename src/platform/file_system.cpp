@@ -128,6 +128,22 @@ Status OutputFile::Commit() {
   return Publish();
 }
 
+Result<std::string> FileSystem::ReadHead(const std::filesystem::path& path, size_t size) {
+  Result<std::unique_ptr<InputFile>> in = OpenInput(path);
+  if (!in.IsOk()) return in.status();
+  std::string head(size, '\0');
+  size_t filled = 0;
+  while (filled < head.size()) {
+    Result<size_t> got = in.value()->Read(
+        std::as_writable_bytes(std::span(head.data() + filled, head.size() - filled)));
+    if (!got.IsOk()) return got.status();
+    if (got.value() == 0) break;
+    filled += got.value();
+  }
+  head.resize(filled);
+  return head;
+}
+
 Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uint64_t requested) {
   Result<std::unique_ptr<InputFile>> opened = OpenInput(path);
   if (!opened.IsOk()) return opened.status();

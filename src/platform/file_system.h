@@ -188,6 +188,9 @@ class FileSystem {
   // file that grows while it is read, is cut off as soon as it passes it.
   Result<std::string> ReadWhole(const std::filesystem::path& path,
                                 uint64_t limit = kDefaultReadLimit);
+  // The first `size` bytes of a file (all of a shorter one), for telling
+  // what it holds. A pipe gives these bytes to this read alone.
+  Result<std::string> ReadHead(const std::filesystem::path& path, size_t size);
   // Replaces `target` with `bytes`, atomically.
   Status WriteWhole(const std::filesystem::path& target, std::span<const std::byte> bytes);
   // Replaces `target` with a copy of `source`, atomically.

@@ -599,19 +599,9 @@ Result<bool> IsCompiledTableFile(FileSystem& fs, const std::filesystem::path& pa
   if (Result<PathInfo> info = fs.Query(path); info.IsOk() && info->kind == PathKind::kStream) {
     return false;
   }
-  Result<std::unique_ptr<InputFile>> opened = fs.OpenInput(path);
-  if (!opened.IsOk()) return opened.status();
-  InputFile& input = *opened.value();
-  if (input.IsStream()) return false;
-  std::array<std::byte, kCompiledSignatureSize> head{};
-  size_t filled = 0;
-  while (filled < head.size()) {
-    Result<size_t> read = input.Read(std::span(head).subspan(filled));
-    if (!read.IsOk()) return read.status();
-    if (read.value() == 0) break;
-    filled += read.value();
-  }
-  return HasCompiledTableHeader(std::span(head).first(filled));
+  Result<std::string> head = fs.ReadHead(path, kCompiledSignatureSize);
+  if (!head.IsOk()) return head.status();
+  return HasCompiledTableHeader(std::as_bytes(std::span(head.value())));
 }
 
 Status RefuseFalseCompiledTable(const std::filesystem::path& path) {

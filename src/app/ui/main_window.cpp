@@ -200,18 +200,9 @@ constexpr size_t kDetectionBytes = size_t{1} << 16;
 // other than Mirel's own (by its first lines); anything else is read as a
 // Mirel text.
 Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
-  Result<std::unique_ptr<InputFile>> in = fs.OpenInput(path);
-  if (!in.IsOk()) return in.status();
-  std::string head(kDetectionBytes, '\0');
-  size_t filled = 0;
-  while (filled < head.size()) {
-    Result<size_t> got = in.value()->Read(
-        std::as_writable_bytes(std::span(head.data() + filled, head.size() - filled)));
-    if (!got.IsOk()) return got.status();
-    if (got.value() == 0) break;
-    filled += got.value();
-  }
-  head.resize(filled);
+  Result<std::string> read = fs.ReadHead(path, kDetectionBytes);
+  if (!read.IsOk()) return read.status();
+  std::string head = std::move(read).value();
   if (HasCompiledTableHeader(std::as_bytes(std::span(head))) || HasExtension(path, u".ktb")) {
     return Reader{};
   }
@@ -219,7 +210,7 @@ Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
     return Reader{Reader::Kind::kLinux, *linux, {}};
   }
   // A character cut in two at the end would change how the rest decodes.
-  if (filled == kDetectionBytes) head.resize(head.rfind('\n') + 1);
+  if (head.size() == kDetectionBytes) head.resize(head.rfind('\n') + 1);
   const Detection detection = DetectFormat(DecodeText(head).text);
   if (detection.format && *detection.format != TableFormat::kMirel) {
     return Reader{Reader::Kind::kCommon, {}, *detection.format};
