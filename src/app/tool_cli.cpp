@@ -48,6 +48,16 @@ std::filesystem::path OutputOr(const std::string& output, const std::filesystem:
   return output.empty() ? otherwise : std::filesystem::path(output);
 }
 
+// The output given, or the default one, which may not be one of `inputs`: a
+// result written over its own source loses the source.
+Result<std::filesystem::path> OutputOrDefault(FileSystem& fs, const std::string& output,
+                                              const std::filesystem::path& otherwise,
+                                              std::initializer_list<std::filesystem::path> inputs) {
+  if (!output.empty()) return std::filesystem::path(output);
+  if (Status apart = RefuseOutputOverInput(fs, otherwise, inputs); !apart.IsOk()) return apart;
+  return otherwise;
+}
+
 // Bytes already taken from a pipe, read again from memory.
 class KeptInput final : public InputFile {
  public:
@@ -146,12 +156,12 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
       request.frequencyFile = args.Get("freq");
     }
   }
-  request.output = OutputOr(args.Get("output"),
-                            FolderOf(std::filesystem::path(table)) / PathFromUtf16(defaultName));
-  if (args.Get("output").empty()) {
-    Status apart = RefuseOutputOverInput(io.fs, request.output, {table, request.frequencyFile});
-    if (!apart.IsOk()) return apart;
-  }
+  Result<std::filesystem::path> output =
+      OutputOrDefault(io.fs, args.Get("output"),
+                      FolderOf(std::filesystem::path(table)) / PathFromUtf16(defaultName),
+                      {table, request.frequencyFile});
+  if (!output.IsOk()) return output.status();
+  request.output = std::move(output).value();
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   TableStore store(io.fs, *temp.value());
@@ -249,15 +259,13 @@ Status RunConvertRules(const CommandArgs& args, CommandContext& ctx) {
   if (Status named = NeedOutputBesideStream(ctx, source, args.Get("output")); !named.IsOk()) {
     return named;
   }
-  const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
-  if (args.Get("output").empty()) {
-    Status apart = RefuseOutputOverInput(io.fs, out, {source, args.Get("rules")});
-    if (!apart.IsOk()) return apart;
-  }
-  Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out);
+  Result<std::filesystem::path> out = OutputOrDefault(
+      io.fs, args.Get("output"), ConversionOutputPath(source), {source, args.Get("rules")});
+  if (!out.IsOk()) return out.status();
+  Result<uint64_t> done = RunRuleConversion(io.fs, source, rules, out.value());
   if (!done.IsOk()) return done.status();
   io.out << Counted(done.value(), "character", "characters") << " converted, written to "
-         << OutputName(out) << "\n";
+         << OutputName(out.value()) << "\n";
   return Status::Ok();
 }
 
@@ -267,17 +275,15 @@ Status RunConvertLayout(const CommandArgs& args, CommandContext& ctx) {
   if (Status named = NeedOutputBesideStream(ctx, source, args.Get("output")); !named.IsOk()) {
     return named;
   }
-  const std::filesystem::path out = OutputOr(args.Get("output"), ConversionOutputPath(source));
-  if (args.Get("output").empty()) {
-    Status apart = RefuseOutputOverInput(io.fs, out, {source});
-    if (!apart.IsOk()) return apart;
-  }
+  Result<std::filesystem::path> out =
+      OutputOrDefault(io.fs, args.Get("output"), ConversionOutputPath(source), {source});
+  if (!out.IsOk()) return out.status();
   Result<uint64_t> done =
       RunLayoutConversion(io.fs, source, Utf8ToUtf16(args.Get("separators")),
-                          static_cast<Layout>(std::stoi(args.Get("layout"))), out);
+                          static_cast<Layout>(std::stoi(args.Get("layout"))), out.value());
   if (!done.IsOk()) return done.status();
-  io.out << Counted(done.value(), "line", "lines") << " converted, written to " << OutputName(out)
-         << "\n";
+  io.out << Counted(done.value(), "line", "lines") << " converted, written to "
+         << OutputName(out.value()) << "\n";
   return Status::Ok();
 }
 
