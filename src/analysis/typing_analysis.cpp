@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <limits>
 #include <queue>
 #include <tuple>
@@ -27,6 +28,15 @@ constexpr size_t kMissingShown = 30;     // in text
 constexpr size_t kCostlyCodesShown = 30;
 constexpr uint64_t kBandEnds[] = {300, 500, 1500, 3000, 6000, 0};
 
+// Below this a second thread costs more than it saves.
+constexpr size_t kRowsWorthAThread = 1 << 16;
+
+// `work` on a thread of its own when `beside`, else deferred to get().
+template <class Work>
+auto RunBeside(bool beside, Work work) {
+  return std::async(beside ? std::launch::async : std::launch::deferred, std::move(work));
+}
+
 uint32_t SelectKeys(uint32_t pos, size_t codeLength, uint32_t maxLength) {
   if (pos == 1 && codeLength == maxLength) return 0;
   return 1 + (pos - 1) / kPageSize;
@@ -45,10 +55,8 @@ uint32_t Characters(std::u16string_view text) { return CountCharacters(text) & ~
 // the row each evaluated entry is typed with.
 struct Evaluation {
   uint32_t maxLength = 0;
-  std::vector<uint32_t> codeOf;     // by row: the code's number
-  std::vector<uint32_t> firstRow;   // by code: its first row
-  std::vector<uint32_t> codeStart;  // by code: where its rows start in codeRows
-  std::vector<uint32_t> codeRows;   // rows grouped by code, table order within
+  std::vector<uint32_t> codeOf;    // by row: the code's number
+  std::vector<uint32_t> firstRow;  // by code: its first row
   std::vector<uint32_t> pos, sortedPos;
   std::vector<uint32_t> listOf;                // by row: the entry's place in the list, or kNone
   std::vector<uint32_t> evaluated;             // list places of S, heaviest first
@@ -58,8 +66,48 @@ struct Evaluation {
 
 uint32_t KeysOf(const Evaluation& e, const std::vector<TableRow>& rows, uint32_t row, bool sorted) {
   const uint32_t p = sorted ? e.sortedPos[row] : e.pos[row];
-  return static_cast<uint32_t>(rows[row].code.size()) +
-         SelectKeys(p, rows[row].code.size(), e.maxLength);
+  return static_cast<uint32_t>(rows[row].code().size()) +
+         SelectKeys(p, rows[row].code().size(), e.maxLength);
+}
+
+// Every row's code number and place in it, and the code index that the
+// search for free codes asks again.
+struct CodePlaces {
+  TextIndex index;
+  std::vector<uint32_t> codeOf, pos, firstRow, rowsOfCode;
+};
+
+CodePlaces PlaceCodes(const std::vector<TableRow>& rows) {
+  const uint32_t n = static_cast<uint32_t>(rows.size());
+  CodePlaces p{TextIndex(n), std::vector<uint32_t>(n), std::vector<uint32_t>(n), {}, {}};
+  // Reserved pages are not touched until used: no copies as the codes come.
+  p.firstRow.reserve(n);
+  p.rowsOfCode.reserve(n);
+  auto codeText = [&](uint32_t c) { return rows[p.firstRow[c]].code(); };
+  for (uint32_t r = 0; r < n; ++r) {
+    const auto [c, fresh] =
+        p.index.Insert(rows[r].code(), static_cast<uint32_t>(p.firstRow.size()), codeText);
+    if (fresh) {
+      p.firstRow.push_back(r);
+      p.rowsOfCode.push_back(0);
+    }
+    p.codeOf[r] = c;
+    p.pos[r] = ++p.rowsOfCode[c];
+  }
+  return p;
+}
+
+// By row: the entry's place in the list, or kNone.
+std::vector<uint32_t> PlaceEntries(const std::vector<TableRow>& rows, const WeightList& list) {
+  TextIndex entries(list.entries.size());
+  auto entryText = [&](uint32_t k) -> std::u16string_view { return list.entries[k].entry; };
+  for (uint32_t k = 0; k < list.entries.size(); ++k)
+    entries.Insert(list.entries[k].entry, k, entryText);
+  std::vector<uint32_t> listOf(rows.size(), kNone);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (std::optional<uint32_t> k = entries.Find(rows[r].entry(), entryText)) listOf[r] = *k;
+  }
+  return listOf;
 }
 
 Evaluation Evaluate(const std::vector<TableRow>& rows, const WeightList& list,
@@ -69,46 +117,23 @@ Evaluation Evaluate(const std::vector<TableRow>& rows, const WeightList& list,
   e.maxLength = options.maxLength;
   if (e.maxLength == 0) {
     for (const TableRow& row : rows) {
-      e.maxLength = std::max<uint32_t>(e.maxLength, static_cast<uint32_t>(row.code.size()));
+      e.maxLength = std::max<uint32_t>(e.maxLength, static_cast<uint32_t>(row.code().size()));
     }
   }
 
-  // Positions within codes.
-  e.codeOf.resize(n);
-  e.pos.resize(n);
-  std::vector<uint32_t> rowsOfCode;
-  {
-    TextIndex codes(n);
-    auto codeText = [&](uint32_t c) { return rows[e.firstRow[c]].code; };
-    for (uint32_t r = 0; r < n; ++r) {
-      const auto [c, fresh] =
-          codes.Insert(rows[r].code, static_cast<uint32_t>(e.firstRow.size()), codeText);
-      if (fresh) {
-        e.firstRow.push_back(r);
-        rowsOfCode.push_back(0);
-      }
-      e.codeOf[r] = c;
-      e.pos[r] = ++rowsOfCode[c];
-    }
-  }
-  e.codeStart.resize(e.firstRow.size() + 1);
-  for (size_t c = 0; c < rowsOfCode.size(); ++c)
-    e.codeStart[c + 1] = e.codeStart[c] + rowsOfCode[c];
-  e.codeRows.resize(n);
-  for (uint32_t r = 0; r < n; ++r) e.codeRows[e.codeStart[e.codeOf[r]] + e.pos[r] - 1] = r;
+  // The two hash passes touch nothing in common: one on each core.
+  std::future<std::vector<uint32_t>> listOf =
+      RunBeside(n >= kRowsWorthAThread, [&] { return PlaceEntries(rows, list); });
+  CodePlaces codes = PlaceCodes(rows);
+  e.listOf = listOf.get();
+  codes.index = TextIndex(0);  // the free-code search builds its own when it is needed
+  e.codeOf = std::move(codes.codeOf);
+  e.pos = std::move(codes.pos);
+  e.firstRow = std::move(codes.firstRow);
 
-  // The list's entries in the table.
-  TextIndex entries(list.entries.size());
-  auto entryText = [&](uint32_t k) -> std::u16string_view { return list.entries[k].entry; };
-  for (uint32_t k = 0; k < list.entries.size(); ++k)
-    entries.Insert(list.entries[k].entry, k, entryText);
-  e.listOf.assign(n, kNone);
   std::vector<bool> inTable(list.entries.size());
   for (uint32_t r = 0; r < n; ++r) {
-    if (std::optional<uint32_t> k = entries.Find(rows[r].entry, entryText)) {
-      e.listOf[r] = *k;
-      inTable[*k] = true;
-    }
+    if (e.listOf[r] != kNone) inTable[e.listOf[r]] = true;
   }
   for (size_t k = 0; k < list.entries.size(); ++k) {
     e.sourceWeight += list.entries[k].weight;
@@ -118,16 +143,44 @@ Evaluation Evaluate(const std::vector<TableRow>& rows, const WeightList& list,
     return e.listOf[r] == kNone ? 0.0 : list.entries[e.listOf[r]].weight;
   };
 
-  // Positions if each code's rows fell by weight.
+  // Positions if each code's rows fell by weight. Only rows of a weight
+  // above 0 are ever typed by the list, and they go before the rest: their
+  // place is their rank among the weighted rows of their code. Those rows
+  // grouped by code in table order, and a group sorted only where it does
+  // not already fall.
   e.sortedPos = e.pos;
-  std::vector<uint32_t> group;
-  for (size_t c = 0; c + 1 < e.codeStart.size(); ++c) {
-    const uint32_t begin = e.codeStart[c], end = e.codeStart[c + 1];
-    if (end - begin < 2) continue;
-    group.assign(e.codeRows.begin() + begin, e.codeRows.begin() + end);
-    std::stable_sort(group.begin(), group.end(),
-                     [&](uint32_t a, uint32_t b) { return weightOf(a) > weightOf(b); });
-    for (uint32_t k = 0; k < group.size(); ++k) e.sortedPos[group[k]] = k + 1;
+  {
+    std::vector<uint32_t>& start = codes.rowsOfCode;  // reused: weighted rows before each code
+    std::fill(start.begin(), start.end(), 0);
+    start.push_back(0);
+    uint32_t weighted = 0;
+    for (uint32_t r = 0; r < n; ++r) {
+      if (weightOf(r) > 0) {
+        ++start[e.codeOf[r] + 1];
+        ++weighted;
+      }
+    }
+    for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+    // start[c] counts up as code c's rows are placed, ending where c + 1 starts.
+    std::vector<uint32_t> grouped(weighted);
+    for (uint32_t r = 0; r < n; ++r) {
+      if (weightOf(r) > 0) grouped[start[e.codeOf[r]]++] = r;
+    }
+    start.insert(start.begin(), 0);
+    for (size_t c = 0; c + 1 < start.size(); ++c) {
+      const auto begin = grouped.begin() + start[c], end = grouped.begin() + start[c + 1];
+      if (end - begin < 2) {
+        if (begin != end) e.sortedPos[*begin] = 1;
+        continue;
+      }
+      if (!std::is_sorted(begin, end,
+                          [&](uint32_t a, uint32_t b) { return weightOf(a) > weightOf(b); })) {
+        std::stable_sort(begin, end,
+                         [&](uint32_t a, uint32_t b) { return weightOf(a) > weightOf(b); });
+      }
+      for (auto it = begin; it != end; ++it)
+        e.sortedPos[*it] = static_cast<uint32_t>(it - begin + 1);
+    }
   }
 
   // S: heaviest first, ties in list order.
@@ -228,7 +281,7 @@ std::vector<std::u16string> FreeCodes(size_t length, const std::u16string& alpha
   std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue;
   for (char16_t key : alphabet) queue.push({0.0, 1, std::u16string(1, key)});
   std::vector<std::u16string> found;
-  auto codeText = [&](uint32_t c) { return rows[e.firstRow[c]].code; };
+  auto codeText = [&](uint32_t c) { return rows[e.firstRow[c]].code(); };
   for (size_t popped = 0;
        !queue.empty() && found.size() < kFreeCodesKept && popped < kFreeCodeSearchLimit; ++popped) {
     auto [cost, size, code] = queue.top();
@@ -282,7 +335,7 @@ Summary Summarise(const std::vector<TableRow>& rows, const WeightList& list,
       a.missing.push_back({entry.entry, w});
       continue;
     }
-    const std::u16string_view code = rows[r].code;
+    const std::u16string_view code = rows[r].code();
     const uint32_t select = SelectKeys(e.pos[r], code.size(), e.maxLength);
     out.keys[s] = static_cast<uint32_t>(code.size()) + select;
     const uint32_t sortedRow = e.chosenSorted[s];
@@ -337,7 +390,7 @@ Summary Summarise(const std::vector<TableRow>& rows, const WeightList& list,
     std::u16string alphabet;
     std::vector<bool> seen(128);
     for (const TableRow& row : rows) {
-      for (char16_t key : row.code) {
+      for (char16_t key : row.code()) {
         if (key > 0x20 && key < 128 && !seen[key]) seen[key] = true;
       }
     }
@@ -345,18 +398,25 @@ Summary Summarise(const std::vector<TableRow>& rows, const WeightList& list,
       if (seen[k]) alphabet += k;
     }
     TextIndex codes(e.firstRow.size());
-    auto codeText = [&](uint32_t c) { return rows[e.firstRow[c]].code; };
+    auto codeText = [&](uint32_t c) { return rows[e.firstRow[c]].code(); };
     for (uint32_t c = 0; c < e.firstRow.size(); ++c) codes.Insert(codeText(c), c, codeText);
     std::vector<std::optional<std::vector<std::u16string>>> freeByLength(e.maxLength + 2);
-    for (uint32_t c : costly) {
-      CostlyCode& cc = a.costlyCodes.emplace_back();
-      cc.code = rows[e.firstRow[c]].code;
-      cc.cost = covered > 0 ? codeCost[c] / covered : 0;
-      for (uint32_t k = e.codeStart[c]; k < e.codeStart[c + 1]; ++k) {
-        const uint32_t r = e.codeRows[k];
-        cc.rows.push_back({std::u16string(rows[r].entry),
-                           e.listOf[r] == kNone ? 0.0 : list.entries[e.listOf[r]].weight});
+    // Each kept code's rows, in table order, in one pass.
+    std::vector<uint32_t> slotOf(e.firstRow.size(), kNone);
+    for (uint32_t k = 0; k < costly.size(); ++k) slotOf[costly[k]] = k;
+    a.costlyCodes.resize(costly.size());
+    for (uint32_t r = 0; r < rows.size(); ++r) {
+      if (const uint32_t k = slotOf[e.codeOf[r]]; k != kNone) {
+        a.costlyCodes[k].rows.push_back(
+            {std::u16string(rows[r].entry()),
+             e.listOf[r] == kNone ? 0.0 : list.entries[e.listOf[r]].weight});
       }
+    }
+    for (uint32_t k = 0; k < costly.size(); ++k) {
+      const uint32_t c = costly[k];
+      CostlyCode& cc = a.costlyCodes[k];
+      cc.code = rows[e.firstRow[c]].code();
+      cc.cost = covered > 0 ? codeCost[c] / covered : 0;
       const size_t length = std::min<size_t>(cc.code.size(), freeByLength.size() - 1);
       if (!freeByLength[length]) {
         freeByLength[length] = FreeCodes(length, alphabet, codes, rows, e, times);

@@ -19,6 +19,26 @@
 
 namespace mirel::analysis {
 
+// A row of the table as it stands: a view of an `entry TAB code` line the
+// caller keeps alive. 16 bytes, as a million of them sit beside the table.
+struct TableRow {
+  const char16_t* text = nullptr;
+  uint32_t entryLength = 0, codeLength = 0;
+
+  // Up to the first TAB the entry, after it the code; no TAB, no code.
+  static TableRow Of(std::u16string_view line) {
+    const size_t tab = line.find(u'\t');
+    if (tab == std::u16string_view::npos)
+      return {line.data(), static_cast<uint32_t>(line.size()), 0};
+    return {line.data(), static_cast<uint32_t>(tab), static_cast<uint32_t>(line.size() - tab - 1)};
+  }
+  std::u16string_view entry() const { return {text, entryLength}; }
+  std::u16string_view code() const {
+    return codeLength ? std::u16string_view(text + entryLength + 1, codeLength)
+                      : std::u16string_view();
+  }
+};
+
 // ---- Weight lists -----------------------------------------------------
 
 struct WeightEntry {
@@ -39,16 +59,17 @@ enum class Script { kAuto, kSimplified, kTraditional };
 // `word count [tag]` space-separated lines.
 Result<WeightList> ReadWeightList(FileSystem& fs, const std::filesystem::path& path);
 // A built-in source by name (essay, jieba, pinlu) from the installed Debian
-// package; `tableEntries` decides kAuto (the form covering more weight).
+// package; the table's rows decide kAuto (the form covering more weight).
 Result<WeightList> LoadBuiltInSource(FileSystem& fs, std::string_view name, Script script,
-                                     const std::vector<std::u16string_view>& tableEntries);
+                                     const std::vector<TableRow>& table);
 
 // essay's traditional forms through OpenCC (t2s); forms that become one add
 // up. Touches no file but OpenCC's data, so it may run beside other work.
-Result<WeightList> SimplifyList(const WeightList& list);
+// The list goes through in `pieces` (0: of about 64 KiB), on every core.
+Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces = 0);
 // The form whose entries the table holds more weight of.
 WeightList PickScript(WeightList traditional, WeightList simplified,
-                      const std::vector<std::u16string_view>& tableEntries);
+                      const std::vector<TableRow>& table);
 
 // ---- Keyboard ----------------------------------------------------------
 
@@ -141,10 +162,6 @@ struct EntryChange {
 struct Comparison {
   Analysis old;
   std::vector<EntryChange> changes;
-};
-
-struct TableRow {
-  std::u16string_view entry, code;
 };
 
 Analysis AnalyzeRows(const std::vector<TableRow>& rows, const WeightList& list,

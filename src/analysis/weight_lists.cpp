@@ -3,10 +3,13 @@
 #include <opencc/opencc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <new>
+#include <thread>
 #include <unordered_map>
 
 #include "analysis/text_index.h"
@@ -188,37 +191,79 @@ void ParseHanyuPinlu(std::string_view text, WeightList& list) {
   }
 }
 
-// Every entry through OpenCC in one call, a line each: a converter keeps line
-// breaks, so the lines come back in order.
 }  // namespace
 
-Result<WeightList> SimplifyList(const WeightList& list) try {
+// The entries through OpenCC a line each (a converter keeps line breaks, so
+// the lines come back in order), in as many pieces as there are cores: a
+// line converts alone, so the pieces join to what one call would give.
+Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces) try {
   const std::string where = list.source;
-  opencc_t converter = opencc_open("t2s.json");
-  if (converter == reinterpret_cast<opencc_t>(-1)) {
-    return Status::Unsupported(where, Tr("OpenCC cannot open t2s.json (Debian libopencc-data)"));
-  }
-  std::unique_ptr<void, int (*)(opencc_t)> guard(converter, opencc_close);
   std::string joined;
   for (const WeightEntry& e : list.entries) {
     joined += Utf16ToUtf8(e.entry);
     joined += '\n';
   }
-  char* converted = opencc_convert_utf8(converter, joined.data(), joined.size());
-  if (converted == nullptr) return Status::Corrupt(where, Tr("OpenCC could not convert it"));
-  std::unique_ptr<char, void (*)(char*)> text(converted, opencc_convert_utf8_free);
+  if (pieces == 0) {
+    // Small pieces keep OpenCC's working memory small.
+    constexpr size_t kPieceBytes = size_t{1} << 16;
+    pieces = static_cast<unsigned>(std::max<size_t>(1, joined.size() / kPieceBytes));
+  }
+  std::vector<size_t> bounds{0};
+  for (size_t k = 1; k < pieces; ++k) {
+    const size_t end = joined.find('\n', joined.size() * k / pieces);
+    if (end == std::string::npos || end + 1 <= bounds.back()) continue;
+    bounds.push_back(end + 1);
+  }
+  bounds.push_back(joined.size());
+  // Each thread its own converter, taking the next piece until none is left.
+  std::vector<Result<std::string>> texts(bounds.size() - 1, Status::Ok());
+  std::atomic<size_t> nextPiece{0};
+  auto convert = [&] {
+    opencc_t converter = opencc_open("t2s.json");
+    if (converter == reinterpret_cast<opencc_t>(-1)) {
+      texts[0] =
+          Status::Unsupported(where, Tr("OpenCC cannot open t2s.json (Debian libopencc-data)"));
+      return;
+    }
+    std::unique_ptr<void, int (*)(opencc_t)> guard(converter, opencc_close);
+    for (size_t piece; (piece = nextPiece++) < texts.size();) {
+      char* converted = opencc_convert_utf8(converter, joined.data() + bounds[piece],
+                                            bounds[piece + 1] - bounds[piece]);
+      if (converted == nullptr) {
+        texts[piece] = Status::Corrupt(where, Tr("OpenCC could not convert it"));
+        continue;
+      }
+      std::unique_ptr<char, void (*)(char*)> text(converted, opencc_convert_utf8_free);
+      texts[piece] = std::string(text.get());
+    }
+  };
+  const size_t threads =
+      std::min<size_t>(texts.size(), std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::future<void>> others;
+  for (size_t k = 1; k < threads; ++k) others.push_back(std::async(std::launch::async, convert));
+  convert();
+  for (auto& other : others) other.get();
+  std::string().swap(joined);
   WeightList out;
   out.source = list.source + " (simplified)";
   out.badLines = list.badLines;
   out.firstBadLines = list.firstBadLines;
   ListBuilder builder(out, list.entries.size());
-  std::string_view rest(text.get());
+  size_t piece = 0;
+  std::string_view rest;
+  std::u16string entry;
   for (const WeightEntry& e : list.entries) {
+    while (rest.empty() && piece < texts.size()) {
+      if (!texts[piece].IsOk()) return texts[piece].status();
+      rest = texts[piece++].value();
+    }
     const size_t end = rest.find('\n');
     if (end == std::string_view::npos) {
       return Status::Corrupt(where, Tr("OpenCC returned fewer lines than it was given"));
     }
-    builder.Add(Utf8ToUtf16(rest.substr(0, end)), e.weight);
+    entry.clear();
+    AppendUtf8(rest.substr(0, end), entry);
+    builder.Add(entry, e.weight);
     rest.remove_prefix(end + 1);
   }
   return out;
@@ -228,11 +273,20 @@ Result<WeightList> SimplifyList(const WeightList& list) try {
 
 namespace {
 
-double CoveredWeight(const WeightList& list, const TextIndex& tableEntries,
-                     const std::vector<std::u16string_view>& entries) {
+// The weight of the list's entries that some row holds; a row repeated
+// counts once.
+double CoveredWeight(const WeightList& list, const std::vector<TableRow>& table) {
+  TextIndex index(list.entries.size());
+  auto entryText = [&](uint32_t k) -> std::u16string_view { return list.entries[k].entry; };
+  for (uint32_t k = 0; k < list.entries.size(); ++k)
+    index.Insert(list.entries[k].entry, k, entryText);
+  std::vector<bool> held(list.entries.size());
+  for (const TableRow& row : table) {
+    if (std::optional<uint32_t> k = index.Find(row.entry(), entryText)) held[*k] = true;
+  }
   double sum = 0;
-  for (const WeightEntry& e : list.entries) {
-    if (tableEntries.Find(e.entry, [&](uint32_t k) { return entries[k]; })) sum += e.weight;
+  for (size_t k = 0; k < list.entries.size(); ++k) {
+    if (held[k]) sum += list.entries[k].weight;
   }
   return sum;
 }
@@ -240,15 +294,12 @@ double CoveredWeight(const WeightList& list, const TextIndex& tableEntries,
 }  // namespace
 
 WeightList PickScript(WeightList traditional, WeightList simplified,
-                      const std::vector<std::u16string_view>& tableEntries) {
-  TextIndex index(tableEntries.size());
-  for (uint32_t k = 0; k < tableEntries.size(); ++k) {
-    index.Insert(tableEntries[k], k, [&](uint32_t j) { return tableEntries[j]; });
-  }
-  if (CoveredWeight(simplified, index, tableEntries) >
-      CoveredWeight(traditional, index, tableEntries)) {
-    return simplified;
-  }
+                      const std::vector<TableRow>& table) {
+  std::future<double> simplifiedWeight =
+      std::async(table.size() >= (1 << 16) ? std::launch::async : std::launch::deferred,
+                 [&] { return CoveredWeight(simplified, table); });
+  const double traditionalWeight = CoveredWeight(traditional, table);
+  if (simplifiedWeight.get() > traditionalWeight) return simplified;
   traditional.source += " (traditional)";
   return traditional;
 }
@@ -268,7 +319,7 @@ Result<WeightList> ReadWeightList(FileSystem& fs, const std::filesystem::path& p
 }
 
 Result<WeightList> LoadBuiltInSource(FileSystem& fs, std::string_view name, Script script,
-                                     const std::vector<std::u16string_view>& tableEntries) try {
+                                     const std::vector<TableRow>& tableEntries) try {
   if (name == "essay") {
     Result<WeightList> list = ReadWeightList(fs, kEssayPath);
     if (!list.IsOk()) return list.status();

@@ -25,6 +25,7 @@
 #include "generate/single_characters.h"
 #include "generate/word_library.h"
 #include "ime/installed_tables.h"
+#include "platform/memory.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
@@ -673,14 +674,15 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
   return Status::Ok();
 }
 
-// A table's rows as entry and code views into the store, which must stay open.
 // A table to analyse, in the order its rows are offered: a table of a Linux
 // input method through its own reader (by falling weight where it has
-// weights), any other by content through the store. The rows view `text` or
-// the store, which live as long as this.
+// weights), a compiled table through the store, any other text table read
+// into memory by the store's rules. The rows view `text`, `table` or the
+// store, which live as long as this.
 struct AnalysisTable {
   std::unique_ptr<TableStore> store;
   std::u16string text;
+  TableText table;
   std::vector<analysis::TableRow> rows;
 };
 
@@ -688,7 +690,6 @@ Result<AnalysisTable> LoadAnalysisTable(CommandContext& ctx, const TempFolder& t
                                         const std::string& path) {
   ToolIo& io = ctx.io;
   AnalysisTable table;
-  // The head tells a Linux table; any other is read once, by the store.
   Result<std::string> head = io.fs.ReadHead(path, size_t{1} << 16);
   if (!head.IsOk()) return head.status();
   if (std::optional<linux_table::LinuxFormat> linux =
@@ -700,23 +701,29 @@ Result<AnalysisTable> LoadAnalysisTable(CommandContext& ctx, const TempFolder& t
     }
     table.text = linux_table::ToMirelText(read->table);
     for (const linux_table::MirelRow& row : linux_table::SplitMirelText(table.text)) {
-      table.rows.push_back({row.entry, row.code});
+      // The code follows its entry and the TAB.
+      table.rows.push_back({row.entry.data(), static_cast<uint32_t>(row.entry.size()),
+                            static_cast<uint32_t>(row.code.size())});
     }
     return table;
   }
-  table.store = std::make_unique<TableStore>(io.fs, temp);
-  Result<uint32_t> loaded = table.store->LoadTable(path, true);
-  if (!loaded.IsOk()) return loaded.status();
-  if (!table.store->linesWithoutTab().empty()) {
-    ctx.Warn(path, table.store->linesWithoutTab().Describe());
+  if (HasCompiledTableHeader(std::as_bytes(std::span(head.value())))) {
+    table.store = std::make_unique<TableStore>(io.fs, temp);
+    Result<uint32_t> loaded = table.store->LoadTable(path, true);
+    if (!loaded.IsOk()) return loaded.status();
+    table.rows.reserve(table.store->RowCount());
+    for (uint32_t i = 0; i < table.store->RowCount(); ++i)
+      table.rows.push_back(analysis::TableRow::Of(table.store->DataRowText(i)));
+    return table;
   }
-  table.rows.reserve(table.store->RowCount());
-  for (uint32_t i = 0; i < table.store->RowCount(); ++i) {
-    const std::u16string_view text = table.store->DataRowText(i);
-    const size_t tab = text.find(u'\t');
-    table.rows.push_back(
-        {text.substr(0, tab), tab == text.npos ? std::u16string_view() : text.substr(tab + 1)});
-  }
+  Result<TableText> read = TableStore::ReadTableText(io.fs, path);
+  if (!read.IsOk()) return read.status();
+  table.table = std::move(read).value();
+  if (!table.table.linesWithoutTab.empty()) ctx.Warn(path, table.table.linesWithoutTab.Describe());
+  table.rows.reserve(table.table.rowStarts.size());
+  for (size_t i = 0; i < table.table.rowStarts.size(); ++i)
+    table.rows.push_back(analysis::TableRow::Of(table.table.Row(i)));
+  std::vector<uint32_t>().swap(table.table.rowStarts);
   return table;
 }
 
@@ -769,16 +776,15 @@ Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
   if (!temp.IsOk()) return temp.status();
   Result<AnalysisTable> loaded = LoadAnalysisTable(ctx, *temp.value(), table);
   Result<WeightList> list = simplified ? simplified->get() : Status::Unsupported(freq, "not read");
+  // The converter's threads leave freed memory behind.
+  ReleaseFreedMemory();
   if (!loaded.IsOk()) return loaded.status();
   const std::vector<TableRow>& rows = loaded->rows;
   if (freq == "essay") {
     if (script == Script::kTraditional) {
       list = std::move(essay);
     } else if (script == Script::kAuto && list.IsOk()) {
-      std::vector<std::u16string_view> entries;
-      entries.reserve(rows.size());
-      for (const TableRow& row : rows) entries.push_back(row.entry);
-      list = PickScript(std::move(essay).value(), std::move(list).value(), entries);
+      list = PickScript(std::move(essay).value(), std::move(list).value(), rows);
     }
   } else if (freq == "jieba" || freq == "pinlu") {
     list = LoadBuiltInSource(io.fs, freq, script, {});

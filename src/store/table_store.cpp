@@ -309,16 +309,28 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   return Status::NoMemory("");
 }
 
-Result<std::vector<std::u16string>> TableStore::ReadRows(FileSystem& fs,
-                                                         const std::filesystem::path& path) try {
+Result<TableText> TableStore::ReadTableText(FileSystem& fs, const std::filesystem::path& path) try {
   Result<TextBuffer> file = ReadTextFile(fs, path);
   if (!file.IsOk()) return file.status();
-  std::u16string& text = file->text;
-  LinesWithoutTab skipped;
-  skipped.Scan(text);
+  TableText table;
+  table.text = std::move(file->text);
+  table.encoding = file->encoding;
+  table.linesWithoutTab.Scan(table.text);
+  table.rowStarts = SplitRows(table.text);
+  if (table.rowStarts.empty() && !table.linesWithoutTab.empty()) {
+    return NoRows(path.string(), table.linesWithoutTab);
+  }
+  return table;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(path.string());
+}
+
+Result<std::vector<std::u16string>> TableStore::ReadRows(FileSystem& fs,
+                                                         const std::filesystem::path& path) try {
+  Result<TableText> table = ReadTableText(fs, path);
+  if (!table.IsOk()) return table.status();
   std::vector<std::u16string> rows;
-  for (uint32_t start : SplitRows(text)) rows.emplace_back(text.data() + start);
-  if (rows.empty() && !skipped.empty()) return NoRows(path.string(), skipped);
+  for (size_t i = 0; i < table->rowStarts.size(); ++i) rows.emplace_back(table->Row(i));
   return rows;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(path.string());

@@ -1,5 +1,6 @@
 #include "analysis/typing_analysis.h"
 
+#include <deque>
 #include <filesystem>
 
 #include "convert/linux_formats.h"
@@ -15,9 +16,11 @@ using test::WriteBytes;
 
 struct Table {
   std::vector<std::pair<std::u16string, std::u16string>> text;  // entry, code
+  mutable std::deque<std::u16string> lines;  // grows only: earlier rows stay valid
   std::vector<TableRow> Rows() const {
     std::vector<TableRow> rows;
-    for (const auto& [entry, code] : text) rows.push_back({entry, code});
+    for (const auto& [entry, code] : text)
+      rows.push_back(TableRow::Of(lines.emplace_back(entry + u'\t' + code)));
     return rows;
   }
 };
@@ -245,15 +248,12 @@ TEST(TypingAnalysisTest, RealTablesWithBuiltInSources) {
       size_t end = text.find(u"\r\n", at);
       if (end == std::u16string::npos) end = text.size();
       const std::u16string_view line(text.data() + at, end - at);
-      const size_t tab = line.find(u'\t');
-      if (tab != line.npos) rows.push_back({line.substr(0, tab), line.substr(tab + 1)});
+      if (line.find(u'\t') != line.npos) rows.push_back(TableRow::Of(line));
       at = end + 2;
     }
     ASSERT_GT(rows.size(), 50000u) << path;
-    std::vector<std::u16string_view> entries;
-    for (const TableRow& row : rows) entries.push_back(row.entry);
     for (const char* source : {"essay", "jieba", "pinlu"}) {
-      Result<WeightList> list = LoadBuiltInSource(DiskFs(), source, Script::kAuto, entries);
+      Result<WeightList> list = LoadBuiltInSource(DiskFs(), source, Script::kAuto, rows);
       if (!list.IsOk()) {
         ADD_FAILURE() << source << ": " << list.status().message();
         continue;
@@ -276,8 +276,10 @@ TEST(TypingAnalysisTest, RealTablesWithBuiltInSources) {
 
 TEST(TypingAnalysisTest, EssayScriptPicksTheFormTheTableHolds) {
   if (!std::filesystem::exists("/usr/share/rime-data/essay.txt")) GTEST_SKIP();
-  const std::vector<std::u16string_view> simplified = {u"这", u"个", u"们", u"来"};
-  const std::vector<std::u16string_view> traditional = {u"這", u"個", u"們", u"來"};
+  const std::vector<TableRow> simplified = {TableRow::Of(u"这\ta"), TableRow::Of(u"个\tb"),
+                                            TableRow::Of(u"们\tc"), TableRow::Of(u"来\td")};
+  const std::vector<TableRow> traditional = {TableRow::Of(u"這\ta"), TableRow::Of(u"個\tb"),
+                                             TableRow::Of(u"們\tc"), TableRow::Of(u"來\td")};
   Result<WeightList> s = LoadBuiltInSource(DiskFs(), "essay", Script::kAuto, simplified);
   Result<WeightList> t = LoadBuiltInSource(DiskFs(), "essay", Script::kAuto, traditional);
   ASSERT_OK(s);
@@ -290,6 +292,19 @@ TEST(TypingAnalysisTest, EssayScriptPicksTheFormTheTableHolds) {
   for (const WeightEntry& e : t->entries) tw += e.weight;
   EXPECT_LT(s->entries.size(), t->entries.size());
   EXPECT_DOUBLE_EQ(sw, tw);
+
+  // Converted in pieces, the list is the one a single conversion gives.
+  Result<WeightList> essay = LoadBuiltInSource(DiskFs(), "essay", Script::kTraditional, {});
+  ASSERT_OK(essay);
+  Result<WeightList> whole = SimplifyList(essay.value(), 1);
+  Result<WeightList> pieces = SimplifyList(essay.value(), 7);
+  ASSERT_OK(whole);
+  ASSERT_OK(pieces);
+  ASSERT_EQ(whole->entries.size(), pieces->entries.size());
+  for (size_t k = 0; k < whole->entries.size(); ++k) {
+    ASSERT_EQ(whole->entries[k].entry, pieces->entries[k].entry) << k;
+    ASSERT_EQ(whole->entries[k].weight, pieces->entries[k].weight) << k;
+  }
 }
 
 }  // namespace

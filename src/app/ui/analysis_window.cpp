@@ -96,15 +96,7 @@ std::vector<analysis::TableRow> ViewRows(const TableStore& store) {
   std::vector<analysis::TableRow> rows;
   const uint32_t count = store.RowCount();
   rows.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    const std::u16string_view text = store.DataRowText(i);
-    const size_t tab = text.find(u'\t');
-    if (tab == std::u16string_view::npos) {
-      rows.push_back({text, {}});
-    } else {
-      rows.push_back({text.substr(0, tab), text.substr(tab + 1)});
-    }
-  }
+  for (uint32_t i = 0; i < count; ++i) rows.push_back(analysis::TableRow::Of(store.DataRowText(i)));
   return rows;
 }
 
@@ -268,11 +260,8 @@ bool AnalysisWindow::EnsureList() {
     if (index == kFileSource)
       return analysis::ReadWeightList(store_.fs(), PathFromUtf16(key.toStdU16String()));
     // Which script the list is read in depends on the table's entries.
-    std::vector<std::u16string_view> entries;
-    entries.reserve(store_.RowCount());
-    for (const analysis::TableRow& row : ViewRows(store_)) entries.push_back(row.entry);
     return analysis::LoadBuiltInSource(store_.fs(), key.toStdString(), analysis::Script::kAuto,
-                                       entries);
+                                       ViewRows(store_));
   }();
   if (!read.IsOk()) {
     ShowFailure(
