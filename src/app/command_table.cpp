@@ -2,7 +2,7 @@
 
 #include "app/batch.h"
 #include "app/tool_cli.h"
-#include "convert/linux_conversion.h"
+#include "convert/table_formats.h"
 #include "platform/terminal_text.h"
 #include "platform/utf16.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "convert/linux_conversion.h"
+#include "convert/table_formats.h"
 #include "platform/messages.h"
 #include "platform/temp_folder.h"
 #include "platform/terminal_text.h"
@@ -11,9 +11,6 @@
 #include "store/text_file.h"
 
 namespace mirel {
-namespace {
-
-using linux_table::LinuxFormat;
 
 // Rows left out or lines not taken, one message each, named by line.
 void ReportDiagnostics(const std::string& file,
@@ -24,8 +21,40 @@ void ReportDiagnostics(const std::string& file,
   }
 }
 
+// Rows a Linux target cannot hold are listed and the write refused, unless
+// --drop says to write the rest without them.
+ConfirmDrops RefuseDropsUnless(bool drop, const std::string& source, CommandContext& ctx) {
+  return [drop, source, &ctx](const SaveCheck& drops) {
+    if (drop) return true;
+    // The refusal names only the first few; the list says more.
+    constexpr size_t kListed = 10;
+    size_t listed = 0;
+    for (const SaveFinding& f : drops.findings) {
+      if (listed++ == kListed) break;
+      ctx.Warn(f.line ? source + ":" + std::to_string(f.line) : source, f.text);
+    }
+    if (drops.rowsDropped > kListed) {
+      ctx.Warn(source, "and " + std::to_string(drops.rowsDropped - kListed) + " more");
+    }
+    ctx.Warn(source, "--drop writes the other rows without these");
+    return false;
+  };
+}
+
+namespace {
+
+using linux_table::LinuxFormat;
+
 Result<std::unique_ptr<TempFolder>> OpenTemp(ToolIo& io) {
   return io.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(io.tempBase);
+}
+
+// The text form of an installed table, which it leaves in by default and
+// shares its header with.
+LinuxFormat TextFormOf(LinuxFormat format) {
+  return format == LinuxFormat::kFcitxBinary    ? LinuxFormat::kFcitxText
+         : format == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
+                                                : format;
 }
 
 // A table whose bytes are wrong, as opposed to one that could not be read.
@@ -81,26 +110,6 @@ Status RunList(const CommandArgs& args, CommandContext& ctx) {
   return Status::Ok();
 }
 
-// Rows a Linux target cannot hold are listed and the write refused, unless
-// --drop says to write the rest without them.
-ConfirmDrops RefuseDropsUnless(bool drop, const std::string& source, CommandContext& ctx) {
-  return [drop, source, &ctx](const SaveCheck& drops) {
-    if (drop) return true;
-    // The refusal names only the first few; the list says more.
-    constexpr size_t kListed = 10;
-    size_t listed = 0;
-    for (const SaveFinding& f : drops.findings) {
-      if (listed++ == kListed) break;
-      ctx.Warn(f.line ? source + ":" + std::to_string(f.line) : source, f.text);
-    }
-    if (drops.rowsDropped > kListed) {
-      ctx.Warn(source, "and " + std::to_string(drops.rowsDropped - kListed) + " more");
-    }
-    ctx.Warn(source, "--drop writes the other rows without these");
-    return false;
-  };
-}
-
 const char kDropHelp[] =
     "write a Linux table without the rows it cannot hold (otherwise they are listed and "
     "nothing is written)";
@@ -113,19 +122,16 @@ Status RunExport(const CommandArgs& args, CommandContext& ctx) {
   Result<LinuxTableInfo> found = FindLinuxTable(io.fs, io.linuxTables, name);
   if (!found.IsOk()) return found.status();
   // By default each table leaves in its text form.
-  AnyFormat to = found->format == LinuxFormat::kFcitxBinary    ? LinuxFormat::kFcitxText
-                 : found->format == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
-                                                               : found->format;
+  const FileFormat* to = &FormatOf(TextFormOf(found->format));
   if (!toName.empty()) {
-    std::optional<AnyFormat> named = AnyFormatFromCliName(toName);
-    if (!named) return ctx.Usage("unknown format \"" + toName + "\" (" + AllFormatNames() + ")");
-    to = *named;
+    to = FormatNamed(toName);
+    if (!to) return ctx.Usage("unknown format \"" + toName + "\" (" + AllFormatNames() + ")");
   }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   Result<ConversionReport> report =
-      ConvertAnyFormat(io.fs, found->path, found->format, to, output, *temp.value(),
-                       RefuseDropsUnless(args.Flag("drop"), found->path.string(), ctx));
+      ConvertFile(io.fs, found->path, FormatOf(found->format), *to, output, *temp.value(),
+                  RefuseDropsUnless(args.Flag("drop"), found->path.string(), ctx));
   if (!report.IsOk()) return report.status();
   ReportDiagnostics(found->path.string(), report->diagnostics, ctx);
   io.out << Counted(report->rows, "row", "rows") << " of " << EscapeName(found->name)
@@ -143,7 +149,7 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   // Mirel format into the installed table's header.
   Result<std::string> bytes = io.fs.ReadWhole(tableFile);
   if (!bytes.IsOk()) return bytes.status();
-  std::optional<AnyFormat> format = DetectAnyFormat(bytes.value());
+  const FileFormat* format = DetectFileFormat(bytes.value());
   if (!format) {
     return Status::InvalidArgument(tableFile,
                                    Tr("the format is not recognised (a table of fcitx5, Rime, "
@@ -154,13 +160,8 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   // A table of the same input method goes in with its own header; any other
   // gives its rows, in candidate order, to the installed table's header,
   // which is what the input method's configuration is set up around.
-  auto family = [](LinuxFormat f) {
-    return f == LinuxFormat::kFcitxBinary    ? LinuxFormat::kFcitxText
-           : f == LinuxFormat::kIbusDatabase ? LinuxFormat::kIbusSource
-                                             : f;
-  };
-  const LinuxFormat* linux = std::get_if<LinuxFormat>(&*format);
-  if (linux && family(*linux) == family(found->format)) {
+  const std::optional<LinuxFormat> linux = format->linuxFormat();
+  if (linux && TextFormOf(*linux) == TextFormOf(found->format)) {
     Result<linux_table::ReadResult> read = linux_table::ReadLinuxTable(io.fs, tableFile, *linux);
     if (!read.IsOk()) return read.status();
     diagnostics = std::move(read->diagnostics);
@@ -176,11 +177,11 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
       Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
       if (!temp.IsOk()) return temp.status();
       mirel = DecodeText(bytes.value()).text;
-      if (std::get<TableFormat>(*format) != TableFormat::kMirel) {
+      if (format->lineFormat() != TableFormat::kMirel) {
         const std::filesystem::path stage = temp.value()->TempPath(u"_install_linux_.txt");
         Result<uint64_t> count =
-            ConvertCommonFormat(io.fs, mirel, std::get<TableFormat>(*format), TableFormat::kMirel,
-                                stage, *temp.value(), tableFile);
+            ConvertCommonFormat(io.fs, mirel, *format->lineFormat(), TableFormat::kMirel, stage,
+                                *temp.value(), tableFile);
         if (!count.IsOk()) return count.status();
         Result<TextBuffer> back = ReadTextFile(io.fs, stage);
         (void)io.fs.Remove(stage);
@@ -197,7 +198,7 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   }
   ReportDiagnostics(tableFile, diagnostics, ctx);
   diagnostics.clear();
-  const SaveCheck drops = CheckLinuxSave(table, found->format);
+  const SaveCheck drops = FormatOf(found->format).CannotHold(table);
   if (drops.rowsDropped > 0 && !RefuseDropsUnless(args.Flag("drop"), tableFile, ctx)(drops)) {
     return Status::InvalidArgument(tableFile, drops.DescribeRows(3) + "; nothing was installed");
   }
@@ -237,79 +238,6 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
 }
 
 }  // namespace
-
-std::optional<Status> TryLinuxConvert(const std::string& source, const std::string& from,
-                                      const std::string& to, const std::string& output, bool drop,
-                                      CommandContext& ctx) {
-  ToolIo& io = ctx.io;
-  std::optional<AnyFormat> target = AnyFormatFromCliName(to);
-  if (!target) {
-    return ctx.Usage("unknown format \"" + to + "\" (" + AllFormatNames() + ")");
-  }
-  std::optional<AnyFormat> origin;
-  if (!from.empty()) {
-    origin = AnyFormatFromCliName(from);
-  } else {
-    // A source that cannot be read fails here, not later on a second read
-    // that might happen to succeed.
-    Result<std::string> bytes = io.fs.ReadWhole(source);
-    if (!bytes.IsOk()) return bytes.status();
-    if (std::optional<LinuxFormat> linux = linux_table::DetectLinuxFormat(bytes.value())) {
-      origin = *linux;
-    }
-  }
-  const bool linuxTarget = target && std::holds_alternative<LinuxFormat>(*target);
-  const bool linuxSource = origin && std::holds_alternative<LinuxFormat>(*origin);
-  if (!linuxTarget && !linuxSource) return std::nullopt;
-  if (!target) {
-    return ctx.Usage("unknown format \"" + to + "\" (" + AllFormatNames() + ")");
-  }
-  if (!origin) {
-    if (!from.empty()) {
-      return ctx.Usage("unknown format \"" + from + "\" (" + AllFormatNames() + ")");
-    }
-    Result<std::string> bytes = io.fs.ReadWhole(source);
-    if (!bytes.IsOk()) return bytes.status();
-    origin = DetectAnyFormat(bytes.value());
-    if (!origin) {
-      return Status::InvalidArgument(
-          source, "the format is not recognised; give --from " + AllFormatNames());
-    }
-  }
-  const std::filesystem::path out =
-      output.empty() ? AnyConversionOutputPath(source, *target) : std::filesystem::path(output);
-  if (out.empty()) {
-    return Status::InvalidArgument(source, Tr("the file name has no extension; give -o OUT"));
-  }
-  if (output.empty()) {
-    Status apart = RefuseOutputOverInput(io.fs, out, {source});
-    if (!apart.IsOk()) return apart;
-  }
-  Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
-  if (!temp.IsOk()) return temp.status();
-  const ConfirmDrops confirm = RefuseDropsUnless(drop, source, ctx);
-  Result<ConversionReport> report =
-      ConvertAnyFormat(io.fs, source, *origin, *target, out, *temp.value(), confirm);
-  if (!report.IsOk()) return report.status();
-  ReportDiagnostics(source, report->diagnostics, ctx);
-  const bool kuji = std::holds_alternative<TableFormat>(*target) &&
-                    std::get<TableFormat>(*target) == TableFormat::kKuji;
-  io.out << (kuji ? Counted(report->rows, "line", "lines")
-                  : Counted(report->rows, "entry", "entries"))
-         << " written to " << EscapeName(out.string());
-  if (!report->diagnostics.empty()) io.out << " (" << report->diagnostics.size() << " left out)";
-  io.out << "\n";
-  return Status::Ok();
-}
-
-bool TryLinuxDetect(const std::string& source, CommandContext& ctx) {
-  Result<std::string> bytes = ctx.io.fs.ReadWhole(source);
-  if (!bytes.IsOk()) return false;
-  std::optional<LinuxFormat> linux = linux_table::DetectLinuxFormat(bytes.value());
-  if (!linux) return false;
-  ctx.io.out << linux_table::InfoOf(*linux).cliName << "\n";
-  return true;
-}
 
 CommandRow LinuxCommand() {
   const ArgumentRow to =

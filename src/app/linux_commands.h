@@ -1,26 +1,24 @@
-// The command-line side of the Linux input methods: conversions that involve
-// their formats, detecting them, and the `linux list/export/install` rows of
-// mirel-tool's command table.
+// The command-line side of the Linux input methods: the `linux
+// list/export/install` rows of mirel-tool's command table, and how a
+// conversion into their formats reports the rows it leaves out.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/command_table.h"
 #include "app/tool_cli.h"
+#include "convert/table_formats.h"
 
 namespace mirel {
 
-// Handles `convert` when either format is a Linux one (or, without --from,
-// when the source is detected as one); nullopt leaves it to the common
-// conversion. Rows the target cannot hold fail the conversion, listed,
-// unless `drop` lets it write the others.
-std::optional<Status> TryLinuxConvert(const std::string& source, const std::string& from,
-                                      const std::string& to, const std::string& output, bool drop,
-                                      CommandContext& ctx);
-// Handles `detect` when the source is a Linux table: true when it printed the
-// format.
-bool TryLinuxDetect(const std::string& source, CommandContext& ctx);
+// Each row left out or line not taken, as a warning naming its line.
+void ReportDiagnostics(const std::string& file,
+                       const std::vector<linux_table::Diagnostic>& diagnostics,
+                       const CommandContext& ctx);
+// Rows a Linux target cannot hold are listed and the write refused, unless
+// `drop` says to write the rest without them.
+ConfirmDrops RefuseDropsUnless(bool drop, const std::string& source, CommandContext& ctx);
 
 // The `linux` command with its subcommands.
 CommandRow LinuxCommand();

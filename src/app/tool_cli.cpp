@@ -20,6 +20,7 @@
 #include "convert/common_conversion.h"
 #include "convert/linux_formats.h"
 #include "convert/rule_conversion.h"
+#include "convert/table_formats.h"
 #include "generate/command_tips.h"
 #include "generate/merge_tables.h"
 #include "generate/single_characters.h"
@@ -299,38 +300,49 @@ std::string SurvivingFlags(const Detection& detection) {
                        : Tr("formats that fit: {1}", names);
 }
 
+// The source's format: the one named, else a Linux format told by the
+// file's header, else a line format told by the first lines of its text,
+// which is kept in `text` for the conversion.
+Result<const FileFormat*> SourceFormat(const std::string& source, const std::string& from,
+                                       std::optional<TextBuffer>& text, CommandContext& ctx) {
+  if (!from.empty()) {
+    if (const FileFormat* named = FormatNamed(from)) return named;
+    return ctx.Usage("unknown format \"" + from + "\" (" + AllFormatNames() + ")");
+  }
+  // A source that cannot be read fails here, not later on a second read
+  // that might happen to succeed.
+  Result<std::string> bytes = ctx.io.fs.ReadWhole(source);
+  if (!bytes.IsOk()) return bytes.status();
+  if (std::optional<linux_table::LinuxFormat> linux =
+          linux_table::DetectLinuxFormat(bytes.value())) {
+    return &FormatOf(*linux);
+  }
+  Result<TextBuffer> read = ReadTableText(ctx.io.fs, source);
+  if (!read.IsOk()) return read.status();
+  const Detection detection = DetectFormat(read->text);
+  if (!detection.format) {
+    return Status::InvalidArgument(source, Tr("the format is not recognised ({1}); give --from "
+                                              "win|kuji|sogou|qq|jiajia|mirel",
+                                              SurvivingFlags(detection)));
+  }
+  text = std::move(read).value();
+  return &FormatOf(*detection.format);
+}
+
 Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   ToolIo& io = ctx.io;
   const std::string& source = args.Get("SOURCE");
-  const std::string& from = args.Get("from");
-  const std::string& to = args.Get("to");
   const std::string& output = args.Get("output");
   if (Status named = NeedOutputBesideStream(ctx, source, output); !named.IsOk()) return named;
-  if (std::optional<Status> done =
-          TryLinuxConvert(source, from, to, output, args.Flag("drop"), ctx))
-    return *done;
-  std::optional<TableFormat> target = FormatFromCliName(to);
+  const FileFormat* target = FormatNamed(args.Get("to"));
   if (!target) {
-    return ctx.Usage(Tr("unknown format \"{1}\" (win, kuji, sogou, qq, jiajia, mirel)", to));
+    return ctx.Usage("unknown format \"" + args.Get("to") + "\" (" + AllFormatNames() + ")");
   }
-  Result<TextBuffer> text = ReadTableText(io.fs, source);
-  if (!text.IsOk()) return text.status();
-  std::optional<TableFormat> sourceFormat;
-  if (!from.empty()) {
-    sourceFormat = FormatFromCliName(from);
-    if (!sourceFormat) {
-      return ctx.Usage(Tr("unknown format \"{1}\" (win, kuji, sogou, qq, jiajia, mirel)", from));
-    }
-  } else {
-    const Detection detection = DetectFormat(text->text);
-    if (!detection.format) {
-      return Status::InvalidArgument(source, Tr("the format is not recognised ({1}); give --from "
-                                                "win|kuji|sogou|qq|jiajia|mirel",
-                                                SurvivingFlags(detection)));
-    }
-    sourceFormat = detection.format;
-  }
-  const std::filesystem::path out = OutputOr(output, CommonConversionOutputPath(source, *target));
+  std::optional<TextBuffer> text;
+  Result<const FileFormat*> from = SourceFormat(source, args.Get("from"), text, ctx);
+  if (!from.IsOk()) return from.status();
+  const std::filesystem::path out =
+      OutputOr(output, ConversionOutputPath(source, *from.value(), *target));
   if (out.empty()) {
     return Status::InvalidArgument(source, Tr("the file name has no extension; give -o OUT"));
   }
@@ -340,23 +352,33 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
-  Result<uint64_t> count =
-      ConvertCommonFormat(io.fs, text->text, *sourceFormat, *target, out, *temp.value(), source);
-  if (!count.IsOk()) return count.status();
-  io.out << (*target == TableFormat::kKuji ? Counted(count.value(), "line", "lines")
-                                           : Counted(count.value(), "entry", "entries"))
-         << " written to " << OutputName(out) << "\n";
+  Result<ConversionReport> report =
+      ConvertFile(io.fs, source, *from.value(), *target, out, *temp.value(),
+                  RefuseDropsUnless(args.Flag("drop"), source, ctx), text ? &text->text : nullptr);
+  if (!report.IsOk()) return report.status();
+  ReportDiagnostics(source, report->diagnostics, ctx);
+  io.out << (target->lineFormat() == TableFormat::kKuji ? Counted(report->rows, "line", "lines")
+                                                        : Counted(report->rows, "entry", "entries"))
+         << " written to " << OutputName(out);
+  if (!report->diagnostics.empty()) io.out << " (" << report->diagnostics.size() << " left out)";
+  io.out << "\n";
   return Status::Ok();
 }
 
 Status RunDetect(const CommandArgs& args, CommandContext& ctx) {
   const std::string& source = args.Get("SOURCE");
-  if (TryLinuxDetect(source, ctx)) return Status::Ok();
+  if (Result<std::string> bytes = ctx.io.fs.ReadWhole(source); bytes.IsOk()) {
+    if (std::optional<linux_table::LinuxFormat> linux =
+            linux_table::DetectLinuxFormat(bytes.value())) {
+      ctx.io.out << FormatOf(*linux).name() << "\n";
+      return Status::Ok();
+    }
+  }
   Result<TextBuffer> text = ReadTableText(ctx.io.fs, source);
   if (!text.IsOk()) return text.status();
   const Detection detection = DetectFormat(text->text);
   if (detection.format) {
-    ctx.io.out << InfoOf(*detection.format).cliName << "\n";
+    ctx.io.out << FormatOf(*detection.format).name() << "\n";
     return Status::Ok();
   }
   ctx.io.out << "not recognised: " << SurvivingFlags(detection) << "\n";

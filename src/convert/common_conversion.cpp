@@ -538,9 +538,9 @@ Status InStage(const std::string& stage, const Status& status) {
   return Status::IoError(stage, status.message());
 }
 
-Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
-                         TableFormat to, const std::filesystem::path& output,
-                         const TempFolder& temp, const std::string& source) {
+Result<common_format::StagedRecords> Stage(FileSystem& fs, std::u16string_view sourceText,
+                                           TableFormat from, const TempFolder& temp,
+                                           const std::string& source) {
   using namespace common_format;
   const std::string sourceName = Utf16ToUtf8(InfoOf(from).radioText);
   if (sourceText.empty()) return Status::InvalidArgument(source, Tr("it is empty"));
@@ -577,16 +577,22 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
   if (back->encoding != TextEncoding::kUtf16Le) {
     return Status::Corrupt(tempWhere, Tr("it was changed while being read back"));
   }
-  std::vector<CommonRecord> records = ReadBackRecords(back->text);
-  if (records.empty()) {
+  StagedRecords staged;
+  staged.text = std::make_unique<std::u16string>(std::move(back->text));
+  staged.records = ReadBackRecords(*staged.text);
+  if (staged.records.empty()) {
     return Status::InvalidArgument(source, Tr("its lines in the {1} hold no entries", sourceName));
   }
-  if (records.size() >= std::numeric_limits<uint32_t>::max()) {
+  if (staged.records.size() >= std::numeric_limits<uint32_t>::max()) {
     return Status::Unsupported(source, Tr("too many entries"));
   }
-  if (to == TableFormat::kSogou || to == TableFormat::kQq) NumberRecords(records);
+  return staged;
+}
 
-  // The target.
+Result<uint64_t> WriteTarget(FileSystem& fs, std::span<common_format::CommonRecord> records,
+                             TableFormat to, const std::filesystem::path& output) {
+  using namespace common_format;
+  if (to == TableFormat::kSogou || to == TableFormat::kQq) NumberRecords(records);
   const std::string stage = "writing the " + Utf16ToUtf8(InfoOf(to).radioText) + " file";
   Result<std::unique_ptr<TextWriter>> file = TextWriter::Create(fs, output);
   if (!file.IsOk()) return InStage(stage, file.status());
@@ -601,18 +607,42 @@ Result<uint64_t> Convert(FileSystem& fs, std::u16string_view sourceText, TableFo
   return lines;
 }
 
+std::string SourceName(const std::filesystem::path& source) {
+  return source.empty() ? std::string("source table") : source.string();
+}
+
 }  // namespace
+
+namespace common_format {
+
+Result<StagedRecords> StageRecords(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
+                                   const TempFolder& temp, const std::filesystem::path& source) {
+  try {
+    return Stage(fs, sourceText, from, temp, SourceName(source));
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory("common format conversion");
+  }
+}
+
+Result<uint64_t> WriteRecords(FileSystem& fs, std::span<CommonRecord> records, TableFormat to,
+                              const std::filesystem::path& output) {
+  try {
+    return WriteTarget(fs, records, to, output);
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory("common format conversion");
+  }
+}
+
+}  // namespace common_format
 
 Result<uint64_t> ConvertCommonFormat(FileSystem& fs, std::u16string_view sourceText,
                                      TableFormat from, TableFormat to,
                                      const std::filesystem::path& output, const TempFolder& temp,
                                      const std::filesystem::path& source) {
-  try {
-    return Convert(fs, sourceText, from, to, output, temp,
-                   source.empty() ? std::string("source table") : source.string());
-  } catch (const std::bad_alloc&) {
-    return Status::NoMemory("common format conversion");
-  }
+  Result<common_format::StagedRecords> staged =
+      common_format::StageRecords(fs, sourceText, from, temp, source);
+  if (!staged.IsOk()) return staged.status();
+  return common_format::WriteRecords(fs, staged->records, to, output);
 }
 
 }  // namespace mirel

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -183,6 +184,20 @@ uint64_t WriteTargetText(TableFormat target, std::span<const CommonRecord> recor
                          ChunkedText& out);
 std::u16string TargetText(TableFormat target, std::span<const CommonRecord> records,
                           uint64_t* lines = nullptr);
+
+// Stages one and two of a conversion: the source parsed into the
+// intermediate file, and that file read back. The records borrow `text`,
+// which the pointer keeps in place.
+struct StagedRecords {
+  std::unique_ptr<std::u16string> text;
+  std::vector<CommonRecord> records;
+};
+Result<StagedRecords> StageRecords(FileSystem& fs, std::u16string_view sourceText, TableFormat from,
+                                   const TempFolder& temp, const std::filesystem::path& source);
+// The last stage: numbers the records for 搜狗 and QQ and writes the target
+// file; returns the number of lines.
+Result<uint64_t> WriteRecords(FileSystem& fs, std::span<CommonRecord> records, TableFormat to,
+                              const std::filesystem::path& output);
 
 }  // namespace common_format
 }  // namespace mirel

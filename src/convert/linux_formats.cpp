@@ -127,45 +127,13 @@ struct PairHash {
   }
 };
 
-// ---- fcitx5 text ---------------------------------------------------------
-
-Result<ReadResult> ReadFcitx(std::string_view bytes) {
-  bytes = SkipBom(bytes);
-  ReadResult out;
-  LinuxTable& table = out.table;
-  table.format = LinuxFormat::kFcitxText;
-  LineCutter lines(bytes);
-  if (!CutHeader(
-          bytes, lines, [](std::string_view line) { return Trim(line) == "[Data]"; },
-          table.header)) {
-    return Status::Corrupt("fcitx5 table", Tr("no [Data] line ends the header"));
-  }
-  std::string_view line;
-  table.rows.reserve(bytes.size() / 12);
-  while (lines.Next(line)) {
-    if (Trim(line).empty()) {
-      table.kept.push_back({table.rows.size(), std::string(line)});
-      continue;
-    }
-    const size_t space = line.find_first_of(" \t");
-    const size_t word =
-        space == std::string_view::npos ? space : line.find_first_not_of(" \t", space);
-    if (space == 0 || word == std::string_view::npos) {
-      out.diagnostics.push_back({lines.number(), Tr("not a \"code word\" line: {1}", line)});
-      continue;
-    }
-    LinuxRow row;
-    row.code.assign(line.substr(0, space));
-    row.entry.assign(line.substr(word));
-    row.line = lines.number();
-    table.rows.push_back(std::move(row));
-  }
-  return out;
-}
-
-std::string WriteFcitx(const LinuxTable& table) {
+// The header, each row by `row` with the kept lines before it, and, for a
+// format with a footer, the table's (`noFooter` when it has none).
+template <class Row>
+std::string WriteLineTable(const LinuxTable& table, size_t bytesPerRow, const char* noFooter,
+                           Row row) {
   std::string out;
-  out.reserve(table.header.size() + table.rows.size() * 12);
+  out.reserve(table.header.size() + table.footer.size() + table.rows.size() * bytesPerRow);
   out += table.header;
   size_t kept = 0;
   for (size_t i = 0; i <= table.rows.size(); ++i) {
@@ -174,13 +142,93 @@ std::string WriteFcitx(const LinuxTable& table) {
       out += '\n';
     }
     if (i == table.rows.size()) break;
-    const LinuxRow& row = table.rows[i];
+    row(table.rows[i], out);
+    out += '\n';
+  }
+  if (noFooter != nullptr) out += table.footer.empty() ? noFooter : std::string_view(table.footer);
+  return out;
+}
+
+// ---- fcitx5 text ---------------------------------------------------------
+
+// ---- the skeleton of the fcitx5 and ibus-table sources -------------------
+
+// A header ended by one line, then a row a line, with blank lines and the
+// format's comments kept where they are; ibus-table's rows end at a line of
+// their own, which begins the footer.
+struct LineTableShape {
+  LinuxFormat format;
+  std::string_view headerEnd;
+  std::string_view bodyEnd;  // empty: the rows go on to the end of the file
+  size_t bytesPerRow;        // a guess, to reserve the rows
+};
+
+enum class Missing { kNothing, kHeaderEnd, kBodyEnd };
+
+// `keep(line)` tells a comment to keep; `row(line, number, out)` takes any
+// other line that is not blank, as a row or a diagnostic.
+template <class Keep, class Row>
+Missing ReadLineTable(std::string_view bytes, const LineTableShape& shape, Keep keep, Row row,
+                      ReadResult& out) {
+  bytes = SkipBom(bytes);
+  LinuxTable& table = out.table;
+  table.format = shape.format;
+  LineCutter lines(bytes);
+  if (!CutHeader(
+          bytes, lines, [&](std::string_view line) { return Trim(line) == shape.headerEnd; },
+          table.header)) {
+    return Missing::kHeaderEnd;
+  }
+  std::string_view line;
+  table.rows.reserve(bytes.size() / shape.bytesPerRow);
+  while (lines.Next(line)) {
+    if (!shape.bodyEnd.empty() && Trim(line) == shape.bodyEnd) {
+      table.footer.assign(bytes.substr(static_cast<size_t>(line.data() - bytes.data())));
+      if (!table.footer.ends_with('\n')) table.footer += '\n';
+      return Missing::kNothing;
+    }
+    if (Trim(line).empty() || keep(line)) {
+      table.kept.push_back({table.rows.size(), std::string(line)});
+      continue;
+    }
+    row(line, lines.number(), out);
+  }
+  return shape.bodyEnd.empty() ? Missing::kNothing : Missing::kBodyEnd;
+}
+
+// ---- fcitx5 text ---------------------------------------------------------
+
+Result<ReadResult> ReadFcitx(std::string_view bytes) {
+  ReadResult out;
+  const Missing missing = ReadLineTable(
+      bytes, {LinuxFormat::kFcitxText, "[Data]", {}, 12}, [](std::string_view) { return false; },
+      [](std::string_view line, uint32_t number, ReadResult& read) {
+        const size_t space = line.find_first_of(" \t");
+        const size_t word =
+            space == std::string_view::npos ? space : line.find_first_not_of(" \t", space);
+        if (space == 0 || word == std::string_view::npos) {
+          read.diagnostics.push_back({number, Tr("not a \"code word\" line: {1}", line)});
+          return;
+        }
+        LinuxRow row;
+        row.code.assign(line.substr(0, space));
+        row.entry.assign(line.substr(word));
+        row.line = number;
+        read.table.rows.push_back(std::move(row));
+      },
+      out);
+  if (missing == Missing::kHeaderEnd) {
+    return Status::Corrupt("fcitx5 table", Tr("no [Data] line ends the header"));
+  }
+  return out;
+}
+
+std::string WriteFcitx(const LinuxTable& table) {
+  return WriteLineTable(table, 12, nullptr, [](const LinuxRow& row, std::string& out) {
     out += row.code;
     out += ' ';
     out += row.entry;
-    out += '\n';
-  }
-  return out;
+  });
 }
 
 HeaderSettings FcitxSettings(std::string_view header) {
@@ -490,80 +538,54 @@ std::string RimeHeader(const HeaderSettings& s, std::vector<Diagnostic>& diagnos
 // ---- ibus-table source ----------------------------------------------------
 
 Result<ReadResult> ReadIbus(std::string_view bytes) {
-  bytes = SkipBom(bytes);
   ReadResult out;
-  LinuxTable& table = out.table;
-  table.format = LinuxFormat::kIbusSource;
-  LineCutter lines(bytes);
-  if (!CutHeader(
-          bytes, lines, [](std::string_view line) { return Trim(line) == "BEGIN_TABLE"; },
-          table.header)) {
+  const Missing missing = ReadLineTable(
+      bytes, {LinuxFormat::kIbusSource, "BEGIN_TABLE", "END_TABLE", 14},
+      // ibus-table-createdb takes only lines starting ### for comments.
+      [](std::string_view line) { return line.starts_with("###"); },
+      [](std::string_view line, uint32_t number, ReadResult& read) {
+        const size_t tab1 = line.find('\t');
+        const size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab1 == 0 || tab2 == std::string_view::npos || tab2 == tab1 + 1) {
+          read.diagnostics.push_back(
+              {number, Tr("not a \"code TAB phrase TAB frequency\" line: {1}", line)});
+          return;
+        }
+        // ibus-table-createdb reads the first three fields and ignores the
+        // rest; kept in the weight they would turn into columns of another
+        // format.
+        const size_t tab3 = line.find('\t', tab2 + 1);
+        if (tab3 != std::string_view::npos) {
+          read.diagnostics.push_back({number, Tr("more than three fields; the rest is left out, as "
+                                                 "ibus-table-createdb does: {1}",
+                                                 line)});
+        }
+        LinuxRow row;
+        row.code.assign(line.substr(0, tab1));
+        row.entry.assign(line.substr(tab1 + 1, tab2 - tab1 - 1));
+        row.weight.assign(
+            line.substr(tab2 + 1, tab3 == std::string_view::npos ? tab3 : tab3 - tab2 - 1));
+        row.line = number;
+        read.table.rows.push_back(std::move(row));
+      },
+      out);
+  if (missing == Missing::kHeaderEnd) {
     return Status::Corrupt("ibus-table source", Tr("no BEGIN_TABLE line"));
   }
-  std::string_view line;
-  table.rows.reserve(bytes.size() / 14);
-  bool ended = false;
-  while (lines.Next(line)) {
-    if (Trim(line) == "END_TABLE") {
-      table.footer.assign(bytes.substr(static_cast<size_t>(line.data() - bytes.data())));
-      if (!table.footer.ends_with('\n')) table.footer += '\n';
-      ended = true;
-      break;
-    }
-    // ibus-table-createdb takes only lines starting ### for comments.
-    if (Trim(line).empty() || line.starts_with("###")) {
-      table.kept.push_back({table.rows.size(), std::string(line)});
-      continue;
-    }
-    const size_t tab1 = line.find('\t');
-    const size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
-    if (tab1 == 0 || tab2 == std::string_view::npos || tab2 == tab1 + 1) {
-      out.diagnostics.push_back(
-          {lines.number(), Tr("not a \"code TAB phrase TAB frequency\" line: {1}", line)});
-      continue;
-    }
-    // ibus-table-createdb reads the first three fields and ignores the rest;
-    // kept in the weight they would turn into columns of another format.
-    const size_t tab3 = line.find('\t', tab2 + 1);
-    if (tab3 != std::string_view::npos) {
-      out.diagnostics.push_back(
-          {lines.number(), Tr("more than three fields; the rest is left out, as "
-                              "ibus-table-createdb does: {1}",
-                              line)});
-    }
-    LinuxRow row;
-    row.code.assign(line.substr(0, tab1));
-    row.entry.assign(line.substr(tab1 + 1, tab2 - tab1 - 1));
-    row.weight.assign(
-        line.substr(tab2 + 1, tab3 == std::string_view::npos ? tab3 : tab3 - tab2 - 1));
-    row.line = lines.number();
-    table.rows.push_back(std::move(row));
+  if (missing == Missing::kBodyEnd) {
+    return Status::Corrupt("ibus-table source", Tr("no END_TABLE line"));
   }
-  if (!ended) return Status::Corrupt("ibus-table source", Tr("no END_TABLE line"));
   return out;
 }
 
 std::string WriteIbus(const LinuxTable& table) {
-  std::string out;
-  out.reserve(table.header.size() + table.footer.size() + table.rows.size() * 16);
-  out += table.header;
-  size_t kept = 0;
-  for (size_t i = 0; i <= table.rows.size(); ++i) {
-    while (kept < table.kept.size() && table.kept[kept].beforeRow <= i) {
-      out += table.kept[kept++].text;
-      out += '\n';
-    }
-    if (i == table.rows.size()) break;
-    const LinuxRow& row = table.rows[i];
+  return WriteLineTable(table, 16, "END_TABLE\n", [](const LinuxRow& row, std::string& out) {
     out += row.code;
     out += '\t';
     out += row.entry;
     out += '\t';
     out += row.weight.empty() ? std::string_view("0") : std::string_view(row.weight);
-    out += '\n';
-  }
-  out += table.footer.empty() ? std::string("END_TABLE\n") : table.footer;
-  return out;
+  });
 }
 
 HeaderSettings IbusSettings(std::string_view header) {

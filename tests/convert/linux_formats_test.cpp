@@ -1,6 +1,6 @@
 #include "convert/linux_formats.h"
 
-#include "convert/linux_conversion.h"
+#include "convert/table_formats.h"
 #include "platform/utf16.h"
 #include "support/test_support.h"
 
@@ -333,10 +333,10 @@ TEST(LinuxFormatsTest, FcitxRowsAreCheckedAgainstTheHeaderWritten) {
 TEST(LinuxFormatsTest, SaveCheckCountsAndNamesTheRowsAHeaderDrops) {
   ReadResult read =
       Read(F::kFcitxText, "KeyCode=abc\nLength=5\n[Data]\na 工\nabcab 戈\nabc 式\nabca 𠀀\n");
-  EXPECT_TRUE(CheckLinuxSave(read.table, F::kFcitxText).empty());
+  EXPECT_TRUE(FormatOf(F::kFcitxText).CannotHold(read.table).empty());
   LinuxTable edited = read.table;
   edited.header = "KeyCode=abc\nLength=3\n[Data]\n";
-  const SaveCheck check = CheckLinuxSave(edited, F::kFcitxText);
+  const SaveCheck check = FormatOf(F::kFcitxText).CannotHold(edited);
   EXPECT_EQ(check.rowsDropped, 2u);
   ASSERT_EQ(check.findings.size(), 2u);
   EXPECT_EQ(check.findings[0].line, 5u);

@@ -1,6 +1,6 @@
 #include "app/ui/linux_session.h"
 
-#include "convert/linux_conversion.h"
+#include "convert/table_formats.h"
 #include "convert/ui/linux_header_dialog.h"
 #include "ime/ui/linux_tables_dialog.h"
 #include "platform/utf16.h"
@@ -26,9 +26,9 @@ std::optional<std::filesystem::path> LinuxSession::Choose(QWidget* parent,
 }
 
 std::optional<std::filesystem::path> LinuxSession::Prepare(QWidget* parent, LinuxTableInfo chosen) {
-  Result<linux_table::ReadResult> read =
-      linux_table::ReadLinuxTable(store_.fs(), chosen.path, chosen.format);
-  return Stage(parent, Open{std::move(chosen), {}, {}, {}, false}, std::move(read));
+  const std::filesystem::path path = chosen.path;
+  const linux_table::LinuxFormat format = chosen.format;
+  return Stage(parent, Open{std::move(chosen), {}, {}, {}, false}, path, format);
 }
 
 std::optional<std::filesystem::path> LinuxSession::PrepareFile(QWidget* parent,
@@ -37,12 +37,13 @@ std::optional<std::filesystem::path> LinuxSession::PrepareFile(QWidget* parent,
   LinuxTableInfo info;
   info.format = format;
   info.path = file;
-  return Stage(parent, Open{std::move(info), file, {}, {}, false},
-               linux_table::ReadLinuxTable(store_.fs(), file, format));
+  return Stage(parent, Open{std::move(info), file, {}, {}, false}, file, format);
 }
 
 std::optional<std::filesystem::path> LinuxSession::Stage(QWidget* parent, Open open,
-                                                         Result<linux_table::ReadResult> read) {
+                                                         const std::filesystem::path& path,
+                                                         linux_table::LinuxFormat format) {
+  Result<FormatTable> read = FormatOf(format).Read(store_.fs(), path, store_.temp());
   if (!read.IsOk()) {
     services_.ShowMessage(parent, QStringLiteral("无法读取该码表。"), kCaption,
                           UiServices::Icon::kError,
@@ -68,7 +69,7 @@ std::optional<std::filesystem::path> LinuxSession::Stage(QWidget* parent, Open o
   Status written = writer.IsOk() ? Status::Ok() : writer.status();
   if (written.IsOk()) {
     writer.value()->WriteBom();
-    writer.value()->Write(linux_table::ToMirelText(read->table));
+    writer.value()->Write(linux_table::ToMirelText(*read->linux));
     written = writer.value()->Commit();
   }
   if (!written.IsOk()) {
@@ -76,7 +77,7 @@ std::optional<std::filesystem::path> LinuxSession::Stage(QWidget* parent, Open o
                           UiServices::Icon::kError, QString::fromStdString(written.message()));
     return std::nullopt;
   }
-  open.table = std::move(read->table);
+  open.table = std::move(*read->linux);
   open.text = text;
   // An installed database is saved back as ibus-table builds it: from source.
   pending_ = std::move(open);
@@ -100,7 +101,7 @@ QString LinuxSession::origin() const {
 
 QString LinuxSession::formatName() const {
   if (!open_) return {};
-  const std::u16string_view label = linux_table::InfoOf(open_->table.format).label;
+  const std::u16string_view label = FormatOf(open_->table.format).label();
   return QString::fromUtf16(label.data(), static_cast<qsizetype>(label.size()));
 }
 
@@ -144,7 +145,7 @@ bool LinuxSession::Save(QWidget* parent) {
     return false;
   }
   linux_table::LinuxTable table = CurrentTable();
-  const SaveCheck check = CheckLinuxSave(table, open_->info.format);
+  const SaveCheck check = FormatOf(open_->info.format).CannotHold(table);
   if (check.rowsDropped == 0) {
     // A file opened by its path is saved like any file; a user copy of an
     // installed table says where it goes first.
@@ -202,9 +203,9 @@ void LinuxSession::EditHeader(QWidget* parent) {
   const LinuxHeaderDialog::ConfirmRows confirm = [this](QWidget* dialog,
                                                         const std::string& edited) {
     linux_table::LinuxTable table = CurrentTable();
-    const SaveCheck before = CheckLinuxSave(table, open_->info.format);
+    const SaveCheck before = FormatOf(open_->info.format).CannotHold(table);
     table.header = edited;
-    const SaveCheck after = CheckLinuxSave(table, open_->info.format);
+    const SaveCheck after = FormatOf(open_->info.format).CannotHold(table);
     if (after.rowsDropped <= before.rowsDropped) return true;
     return services_.ConfirmChanges(
         dialog, QStringLiteral("表头"),

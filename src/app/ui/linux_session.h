@@ -72,8 +72,10 @@ class LinuxSession {
     std::filesystem::path text;
     bool headerChanged = false;
   };
+  // Reads the table through its format and writes its rows as a Mirel text.
   std::optional<std::filesystem::path> Stage(QWidget* parent, Open open,
-                                             Result<linux_table::ReadResult> read);
+                                             const std::filesystem::path& path,
+                                             linux_table::LinuxFormat format);
   TableStore& store_;
   TableEditor& editor_;
   UiServices& services_;

@@ -15,6 +15,7 @@
 #include <QShortcut>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "convert/ui/linux_header_dialog.h"
 #include "platform/paths.h"
@@ -51,36 +52,33 @@ CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& serv
   auto* formatGrid = new QGridLayout(formatBox);
   auto* group = new QButtonGroup(this);
   auto* targetGrid = new QGridLayout;
-  for (const FormatInfo& info : TableFormats()) {
-    const int k = Index(info.format);
-    sources_[k] = new QRadioButton(FromUtf16(info.radioText), formatBox);
-    sources_[k]->setEnabled(false);
-    group->addButton(sources_[k], k);
-    formatGrid->addWidget(sources_[k], k / 3, k % 3);
-    targets_[k] = new QPushButton(FromUtf16(info.targetText), this);
-    targetGrid->addWidget(targets_[k], k / 3, k % 3);
-    const TableFormat format = info.format;
-    connect(sources_[k], &QRadioButton::clicked, this, [this, format] { SelectSource(format); });
-    connect(targets_[k], &QPushButton::clicked, this, [this, format] { Convert(format); });
-  }
   // The Linux input methods' formats share the source group, so one source
   // is checked at a time across both.
   auto* linuxBox = new QGroupBox(QStringLiteral("Linux输入法格式"), this);
   auto* linuxGrid = new QGridLayout(linuxBox);
-  for (const linux_table::LinuxFormatInfo& info : linux_table::LinuxFormats()) {
-    const int k = static_cast<int>(info.format);
-    linuxSources_[k] = new QRadioButton(FromUtf16(info.label), linuxBox);
-    linuxSources_[k]->setEnabled(false);
-    group->addButton(linuxSources_[k], 6 + k);
-    linuxGrid->addWidget(linuxSources_[k], k / 3, k % 3);
-    linuxTargets_[k] = new QPushButton(QStringLiteral("转") + FromUtf16(info.label), linuxBox);
-    linuxTargets_[k]->setVisible(info.writable);
-    linuxGrid->addWidget(linuxTargets_[k], 2 + k / 3, k % 3);
-    const linux_table::LinuxFormat format = info.format;
-    connect(linuxSources_[k], &QRadioButton::clicked, this,
-            [this, format] { SelectAny(AnyFormat(format)); });
-    connect(linuxTargets_[k], &QPushButton::clicked, this,
-            [this, format] { ConvertLinux(AnyFormat(format)); });
+  int lineCount = 0, linuxCount = 0;
+  for (const FileFormat* format : FileFormats()) {
+    const int id = static_cast<int>(sources_.size());
+    const bool line = format->lineFormat().has_value();
+    const int k = line ? lineCount++ : linuxCount++;
+    QWidget* box = line ? static_cast<QWidget*>(formatBox) : linuxBox;
+    auto* source = new QRadioButton(FromUtf16(format->label()), box);
+    source->setEnabled(false);
+    group->addButton(source, id);
+    auto* target = new QPushButton(QStringLiteral("转") + FromUtf16(format->label()),
+                                   line ? static_cast<QWidget*>(this) : linuxBox);
+    if (!format->writable()) target->hide();
+    if (line) {
+      formatGrid->addWidget(source, k / 3, k % 3);
+      targetGrid->addWidget(target, k / 3, k % 3);
+    } else {
+      linuxGrid->addWidget(source, k / 3, k % 3);
+      linuxGrid->addWidget(target, 2 + k / 3, k % 3);
+    }
+    connect(source, &QRadioButton::clicked, this, [this, format] { SelectSource(format); });
+    connect(target, &QPushButton::clicked, this, [this, format] { Convert(*format); });
+    sources_.push_back(source);
+    targets_.push_back(target);
   }
   auto* sourceRow = new QHBoxLayout;
   sourceRow->addWidget(new QLabel(QStringLiteral("源码表："), this));
@@ -99,62 +97,62 @@ CommonConversionDialog::CommonConversionDialog(QWidget* parent, UiServices& serv
   connect(exitKey, &QShortcut::activated, this, &QDialog::reject);
 }
 
-void CommonConversionDialog::SelectSource(std::optional<TableFormat> format) {
-  SelectAny(format ? std::optional<AnyFormat>(*format) : std::nullopt);
+size_t CommonConversionDialog::Index(const FileFormat& format) {
+  const std::span<const FileFormat* const> all = FileFormats();
+  return static_cast<size_t>(std::find(all.begin(), all.end(), &format) - all.begin());
 }
 
-void CommonConversionDialog::SelectAny(std::optional<AnyFormat> format) {
-  const TableFormat* common = format ? std::get_if<TableFormat>(&*format) : nullptr;
-  const linux_table::LinuxFormat* linux =
-      format ? std::get_if<linux_table::LinuxFormat>(&*format) : nullptr;
+void CommonConversionDialog::SelectSource(const FileFormat* format) {
   // The button group is exclusive; unchecking all needs it off for a moment.
   QButtonGroup* group = sources_[0]->group();
   if (group) group->setExclusive(false);
-  for (int k = 0; k < 6; ++k) {
+  for (size_t k = 0; k < sources_.size(); ++k) {
+    const bool chosen = format != nullptr && Index(*format) == k;
     sources_[k]->setEnabled(true);
-    sources_[k]->setChecked(common && Index(*common) == k);
-    targets_[k]->setEnabled(format.has_value() && !(common && Index(*common) == k));
-  }
-  for (int k = 0; k < 5; ++k) {
-    linuxSources_[k]->setEnabled(true);
-    linuxSources_[k]->setChecked(linux && static_cast<int>(*linux) == k);
-    linuxTargets_[k]->setEnabled(format.has_value() && !(linux && static_cast<int>(*linux) == k));
+    sources_[k]->setChecked(chosen);
+    targets_[k]->setEnabled(format != nullptr && !chosen);
   }
   if (group) group->setExclusive(true);
 }
 
-std::optional<AnyFormat> CommonConversionDialog::CheckedSource() const {
-  for (int k = 0; k < 6; ++k) {
-    if (sources_[k]->isChecked()) return AnyFormat(static_cast<TableFormat>(k + 1));
+const FileFormat* CommonConversionDialog::CheckedSource() const {
+  for (size_t k = 0; k < sources_.size(); ++k) {
+    if (sources_[k]->isChecked()) return FileFormats()[k];
   }
-  for (int k = 0; k < 5; ++k) {
-    if (linuxSources_[k]->isChecked()) return AnyFormat(static_cast<linux_table::LinuxFormat>(k));
-  }
-  return std::nullopt;
+  return nullptr;
 }
 
-void CommonConversionDialog::ConvertLinux(AnyFormat target) {
+void CommonConversionDialog::Convert(const FileFormat& target) {
   const std::filesystem::path source = PathFromUtf16(path_->text().toStdU16String());
-  const std::optional<AnyFormat> from = CheckedSource();
-  const std::filesystem::path output = AnyConversionOutputPath(source, target);
-  Result<ConversionReport> report = Status::InvalidArgument("", "no source format is chosen");
+  const FileFormat* from = CheckedSource();
+  // Between two line formats the dialog speaks as it always has.
+  const bool lines = target.lineFormat() && (from == nullptr || from->lineFormat());
+  const std::filesystem::path output =
+      from ? ConversionOutputPath(source, *from, target) : std::filesystem::path();
+  Result<ConversionReport> report = Status::InvalidArgument(
+      "", lines ? std::string("没有选定源码表的格式") : std::string("no source format is chosen"));
   bool cancelled = false;
   if (from && !output.empty()) {
     // Rows the target cannot hold are shown before anything is written.
-    report =
-        ConvertAnyFormat(fs_, source, *from, target, output, temp_, [&](const SaveCheck& drops) {
-          const bool go = services_.ConfirmChanges(
-              this, kCaption,
-              QStringLiteral("有%1行无法以目标格式表达，转换后不会写入%2；下面列出前%3行。")
-                  .arg(drops.rowsDropped)
-                  .arg(FromUtf16(PathToUtf16(output)))
-                  .arg(drops.findings.size()),
-              SaveCheckItems(drops), QStringLiteral("转换"), QStringLiteral("取消"));
-          cancelled = !go;
-          return go;
-        });
+    const ConfirmDrops confirm = [&](const SaveCheck& drops) {
+      const bool go = services_.ConfirmChanges(
+          this, kCaption,
+          QStringLiteral("有%1行无法以目标格式表达，转换后不会写入%2；下面列出前%3行。")
+              .arg(drops.rowsDropped)
+              .arg(FromUtf16(PathToUtf16(output)))
+              .arg(drops.findings.size()),
+          SaveCheckItems(drops), QStringLiteral("转换"), QStringLiteral("取消"));
+      cancelled = !go;
+      return go;
+    };
+    // The text read when the file was chosen, unless it was read as a
+    // Linux table.
+    report = ConvertFile(fs_, source, *from, target, output, temp_, confirm,
+                         text_.empty() ? nullptr : &text_);
   } else if (from) {
-    report = Status::InvalidArgument(path_->text().toStdString(), "the file name has no extension");
+    report = Status::InvalidArgument(
+        path_->text().toStdString(),
+        lines ? std::string("文件名没有扩展名") : std::string("the file name has no extension"));
   }
   if (cancelled) return;
   if (!report.IsOk() || report->rows == 0) {
@@ -164,19 +162,28 @@ void CommonConversionDialog::ConvertLinux(AnyFormat target) {
         report.IsOk() ? QString() : QString::fromStdString(report.status().message()));
     return;
   }
-  QString detail;
-  for (const linux_table::Diagnostic& d : report->diagnostics) {
-    detail += QStringLiteral("第%1行：%2\n").arg(d.line).arg(QString::fromStdString(d.message));
+  QString message;
+  if (lines) {
+    // The count's line, then the file it went to, then the question.
+    message = FromUtf16(FormatText(InfoOf(*target.lineFormat()).successMessage,
+                                   {static_cast<long long>(report->rows)}));
+    const qsizetype question = message.indexOf(QStringLiteral("\r\n"));
+    message.insert(question < 0 ? message.size() : question, WrittenTo(output));
+  } else {
+    message = QStringLiteral("成功转换，转换条数：%1。").arg(report->rows) + WrittenTo(output);
+    if (!report->diagnostics.empty()) {
+      QString detail;
+      for (const linux_table::Diagnostic& d : report->diagnostics) {
+        detail += QStringLiteral("第%1行：%2\n").arg(d.line).arg(QString::fromStdString(d.message));
+      }
+      message += QStringLiteral("\r\n有%1行无法以目标格式表达，未写入（见详细信息）。")
+                     .arg(report->diagnostics.size());
+      services_.ShowMessage(this, message, kCaption, UiServices::Icon::kInformation, detail);
+      return;
+    }
+    message += QStringLiteral("\r\n是否现在查看转换文件？");
   }
-  QString message =
-      QStringLiteral("成功转换，转换条数：%1。").arg(report->rows) + WrittenTo(output);
-  if (!report->diagnostics.empty()) {
-    message += QStringLiteral("\r\n有%1行无法以目标格式表达，未写入（见详细信息）。")
-                   .arg(report->diagnostics.size());
-    services_.ShowMessage(this, message, kCaption, UiServices::Icon::kInformation, detail);
-    return;
-  }
-  if (services_.AskYesNo(this, message + QStringLiteral("\r\n是否现在查看转换文件？"), kCaption)) {
+  if (services_.AskYesNo(this, message, kCaption)) {
     services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
   }
 }
@@ -191,7 +198,7 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
       bytes.IsOk()) {
     if (std::optional<linux_table::LinuxFormat> linux =
             linux_table::DetectLinuxFormat(bytes.value())) {
-      SelectAny(AnyFormat(*linux));
+      SelectSource(&FormatOf(*linux));
       return;
     }
   }
@@ -211,42 +218,7 @@ void CommonConversionDialog::ChooseSource(const QString& path) {
                        "使用本工具的“高级码表格式转换”执行转换。"),
         kCaption, UiServices::Icon::kError);
   }
-  SelectSource(detection.format);
-}
-
-void CommonConversionDialog::Convert(TableFormat target) {
-  if (std::optional<AnyFormat> any = CheckedSource();
-      any && std::holds_alternative<linux_table::LinuxFormat>(*any)) {
-    ConvertLinux(AnyFormat(target));
-    return;
-  }
-  std::optional<TableFormat> from;
-  for (int k = 0; k < 6; ++k) {
-    if (sources_[k]->isChecked()) from = static_cast<TableFormat>(k + 1);
-  }
-  const std::filesystem::path sourcePath = PathFromUtf16(path_->text().toStdU16String());
-  const std::filesystem::path output = CommonConversionOutputPath(sourcePath, target);
-  Result<uint64_t> count = Status::InvalidArgument("", "没有选定源码表的格式");
-  if (from && !output.empty()) {
-    count = ConvertCommonFormat(fs_, text_, *from, target, output, temp_, sourcePath);
-  } else if (from) {
-    count = Status::InvalidArgument(path_->text().toStdString(), "文件名没有扩展名");
-  }
-  if (!count.IsOk() || count.value() == 0) {
-    services_.ShowMessage(
-        this, QStringLiteral("未能依据选定格式转换码表，请确定您的源码表格式后执行转换。"),
-        kCaption, UiServices::Icon::kError,
-        count.IsOk() ? QString() : QString::fromStdString(count.status().message()));
-    return;
-  }
-  // The count's line, then the file it went to, then the question.
-  QString message =
-      FromUtf16(FormatText(InfoOf(target).successMessage, {static_cast<long long>(count.value())}));
-  const qsizetype question = message.indexOf(QStringLiteral("\r\n"));
-  message.insert(question < 0 ? message.size() : question, WrittenTo(output));
-  if (services_.AskYesNo(this, message, kCaption)) {
-    services_.OpenWithShell(QUrl::fromLocalFile(FromUtf16(PathToUtf16(output))));
-  }
+  SelectSource(detection.format ? &FormatOf(*detection.format) : nullptr);
 }
 
 void CommonConversionDialog::dragEnterEvent(QDragEnterEvent* event) {

@@ -4,12 +4,10 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
-#include <optional>
 #include <string>
+#include <vector>
 
-#include "convert/common_conversion.h"
-#include "convert/linux_conversion.h"
+#include "convert/table_formats.h"
 #include "platform/file_system.h"
 #include "platform/temp_folder.h"
 #include "platform/ui/ui_services.h"
@@ -28,43 +26,33 @@ class CommonConversionDialog : public QDialog {
                          const TempFolder& temp);
 
   QLineEdit* pathEdit() const { return path_; }
-  QRadioButton* sourceButton(TableFormat format) const { return sources_[Index(format)]; }
-  QPushButton* targetButton(TableFormat format) const { return targets_[Index(format)]; }
+  // The buttons of a format: the line formats in one group, the Linux input
+  // methods' formats in another.
+  QRadioButton* sourceButton(const FileFormat& format) const { return sources_[Index(format)]; }
+  QPushButton* targetButton(const FileFormat& format) const { return targets_[Index(format)]; }
 
   // Takes a file as the source, as browsing or dropping it does.
   void ChooseSource(const QString& path);
-  // A target button.
-  void Convert(TableFormat target);
-
-  // The formats of the Linux input methods, in a group of their own.
-  QRadioButton* linuxSourceButton(linux_table::LinuxFormat format) const {
-    return linuxSources_[static_cast<int>(format)];
-  }
-  QPushButton* linuxTargetButton(linux_table::LinuxFormat format) const {
-    return linuxTargets_[static_cast<int>(format)];
-  }
-  // A conversion with a Linux format on either side; rows left out are
-  // listed in the message.
-  void ConvertLinux(AnyFormat target);
+  // A target button. Rows a Linux target cannot hold are asked about before
+  // anything is written and listed in the message.
+  void Convert(const FileFormat& target);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
  private:
-  static int Index(TableFormat format) { return static_cast<int>(format) - 1; }
-  void SelectSource(std::optional<TableFormat> format);
-  void SelectAny(std::optional<AnyFormat> format);
-  std::optional<AnyFormat> CheckedSource() const;
+  static size_t Index(const FileFormat& format);
+  void SelectSource(const FileFormat* format);
+  const FileFormat* CheckedSource() const;
 
   UiServices& services_;
   FileSystem& fs_;
   const TempFolder& temp_;
   QLineEdit* path_;
-  std::array<QRadioButton*, 6> sources_;
-  std::array<QPushButton*, 6> targets_;
-  std::array<QRadioButton*, 5> linuxSources_;
-  std::array<QPushButton*, 5> linuxTargets_;
+  // In registry order.
+  std::vector<QRadioButton*> sources_;
+  std::vector<QPushButton*> targets_;
   std::u16string text_;
 };
 

@@ -683,12 +683,12 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     OnNextDialog([&](QDialog* dialog) {
       auto* common = qobject_cast<CommonConversionDialog*>(dialog);
       QVERIFY(common != nullptr);
-      QVERIFY(!common->sourceButton(TableFormat::kMirel)->isEnabled());
+      QVERIFY(!common->sourceButton(FormatOf(TableFormat::kMirel))->isEnabled());
       common->ChooseSource(mirel);
-      QVERIFY(common->sourceButton(TableFormat::kMirel)->isChecked());
-      QVERIFY(!common->targetButton(TableFormat::kMirel)->isEnabled());
-      QVERIFY(common->targetButton(TableFormat::kSogou)->isEnabled());
-      common->Convert(TableFormat::kSogou);
+      QVERIFY(common->sourceButton(FormatOf(TableFormat::kMirel))->isChecked());
+      QVERIFY(!common->targetButton(FormatOf(TableFormat::kMirel))->isEnabled());
+      QVERIFY(common->targetButton(FormatOf(TableFormat::kSogou))->isEnabled());
+      common->Convert(FormatOf(TableFormat::kSogou));
       dialog->reject();
     });
     window_->Dispatch(command::kCommonConversion);
@@ -710,7 +710,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       auto* common = qobject_cast<CommonConversionDialog*>(dialog);
       QVERIFY(common != nullptr);
       common->ChooseSource(wide);
-      common->ConvertLinux(linux_table::LinuxFormat::kFcitxText);
+      common->Convert(FormatOf(linux_table::LinuxFormat::kFcitxText));
       dialog->reject();
     });
     window_->Dispatch(command::kCommonConversion);
