@@ -27,7 +27,7 @@ class ToolCliTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), {}, false, installed_};
+    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), false, installed_};
     return RunTool(args, io);
   }
   std::string Table(std::string_view name = "t.txt") const { return (dir_ / name).string(); }
@@ -548,7 +548,7 @@ TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResult
     ASSERT_OK(fs->CreateFolders(temp.path() / ("mirel-" + std::to_string(::getuid()))));
     out.str("");
     err.str("");
-    ToolIo io{out, err, *fs, "/", temp.path(), {}, false, {}};
+    ToolIo io{out, err, *fs, "/", temp.path(), false, {}};
     std::vector<std::string> args = {"mirel-tool", "dedup", "-", "-o", "-"};
     EXPECT_EQ(RunTool(args, io), 0) << err.str();
     EXPECT_EQ(written.substr(0, 2), "\xFF\xFE");
