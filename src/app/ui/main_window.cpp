@@ -167,7 +167,6 @@ Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
   return Reader{};
 }
 
-QString OrderingName(Ordering ordering) { return ToQString(ShownName(ordering)); }
 
 // An undo step as the undo and redo results name it.
 QString ChangeText(const ChangeName& change) {
@@ -181,7 +180,7 @@ QString ChangeText(const ChangeName& change) {
     case ChangeName::What::kModify:
       return QStringLiteral("修改第 %1 行").arg(Grouped(uint64_t{change.rows} + 1));
     case ChangeName::What::kReorder:
-      return QStringLiteral("重新排序（%1）").arg(OrderingName(change.ordering));
+      return QStringLiteral("重新排序（%1）").arg(ToQString(ShownName(change.ordering)));
     case ChangeName::What::kFrequencyOrder:
       return QStringLiteral("重新排序（依据词频表）");
     case ChangeName::What::kRemoveDuplicates:
@@ -1120,7 +1119,7 @@ void MainWindow::Reorder(Ordering ordering) {
   model_.SetItemCount(0);
   editor_.Reorder(ordering);
   Refresh();
-  ShowResult(QStringLiteral("重新排序：%1").arg(OrderingName(ordering)));
+  ShowResult(QStringLiteral("重新排序：%1").arg(ToQString(ShownName(ordering))));
 }
 
 void MainWindow::FrequencyOrderCommand() {
