@@ -27,11 +27,9 @@ bool IsReadableSource(FileSystem& fs, const std::filesystem::path& path) {
   return info.IsOk() && (info->kind == PathKind::kRegular || info->kind == PathKind::kStream);
 }
 
-}  // namespace
-
 // Every option name the grammar knows, written once: the tools' rows and
 // their runs name options only through these.
-namespace batch_option {
+namespace opt {
 constexpr std::u16string_view kFrequencyFile = u"词频表文件";
 constexpr std::u16string_view kOptions = u"选项";
 constexpr std::u16string_view kSource = u"源码表文件";
@@ -46,11 +44,8 @@ constexpr std::u16string_view kCharTable = u"编码表文件";
 constexpr std::u16string_view kAuxTable = u"辅助码表文件";
 constexpr std::u16string_view kWordList = u"词库文件";
 constexpr std::u16string_view kWordRules = u"构词规则文件";
-}  // namespace batch_option
-
-namespace {
-
-namespace opt = batch_option;
+}  // namespace opt
+static_assert(opt::kMergeTables.size() == kMergeTableCount);
 
 // In the order the grammar collects them.
 constexpr std::array<std::u16string_view, 18> kOptionNames = {

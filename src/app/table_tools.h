@@ -1,7 +1,7 @@
 // The whole-table tools shared by the batch grammar and mirel-tool: load a
 // table into a TableStore, reorder or clean it, write the result. Each run
 // closes the table again. A failure names the file and leaves any existing
-// output untouched.
+// output untouched. The orders and their names here are the editor's too.
 #pragma once
 
 #include <cstdint>
