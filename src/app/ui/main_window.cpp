@@ -167,7 +167,6 @@ Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
   return Reader{};
 }
 
-
 // An undo step as the undo and redo results name it.
 QString ChangeText(const ChangeName& change) {
   switch (change.what) {
@@ -439,6 +438,7 @@ QMenu* MainWindow::BuildPopup(EditorMenu which, QWidget* parent, bool forContext
       }
     }
     QMenu* into = submenu != nullptr ? submenu : menu;
+    // The recent files' submenu is a group of its own before 退出.
     if (c.number == kExit && !forContext) {
       menu->addSeparator();
       recentMenu_ = menu->addMenu(QStringLiteral("最近打开的文件(&R)"));
