@@ -27,11 +27,33 @@ bool IsReadableSource(FileSystem& fs, const std::filesystem::path& path) {
   return info.IsOk() && (info->kind == PathKind::kRegular || info->kind == PathKind::kStream);
 }
 
+// Every option name the grammar knows, written once: the tools' rows and
+// their runs name options only through these.
+namespace opt {
+constexpr std::u16string_view kFrequencyFile = u"词频表文件";
+constexpr std::u16string_view kOptions = u"选项";
+constexpr std::u16string_view kSource = u"源码表文件";
+constexpr std::u16string_view kRuleFile = u"规则文件";
+constexpr std::u16string_view kSeparatorsOld = u"分割符";  // an older spelling of kSeparators
+constexpr std::u16string_view kSeparators = u"分割字符";
+constexpr std::u16string_view kSplitTable = u"单字拆分表文件";
+constexpr std::u16string_view kKeyMap = u"键盘映射表文件";
+constexpr std::array<std::u16string_view, 6> kMergeTables = {
+    u"码表文件1", u"码表文件2", u"码表文件3", u"码表文件4", u"码表文件5", u"码表文件6"};
+constexpr std::u16string_view kCharTable = u"编码表文件";
+constexpr std::u16string_view kAuxTable = u"辅助码表文件";
+constexpr std::u16string_view kWordList = u"词库文件";
+constexpr std::u16string_view kWordRules = u"构词规则文件";
+}  // namespace opt
+static_assert(opt::kMergeTables.size() == kMergeTableCount);
+
+// In the order the grammar collects them.
 constexpr std::array<std::u16string_view, 18> kOptionNames = {
-    u"词频表文件",   u"选项",           u"源码表文件",     u"规则文件",  u"分割符",
-    u"分割字符",     u"单字拆分表文件", u"键盘映射表文件", u"码表文件1", u"码表文件2",
-    u"码表文件3",    u"码表文件4",      u"码表文件5",      u"码表文件6", u"编码表文件",
-    u"辅助码表文件", u"词库文件",       u"构词规则文件"};
+    opt::kFrequencyFile,  opt::kOptions,        opt::kSource,         opt::kRuleFile,
+    opt::kSeparatorsOld,  opt::kSeparators,     opt::kSplitTable,     opt::kKeyMap,
+    opt::kMergeTables[0], opt::kMergeTables[1], opt::kMergeTables[2], opt::kMergeTables[3],
+    opt::kMergeTables[4], opt::kMergeTables[5], opt::kCharTable,      opt::kAuxTable,
+    opt::kWordList,       opt::kWordRules};
 
 }  // namespace
 
@@ -208,8 +230,8 @@ Status KeepSourceApart(BatchEnvironment& env, const std::filesystem::path& outpu
 
 int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
   RuleConversionSettings settings;
-  if (const std::u16string* value = request.Find(u"源码表文件")) settings.sourcePath = *value;
-  if (const std::u16string* value = request.Find(u"规则文件")) {
+  if (const std::u16string* value = request.Find(opt::kSource)) settings.sourcePath = *value;
+  if (const std::u16string* value = request.Find(opt::kRuleFile)) {
     const std::filesystem::path rules = ResolveBatchPath(*value, env.programFolder);
     Result<TextBuffer> text = ReadTextFile(env.fs, rules);
     if (!text.IsOk()) {
@@ -217,13 +239,13 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
     }
     settings.ruleText = text->text.substr(0, 4095);
   }
-  for (std::u16string_view name : {u"分割字符", u"分割符"}) {
+  for (std::u16string_view name : {opt::kSeparators, opt::kSeparatorsOld}) {
     if (const std::u16string* value = request.Find(name)) {
       settings.separatorText = *value;
       break;
     }
   }
-  if (const std::u16string* value = request.Find(u"选项")) settings.layoutOption = *value;
+  if (const std::u16string* value = request.Find(opt::kOptions)) settings.layoutOption = *value;
   const std::filesystem::path source = ResolveBatchPath(settings.sourcePath, env.programFolder);
   if (!IsReadableSource(env.fs, source)) {
     return Fail(env, kToolConvert,
@@ -256,8 +278,7 @@ int RunConversionBatch(const BatchRequest& request, BatchEnvironment& env) {
 int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
   MergeSettings settings;
   for (size_t k = 0; k < settings.tables.size(); ++k) {
-    const std::u16string name = u"码表文件" + std::u16string(1, static_cast<char16_t>(u'1' + k));
-    if (const std::u16string* value = request.Find(name)) {
+    if (const std::u16string* value = request.Find(opt::kMergeTables[k])) {
       settings.tables[k] = PathToUtf16(ResolveBatchPath(*value, env.programFolder));
     }
   }
@@ -283,8 +304,8 @@ int RunMergeBatch(const BatchRequest& request, BatchEnvironment& env) {
 
 int RunSingleBatch(const BatchRequest& request, BatchEnvironment& env) {
   SingleCharacterSettings settings;
-  if (const std::u16string* value = request.Find(u"单字拆分表文件")) settings.splitTable = *value;
-  if (const std::u16string* value = request.Find(u"键盘映射表文件")) settings.keyMap = *value;
+  if (const std::u16string* value = request.Find(opt::kSplitTable)) settings.splitTable = *value;
+  if (const std::u16string* value = request.Find(opt::kKeyMap)) settings.keyMap = *value;
   const std::filesystem::path split = ResolveBatchPath(settings.splitTable, env.programFolder);
   const std::filesystem::path keys = ResolveBatchPath(settings.keyMap, env.programFolder);
   for (const std::filesystem::path& output : {SingleOutputPath(split), SingleErrorPath(split)}) {
@@ -308,10 +329,10 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
       into = PathToUtf16(ResolveBatchPath(*value, env.programFolder));
     }
   };
-  path(u"编码表文件", settings.charTable);
-  path(u"辅助码表文件", settings.auxTable);
-  path(u"词库文件", settings.wordList);
-  if (const std::u16string* value = request.Find(u"构词规则文件")) {
+  path(opt::kCharTable, settings.charTable);
+  path(opt::kAuxTable, settings.auxTable);
+  path(opt::kWordList, settings.wordList);
+  if (const std::u16string* value = request.Find(opt::kWordRules)) {
     Result<TextBuffer> rules = ReadTextFile(env.fs, ResolveBatchPath(*value, env.programFolder));
     if (!rules.IsOk()) {
       return Fail(env, kToolWordLibrary,
@@ -320,7 +341,7 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
     }
     settings.rulesText = rules->text.substr(0, kWordRulesLimit);
   }
-  if (const std::u16string* value = request.Find(u"选项")) ApplyWordOptions(*value, settings);
+  if (const std::u16string* value = request.Find(opt::kOptions)) ApplyWordOptions(*value, settings);
   const std::filesystem::path wordList = PathFromUtf16(settings.wordList);
   for (const std::filesystem::path& output :
        {WordOutputPath(wordList), WordErrorLogPath(wordList)}) {
@@ -344,7 +365,7 @@ int RunWordBatch(const BatchRequest& request, BatchEnvironment& env) {
 // The three tools that run on the table store directly.
 int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16string_view tool,
                    TableTool simple, std::u16string_view outputName) {
-  const std::u16string* sourceValue = request.Find(u"源码表文件");
+  const std::u16string* sourceValue = request.Find(opt::kSource);
   if (sourceValue == nullptr || sourceValue->empty()) {
     return Fail(env, tool,
                 Status::InvalidArgument("", Tr("no source table given (/源码表文件=TABLE)")));
@@ -362,7 +383,7 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
     return Fail(env, tool, apart);
   }
   if (simple == TableTool::kSortByFrequency) {
-    const std::u16string* frequency = request.Find(u"词频表文件");
+    const std::u16string* frequency = request.Find(opt::kFrequencyFile);
     if (frequency == nullptr || frequency->empty()) {
       return Fail(env, tool,
                   Status::InvalidArgument("", Tr("no frequency table given (/词频表文件=FILE)")));
@@ -393,57 +414,54 @@ BatchTool Simple(std::u16string_view tool, TableTool simple, std::u16string_view
   };
 }
 
-constexpr BatchOptionRow kSourceOption{u"源码表文件", "TABLE", "the code table"};
+constexpr BatchOptionRow kSourceOption{opt::kSource, "TABLE", "the code table"};
 
 std::vector<BatchToolRow> MakeBatchTools() {
   std::vector<BatchToolRow> tools;
-  tools.push_back({kToolConvert,
-                   "Rewrite a text with pattern rules, or cut its lines into fields.",
-                   {kSourceOption,
-                    {u"规则文件", "RULES", "a file of rules (LHS==>RHS), one per line"},
-                    {u"分割字符", "TEXT", "the separators, when no rules are given (or /分割符=)"},
-                    {u"选项", "MODE", "单行单义(左编码), 单行多义(左编码) or 单行多义(左词条)"}},
-                   "Either /规则文件 or /分割字符 with /选项.",
-                   u"[ 转换结果 ].txt",
-                   true,
-                   RunConversionBatch});
+  tools.push_back(
+      {kToolConvert,
+       "Rewrite a text with pattern rules, or cut its lines into fields.",
+       {kSourceOption,
+        {opt::kRuleFile, "RULES", "a file of rules (LHS==>RHS), one per line"},
+        {opt::kSeparators, "TEXT", "the separators, when no rules are given (or /分割符=)"},
+        {opt::kOptions, "MODE", "单行单义(左编码), 单行多义(左编码) or 单行多义(左词条)"}},
+       "Either /规则文件 or /分割字符 with /选项.",
+       u"[ 转换结果 ].txt",
+       RunConversionBatch});
   tools.push_back({kToolSingleCharacters,
                    "Generate single-character codes from a split table and a keyboard map.",
-                   {{u"单字拆分表文件", "SPLIT", "the split table"},
-                    {u"键盘映射表文件", "KEYMAP", "the keyboard map"}},
+                   {{opt::kSplitTable, "SPLIT", "the split table"},
+                    {opt::kKeyMap, "KEYMAP", "the keyboard map"}},
                    "",
                    u"[ 生成的单字码表 ].txt",
-                   true,
                    RunSingleBatch});
   tools.push_back({kToolMerge,
                    "Join up to six tables on their entries.",
-                   {{u"码表文件1", "T1", "the first table"},
-                    {u"码表文件2", "T2", "the second table"},
-                    {u"码表文件3", "T3", "the third table"},
-                    {u"码表文件4", "T4", "the fourth table"},
-                    {u"码表文件5", "T5", "the fifth table"},
-                    {u"码表文件6", "T6", "the sixth table"}},
+                   {{opt::kMergeTables[0], "T1", "the first table"},
+                    {opt::kMergeTables[1], "T2", "the second table"},
+                    {opt::kMergeTables[2], "T3", "the third table"},
+                    {opt::kMergeTables[3], "T4", "the fourth table"},
+                    {opt::kMergeTables[4], "T5", "the fifth table"},
+                    {opt::kMergeTables[5], "T6", "the sixth table"}},
                    "",
                    u"[ 码表合并结果 ].txt",
-                   true,
                    RunMergeBatch});
-  tools.push_back({kToolWordLibrary,
-                   "Generate word codes from a single-character table and construction rules.",
-                   {{u"编码表文件", "CHARS", "the single-character table"},
-                    {u"辅助码表文件", "AUX", "the auxiliary table"},
-                    {u"词库文件", "WORDS", "the word list"},
-                    {u"构词规则文件", "RULES", "the construction rules"},
-                    {u"选项", "OPTIONS", "允许预定义编码 and 容错词条编码, separated by commas"}},
-                   "",
-                   u"[ 生成的词库 ].txt",
-                   true,
-                   RunWordBatch});
+  tools.push_back(
+      {kToolWordLibrary,
+       "Generate word codes from a single-character table and construction rules.",
+       {{opt::kCharTable, "CHARS", "the single-character table"},
+        {opt::kAuxTable, "AUX", "the auxiliary table"},
+        {opt::kWordList, "WORDS", "the word list"},
+        {opt::kWordRules, "RULES", "the construction rules"},
+        {opt::kOptions, "OPTIONS", "允许预定义编码 and 容错词条编码, separated by commas"}},
+       "",
+       u"[ 生成的词库 ].txt",
+       RunWordBatch});
   tools.push_back({kToolExtractSingle,
                    "Write the rows whose entry is a single character.",
                    {kSourceOption},
                    "",
                    kExtractSingleOutput,
-                   false,
                    Simple(kToolExtractSingle, TableTool::kExtractSingle, kExtractSingleOutput)});
   tools.push_back(
       {kToolRemoveDuplicates,
@@ -451,15 +469,13 @@ std::vector<BatchToolRow> MakeBatchTools() {
        {kSourceOption},
        "",
        kRemoveDuplicatesOutput,
-       false,
        Simple(kToolRemoveDuplicates, TableTool::kRemoveDuplicates, kRemoveDuplicatesOutput)});
   tools.push_back(
       {kToolSortByFrequency,
        "Sort the table by a frequency table.",
-       {kSourceOption, {u"词频表文件", "FILE", "the frequency table (entry TAB number)"}},
+       {kSourceOption, {opt::kFrequencyFile, "FILE", "the frequency table (entry TAB number)"}},
        "",
        kSortOutput,
-       false,
        Simple(kToolSortByFrequency, TableTool::kSortByFrequency, kSortOutput)});
   return tools;
 }
@@ -501,7 +517,7 @@ std::optional<std::string> StrayOption(const BatchRequest& request, const BatchT
     bool known = name == u"do";
     for (const BatchOptionRow& option : row.options) {
       known = known || name == FoldAscii(option.name) ||
-              (option.name == u"分割字符" && name == u"分割符");
+              (option.name == opt::kSeparators && name == opt::kSeparatorsOld);
     }
     if (!known) {
       std::string options;
@@ -536,11 +552,6 @@ int RunBatch(const BatchRequest& request, BatchEnvironment& env) {
   if (std::optional<std::string> stray = StrayOption(request, *row)) {
     Say(env, row->name, *stray);
     return 2;
-  }
-  if (row->dialogTool) {
-    if (auto found = env.dialogTools.find(row->name); found != env.dialogTools.end()) {
-      return found->second(request, env);
-    }
   }
   return row->run(request, env);
 }

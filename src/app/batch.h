@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -76,9 +75,6 @@ struct BatchEnvironment {
   std::string programName = "mirel";
   // Progress is drawn as one rewritten line, and only on a terminal.
   bool errIsTerminal = false;
-  // The tools that run a dialog's engine, by tool name; registered by the
-  // subsystems that provide them.
-  std::map<std::u16string, BatchTool, std::less<>> dialogTools;
 };
 
 // The tool names the dispatcher knows, in the order they are matched.
@@ -109,7 +105,6 @@ struct BatchToolRow {
   std::vector<BatchOptionRow> options;
   std::string_view notes;      // how options combine, what a value may be
   std::u16string_view output;  // the result's name, beside the source
-  bool dialogTool = false;     // a tool registered in dialogTools replaces `run`
   BatchTool run;
 };
 

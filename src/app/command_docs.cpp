@@ -358,8 +358,9 @@ std::string EditorManPage() {
       << "With a \\fB/do\\fR option no window is shown: the named tool runs and the program "
          "ends (see \\fBBATCH MODE\\fR).\n";
   out << ".SH KEYS\n";
-  for (const command::EditorKey& key : command::EditorKeys()) {
-    out << ".TP\n.B " << Roff(KeysShown(key.keys)) << "\n" << Roff(key.action) << "\n";
+  for (const EditorCommand& c : EditorCommands()) {
+    if (c.keys.empty()) continue;
+    out << ".TP\n.B " << Roff(KeysShown(c.keys)) << "\n" << Roff(c.keyAction) << "\n";
   }
   out << ".SH \"BATCH MODE\"\n"
       << "The arguments are read as one line. \\fB/do=\\fR\\fITOOL\\fR names the tool; further "

@@ -1,6 +1,7 @@
 #include "app/command_table.h"
 
 #include "app/batch.h"
+#include "app/table_tools.h"
 #include "app/tool_cli.h"
 #include "convert/table_formats.h"
 #include "platform/terminal_text.h"
@@ -115,8 +116,11 @@ const std::vector<ExitStatus>& CommonExitStatuses() {
 
 std::vector<std::string> ValueChoices(ValueKind kind) {
   switch (kind) {
-    case ValueKind::kOrder:
-      return {"source", "code1", "code2", "entry1", "entry2", "freq"};
+    case ValueKind::kOrder: {
+      std::vector<std::string> names;
+      for (const OrderingName& name : OrderingNames()) names.emplace_back(name.cli);
+      return names;
+    }
     case ValueKind::kFormat: {
       std::vector<std::string> names;
       const std::string all = AllFormatNames();

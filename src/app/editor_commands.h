@@ -1,12 +1,17 @@
-// Command numbers of the editor's menu, accelerators and context menu, and
-// the keys bound to them: the window binds and shows these, and its manual
-// page lists them, so the two cannot drift apart.
+// The editor's commands as data: one row per command holds its number (the
+// menus, keys and context menu dispatch by it), menu text and place, keys,
+// gates and action. The window builds its menus and binds its keys from the
+// rows, and the manual page lists the same keys, so none of them can drift
+// apart. The rows are constant; the actions run on the interface thread.
 #pragma once
 
 #include <span>
 #include <string_view>
 
-namespace mirel::command {
+#include "app/table_editor.h"
+
+namespace mirel {
+namespace command {
 
 inline constexpr int kHelpIndex = 40025;
 inline constexpr int kCheckUpdates = 40026;
@@ -57,16 +62,74 @@ inline constexpr int kAnalysis = 40135;
 inline constexpr int kFirst = 40025;
 inline constexpr int kLast = 40135;
 
-// A command's keys as portable key texts ("Ctrl+Shift+R"; alternatives
-// separated by '|') and what they do, in the manual's words.
-struct EditorKey {
-  int command;
-  std::string_view keys;
-  std::string_view action;
-};
-// In the order the manual lists them.
-std::span<const EditorKey> EditorKeys();
-// The keys of `command`; empty when it has none.
-std::string_view KeysOf(int command);
+}  // namespace command
 
-}  // namespace mirel::command
+// What the editor's commands do. The window implements it; the command rows
+// below name these, so each command is one row.
+class EditorActions {
+ public:
+  virtual void OpenCommand() = 0;
+  virtual void OpenInstalledCommand() = 0;
+  virtual void OpenLinuxCommand() = 0;
+  virtual void LinuxHeaderCommand() = 0;
+  virtual bool Save() = 0;
+  virtual bool SaveAs() = 0;
+  virtual void CloseCommand() = 0;
+  virtual void ExitCommand() = 0;
+  virtual void UndoCommand(bool redo) = 0;
+  virtual void AddCommand() = 0;
+  virtual void ModifyCommand() = 0;
+  virtual void DeleteCommand() = 0;
+  virtual void CopyCommand() = 0;
+  virtual void FindCommand() = 0;
+  virtual void FindStep(bool forward, bool includeCurrent) = 0;
+  virtual void FocusCycle() = 0;
+  // `name` is the command's, for the result the window shows.
+  virtual void Move(RowSelection (TableEditor::*step)(const RowSelection&),
+                    std::u16string_view name) = 0;
+  virtual void Reorder(Ordering ordering) = 0;
+  virtual void FrequencyOrderCommand() = 0;
+  virtual void ExportFrequencyCommand() = 0;
+  virtual void ExtractSingleCommand() = 0;
+  virtual void RemoveDuplicatesCommand() = 0;
+  virtual void StatisticsCommand() = 0;
+  virtual void CommonConversionCommand() = 0;
+  virtual void RuleConversionCommand() = 0;
+  virtual void SingleCharactersCommand() = 0;
+  virtual void MergeCommand() = 0;
+  virtual void WordLibraryCommand() = 0;
+  virtual void CommandTipsCommand() = 0;
+  virtual void ReverseInstalledCommand() = 0;
+  virtual void AnalysisCommand() = 0;
+  virtual void HelpCommand() = 0;
+  virtual void UpdatesCommand() = 0;
+  virtual void AboutCommand() = 0;
+
+ protected:
+  ~EditorActions() = default;
+};
+
+enum class EditorMenu { kFile, kEdit, kTools, kHelp };
+
+// One command: its menu item, keys, gates and action. The rows are in menu
+// order; the manual lists the keys in the same order.
+struct EditorCommand {
+  int number;
+  std::u16string_view text;  // menu text; a hint may follow a TAB where no key is bound
+  // Portable key texts ("Ctrl+Shift+R"; alternatives separated by '|'), and
+  // what they do in the manual's words; both empty when no key is bound.
+  std::string_view keys;
+  std::string_view keyAction;
+  EditorMenu menu;
+  std::u16string_view submenu;  // within `menu`; empty for an item of the menu itself
+  bool group;                   // a separator goes before it
+  bool rows;                    // acts only while the filtered view holds rows
+  bool tableItem;               // greyed while no table is open
+  void (*run)(EditorActions&);
+};
+
+std::span<const EditorCommand> EditorCommands();
+// The row of `number`, or null.
+const EditorCommand* FindEditorCommand(int number);
+
+}  // namespace mirel

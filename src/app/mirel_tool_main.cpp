@@ -22,7 +22,6 @@ int main(int argc, char** argv) {
                    *fs,
                    mirel::ProgramFolder(),
                    {},
-                   {},
                    ::isatty(2) == 1,
                    mirel::InstalledEnvironment::FromProcess()};
   return mirel::RunTool(args, io);

@@ -201,25 +201,9 @@ Status TableEditor::Insert(uint32_t position, const std::vector<std::u16string>&
 }
 
 void TableEditor::Reorder(Ordering ordering) {
-  if (!store_.IsOpen()) return;
+  if (!store_.IsOpen() || ordering == Ordering::kFrequency) return;
   std::optional<std::vector<uint32_t>> before = SnapshotOrder();
-  switch (ordering) {
-    case Ordering::kSource:
-      store_.SortBySource();
-      break;
-    case Ordering::kCode1:
-      store_.SortByCode(1);
-      break;
-    case Ordering::kCode2:
-      store_.SortByCode(2);
-      break;
-    case Ordering::kEntry1:
-      store_.SortByEntry(1);
-      break;
-    case Ordering::kEntry2:
-      store_.SortByEntry(2);
-      break;
-  }
+  (void)SortTable(store_, ordering);
   if (!before) {
     history_.Forget();
     store_.SetDirty(true);

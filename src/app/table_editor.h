@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/table_tools.h"
 #include "platform/status.h"
 #include "store/table_store.h"
 #include "store/undo_history.h"
@@ -30,8 +31,6 @@ struct RowSelection {
   std::optional<uint32_t> current;
   bool operator==(const RowSelection&) const = default;
 };
-
-enum class Ordering { kSource, kCode1, kCode2, kEntry1, kEntry2 };
 
 // What an undo step did, for the window to name it ("删除 3 行").
 struct ChangeName {
@@ -92,6 +91,8 @@ class TableEditor {
   int Modify(uint32_t visibleRow, std::u16string_view code, std::u16string_view entry);
   // Inserts rows ("entry TAB code") as data rows from `position`.
   Status Insert(uint32_t position, const std::vector<std::u16string>& rows);
+  // A fixed ordering; kFrequency needs its file and goes through
+  // SortByFrequency, so it is ignored here.
   void Reorder(Ordering ordering);
   Result<LinesWithoutTab> SortByFrequency(const std::filesystem::path& frequencyFile);
   // Removes later copies of equal rows, keeping the present order. Returns

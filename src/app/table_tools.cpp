@@ -5,35 +5,6 @@
 namespace mirel {
 namespace {
 
-Status Reorder(TableStore& store, const TableToolRequest& request, TableToolReport& report) {
-  TableOrder order =
-      request.tool == TableTool::kSortByFrequency ? TableOrder::kFrequency : request.order;
-  switch (order) {
-    case TableOrder::kSource:
-      store.SortBySource();
-      break;
-    case TableOrder::kCode1:
-      store.SortByCode(1);
-      break;
-    case TableOrder::kCode2:
-      store.SortByCode(2);
-      break;
-    case TableOrder::kEntry1:
-      store.SortByEntry(1);
-      break;
-    case TableOrder::kEntry2:
-      store.SortByEntry(2);
-      break;
-    case TableOrder::kFrequency: {
-      Result<LinesWithoutTab> sorted = store.SortByFrequency(request.frequencyFile);
-      if (!sorted.IsOk()) return sorted.status();
-      report.frequencyLinesWithoutTab = std::move(sorted).value();
-      break;
-    }
-  }
-  return Status::Ok();
-}
-
 Result<TableToolReport> RunOnOpenTable(TableStore& store, const TableToolRequest& request,
                                        TableToolReport report) {
   switch (request.tool) {
@@ -54,8 +25,11 @@ Result<TableToolReport> RunOnOpenTable(TableStore& store, const TableToolRequest
       break;
     case TableTool::kSortByFrequency:
     case TableTool::kSort: {
-      Status status = Reorder(store, request, report);
-      if (!status.IsOk()) return status;
+      const Ordering order =
+          request.tool == TableTool::kSortByFrequency ? Ordering::kFrequency : request.order;
+      Result<LinesWithoutTab> sorted = SortTable(store, order, request.frequencyFile);
+      if (!sorted.IsOk()) return sorted.status();
+      report.frequencyLinesWithoutTab = std::move(sorted).value();
       break;
     }
   }
@@ -66,7 +40,48 @@ Result<TableToolReport> RunOnOpenTable(TableStore& store, const TableToolRequest
   return report;
 }
 
+constexpr OrderingName kOrderingNames[] = {
+    {Ordering::kSource, "source", u"原始序"},  {Ordering::kCode1, "code1", u"编码序1"},
+    {Ordering::kCode2, "code2", u"编码序2"},   {Ordering::kEntry1, "entry1", u"词条序1"},
+    {Ordering::kEntry2, "entry2", u"词条序2"}, {Ordering::kFrequency, "freq", u"依据词频表"}};
+
 }  // namespace
+
+std::span<const OrderingName> OrderingNames() { return kOrderingNames; }
+
+std::optional<Ordering> OrderingFromCli(std::string_view cli) {
+  for (const OrderingName& name : kOrderingNames) {
+    if (name.cli == cli) return name.ordering;
+  }
+  return std::nullopt;
+}
+
+std::u16string_view ShownName(Ordering ordering) {
+  for (const OrderingName& name : kOrderingNames) {
+    if (name.ordering == ordering) return name.shown;
+  }
+  return {};
+}
+
+Result<LinesWithoutTab> SortTable(TableStore& store, Ordering ordering,
+                                  const std::filesystem::path& frequencyFile) {
+  switch (ordering) {
+    case Ordering::kSource:
+      store.SortBySource();
+      break;
+    case Ordering::kCode1:
+    case Ordering::kCode2:
+      store.SortByCode(ordering == Ordering::kCode1 ? 1 : 2);
+      break;
+    case Ordering::kEntry1:
+    case Ordering::kEntry2:
+      store.SortByEntry(ordering == Ordering::kEntry1 ? 1 : 2);
+      break;
+    case Ordering::kFrequency:
+      return store.SortByFrequency(frequencyFile);
+  }
+  return LinesWithoutTab{};
+}
 
 Result<TableToolReport> RunTableTool(TableStore& store, const TableToolRequest& request) try {
   Result<uint32_t> loaded = store.LoadTable(request.source, request.anyName);

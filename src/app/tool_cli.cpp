@@ -148,12 +148,10 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
     return named;
   }
   if (tool == TableTool::kSort) {
-    static const std::map<std::string, TableOrder, std::less<>> kOrders = {
-        {"source", TableOrder::kSource}, {"code1", TableOrder::kCode1},
-        {"code2", TableOrder::kCode2},   {"entry1", TableOrder::kEntry1},
-        {"entry2", TableOrder::kEntry2}, {"freq", TableOrder::kFrequency}};
-    request.order = kOrders.at(args.Get("by"));
-    if (request.order == TableOrder::kFrequency) {
+    const std::optional<Ordering> order = OrderingFromCli(args.Get("by"));
+    if (!order) return ctx.Usage("unknown order \"" + args.Get("by") + "\"");
+    request.order = *order;
+    if (request.order == Ordering::kFrequency) {
       if (args.Get("freq").empty()) return ctx.Usage(Tr("--by freq needs --freq FILE"));
       request.frequencyFile = args.Get("freq");
     }
@@ -677,8 +675,8 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
     return ctx.Usage(Tr("no tool named; give /do=TOOL"));
   }
   BatchEnvironment env{
-      io.programFolder, io.tempBase,   io.err, io.fs, std::string(kProgram) + " batch",
-      io.errIsTerminal, io.dialogTools};
+      io.programFolder, io.tempBase, io.err, io.fs, std::string(kProgram) + " batch",
+      io.errIsTerminal};
   std::u16string line = JoinArguments(raw);
   if (line.size() >= kCommandLineLimit) {
     return ctx.Usage("the command line is longer than " + std::to_string(kCommandLineLimit - 1) +
@@ -1469,15 +1467,9 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   std::ostream out(&outBuffer);
   std::ostream err(&errBuffer);
   StreamReplay files(io.fs);
-  ToolIo escaped{out,
-                 err,
-                 files,
-                 io.programFolder,
-                 io.tempBase,
-                 io.dialogTools,
-                 io.errIsTerminal,
-                 io.installed,
-                 io.linuxTables};
+  ToolIo escaped{
+      out,          err,           files, io.programFolder, io.tempBase, io.errIsTerminal,
+      io.installed, io.linuxTables};
   try {
     return RunCommands(argv, escaped);
   } catch (const std::bad_alloc&) {

@@ -22,8 +22,6 @@ struct ToolIo {
   FileSystem& fs;
   std::filesystem::path programFolder;
   std::filesystem::path tempBase;  // empty: $TMPDIR or /tmp
-  // Tools that later subsystems add to the batch grammar.
-  std::map<std::u16string, BatchTool, std::less<>> dialogTools;
   // Progress lines are drawn only on a terminal.
   bool errIsTerminal = false;
   // Where the installed copies of the input method are looked up.

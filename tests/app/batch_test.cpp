@@ -64,7 +64,7 @@ class BatchRunTest : public ::testing::Test {
  protected:
   int Run(std::vector<std::string> args) {
     err_.str("");
-    BatchEnvironment env{program_.path(), temp_.path(), err_, test::DiskFs(), "mirel", false, {}};
+    BatchEnvironment env{program_.path(), temp_.path(), err_, test::DiskFs(), "mirel", false};
     std::optional<int> status = RunBatchCommandLine(args, env);
     return status ? *status : -1;
   }
@@ -130,19 +130,6 @@ TEST_F(BatchRunTest, OptionsTheToolDoesNotReadAreRefusedBeforeAnythingRuns) {
   EXPECT_EQ(Run({"/do=码表格式转换", "/源码表文件=t.txt", "/分割符=TAB", "/选项=单行单义(左编码)"}),
             0)
       << err_.str();
-}
-
-TEST_F(BatchRunTest, RegisteredDialogToolsReceiveTheRequest) {
-  std::u16string seen;
-  BatchEnvironment env{program_.path(), temp_.path(), err_, test::DiskFs(), "mirel", false, {}};
-  env.dialogTools.emplace(std::u16string(kToolMerge),
-                          [&](const BatchRequest& r, BatchEnvironment&) {
-                            seen = *r.Find(u"码表文件1");
-                            return 0;
-                          });
-  std::vector<std::string> args = {"/do=合并码表", "/码表文件1=A.txt"};
-  EXPECT_EQ(RunBatchCommandLine(args, env), 0);
-  EXPECT_EQ(seen, u"A.txt");
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ class CommandTableTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), dir_.path(), {}, false, {}};
+    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), dir_.path(), false, {}};
     return RunTool(args, io);
   }
 
@@ -176,10 +176,11 @@ TEST_F(CommandTableTest, ManualPagesDescribeEveryCommandAndOptionAsValidTroff) {
     }
   }
   // Every key the window binds, as a person writes it.
-  for (const command::EditorKey& key : command::EditorKeys()) {
-    EXPECT_NE(editor.find(std::regex_replace(std::string(key.action), std::regex("-"), "\\-")),
+  for (const EditorCommand& c : EditorCommands()) {
+    if (c.keys.empty()) continue;
+    EXPECT_NE(editor.find(std::regex_replace(std::string(c.keyAction), std::regex("-"), "\\-")),
               std::string::npos)
-        << key.action;
+        << c.keyAction;
   }
   for (const char* shown : {"\n.B Insert\n", "\n.B Enter\n", "\n.B Ctrl+Y, Ctrl+Shift+Z\n"}) {
     EXPECT_NE(editor.find(shown), std::string::npos) << shown;
@@ -258,9 +259,8 @@ TEST_F(CompletionTest, ZshScriptParses) {
 TEST(BatchToolTableTest, TheDispatcherFindsEveryToolThroughTheTable) {
   ScratchDir dir;
   std::ostringstream err;
-  BatchEnvironment env{dir.path(), dir.path(), err, test::DiskFs(), "mirel", false, {}};
+  BatchEnvironment env{dir.path(), dir.path(), err, test::DiskFs(), "mirel", false};
   std::set<std::u16string_view> grammar(BatchOptionNames().begin(), BatchOptionNames().end());
-  std::vector<std::u16string> reached;
   for (const BatchToolRow& tool : BatchTools()) {
     SCOPED_TRACE(Utf16ToUtf8(tool.name));
     EXPECT_EQ(FindBatchTool(tool.name), &tool);
@@ -272,27 +272,15 @@ TEST(BatchToolTableTest, TheDispatcherFindsEveryToolThroughTheTable) {
       EXPECT_TRUE(grammar.count(option.name)) << Utf16ToUtf8(option.name);
     }
     EXPECT_NE(BatchHelpText().find(Utf16ToUtf8(tool.name)), std::string::npos);
-    env.dialogTools[std::u16string(tool.name)] = [&reached, &tool](const BatchRequest&,
-                                                                   BatchEnvironment&) {
-      reached.push_back(std::u16string(tool.name));
-      return 7;
-    };
   }
-  // A registered tool replaces a dialog tool's own run, never a simple one's.
+  // Each tool runs its own engine: with no files named, each fails in its
+  // own name instead of another tool's.
   for (const BatchToolRow& tool : BatchTools()) {
-    reached.clear();
     err.str("");
     const std::optional<BatchRequest> request = ParseBatchLine(u"/do=" + std::u16string(tool.name));
     ASSERT_TRUE(request);
-    const int status = RunBatch(*request, env);
-    if (tool.dialogTool) {
-      EXPECT_EQ(status, 7);
-      EXPECT_EQ(reached, std::vector<std::u16string>{std::u16string(tool.name)});
-    } else {
-      EXPECT_EQ(status, 1) << err.str();
-      EXPECT_TRUE(reached.empty());
-      EXPECT_NE(err.str().find("no source table given"), std::string::npos) << err.str();
-    }
+    EXPECT_EQ(RunBatch(*request, env), 1) << err.str();
+    EXPECT_EQ(err.str().rfind("mirel: " + Utf16ToUtf8(tool.name) + ": ", 0), 0u) << err.str();
   }
   err.str("");
   EXPECT_EQ(RunBatch(*ParseBatchLine(u"/do=其他"), env), 2);

@@ -37,7 +37,7 @@ class LinuxToolTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, files, dir_.path(), temp_.path(), {}, false, {}};
+    ToolIo io{out_, err_, files, dir_.path(), temp_.path(), false, {}};
     io.linuxTables = env_;
     return RunTool(args, io);
   }

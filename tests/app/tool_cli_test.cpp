@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
+#include "app/table_editor.h"
+#include "platform/temp_folder.h"
 #include "support/fake_prefix.h"
 #include "support/test_support.h"
 
@@ -27,7 +30,7 @@ class ToolCliTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), {}, false, installed_};
+    ToolIo io{out_, err_, test::DiskFs(), dir_.path(), temp_.path(), false, installed_};
     return RunTool(args, io);
   }
   std::string Table(std::string_view name = "t.txt") const { return (dir_ / name).string(); }
@@ -548,7 +551,7 @@ TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResult
     ASSERT_OK(fs->CreateFolders(temp.path() / ("mirel-" + std::to_string(::getuid()))));
     out.str("");
     err.str("");
-    ToolIo io{out, err, *fs, "/", temp.path(), {}, false, {}};
+    ToolIo io{out, err, *fs, "/", temp.path(), false, {}};
     std::vector<std::string> args = {"mirel-tool", "dedup", "-", "-o", "-"};
     EXPECT_EQ(RunTool(args, io), 0) << err.str();
     EXPECT_EQ(written.substr(0, 2), "\xFF\xFE");
@@ -731,6 +734,42 @@ TEST_F(ToolCliTest, AnalyzeReadsAnyTableAndWritesItsPictures) {
   EXPECT_NE(err_.str().find("keys.svg written"), std::string::npos) << err_.str();
 
   EXPECT_EQ(Run({"analyze", Table("rr.dict.yaml"), "--set", "none"}), 2);
+}
+
+// The command line and the editor name the orders from one list: each name
+// must reorder as the editor's command of that order does.
+TEST_F(ToolCliTest, EveryOrderNameSortsAsTheEditorsReorderDoes) {
+  // Rows that every order puts differently.
+  WriteBytes(dir_ / "t.txt",
+             TableBytes({u"乙乙\tb", u"甲\tab", u"丙\ta", u"丁丁丁\tb", u"甲\tc", u"戊\tba"}));
+  WriteBytes(dir_ / "f.txt", TableBytes({u"戊\t1", u"丁丁丁\t2", u"甲\t3"}));
+  std::set<std::string> results;
+  std::set<std::u16string_view> shown;
+  for (const OrderingName& name : OrderingNames()) {
+    SCOPED_TRACE(name.cli);
+    EXPECT_TRUE(shown.insert(name.shown).second);
+    EXPECT_EQ(OrderingFromCli(name.cli), name.ordering);
+    std::vector<std::string> args = {"sort", Table(),         "--by", std::string(name.cli),
+                                     "-o",   Table("cli.txt")};
+    if (name.ordering == Ordering::kFrequency) args.insert(args.end(), {"--freq", Table("f.txt")});
+    ASSERT_EQ(Run(args), 0) << err_.str();
+
+    Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(temp_.path());
+    ASSERT_TRUE(temp.IsOk());
+    TableStore store(test::DiskFs(), *temp.value());
+    TableEditor editor(store);
+    ASSERT_TRUE(editor.Open(dir_ / "t.txt").IsOk());
+    if (name.ordering == Ordering::kFrequency) {
+      ASSERT_TRUE(editor.SortByFrequency(dir_ / "f.txt").IsOk());
+    } else {
+      editor.Reorder(name.ordering);
+    }
+    ASSERT_TRUE(store.WriteTableText(dir_ / "editor.txt").IsOk());
+    EXPECT_EQ(ReadBytes(dir_ / "cli.txt"), ReadBytes(dir_ / "editor.txt"));
+    results.insert(ReadBytes(dir_ / "cli.txt"));
+  }
+  EXPECT_EQ(results.size(), OrderingNames().size());
+  EXPECT_FALSE(OrderingFromCli("sideways"));
 }
 
 }  // namespace

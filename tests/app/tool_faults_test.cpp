@@ -65,7 +65,7 @@ class ToolFaultsTest : public ::testing::Test {
     out_.str("");
     err_.str("");
     args.insert(args.begin(), "mirel-tool");
-    ToolIo io{out_, err_, faulty_, dir_.path(), temp_.path(), {}, false, installed_};
+    ToolIo io{out_, err_, faulty_, dir_.path(), temp_.path(), false, installed_};
     return RunTool(args, io);
   }
   std::string At(std::string_view name) const { return (dir_ / name).string(); }

@@ -74,7 +74,7 @@ int RunEditor(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();
   mirel::BatchEnvironment batch{mirel::ProgramFolder(), {}, err, *fs, "mirel-editor",
-                                ::isatty(2) == 1,       {}};
+                                ::isatty(2) == 1};
   if (std::optional<int> status = mirel::RunBatchCommandLine(args, batch)) return *status;
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     out << kUsage;

@@ -49,61 +49,10 @@
 
 namespace mirel {
 
-// One row of the command table: everything the menus, the keys and the
-// dispatcher know about a command.
-struct MainWindow::Command {
-  int number;
-  const char16_t* text;  // menu text; a hint may follow a TAB where no key is bound
-  bool rows;             // acts only while the filtered view holds rows
-  bool tableItem;        // greyed while no table is open
-  void (*run)(MainWindow&);
-};
-
 namespace {
 
 using namespace command;
 
-constexpr int kSeparator = 0;
-constexpr int kReorderMenu = -1;
-constexpr int kRecentMenu = -2;
-
-// The menus, by command number (the texts and keys are in the command table).
-const std::vector<int> kFileLayout = {kOpen,       kOpenInstalled, kOpenLinux, kLinuxHeader,
-                                      kSave,       kSaveAs,        kClose,     kSeparator,
-                                      kRecentMenu, kSeparator,     kExit};
-const std::vector<int> kEditLayout = {kUndo,
-                                      kRedo,
-                                      kSeparator,
-                                      kAdd,
-                                      kModify,
-                                      kDelete,
-                                      kCopy,
-                                      kSeparator,
-                                      kFind,
-                                      kFindNext,
-                                      kFindPrevious,
-                                      kFocusCycle,
-                                      kSeparator,
-                                      kMoveUp,
-                                      kMoveDown,
-                                      kMoveToTop,
-                                      kMoveToEnd,
-                                      kSeparator,
-                                      kReorderMenu,
-                                      kSeparator,
-                                      kExportFrequency,
-                                      kExtractSingle,
-                                      kRemoveDuplicates,
-                                      kStatistics};
-const std::vector<int> kReorderLayout = {kSourceOrder, kFrequencyOrder, kSeparator,  kCodeOrder1,
-                                         kCodeOrder2,  kEntryOrder1,    kEntryOrder2};
-const std::vector<int> kToolsLayout = {kCommonConversion, kSeparator, kRuleConversion, kSeparator,
-                                       kSingleCharacters, kSeparator, kMerge,          kSeparator,
-                                       kWordLibrary,      kSeparator, kCommandTips,    kSeparator,
-                                       kReverseInstalled, kSeparator, kAnalysis};
-const std::vector<int> kHelpLayout = {kHelpIndex, kCheckUpdates, kSeparator, kAbout};
-const std::array<const std::vector<int>*, 4> kLayouts = {&kFileLayout, &kEditLayout, &kToolsLayout,
-                                                         &kHelpLayout};
 const std::array<const char16_t*, 4> kMenuTitles = {u"文件(&F)", u"编辑(&E)", u"工具(&T)",
                                                     u"帮助(&H)"};
 
@@ -218,22 +167,6 @@ Result<Reader> ChooseReader(FileSystem& fs, const std::filesystem::path& path) {
   return Reader{};
 }
 
-QString OrderingName(Ordering ordering) {
-  switch (ordering) {
-    case Ordering::kSource:
-      return QStringLiteral("原始序");
-    case Ordering::kCode1:
-      return QStringLiteral("编码序1");
-    case Ordering::kCode2:
-      return QStringLiteral("编码序2");
-    case Ordering::kEntry1:
-      return QStringLiteral("词条序1");
-    case Ordering::kEntry2:
-      return QStringLiteral("词条序2");
-  }
-  return {};
-}
-
 // An undo step as the undo and redo results name it.
 QString ChangeText(const ChangeName& change) {
   switch (change.what) {
@@ -246,7 +179,7 @@ QString ChangeText(const ChangeName& change) {
     case ChangeName::What::kModify:
       return QStringLiteral("修改第 %1 行").arg(Grouped(uint64_t{change.rows} + 1));
     case ChangeName::What::kReorder:
-      return QStringLiteral("重新排序（%1）").arg(OrderingName(change.ordering));
+      return QStringLiteral("重新排序（%1）").arg(ToQString(ShownName(change.ordering)));
     case ChangeName::What::kFrequencyOrder:
       return QStringLiteral("重新排序（依据词频表）");
     case ChangeName::What::kRemoveDuplicates:
@@ -264,89 +197,32 @@ std::filesystem::path WorkingText(const TableStore& store, std::u16string_view s
 
 }  // namespace
 
-const std::vector<MainWindow::Command>& MainWindow::Commands() {
-  using W = MainWindow;
-  static const std::vector<Command> kCommands = {
-      // 文件
-      {kOpen, u"打开文本文件(&O)...", false, false, [](W& w) { w.OpenCommand(); }},
-      {kOpenInstalled, u"打开Mirel输入法(&P)...", false, false,
-       [](W& w) { w.OpenInstalledCommand(); }},
-      {kOpenLinux, u"打开Linux输入法码表(&L)...", false, false, [](W& w) { w.OpenLinuxCommand(); }},
-      {kLinuxHeader, u"表头(&H)...", false, false,
-       [](W& w) {
-         // Only the Linux input methods' tables have a header to edit.
-         if (!w.store_.IsOpen() || !w.linuxSession_.active()) return;
-         w.linuxSession_.EditHeader(&w);
-         w.UpdateState();
-       }},
-      {kSave, u"保存(&S)...", true, true, [](W& w) { w.Save(); }},
-      {kSaveAs, u"另存为(&A)...", true, true, [](W& w) { w.SaveAs(); }},
-      {kClose, u"关闭(&C)", true, true, [](W& w) { w.CloseCommand(); }},
-      {kExit, u"退出(&X)", false, false, [](W& w) { w.ExitCommand(); }},
-      // 编辑
-      {kUndo, u"撤销(&Z)", false, false, [](W& w) { w.UndoCommand(false); }},
-      {kRedo, u"重做(&Y)", false, false, [](W& w) { w.UndoCommand(true); }},
-      {kAdd, u"添加(&A)...", true, true, [](W& w) { w.AddCommand(); }},
-      {kModify, u"修改(&M)...", true, true, [](W& w) { w.ModifyCommand(); }},
-      {kDelete, u"删除(&D)", true, true, [](W& w) { w.DeleteCommand(); }},
-      {kCopy, u"复制(&C)", true, true, [](W& w) { w.CopyCommand(); }},
-      {kFind, u"查找词条(&F)...", false, true, [](W& w) { w.FindCommand(); }},
-      {kFindNext, u"查找下一个(&N)", false, true, [](W& w) { w.FindStep(true, false); }},
-      {kFindPrevious, u"查找上一个(&B)", false, true, [](W& w) { w.FindStep(false, false); }},
-      {kFocusCycle, u"切换焦点(&T)", false, false, [](W& w) { w.FocusCycle(); }},
-      {kMoveUp, u"上移一位(&U)", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveUp, QStringLiteral("上移一位")); }},
-      {kMoveDown, u"下移一位(&J)", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveDown, QStringLiteral("下移一位")); }},
-      {kMoveToTop, u"上移至首位(&H)", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveToTop, QStringLiteral("上移至首位")); }},
-      {kMoveToEnd, u"下移至末尾(&E)", true, true,
-       [](W& w) { w.Move(&TableEditor::MoveToEnd, QStringLiteral("下移至末尾")); }},
-      {kSourceOrder, u"原始序(&O)", true, true, [](W& w) { w.Reorder(Ordering::kSource); }},
-      {kFrequencyOrder, u"依据词频表(&F)...", true, true, [](W& w) { w.FrequencyOrderCommand(); }},
-      {kCodeOrder1, u"编码序1(&C)\ta-ab-b", true, true, [](W& w) { w.Reorder(Ordering::kCode1); }},
-      {kCodeOrder2, u"编码序2(&D)\ta-b-ab", true, true, [](W& w) { w.Reorder(Ordering::kCode2); }},
-      {kEntryOrder1, u"词条序1(&P)", true, true, [](W& w) { w.Reorder(Ordering::kEntry1); }},
-      {kEntryOrder2, u"词条序2(&Q)\t短词靠前", true, true,
-       [](W& w) { w.Reorder(Ordering::kEntry2); }},
-      {kExportFrequency, u"导出即时词频(&X)...", true, true,
-       [](W& w) { w.ExportFrequencyCommand(); }},
-      {kExtractSingle, u"提取单字编码(&I)...", true, true, [](W& w) { w.ExtractSingleCommand(); }},
-      {kRemoveDuplicates, u"删除重复(&R)", true, true, [](W& w) { w.RemoveDuplicatesCommand(); }},
-      {kStatistics, u"统计信息(&S)", false, true, [](W& w) { w.StatisticsCommand(); }},
-      // 工具
-      {kCommonConversion, u"常见码表格式转换(&X)...", false, false,
-       [](W& w) { w.ShowDialog<CommonConversionDialog>(w.store_.temp()); }},
-      {kRuleConversion, u"高级码表格式转换(&F)...", false, false,
-       [](W& w) { w.ShowDialog<RuleConversionDialog>(w.ruleConversion_); }},
-      {kSingleCharacters, u"单字码表生成(&T)...", false, false,
-       [](W& w) { w.ShowDialog<SingleCharactersDialog>(w.singleCharacters_, w.programFolder_); }},
-      {kMerge, u"合并码表(&M)...", false, false,
-       [](W& w) { w.ShowDialog<MergeDialog>(w.merge_, w.programFolder_); }},
-      {kWordLibrary, u"词库生成(&C)...", false, false,
-       [](W& w) { w.ShowDialog<WordLibraryDialog>(w.wordLibrary_, w.programFolder_); }},
-      {kCommandTips, u"Mirel提示码表生成(&P)...", false, false,
-       [](W& w) { w.ShowDialog<CommandTipsDialog>(w.store_.temp()); }},
-      {kReverseInstalled, u"安装后码表反转(&D)...", false, false,
-       [](W& w) { w.ReverseInstalledCommand(); }},
-      {kAnalysis, u"方案分析(&A)...", false, true, [](W& w) { w.AnalysisCommand(); }},
-      // 帮助
-      {kHelpIndex, u"索引(&I)", false, false, [](W& w) { w.HelpCommand(); }},
-      {kCheckUpdates, u"查看更新(&U)", false, false, [](W& w) { w.UpdatesCommand(); }},
-      {kAbout, u"关于软件(&A)", false, false,
-       [](W& w) {
-         AboutDialog about(&w);
-         about.exec();
-       }},
-  };
-  return kCommands;
+void MainWindow::LinuxHeaderCommand() {
+  // Only the Linux input methods' tables have a header to edit.
+  if (!store_.IsOpen() || !linuxSession_.active()) return;
+  linuxSession_.EditHeader(this);
+  UpdateState();
 }
 
-const MainWindow::Command* MainWindow::FindCommand(int number) {
-  for (const Command& c : Commands()) {
-    if (c.number == number) return &c;
-  }
-  return nullptr;
+void MainWindow::CommonConversionCommand() { ShowDialog<CommonConversionDialog>(store_.temp()); }
+
+void MainWindow::RuleConversionCommand() { ShowDialog<RuleConversionDialog>(ruleConversion_); }
+
+void MainWindow::SingleCharactersCommand() {
+  ShowDialog<SingleCharactersDialog>(singleCharacters_, programFolder_);
+}
+
+void MainWindow::MergeCommand() { ShowDialog<MergeDialog>(merge_, programFolder_); }
+
+void MainWindow::WordLibraryCommand() {
+  ShowDialog<WordLibraryDialog>(wordLibrary_, programFolder_);
+}
+
+void MainWindow::CommandTipsCommand() { ShowDialog<CommandTipsDialog>(store_.temp()); }
+
+void MainWindow::AboutCommand() {
+  AboutDialog about(this);
+  about.exec();
 }
 
 MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem::path programFolder,
@@ -418,9 +294,8 @@ MainWindow::MainWindow(TableStore& store, UiServices& services, std::filesystem:
     if (RowsVisible()) ModifyCommand();
   });
 
-  for (const Command& c : Commands()) {
-    for (QKeyCombination key : ParseKeys(command::KeysOf(c.number)))
-      keys_.emplace_back(key, c.number);
+  for (const EditorCommand& c : EditorCommands()) {
+    for (QKeyCombination key : ParseKeys(c.keys)) keys_.emplace_back(key, c.number);
   }
   BuildMenus();
   BuildStatusBar();
@@ -541,34 +416,44 @@ void MainWindow::BuildStatusBar() {
 }
 
 void MainWindow::BuildMenus() {
-  for (int index = 0; index < 4; ++index) menuBar()->addMenu(BuildPopup(index, this, false));
+  for (EditorMenu menu :
+       {EditorMenu::kFile, EditorMenu::kEdit, EditorMenu::kTools, EditorMenu::kHelp}) {
+    menuBar()->addMenu(BuildPopup(menu, this, false));
+  }
   RebuildRecentMenu();
 }
 
-QMenu* MainWindow::BuildPopup(int index, QWidget* parent, bool forContext) {
-  auto* menu = new QMenu(ToQString(kMenuTitles[index]), parent);
-  auto addItems = [&](QMenu* into, const std::vector<int>& layout, auto& self) -> void {
-    for (int number : layout) {
-      if (number == kSeparator) {
-        into->addSeparator();
-      } else if (number == kReorderMenu) {
-        self(into->addMenu(QStringLiteral("重新排序(&O)")), kReorderLayout, self);
-      } else if (number == kRecentMenu) {
-        if (forContext) continue;
-        recentMenu_ = into->addMenu(QStringLiteral("最近打开的文件(&R)"));
-        recentMenu_->setObjectName(QStringLiteral("recentMenu"));
-      } else if (const Command* c = FindCommand(number)) {
-        QString text = ToQString(c->text);
-        QStringList shown;
-        for (QKeyCombination key : ParseKeys(command::KeysOf(c->number))) shown << KeyText(key);
-        if (!shown.isEmpty()) text += u'\t' + shown.join(QStringLiteral(", "));
-        QAction* action = into->addAction(text);
-        connect(action, &QAction::triggered, this, [this, number] { Dispatch(number); });
-        if (!forContext) actions_[number] = action;
+QMenu* MainWindow::BuildPopup(EditorMenu which, QWidget* parent, bool forContext) {
+  auto* menu = new QMenu(ToQString(kMenuTitles[static_cast<size_t>(which)]), parent);
+  QMenu* submenu = nullptr;
+  std::u16string_view submenuTitle;
+  for (const EditorCommand& c : EditorCommands()) {
+    if (c.menu != which) continue;
+    if (c.submenu != submenuTitle) {
+      submenuTitle = c.submenu;
+      submenu = nullptr;
+      if (!submenuTitle.empty()) {
+        menu->addSeparator();
+        submenu = menu->addMenu(ToQString(submenuTitle));
       }
     }
-  };
-  addItems(menu, *kLayouts[index], addItems);
+    QMenu* into = submenu != nullptr ? submenu : menu;
+    // The recent files' submenu is a group of its own before 退出.
+    if (c.number == kExit && !forContext) {
+      menu->addSeparator();
+      recentMenu_ = menu->addMenu(QStringLiteral("最近打开的文件(&R)"));
+      recentMenu_->setObjectName(QStringLiteral("recentMenu"));
+    }
+    if (c.group) into->addSeparator();
+    QString text = ToQString(c.text);
+    QStringList shown;
+    for (QKeyCombination key : ParseKeys(c.keys)) shown << KeyText(key);
+    if (!shown.isEmpty()) text += u'\t' + shown.join(QStringLiteral(", "));
+    QAction* action = into->addAction(text);
+    const int number = c.number;
+    connect(action, &QAction::triggered, this, [this, number] { Dispatch(number); });
+    if (!forContext) actions_[number] = action;
+  }
   return menu;
 }
 
@@ -578,7 +463,7 @@ QAction* MainWindow::action(int command) const {
 }
 
 void MainWindow::SetTableItemsEnabled(bool enabled) {
-  for (const Command& c : Commands()) {
+  for (const EditorCommand& c : EditorCommands()) {
     if (!c.tableItem) continue;
     if (QAction* a = action(c.number)) a->setEnabled(enabled);
   }
@@ -795,14 +680,14 @@ void MainWindow::ShowResult(const QString& text) {
 
 bool MainWindow::Dispatch(int command) {
   if (command < kFirst || command > kLast) return false;
-  const Command* c = FindCommand(command);
+  const EditorCommand* c = FindEditorCommand(command);
   if (c != nullptr && c->rows && !RowsVisible()) return false;
   if (auto handler = handlers_.find(command); handler != handlers_.end()) {
     handler->second();
     return true;
   }
   if (c == nullptr) return false;
-  c->run(*this);
+  c->run(static_cast<EditorActions&>(*this));
   return true;
 }
 
@@ -1148,7 +1033,8 @@ void MainWindow::CopyCommand() {
   ShowResult(QStringLiteral("复制：%1 行").arg(Grouped(rows.size())));
 }
 
-void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&), const QString& name) {
+void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&),
+                      std::u16string_view name) {
   const RowSelection before = Selection();
   if (before.rows.empty()) return;
   const RowSelection after = (editor_.*step)(before);
@@ -1158,7 +1044,7 @@ void MainWindow::Move(RowSelection (TableEditor::*step)(const RowSelection&), co
   if (after.current) list_->scrollTo(model_.index(static_cast<int>(*after.current), 0));
   list_->setFocus();
   UpdateState();
-  ShowResult(QStringLiteral("%1：%2 行").arg(name, Grouped(before.rows.size())));
+  ShowResult(QStringLiteral("%1：%2 行").arg(ToQString(name), Grouped(before.rows.size())));
 }
 
 void MainWindow::ModifyCommand() {
@@ -1233,7 +1119,7 @@ void MainWindow::Reorder(Ordering ordering) {
   model_.SetItemCount(0);
   editor_.Reorder(ordering);
   Refresh();
-  ShowResult(QStringLiteral("重新排序：%1").arg(OrderingName(ordering)));
+  ShowResult(QStringLiteral("重新排序：%1").arg(ToQString(ShownName(ordering))));
 }
 
 void MainWindow::FrequencyOrderCommand() {
@@ -1507,7 +1393,7 @@ void MainWindow::ShowFindCount() {
 
 void MainWindow::ShowContextMenu(const QPoint& at) {
   // Fresh from the command table, so nothing in it is greyed.
-  QMenu* menu = BuildPopup(RowsVisible() ? 1 : 2, this, true);
+  QMenu* menu = BuildPopup(RowsVisible() ? EditorMenu::kEdit : EditorMenu::kTools, this, true);
   menu->setAttribute(Qt::WA_DeleteOnClose);
   menu->popup(list_->viewport()->mapToGlobal(at));
 }

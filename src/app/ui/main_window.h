@@ -1,8 +1,9 @@
 // The editor's main window: the filter controls, the find bar, the virtual
 // entry list over the TableStore, the status bar, the menu bar and the keys.
-// One command table holds each command's menu text, keys, gates and
-// handler; the window binds it to the menus and the keys, and leaves the
-// table arithmetic (moves, deletes, undo, find) to TableEditor.
+// The command rows (app/editor_commands.h) hold each command's menu text,
+// keys, gates and action; the window builds its menus and keys from them,
+// carries out the actions, and leaves the table arithmetic (moves, deletes,
+// undo, find) to TableEditor.
 //
 // Every question and file choice goes through UiServices. The window
 // borrows the store, the services, the program folder and the settings
@@ -18,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/editor_commands.h"
 #include "app/table_editor.h"
 #include "app/ui/analysis_window.h"
 #include "app/ui/entry_list_model.h"
@@ -47,7 +49,7 @@ inline constexpr int kFilterLimit = 19;
 inline constexpr int kTitleLimit = 63;
 inline constexpr int kRecentLimit = 8;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, private EditorActions {
   Q_OBJECT
 
  public:
@@ -115,10 +117,6 @@ class MainWindow : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  struct Command;
-  static const std::vector<Command>& Commands();
-  static const Command* FindCommand(int number);
-
   // A tool dialog, modal over the window; the tools leave the open table alone.
   template <class Dialog, class... Args>
   void ShowDialog(Args&&... args) {
@@ -126,7 +124,7 @@ class MainWindow : public QMainWindow {
     dialog.exec();
   }
   void BuildMenus();
-  QMenu* BuildPopup(int index, QWidget* parent, bool forContext);
+  QMenu* BuildPopup(EditorMenu which, QWidget* parent, bool forContext);
   void BuildStatusBar();
   void BuildFindBar();
   void BuildNoticeBar();
@@ -160,37 +158,46 @@ class MainWindow : public QMainWindow {
   void ForgetRecent(const QString& entry);
   void RemoveScratchFiles();
   void ResetAfterClose();
-  void Reorder(Ordering ordering);
-  void CloseCommand();
-  void OpenCommand();
-  void ExitCommand();
-  bool Save();
-  bool SaveAs();
-  void DeleteCommand();
-  void CopyCommand();
-  // `name` is the command's, for the result in the status bar.
-  void Move(RowSelection (TableEditor::*step)(const RowSelection&), const QString& name);
-  void ModifyCommand();
-  void AddCommand();
-  void FrequencyOrderCommand();
-  void ExportFrequencyCommand();
-  void ExtractSingleCommand();
-  void RemoveDuplicatesCommand();
-  void UndoCommand(bool redo);
-  void FocusCycle();
-  void StatisticsCommand();
+  // The commands' actions.
+  void Reorder(Ordering ordering) override;
+  void CloseCommand() override;
+  void OpenCommand() override;
+  void ExitCommand() override;
+  bool Save() override;
+  bool SaveAs() override;
+  void DeleteCommand() override;
+  void CopyCommand() override;
+  void Move(RowSelection (TableEditor::*step)(const RowSelection&),
+            std::u16string_view name) override;
+  void ModifyCommand() override;
+  void AddCommand() override;
+  void FrequencyOrderCommand() override;
+  void ExportFrequencyCommand() override;
+  void ExtractSingleCommand() override;
+  void RemoveDuplicatesCommand() override;
+  void UndoCommand(bool redo) override;
+  void FocusCycle() override;
+  void StatisticsCommand() override;
   // Opens the analysis window beside the table, or brings it forward, and
   // measures the rows as they are now.
-  void AnalysisCommand();
+  void AnalysisCommand() override;
+  void LinuxHeaderCommand() override;
+  void CommonConversionCommand() override;
+  void RuleConversionCommand() override;
+  void SingleCharactersCommand() override;
+  void MergeCommand() override;
+  void WordLibraryCommand() override;
+  void CommandTipsCommand() override;
+  void AboutCommand() override;
   // The installed copies, or nothing after telling why they cannot be read.
   std::optional<InstalledCopies> LoadInstalledCopies();
-  void OpenInstalledCommand();
-  void OpenLinuxCommand();
-  void ReverseInstalledCommand();
-  void HelpCommand();
-  void UpdatesCommand();
-  void FindCommand();
-  void FindStep(bool forward, bool includeCurrent);
+  void OpenInstalledCommand() override;
+  void OpenLinuxCommand() override;
+  void ReverseInstalledCommand() override;
+  void HelpCommand() override;
+  void UpdatesCommand() override;
+  void FindCommand() override;
+  void FindStep(bool forward, bool includeCurrent) override;
   void UpdateFindCount();
   // The find count with the place of the current row among the matches.
   void ShowFindCount();
