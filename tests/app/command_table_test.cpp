@@ -40,10 +40,6 @@ std::string Capture(const std::string& command) {
   return out;
 }
 
-bool HasProgram(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 class CommandTableTest : public ::testing::Test {
  protected:
   int Run(std::vector<std::string> args) {
@@ -189,7 +185,7 @@ TEST_F(CommandTableTest, ManualPagesDescribeEveryCommandAndOptionAsValidTroff) {
   // request, and a backslash must not become an escape.
   EXPECT_EQ(tool.find("\n.wine"), std::string::npos);
 
-  if (!HasProgram("man")) GTEST_SKIP() << "no man to render the pages";
+  if (!test::HaveProgram("man")) GTEST_SKIP() << "no man to render the pages";
   ASSERT_TRUE(WriteCommandDocs(test::DiskFs(), dir_.path()).IsOk());
   for (const char* page : {"mirel-tool.1", "mirel-editor.1"}) {
     const std::string file = (dir_ / page).string();
@@ -227,7 +223,7 @@ class CompletionTest : public CommandTableTest {
 };
 
 TEST_F(CompletionTest, BashOffersCommandsOptionsOrdersFormatsAndFiles) {
-  if (!HasProgram("bash")) GTEST_SKIP() << "no bash";
+  if (!test::HaveProgram("bash")) GTEST_SKIP() << "no bash";
   EXPECT_EQ(Offered({"mirel-tool", "de"}), (std::set<std::string>{"dedup", "decompile", "detect"}));
   EXPECT_EQ(Offered({"mirel-tool", "sort", "t.txt", "--by", ""}),
             (std::set<std::string>{"source", "code1", "code2", "entry1", "entry2", "freq"}));
@@ -251,7 +247,7 @@ TEST_F(CompletionTest, BashOffersCommandsOptionsOrdersFormatsAndFiles) {
 }
 
 TEST_F(CompletionTest, ZshScriptParses) {
-  if (!HasProgram("zsh")) GTEST_SKIP() << "no zsh";
+  if (!test::HaveProgram("zsh")) GTEST_SKIP() << "no zsh";
   EXPECT_EQ(ZshCompletion().rfind("#compdef mirel-tool\n", 0), 0u);
   EXPECT_EQ(std::system(("zsh -n '" + (dir_ / "_mirel-tool").string() + "'").c_str()), 0);
 }

@@ -420,17 +420,6 @@ TEST_F(ToolCliTest, FileNamesThatAreNotUtf8AreOpenedAsTheyAre) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
 }
 
-TEST_F(ToolCliTest, AFailedTipsRunLeavesItsOutputAsItWas) {
-  WriteBytes(dir_ / "contents.txt", test::Utf8(u"k\thello\r\n"));
-  WriteBytes(dir_ / "keep.txt", "keep me");
-  EXPECT_EQ(Run({"tips", Table("missing.txt"), Table("contents.txt"), "-o", Table("keep.txt")}), 1);
-  EXPECT_NE(err_.str().find("missing.txt"), std::string::npos) << err_.str();
-  EXPECT_EQ(err_.str().find("格式"), std::string::npos) << err_.str();
-  WriteBytes(dir_ / "other.txt", test::Utf8(u"q\tab\r\n"));
-  EXPECT_EQ(Run({"tips", Table("other.txt"), Table("contents.txt"), "-o", Table("keep.txt")}), 1);
-  EXPECT_EQ(ReadBytes(dir_ / "keep.txt"), "keep me");
-}
-
 TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
   WriteBytes(dir_ / "src.txt", test::Utf8(u"a\t啊\r\nb\t吧\r\n"));
   WriteBytes(dir_ / "rules.txt", test::Utf8(u"<all.0><tab.1><all.0><row.2>==><3><t><1><r>\r\n"));
@@ -703,15 +692,6 @@ TEST_F(ToolCliTest, FrequencyFileLinesWithoutATabAreNamed) {
   EXPECT_EQ(ReadBytes(dir_ / "o.txt"), TableBytes({u"乙\tb", u"甲\ta"}));
   EXPECT_NE(err_.str().find("f.txt: 1 line without a TAB was left out (line 1)"), std::string::npos)
       << err_.str();
-}
-
-TEST_F(ToolCliTest, BatchRunsTheBatchGrammar) {
-  WriteBytes(dir_ / "t.txt", "a\tb\r\na\tb\r\n");
-  EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "[ 去重结果 ].txt"), TableBytes({u"a\tb"}));
-  EXPECT_EQ(Run({"batch", "/do=unknown"}), 2);
-  EXPECT_EQ(Run({"batch", "/源码表文件=t.txt"}), 2);
-  EXPECT_NE(err_.str().find("/do=TOOL"), std::string::npos);
 }
 
 // A Rime table read by content, a weight list, the heat map and the page

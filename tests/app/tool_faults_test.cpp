@@ -167,7 +167,11 @@ TEST_F(ToolFaultsTest, CompileAndDecompile) {
 
 TEST_F(ToolFaultsTest, Conversions) {
   const auto out = dir_ / "out.txt";
-  FailEachStep({"convert", At("kuji.txt"), "--to", "sogou", "-o", out.string()}, {out});
+  for (const char* to : {"win", "sogou", "qq", "jiajia", "mirel"}) {
+    FailEachStep({"convert", At("kuji.txt"), "--to", to, "-o", out.string()}, {out});
+  }
+  WriteBytes(dir_ / "sogou.txt", test::Utf8(u"a,1=啊\r\na,2=阿\r\nb,1=吧\r\n"));
+  FailEachStep({"convert", At("sogou.txt"), "--to", "kuji", "-o", out.string()}, {out});
   FailEachStep({"convert-rules", At("src.txt"), "--rules", At("rules.txt"), "-o", out.string()},
                {out});
   FailEachStep({"convert-layout", At("fields.txt"), "--separators", "空格", "--layout", "2", "-o",
@@ -191,6 +195,7 @@ TEST_F(ToolFaultsTest, Generators) {
 
 TEST_F(ToolFaultsTest, InstalledCopies) {
   const auto out = dir_ / "out.txt";
+  FailEachStep({"installed", "export", "MirelIME3_sp", out.string()}, {out});
   FailEachStep({"installed", "export", "MirelIME3_sp", out.string(), "--user-library"}, {out});
   WriteBytes(dir_ / "new.txt", test::Utf8(u"国\tgg\r\n家\tjia\r\n"));
   const auto main = prefix_.DataFolder(u"mirelsp") / "main.ktb";

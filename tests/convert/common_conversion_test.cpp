@@ -28,18 +28,6 @@ std::vector<std::u16string> Parse(F format, std::u16string_view line) {
   return out;
 }
 
-TEST(CommonFormatTest, FormatTableAndNames) {
-  ASSERT_EQ(TableFormats().size(), 6u);
-  for (size_t k = 0; k < 6; ++k) EXPECT_EQ(static_cast<size_t>(TableFormats()[k].format), k + 1);
-  EXPECT_EQ(InfoOf(F::kSogou).suffix, u"___搜狗格式.txt");
-  EXPECT_EQ(InfoOf(F::kSogou).successMessage,
-            u"成功转换为搜狗码表格式，转换条数：%d。\r\n是否现在查看转换文件？");
-  EXPECT_EQ(InfoOf(F::kKuji).targetText, u"转酷极、极点格式");
-  EXPECT_EQ(FormatFromCliName("QQ"), F::kQq);
-  EXPECT_EQ(FormatFromCliName("jiajia"), F::kJiajia);
-  EXPECT_EQ(FormatFromCliName("sogo"), std::nullopt);
-}
-
 TEST(CommonFormatTest, SplitterSkipsBlankLinesAndCutsLongOnes) {
   EXPECT_EQ(SplitSourceLines(u""), Lines{});
   EXPECT_EQ(SplitSourceLines(u"a\r\n\r\nb\rc\n\n"), (Lines{u"a", u"b", u"c"}));

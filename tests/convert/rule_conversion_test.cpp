@@ -314,12 +314,6 @@ class RuleFileTest : public ::testing::Test {
   test::ScratchDir dir_;
 };
 
-TEST_F(RuleFileTest, OutputNameBesideTheSource) {
-  EXPECT_EQ(ConversionOutputPath("/x/y/t.txt"), std::filesystem::path("/x/y/[ 转换结果 ].txt"));
-  EXPECT_EQ(ConversionOutputPath("t.txt"), std::filesystem::path("[ 转换结果 ].txt"));
-  EXPECT_EQ(Output().parent_path(), dir_.path());
-}
-
 TEST_F(RuleFileTest, RuleRunWritesUtf16WithMark) {
   const auto source = Source(test::Utf8(u"abc 中文\r\nxyz"));
   std::vector<std::u16string> titles;

@@ -84,16 +84,6 @@ TEST_F(InstalledCopiesTest, NamesAreCutToTheirBuffer) {
   EXPECT_EQ(copies.DisplayName(u"long"), std::u16string(38, u'd'));
 }
 
-TEST_F(InstalledCopiesTest, BuildsModuleAndDataFolderPaths) {
-  prefix_.WriteRegistry();
-  const InstalledCopies copies = Load();
-  const fs::path data = prefix_.CommonAppData();
-  EXPECT_EQ(copies.DataFolder(u"abc"), data / "MirelIME3" / "abc");
-  EXPECT_EQ(copies.DataFolder(u""), data / "MirelIME3");
-  EXPECT_EQ(copies.ModulePath(u"abc"), prefix_.SystemDir() / "abc.ime");
-  EXPECT_EQ(copies.ModulePath(u"中文"), prefix_.SystemDir() / "中文.ime");
-}
-
 TEST_F(InstalledCopiesTest, ResolvesNamesWithoutRegardToCase) {
   prefix_.AddCopy(u"abc", u"Abc", u"ABC", /*withModule=*/false);
   prefix_.WriteRegistry();

@@ -91,15 +91,6 @@ TEST_F(OrderingsTest, InstantFrequencyRoundTripsThePresentOrder) {
   EXPECT_EQ(Entries(), (Lines{u"q", u"p", u"p", u"r"}));
 }
 
-TEST_F(OrderingsTest, RemoveDuplicatesKeepsTheFirstOfEachRowInSourceOrder) {
-  ASSERT_OK(Load(u"x\ta\r\ny\tb\r\nx\ta\r\nx\ta#1\r\ny\tb\r\nz\ta\r\n"));
-  store_->SortByCode(1);
-  EXPECT_EQ(store_->RemoveDuplicates(), 4u);
-  EXPECT_EQ(Rows(), (Lines{u"x\ta", u"y\tb", u"x\ta#1", u"z\ta"}));
-  ASSERT_OK(Load(u"only\tone\r\n"));
-  EXPECT_EQ(store_->RemoveDuplicates(), 1u);
-}
-
 TEST_F(OrderingsTest, SingleCharacterExportWritesWholeRowsWithOneCharacterEntries) {
   const std::u16string longCode(400, u'k');
   ASSERT_OK(Load(u"中\tzh\r\n中国\tzg\r\n\U00020000\tq\r\n字\t" + longCode + u"\r\n"));

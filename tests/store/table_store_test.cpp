@@ -1,7 +1,5 @@
 #include "store/table_store.h"
 
-#include <cstring>
-
 #include "store/save_check.h"
 #include "support/test_support.h"
 
@@ -12,10 +10,7 @@ using test::ReadBytes;
 using test::TableBytes;
 using test::Utf16Le;
 
-class TableStoreTest : public test::StoreTest {
- protected:
-  std::string DataFile() const { return ReadBytes(temp_->TempPath(kDataFileName)); }
-};
+using TableStoreTest = test::StoreTest;
 
 TEST_F(TableStoreTest, RowsAreLinesWithATabWhateverTheLineEnds) {
   ASSERT_OK(LoadBytes(Utf16Le(u"a\tb\r\nc\r\nd\te")));
@@ -30,19 +25,6 @@ TEST_F(TableStoreTest, RowsAreLinesWithATabWhateverTheLineEnds) {
   // A NUL inside the text ends a line rather than hiding the rest of it.
   ASSERT_OK(LoadBytes(Utf16Le(std::u16string(u"x\ty\0p\tq\r\n", 9))));
   EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"x\ty", u"p\tq"}));
-}
-
-TEST_F(TableStoreTest, WorkingDataFileHasTheDocumentedLayout) {
-  ASSERT_OK(LoadBytes(Utf16Le(u"a\tb\r\nc\r\nd\te")));
-  const std::string data = DataFile();
-  const size_t n = 11, r = 2;  // eleven decoded units
-  ASSERT_EQ(data.size(), 2 * n + 4 * r + 6);
-  uint32_t header[3];
-  std::memcpy(header, data.data(), sizeof header);
-  EXPECT_EQ(header[0], 2u);
-  EXPECT_EQ(header[1], 12u);
-  EXPECT_EQ(header[2], 12u + 2 * 8);
-  EXPECT_EQ(data.substr(12), Utf16Le(std::u16string(u"a\tb\0\0c\0\0d\te\0", 12), false));
 }
 
 TEST_F(TableStoreTest, EmptyFilesOpenWithNoRowsAndTextsWithoutRowsAreRefused) {
@@ -127,13 +109,6 @@ TEST_F(TableStoreTest, RowTextCutsLongCellsButSavingKeepsThemWhole) {
   EXPECT_EQ(cell, longEntry.substr(0, 259));
   ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "out.txt"));
   EXPECT_EQ(ReadBytes(dir_ / "out.txt"), TableBytes({longEntry + u"\tcode"}));
-}
-
-TEST_F(TableStoreTest, SavingWritesUtf16LeAndDropsLinesWithoutTab) {
-  ASSERT_OK(Load(u"# header\n中\tzh\n国\tgg\n"));
-  ASSERT_OK(store_->SaveTable(SaveMode::kSave));
-  EXPECT_EQ(ReadBytes(dir_ / "table.txt"), TableBytes({u"中\tzh", u"国\tgg"}));
-  EXPECT_EQ(store_->currentPath(), dir_ / "table.txt");
 }
 
 TEST_F(TableStoreTest, FailedSaveKeepsTheOldFileAndTheChanges) {

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -64,6 +65,10 @@ std::string TableBytes(const std::vector<std::u16string>& rows) {
   std::u16string text;
   for (const auto& row : rows) text += row + u"\r\n";
   return Utf16Le(text);
+}
+
+bool HaveProgram(const std::string& name) {
+  return std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 FileSystem& DiskFs() {

@@ -75,6 +75,9 @@ std::string ReadBytes(const std::filesystem::path& path);
 std::string WaitForLine(const std::filesystem::path& path, double seconds);
 // Whether process `pid` has ended (a zombie counts) within `seconds`.
 bool ProcessEnds(long pid, double seconds);
+// Whether `name` is a program on $PATH: the input methods' tools are
+// Debian packages a machine may lack, and their tests skip then.
+bool HaveProgram(const std::string& name);
 
 std::string Utf8(std::u16string_view text);
 std::string Utf16Le(std::u16string_view text, bool bom = true);

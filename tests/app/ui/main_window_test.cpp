@@ -233,6 +233,9 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(window_->model().index(0, 3).data().toString(), QStringLiteral("2"));
     QCOMPARE(window_->model().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
              QStringLiteral("词条"));
+    // A filter that matches nothing makes row commands inert.
+    window_->filterBox()->setText(QStringLiteral("zz"));
+    QVERIFY(!window_->Dispatch(command::kDelete));
   }
 
   void keysActWhateverHasTheFocus() {
@@ -302,60 +305,6 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Key(Qt::Key_Delete);
     QCOMPARE(Selected(), std::vector<int>{last - 1});
     QCOMPARE(Current(), last - 1);
-  }
-
-  void deleteUnderAFilterRemovesTheRowsShown() {
-    Open(Letters(12));  // codes a b c a b c ...
-    QTest::keyClicks(window_->filterBox(), QStringLiteral("a"));
-    QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("r0"), QStringLiteral("r3"),
-                                            QStringLiteral("r6"), QStringLiteral("r9")}));
-    Select({1, 3});
-    services_->yesNo = {true};
-    QVERIFY(window_->Dispatch(command::kDelete));
-    QCOMPARE(Entries(),
-             (QStringList{"r0", "r1", "r2", "r4", "r5", "r6", "r7", "r8", "r10", "r11"}));
-    QCOMPARE(VisibleEntries(), (QStringList{"r0", "r6"}));
-    QVERIFY(store_->dirty());
-    // A filter that matches nothing makes row commands inert.
-    window_->filterBox()->setText(QStringLiteral("zz"));
-    QVERIFY(!window_->Dispatch(command::kDelete));
-  }
-
-  void movesCarryTheSelection() {
-    Open(Letters(8));
-    Select({0, 3});
-    QVERIFY(window_->Dispatch(command::kMoveUp));
-    QCOMPARE(Entries(), (QStringList{"r0", "r1", "r3", "r2", "r4", "r5", "r6", "r7"}));
-    QCOMPARE(Selected(), (std::vector<int>{0, 2}));
-
-    Open(Letters(8));
-    Select({3, 5});
-    QVERIFY(window_->Dispatch(command::kMoveToTop));
-    QCOMPARE(Entries(), (QStringList{"r5", "r3", "r0", "r1", "r2", "r4", "r6", "r7"}));
-    QCOMPARE(Selected(), (std::vector<int>{0, 1}));
-
-    Open(Letters(8));
-    Select({2, 7});
-    QVERIFY(window_->Dispatch(command::kMoveToEnd));
-    QCOMPARE(Entries(), (QStringList{"r0", "r1", "r3", "r4", "r5", "r6", "r2", "r7"}));
-    QCOMPARE(Selected(), (std::vector<int>{6, 7}));
-
-    Open(Letters(8));
-    Select({1, 2});
-    Key(Qt::Key_Down, Qt::ControlModifier);
-    QCOMPARE(Entries(), (QStringList{"r0", "r3", "r1", "r2", "r4", "r5", "r6", "r7"}));
-    QCOMPARE(Selected(), (std::vector<int>{2, 3}));
-
-    QCOMPARE(Label("resultLabel"), QStringLiteral("下移一位：2 行"));
-
-    // Under a filter the hidden rows between move along.
-    Open(Letters(8));
-    window_->filterBox()->setText(QStringLiteral("b"));  // r1 r4 r7
-    Select({2});
-    QVERIFY(window_->Dispatch(command::kMoveToTop));
-    QCOMPARE(Label("resultLabel"), QStringLiteral("上移至首位：1 行"));
-    QCOMPARE(VisibleEntries(), (QStringList{"r7", "r1", "r4"}));
-    QCOMPARE(Entries(), (QStringList{"r0", "r7", "r1", "r2", "r3", "r4", "r5", "r6"}));
   }
 
   void modifyUnderAFilterChangesExactlyThatRow() {
@@ -1014,32 +963,6 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(window_->findChild<QLabel*>(QStringLiteral("rowsLabel"))->text().isEmpty());
   }
 
-  void removeDuplicatesKeepsTheOrderAndSaysHowMany() {
-    Open({QStringLiteral("甲\tb"), QStringLiteral("乙\ta"), QStringLiteral("甲\tb"),
-          QStringLiteral("丙\tc"), QStringLiteral("乙\ta")});
-    window_->Dispatch(command::kCodeOrder1);  // 乙 乙 甲 甲 丙
-    Select({4});
-    window_->Dispatch(command::kMoveToTop);  // 丙 乙 乙 甲 甲
-    Key(Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(Entries(), (QStringList{"丙", "乙", "甲"}));
-    QCOMPARE(window_->findChild<QLabel*>(QStringLiteral("resultLabel"))->text(),
-             QStringLiteral("删除重复：移除 2 行"));
-    QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3 - "
-                            "open%1.txt[*]")
-                 .arg(opened_));
-  }
-
-  void copyTakesEverySelectedRow() {
-    QStringList rows;
-    for (int k = 0; k < 2000; ++k) rows << QStringLiteral("词%1\tc%1").arg(k);
-    Open(rows);
-    window_->entryList()->selectAll();
-    Key(Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(services_->clipboard.count(QStringLiteral("\r\n")), 2000);
-    QVERIFY(services_->clipboard.endsWith(QStringLiteral("c1999\t词1999\r\n")));
-  }
-
   void undoAndRedoWalkBackToTheSavedState() {
     const QString path = Table({QStringLiteral("甲\tb"), QStringLiteral("乙\ta"),
                                 QStringLiteral("丙\tc"), QStringLiteral("丁\ta")});
@@ -1049,6 +972,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QStringList states{Entries().join(u' ')};
     Select({0});
     Key(Qt::Key_Down, Qt::ControlModifier);
+    QCOMPARE(Label("resultLabel"), QStringLiteral("下移一位：1 行"));
     states << Entries().join(u' ');
     window_->Dispatch(command::kCodeOrder1);
     states << Entries().join(u' ');
