@@ -99,9 +99,14 @@ class HashIndex {
   // The probe for `key`, its home slot on its way into the cache.
   HashProbe Prepare(std::u16string_view key) const {
     const HashProbe p = MakeProbe(key);
+    Prefetch(p);
+    return p;
+  }
+  // Asks for the probe's home slot ahead of its use: one probe serves
+  // several indexes this way.
+  void Prefetch(const HashProbe& p) const {
     const Segment& segment = SegmentOf(p.hash);
     __builtin_prefetch(segment.slots.data() + Home(p.hash, segment.slots.size()));
-    return p;
   }
 
   // The slot holding the probe's key, or null.
@@ -142,6 +147,26 @@ class HashIndex {
       for (const Slot& slot : segment.slots) {
         if (!Policy::IsEmpty(slot)) visit(slot);
       }
+    }
+  }
+
+  // The same, where visit may change what a slot carries besides its key
+  // and hash.
+  template <class Visit>
+  void ForEachSlot(Visit visit) {
+    for (Segment& segment : segments_) {
+      for (Slot& slot : segment.slots) {
+        if (!Policy::IsEmpty(slot)) visit(slot);
+      }
+    }
+  }
+
+  // Empties the index and keeps its size, for an index reused many times.
+  void Clear() {
+    for (Segment& segment : segments_) {
+      if (segment.used == 0) continue;
+      std::fill(segment.slots.begin(), segment.slots.end(), Slot{});
+      segment.used = 0;
     }
   }
 

@@ -32,29 +32,6 @@ TEST(Utf16Test, FormatterRendersTheProgramsFormats) {
   EXPECT_EQ(FormatText(u"no args %d.", {}), u"no args .");
 }
 
-TEST(Utf16Test, BoundedOperationsNeverOverrun) {
-  char16_t buf[8];
-  std::fill(std::begin(buf), std::end(buf), u'#');
-  EXPECT_EQ(CopyBounded(buf, 5, u"0123456789"), kBoundedInsufficientBuffer);
-  EXPECT_EQ(std::u16string(buf), u"0123");
-  EXPECT_EQ(buf[5], u'#');
-  EXPECT_EQ(CopyBounded(buf, 0, u"x"), kBoundedInvalidArgument);
-  EXPECT_EQ(std::u16string(buf), u"0123");
-  EXPECT_EQ(CopyBoundedN(buf, 8, u"abcdef", 3), kBoundedOk);
-  EXPECT_EQ(std::u16string(buf), u"abc");
-  EXPECT_EQ(AppendBounded(buf, 6, u"XYZ"), kBoundedInsufficientBuffer);
-  EXPECT_EQ(std::u16string(buf), u"abcXY");
-  EXPECT_EQ(FormatBounded(buf, 4, u"%d", {123456LL}), kBoundedInsufficientBuffer);
-  EXPECT_EQ(std::u16string(buf), u"123");
-  size_t len = 99;
-  EXPECT_EQ(LengthBounded(u"abc", 4, &len), kBoundedOk);
-  EXPECT_EQ(len, 3u);
-  EXPECT_EQ(LengthBounded(u"abc", 3, &len), kBoundedInvalidArgument);
-  EXPECT_EQ(len, 0u);
-  char16_t full[3] = {u'a', u'b', u'c'};
-  EXPECT_EQ(AppendBounded(full, 3, u"d"), kBoundedInvalidArgument);
-}
-
 TEST(Utf16Test, NextTokenReadsLinesAndNeverYieldsAnEmptyOne) {
   const std::u16string text = u"\r\n\r\nabc\r\ndef";
   std::u16string token;
@@ -76,15 +53,6 @@ TEST(Utf16Test, CharacterCountsKnowSurrogatePairs) {
   EXPECT_EQ(CountCharacters(broken), kMalformedCount);
   const char16_t late[] = {u'x', 0xDC00, 0};
   EXPECT_EQ(CountCharacters(late), kMalformedCount | 1u);
-  std::u16string out;
-  EXPECT_EQ(CopyCharacter(&out, u"\U00020000z"), 2);
-  EXPECT_EQ(out, u"\U00020000");
-  EXPECT_EQ(CopyCharacter(&out, u"中z"), 1);
-  EXPECT_EQ(out, u"中");
-  EXPECT_EQ(CopyCharacter(&out, broken), 0);
-  EXPECT_EQ(CopyCharacter(nullptr, u"\U00020000"), 2);
-  EXPECT_EQ(CopyCharacter(nullptr, u"中"), 0);
-  EXPECT_EQ(CopyCharacter(&out, u""), 0);
 }
 
 }  // namespace
