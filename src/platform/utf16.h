@@ -53,6 +53,16 @@ inline bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 // surrogate not followed by a low surrogate stops the count and sets bit 31.
 uint32_t CountCharacters(std::u16string_view text);
 
+// Unit order: unsigned 16-bit units compared up to the first difference, a
+// proper prefix first. Returns -1, 0 or +1.
+inline int CompareUnits(std::u16string_view a, std::u16string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 // Case folding of A-Z only, as option names are matched.
 inline char16_t FoldAsciiUpper(char16_t u) { return (u >= u'A' && u <= u'Z') ? u + 32 : u; }
 std::u16string FoldAscii(std::u16string_view text);
