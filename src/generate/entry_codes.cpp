@@ -11,22 +11,27 @@ constexpr uint32_t kEnd = std::numeric_limits<uint32_t>::max();
 
 // Character tables hold thousands of entries, merged tables up to millions:
 // the index starts small and doubles.
-EntryCodes::EntryCodes() : entries_(EntryPolicy{}, 1024), lines_(LinePolicy{}, 64) {}
+EntryCodes::EntryCodes()
+    : entries_(std::make_unique<std::vector<Entry>>()),
+      index_(EntryPolicy{entries_.get()}, 1024),
+      lines_(LinePolicy{}, 64) {}
 
 bool EntryCodes::Add(const HashProbe& entry, std::u16string_view line, size_t tab) {
   if (nodes_.size() >= kEnd - 1) return false;
   const auto node = static_cast<uint32_t>(nodes_.size());
-  const auto [slot, fresh] = entries_.Insert(entry, [&](EntrySlot& s) {
-    s = EntrySlot{line.data(), static_cast<uint32_t>(entry.key.size()), entry.hash, node, node, 1};
+  std::vector<Entry>& entries = *entries_;
+  const auto [slot, fresh] = index_.Insert(entry, [&](EntrySlot& s) {
+    s = EntrySlot{entry.hash, static_cast<uint32_t>(entries.size() + 1)};
   });
   if (fresh) {
-    ++entryCount_;
+    entries.push_back({line.data(), static_cast<uint32_t>(tab), node, node, 1});
   } else {
-    if (SeenBefore(*slot, line, tab)) return true;
-    nodes_[slot->last].next = node;
-    slot->last = node;
-    if (++slot->count == kScanLimit + 1) {
-      for (uint32_t c = slot->first; c != node; c = nodes_[c].next) NoteLine(nodes_[c].line);
+    Entry& e = entries[slot->entryPlusOne - 1];
+    if (SeenBefore(e, line, tab)) return true;
+    nodes_[e.last].next = node;
+    e.last = node;
+    if (++e.count == kScanLimit + 1) {
+      for (uint32_t c = e.first; c != node; c = nodes_[c].next) NoteLine(nodes_[c].line);
       NoteLine(line);
     }
   }
@@ -34,7 +39,7 @@ bool EntryCodes::Add(const HashProbe& entry, std::u16string_view line, size_t ta
   return true;
 }
 
-bool EntryCodes::SeenBefore(const EntrySlot& entry, std::u16string_view line, size_t tab) {
+bool EntryCodes::SeenBefore(const Entry& entry, std::u16string_view line, size_t tab) {
   if (entry.count > kScanLimit) {
     const HashProbe p = MakeProbe(line);
     return !lines_
@@ -60,20 +65,20 @@ void EntryCodes::NoteLine(std::u16string_view line) {
 
 void EntryCodes::Finish() {
   codes_.reserve(nodes_.size());
-  entries_.ForEachSlot([&](EntrySlot& slot) {
-    const size_t skip = slot.keySize + 1;
-    uint32_t c = slot.first;
-    slot.first = static_cast<uint32_t>(codes_.size());
-    for (; c != kEnd; c = nodes_[c].next) codes_.push_back(nodes_[c].line.substr(skip));
-  });
+  for (Entry& e : *entries_) {
+    uint32_t c = e.first;
+    e.first = static_cast<uint32_t>(codes_.size());
+    for (; c != kEnd; c = nodes_[c].next) codes_.push_back(nodes_[c].line.substr(e.keySize + 1));
+  }
   std::vector<Node>().swap(nodes_);
   lines_ = HashIndex<LinePolicy>(LinePolicy{}, 1);
 }
 
 std::span<const std::u16string_view> EntryCodes::Codes(const HashProbe& entry) const {
-  const EntrySlot* slot = entries_.Find(entry);
+  const EntrySlot* slot = index_.Find(entry);
   if (slot == nullptr) return {};
-  return std::span(codes_).subspan(slot->first, slot->count);
+  const Entry& e = (*entries_)[slot->entryPlusOne - 1];
+  return std::span(codes_).subspan(e.first, e.count);
 }
 
 std::span<const std::u16string_view> EntryCodes::Codes(std::u16string_view entry) const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,8 @@ class EntryCodes {
   EntryCodes();
 
   // The probe for `entry`, its slot on its way into the cache.
-  HashProbe Prepare(std::u16string_view entry) const { return entries_.Prepare(entry); }
-  void Prefetch(const HashProbe& entry) const { entries_.Prefetch(entry); }
+  HashProbe Prepare(std::u16string_view entry) const { return index_.Prepare(entry); }
+  void Prefetch(const HashProbe& entry) const { index_.Prefetch(entry); }
 
   // Takes `line`, which is entry TAB code with the entry's probe and the
   // offset of its first TAB. A code the entry has already is left out. False,
@@ -35,24 +36,29 @@ class EntryCodes {
   std::span<const std::u16string_view> Codes(const HashProbe& entry) const;
   std::span<const std::u16string_view> Codes(std::u16string_view entry) const;
 
-  size_t size() const { return entryCount_; }
+  size_t size() const { return entries_->size(); }
 
  private:
-  // The entry's text and hash sit in its slot, so a lookup touches the slot
-  // and the text and nothing else.
+  struct Entry {
+    const char16_t* key;
+    uint32_t keySize;
+    uint32_t first;  // its first node; once finished, its first code
+    uint32_t last;   // its last node
+    uint32_t count;
+    std::u16string_view Key() const { return std::u16string_view(key, keySize); }
+  };
+  // Eight-byte slots keep a million entries' slots in a few megabytes; the
+  // whole hash in the slot spares most mismatches a visit to the entry.
   struct EntrySlot {
-    const char16_t* key = nullptr;  // null: empty
-    uint32_t keySize = 0;
     uint32_t hash = 0;
-    uint32_t first = 0;  // its first node; once finished, its first code
-    uint32_t last = 0;   // its last node
-    uint32_t count = 0;
+    uint32_t entryPlusOne = 0;  // 0: empty
   };
   struct EntryPolicy {
     using Slot = EntrySlot;
-    static bool IsEmpty(const Slot& slot) { return slot.key == nullptr; }
+    const std::vector<Entry>* entries;
+    static bool IsEmpty(const Slot& slot) { return slot.entryPlusOne == 0; }
     bool Matches(const Slot& slot, const HashProbe& p) const {
-      return slot.hash == p.hash && std::u16string_view(slot.key, slot.keySize) == p.key;
+      return slot.hash == p.hash && (*entries)[slot.entryPlusOne - 1].Key() == p.key;
     }
     uint32_t HashOf(const Slot& slot) const { return slot.hash; }
     static bool IsFull(size_t used, size_t size) { return 2 * used > size; }
@@ -86,12 +92,13 @@ class EntryCodes {
   // Entries with more codes than this find repeated codes in lines_.
   static constexpr uint32_t kScanLimit = 16;
 
-  bool SeenBefore(const EntrySlot& entry, std::u16string_view line, size_t tab);
+  bool SeenBefore(const Entry& entry, std::u16string_view line, size_t tab);
   void NoteLine(std::u16string_view line);
 
-  HashIndex<EntryPolicy> entries_;
+  // On the heap, so that the index's policy still finds it after a move.
+  std::unique_ptr<std::vector<Entry>> entries_;
+  HashIndex<EntryPolicy> index_;
   HashIndex<LinePolicy> lines_;
-  size_t entryCount_ = 0;
   std::vector<Node> nodes_;  // freed by Finish
   std::vector<std::u16string_view> codes_;
 };

@@ -150,17 +150,6 @@ class HashIndex {
     }
   }
 
-  // The same, where visit may change what a slot carries besides its key
-  // and hash.
-  template <class Visit>
-  void ForEachSlot(Visit visit) {
-    for (Segment& segment : segments_) {
-      for (Slot& slot : segment.slots) {
-        if (!Policy::IsEmpty(slot)) visit(slot);
-      }
-    }
-  }
-
   // Empties the index and keeps its size, for an index reused many times.
   void Clear() {
     for (Segment& segment : segments_) {
