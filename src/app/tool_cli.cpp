@@ -1450,6 +1450,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
                  io.errIsTerminal,
                  io.installed,
                  io.linuxTables};
+  escaped.programs = io.programs;
   try {
     return RunCommands(argv, escaped);
   } catch (const std::bad_alloc&) {
