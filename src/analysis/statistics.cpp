@@ -8,7 +8,6 @@
 #include "platform/hash_index.h"
 #include "platform/messages.h"
 #include "platform/utf16.h"
-#include "store/balanced_tree.h"
 #include "store/text_file.h"
 
 namespace mirel {

@@ -202,7 +202,9 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
   if (drops.rowsDropped > 0 && !RefuseDropsUnless(args.Flag("drop"), tableFile, ctx)(drops)) {
     return Status::InvalidArgument(tableFile, drops.DescribeRows(3) + "; nothing was installed");
   }
-  std::unique_ptr<ProcessRunner> runner = NewPosixProcessRunner();
+  std::unique_ptr<ProcessRunner> ownRunner;
+  if (io.programs == nullptr) ownRunner = NewPosixProcessRunner();
+  ProcessRunner* runner = io.programs ? io.programs : ownRunner.get();
   std::unique_ptr<TempFolder> scratch;
   if (found->format == LinuxFormat::kIbusDatabase) {
     Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
@@ -220,7 +222,7 @@ Status RunInstall(const CommandArgs& args, CommandContext& ctx) {
     io.out << LinuxReloadAdvice(found.value()) << "; --reload does it\n";
     return Status::Ok();
   }
-  const std::vector<std::string> command = LinuxReloadCommand(found.value(), io.linuxTables);
+  const std::vector<std::string> command = LinuxReloadCommand(io.fs, found.value(), io.linuxTables);
   std::string shown;
   for (const std::string& a : command) shown += (shown.empty() ? "" : " ") + a;
   const ChildLimits limits = LinuxProgramLimits(0);

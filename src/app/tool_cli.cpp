@@ -1470,6 +1470,7 @@ int RunTool(std::span<const std::string> argv, ToolIo& io) {
   ToolIo escaped{
       out,          err,           files, io.programFolder, io.tempBase, io.errIsTerminal,
       io.installed, io.linuxTables};
+  escaped.programs = io.programs;
   try {
     return RunCommands(argv, escaped);
   } catch (const std::bad_alloc&) {

@@ -28,6 +28,8 @@ struct ToolIo {
   InstalledEnvironment installed;
   // Where the tables of the Linux input methods are looked up.
   LinuxEnvironment linuxTables = LinuxEnvironment::FromProcess();
+  // What starts the input methods' own programs; null: the real runner.
+  ProcessRunner* programs = nullptr;
 };
 
 // argv[0] is the program name.

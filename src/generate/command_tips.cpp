@@ -8,6 +8,7 @@
 #include "generate/output_bound.h"
 #include "platform/lines.h"
 #include "platform/paths.h"
+#include "platform/utf16.h"
 #include "store/balanced_tree.h"
 #include "store/compiled_table.h"
 #include "store/lines_without_tab.h"

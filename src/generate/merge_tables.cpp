@@ -5,9 +5,10 @@
 #include <chrono>
 #include <memory>
 #include <new>
-#include <unordered_set>
+#include <span>
 #include <utility>
 
+#include "generate/entry_codes.h"
 #include "generate/output_bound.h"
 #include "platform/lines.h"
 #include "platform/paths.h"
@@ -53,20 +54,11 @@ bool NextTableLine(std::u16string_view text, size_t& pos, std::u16string_view& l
   return true;
 }
 
-uint64_t HashUnits(std::u16string_view s) {
-  uint64_t h = 0xCBF29CE484222325ull ^ s.size();
-  for (char16_t u : s) h = (h ^ u) * 0x100000001B3ull;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  return h ^ (h >> 32);
-}
-
-// A line with a TAB and the hash of its entry.
+// A line with a TAB and the probe of its entry.
 struct KeyedLine {
   std::u16string_view line;
   size_t tab;
-  uint64_t hash;
-  std::u16string_view Entry() const { return line.substr(0, tab); }
+  HashProbe entry;
 };
 
 // Lines are taken a batch at a time, so that the hash-table slots of a whole
@@ -80,139 +72,27 @@ size_t ReadBatch(std::u16string_view text, size_t& pos, std::array<KeyedLine, kB
   std::u16string_view line;
   size_t tab;
   while (count < kBatch && NextTableLine(text, pos, line, tab)) {
-    if (tab != kNone) batch[count++] = {line, tab, HashUnits(line.substr(0, tab))};
+    if (tab != kNone) batch[count++] = {line, tab, MakeProbe(line.substr(0, tab))};
   }
   return count;
 }
 
-// One further table: each distinct entry with its distinct codes in the order
-// of first appearance. Open addressing over views into the table's text, so
-// indexing allocates only when an array grows.
-class CodeIndex {
- public:
-  static constexpr size_t kEnd = static_cast<size_t>(-1);
-
-  struct Entry {
-    std::u16string_view key;
-    uint64_t hash;
-    size_t firstCode;
-    size_t lastCode;
-    size_t codeCount;
-  };
-
-  // Indexes `table` up to its first empty line. `counter` runs on across
-  // tables for the caption.
-  void Build(std::u16string_view table, uint64_t& counter, ProgressThrottle& throttle) {
-    size_t pos = 0;
-    std::array<KeyedLine, kBatch> batch;
-    while (const size_t count = ReadBatch(table, pos, batch)) {
-      while ((entries_.size() + count) * 2 > slots_.size()) Grow();
-      for (size_t i = 0; i < count; ++i) Prefetch(batch[i].hash);
-      for (size_t i = 0; i < count; ++i) {
-        Add(batch[i]);
-        throttle.Step(kIndexCaption, ++counter);
-      }
+// Indexes a further table up to its first empty line. `counter` runs on
+// across tables for the caption.
+void IndexTable(std::u16string_view table, EntryCodes& index, uint64_t& counter,
+                ProgressThrottle& throttle) {
+  size_t pos = 0;
+  std::array<KeyedLine, kBatch> batch;
+  while (const size_t count = ReadBatch(table, pos, batch)) {
+    for (size_t i = 0; i < count; ++i) index.Prefetch(batch[i].entry);
+    for (size_t i = 0; i < count; ++i) {
+      // Only a table of more than 8 G units could fill the index.
+      if (!index.Add(batch[i].entry, batch[i].line, batch[i].tab)) break;
+      throttle.Step(kIndexCaption, ++counter);
     }
   }
-
-  void Prefetch(uint64_t hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
-  }
-
-  const Entry* Find(std::u16string_view key, uint64_t hash) const {
-    if (slots_.empty()) return nullptr;
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-      const size_t slot = slots_[i];
-      if (slot == 0) return nullptr;
-      const Entry& e = entries_[slot - 1];
-      if (e.hash == hash && e.key == key) return &e;
-    }
-  }
-
-  std::u16string_view Code(size_t code) const { return codes_[code].text; }
-  size_t NextCode(size_t code) const { return codes_[code].next; }
-
- private:
-  // Entries with more codes than this find repeated codes in a hash set
-  // rather than by walking their list.
-  static constexpr size_t kScanLimit = 16;
-  static constexpr size_t kMaxEntries = 0xFFFFFFFEu;
-
-  struct CodeNode {
-    std::u16string_view text;
-    size_t next;
-  };
-  struct CodeKey {
-    size_t entry;
-    std::u16string_view code;
-    bool operator==(const CodeKey&) const = default;
-  };
-  struct CodeKeyHash {
-    size_t operator()(const CodeKey& k) const {
-      return HashUnits(k.code) ^ (k.entry * 0x9E3779B97F4A7C15ull);
-    }
-  };
-
-  void Add(const KeyedLine& line) {
-    const std::u16string_view key = line.Entry();
-    const std::u16string_view code = line.line.substr(line.tab + 1);
-    const uint64_t hash = line.hash;
-    if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-      const size_t slot = slots_[i];
-      if (slot == 0) {
-        // Slot numbers are 32 bits, which keeps the slots in the cache; only
-        // a table of more than 8 G units could reach the limit.
-        if (entries_.size() >= kMaxEntries) return;
-        slots_[i] = static_cast<uint32_t>(entries_.size() + 1);
-        entries_.push_back({key, hash, codes_.size(), codes_.size(), 1});
-        codes_.push_back({code, kEnd});
-        return;
-      }
-      if (entries_[slot - 1].hash == hash && entries_[slot - 1].key == key) {
-        AddCode(slot - 1, code);
-        return;
-      }
-    }
-  }
-
-  void AddCode(size_t index, std::u16string_view code) {
-    Entry& e = entries_[index];
-    if (e.codeCount <= kScanLimit) {
-      for (size_t c = e.firstCode; c != kEnd; c = codes_[c].next) {
-        if (codes_[c].text == code) return;
-      }
-    } else if (!seen_.insert({index, code}).second) {
-      return;
-    }
-    codes_[e.lastCode].next = codes_.size();
-    e.lastCode = codes_.size();
-    codes_.push_back({code, kEnd});
-    if (++e.codeCount == kScanLimit + 1) {
-      for (size_t c = e.firstCode; c != kEnd; c = codes_[c].next) {
-        seen_.insert({index, codes_[c].text});
-      }
-    }
-  }
-
-  void Grow() {
-    std::vector<uint32_t> slots(std::max<size_t>(1024, slots_.size() * 2), 0);
-    const size_t mask = slots.size() - 1;
-    for (size_t k = 0; k < entries_.size(); ++k) {
-      size_t i = entries_[k].hash & mask;
-      while (slots[i] != 0) i = (i + 1) & mask;
-      slots[i] = static_cast<uint32_t>(k + 1);
-    }
-    slots_ = std::move(slots);
-  }
-
-  std::vector<uint32_t> slots_;  // entry index + 1; 0 is free
-  std::vector<Entry> entries_;
-  std::vector<CodeNode> codes_;
-  std::unordered_set<CodeKey, CodeKeyHash> seen_;
-};
+  index.Finish();
+}
 
 // Ends the output line begun at `start` with CR LF, keeping at most
 // kMergeLineLimit units in all and never half of a surrogate pair.
@@ -220,7 +100,7 @@ void CutLine(std::u16string& out, size_t start) {
   const size_t limit = start + kMergeLineLimit - 2;
   if (out.size() > limit) {
     size_t end = limit;
-    if (IsSurrogate(out[end - 1]) && !IsLowSurrogate(out[end - 1]) && IsLowSurrogate(out[end])) {
+    if (IsHighSurrogate(out[end - 1]) && IsLowSurrogate(out[end])) {
       --end;
     }
     out.resize(end);
@@ -246,7 +126,7 @@ Status TooMuchOutput(uint64_t inputUnits) {
 // the output would pass `budget` units.
 class Merger {
  public:
-  Merger(const std::vector<CodeIndex>& indexes, std::u16string& out, ProgressThrottle& throttle,
+  Merger(const std::vector<EntryCodes>& indexes, std::u16string& out, ProgressThrottle& throttle,
          const Flush* flush, uint64_t budget)
       : indexes_(indexes),
         found_(indexes.size()),
@@ -262,7 +142,7 @@ class Merger {
     std::array<KeyedLine, kBatch> batch;
     while (const size_t count = ReadBatch(first, pos, batch)) {
       for (size_t i = 0; i < count; ++i) {
-        for (const CodeIndex& index : indexes_) index.Prefetch(batch[i].hash);
+        for (const EntryCodes& index : indexes_) index.Prefetch(batch[i].entry);
       }
       for (size_t i = 0; i < count; ++i) {
         if (!Join(batch[i])) return false;
@@ -277,15 +157,15 @@ class Merger {
   bool Join(const KeyedLine& line) {
     const size_t n = indexes_.size();
     for (size_t k = 0; k < n; ++k) {
-      found_[k] = indexes_[k].Find(line.Entry(), line.hash);
-      if (found_[k] == nullptr) return true;
-      chosen_[k] = found_[k]->firstCode;
+      found_[k] = indexes_[k].Codes(line.entry);
+      if (found_[k].empty()) return true;
+      chosen_[k] = 0;
     }
     // Every combination, table 2 outermost and the last table innermost.
     while (true) {
       const size_t start = out_.size();
       out_.append(line.line);
-      for (size_t k = 0; k < n; ++k) out_.append(indexes_[k].Code(chosen_[k]));
+      for (size_t k = 0; k < n; ++k) out_.append(found_[k][chosen_[k]]);
       CutLine(out_, start);
       spent_ += out_.size() - start;
       if (spent_ > budget_) return false;
@@ -297,20 +177,16 @@ class Merger {
       size_t k = n;
       while (k > 0) {
         --k;
-        const size_t next = indexes_[k].NextCode(chosen_[k]);
-        if (next != CodeIndex::kEnd) {
-          chosen_[k] = next;
-          break;
-        }
-        chosen_[k] = found_[k]->firstCode;
+        if (++chosen_[k] < found_[k].size()) break;
+        chosen_[k] = 0;
         if (k == 0) return true;
       }
       if (n == 0) return true;
     }
   }
 
-  const std::vector<CodeIndex>& indexes_;
-  std::vector<const CodeIndex::Entry*> found_;
+  const std::vector<EntryCodes>& indexes_;
+  std::vector<std::span<const std::u16string_view>> found_;
   std::vector<size_t> chosen_;
   std::u16string& out_;
   ProgressThrottle& throttle_;
@@ -360,11 +236,11 @@ std::string LeftOutOf(std::u16string_view text) {
   return what;
 }
 
-std::vector<CodeIndex> BuildIndexes(const std::vector<std::u16string_view>& tables,
-                                    ProgressThrottle& throttle) {
-  std::vector<CodeIndex> indexes(tables.size());
+std::vector<EntryCodes> BuildIndexes(const std::vector<std::u16string_view>& tables,
+                                     ProgressThrottle& throttle) {
+  std::vector<EntryCodes> indexes(tables.size());
   uint64_t counter = 0;
-  for (size_t k = 0; k < tables.size(); ++k) indexes[k].Build(tables[k], counter, throttle);
+  for (size_t k = 0; k < tables.size(); ++k) IndexTable(tables[k], indexes[k], counter, throttle);
   return indexes;
 }
 
@@ -402,7 +278,7 @@ Result<uint64_t> MergeTableTexts(std::u16string_view first,
                                  const std::vector<std::u16string_view>& further,
                                  std::u16string& out, const GenerationProgress& progress) try {
   ProgressThrottle throttle(progress);
-  const std::vector<CodeIndex> indexes = BuildIndexes(further, throttle);
+  const std::vector<EntryCodes> indexes = BuildIndexes(further, throttle);
   const uint64_t budget = OutputBudget(first, further);
   Merger merger(indexes, out, throttle, nullptr, budget);
   if (!merger.Merge(first)) return TooMuchOutput(InputUnits(budget));
@@ -461,7 +337,7 @@ Result<GenerationReport> MergeTableFiles(
 
   ProgressThrottle throttle(progress);
   const std::vector<std::u16string_view> further(texts.begin(), texts.end());
-  const std::vector<CodeIndex> indexes = BuildIndexes(further, throttle);
+  const std::vector<EntryCodes> indexes = BuildIndexes(further, throttle);
   std::u16string out;
   out.reserve(kFlushUnits + kMergeLineLimit);
   const Flush flush = [&](std::u16string& piece) { writer.value()->Write(piece); };

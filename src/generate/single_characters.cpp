@@ -25,8 +25,6 @@ constexpr std::u16string_view kCaption = u"单字编码生成 - 读取行数：%
 // Output goes to the file in pieces of about this many units.
 constexpr size_t kFlushUnits = size_t{1} << 16;
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-
 // Units of the component at `i`: 2 for a surrogate pair, else 1.
 size_t ComponentLength(std::u16string_view text, size_t i) {
   return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;

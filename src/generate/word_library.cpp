@@ -4,10 +4,10 @@
 #include <fstream>
 #include <limits>
 #include <new>
-#include <unordered_set>
 #include <utility>
 
 #include "generate/error_log.h"
+#include "platform/hash_index.h"
 #include "platform/lines.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
@@ -40,16 +40,6 @@ constexpr size_t kFlushUnits = size_t{1} << 16;
 
 using ErrorSink = std::function<void(std::u16string_view)>;
 using Progress = std::function<void(std::u16string_view caption)>;
-
-uint64_t HashUnits(std::u16string_view s) {
-  uint64_t h = 0xCBF29CE484222325ull ^ s.size();
-  for (char16_t u : s) h = (h ^ u) * 0x100000001B3ull;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  return h ^ (h >> 32);
-}
-
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 
 // A leading integer as C's atoi reads it (blanks, a sign, digits), saturating
 // far beyond any valid value. `end` receives the offset after the digits.
@@ -129,7 +119,7 @@ class WordGenerator {
         out_(out),
         error_(error),
         counts_(counts),
-        seen_(16, ResultHash{this}, ResultEqual{this}) {
+        seen_(ResultPolicy{this}, 64) {
     variableOf_.fill(-1);
   }
 
@@ -171,17 +161,23 @@ class WordGenerator {
   struct Result {
     size_t start;  // of the result in out_
     size_t size;
-    uint64_t hash;
   };
-  struct ResultHash {
-    const WordGenerator* self;
-    size_t operator()(uint32_t r) const { return self->results_[r].hash; }
+  // Results are text in out_, which moves as it grows: slots name them by
+  // number.
+  struct ResultSlot {
+    uint32_t hash = 0;
+    uint32_t resultPlusOne = 0;  // 0: empty
   };
-  struct ResultEqual {
+  struct ResultPolicy {
+    using Slot = ResultSlot;
     const WordGenerator* self;
-    bool operator()(uint32_t a, uint32_t b) const {
-      return self->ResultText(a) == self->ResultText(b);
+    static bool IsEmpty(const Slot& slot) { return slot.resultPlusOne == 0; }
+    bool Matches(const Slot& slot, const HashProbe& p) const {
+      return slot.hash == p.hash && self->ResultText(slot.resultPlusOne - 1) == p.key;
     }
+    uint32_t HashOf(const Slot& slot) const { return slot.hash; }
+    static bool IsFull(size_t used, size_t size) { return 2 * used > size; }
+    static size_t GrownSize(size_t size) { return 2 * size; }
   };
   // Results of one word are compared pairwise up to this many, then hashed.
   static constexpr size_t kScanLimit = 16;
@@ -293,7 +289,7 @@ class WordGenerator {
       return x.position != y.position ? x.position < y.position : x.auxiliary < y.auxiliary;
     });
     results_.clear();
-    seen_.clear();
+    seen_.Clear();
     for (uint64_t n = 0; n < std::min(combinations, kWordMaxCombinations); ++n) {
       WriteCombination(items);
       // Advance the odometer: the last position changes fastest.
@@ -331,7 +327,7 @@ class WordGenerator {
       out_.append(piece);
     }
     const uint32_t r = static_cast<uint32_t>(results_.size());
-    results_.push_back({start, out_.size() - start, 0});
+    results_.push_back({start, out_.size() - start});
     if (IsDuplicate(r)) {
       results_.pop_back();
       out_.resize(lineStart);
@@ -349,13 +345,15 @@ class WordGenerator {
       return false;
     }
     if (r == kScanLimit) {
-      for (uint32_t k = 0; k < r; ++k) {
-        results_[k].hash = HashUnits(ResultText(k));
-        seen_.insert(k);
-      }
+      for (uint32_t k = 0; k < r; ++k) Note(k);
     }
-    results_[r].hash = HashUnits(ResultText(r));
-    return !seen_.insert(r).second;
+    return !Note(r);
+  }
+
+  // False when an equal result was noted before.
+  bool Note(uint32_t r) {
+    const HashProbe p = MakeProbe(ResultText(r));
+    return seen_.Insert(p, [&](ResultSlot& slot) { slot = ResultSlot{p.hash, r + 1}; }).second;
   }
 
   const CharCodeIndex& chars_;
@@ -375,7 +373,7 @@ class WordGenerator {
   std::vector<int16_t> itemVariable_;
   std::vector<uint16_t> order_;
   std::vector<Result> results_;
-  std::unordered_set<uint32_t, ResultHash, ResultEqual> seen_;
+  HashIndex<ResultPolicy> seen_;
   std::u16string message_;
 };
 
@@ -459,106 +457,15 @@ CharCodeIndex::CharCodeIndex(std::u16string&& table)
   Build(*owned_);
 }
 
-const CharCodeIndex::Entry* CharCodeIndex::Find(std::u16string_view key, uint64_t hash) const {
-  if (slots_.empty()) return nullptr;
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const uint32_t slot = slots_[i];
-    if (slot == 0) return nullptr;
-    const Entry& e = entries_[slot - 1];
-    if (e.hash == hash && e.key == key) return &e;
-  }
-}
-
-std::span<const std::u16string_view> CharCodeIndex::Codes(std::u16string_view character) const {
-  const Entry* e = Find(character, HashUnits(character));
-  if (e == nullptr) return {};
-  return std::span(codes_).subspan(e->first, e->count);
-}
-
 void CharCodeIndex::Build(std::u16string_view table) {
-  // Codes are first gathered as lists in table order, then laid out by
-  // entry so that a lookup yields one contiguous run.
-  constexpr uint32_t kEnd = std::numeric_limits<uint32_t>::max();
-  struct Node {
-    std::u16string_view code;
-    uint32_t next;
-  };
-  struct CodeKey {
-    uint32_t entry;
-    std::u16string_view code;
-    bool operator==(const CodeKey&) const = default;
-  };
-  struct CodeKeyHash {
-    size_t operator()(const CodeKey& k) const {
-      return HashUnits(k.code) ^ (k.entry * 0x9E3779B97F4A7C15ull);
-    }
-  };
-  constexpr uint32_t kScanLimit = 16;
-  std::vector<Node> nodes;
-  std::vector<uint32_t> last;  // per entry, its last node
-  std::unordered_set<CodeKey, CodeKeyHash> seen;
-
-  auto grow = [&] {
-    std::vector<uint32_t> slots(std::max<size_t>(1024, slots_.size() * 2), 0);
-    const size_t mask = slots.size() - 1;
-    for (size_t k = 0; k < entries_.size(); ++k) {
-      size_t i = entries_[k].hash & mask;
-      while (slots[i] != 0) i = (i + 1) & mask;
-      slots[i] = static_cast<uint32_t>(k + 1);
-    }
-    slots_ = std::move(slots);
-  };
-
   size_t pos = 0;
   std::u16string_view line;
   while (NextLine(table, pos, {.breaks = LineBreaks::kRuns}, line)) {
     const size_t tab = line.find(kTab);
     if (tab == kNone) continue;
-    if (nodes.size() >= kEnd - 1) break;  // beyond 4 G codes: not a table
-    const std::u16string_view key = line.substr(0, tab);
-    const std::u16string_view code = line.substr(tab + 1);
-    const uint64_t hash = HashUnits(key);
-    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
-    const size_t mask = slots_.size() - 1;
-    size_t i = hash & mask;
-    while (slots_[i] != 0 &&
-           !(entries_[slots_[i] - 1].hash == hash && entries_[slots_[i] - 1].key == key)) {
-      i = (i + 1) & mask;
-    }
-    const uint32_t node = static_cast<uint32_t>(nodes.size());
-    if (slots_[i] == 0) {
-      slots_[i] = static_cast<uint32_t>(entries_.size() + 1);
-      entries_.push_back({key, hash, node, 1});
-      last.push_back(node);
-      nodes.push_back({code, kEnd});
-      continue;
-    }
-    const uint32_t index = slots_[i] - 1;
-    Entry& e = entries_[index];
-    if (e.count <= kScanLimit) {
-      bool repeated = false;
-      for (uint32_t c = e.first; c != kEnd && !repeated; c = nodes[c].next) {
-        repeated = nodes[c].code == code;
-      }
-      if (repeated) continue;
-    } else if (!seen.insert({index, code}).second) {
-      continue;
-    }
-    nodes[last[index]].next = node;
-    last[index] = node;
-    nodes.push_back({code, kEnd});
-    if (++e.count == kScanLimit + 1) {
-      for (uint32_t c = e.first; c != kEnd; c = nodes[c].next) seen.insert({index, nodes[c].code});
-    }
+    if (!codes_.Add(MakeProbe(line.substr(0, tab)), line, tab)) break;  // 4 G codes: not a table
   }
-
-  codes_.reserve(nodes.size());
-  for (Entry& e : entries_) {
-    uint32_t c = e.first;
-    e.first = static_cast<uint32_t>(codes_.size());
-    for (; c != kEnd; c = nodes[c].next) codes_.push_back(nodes[c].code);
-  }
+  codes_.Finish();
 }
 
 std::u16string WordProgressCaption(const WordResult& counts) {

@@ -9,9 +9,9 @@
 // with the first character outermost, and every item naming a position uses
 // that result's choice. Identical results of one word are written once.
 //
-// Both tables are indexed in a hash table over views into their text, so a
-// word costs one lookup per character its rules name and no allocation in the
-// common case. Reentrant; progress runs on the calling thread.
+// Both tables are indexed over views into their text (generate/entry_codes.h),
+// so a word costs one lookup per character its rules name and no allocation
+// in the common case. Reentrant; progress runs on the calling thread.
 #pragma once
 
 #include <array>
@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generate/entry_codes.h"
 #include "generate/error_log.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
@@ -123,23 +124,16 @@ class CharCodeIndex {
   CharCodeIndex& operator=(CharCodeIndex&&) = default;
 
   // The codes of `character`; empty when it has none.
-  std::span<const std::u16string_view> Codes(std::u16string_view character) const;
-  size_t size() const { return entries_.size(); }
+  std::span<const std::u16string_view> Codes(std::u16string_view character) const {
+    return codes_.Codes(character);
+  }
+  size_t size() const { return codes_.size(); }
 
  private:
-  struct Entry {
-    std::u16string_view key;
-    uint64_t hash;
-    uint32_t first;  // into codes_ once built
-    uint32_t count;
-  };
   void Build(std::u16string_view table);
-  const Entry* Find(std::u16string_view key, uint64_t hash) const;
 
   std::unique_ptr<std::u16string> owned_;
-  std::vector<uint32_t> slots_;  // entry index + 1; 0 is free
-  std::vector<Entry> entries_;
-  std::vector<std::u16string_view> codes_;
+  EntryCodes codes_;
 };
 
 struct WordResult {

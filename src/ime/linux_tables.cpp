@@ -278,7 +278,7 @@ std::string LinuxReloadAdvice(const LinuxTableInfo& table) {
   return {};
 }
 
-std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
+std::vector<std::string> LinuxReloadCommand(FileSystem& files, const LinuxTableInfo& table,
                                             const LinuxEnvironment& env) {
   switch (table.ime) {
     case LinuxIme::kFcitx5:
@@ -287,7 +287,7 @@ std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
       const fs::path folder = table.userPath.parent_path();
       fs::path shared = "/usr/share/rime-data";
       for (const fs::path& dir : env.dataDirs) {
-        if (fs::is_directory(dir / "rime-data")) {
+        if (Exists(files, dir / "rime-data", PathKind::kFolder)) {
           shared = dir / "rime-data";
           break;
         }

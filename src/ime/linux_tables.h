@@ -74,7 +74,8 @@ Result<LinuxTableInfo> FindLinuxTable(FileSystem& fs, const LinuxEnvironment& en
 // What the input method needs to take a new user copy.
 std::string LinuxReloadAdvice(const LinuxTableInfo& table);
 // The command that does it, when there is one (empty when none); argv form.
-std::vector<std::string> LinuxReloadCommand(const LinuxTableInfo& table,
+// Rime's shared data is looked for through `fs`.
+std::vector<std::string> LinuxReloadCommand(FileSystem& fs, const LinuxTableInfo& table,
                                             const LinuxEnvironment& env);
 
 // The limits ibus-table-createdb and the reload commands run under.

@@ -202,13 +202,6 @@ class FileSystem {
 
 // The real file system of this machine.
 std::unique_ptr<FileSystem> NewPosixFileSystem();
-// A file system held in memory: regular files and folders only; for tests.
-// Relative paths count from "/", which exists. "-" is refused.
-std::unique_ptr<FileSystem> NewMemoryFileSystem();
-// The same, with "-" reading `standardInput` and a committed "-" appending to
-// `standardOutput`; both are borrowed and must outlive the file system.
-std::unique_ptr<FileSystem> NewMemoryFileSystem(const std::string& standardInput,
-                                                std::string& standardOutput);
 
 // Passes every call on to another file system, so that a test overrides only
 // the calls it wants to disturb.

@@ -93,21 +93,26 @@ class HashIndex {
 
   // Each segment starts with `slotsPerSegment` empty slots (at least one).
   HashIndex(Policy policy, size_t slotsPerSegment) : policy_(std::move(policy)) {
-    for (Segment& segment : segments_) segment.slots.resize(std::max<size_t>(slotsPerSegment, 1));
+    for (Segment& segment : segments_) segment.cells.resize(std::max<size_t>(slotsPerSegment, 1));
   }
 
   // The probe for `key`, its home slot on its way into the cache.
   HashProbe Prepare(std::u16string_view key) const {
     const HashProbe p = MakeProbe(key);
-    const Segment& segment = SegmentOf(p.hash);
-    __builtin_prefetch(segment.slots.data() + Home(p.hash, segment.slots.size()));
+    Prefetch(p);
     return p;
+  }
+  // Asks for the probe's home slot ahead of its use: one probe serves
+  // several indexes this way.
+  void Prefetch(const HashProbe& p) const {
+    const Segment& segment = SegmentOf(p.hash);
+    __builtin_prefetch(segment.cells.data() + Home(p.hash, segment.cells.size()));
   }
 
   // The slot holding the probe's key, or null.
   const Slot* Find(const HashProbe& p) const {
     const Segment& segment = SegmentOf(p.hash);
-    const Slot& slot = segment.slots[Locate(segment, p)];
+    const Slot& slot = segment.cells[Locate(segment, p)];
     return Policy::IsEmpty(slot) ? nullptr : &slot;
   }
   Slot* Find(const HashProbe& p) { return const_cast<Slot*>(std::as_const(*this).Find(p)); }
@@ -119,9 +124,9 @@ class HashIndex {
   template <class Fill>
   std::pair<Slot*, bool> Insert(const HashProbe& p, Fill fill) {
     Segment& segment = SegmentOf(p.hash);
-    const size_t size = segment.slots.size();
+    const size_t size = segment.cells.size();
     for (size_t at = Home(p.hash, size);; at = at + 1 == size ? 0 : at + 1) {
-      Slot& slot = segment.slots[at];
+      Slot& slot = segment.cells[at];
       if (Policy::IsEmpty(slot)) {
         if (Policy::IsFull(segment.used + 1, size)) {
           Grow(segment);
@@ -139,9 +144,18 @@ class HashIndex {
   template <class Visit>
   void ForEachSlot(Visit visit) const {
     for (const Segment& segment : segments_) {
-      for (const Slot& slot : segment.slots) {
+      for (const Slot& slot : segment.cells) {
         if (!Policy::IsEmpty(slot)) visit(slot);
       }
+    }
+  }
+
+  // Empties the index and keeps its size, for an index reused many times.
+  void Clear() {
+    for (Segment& segment : segments_) {
+      if (segment.used == 0) continue;
+      std::fill(segment.cells.begin(), segment.cells.end(), Slot{});
+      segment.used = 0;
     }
   }
 
@@ -149,7 +163,7 @@ class HashIndex {
 
  private:
   struct Segment {
-    std::vector<Slot> slots;
+    std::vector<Slot> cells;  // not "slots", which Qt defines as a macro
     size_t used = 0;
   };
 
@@ -172,23 +186,23 @@ class HashIndex {
   // The probe's slot, or the empty slot where it would go. The fill limit
   // keeps a slot empty, so the walk ends.
   size_t Locate(const Segment& segment, const HashProbe& p) const {
-    const size_t size = segment.slots.size();
+    const size_t size = segment.cells.size();
     for (size_t at = Home(p.hash, size);; at = at + 1 == size ? 0 : at + 1) {
-      const Slot& slot = segment.slots[at];
+      const Slot& slot = segment.cells[at];
       if (Policy::IsEmpty(slot) || policy_.Matches(slot, p)) return at;
     }
   }
 
   void Grow(Segment& segment) {
     std::vector<Slot> old(
-        std::max(Policy::GrownSize(segment.slots.size()), segment.slots.size() + 1));
-    old.swap(segment.slots);
-    const size_t size = segment.slots.size();
+        std::max(Policy::GrownSize(segment.cells.size()), segment.cells.size() + 1));
+    old.swap(segment.cells);
+    const size_t size = segment.cells.size();
     for (const Slot& slot : old) {
       if (Policy::IsEmpty(slot)) continue;
       size_t at = Home(policy_.HashOf(slot), size);
-      while (!Policy::IsEmpty(segment.slots[at])) at = at + 1 == size ? 0 : at + 1;
-      segment.slots[at] = slot;
+      while (!Policy::IsEmpty(segment.cells[at])) at = at + 1 == size ? 0 : at + 1;
+      segment.cells[at] = slot;
     }
   }
 

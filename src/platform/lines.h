@@ -11,6 +11,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/utf16.h"
+
 namespace mirel {
 
 // What ends a line.
@@ -102,8 +104,8 @@ template <bool kFindTab, class Char>
     end = FindBreak<kFindTab>(t, start, stop, n, rule, tab);
   }
   if constexpr (sizeof(Char) == 2) {
-    if (rule.keepPairs && end == stop && end < n && end - start > 1 && t[end - 1] >= 0xD800 &&
-        t[end - 1] <= 0xDBFF && t[end] >= 0xDC00 && t[end] <= 0xDFFF) {
+    if (rule.keepPairs && end == stop && end < n && end - start > 1 &&
+        IsHighSurrogate(t[end - 1]) && IsLowSurrogate(t[end])) {
       --end;
     }
   }

@@ -304,61 +304,6 @@ std::u16string FormatText(std::u16string_view format, std::initializer_list<Form
   return out;
 }
 
-namespace {
-constexpr size_t kMaxCapacity = 2147483647;
-bool BadCapacity(size_t capacity) { return capacity == 0 || capacity > kMaxCapacity; }
-
-uint32_t CopyRun(char16_t* dest, size_t capacity, const char16_t* source, size_t limit) {
-  size_t n = 0;
-  while (n < limit && source[n] != 0 && n + 1 < capacity) {
-    dest[n] = source[n];
-    ++n;
-  }
-  dest[n] = 0;
-  bool cut = n < limit && source[n] != 0;
-  return cut ? kBoundedInsufficientBuffer : kBoundedOk;
-}
-}  // namespace
-
-uint32_t CopyBounded(char16_t* dest, size_t capacity, const char16_t* source) {
-  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
-  return CopyRun(dest, capacity, source, SIZE_MAX);
-}
-
-uint32_t CopyBoundedN(char16_t* dest, size_t capacity, const char16_t* source, size_t limit) {
-  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
-  return CopyRun(dest, capacity, source, limit);
-}
-
-uint32_t AppendBounded(char16_t* dest, size_t capacity, const char16_t* source) {
-  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
-  size_t len = 0;
-  if (LengthBounded(dest, capacity, &len) != kBoundedOk) return kBoundedInvalidArgument;
-  return CopyRun(dest + len, capacity - len, source, SIZE_MAX);
-}
-
-uint32_t FormatBounded(char16_t* dest, size_t capacity, std::u16string_view format,
-                       std::initializer_list<FormatArg> args) {
-  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
-  std::u16string text = FormatText(format, args);
-  size_t n = std::min(text.size(), capacity - 1);
-  std::copy_n(text.data(), n, dest);
-  dest[n] = 0;
-  return n < text.size() ? kBoundedInsufficientBuffer : kBoundedOk;
-}
-
-uint32_t LengthBounded(const char16_t* text, size_t capacity, size_t* length) {
-  *length = 0;
-  if (BadCapacity(capacity)) return kBoundedInvalidArgument;
-  for (size_t n = 0; n < capacity; ++n) {
-    if (text[n] == 0) {
-      *length = n;
-      return kBoundedOk;
-    }
-  }
-  return kBoundedInvalidArgument;
-}
-
 size_t NextToken(std::u16string_view source, std::u16string_view delimiters, std::u16string& out,
                  size_t limit) {
   out.clear();
@@ -384,20 +329,6 @@ uint32_t CountCharacters(std::u16string_view text) {
     ++count;
   }
   return count;
-}
-
-int CopyCharacter(std::u16string* out, std::u16string_view text) {
-  if (out) out->clear();
-  if (text.empty() || text[0] == 0) return 0;
-  if (IsSurrogate(text[0])) {
-    if (text.size() < 2 || !IsLowSurrogate(text[1])) return 0;
-    if (out) out->assign(text.substr(0, 2));
-    return 2;
-  }
-  // Without an output buffer callers only ask whether the text starts with a pair.
-  if (!out) return 0;
-  out->assign(1, text[0]);
-  return 1;
 }
 
 std::u16string FoldAscii(std::u16string_view text) {

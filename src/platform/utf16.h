@@ -1,7 +1,7 @@
 // UTF-16 text utilities. All text inside the program is UTF-16; these helpers
 // convert at the edges (UTF-8 file names and terminals), render the program's
-// printf-style formats, and provide the bounded buffer operations the table
-// tools rely on. Everything here is pure and thread-safe.
+// printf-style formats, and tell characters and surrogate pairs apart.
+// Everything here is pure and thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -36,21 +36,6 @@ std::u16string FormatText(std::u16string_view format, std::initializer_list<Form
 void AppendFormatted(std::u16string& out, std::u16string_view format,
                      std::initializer_list<FormatArg> args);
 
-// Result codes of the bounded buffer operations.
-inline constexpr uint32_t kBoundedOk = 0;
-inline constexpr uint32_t kBoundedInvalidArgument = 0x80070057;
-inline constexpr uint32_t kBoundedInsufficientBuffer = 0x8007007A;
-
-// Bounded operations on NUL-terminated buffers; `capacity` counts units and
-// includes the NUL. The destination is always terminated and never overrun; a
-// capacity of 0 or above 2147483647 leaves it untouched.
-uint32_t CopyBounded(char16_t* dest, size_t capacity, const char16_t* source);
-uint32_t CopyBoundedN(char16_t* dest, size_t capacity, const char16_t* source, size_t limit);
-uint32_t AppendBounded(char16_t* dest, size_t capacity, const char16_t* source);
-uint32_t FormatBounded(char16_t* dest, size_t capacity, std::u16string_view format,
-                       std::initializer_list<FormatArg> args);
-uint32_t LengthBounded(const char16_t* text, size_t capacity, size_t* length);
-
 // Skips leading delimiters, then takes the units up to the next delimiter (or
 // the end of `source`, or a NUL) into `out`, at most limit - 1 of them.
 // Returns the index just past the last unit consumed. With the delimiters
@@ -61,16 +46,22 @@ size_t NextToken(std::u16string_view source, std::u16string_view delimiters, std
 inline constexpr uint32_t kMalformedCount = 0x80000000u;
 
 inline bool IsSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+inline bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // Counts characters up to the end or a NUL; a surrogate pair is one. A
 // surrogate not followed by a low surrogate stops the count and sets bit 31.
 uint32_t CountCharacters(std::u16string_view text);
 
-// Copies the first character of `text` into `out` (if not null) and returns
-// its length in units: 2 for a pair, 1 for another unit, 0 for an empty text
-// or a broken pair.
-int CopyCharacter(std::u16string* out, std::u16string_view text);
+// Unit order: unsigned 16-bit units compared up to the first difference, a
+// proper prefix first. Returns -1, 0 or +1.
+inline int CompareUnits(std::u16string_view a, std::u16string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
 
 // Case folding of A-Z only, as option names are matched.
 inline char16_t FoldAsciiUpper(char16_t u) { return (u >= u'A' && u <= u'Z') ? u + 32 : u; }

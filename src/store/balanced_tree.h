@@ -1,31 +1,18 @@
 // An AVL-balanced binary tree of payloads ordered by a comparison the caller
-// supplies with each call: the ordered set behind the frequency ordering, the
-// compiler and the generation tools. Inserting a payload equal to one already
-// present adds nothing. Nodes live in an arena owned by the tree; no
-// operation recurses, so very large trees need no stack. A tree belongs to one
-// thread at a time; Release hands it to a thread of its own to free.
+// supplies with each call: the ordered set a command-tip table is looked up
+// in. Inserting a payload equal to one already present adds nothing. Nodes
+// live in an arena owned by the tree; no operation recurses, so very large
+// trees need no stack. Not thread-safe.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <new>
-#include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
 namespace mirel {
-
-// Unit order: unsigned 16-bit units compared up to the first difference, a
-// proper prefix first. Returns -1, 0 or +1.
-inline int CompareUnits(std::u16string_view a, std::u16string_view b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
 
 template <class Payload>
 class BalancedTree {
@@ -61,14 +48,6 @@ class BalancedTree {
   const TreeNode* root() const { return root_; }
   size_t size() const { return nodes_.size(); }
   bool empty() const { return root_ == nullptr; }
-
-  // Frees the tree on a detached thread, so a large tree does not delay the
-  // caller. The tree is empty afterwards.
-  void Release() {
-    std::thread([nodes = std::move(nodes_)]() mutable { nodes.clear(); }).detach();
-    nodes_ = {};
-    root_ = nullptr;
-  }
 
  private:
   static constexpr int kMaxDepth = 50;

@@ -21,8 +21,7 @@ bool CharacterClassTable::AddList(std::span<const unsigned char> resourceBytes, 
 uint32_t CharacterClassTable::ClassBits(std::u16string_view text) const {
   uint32_t bits = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
-        IsLowSurrogate(text[i + 1])) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       ++i;
       continue;
     }

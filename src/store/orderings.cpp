@@ -9,7 +9,6 @@
 #include "platform/memory.h"
 #include "platform/messages.h"
 #include "platform/utf16.h"
-#include "store/balanced_tree.h"
 #include "store/table_store.h"
 #include "store/text_file.h"
 

@@ -7,6 +7,7 @@
 
 #include "app/linux_tool_fixture.h"
 #include "convert/linux_formats.h"
+#include "support/scripted_runner.h"
 #include "support/test_support.h"
 
 namespace mirel {
@@ -119,6 +120,32 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
     EXPECT_EQ(ReadBytes(dir_ / "out.txt"), test::TableBytes({u"戈\ta", u"工\ta", u"式\tab"}))
         << name;
   }
+}
+
+// --reload runs the input method's own command after the install, Rime's with
+// the first shared data folder that has its data; a command that fails is a
+// failure of the run, though the copy stays installed.
+TEST_F(LinuxCommandsTest, ReloadRunsTheInputMethodsCommandAndReportsItsFailure) {
+  test::ScriptedRunner runner;
+  programs_ = &runner;
+  env_.dataDirs = {dir_ / "empty", sys()};
+  WriteBytes(dir_ / "new.txt", "戈\ta\r\n");
+  ASSERT_EQ(Run({"linux", "install", (dir_ / "new.txt").string(), "rr", "--reload"}), 0)
+      << err_.str();
+  const fs::path user = env_.dataHome / "fcitx5/rime";
+  ASSERT_EQ(runner.programs.size(), 1u);
+  EXPECT_EQ(runner.programs[0],
+            (std::vector<std::string>{"rime_deployer", "--build", user.string(),
+                                      (sys() / "rime-data").string(), (user / "build").string()}));
+  EXPECT_NE(out_.str().find("ran rime_deployer --build"), std::string::npos) << out_.str();
+
+  runner.outcome.exitCode = 1;
+  EXPECT_EQ(Run({"linux", "install", (dir_ / "new.txt").string(), "tt", "--reload"}), 1);
+  EXPECT_EQ(runner.programs.back(), (std::vector<std::string>{"fcitx5-remote", "-r"}));
+  EXPECT_NE(err_.str().find("the table is installed, but \"fcitx5-remote -r\" failed"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_TRUE(fs::exists(env_.dataHome / "fcitx5/table/tt.main.dict"));
 }
 
 // A table of another input method gives its rows, in the order its input

@@ -39,12 +39,14 @@ class LinuxToolTest : public ::testing::Test {
     args.insert(args.begin(), "mirel-tool");
     ToolIo io{out_, err_, files, dir_.path(), temp_.path(), false, {}};
     io.linuxTables = env_;
+    io.programs = programs_;
     return RunTool(args, io);
   }
 
   ScratchDir dir_;
   ScratchDir temp_;
   LinuxEnvironment env_;
+  ProcessRunner* programs_ = nullptr;  // null: the real programs
   std::ostringstream out_, err_;
 };
 

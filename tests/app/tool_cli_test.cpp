@@ -536,7 +536,7 @@ TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResult
   for (const std::string& input :
        {test::Utf8(u"中\tzh\r\n中\tzh\r\n"), std::string("\xEF\xBB\xBF") + "a\tb\n"}) {
     std::string written;
-    std::unique_ptr<FileSystem> fs = NewMemoryFileSystem(input, written);
+    std::unique_ptr<FileSystem> fs = test::NewMemoryFileSystem(input, written);
     ASSERT_OK(fs->CreateFolders(temp.path() / ("mirel-" + std::to_string(::getuid()))));
     out.str("");
     err.str("");

@@ -1,19 +1,18 @@
 #include "generate/merge_tables.h"
 
+#include <set>
+#include <span>
+
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/compiled_table.h"
 #include "support/test_support.h"
-#include "support/writer_faults.h"
 
 namespace mirel {
 namespace {
 
-using test::ReadBytes;
-using test::ScratchDir;
 using test::TableBytes;
 using test::Utf16Le;
-using test::WriteBytes;
 
 std::u16string Merge(std::u16string_view first, std::vector<std::u16string_view> further = {}) {
   std::u16string out;
@@ -115,8 +114,31 @@ TEST(MergeTablesTest, SettingsTextRoundTripsAndParsesAnyLineEnd) {
   EXPECT_EQ(ParseMergeSettings(padded).tables[0], u"");
 }
 
+// The merge reads and writes only through the FileSystem, so these run in
+// memory; the members below stand in for the disk helpers of the same names.
 class MergeFilesTest : public ::testing::Test {
  protected:
+  MergeFilesTest() { EXPECT_OK(fs_->CreateFolders(dir_)); }
+
+  void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
+    EXPECT_OK(fs_->WriteWhole(path, std::as_bytes(std::span(bytes))));
+  }
+  std::string ReadBytes(const std::filesystem::path& path) {
+    Result<std::string> bytes = fs_->ReadWhole(path);
+    return bytes.IsOk() ? bytes.value() : "(unreadable)";
+  }
+  // What the folder holds besides the named files: a temporary left behind.
+  std::vector<std::string> Others(const std::filesystem::path& folder,
+                                  const std::set<std::string>& named) {
+    std::vector<std::string> others;
+    const Result<std::vector<std::filesystem::path>> listed = fs_->ListFolder(folder);
+    EXPECT_OK(listed);
+    for (const std::filesystem::path& p : listed.value()) {
+      if (!named.contains(p.filename().string())) others.push_back(p.string());
+    }
+    return others;
+  }
+
   std::u16string Put(std::string_view name, std::string_view bytes) {
     WriteBytes(dir_ / name, bytes);
     return PathToUtf16(dir_ / name);
@@ -132,7 +154,8 @@ class MergeFilesTest : public ::testing::Test {
     return bytes;
   }
 
-  ScratchDir dir_;
+  std::unique_ptr<FileSystem> fs_ = test::NewMemoryFileSystem();
+  const std::filesystem::path dir_ = "/tables";
   MergeSettings settings_;
 };
 
@@ -141,7 +164,7 @@ TEST_F(MergeFilesTest, WritesBesideTheFirstTableAndSkipsGaps) {
   settings.tables[0] = Put("1.txt", Utf16Le(u"中\ta\r\n国\tb\r\n人\tc\r\n"));
   settings.tables[2] = Put("3.txt", test::Utf8(u"中\tx\n国\ty\n"));
   settings.tables[5] = Put("6.txt", Utf16Le(u"国\tz\r\n中\tw\r\n"));
-  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings, {});
+  Result<GenerationReport> merged = MergeTables(*fs_, settings, {});
   ASSERT_OK(merged);
   EXPECT_EQ(merged->lines, 2u);
   EXPECT_TRUE(merged->leftOut.empty());
@@ -151,7 +174,7 @@ TEST_F(MergeFilesTest, WritesBesideTheFirstTableAndSkipsGaps) {
   // An explicit output; no further table at all copies the first.
   settings.tables[2].clear();
   settings.tables[5].clear();
-  merged = MergeTables(test::DiskFs(), settings, dir_ / "out.txt");
+  merged = MergeTables(*fs_, settings, dir_ / "out.txt");
   ASSERT_OK(merged);
   EXPECT_EQ(ReadBytes(dir_ / "out.txt"), TableBytes({u"中\ta", u"国\tb", u"人\tc"}));
 }
@@ -160,30 +183,29 @@ TEST_F(MergeFilesTest, FailuresNameTheTableAndLeaveTheOutputAsItWas) {
   WriteBytes(Output(), "old");
   MergeSettings settings;
   settings.tables[1] = Put("2.txt", Utf16Le(u"中\tx\r\n"));
-  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings, {});
+  Result<GenerationReport> merged = MergeTables(*fs_, settings, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message(), "必须指定用于合并的第一码表。");
   settings.tables[0] = PathToUtf16(dir_ / "missing.txt");
-  EXPECT_EQ(MergeTables(test::DiskFs(), settings, {}).status().message(),
-            "必须指定用于合并的第一码表。");
+  EXPECT_EQ(MergeTables(*fs_, settings, {}).status().message(), "必须指定用于合并的第一码表。");
 
   // A first table that exists but cannot be read.
-  std::filesystem::create_directory(dir_ / "folder.txt");
+  ASSERT_OK(fs_->CreateFolders(dir_ / "folder.txt"));
   settings.tables[0] = PathToUtf16(dir_ / "folder.txt");
-  merged = MergeTables(test::DiskFs(), settings, Output());
+  merged = MergeTables(*fs_, settings, Output());
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message().rfind("码表1: ", 0), 0u) << merged.status().message();
 
   settings.tables[0] = Put("1.txt", Utf16Le(u"中\ta\r\n"));
   settings.tables[2] = PathToUtf16(dir_ / "gone.txt");
-  merged = MergeTables(test::DiskFs(), settings, {});
+  merged = MergeTables(*fs_, settings, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_EQ(merged.status().message().rfind("码表3: ", 0), 0u) << merged.status().message();
   EXPECT_EQ(ReadBytes(Output()), "old");
 
   settings.tables[2].clear();
-  EXPECT_FALSE(MergeTables(test::DiskFs(), settings, dir_ / "no-such-folder" / "out.txt").IsOk());
-  ASSERT_OK(MergeTables(test::DiskFs(), settings, {}));
+  EXPECT_FALSE(MergeTables(*fs_, settings, dir_ / "no-such-folder" / "out.txt").IsOk());
+  ASSERT_OK(MergeTables(*fs_, settings, {}));
   EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax"}));
 }
 
@@ -198,17 +220,18 @@ TEST_F(MergeFilesTest, AnEntrySharedByEveryTableIsRefusedBeforeTheDiskFills) {
   MergeSettings settings;
   settings.tables = {PathToUtf16(dir_ / "1.txt"), PathToUtf16(dir_ / "2.txt"),
                      PathToUtf16(dir_ / "3.txt")};
-  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings, {});
+  Result<GenerationReport> merged = MergeTables(*fs_, settings, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_NE(merged.status().message().find("16倍"), std::string::npos) << merged.status().message();
   EXPECT_EQ(ReadBytes(Output()), "old");
-  EXPECT_TRUE(test::StrayTemps(Output().parent_path()).empty());
+  EXPECT_EQ(Others(dir_, {"1.txt", "2.txt", "3.txt", Output().filename().string()}),
+            std::vector<std::string>{});
 
   // Two tables of the same size multiply only to the square of a few codes:
   // well inside the bound.
   settings.tables[2].clear();
   WriteBytes(dir_ / "2.txt", Utf16Le(u"词\tx\r\n词\ty\r\n"));
-  merged = MergeTables(test::DiskFs(), settings, {});
+  merged = MergeTables(*fs_, settings, {});
   ASSERT_OK(merged);
   EXPECT_EQ(merged->lines, 2000u);
 }
@@ -216,7 +239,7 @@ TEST_F(MergeFilesTest, AnEntrySharedByEveryTableIsRefusedBeforeTheDiskFills) {
 TEST_F(MergeFilesTest, LinesLeftOutOfEitherTableAreNamed) {
   settings_.tables[0] = Put("1.txt", test::Utf8(u"# 注释\n中\ta\n\n国\tb\n人\tc\n"));
   settings_.tables[1] = Put("2.txt", test::Utf8(u"中\tx\n无TAB\n国\ty\n"));
-  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings_, {});
+  Result<GenerationReport> merged = MergeTables(*fs_, settings_, {});
   ASSERT_OK(merged);
   EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax"}));
   ASSERT_EQ(merged->leftOut.size(), 2u);
@@ -233,12 +256,12 @@ TEST_F(MergeFilesTest, CompiledTablesAreKnownByTheirBytesNotTheirName) {
   WriteBytes(dir_ / "c.txt", Ktb(u"中\tx\r\n国\ty\r\n"));
   settings_.tables[0] = Put("1.txt", test::Utf8(u"中\ta\n国\tb\n"));
   settings_.tables[1] = PathToUtf16(dir_ / "c.txt");
-  ASSERT_OK(MergeTables(test::DiskFs(), settings_, {}));
+  ASSERT_OK(MergeTables(*fs_, settings_, {}));
   EXPECT_EQ(ReadBytes(Output()), TableBytes({u"中\tax", u"国\tby"}));
   // A .ktb that holds text is refused, not read as a damaged table.
   WriteBytes(Output(), "old");
   settings_.tables[1] = Put("t.ktb", test::Utf8(u"中\tx\n国\ty\n"));
-  Result<GenerationReport> merged = MergeTables(test::DiskFs(), settings_, {});
+  Result<GenerationReport> merged = MergeTables(*fs_, settings_, {});
   ASSERT_FALSE(merged.IsOk());
   EXPECT_NE(merged.status().message().find("not a compiled table"), std::string::npos)
       << merged.status().message();

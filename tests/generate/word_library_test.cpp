@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/utf16.h"
 #include "store/text_file.h"
 #include "support/test_support.h"
 
@@ -218,6 +219,14 @@ TEST(WordLibraryTest, CharCodeIndexKeepsDistinctCodesInOrder) {
     for (char16_t c = u'a'; c <= u'z'; ++c) (table += u"字\t") += std::u16string(1, c) + u"\n";
   }
   EXPECT_EQ(CharCodeIndex(std::u16string_view(table)).Codes(u"字").size(), 26u);
+
+  // Past 16 results a word's repeats are hashed; what one word noted must
+  // not hide the next word's results.
+  std::u16string many;
+  for (int k = 10; k < 40; ++k) many += u"中	c" + Utf8ToUtf16(std::to_string(k)) + u"\n";
+  many += u"国\tx\n";
+  EXPECT_EQ(Generate(u"中国\n中国\n", many, u"p2=l1b0+l2b0").lines.size(), 60u);
+  EXPECT_EQ(Generate(u"中国\n", many, u"p2=l1b1+l2b0").lines, (Lines{u"中国\tcx"}));
 
   // A result is cut at 127 units.
   const std::u16string longCode(200, u'k');

@@ -49,7 +49,7 @@ std::string Pattern(size_t size) {
 class FileSystemTest : public testing::TestWithParam<bool> {
  protected:
   FileSystemTest()
-      : fs_(GetParam() ? NewPosixFileSystem() : NewMemoryFileSystem()),
+      : fs_(GetParam() ? NewPosixFileSystem() : test::NewMemoryFileSystem()),
         root_(GetParam() ? scratch_.path() : path("/scratch")) {
     EXPECT_OK(fs_->CreateFolders(root_));
   }
@@ -240,10 +240,10 @@ TEST_P(FileSystemTest, ReadWholeStopsAtItsLimit) {
 }
 
 TEST(MemoryFileSystemTest, StandardStreamsAreTheGivenStrings) {
-  EXPECT_FALSE(NewMemoryFileSystem()->OpenInput("-").IsOk());
-  EXPECT_FALSE(NewMemoryFileSystem()->ReplaceFile("-").IsOk());
+  EXPECT_FALSE(test::NewMemoryFileSystem()->OpenInput("-").IsOk());
+  EXPECT_FALSE(test::NewMemoryFileSystem()->ReplaceFile("-").IsOk());
   std::string in = "piped in", out;
-  auto fs = NewMemoryFileSystem(in, out);
+  auto fs = test::NewMemoryFileSystem(in, out);
   auto input = fs->OpenInput("-");
   ASSERT_OK(input);
   EXPECT_TRUE(input.value()->IsStream());

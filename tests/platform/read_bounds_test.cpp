@@ -79,7 +79,7 @@ TEST(ResolveTest, FollowsLinksAndDotsAlsoBelowMissingFolders) {
   EXPECT_FALSE(SamePath(disk, root / "real/t.txt", root / "real/u.txt").value());
   EXPECT_FALSE(SamePath(disk, "-", "-").value());
 
-  std::unique_ptr<FileSystem> memory = NewMemoryFileSystem();
+  std::unique_ptr<FileSystem> memory = test::NewMemoryFileSystem();
   EXPECT_EQ(memory->Resolve("a/b/../c/").value(), "/a/c");
 }
 

@@ -53,15 +53,6 @@ TEST(Utf16Test, CharacterCountsKnowSurrogatePairs) {
   EXPECT_EQ(CountCharacters(broken), kMalformedCount);
   const char16_t late[] = {u'x', 0xDC00, 0};
   EXPECT_EQ(CountCharacters(late), kMalformedCount | 1u);
-  std::u16string out;
-  EXPECT_EQ(CopyCharacter(&out, u"\U00020000z"), 2);
-  EXPECT_EQ(out, u"\U00020000");
-  EXPECT_EQ(CopyCharacter(&out, u"中z"), 1);
-  EXPECT_EQ(out, u"中");
-  EXPECT_EQ(CopyCharacter(&out, broken), 0);
-  EXPECT_EQ(CopyCharacter(nullptr, u"\U00020000"), 2);
-  EXPECT_EQ(CopyCharacter(nullptr, u"中"), 0);
-  EXPECT_EQ(CopyCharacter(&out, u""), 0);
 }
 
 }  // namespace

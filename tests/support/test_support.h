@@ -15,6 +15,7 @@
 #include "platform/status.h"
 #include "platform/temp_folder.h"
 #include "store/table_store.h"
+#include "support/memory_file_system.h"
 
 #define EXPECT_OK(expr)                                    \
   do {                                                     \

@@ -1,13 +1,14 @@
 // A file system held in a map from normalised absolute paths to nodes.
 // Relative paths count from "/". Reading a file takes a snapshot; a working
 // file shares its bytes with the node, so reading its path shows them.
+#include "support/memory_file_system.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <new>
 
-#include "platform/file_system.h"
 #include "platform/messages.h"
 
 namespace mirel {
@@ -325,6 +326,8 @@ Result<std::unique_ptr<OutputFile>> MemoryFileSystem::ReplaceFile(const path& ta
 
 }  // namespace
 
+namespace test {
+
 std::unique_ptr<FileSystem> NewMemoryFileSystem() {
   return std::make_unique<MemoryFileSystem>(nullptr, nullptr);
 }
@@ -334,4 +337,5 @@ std::unique_ptr<FileSystem> NewMemoryFileSystem(const std::string& standardInput
   return std::make_unique<MemoryFileSystem>(&standardInput, &standardOutput);
 }
 
+}  // namespace test
 }  // namespace mirel
