@@ -60,13 +60,20 @@ enum class Script { kAuto, kSimplified, kTraditional };
 Result<WeightList> ReadWeightList(FileSystem& fs, const std::filesystem::path& path);
 // A built-in source by name (essay, jieba, pinlu) from the installed Debian
 // package; the table's rows decide kAuto (the form covering more weight).
+// essay's simplified form is kept in `cacheFolder` when one is given.
 Result<WeightList> LoadBuiltInSource(FileSystem& fs, std::string_view name, Script script,
-                                     const std::vector<TableRow>& table);
+                                     const std::vector<TableRow>& table,
+                                     const std::filesystem::path& cacheFolder = {});
 
 // essay's traditional forms through OpenCC (t2s); forms that become one add
 // up. Touches no file but OpenCC's data, so it may run beside other work.
 // The list goes through in `pieces` (0: of about 64 KiB), on every core.
 Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces = 0);
+// The same, kept in `cacheFolder` (none when empty) for the next time: a
+// cached list made from another list or with other converter data, or one
+// damaged, is made again. A cache that cannot be written is done without.
+Result<WeightList> SimplifyListCached(FileSystem& fs, const WeightList& list,
+                                      const std::filesystem::path& cacheFolder);
 // The form whose entries the table holds more weight of.
 WeightList PickScript(WeightList traditional, WeightList simplified,
                       const std::vector<TableRow>& table);

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <future>
 #include <memory>
 #include <new>
+#include <optional>
+#include <span>
 #include <thread>
 #include <unordered_map>
 
@@ -273,6 +277,132 @@ Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces) try {
 
 namespace {
 
+constexpr const char* kConverterFolder = "/usr/share/opencc";
+constexpr const char* kConverterFiles[] = {"t2s.json", "TSPhrases.ocd2", "TSCharacters.ocd2"};
+constexpr const char* kCacheName = "essay-simplified.txt";
+constexpr std::string_view kCacheHead = "# mirel simplified list 1 ";
+
+// FNV-1a over what the cached list was made from: the list itself and the
+// converter's data. A different list or converter makes another key.
+class Fingerprint {
+ public:
+  void Add(std::string_view bytes) {
+    for (unsigned char c : bytes) hash_ = (hash_ ^ c) * 0x100000001B3ull;
+    Add64(bytes.size());
+  }
+  void Add64(uint64_t v) {
+    for (int k = 0; k < 8; ++k) hash_ = (hash_ ^ ((v >> (8 * k)) & 0xFF)) * 0x100000001B3ull;
+  }
+  uint64_t value() const { return hash_; }
+
+ private:
+  uint64_t hash_ = 0xCBF29CE484222325ull;
+};
+
+std::string CacheKey(FileSystem& fs, const WeightList& list) {
+  Fingerprint f;
+  for (const WeightEntry& e : list.entries) {
+    f.Add({reinterpret_cast<const char*>(e.entry.data()), e.entry.size() * 2});
+    f.Add64(std::bit_cast<uint64_t>(e.weight));
+  }
+  for (const char* name : kConverterFiles) {
+    Result<std::string> bytes = ReadFileBytes(fs, std::filesystem::path(kConverterFolder) / name);
+    f.Add(bytes.IsOk() ? bytes.value() : std::string("missing"));
+  }
+  char key[64];
+  std::snprintf(key, sizeof key, "%016llx %zu", static_cast<unsigned long long>(f.value()),
+                list.entries.size());
+  return key;
+}
+
+std::string BodyKey(const Fingerprint& body) {
+  char key[24];
+  std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(body.value()));
+  return key;
+}
+
+// The cached list when its head names `key` and the body it was written with.
+std::optional<WeightList> ReadCache(FileSystem& fs, const std::filesystem::path& path,
+                                    const std::string& key, const WeightList& from) {
+  Result<std::string> bytes = ReadFileBytes(fs, path);
+  if (!bytes.IsOk()) return std::nullopt;
+  std::string_view rest = bytes.value();
+  const std::string head = std::string(kCacheHead) + key + " ";
+  if (!rest.starts_with(head)) return std::nullopt;
+  rest.remove_prefix(head.size());
+  // The body's own fingerprint ends the head: an edited line is noticed.
+  const size_t headEnd = rest.find('\n');
+  if (headEnd == std::string_view::npos) return std::nullopt;
+  Fingerprint body;
+  body.Add(rest.substr(headEnd + 1));
+  if (rest.substr(0, headEnd) != BodyKey(body)) return std::nullopt;
+  rest.remove_prefix(headEnd + 1);
+  WeightList out;
+  out.source = from.source + " (simplified)";
+  out.badLines = from.badLines;
+  out.firstBadLines = from.firstBadLines;
+  ListBuilder builder(out, from.entries.size());
+  std::u16string entry;
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    const size_t tab = rest.find('\t');
+    if (end == std::string_view::npos || tab >= end || tab == 0) return std::nullopt;
+    const std::string_view number = rest.substr(tab + 1, end - tab - 1);
+    double weight = 0;
+    auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), weight);
+    if (error != std::errc() || stop != number.data() + number.size() || !(weight >= 0) ||
+        weight > kMaxWeight) {
+      return std::nullopt;
+    }
+    entry.clear();
+    if (AppendUtf8(rest.substr(0, tab), entry) != 0) return std::nullopt;
+    builder.Add(entry, weight);
+    rest.remove_prefix(end + 1);
+  }
+  return out;
+}
+
+void WriteCache(FileSystem& fs, const std::filesystem::path& folder, const std::string& key,
+                const WeightList& list) {
+  std::string text;
+  for (const WeightEntry& e : list.entries) {
+    // Such an entry would not read back as it is: no cache then.
+    if (e.entry.find_first_of(u"\t\n") != std::u16string::npos) return;
+    char number[32];
+    auto [end, error] = std::to_chars(number, number + sizeof number, e.weight);
+    if (error != std::errc()) return;
+    text += Utf16ToUtf8(e.entry);
+    text += '\t';
+    text.append(number, end);
+    text += '\n';
+  }
+  Fingerprint body;
+  body.Add(text);
+  text.insert(0, std::string(kCacheHead) + key + " " + BodyKey(body) + "\n");
+  if (!fs.CreateFolders(folder).IsOk()) return;
+  Result<std::unique_ptr<OutputFile>> file = fs.ReplaceFile(folder / kCacheName);
+  if (!file.IsOk()) return;
+  if (file.value()->Append(std::as_bytes(std::span(text))).IsOk()) (void)file.value()->Commit();
+}
+
+}  // namespace
+
+Result<WeightList> SimplifyListCached(FileSystem& fs, const WeightList& list,
+                                      const std::filesystem::path& cacheFolder) try {
+  if (cacheFolder.empty()) return SimplifyList(list);
+  const std::string key = CacheKey(fs, list);
+  if (std::optional<WeightList> cached = ReadCache(fs, cacheFolder / kCacheName, key, list)) {
+    return std::move(*cached);
+  }
+  Result<WeightList> simplified = SimplifyList(list);
+  if (simplified.IsOk()) WriteCache(fs, cacheFolder, key, simplified.value());
+  return simplified;
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(list.source);
+}
+
+namespace {
+
 // The weight of the list's entries that some row holds; a row repeated
 // counts once.
 double CoveredWeight(const WeightList& list, const std::vector<TableRow>& table) {
@@ -319,13 +449,14 @@ Result<WeightList> ReadWeightList(FileSystem& fs, const std::filesystem::path& p
 }
 
 Result<WeightList> LoadBuiltInSource(FileSystem& fs, std::string_view name, Script script,
-                                     const std::vector<TableRow>& tableEntries) try {
+                                     const std::vector<TableRow>& tableEntries,
+                                     const std::filesystem::path& cacheFolder) try {
   if (name == "essay") {
     Result<WeightList> list = ReadWeightList(fs, kEssayPath);
     if (!list.IsOk()) return list.status();
     list->source = "essay";
     if (script == Script::kTraditional) return list;
-    Result<WeightList> simplified = SimplifyList(list.value());
+    Result<WeightList> simplified = SimplifyListCached(fs, list.value(), cacheFolder);
     if (!simplified.IsOk() || script == Script::kSimplified) return simplified;
     return PickScript(std::move(list).value(), std::move(simplified).value(), tableEntries);
   }

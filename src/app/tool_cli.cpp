@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 #include <deque>
-#include <future>
 #include <map>
 #include <memory>
 #include <new>
@@ -782,35 +781,18 @@ Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
   }
 
   const std::string freq = args.Get("freq").empty() ? "essay" : args.Get("freq");
-  // Simplifying essay takes as long as loading a large table: both at once.
-  Result<WeightList> essay = Status::Unsupported("essay", "not read");
-  std::optional<std::future<Result<WeightList>>> simplified;
-  if (freq == "essay") {
-    essay = LoadBuiltInSource(io.fs, "essay", Script::kTraditional, {});
-    if (!essay.IsOk()) return essay.status();
-    if (script != Script::kTraditional) {
-      simplified = std::async(std::launch::async, [&] { return SimplifyList(essay.value()); });
-    }
-  }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
   Result<AnalysisTable> loaded = LoadAnalysisTable(ctx, *temp.value(), table);
-  Result<WeightList> list = simplified ? simplified->get() : Status::Unsupported(freq, "not read");
-  // The converter's threads leave freed memory behind.
-  ReleaseFreedMemory();
   if (!loaded.IsOk()) return loaded.status();
   const std::vector<TableRow>& rows = loaded->rows;
-  if (freq == "essay") {
-    if (script == Script::kTraditional) {
-      list = std::move(essay);
-    } else if (script == Script::kAuto && list.IsOk()) {
-      list = PickScript(std::move(essay).value(), std::move(list).value(), rows);
-    }
-  } else if (freq == "jieba" || freq == "pinlu") {
-    list = LoadBuiltInSource(io.fs, freq, script, {});
-  } else {
-    list = ReadWeightList(io.fs, freq);
-  }
+  // essay's simplified form takes a second to make: it is kept in the
+  // user's cache folder for the next run.
+  Result<WeightList> list = freq == "essay" || freq == "jieba" || freq == "pinlu"
+                                ? LoadBuiltInSource(io.fs, freq, script, rows, UserCacheFolder())
+                                : ReadWeightList(io.fs, freq);
+  // The converter's threads leave freed memory behind.
+  ReleaseFreedMemory();
   if (!list.IsOk()) return list.status();
   if (list->badLines > 0) {
     std::string lines;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 #include "platform/utf16.h"
 
@@ -29,6 +30,14 @@ bool HasExtension(const std::filesystem::path& path, std::u16string_view ext) {
   std::u16string name = PathToUtf16(path.filename());
   if (name.size() < ext.size()) return false;
   return FoldAscii(std::u16string_view(name).substr(name.size() - ext.size())) == ext;
+}
+
+std::filesystem::path UserCacheFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache && *cache == '/') return std::filesystem::path(cache) / "mirel";
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return std::filesystem::path(home) / ".cache" / "mirel";
+  return {};
 }
 
 }  // namespace mirel

@@ -16,6 +16,10 @@ std::string PathToUtf8(const std::filesystem::path& path);
 // defaults resolve against it.
 std::filesystem::path ProgramFolder();
 
+// Where this user's caches go: $XDG_CACHE_HOME/mirel, else ~/.cache/mirel;
+// empty when neither names an absolute folder.
+std::filesystem::path UserCacheFolder();
+
 // The folder results go to for `source`: its parent; empty (the current
 // directory) when the path has no folder part.
 std::filesystem::path FolderOf(const std::filesystem::path& source);

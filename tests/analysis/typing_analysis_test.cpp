@@ -309,3 +309,71 @@ TEST(TypingAnalysisTest, EssayScriptPicksTheFormTheTableHolds) {
 
 }  // namespace
 }  // namespace mirel::analysis
+
+namespace mirel::analysis {
+namespace {
+
+// The cached list is the list a fresh conversion makes; a cache from another
+// list, a damaged one or one that cannot be written is not trusted or needed.
+TEST(TypingAnalysisTest, CachedSimplifiedListIsTheFreshOne) {
+  if (!std::filesystem::exists("/usr/share/opencc/t2s.json")) GTEST_SKIP() << "no OpenCC data";
+  WeightList traditional = List({{u"這", 5}, {u"个", 2}, {u"個", 3}, {u"們", 0.1}, {u"頭髮", 7}});
+  traditional.source = "essay";
+  const Result<WeightList> fresh = SimplifyList(traditional);
+  ASSERT_OK(fresh);
+  auto same = [&](const WeightList& list) {
+    ASSERT_EQ(list.source, fresh->source);
+    ASSERT_EQ(list.entries.size(), fresh->entries.size());
+    for (size_t k = 0; k < list.entries.size(); ++k) {
+      EXPECT_EQ(list.entries[k].entry, fresh->entries[k].entry);
+      EXPECT_EQ(list.entries[k].weight, fresh->entries[k].weight);
+    }
+  };
+  ScratchDir dir;
+  const std::filesystem::path folder = dir.path() / "cache";
+  const std::filesystem::path file = folder / "essay-simplified.txt";
+  Result<WeightList> first = SimplifyListCached(DiskFs(), traditional, folder);
+  ASSERT_OK(first);
+  same(first.value());
+  const std::string written = test::ReadBytes(file);
+  ASSERT_FALSE(written.empty());
+
+  // Read back; then each damage or edit is noticed and the cache made again.
+  const size_t firstLine = written.find('\n') + 1;
+  std::string otherWeight = written;
+  otherWeight.replace(otherWeight.find('\t', firstLine) + 1, 1, "9");
+  const std::vector<std::string> caches = {
+      written,
+      written.substr(0, written.size() - 3),
+      std::string(written).replace(firstLine - 4, 1, "x"),
+      otherWeight,
+      written + "這\t1\n",
+      written + "這\tnan\n",
+      written + "這\t1e300\n",
+      written + "\xFF\xFE\t1\n",
+      written + "\t1\n",
+      written + "這",
+  };
+  for (const std::string& cache : caches) {
+    test::WriteBytes(file, cache);
+    Result<WeightList> again = SimplifyListCached(DiskFs(), traditional, folder);
+    ASSERT_OK(again);
+    same(again.value());
+    EXPECT_EQ(test::ReadBytes(file), written);
+  }
+  // A cache of another list is not taken for this one's.
+  traditional.entries[0].weight = 6;
+  Result<WeightList> changed = SimplifyListCached(DiskFs(), traditional, folder);
+  ASSERT_OK(changed);
+  EXPECT_EQ(changed->entries[0].weight, 6);
+  EXPECT_NE(test::ReadBytes(file), written);
+
+  // A folder that cannot be made costs the cache only.
+  test::WriteBytes(dir.path() / "file", "x");
+  Result<WeightList> uncached = SimplifyListCached(DiskFs(), traditional, dir.path() / "file");
+  ASSERT_OK(uncached);
+  EXPECT_EQ(uncached->entries.size(), changed->entries.size());
+}
+
+}  // namespace
+}  // namespace mirel::analysis

@@ -102,7 +102,7 @@ start_editor() {
   for attempt in 1 2 3; do
     start_xvfb || return 1
     export DISPLAY="$display"
-    HOME="$work" XDG_CONFIG_HOME="${XDG_CONFIG_HOME:-$work/config}" TMPDIR="$work" \
+    HOME="$work" XDG_CONFIG_HOME="${XDG_CONFIG_HOME:-$work/config}" XDG_CACHE_HOME="$work/cache" TMPDIR="$work" \
       QT_QPA_PLATFORM=xcb "$editor" "$@" >"$work/editor.log" 2>&1 &
     editor_pid=$!
     if window=$(wait_title "$main_title"); then return 0; fi

@@ -261,7 +261,7 @@ bool AnalysisWindow::EnsureList() {
       return analysis::ReadWeightList(store_.fs(), PathFromUtf16(key.toStdU16String()));
     // Which script the list is read in depends on the table's entries.
     return analysis::LoadBuiltInSource(store_.fs(), key.toStdString(), analysis::Script::kAuto,
-                                       ViewRows(store_));
+                                       ViewRows(store_), UserCacheFolder());
   }();
   if (!read.IsOk()) {
     ShowFailure(
