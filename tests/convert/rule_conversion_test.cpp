@@ -318,8 +318,8 @@ TEST_F(RuleFileTest, RuleRunWritesUtf16WithMark) {
   const auto source = Source(test::Utf8(u"abc 中文\r\nxyz"));
   std::vector<std::u16string> titles;
   Result<uint64_t> length =
-      RunRuleConversion(test::DiskFs(), source, u"<l.0><s.1><all.0><r.2>==><n><3><t><1><r>", Output(),
-                        [&](std::u16string_view t) { titles.emplace_back(t); });
+      RunRuleConversion(test::DiskFs(), source, u"<l.0><s.1><all.0><r.2>==><n><3><t><1><r>",
+                        Output(), [&](std::u16string_view t) { titles.emplace_back(t); });
   ASSERT_OK(length);
   EXPECT_EQ(length.value(), 11u);
   EXPECT_EQ(ReadBytes(Output()), Utf16Le(u"中文\tabc\r\n\txyz\r\n"));
@@ -333,7 +333,8 @@ TEST_F(RuleFileTest, RuleRunWritesUtf16WithMark) {
   // Output larger than one written piece arrives whole.
   std::u16string big;
   for (int i = 0; i < 40000; ++i) big.append(u"a中\r\n");
-  ASSERT_OK(RunRuleConversion(test::DiskFs(), Source(Utf16Le(big)), u"a==>bb\n<row.1>==><s>", Output()));
+  ASSERT_OK(
+      RunRuleConversion(test::DiskFs(), Source(Utf16Le(big)), u"a==>bb\n<row.1>==><s>", Output()));
   EXPECT_EQ(ReadBytes(Output()), Utf16Le(Apply(u"a==>bb\n<row.1>==><s>", big)));
 }
 
@@ -342,36 +343,42 @@ TEST_F(RuleFileTest, FailuresWriteNothing) {
   std::vector<std::u16string> titles;
   ConversionProgress record = [&](std::u16string_view t) { titles.emplace_back(t); };
   // No valid rule.
-  EXPECT_FALSE(RunRuleConversion(test::DiskFs(), Source("abc"), u"bad\r\na==>", Output(), record).IsOk());
+  EXPECT_FALSE(
+      RunRuleConversion(test::DiskFs(), Source("abc"), u"bad\r\na==>", Output(), record).IsOk());
   EXPECT_EQ(titles.back(), u"码表格式转换 - 错误的规则定义");
   // A source that cannot be read.
-  Result<uint64_t> missing = RunRuleConversion(test::DiskFs(), dir_ / "missing.txt", u"a==>b", Output());
+  Result<uint64_t> missing =
+      RunRuleConversion(test::DiskFs(), dir_ / "missing.txt", u"a==>b", Output());
   EXPECT_FALSE(missing.IsOk());
   EXPECT_NE(missing.status().message().find("missing.txt"), std::string::npos);
   EXPECT_FALSE(RunRuleConversion(test::DiskFs(), dir_.path(), u"a==>b", Output()).IsOk());
   // Layout mode: unreadable, or no line with two fields.
+  EXPECT_FALSE(RunLayoutConversion(test::DiskFs(), dir_ / "missing.txt", u"空格",
+                                   Layout::kOneEntryLeftCode, Output())
+                   .IsOk());
+  EXPECT_FALSE(RunLayoutConversion(test::DiskFs(), Source("one\r\ntwo\r\n"), u"空格",
+                                   Layout::kOneEntryLeftCode, Output())
+                   .IsOk());
   EXPECT_FALSE(
-      RunLayoutConversion(test::DiskFs(), dir_ / "missing.txt", u"空格", Layout::kOneEntryLeftCode, Output())
+      RunLayoutConversion(test::DiskFs(), Source("a b"), u"", Layout::kOneEntryLeftCode, Output())
           .IsOk());
-  EXPECT_FALSE(
-      RunLayoutConversion(test::DiskFs(), Source("one\r\ntwo\r\n"), u"空格", Layout::kOneEntryLeftCode, Output())
-          .IsOk());
-  EXPECT_FALSE(RunLayoutConversion(test::DiskFs(), Source("a b"), u"", Layout::kOneEntryLeftCode, Output()).IsOk());
   EXPECT_EQ(ReadBytes(Output()), "old");
   // An output that cannot be created.
-  EXPECT_FALSE(RunRuleConversion(test::DiskFs(), Source("a"), u"a==>b", dir_ / "no" / "out.txt").IsOk());
+  EXPECT_FALSE(
+      RunRuleConversion(test::DiskFs(), Source("a"), u"a==>b", dir_ / "no" / "out.txt").IsOk());
 }
 
 TEST_F(RuleFileTest, LayoutRunReadsAnyEncoding) {
-  Result<uint64_t> lines = RunLayoutConversion(test::DiskFs(), Source(test::Gbk(u"a 啊 阿\r\nb\r\n")), u"TAB,空格",
-                                               Layout::kManyEntriesLeftCode, Output());
+  Result<uint64_t> lines =
+      RunLayoutConversion(test::DiskFs(), Source(test::Gbk(u"a 啊 阿\r\nb\r\n")), u"TAB,空格",
+                          Layout::kManyEntriesLeftCode, Output());
   ASSERT_OK(lines);
   EXPECT_EQ(lines.value(), 1u);
   EXPECT_EQ(ReadBytes(Output()), Utf16Le(u"啊\ta\r\n阿\ta\r\n"));
   // Only the first 127 units of the separator text count.
   const std::u16string commas = Repeat(u',', 127);
-  EXPECT_FALSE(RunLayoutConversion(test::DiskFs(), Source("a b"), Cat({commas, u"空格"}), Layout::kOneEntryLeftCode,
-                                   Output())
+  EXPECT_FALSE(RunLayoutConversion(test::DiskFs(), Source("a b"), Cat({commas, u"空格"}),
+                                   Layout::kOneEntryLeftCode, Output())
                    .IsOk());
   EXPECT_OK(RunLayoutConversion(test::DiskFs(), Source("a b"), Cat({commas.substr(1), u" "}),
                                 Layout::kOneEntryLeftCode, Output()));
