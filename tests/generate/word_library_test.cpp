@@ -330,8 +330,6 @@ TEST(WordLibraryTest, FilesAndFailures) {
                 "无法创建保存结果文件：" + (dir / "folder").string() + "（", 0),
             0u)
       << result.status().message();
-  EXPECT_GT(result.status().message().size(), std::string("无法创建保存结果文件：（）").size() +
-                                                  (dir / "folder").string().size() + 4);
 
   // Cancelled: fails and leaves the output as it was.
   const std::atomic<bool> cancel{true};
