@@ -10,7 +10,7 @@
 #include <iostream>
 #include <random>
 
-#include "convert/linux_formats.h"
+#include "convert/linux_fixtures.h"
 #include "ime/linux_tables.h"
 #include "support/test_support.h"
 
@@ -20,21 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using linux_table::ReadFcitxBinary;
 using linux_table::ReadResult;
-
-// Debian's dictionaries (libime-data, fcitx5-table-cns11643), smallest first.
-std::vector<fs::path> DebianDictionaries() {
-  std::vector<fs::path> found;
-  for (const char* folder : {"/usr/share/libime", "/usr/share/fcitx5/table"}) {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec)) {
-      if (e.path().string().ends_with(".main.dict")) found.push_back(e.path());
-    }
-  }
-  std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
-    return fs::file_size(a) < fs::file_size(b);
-  });
-  return found;
-}
 
 std::string Flipped(std::string bytes, size_t at, int bit) {
   bytes.at(at) = static_cast<char>(bytes.at(at) ^ (1 << bit));
@@ -88,7 +73,8 @@ TEST(FcitxChildTest, FlippedBitsThatCrashedOrHungAreDamagedTables) {
 }
 
 TEST(FcitxChildTest, RandomMutantsOfDebiansDictionariesNeverCrashOrHangTheCaller) {
-  std::vector<fs::path> dicts = DebianDictionaries();
+  std::vector<fs::path> dicts = test::DebianTables(
+      {{"/usr/share/libime", ".main.dict"}, {"/usr/share/fcitx5/table", ".main.dict"}});
   if (dicts.empty()) GTEST_SKIP() << "no .main.dict of Debian is installed";
   dicts.resize(std::min<size_t>(dicts.size(), 2));  // the small ones keep it to seconds
   const unsigned seed = std::random_device{}();

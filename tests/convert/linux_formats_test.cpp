@@ -1,8 +1,7 @@
 #include "convert/linux_formats.h"
 
+#include "convert/linux_fixtures.h"
 #include "convert/table_formats.h"
-#include "platform/utf16.h"
-#include "support/test_support.h"
 
 namespace mirel::linux_table {
 namespace {
@@ -66,9 +65,7 @@ const char kIbus[] =
     "END_GOUCI\n";
 
 ReadResult Read(F format, std::string_view bytes) {
-  Result<ReadResult> r = format == F::kFcitxText ? ReadFcitxText(bytes)
-                         : format == F::kRime    ? ReadRime(bytes)
-                                                 : ReadIbusSource(bytes);
+  Result<ReadResult> r = test::ReadText(format, bytes);
   EXPECT_TRUE(r.IsOk()) << test::Describe(r);
   return r.IsOk() ? std::move(r).value() : ReadResult{};
 }
@@ -77,28 +74,6 @@ std::string Write(const LinuxTable& table) {
   Result<std::string> bytes = LinuxTableBytes(table);
   EXPECT_TRUE(bytes.IsOk()) << test::Describe(bytes);
   return bytes.IsOk() ? bytes.value() : std::string();
-}
-
-// The Mirel rows of a table, "entry|code", in candidate order.
-std::vector<std::string> Candidates(const LinuxTable& table) {
-  std::vector<std::string> out;
-  const std::u16string text = ToMirelText(table);
-  for (const MirelRow& row : SplitMirelText(text)) {
-    out.push_back(Utf16ToUtf8(row.entry) + "|" + Utf16ToUtf8(row.code));
-  }
-  return out;
-}
-
-std::vector<MirelRow> Rows(const std::vector<std::u16string>& lines,
-                           std::vector<std::u16string>& storage) {
-  storage = lines;
-  std::vector<MirelRow> rows;
-  for (const std::u16string& line : storage) {
-    const size_t tab = line.find(u'\t');
-    rows.push_back(
-        {std::u16string_view(line).substr(0, tab), std::u16string_view(line).substr(tab + 1)});
-  }
-  return rows;
 }
 
 struct Case {
@@ -118,7 +93,7 @@ TEST_P(TextFormatContract, RoundTripKeepsBytesOrderAndMoves) {
   ReadResult read = Read(c.format, c.bytes);
   EXPECT_TRUE(read.diagnostics.empty());
   EXPECT_EQ(Write(read.table), c.bytes);
-  EXPECT_EQ(Candidates(read.table), c.candidates);
+  EXPECT_EQ(test::Offered(read.table), c.candidates);
 
   // Unchanged rows from the editor give back the very same file.
   const std::u16string text = ToMirelText(read.table);
@@ -137,7 +112,7 @@ TEST_P(TextFormatContract, RoundTripKeepsBytesOrderAndMoves) {
       c.format == F::kFcitxText
           ? std::vector<std::string>{c.candidates[1], c.candidates[0], c.candidates[3], "丁|a"}
           : std::vector<std::string>{c.candidates[1], c.candidates[0], "丁|a", c.candidates[3]};
-  EXPECT_EQ(Candidates(again.table), expected);
+  EXPECT_EQ(test::Offered(again.table), expected);
   // Comments stay.
   EXPECT_EQ(again.table.kept.size(), read.table.kept.size());
 }
@@ -218,7 +193,7 @@ TEST(LinuxFormatsTest, SettingsTravelBetweenFormats) {
         << t->header;
   }
   EXPECT_TRUE(diagnostics.empty());
-  EXPECT_EQ(Candidates(back), Candidates(fcitx.table));
+  EXPECT_EQ(test::Offered(back), test::Offered(fcitx.table));
   // The output of each conversion reads back as its own format.
   EXPECT_TRUE(ReadRime(Write(rime)).IsOk());
   EXPECT_TRUE(ReadIbusSource(Write(ibus)).IsOk());
@@ -245,21 +220,11 @@ TEST(LinuxFormatsTest, RowsTheTargetCannotHoldAreReportedNotDropped) {
   EXPECT_EQ(ibus.rows.size(), 1u);
 }
 
-TEST(LinuxFormatsTest, WeightsAreMendedOnlyWhereTheOrderNeedsIt) {
-  // Rime offers higher weights first; with sort: original, file order.
-  ReadResult rime = Read(F::kRime, "---\nname: t\n...\n甲\ta\t30\n乙\ta\t20\n丙\ta\t10\n丁\tb\n");
-  std::vector<std::u16string> storage;
-  LinuxTable moved =
-      FromMirelRows(rime.table, Rows({u"丙\ta", u"甲\ta", u"乙\ta", u"丁\tb"}, storage));
-  EXPECT_EQ(Write(moved), "---\nname: t\n...\n甲\ta\t30\n乙\ta\t20\n丙\ta\t31\n丁\tb\n");
-
+// How moved rows get their weights is LinuxSaveOrderTest's; here only the
+// order weights give.
+TEST(LinuxFormatsTest, SortOriginalOffersTheFileOrder) {
   ReadResult original = Read(F::kRime, "---\nname: t\nsort: original\n...\n甲\ta\t1\n乙\ta\t9\n");
-  EXPECT_EQ(Candidates(original.table), (std::vector<std::string>{"甲|a", "乙|a"}));
-
-  // A percentage is the input method's to weigh; it stays as written.
-  ReadResult percent = Read(F::kRime, "---\nname: t\n...\n甲\ta\t5%\n乙\ta\t9\n");
-  LinuxTable same = FromMirelRows(percent.table, Rows({u"乙\ta", u"甲\ta"}, storage));
-  EXPECT_EQ(same.rows[1].weight, "5%");
+  EXPECT_EQ(test::Offered(original.table), (std::vector<std::string>{"甲|a", "乙|a"}));
 }
 
 TEST(LinuxFormatsTest, DetectionByHeader) {
@@ -280,7 +245,7 @@ TEST(LinuxFormatsTest, DamagedBinaryDictionariesAreRefusedNeverCrash) {
   ASSERT_TRUE(binary.IsOk()) << test::Describe(binary);
   Result<ReadResult> back = ReadFcitxBinary(binary.value());
   ASSERT_TRUE(back.IsOk()) << test::Describe(back);
-  EXPECT_EQ(Candidates(back->table), Candidates(fcitx.table));
+  EXPECT_EQ(test::Offered(back->table), test::Offered(fcitx.table));
   const std::string& bytes = binary.value();
   for (size_t n = 0; n < bytes.size(); n += std::max<size_t>(1, bytes.size() / 200)) {
     EXPECT_FALSE(ReadFcitxBinary(std::string_view(bytes).substr(0, n)).IsOk()) << n;

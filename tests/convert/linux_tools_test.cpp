@@ -1,36 +1,17 @@
 // Round trips through the input methods' own tools and over the tables
 // Debian ships. `make test` installs both (see the Makefile's PACKAGES); where
 // one is missing its test skips and names the package.
-#include <rime_api.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <map>
 #include <set>
 
-#include "convert/linux_formats.h"
-#include "platform/utf16.h"
-#include "support/test_support.h"
+#include "convert/linux_fixtures.h"
 
 namespace mirel::linux_table {
 namespace {
 
 using F = LinuxFormat;
 namespace fs = std::filesystem;
-
-// Runs a command line built from our own scratch paths.
-int RunShell(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str());
-}
-
-std::vector<std::string> Candidates(const LinuxTable& table) {
-  std::vector<std::string> out;
-  const std::u16string text = ToMirelText(table);
-  for (const MirelRow& row : SplitMirelText(text)) {
-    out.push_back(Utf16ToUtf8(row.entry) + "|" + Utf16ToUtf8(row.code));
-  }
-  return out;
-}
+using test::Offered;
+using test::RunShell;
 
 // A table with shared codes, duplicates, characters beyond the BMP and
 // codes that are prefixes of others.
@@ -72,7 +53,7 @@ TEST(LinuxToolsTest, FcitxTextAndBinaryAgreeWithLibimeTabledict) {
             0);
   Result<ReadResult> theirs = ReadFcitxBinary(test::ReadBytes(dir / "theirs.main.dict"));
   ASSERT_TRUE(theirs.IsOk()) << test::Describe(theirs);
-  EXPECT_EQ(Candidates(theirs->table), Candidates(table));
+  EXPECT_EQ(Offered(theirs->table), Offered(table));
   // Ours as binary, theirs dumping it: the same text.
   Result<std::string> binary = WriteFcitxBinary(table);
   ASSERT_TRUE(binary.IsOk()) << test::Describe(binary);
@@ -95,7 +76,7 @@ TEST(LinuxToolsTest, IbusTableCreatedbBuildsOurSourceInOrder) {
   Result<ReadResult> db = ReadIbusDatabase(test::ReadBytes(dir / "ours.db"));
   ASSERT_TRUE(db.IsOk()) << test::Describe(db);
   EXPECT_TRUE(db->diagnostics.empty());
-  EXPECT_EQ(Candidates(db->table), Candidates(table));
+  EXPECT_EQ(Offered(db->table), Offered(table));
   Result<HeaderSettings> s = ParseHeader(F::kIbusDatabase, db->table.header);
   ASSERT_TRUE(s.IsOk());
   EXPECT_EQ(s->keys, "abcdefghy");
@@ -114,15 +95,7 @@ TEST(LinuxToolsTest, RimeDeployerCompilesOurDictionary) {
   SetRimeName(rime, "sample");
   for (const LinuxTable* t : {&table, &rime}) {
     test::WriteBytes(dir / "sample.dict.yaml", WriteRime(*t));
-    test::WriteBytes(dir / "sample.schema.yaml",
-                     "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\n"
-                     "engine:\n  translators:\n    - table_translator\n"
-                     "translator:\n  dictionary: sample\n");
-    fs::remove_all(dir / "build");
-    ASSERT_EQ(
-        RunShell("cd " + dir.path().string() + " && rime_deployer --compile sample.schema.yaml " +
-                 dir.path().string() + " " + dir.path().string() + " " + (dir / "build").string()),
-        0);
+    ASSERT_EQ(test::CompileRime(dir, "sample"), 0);
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.table.bin"));
     EXPECT_TRUE(fs::exists(dir / "build" / "sample.prism.bin"));
   }
@@ -139,60 +112,16 @@ TEST(LinuxToolsTest, RimeOffersOurRowsInOrder) {
       "工\ta\t10\n戈\ta\t30\n式\ta\t20\n𠀀\ta\t20\n甲\tb\n乙\tb\n丙\tb\t1\n");
   ASSERT_TRUE(read.IsOk());
   // Moved: 工 to the top of a, 丙 to the bottom of b.
-  std::vector<std::u16string> lines = {u"工\ta", u"戈\ta", u"式\ta", u"𠀀\ta",
-                                       u"甲\tb", u"乙\tb", u"丙\tb"};
-  std::vector<MirelRow> rows;
-  for (const std::u16string& line : lines) {
-    rows.push_back({std::u16string_view(line).substr(0, line.find(u'\t')),
-                    std::u16string_view(line).substr(line.find(u'\t') + 1)});
-  }
-  const LinuxTable moved = FromMirelRows(read->table, rows);
-  const std::map<std::string, std::vector<std::string>> expected[] = {
-      {{"a", {"戈", "式", "𠀀", "工"}}, {"b", {"丙", "甲", "乙"}}},
-      {{"a", {"工", "戈", "式", "𠀀"}}, {"b", {"甲", "乙", "丙"}}}};
-  const LinuxTable* tables[] = {&read->table, &moved};
-
-  test::WriteBytes(dir / "sample.schema.yaml",
-                   "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\n"
-                   "engine:\n  processors:\n    - speller\n    - selector\n"
-                   "  segmentors:\n    - abc_segmentor\n  translators:\n    - table_translator\n"
-                   "speller:\n  alphabet: abcdefghijklmnopqrstuvwxyz\n"
-                   "menu:\n  page_size: 50\n"
-                   "translator:\n  dictionary: sample\n  enable_completion: false\n"
-                   "  enable_user_dict: false\n  enable_sentence: false\n"
-                   "  enable_encoder: false\n");
-  RimeApi* rime = rime_get_api();
-  RIME_STRUCT(RimeTraits, traits);
-  const std::string folder = dir.path().string();
-  traits.shared_data_dir = folder.c_str();
-  traits.user_data_dir = folder.c_str();
-  traits.app_name = "rime.mirel-test";
-  traits.min_log_level = 3;
-  rime->setup(&traits);
-  for (int k = 0; k < 2; ++k) {
-    SCOPED_TRACE(k);
-    test::WriteBytes(dir / "sample.dict.yaml", WriteRime(*tables[k]));
-    fs::remove_all(dir / "build");
-    ASSERT_EQ(RunShell("cd " + folder + " && rime_deployer --compile sample.schema.yaml " + folder +
-                       " " + folder + " " + (dir / "build").string()),
-              0);
-    rime->initialize(&traits);
-    const RimeSessionId lookup = rime->create_session();
-    ASSERT_TRUE(rime->select_schema(lookup, "sample"));
-    for (const auto& [code, words] : expected[k]) {
-      rime->clear_composition(lookup);
-      ASSERT_TRUE(rime->simulate_key_sequence(lookup, code.c_str()));
-      std::vector<std::string> offered;
-      RimeCandidateListIterator it = {};
-      if (rime->candidate_list_begin(lookup, &it)) {
-        while (rime->candidate_list_next(&it)) offered.push_back(it.candidate.text);
-        rime->candidate_list_end(&it);
-      }
-      EXPECT_EQ(offered, words) << code;
-    }
-    rime->destroy_session(lookup);
-    rime->finalize();
-  }
+  const test::EditorRows moved(
+      {u"工\ta", u"戈\ta", u"式\ta", u"𠀀\ta", u"甲\tb", u"乙\tb", u"丙\tb"});
+  test::WriteBytes(dir / "sample.dict.yaml", WriteRime(read->table));
+  EXPECT_EQ(test::OfferedByRime(dir, "sample", {"a", "b"}),
+            (std::map<std::string, std::vector<std::string>>{{"a", {"戈", "式", "𠀀", "工"}},
+                                                             {"b", {"丙", "甲", "乙"}}}));
+  test::WriteBytes(dir / "sample.dict.yaml", WriteRime(FromMirelRows(read->table, moved.rows)));
+  EXPECT_EQ(test::OfferedByRime(dir, "sample", {"a", "b"}),
+            (std::map<std::string, std::vector<std::string>>{{"a", {"工", "戈", "式", "𠀀"}},
+                                                             {"b", {"甲", "乙", "丙"}}}));
 }
 
 // The dictionaries Debian ships: an unchanged table saves byte for byte
@@ -201,20 +130,8 @@ TEST(LinuxToolsTest, RimeOffersOurRowsInOrder) {
 // reported. Under the sanitizers, whose slowdown would make the large ones
 // take minutes, the two smallest walk the same code.
 std::vector<fs::path> Shipped(const std::vector<std::pair<const char*, const char*>>& places) {
-  std::vector<fs::path> found;
-  for (const auto& [folder, suffix] : places) {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec)) {
-      if (e.path().string().ends_with(suffix)) found.push_back(e.path());
-    }
-  }
-  if (test::kSanitized && found.size() > 2) {
-    std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
-      return fs::file_size(a) < fs::file_size(b);
-    });
-    found.resize(2);
-  }
-  std::sort(found.begin(), found.end());
+  std::vector<fs::path> found = test::DebianTables(places);
+  if (test::kSanitized && found.size() > 2) found.resize(2);
   return found;
 }
 
@@ -235,9 +152,7 @@ void CheckShipped(const fs::path& path, F format, bool sameBytes) {
     EXPECT_EQ(converted.rows.size() + diagnostics.size(), read->table.rows.size());
     Result<std::string> bytes = LinuxTableBytes(converted);
     ASSERT_TRUE(bytes.IsOk()) << test::Describe(bytes);
-    Result<ReadResult> back = target == F::kFcitxText ? ReadFcitxText(bytes.value())
-                              : target == F::kRime    ? ReadRime(bytes.value())
-                                                      : ReadIbusSource(bytes.value());
+    Result<ReadResult> back = test::ReadText(target, bytes.value());
     ASSERT_TRUE(back.IsOk()) << test::Describe(back);
     EXPECT_EQ(back->table.rows.size(), converted.rows.size());
   }

@@ -96,51 +96,44 @@ TEST_F(CommandTipsFilesTest, WritesUtf16WithTheMarkAndOverwrites) {
 TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
   const std::u16string codes = Put("codes.txt", Utf16Le(u"k\tab\r\n"));
   const std::u16string contents = Put("contents.txt", Utf16Le(u"k\thello\r\n"));
-
-  Status failure = Failure({u"", contents, u"", u""});
-  EXPECT_EQ(failure.message(), "必须定义提示编码表。");
-  EXPECT_EQ(TipFieldToFocus(failure), TipField::kCodeTable);
-
-  // Unreadable (the reason follows); not given.
+  const std::u16string gone = PathToUtf16(dir_ / "gone.txt");
   WriteBytes(output_, "old");
-  for (const std::u16string& bad : {PathToUtf16(dir_ / "gone.txt"), std::u16string()}) {
-    failure = Failure({codes, bad, u"", u""});
-    EXPECT_EQ(failure.message().rfind("无法读取提示内容表，请确认提示内容表路径的访问权限。", 0),
-              0u);
-    EXPECT_EQ(TipFieldToFocus(failure), TipField::kContentTable);
+  // An unreadable table gives the OS's reason; a content table read but
+  // without a usable line names what it lacks, not access rights; no key in
+  // common blames the format.
+  const struct {
+    std::u16string codes, contents;
+    std::string starts, holds;
+    TipField focus;
+  } cases[] = {
+      {u"", contents, "必须定义提示编码表。", "", TipField::kCodeTable},
+      {codes, u"", "无法读取提示内容表，请确认提示内容表路径的访问权限。", "",
+       TipField::kContentTable},
+      {codes, gone, "无法读取提示内容表，请确认提示内容表路径的访问权限。",
+       "gone.txt: cannot open: No such file", TipField::kContentTable},
+      {codes, Put("plain.txt", Utf16Le(u"k hello\r\n")), "提示内容表中没有“键 TAB 内容”的行",
+       "line without a TAB", TipField::kContentTable},
+      {codes, Put("empty.txt", ""), "提示内容表中没有“键 TAB 内容”的行",
+       "empty.txt: it holds no line", TipField::kContentTable},
+      {Put("other.txt", Utf16Le(u"q\tab\r\n")), contents,
+       "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。", "",
+       TipField::kNone},
+      {gone, contents, "无法读取提示编码表", "gone.txt: cannot open: No such file",
+       TipField::kCodeTable},
+  };
+  for (const auto& c : cases) {
+    const Status failure = Failure({c.codes, c.contents, u"", u""});
+    EXPECT_EQ(failure.message().rfind(c.starts, 0), 0u) << failure.message();
+    EXPECT_NE(failure.message().find(c.holds), std::string::npos) << failure.message();
+    EXPECT_EQ(TipFieldToFocus(failure), c.focus) << failure.message();
   }
-  // Read, but empty or without a TAB: no question of access rights; the file
-  // and what it lacks are named.
-  for (const auto& [bad, says] :
-       {std::pair{Put("plain.txt", Utf16Le(u"k hello\r\n")), "line without a TAB"},
-        std::pair{Put("empty.txt", ""), "empty.txt: it holds no line"}}) {
-    failure = Failure({codes, bad, u"", u""});
-    EXPECT_EQ(failure.message().rfind("提示内容表中没有“键 TAB 内容”的行", 0), 0u)
-        << failure.message();
-    EXPECT_NE(failure.message().find(says), std::string::npos) << failure.message();
-    EXPECT_EQ(TipFieldToFocus(failure), TipField::kContentTable);
-  }
-  failure = Failure({codes, PathToUtf16(dir_ / "gone.txt"), u"", u""});
-  EXPECT_NE(failure.message().find("gone.txt"), std::string::npos);
-  EXPECT_NE(failure.message().find("No such file"), std::string::npos);
-
-  // No key in common blames the format; an unreadable code table says why and
-  // focuses its field. Neither touches the existing output.
-  failure = Failure({Put("other.txt", Utf16Le(u"q\tab\r\n")), contents, u"", u""});
-  EXPECT_EQ(failure.message(),
-            "无法创建提示码表，请检查提示编码表、提示内容表文件格式是否符合Mirel码表格式。");
-  EXPECT_EQ(TipFieldToFocus(failure), TipField::kNone);
-  failure = Failure({PathToUtf16(dir_ / "gone.txt"), contents, u"", u""});
-  EXPECT_EQ(failure.message().rfind("无法读取提示编码表", 0), 0u) << failure.message();
-  EXPECT_NE(failure.message().find("gone.txt"), std::string::npos);
-  EXPECT_NE(failure.message().find("No such file"), std::string::npos);
-  EXPECT_EQ(TipFieldToFocus(failure), TipField::kCodeTable);
   EXPECT_EQ(ReadBytes(output_), "old");
 
   // The output cannot be created, or the temporary path was too long: the
   // message says so, not that the tables are malformed.
   for (const std::filesystem::path& out : {dir_ / "none" / "out.txt", std::filesystem::path()}) {
-    failure = BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, out).status();
+    const Status failure =
+        BuildCommandTips(test::DiskFs(), {codes, contents, u"", u""}, out).status();
     EXPECT_EQ(failure.message().rfind("无法写入提示码表", 0), 0u) << failure.message();
   }
 }

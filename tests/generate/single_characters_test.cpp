@@ -40,23 +40,15 @@ std::u16string Undefined(std::u16string_view component, std::u16string_view char
 TEST(KeyMapTest, KeyIsTheFirstUnitAndOneSeparatorIsSkipped) {
   const KeyMap keys = ParseKeyMap(
       u"a=木林\r\nb木火\nc:人\rd\t大\r\n\r\ne 口\nf::土\ng  x\nh==\ni\nj𠀀\nk" + kLone + u"y\n");
-  EXPECT_EQ(keys.Find(u"木"), u'a');  // the first definition wins
-  EXPECT_EQ(keys.Find(u"林"), u'a');
-  EXPECT_EQ(keys.Find(u"火"), u'b');
-  EXPECT_EQ(keys.Find(u"人"), u'c');
-  EXPECT_EQ(keys.Find(u"大"), u'd');
-  EXPECT_EQ(keys.Find(u"口"), u'e');
-  // Only one separator is skipped; the rest, spaces included, are components.
-  EXPECT_EQ(keys.Find(u":"), u'f');
-  EXPECT_EQ(keys.Find(u"土"), u'f');
-  EXPECT_EQ(keys.Find(u" "), u'g');
-  EXPECT_EQ(keys.Find(u"x"), u'g');
-  EXPECT_EQ(keys.Find(u"="), u'h');
-  EXPECT_EQ(keys.Find(u"i"), 0);  // a key alone defines nothing
-  // A pair is one component; its first unit alone is another.
-  EXPECT_EQ(keys.Find(u"𠀀"), u'j');
-  EXPECT_EQ(keys.Find(kLone), u'k');
-  EXPECT_EQ(keys.Find(u"y"), u'k');
+  // The first definition wins; only one separator is skipped, the rest,
+  // spaces included, are components; a key alone defines nothing; a pair is
+  // one component, its first unit alone another.
+  const std::pair<std::u16string, char16_t> found[] = {
+      {u"木", u'a'}, {u"林", u'a'}, {u"火", u'b'}, {u"人", u'c'}, {u"大", u'd'},
+      {u"口", u'e'}, {u":", u'f'},  {u"土", u'f'}, {u" ", u'g'},  {u"x", u'g'},
+      {u"=", u'h'},  {u"i", 0},     {u"𠀀", u'j'}, {kLone, u'k'}, {u"y", u'k'}};
+  for (const auto& [component, key] : found)
+    EXPECT_EQ(keys.Find(component), key) << Utf8(component);
   EXPECT_EQ(keys.size(), 14u);
 
   KeyMap direct;
@@ -267,16 +259,16 @@ TEST(ErrorLogTest, WritesOneLinePerMessageOnClose) {
   EXPECT_EQ(ReadBytes(path), "old");  // in place only on Close
   EXPECT_OK(log.Close());
   EXPECT_OK(log.Close());
-  EXPECT_EQ(ReadBytes(path), TableBytes({u"第一", u"第二", u"---\r\n横幅\r\n---",
-                                         std::u16string(1021, u'x'), std::u16string(1020, u'y')}));
+  const std::string written = TableBytes({u"第一", u"第二", u"---\r\n横幅\r\n---",
+                                          std::u16string(1021, u'x'), std::u16string(1020, u'y')});
+  EXPECT_EQ(ReadBytes(path), written);
 
   // Dropped without Close: the old file stays.
   {
     ErrorLog dropped = ErrorLog::Open(test::DiskFs(), path);
     dropped.Add(u"lost");
   }
-  EXPECT_EQ(ReadBytes(path), TableBytes({u"第一", u"第二", u"---\r\n横幅\r\n---",
-                                         std::u16string(1021, u'x'), std::u16string(1020, u'y')}));
+  EXPECT_EQ(ReadBytes(path), written);
 
   ErrorLog missing = ErrorLog::Open(test::DiskFs(), dir / "none" / "err.txt");
   EXPECT_FALSE(missing.Available());

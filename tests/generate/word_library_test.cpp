@@ -248,11 +248,7 @@ TEST(WordLibraryTest, SettingsRoundTrip) {
       text,
       u"单字码表=/表/单字.txt\r\n辅助码表=/表/辅助.txt\r\n词库文件=/表/词.txt\r\n\r\n构词规则=\r\n"
       u"p2=l1b1+l2b1\r\np3=l1b1+l2b1+l3b1\r\n");
-  const WordLibrarySettings parsed = ParseWordSettings(text, WordLibrarySettings());
-  EXPECT_EQ(parsed.charTable, settings.charTable);
-  EXPECT_EQ(parsed.auxTable, settings.auxTable);
-  EXPECT_EQ(parsed.wordList, settings.wordList);
-  EXPECT_EQ(parsed.rulesText, settings.rulesText);
+  EXPECT_EQ(FormatWordSettings(ParseWordSettings(text, WordLibrarySettings())), text);
 
   // LF line ends from an edit box; absent names keep their values.
   const WordLibrarySettings lf =
@@ -334,8 +330,6 @@ TEST(WordLibraryTest, FilesAndFailures) {
                 "无法创建保存结果文件：" + (dir / "folder").string() + "（", 0),
             0u)
       << result.status().message();
-  EXPECT_GT(result.status().message().size(), std::string("无法创建保存结果文件：（）").size() +
-                                                  (dir / "folder").string().size() + 4);
 
   // Cancelled: fails and leaves the output as it was.
   const std::atomic<bool> cancel{true};

@@ -2,13 +2,10 @@
 
 #include <stdlib.h>
 
-#include <cstring>
 #include <map>
 #include <optional>
-#include <span>
 #include <stdexcept>
 
-#include "store/compiled_table.h"
 #include "support/fake_prefix.h"
 #include "support/test_support.h"
 
@@ -58,7 +55,6 @@ TEST_F(InstalledCopiesTest, ListsTheCopiesWhoseModuleIsPresentInEveryRegistrySty
     prefix_.WriteRegistry(style);
     const InstalledCopies copies = Load();
     EXPECT_EQ(copies.List(), (Names{u"五笔", u"plain", u"a/b"}));
-    EXPECT_EQ(copies.List(), copies.List());
     EXPECT_EQ(copies.ModuleName(u"五笔"), u"mirel_wb");
     EXPECT_EQ(copies.DisplayName(u"五笔"), u"Mirel五笔");
     // Present module, no uninstall key: listed, but without a display name.
@@ -130,33 +126,6 @@ TEST_F(InstalledCopiesTest, AnUnreadableOrForeignRegistryIsAnError) {
   EXPECT_FALSE(InstalledCopies::Load(test::DiskFs(), prefix_.Environment()).IsOk());
 }
 
-TEST_F(InstalledCopiesTest, FakePrefixTablesKeepTheirHeaderAndOrder) {
-  prefix_.SetMainTable(u"abc", u"你\tni\r\n好\thao\r\n");
-  prefix_.SetUserLibrary(u"abc", {u"世界", u"你好", u"a"});
-  const std::string main = test::ReadBytes(prefix_.DataFolder(u"abc") / "main.ktb");
-  const auto mainBytes = std::as_bytes(std::span(main));
-  EXPECT_OK(ValidateCompiledTable(mainBytes));
-  const OpaqueHeader header = ReadOpaqueHeader(mainBytes);
-  for (size_t k = 0; k < header.bytes.size(); ++k) EXPECT_EQ(header.bytes[k], std::byte(k + 1));
-
-  const std::string user = test::ReadBytes(prefix_.DataFolder(u"abc") / "usr.ktb");
-  ASSERT_OK(ValidateCompiledTable(std::as_bytes(std::span(user))));
-  std::u16string words;
-  uint32_t n = 0;
-  std::memcpy(&n, user.data() + 8, 4);
-  ASSERT_EQ(n, 3u);
-  for (uint32_t k = 0; k < n; ++k) {
-    uint32_t at = 0;
-    std::memcpy(&at, user.data() + kCompiledHeaderSize + 4 * k, 4);
-    const auto l = static_cast<uint8_t>(user[at + 4]);
-    const auto e = static_cast<uint8_t>(user[at + 5 + l]);
-    std::u16string word(e, u'\0');
-    std::memcpy(word.data(), user.data() + at + 6 + l, 2 * e);
-    words.append(word).push_back(u' ');
-  }
-  EXPECT_EQ(words, u"世界 你好 a ");
-}
-
 // Sets or unsets environment variables for one scope and restores them.
 class ScopedEnvironment {
  public:
@@ -179,6 +148,13 @@ class ScopedEnvironment {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
+using PathList = std::vector<fs::path>;
+
+PathList Paths() {
+  const InstalledEnvironment env = InstalledEnvironment::FromProcess();
+  return {env.registryFile, env.systemDir, env.commonAppData};
+}
+
 TEST(InstalledEnvironmentTest, FromProcessFollowsTheVariables) {
   ScopedEnvironment scope;
   for (const char* name : {"MIREL_REGISTRY", "MIREL_SYSTEM_DIR", "MIREL_COMMON_APPDATA"}) {
@@ -186,31 +162,20 @@ TEST(InstalledEnvironmentTest, FromProcessFollowsTheVariables) {
   }
   scope.Set("WINEPREFIX", nullptr);
   scope.Set("HOME", "/home/someone");
-  InstalledEnvironment env = InstalledEnvironment::FromProcess();
-  EXPECT_EQ(env.registryFile, fs::path("/home/someone/.wine/system.reg"));
-  EXPECT_EQ(env.systemDir, fs::path("/home/someone/.wine/drive_c/windows/system32"));
-  EXPECT_EQ(env.commonAppData, fs::path("/home/someone/.wine/drive_c/ProgramData"));
-
+  EXPECT_EQ(Paths(), (PathList{"/home/someone/.wine/system.reg",
+                               "/home/someone/.wine/drive_c/windows/system32",
+                               "/home/someone/.wine/drive_c/ProgramData"}));
   scope.Set("WINEPREFIX", "/opt/prefix");
-  env = InstalledEnvironment::FromProcess();
-  EXPECT_EQ(env.registryFile, fs::path("/opt/prefix/system.reg"));
-  EXPECT_EQ(env.systemDir, fs::path("/opt/prefix/drive_c/windows/system32"));
-  EXPECT_EQ(env.commonAppData, fs::path("/opt/prefix/drive_c/ProgramData"));
-
+  EXPECT_EQ(Paths(), (PathList{"/opt/prefix/system.reg", "/opt/prefix/drive_c/windows/system32",
+                               "/opt/prefix/drive_c/ProgramData"}));
   scope.Set("MIREL_REGISTRY", "/r/export.reg");
   scope.Set("MIREL_SYSTEM_DIR", "/r/sys");
   scope.Set("MIREL_COMMON_APPDATA", "/r/data");
-  env = InstalledEnvironment::FromProcess();
-  EXPECT_EQ(env.registryFile, fs::path("/r/export.reg"));
-  EXPECT_EQ(env.systemDir, fs::path("/r/sys"));
-  EXPECT_EQ(env.commonAppData, fs::path("/r/data"));
-
+  EXPECT_EQ(Paths(), (PathList{"/r/export.reg", "/r/sys", "/r/data"}));
   // Set but empty counts as unset.
   scope.Set("MIREL_REGISTRY", "");
   scope.Set("WINEPREFIX", "");
-  env = InstalledEnvironment::FromProcess();
-  EXPECT_EQ(env.registryFile, fs::path("/home/someone/.wine/system.reg"));
-  EXPECT_EQ(env.systemDir, fs::path("/r/sys"));
+  EXPECT_EQ(Paths(), (PathList{"/home/someone/.wine/system.reg", "/r/sys", "/r/data"}));
 }
 
 }  // namespace

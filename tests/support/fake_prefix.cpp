@@ -30,11 +30,12 @@ void AppendU32(std::string& out, uint32_t value) {
   PutU32(out, out.size() - 4, value);
 }
 
-// Quoted text as both registry editors and Wine escape it.
-std::u16string Quoted(std::u16string_view text, bool wine) {
-  std::u16string out = u"\"";
+// Escapes the units of `special` with a backslash and, for Wine, every unit
+// outside printable ASCII as \xNNNN.
+std::u16string Escaped(std::u16string_view text, std::u16string_view special, bool wine) {
+  std::u16string out;
   for (char16_t u : text) {
-    if (u == u'\\' || u == u'"') {
+    if (special.find(u) != std::u16string_view::npos) {
       out.push_back(u'\\');
       out.push_back(u);
     } else if (wine && (u < 0x20 || u >= 0x7F)) {
@@ -43,23 +44,11 @@ std::u16string Quoted(std::u16string_view text, bool wine) {
       out.push_back(u);
     }
   }
-  out.push_back(u'"');
   return out;
 }
 
-std::u16string WineKeyPath(std::u16string_view path) {
-  std::u16string out;
-  for (char16_t u : path) {
-    if (u == u'\\' || u == u'[' || u == u']') {
-      out.push_back(u'\\');
-      out.push_back(u);
-    } else if (u < 0x20 || u >= 0x7F) {
-      AppendFormatted(out, u"\\x%04x", {static_cast<unsigned long long>(u)});
-    } else {
-      out.push_back(u);
-    }
-  }
-  return out;
+std::u16string Quoted(std::u16string_view text, bool wine) {
+  return u"\"" + Escaped(text, u"\\\"", wine) + u"\"";
 }
 
 }  // namespace
@@ -171,7 +160,7 @@ void FakePrefix::WriteRegistry(Style style) const {
   for (const Key& key : keys_) {
     text.append(end);
     if (wine) {
-      text.append(u"[").append(WineKeyPath(key.path)).append(u"] 1733212345\n");
+      text.append(u"[").append(Escaped(key.path, u"\\[]", true)).append(u"] 1733212345\n");
       text.append(u"#time=1db44d6a2c3e9f0\n");
     } else {
       text.append(u"[HKEY_LOCAL_MACHINE\\").append(key.path).append(u"]\r\n");

@@ -92,21 +92,8 @@ class FaultyWorkingFile final : public WorkingFile {
 }  // namespace
 
 const char* IoStepName(IoStep step) {
-  switch (step) {
-    case IoStep::kRead:
-      return "read";
-    case IoStep::kWrite:
-      return "write";
-    case IoStep::kSync:
-      return "sync";
-    case IoStep::kRename:
-      return "rename";
-    case IoStep::kGrow:
-      return "grow";
-    case IoStep::kOpen:
-      return "open";
-  }
-  return "?";
+  static const char* const kNames[] = {"read", "write", "sync", "rename", "grow", "open"};
+  return kNames[static_cast<int>(step)];
 }
 
 void FaultyFileSystem::FailAt(IoStep step, int n, int err) {

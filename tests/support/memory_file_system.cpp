@@ -1,6 +1,7 @@
 // A file system held in a map from normalised absolute paths to nodes.
 // Relative paths count from "/". Reading a file takes a snapshot; a working
-// file shares its bytes with the node, so reading its path shows them.
+// file shares its bytes with the node, so reading its path shows them. Only
+// a working file's growth, which a test may push past memory, catches bad_alloc.
 #include "support/memory_file_system.h"
 
 #include <algorithm>
@@ -94,35 +95,27 @@ class MemoryFileSystem final : public FileSystem {
       info.kind = PathKind::kStream;
       return info;
     }
-    try {
-      const Node* node = Find(Key(p));
-      if (node == nullptr) return info;
-      info.kind = node->folder ? PathKind::kFolder : PathKind::kRegular;
-      info.size = node->folder ? 0 : node->data->size();
-      info.mode = node->mode;
-      info.writable = (node->mode & 0200) != 0;
-      return info;
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(p));
-    }
+    const Node* node = Find(Key(p));
+    if (node == nullptr) return info;
+    info.kind = node->folder ? PathKind::kFolder : PathKind::kRegular;
+    info.size = node->folder ? 0 : node->data->size();
+    info.mode = node->mode;
+    info.writable = (node->mode & 0200) != 0;
+    return info;
   }
 
   Result<std::unique_ptr<InputFile>> OpenInput(const path& p) override {
-    try {
-      if (p == "-") {
-        if (stdin_ == nullptr) return Status::Unsupported("-", Tr("no standard input here"));
-        return std::unique_ptr<InputFile>(
-            std::make_unique<MemoryInput>(p, std::make_shared<std::string>(*stdin_), true));
-      }
-      const Node* node = Find(Key(p));
-      if (node == nullptr) return OsError(p, Tr("cannot open"), ENOENT);
-      if (node->folder) return Status::IoError(Where(p), Tr("is a folder"));
-      // A snapshot: a replacement published meanwhile does not show.
-      return std::unique_ptr<InputFile>(std::make_unique<MemoryInput>(
-          p, std::make_shared<const std::string>(*node->data), false));
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(p));
+    if (p == "-") {
+      if (stdin_ == nullptr) return Status::Unsupported("-", Tr("no standard input here"));
+      return std::unique_ptr<InputFile>(
+          std::make_unique<MemoryInput>(p, std::make_shared<std::string>(*stdin_), true));
     }
+    const Node* node = Find(Key(p));
+    if (node == nullptr) return OsError(p, Tr("cannot open"), ENOENT);
+    if (node->folder) return Status::IoError(Where(p), Tr("is a folder"));
+    // A snapshot: a replacement published meanwhile does not show.
+    return std::unique_ptr<InputFile>(
+        std::make_unique<MemoryInput>(p, std::make_shared<const std::string>(*node->data), false));
   }
 
   Result<std::unique_ptr<OutputFile>> ReplaceFile(const path& target) override;
@@ -133,91 +126,65 @@ class MemoryFileSystem final : public FileSystem {
     if (Result<uint64_t> filled = WorkingPiecesSize(p, pieces, size); !filled.IsOk()) {
       return filled.status();
     }
-    try {
-      std::string key = Key(p);
-      Status room = CheckRoomFor(p, key);
-      if (!room.IsOk()) return room;
-      auto data = std::make_shared<std::string>(size, '\0');
-      size_t at = 0;
-      for (const auto& piece : pieces) {
-        std::memcpy(data->data() + at, piece.data(), piece.size());
-        at += piece.size();
-      }
-      Node& node = nodes_[key];
-      node = Node{false, data, 0600};
-      return std::unique_ptr<WorkingFile>(std::make_unique<MemoryWorkingFile>(p, data));
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(p));
+    std::string key = Key(p);
+    Status room = CheckRoomFor(p, key);
+    if (!room.IsOk()) return room;
+    auto data = std::make_shared<std::string>(size, '\0');
+    size_t at = 0;
+    for (const auto& piece : pieces) {
+      std::memcpy(data->data() + at, piece.data(), piece.size());
+      at += piece.size();
     }
+    Node& node = nodes_[key];
+    node = Node{false, data, 0600};
+    return std::unique_ptr<WorkingFile>(std::make_unique<MemoryWorkingFile>(p, data));
   }
 
   Status Remove(const path& p) override {
-    try {
-      auto it = nodes_.find(Key(p));
-      if (it == nodes_.end()) return Status::Ok();
-      if (it->second.folder) return Status::IoError(Where(p), Tr("is a folder"));
-      nodes_.erase(it);
-      return Status::Ok();
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(p));
-    }
+    auto it = nodes_.find(Key(p));
+    if (it == nodes_.end()) return Status::Ok();
+    if (it->second.folder) return Status::IoError(Where(p), Tr("is a folder"));
+    nodes_.erase(it);
+    return Status::Ok();
   }
 
   Status CreateFolders(const path& p) override {
-    try {
-      path partial("/");
-      for (const path& part : path(Key(p)).relative_path()) {
-        partial /= part;
-        Node& node = nodes_[partial.string()];
-        if (!node.folder && node.data) return OsError(partial, Tr("cannot create folder"), ENOTDIR);
-        if (!node.folder) node = Node{true, nullptr, 0755};
-      }
-      return Status::Ok();
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(p));
+    path partial("/");
+    for (const path& part : path(Key(p)).relative_path()) {
+      partial /= part;
+      Node& node = nodes_[partial.string()];
+      if (!node.folder && node.data) return OsError(partial, Tr("cannot create folder"), ENOTDIR);
+      if (!node.folder) node = Node{true, nullptr, 0755};
     }
+    return Status::Ok();
   }
 
   // No links here: resolving is normalising.
-  Result<path> Resolve(const path& p) override {
-    try {
-      return path(Key(p));
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(p));
-    }
-  }
+  Result<path> Resolve(const path& p) override { return path(Key(p)); }
 
   Result<std::vector<path>> ListFolder(const path& folder) override {
-    try {
-      std::string key = Key(folder);
-      const Node* node = Find(key);
-      if (node == nullptr) return OsError(folder, Tr("cannot list"), ENOENT);
-      if (!node->folder) return OsError(folder, Tr("cannot list"), ENOTDIR);
-      std::string prefix = key == "/" ? key : key + "/";
-      std::vector<path> names;
-      for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
-        if (!it->first.starts_with(prefix)) break;
-        std::string_view name = std::string_view(it->first).substr(prefix.size());
-        if (!name.empty() && name.find('/') == std::string_view::npos) names.emplace_back(name);
-      }
-      std::sort(names.begin(), names.end());
-      return names;
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(folder));
+    std::string key = Key(folder);
+    const Node* node = Find(key);
+    if (node == nullptr) return OsError(folder, Tr("cannot list"), ENOENT);
+    if (!node->folder) return OsError(folder, Tr("cannot list"), ENOTDIR);
+    std::string prefix = key == "/" ? key : key + "/";
+    std::vector<path> names;
+    for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
+      if (!it->first.starts_with(prefix)) break;
+      std::string_view name = std::string_view(it->first).substr(prefix.size());
+      if (!name.empty() && name.find('/') == std::string_view::npos) names.emplace_back(name);
     }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   // Puts `bytes` in place of the file at `key`, keeping its mode.
   Status Install(const path& target, const std::string& key, std::string bytes) {
-    try {
-      Status room = CheckRoomFor(target, key);
-      if (!room.IsOk()) return room;
-      Node& node = nodes_[key];
-      node.data = std::make_shared<std::string>(std::move(bytes));
-      return Status::Ok();
-    } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(target));
-    }
+    Status room = CheckRoomFor(target, key);
+    if (!room.IsOk()) return room;
+    Node& node = nodes_[key];
+    node.data = std::make_shared<std::string>(std::move(bytes));
+    return Status::Ok();
   }
 
   std::string* standardOutput() { return stdout_; }
@@ -259,11 +226,7 @@ class MemoryOutput final : public OutputFile {
   Status Append(std::span<const std::byte> bytes) override {
     if (!status_.IsOk()) return status_;
     if (published_) return Status::InvalidArgument(Where(target()), Tr("already written"));
-    try {
-      bytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    } catch (const std::bad_alloc&) {
-      return Fail(Status::NoMemory(Where(target())));
-    }
+    bytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return Status::Ok();
   }
   Status Sync() override {
@@ -283,11 +246,7 @@ class MemoryOutput final : public OutputFile {
 
  private:
   Status FlushToStandardOutput() {
-    try {
-      fs_.standardOutput()->append(bytes_);
-    } catch (const std::bad_alloc&) {
-      return Fail(Status::NoMemory("-"));
-    }
+    fs_.standardOutput()->append(bytes_);
     bytes_.clear();
     return Status::Ok();
   }
@@ -304,24 +263,20 @@ class MemoryOutput final : public OutputFile {
 };
 
 Result<std::unique_ptr<OutputFile>> MemoryFileSystem::ReplaceFile(const path& target) {
-  try {
-    if (target == "-") {
-      if (stdout_ == nullptr) return Status::Unsupported("-", Tr("no standard output here"));
-      return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, ""));
-    }
-    if (!target.has_filename())
-      return Status::InvalidArgument(Where(target), Tr("no file name given"));
-    std::string key = Key(target);
-    Status room = CheckRoomFor(target, key);
-    if (!room.IsOk()) return room;
-    const Node* node = Find(key);
-    if (node != nullptr && (node->mode & 0222) == 0) {
-      return Status::IoError(Where(target), Tr("is read-only"));
-    }
-    return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, key));
-  } catch (const std::bad_alloc&) {
-    return Status::NoMemory(Where(target));
+  if (target == "-") {
+    if (stdout_ == nullptr) return Status::Unsupported("-", Tr("no standard output here"));
+    return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, ""));
   }
+  if (!target.has_filename())
+    return Status::InvalidArgument(Where(target), Tr("no file name given"));
+  std::string key = Key(target);
+  Status room = CheckRoomFor(target, key);
+  if (!room.IsOk()) return room;
+  const Node* node = Find(key);
+  if (node != nullptr && (node->mode & 0222) == 0) {
+    return Status::IoError(Where(target), Tr("is read-only"));
+  }
+  return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, key));
 }
 
 }  // namespace
