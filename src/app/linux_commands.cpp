@@ -34,9 +34,9 @@ ConfirmDrops RefuseDropsUnless(bool drop, const std::string& source, CommandCont
       ctx.Warn(f.line ? source + ":" + std::to_string(f.line) : source, f.text);
     }
     if (drops.rowsDropped > kListed) {
-      ctx.Warn(source, "and " + std::to_string(drops.rowsDropped - kListed) + " more");
+      ctx.Warn(source, Tr("and {1} more", drops.rowsDropped - kListed));
     }
-    ctx.Warn(source, "--drop writes the other rows without these");
+    ctx.Warn(source, Tr("--drop writes the other rows without these"));
     return false;
   };
 }
@@ -125,7 +125,7 @@ Status RunExport(const CommandArgs& args, CommandContext& ctx) {
   const FileFormat* to = &FormatOf(TextFormOf(found->format));
   if (!toName.empty()) {
     to = FormatNamed(toName);
-    if (!to) return ctx.Usage("unknown format \"" + toName + "\" (" + AllFormatNames() + ")");
+    if (!to) return ctx.Usage(Tr("unknown format \"{1}\" ({2})", toName, AllFormatNames()));
   }
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();

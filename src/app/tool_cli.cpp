@@ -148,7 +148,7 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
   }
   if (tool == TableTool::kSort) {
     const std::optional<Ordering> order = OrderingFromCli(args.Get("by"));
-    if (!order) return ctx.Usage("unknown order \"" + args.Get("by") + "\"");
+    if (!order) return ctx.Usage(Tr("unknown order \"{1}\"", args.Get("by")));
     request.order = *order;
     if (request.order == Ordering::kFrequency) {
       if (args.Get("freq").empty()) return ctx.Usage(Tr("--by freq needs --freq FILE"));
@@ -304,7 +304,7 @@ Result<const FileFormat*> SourceFormat(const std::string& source, const std::str
                                        std::optional<TextBuffer>& text, CommandContext& ctx) {
   if (!from.empty()) {
     if (const FileFormat* named = FormatNamed(from)) return named;
-    return ctx.Usage("unknown format \"" + from + "\" (" + AllFormatNames() + ")");
+    return ctx.Usage(Tr("unknown format \"{1}\" ({2})", from, AllFormatNames()));
   }
   // A source that cannot be read fails here, not later on a second read
   // that might happen to succeed.
@@ -333,7 +333,7 @@ Status RunConvert(const CommandArgs& args, CommandContext& ctx) {
   if (Status named = NeedOutputBesideStream(ctx, source, output); !named.IsOk()) return named;
   const FileFormat* target = FormatNamed(args.Get("to"));
   if (!target) {
-    return ctx.Usage("unknown format \"" + args.Get("to") + "\" (" + AllFormatNames() + ")");
+    return ctx.Usage(Tr("unknown format \"{1}\" ({2})", args.Get("to"), AllFormatNames()));
   }
   std::optional<TextBuffer> text;
   Result<const FileFormat*> from = SourceFormat(source, args.Get("from"), text, ctx);
