@@ -21,6 +21,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QTranslator>
+#include <functional>
+#include <type_traits>
 
 #include "app/editor_commands.h"
 #include "app/ui/chinese_ui.h"
@@ -48,10 +50,11 @@ std::string Utf16Table(const QStringList& rows) {
   return test::TableBytes(texts);
 }
 
-// Runs `act` on the next modal dialog as soon as it shows.
-void OnNextDialog(std::function<void(QDialog*)> act) {
+// Runs `act` on the next modal dialog, a D, as soon as it shows.
+template <class D = QDialog>
+void OnNextDialog(std::function<void(std::type_identity_t<D>*)> act) {
   QTimer::singleShot(0, [act] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
     QVERIFY(dialog != nullptr);
     act(dialog);
   });
@@ -229,11 +232,9 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->filterBox()));
     // Enter in the filter box modifies the selected row.
     Select({2});
-    OnNextDialog([](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
-      QVERIFY(modify != nullptr);
+    OnNextDialog<ModifyDialog>([](ModifyDialog* modify) {
       QCOMPARE(modify->entryEdit()->text(), u"r2"_s);
-      dialog->reject();
+      modify->reject();
     });
     Key(Qt::Key_Return, Qt::NoModifier, window_->filterBox());
     QCOMPARE(Selected(), std::vector<int>{2});
@@ -282,8 +283,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Open(Letters(6));
     window_->filterBox()->setText(u"c"_s);  // r2 r5
     Select({1});
-    OnNextDialog([this](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+    OnNextDialog<ModifyDialog>([this](ModifyDialog* modify) {
       modify->entryEdit()->clear();
       modify->accept();
       QCOMPARE(services_->messages.last(), u"错误的输入|必须输入词条"_s);
@@ -347,9 +347,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Select({0});
     WriteFile(At("more.txt"), "p\tq\r\nr\ts\r\n");
     services_->openPicks = {At("more.txt")};
-    OnNextDialog([this](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
-      QVERIFY(add != nullptr);
+    OnNextDialog<AddEntryDialog>([this](AddEntryDialog* add) {
       QVERIFY(!add->pathEdit()->isEnabled());
       for (const QString& entry : {"新", "再"}) {
         add->codeEdit()->setText(u"xin"_s);
@@ -384,8 +382,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     // hides it the list keeps its place.
     Open(Letters(600));
     Select({500});
-    OnNextDialog([](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+    OnNextDialog<AddEntryDialog>([](AddEntryDialog* add) {
       add->codeEdit()->setText(u"x"_s);
       add->entryEdit()->setText(u"远"_s);
       add->Import();
@@ -397,8 +394,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
         window_->entryList()->visualRect(window_->model().index(501, 0))));
     window_->filterBox()->setText(u"b"_s);
     Select({3});
-    OnNextDialog([](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+    OnNextDialog<AddEntryDialog>([](AddEntryDialog* add) {
       add->codeEdit()->setText(u"z"_s);
       add->entryEdit()->setText(u"隐"_s);
       add->Import();
@@ -478,9 +474,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
         QString::fromStdString((prefix.DataFolder(u"mirelsp") / "main.ktb").string());
     const std::string header = ReadFile(main).substr(36, 34);
 
-    OnNextDialog([](QDialog* dialog) {
-      auto* installed = qobject_cast<InstalledDialog*>(dialog);
-      QVERIFY(installed != nullptr);
+    OnNextDialog<InstalledDialog>([](InstalledDialog* installed) {
       QCOMPARE(installed->copyList()->count(), 1);  // the copy without a name is not offered
       QVERIFY(!installed->userLibraryBox()->isVisible());
       installed->Confirm();
@@ -496,8 +490,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     // Reverse: the export of the saved table and its user library.
     const QString out = At("export");
     services_->savePicks = {out};
-    OnNextDialog([](QDialog* dialog) {
-      auto* installed = qobject_cast<InstalledDialog*>(dialog);
+    OnNextDialog<InstalledDialog>([](InstalledDialog* installed) {
       QVERIFY(installed->userLibraryBox()->isVisibleTo(installed));
       installed->userLibraryBox()->setChecked(true);
       installed->Confirm();
@@ -527,9 +520,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     WriteFile(source, "abc \xE4\xB8\xAD\xE6\x96\x87\r\nx \xE5\x95\x8A \xE9\x98\xBF\r\n");
     const QString result = At("[ 转换结果 ].txt");
     services_->yesNo = {false, false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* rules = qobject_cast<RuleConversionDialog*>(dialog);
-      QVERIFY(rules != nullptr);
+    OnNextDialog<RuleConversionDialog>([&](RuleConversionDialog* rules) {
       QVERIFY(!rules->ruleEdit()->isEnabled());
       rules->sourceEdit()->setText(At("missing.txt"));
       rules->Run();
@@ -544,7 +535,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       rules->ruleEdit()->setPlainText(u"<lower.0><space.1><all.0><row.2>==><n><3><t><1><r>"_s);
       rules->Run();
       QCOMPARE(ReadFile(result), Utf16Table({"中文\tabc", "啊 阿\tx"}));
-      dialog->reject();
+      rules->reject();
     });
     window_->Dispatch(command::kRuleConversion);
     QCOMPARE(services_->questions.size(), 2);
@@ -554,16 +545,14 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     const QString mirel = At("mirel.txt");
     WriteFile(mirel, Utf16Table({"啊\ta", "阿\ta", "吧\tb"}));
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* common = qobject_cast<CommonConversionDialog*>(dialog);
-      QVERIFY(common != nullptr);
+    OnNextDialog<CommonConversionDialog>([&](CommonConversionDialog* common) {
       QVERIFY(!common->sourceButton(FormatOf(TableFormat::kMirel))->isEnabled());
       common->ChooseSource(mirel);
       QVERIFY(common->sourceButton(FormatOf(TableFormat::kMirel))->isChecked());
       QVERIFY(!common->targetButton(FormatOf(TableFormat::kMirel))->isEnabled());
       QVERIFY(common->targetButton(FormatOf(TableFormat::kSogou))->isEnabled());
       common->Convert(FormatOf(TableFormat::kSogou));
-      dialog->reject();
+      common->reject();
     });
     window_->Dispatch(command::kCommonConversion);
     QCOMPARE(ReadFile(At("mirel___搜狗格式.txt")), Utf16Table({"a,1=啊", "a,2=阿", "b,1=吧"}));
@@ -576,12 +565,10 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     WriteFile(wide, Utf16Table({"啊\ta", "阿\ta", "吧\tb", "啊\ta"}));
     const int messages = services_->messages.size();
     services_->confirm = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* common = qobject_cast<CommonConversionDialog*>(dialog);
-      QVERIFY(common != nullptr);
+    OnNextDialog<CommonConversionDialog>([&](CommonConversionDialog* common) {
       common->ChooseSource(wide);
       common->Convert(FormatOf(linux_table::LinuxFormat::kFcitxText));
-      dialog->reject();
+      common->reject();
     });
     window_->Dispatch(command::kCommonConversion);
     QCOMPARE(services_->messages.mid(messages), QStringList());
@@ -599,16 +586,14 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     WriteFile(t2, Utf16Table({"中\tx", "中\ty"}));
     services_->openPicks = {t1, t2};
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* merge = qobject_cast<MergeDialog*>(dialog);
-      QVERIFY(merge != nullptr);
+    OnNextDialog<MergeDialog>([&](MergeDialog* merge) {
       merge->Merge();
       QCOMPARE(services_->messages.last(), u"合并错误|必须指定用于合并的第一码表。"_s);
       merge->Browse(0);
       merge->Browse(1);
       QVERIFY(merge->settingsBox()->toPlainText().startsWith(u"码表1="_s + t1));
       merge->Merge();
-      dialog->reject();
+      merge->reject();
     });
     window_->Dispatch(command::kMerge);
     QCOMPARE(ReadFile(At("[ 码表合并结果 ].txt")), Utf16Table({"中\tabx", "中\taby"}));
@@ -618,9 +603,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     const QString contents = At("contents.txt");
     WriteFile(codes, Utf16Table({"k\tab"}));
     WriteFile(contents, Utf16Table({"no tab here"}));
-    OnNextDialog([&](QDialog* dialog) {
-      auto* tips = qobject_cast<CommandTipsDialog*>(dialog);
-      QVERIFY(tips != nullptr);
+    OnNextDialog<CommandTipsDialog>([&](CommandTipsDialog* tips) {
       tips->Generate();
       QCOMPARE(services_->messages.last(), u"生成错误|必须定义提示编码表。"_s);
       tips->codeTableEdit()->setText(codes);
@@ -634,7 +617,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       WriteFile(contents, Utf16Table({"k\thello"}));
       tips->prefixEdit()->setText(u"z"_s);
       tips->Generate();
-      dialog->reject();
+      tips->reject();
     });
     services_->opened.clear();
     window_->Dispatch(command::kCommandTips);
@@ -650,9 +633,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     WriteFile(keys, Utf16Table({"a=女", "b=子木"}));
     services_->openPicks = {split, keys};
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* single = qobject_cast<SingleCharactersDialog*>(dialog);
-      QVERIFY(single != nullptr);
+    OnNextDialog<SingleCharactersDialog>([&](SingleCharactersDialog* single) {
       const auto buttons = single->findChildren<QPushButton*>();
       for (QPushButton* b : buttons) {
         if (b->text().startsWith(u"拆分序列表"_s) || b->text().startsWith(u"键盘映射表"_s)) {
@@ -665,7 +646,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       QTRY_VERIFY_WITH_TIMEOUT(!single->running(), 10000);
       QVERIFY(single->isEnabled());
       QVERIFY(single->windowTitle().startsWith(u"单字编码生成 - 读取行数："_s));
-      dialog->reject();
+      single->reject();
     });
     window_->Dispatch(command::kSingleCharacters);
     QCOMPARE(ReadFile(At("[ 生成的单字码表 ].txt")), Utf16Table({"好\tab", "林\tbb"}));
@@ -676,16 +657,14 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     WriteFile(chars, Utf16Table({"中\tkhkh", "国\tlgyi"}));
     WriteFile(words, Utf16Table({"中国", "中无"}));
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* library = qobject_cast<WordLibraryDialog*>(dialog);
-      QVERIFY(library != nullptr);
+    OnNextDialog<WordLibraryDialog>([&](WordLibraryDialog* library) {
       QVERIFY(library->predefinedBox()->isChecked());
       library->settingsBox()->setPlainText(u"单字码表="_s + chars + u"\n辅助码表=\n词库文件="_s +
                                            words + u"\n\n构词规则=\np2=l1b1+l1b2+l2b1+l2b2\n"_s);
       library->tolerantBox()->setChecked(true);
       library->Start();
       QTRY_VERIFY_WITH_TIMEOUT(!library->running(), 10000);
-      dialog->reject();
+      library->reject();
     });
     window_->Dispatch(command::kWordLibrary);
     QCOMPARE(ReadFile(At("[ 生成的词库 ].txt")), Utf16Table({"中国\tkhlg", "中无\tkh"}));
@@ -875,8 +854,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Key(Qt::Key_Delete);
     states << Entries().join(u' ');
     Select({0});
-    OnNextDialog([](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+    OnNextDialog<ModifyDialog>([](ModifyDialog* modify) {
       modify->entryEdit()->setText(u"更长的词条"_s);
       modify->accept();
     });
@@ -942,8 +920,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   void rowBreaksAreRefusedInBothDialogs() {
     Open(Letters(2));
     Select({0});
-    OnNextDialog([this](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+    OnNextDialog<ModifyDialog>([this](ModifyDialog* modify) {
       modify->entryEdit()->setText(u"甲\t乙"_s);
       modify->accept();
       QVERIFY(modify->isVisible());
@@ -952,16 +929,15 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       modify->codeEdit()->setText(u"a\nb"_s);
       modify->accept();
       QVERIFY(modify->isVisible());
-      dialog->reject();
+      modify->reject();
     });
     window_->Dispatch(command::kModify);
-    OnNextDialog([this](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
+    OnNextDialog<AddEntryDialog>([this](AddEntryDialog* add) {
       add->codeEdit()->setText(u"x\ry"_s);
       add->entryEdit()->setText(u"新"_s);
       add->Import();
       QVERIFY(services_->messages.last().contains(u"制表符"_s));
-      dialog->reject();
+      add->reject();
     });
     window_->Dispatch(command::kAdd);
     QCOMPARE(Entries(), (QStringList{"r0", "r1"}));
@@ -1054,10 +1030,9 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       ok->click();
     });
     window_->Dispatch(command::kAbout);
-    OnNextDialog([](QDialog* dialog) {
-      auto* rules = qobject_cast<RuleConversionDialog*>(dialog);
+    OnNextDialog<RuleConversionDialog>([](RuleConversionDialog* rules) {
       QVERIFY(rules->sourceEdit()->text().isEmpty());
-      dialog->reject();
+      rules->reject();
     });
     window_->Dispatch(command::kRuleConversion);
   }
