@@ -1,9 +1,11 @@
 #include "app/ui/analysis_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -349,9 +351,9 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     services_->openPicks = {At("more.txt")};
     OnNextDialog<AddEntryDialog>([this](AddEntryDialog* add) {
       QVERIFY(!add->pathEdit()->isEnabled());
-      for (const QString& entry : {"新", "再"}) {
+      for (const char* entry : {"新", "再"}) {
         add->codeEdit()->setText(u"xin"_s);
-        add->entryEdit()->setText(entry);
+        add->entryEdit()->setText(QString::fromUtf8(entry));
         add->Import();
       }
       QVERIFY(add->isVisible());
