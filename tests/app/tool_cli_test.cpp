@@ -453,7 +453,7 @@ TEST_F(ToolCliTest, MergeAndTipsCommandsAndTheBatchToolAgree) {
   EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("codes-missing.txt")}), 1);
 }
 
-TEST_F(ToolCliTest, PipesAreReadByTheirContentWhateverTheirName) {
+TEST_F(ToolCliTest, PipesAndDescriptorsAreUsedAsTheyAre) {
   WriteBytes(dir_ / "t.txt", test::Utf8(u"中\tzh\r\n国\tg\r\n中\tzh\r\n"));
   const std::string text = ReadBytes(dir_ / "t.txt");
   const std::string fifo = Table("in.fifo");
@@ -492,6 +492,17 @@ TEST_F(ToolCliTest, PipesAreReadByTheirContentWhateverTheirName) {
   ::close(read);
   EXPECT_TRUE(test::Holds(err_.str(),
                           "is a pipe or device, with no folder to put the result beside; give -o"));
+  // A result on a descriptor is written through it.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/" + std::to_string(ends[1])}), 0) << err_.str();
+  ::close(ends[1]);
+  std::string received(64, '\0');
+  received.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(ends[0], received.data(), 64))));
+  ::close(ends[0]);
+  EXPECT_EQ(received, TableBytes({u"中\tzh", u"国\tg"}));
+  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/999"}), 1);
+  EXPECT_TRUE(test::Holds(err_.str(), "/dev/fd/999: names descriptor 999, which is not open"));
 }
 
 TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResultWent) {
@@ -569,20 +580,6 @@ TEST_F(ToolCliTest, WhatLibimeCannotTakeIsSaidInPlainWords) {
   EXPECT_TRUE(test::Holds(err_.str(),
                           "cut.main.dict: damaged fcitx5 table: the file ends before its "
                           "dictionary does"));
-}
-
-TEST_F(ToolCliTest, AResultOnADescriptorIsWrittenThroughIt) {
-  WriteBytes(dir_ / "t.txt", "a\tb\r\n");
-  int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
-  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/" + std::to_string(ends[1])}), 0) << err_.str();
-  ::close(ends[1]);
-  std::string received(64, '\0');
-  received.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(ends[0], received.data(), 64))));
-  ::close(ends[0]);
-  EXPECT_EQ(received, TableBytes({u"a\tb"}));
-  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/999"}), 1);
-  EXPECT_TRUE(test::Holds(err_.str(), "/dev/fd/999: names descriptor 999, which is not open"));
 }
 
 TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {

@@ -244,6 +244,24 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Key(Qt::Key_F1);
     QCOMPARE(services_->opened.size(), 1);
     QVERIFY(services_->opened[0].endsWith(u"/help/index.html"_s));
+
+    // Ctrl+C puts code, then entry, on the clipboard.
+    Open({"啊\ta", "阿\ta", "吖\tb"});
+    Select({0, 1});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(services_->clipboard, u"a\t啊\r\na\t阿\r\n"_s);
+
+    // Home and End reach the ends of the list.
+    Open(Letters(300));
+    window_->entryList()->setFocus();
+    Select({5});
+    Key(Qt::Key_End);
+    QCOMPARE(window_->entryList()->currentIndex().row(), 299);
+    QCOMPARE(Selected(), std::vector<int>{299});
+    Key(Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(Selected().size(), size_t{300});
+    Key(Qt::Key_Home);
+    QCOMPARE(Selected(), std::vector<int>{0});
   }
 
   // After a delete the row that took the deleted row's place is current and
@@ -333,13 +351,6 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(services_->messages.last(),
              u"无法保存|保存文件失败，请确认对当前目录的文件写入权限。"_s);
     QVERIFY(store_->dirty());
-  }
-
-  void copyPutsCodeThenEntryOnTheClipboard() {
-    Open({"啊\ta", "阿\ta", "吖\tb"});
-    Select({0, 1});
-    Key(Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(services_->clipboard, u"a\t啊\r\na\t阿\r\n"_s);
   }
 
   // Each row added goes after the one added before it; the rows added are
@@ -1004,19 +1015,6 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(window_->action(command::kCommonConversion)
                 ->text()
                 .startsWith(u"常见码表格式转换(&X)..."_s));
-  }
-
-  void homeAndEndReachTheEndsOfTheList() {
-    Open(Letters(300));
-    window_->entryList()->setFocus();
-    Select({5});
-    Key(Qt::Key_End);
-    QCOMPARE(window_->entryList()->currentIndex().row(), 299);
-    QCOMPARE(Selected(), std::vector<int>{299});
-    Key(Qt::Key_Home, Qt::ShiftModifier);
-    QCOMPARE(Selected().size(), size_t{300});
-    Key(Qt::Key_Home);
-    QCOMPARE(Selected(), std::vector<int>{0});
   }
 
   void helpUpdatesAndAboutAlwaysAnswer() {
