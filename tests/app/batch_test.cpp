@@ -94,11 +94,8 @@ TEST_F(BatchRunTest, SimpleToolsWriteBesideTheSourceTable) {
 }
 
 TEST_F(BatchRunTest, FailuresAreReportedWithAStatus) {
-  EXPECT_EQ(Run({"/do=不存在的工具"}), 2);
-  EXPECT_NE(err_.str().find("unknown tool"), std::string::npos);
   EXPECT_EQ(Run({"/do=删除重复", "/源码表文件=missing.txt"}), 1);
-  EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
-  EXPECT_EQ(Run({"/do=删除重复"}), 1);
+  EXPECT_TRUE(test::Holds(err_.str(), "missing.txt"));
   EXPECT_EQ(Run({"/do=删除重复", "/源码表文件=" + program_.path().string()}), 1);
   // A frequency file that cannot be read is a failure, and no result is written.
   WriteBytes(program_ / "t.txt", "a\tb\r\n");
@@ -120,7 +117,7 @@ TEST_F(BatchRunTest, OptionsTheToolDoesNotReadAreRefusedBeforeAnythingRuns) {
       {{"/do=删除重复", "/源码表文件=t.txt", "stray"}, "\"stray\" is no option"}};
   for (const auto& [args, says] : refused) {
     EXPECT_EQ(Run(args), 2) << says;
-    EXPECT_NE(err_.str().find(says), std::string::npos) << err_.str();
+    EXPECT_TRUE(test::Holds(err_.str(), says));
     EXPECT_FALSE(std::filesystem::exists(result)) << says;
   }
   // Every notation still names its value, also one that looks like an option.

@@ -76,7 +76,7 @@ TEST_F(LinuxCommandsTest, ListShowsEveryTableWithItsFormatAndRows) {
           "{\"name\":\"rime:rr\",\"ime\":\"rime\",\"format\":\"rime\",\"path\":\"" +
           sys + "/rime-data/rr.dict.yaml\",\"rows\":2,\"user\":false,\"overrides\":false}\n");
   EXPECT_EQ(Run({"linux", "list"}), 0);
-  EXPECT_NE(out_.str().find("rime:rr"), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "rime:rr"));
 }
 
 // Installing writes user copies only, in the input method's own format,
@@ -91,8 +91,7 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
     // The row with x, a key none of them has, is left out and reported with
     // its line.
     if (std::string(name) != "rr") {
-      EXPECT_NE(err_.str().find("new.txt:3: a key outside the key set"), std::string::npos)
-          << name << ": " << err_.str();
+      EXPECT_TRUE(test::Holds(err_.str(), "new.txt:3: a key outside the key set"));
     }
   }
   EXPECT_EQ(Snapshot(dir_ / "sys"), before);
@@ -110,7 +109,7 @@ TEST_F(LinuxCommandsTest, InstallWritesUserCopiesAndNeverTheSystem) {
   std::set<std::string> lines;
   std::istringstream in(out_.str());
   for (std::string line; std::getline(in, line);) {
-    EXPECT_NE(line.find("\"user\":true,\"overrides\":true"), std::string::npos) << line;
+    EXPECT_TRUE(test::Holds(line, "\"user\":true,\"overrides\":true"));
     EXPECT_EQ(line.find((dir_ / "sys").string()), std::string::npos) << line;
   }
   // Each copy reads back with the new order.
@@ -137,14 +136,12 @@ TEST_F(LinuxCommandsTest, ReloadRunsTheInputMethodsCommandAndReportsItsFailure) 
   EXPECT_EQ(runner.programs[0],
             (std::vector<std::string>{"rime_deployer", "--build", user.string(),
                                       (sys() / "rime-data").string(), (user / "build").string()}));
-  EXPECT_NE(out_.str().find("ran rime_deployer --build"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "ran rime_deployer --build"));
 
   runner.outcome.exitCode = 1;
   EXPECT_EQ(Run({"linux", "install", (dir_ / "new.txt").string(), "tt", "--reload"}), 1);
   EXPECT_EQ(runner.programs.back(), (std::vector<std::string>{"fcitx5-remote", "-r"}));
-  EXPECT_NE(err_.str().find("the table is installed, but \"fcitx5-remote -r\" failed"),
-            std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "the table is installed, but \"fcitx5-remote -r\" failed"));
   EXPECT_TRUE(fs::exists(env_.dataHome / "fcitx5/table/tt.main.dict"));
 }
 
@@ -158,7 +155,7 @@ TEST_F(LinuxCommandsTest, InstallFromAnotherInputMethodKeepsTheInstalledHeader) 
   ASSERT_TRUE(copy.IsOk()) << test::Describe(copy);
   EXPECT_EQ(copy->table.header, "KeyCode=abc\nLength=3\n[Data]\n");
   EXPECT_EQ(linux_table::ToMirelText(copy->table), u"戈\ta\r\n工\ta\r\n");
-  EXPECT_NE(out_.str().find("fcitx5-remote -r"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "fcitx5-remote -r"));
 
   // A row the installed header cannot hold (tt takes keys abc, three at most)
   // stops the install until --drop says to leave it out; export likewise.
@@ -166,8 +163,8 @@ TEST_F(LinuxCommandsTest, InstallFromAnotherInputMethodKeepsTheInstalledHeader) 
   const std::string before = ReadBytes(user);
   WriteBytes(dir_ / "long.txt", "工\ta\n戈\tabcab\n");
   EXPECT_EQ(Run({"linux", "install", (dir_ / "long.txt").string(), "tt"}), 1);
-  EXPECT_NE(err_.str().find("longer than 3"), std::string::npos) << err_.str();
-  EXPECT_NE(err_.str().find("nothing was installed"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "longer than 3"));
+  EXPECT_TRUE(test::Holds(err_.str(), "nothing was installed"));
   EXPECT_EQ(ReadBytes(user), before);
   ASSERT_EQ(Run({"linux", "install", (dir_ / "long.txt").string(), "tt", "--drop"}), 0)
       << err_.str();
@@ -203,7 +200,7 @@ TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
   EXPECT_EQ(header->name, "back");
 
   EXPECT_EQ(Run({"linux", "export", "nosuch", (dir_ / "x.txt").string()}), 1);
-  EXPECT_NE(err_.str().find("mirel-tool: linux export: nosuch: no table"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "mirel-tool: linux export: nosuch: no table"));
   EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "ibus-db"}), 1);
 
   // Every row left out: a failure that leaves the old output as it was.
@@ -212,9 +209,7 @@ TEST_F(LinuxCommandsTest, ExportAndConvertBetweenFormats) {
   EXPECT_EQ(Run({"convert", (dir_ / "zz.dict.yaml").string(), "--to", "fcitx5", "-o",
                  (dir_ / "zz.txt").string()}),
             1);
-  EXPECT_NE(err_.str().find("no row can be written in this format: 2 left out (line 5"),
-            std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "no row can be written in this format: 2 left out (line 5"));
   EXPECT_EQ(ReadBytes(dir_ / "zz.txt"), "old");
   EXPECT_EQ(Run({"convert", (dir_ / "rr.txt").string(), "--to", "nosuch", "--from", "rime"}), 2);
 }
@@ -228,7 +223,7 @@ TEST_F(LinuxCommandsTest, ConvertRefusesRowsTheTargetDropsUnlessToldTo) {
   EXPECT_EQ(
       Run({"convert", (dir_ / "b.txt").string(), "--from", "mirel", "--to", "fcitx5", "-o", out}),
       1);
-  EXPECT_NE(err_.str().find("中文编码"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "中文编码"));
   EXPECT_EQ(ReadBytes(out), "old");
 
   // Twelve rows outside the keys the codes give (a b) and one inside.
@@ -240,17 +235,17 @@ TEST_F(LinuxCommandsTest, ConvertRefusesRowsTheTargetDropsUnlessToldTo) {
   EXPECT_EQ(Run(convert), 1);
   EXPECT_EQ(ReadBytes(out), "old");
   const std::string err = err_.str();
-  EXPECT_NE(err.find("m.txt:2: a key outside the key set"), std::string::npos) << err;
-  EXPECT_NE(err.find("m.txt:11: "), std::string::npos);
+  EXPECT_TRUE(test::Holds(err, "m.txt:2: a key outside the key set"));
+  EXPECT_TRUE(test::Holds(err, "m.txt:11: "));
   EXPECT_EQ(err.find("m.txt:12: "), std::string::npos);
-  EXPECT_NE(err.find("and 2 more"), std::string::npos);
-  EXPECT_NE(err.find("12 rows cannot be written in this format"), std::string::npos);
-  EXPECT_NE(err.find("--drop"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err, "and 2 more"));
+  EXPECT_TRUE(test::Holds(err, "12 rows cannot be written in this format"));
+  EXPECT_TRUE(test::Holds(err, "--drop"));
 
   std::vector<std::string> dropping = convert;
   dropping.push_back("--drop");
   ASSERT_EQ(Run(dropping), 0) << err_.str();
-  EXPECT_NE(out_.str().find("(12 left out)"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "(12 left out)"));
   Result<linux_table::ReadResult> written = linux_table::ReadFcitxText(ReadBytes(out));
   ASSERT_TRUE(written.IsOk());
   ASSERT_EQ(written->table.rows.size(), 1u);

@@ -45,7 +45,7 @@ TEST_F(PathSafetyTest, InstallNeverWritesASystemFolder) {
              "[Table]\nFile=../../../../sys/fcitx5/table/tt.txt\n");
   EXPECT_EQ(Run({"linux", "install", (dir_ / "mine.txt").string(), "fcitx5:tt"}), 0) << err_.str();
   EXPECT_EQ(Snapshot(sys()), system);
-  EXPECT_NE(ReadBytes(env_.dataHome / "fcitx5/table/tt.txt").find("ab 式"), std::string::npos);
+  EXPECT_TRUE(test::Holds(ReadBytes(env_.dataHome / "fcitx5/table/tt.txt"), "ab 式"));
 
   // ibus-rime's user folder is a link to the system's data: nothing is
   // written, not even fcitx5-rime's copy.
@@ -53,8 +53,7 @@ TEST_F(PathSafetyTest, InstallNeverWritesASystemFolder) {
   fs::create_directories(env_.configHome / "ibus");
   fs::create_directory_symlink(sys() / "rime-data", env_.configHome / "ibus/rime");
   EXPECT_EQ(Run({"linux", "install", (dir_ / "mine.txt").string(), "rime:rr"}), 1);
-  EXPECT_NE(err_.str().find("lies in the system folder " + sys().string()), std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "lies in the system folder " + sys().string()));
   EXPECT_EQ(Snapshot(sys()), system);
   EXPECT_FALSE(fs::exists(env_.dataHome / "fcitx5/rime/rr.dict.yaml"));
 
@@ -79,7 +78,7 @@ TEST_F(PathSafetyTest, ADefaultOutputNeverReplacesItsInput) {
   for (const std::string& given :
        {source.string(), (dir_ / "./x.dict.yaml").string(), (dir_ / "y.dict.yaml").string()}) {
     EXPECT_EQ(Run({"convert", given, "--to", "rime"}), 1) << given;
-    EXPECT_NE(err_.str().find("the default output is the input"), std::string::npos) << err_.str();
+    EXPECT_TRUE(test::Holds(err_.str(), "the default output is the input"));
   }
   EXPECT_EQ(ReadBytes(source), kRime);
   EXPECT_EQ(Run({"convert", source.string(), "--to", "rime", "-o", (dir_ / "o.yaml").string()}), 0)
@@ -92,7 +91,7 @@ TEST_F(PathSafetyTest, ADefaultOutputNeverReplacesItsInput) {
   EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
   // The batch tools always write that name, so the same source is refused.
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=" + named.string()}), 1);
-  EXPECT_NE(err_.str().find("rename the source"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "rename the source"));
   EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
 }
 
@@ -100,8 +99,7 @@ TEST_F(PathSafetyTest, AnEndlessInputIsRefusedAtTheMemoryBound) {
   fs::create_symlink("/dev/zero", dir_ / "zero.txt");
   SmallMachine small;
   EXPECT_EQ(Run({"dedup", (dir_ / "zero.txt").string()}, small), 1);
-  EXPECT_NE(err_.str().find("zero.txt: too large: more than 32 MiB"), std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "zero.txt: too large: more than 32 MiB"));
   // A table under a Rime name that is a device is no table to list.
   fs::create_symlink("/dev/zero", sys() / "rime-data/zz.dict.yaml");
   EXPECT_EQ(Run({"linux", "list"}, small), 0) << err_.str();
@@ -114,7 +112,7 @@ TEST_F(PathSafetyTest, NamesWithLineFeedsAndTabsStayOnTheirLine) {
   const std::string listing = out_.str();
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 4) << listing;  // header + 3
   EXPECT_EQ(listing.find('\t'), std::string::npos);
-  EXPECT_NE(listing.find("rime:a\\x0arime:forged\\x09rime"), std::string::npos) << listing;
+  EXPECT_TRUE(test::Holds(listing, "rime:a\\x0arime:forged\\x09rime"));
 
   // In a message too.
   EXPECT_EQ(Run({"dedup", (dir_ / "no\nmirel-tool: ok").string()}), 1);

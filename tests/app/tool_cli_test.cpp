@@ -41,51 +41,24 @@ class ToolCliTest : public ::testing::Test {
   InstalledEnvironment installed_;
 };
 
-TEST_F(ToolCliTest, HelpGoesToStandardOutput) {
-  EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_NE(out_.str().find("dedup"), std::string::npos);
-  EXPECT_EQ(err_.str(), "");
-  for (const char* command : {"dedup", "extract-single", "sort", "export-frequency"}) {
-    EXPECT_EQ(Run({command, "--help"}), 0) << command;
-    EXPECT_NE(out_.str().find("TABLE"), std::string::npos) << command;
-  }
-  // An unknown command is named, with the ones there are.
-  EXPECT_EQ(Run({"bogus"}), 2);
-  EXPECT_NE(err_.str().find("unknown command \"bogus\""), std::string::npos) << err_.str();
-  EXPECT_NE(err_.str().find("dedup, extract-single, sort"), std::string::npos) << err_.str();
-  EXPECT_EQ(Run({"batch", "--help"}), 0);
-  EXPECT_NE(out_.str().find("/do=TOOL"), std::string::npos);
-  EXPECT_EQ(Run({}), 2);
-  EXPECT_EQ(Run({"sort", Table()}), 2);  // --by is required
-  EXPECT_EQ(Run({"sort", Table(), "--by", "sideways"}), 2);
-  EXPECT_EQ(Run({"sort", Table(), "--by", "freq"}), 2);
-}
-
 TEST_F(ToolCliTest, CommandsWriteTheirResultsAndSayWhere) {
   WriteBytes(dir_ / "t.txt", test::Gbk(u"中\tzh\r\n国家\tgj\r\n中\tzh\r\n国\tg\r\n"));
   EXPECT_EQ(Run({"dedup", Table()}), 0) << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "[ 去重结果 ].txt"), TableBytes({u"中\tzh", u"国家\tgj", u"国\tg"}));
-  EXPECT_NE(out_.str().find("3 rows written"), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "3 rows written"));
 
   EXPECT_EQ(Run({"extract-single", Table()}), 0);
   EXPECT_EQ(out_.str(), "导出用户单字码表数：3个。\n");
 
-  EXPECT_EQ(Run({"sort", Table(), "--by", "code2", "-o", Table("s.txt")}), 0);
-  EXPECT_EQ(ReadBytes(dir_ / "s.txt"), TableBytes({u"国\tg", u"国家\tgj", u"中\tzh", u"中\tzh"}));
-
   EXPECT_EQ(Run({"export-frequency", Table()}), 0);
   EXPECT_EQ(ReadBytes(dir_ / "[ 即时词频 ].txt"),
             TableBytes({u"中\t1", u"国家\t2", u"中\t3", u"国\t4"}));
-  EXPECT_EQ(Run({"sort", Table(), "--by", "freq", "--freq", Table("[ 即时词频 ].txt"), "-o",
-                 Table("f.txt")}),
-            0);
-  EXPECT_EQ(ReadBytes(dir_ / "f.txt"), TableBytes({u"中\tzh", u"中\tzh", u"国家\tgj", u"国\tg"}));
 }
 
 TEST_F(ToolCliTest, BadInputIsAClearErrorAndNeverAnEmptyResult) {
   EXPECT_EQ(Run({"dedup", Table("missing.txt")}), 1);
   EXPECT_EQ(err_.str().rfind("mirel-tool: dedup: ", 0), 0u) << err_.str();
-  EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "missing.txt"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
 
   // Any name opens by its content.
@@ -107,21 +80,26 @@ TEST_F(ToolCliTest, LinesWithoutTabAreToldAndATableWithoutRowsIsAnError) {
   EXPECT_EQ(err_.str(),
             "mirel-tool: dedup: " + Table() + ": 1 line without a TAB was left out (line 2)\n");
   EXPECT_EQ(Run({"stats", Table()}), 0);
-  EXPECT_NE(err_.str().find("(line 2)"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "(line 2)"));
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=t.txt"}), 0);
-  EXPECT_NE(err_.str().find("(line 2)"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "(line 2)"));
+  // A frequency file's too.
+  WriteBytes(dir_ / "f.txt", test::Utf8(u"词频表\r\nc\t1\r\na\t2\r\n"));
+  EXPECT_EQ(Run({"sort", Table(), "--by", "freq", "--freq", Table("f.txt"), "-o", Table("o.txt")}),
+            0);
+  EXPECT_EQ(ReadBytes(dir_ / "o.txt"), TableBytes({u"c\td", u"a\tb"}));
+  EXPECT_TRUE(test::Holds(err_.str(), "f.txt: 1 line without a TAB was left out (line 1)"));
 
   // Space-separated: no row at all is an error that writes nothing.
   WriteBytes(dir_ / "spaces.txt", "a b\r\nc d\r\n");
   WriteBytes(dir_ / "kept.txt", "old");
   EXPECT_EQ(Run({"dedup", Table("spaces.txt"), "-o", Table("kept.txt")}), 1);
-  EXPECT_NE(err_.str().find("2 lines without a TAB were left out (lines 1, 2)"), std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "2 lines without a TAB were left out (lines 1, 2)"));
   EXPECT_EQ(ReadBytes(dir_ / "kept.txt"), "old");
   EXPECT_EQ(Run({"sort", Table("spaces.txt"), "--by", "code1"}), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 排序结果 ].txt"));
   EXPECT_EQ(Run({"compile", Table("spaces.txt"), Table("s.ktb")}), 1);
-  EXPECT_NE(err_.str().find("(lines 1, 2)"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "(lines 1, 2)"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "s.ktb"));
 
   // The generators too: no table to work on is an error, not an empty result.
@@ -134,9 +112,7 @@ TEST_F(ToolCliTest, LinesWithoutTabAreToldAndATableWithoutRowsIsAnError) {
         std::vector<std::string>{"tips", Table("spaces.txt"), Table("t.txt"), "-o",
                                  Table("kept.txt")}}) {
     EXPECT_EQ(Run(command), 1) << command[0];
-    EXPECT_NE(err_.str().find("2 lines without a TAB were left out (lines 1, 2)"),
-              std::string::npos)
-        << err_.str();
+    EXPECT_TRUE(test::Holds(err_.str(), "2 lines without a TAB were left out (lines 1, 2)"));
   }
   EXPECT_EQ(ReadBytes(dir_ / "kept.txt"), "old");
 
@@ -160,36 +136,30 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
   EXPECT_EQ(Run({"decompile", Table("t.ktb"), Table("back.txt")}), 0) << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "back.txt"), TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
 
-  EXPECT_EQ(Run({"dedup", Table("t.ktb"), "-o", Table("d.txt")}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "d.txt"), TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
-  EXPECT_EQ(Run({"batch", "/do=提取单字编码", "/源码表文件=t.ktb"}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "[ 提取的单字 ].txt"),
-            TableBytes({u"好\thao#1", u"中\tzh", u"国\tgg"}));
-
   // Every TABLE argument takes a compiled table as its rows, never as text.
+  WriteBytes(dir_ / "codes.txt", test::Utf8(u"中\tx\r\n国\ty\r\n"));
+  WriteBytes(dir_ / "words.txt", test::Utf8(u"中国\r\n"));
+  const std::string r = Table("r.txt");
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::u16string>>> takes = {
+      {{"dedup", Table("t.ktb"), "-o", r}, {u"好\thao#1", u"中\tzh", u"国\tgg"}},
+      {{"merge", Table("t.ktb"), Table("codes.txt"), "-o", r}, {u"中\tzhx", u"国\tggy"}},
+      {{"tips", Table("t.ktb"), Table("t.ktb"), "-o", r},
+       {u"$mlcmd(好,好[hao#1])\thao#1", u"$mlcmd(中,中[zh])\tzh", u"$mlcmd(国,国[gg])\tgg"}},
+      {{"gen-words", Table("t.ktb"), Table("words.txt"), "-o", r}, {u"中国\tzhgg"}}};
+  for (const auto& [args, rows] : takes) {
+    EXPECT_EQ(Run(args), 0) << args[0] << ": " << err_.str();
+    EXPECT_EQ(ReadBytes(r), TableBytes(rows)) << args[0];
+  }
+  EXPECT_EQ(Run({"batch", "/do=提取单字编码", "/源码表文件=t.ktb"}), 0) << err_.str();
+  EXPECT_EQ(ReadBytes(dir_ / "[ 提取的单字 ].txt"), ReadBytes(dir_ / "back.txt"));
   EXPECT_EQ(Run({"compile", "-q", Table("t.ktb"), Table("again.ktb")}), 0) << err_.str();
   EXPECT_EQ(Run({"decompile", Table("again.ktb"), Table("again.txt")}), 0) << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "again.txt"), ReadBytes(dir_ / "back.txt"));
-  WriteBytes(dir_ / "codes.txt", test::Utf8(u"中\tx\r\n国\ty\r\n"));
-  EXPECT_EQ(Run({"merge", Table("t.ktb"), Table("codes.txt"), "-o", Table("m.txt")}), 0)
-      << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "m.txt"), TableBytes({u"中\tzhx", u"国\tggy"}));
-  EXPECT_EQ(Run({"tips", Table("t.ktb"), Table("t.ktb"), "-o", Table("tips.txt")}), 0)
-      << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "tips.txt"),
-            TableBytes({u"$mlcmd(好,好[hao#1])\thao#1", u"$mlcmd(中,中[zh])\tzh",
-                        u"$mlcmd(国,国[gg])\tgg"}));
-  WriteBytes(dir_ / "words.txt", test::Utf8(u"中国\r\n"));
-  EXPECT_EQ(Run({"gen-words", Table("t.ktb"), Table("words.txt"), "-o", Table("w.txt")}), 0)
-      << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "w.txt"), TableBytes({u"中国\tzhgg"}));
   // Where a compiled table makes no sense, it is refused.
   EXPECT_EQ(Run({"gen-single", Table("t.ktb"), Table("codes.txt"), "-o", Table("s.txt")}), 1);
-  EXPECT_NE(err_.str().find("a compiled table cannot be used as the split table"),
-            std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "a compiled table cannot be used as the split table"));
   EXPECT_EQ(Run({"gen-words", Table("codes.txt"), Table("t.ktb"), "-o", Table("w2.txt")}), 1);
-  EXPECT_NE(err_.str().find("word list"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "word list"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "s.txt"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "w2.txt"));
 
@@ -200,12 +170,11 @@ TEST_F(ToolCliTest, CompileAndDecompileRoundTripAndOtherCommandsTakeCompiledTabl
         std::vector<std::string>{"tips", Table("codes.txt"), Table("bad.ktb"), "-o",
                                  Table("x.txt")}}) {
     EXPECT_EQ(Run(command), 1) << command[0];
-    EXPECT_NE(err_.str().find("not a compiled table: its first bytes"), std::string::npos)
-        << err_.str();
+    EXPECT_TRUE(test::Holds(err_.str(), "not a compiled table: its first bytes"));
   }
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x.ktb"));
   EXPECT_EQ(Run({"decompile", Table("bad.ktb"), Table("x.txt")}), 1);
-  EXPECT_NE(err_.str().find("bad.ktb"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "bad.ktb"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x.txt"));
   WriteBytes(dir_ / "none.txt", "no rows\r\n");
   EXPECT_EQ(Run({"compile", Table("none.txt"), Table("none.ktb")}), 1);
@@ -216,8 +185,7 @@ TEST_F(ToolCliTest, StatsPrintsOrWritesTheReportWithoutTouchingTheTable) {
   WriteBytes(dir_ / "t.txt", test::Utf8(u"啊\ta\r\n阿\ta\r\n吖\ta\r\n爱\tai\r\n"));
   const std::string before = ReadBytes(dir_ / "t.txt");
   EXPECT_EQ(Run({"stats", Table()}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("编码总数:4 个\n重码总数：3个，占编码总数的75.000000%。\n"),
-            std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "编码总数:4 个\n重码总数：3个，占编码总数的75.000000%。\n"));
   EXPECT_EQ(Run({"stats", Table(), "-o", Table("r.txt")}), 0);
   EXPECT_EQ(ReadBytes(dir_ / "r.txt").substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(ReadBytes(dir_ / "t.txt"), before);
@@ -234,9 +202,9 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   installed_ = prefix.Environment();
 
   EXPECT_EQ(Run({"installed", "--json"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("{\"key\":\"Hidden\",\"name\":\"\","), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("\"key\":\"MirelIME3_sp\",\"name\":\"Mirel 双拼\""), std::string::npos);
-  EXPECT_NE(out_.str().find("\"main\":true,\"user\":true}"), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "{\"key\":\"Hidden\",\"name\":\"\","));
+  EXPECT_TRUE(test::Holds(out_.str(), "\"key\":\"MirelIME3_sp\",\"name\":\"Mirel 双拼\""));
+  EXPECT_TRUE(test::Holds(out_.str(), "\"main\":true,\"user\":true}"));
   EXPECT_EQ(Run({"installed"}), 0);
   EXPECT_EQ(out_.str().rfind("KEY", 0), 0u);
 
@@ -245,21 +213,19 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   EXPECT_EQ(ReadBytes(dir_ / "out.txt"),
             TableBytes({u"中\tzh", u"//kavo_tolvik 导出的当前正在使用的用户词库", u"你好\t"}));
   EXPECT_EQ(Run({"installed", "export", "nobody", Table("x.txt")}), 1);
-  EXPECT_NE(err_.str().find("nobody"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "nobody"));
 
   // A compiled table compiles into a copy as its rows, not as text.
   WriteBytes(dir_ / "two.txt", test::Utf8(u"国\tgg\r\n家\tjia\r\n"));
   ASSERT_EQ(Run({"compile", "-q", Table("two.txt"), Table("two.ktb")}), 0) << err_.str();
-  EXPECT_EQ(Run({"installed", "compile", Table("two.ktb"), "MirelIME3_sp"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("2 entries"), std::string::npos) << out_.str();
-  EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
-  EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
   // So does one renamed .txt: its bytes, not its name, say what it is.
   std::filesystem::copy_file(dir_ / "two.ktb", dir_ / "copy.txt");
-  EXPECT_EQ(Run({"installed", "compile", Table("copy.txt"), "MirelIME3_sp"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("2 entries"), std::string::npos) << out_.str();
-  EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
-  EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
+  for (const char* compiled : {"two.ktb", "copy.txt"}) {
+    EXPECT_EQ(Run({"installed", "compile", Table(compiled), "MirelIME3_sp"}), 0) << err_.str();
+    EXPECT_TRUE(test::Holds(out_.str(), "2 entries"));
+    EXPECT_EQ(Run({"installed", "export", "MirelIME3_sp", Table("two-back.txt")}), 0);
+    EXPECT_EQ(ReadBytes(dir_ / "two-back.txt"), TableBytes({u"国\tgg", u"家\tjia"})) << compiled;
+  }
   EXPECT_EQ(Run({"dedup", Table("copy.txt"), "-o", Table("r.txt")}), 0) << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "r.txt"), TableBytes({u"国\tgg", u"家\tjia"}));
 
@@ -275,7 +241,7 @@ TEST_F(ToolCliTest, InstalledCopiesAreListedExportedAndCompiledInto) {
   std::filesystem::permissions(main, std::filesystem::perms::owner_read);
   const std::string before = ReadBytes(main);
   EXPECT_EQ(Run({"installed", "compile", Table("new.txt"), "MirelIME3_sp"}), 1);
-  EXPECT_NE(err_.str().find("read-only"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "read-only"));
   EXPECT_EQ(ReadBytes(main), before);
 }
 
@@ -287,19 +253,18 @@ TEST_F(ToolCliTest, TextFromFilesNeverReachesTheTerminalAsControls) {
   installed_ = prefix.Environment();
   const std::string shown = "\\x1b[2J\\x1b]52;c;aGk=\\x07";
   EXPECT_EQ(Run({"installed"}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("MirelIME3_x  " + shown + "  no"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "MirelIME3_x  " + shown + "  no"));
   EXPECT_EQ(Run({"installed", "--json"}), 0);
-  EXPECT_NE(out_.str().find("\"name\":\"\\u001b[2J\\u001b]52;c;aGk=\\u0007\""), std::string::npos)
-      << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "\"name\":\"\\u001b[2J\\u001b]52;c;aGk=\\u0007\""));
   EXPECT_EQ(Run({"installed", "export", test::Utf8(hostile), Table("x.txt")}), 1);
   EXPECT_EQ(err_.str().find('\x1b'), std::string::npos);
 
   // Entries in the compiler's report, and names in messages.
   WriteBytes(dir_ / "t.txt", test::Utf8(u"\x1b]0;owned\x07\tab\r\n\x1b]0;owned\x07\tab\r\n"));
   EXPECT_EQ(Run({"compile", Table(), Table("t.ktb")}), 0) << err_.str();
-  EXPECT_NE(out_.str().find("\\x1b]0;owned\\x07"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "\\x1b]0;owned\\x07"));
   EXPECT_EQ(Run({"dedup", Table("\x1b[31m.txt")}), 1);
-  EXPECT_NE(err_.str().find("\\x1b[31m.txt"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "\\x1b[31m.txt"));
   for (const std::string& text : {out_.str(), err_.str()}) {
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
     EXPECT_EQ(text.find('\x07'), std::string::npos);
@@ -385,7 +350,7 @@ TEST_F(ToolCliTest, DashWritesTheResultToStandardOutputAndTheReportsToStandardEr
   run = RunToolAsChild(dir_.path(), {"compile", "t.txt", "-"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out.size(), 0xAAu);
-  EXPECT_NE(run.err.find("码表信息"), std::string::npos) << run.err;
+  EXPECT_TRUE(test::Holds(run.err, "码表信息"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "-"));
 }
 
@@ -396,27 +361,28 @@ TEST_F(ToolCliTest, FileNamesThatAreNotUtf8AreOpenedAsTheyAre) {
   WriteBytes(dir_ / bad, test::Utf8(u"中\tzh\r\n"));
   WriteBytes(dir_ / lookalike, test::Utf8(u"中\tLOOKALIKE\r\n"));
   WriteBytes(dir_ / "two.txt", test::Utf8(u"中\tx\r\n"));
-  EXPECT_EQ(Run({"merge", Table(bad), Table("two.txt"), "-o", Table("m.txt")}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "m.txt"), TableBytes({u"中\tzhx"}));
-  EXPECT_EQ(Run({"tips", Table(bad), Table(bad), "-o", Table("tips.txt")}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "tips.txt"), TableBytes({u"$mlcmd(中,中[zh])\tzh"}));
   WriteBytes(dir_ / "words.txt", test::Utf8(u"中中\r\n"));
-  EXPECT_EQ(Run({"gen-words", Table(bad), Table("words.txt"), "-o", Table("w.txt")}), 0)
-      << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "w.txt"), TableBytes({u"中中\tzhzh"}));
-  EXPECT_EQ(Run({"dedup", Table(bad), "-o", Table("d.txt")}), 0) << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "d.txt"), TableBytes({u"中\tzh"}));
+  const std::string r = Table("r.txt");
+  const std::vector<std::pair<std::vector<std::string>, std::u16string>> commands = {
+      {{"merge", Table(bad), Table("two.txt"), "-o", r}, u"中\tzhx"},
+      {{"tips", Table(bad), Table(bad), "-o", r}, u"$mlcmd(中,中[zh])\tzh"},
+      {{"gen-words", Table(bad), Table("words.txt"), "-o", r}, u"中中\tzhzh"},
+      {{"dedup", Table(bad), "-o", r}, u"中\tzh"}};
+  for (const auto& [args, row] : commands) {
+    EXPECT_EQ(Run(args), 0) << args[0] << ": " << err_.str();
+    EXPECT_EQ(ReadBytes(r), TableBytes({row})) << args[0];
+  }
   // Output folders and names keep their bytes too; messages show them escaped.
   std::filesystem::create_directory(dir_ / "\xfe");
   EXPECT_EQ(Run({"merge", Table(bad), "-o", Table("\xfe/out.txt")}), 0) << err_.str();
   EXPECT_TRUE(std::filesystem::exists(dir_ / "\xfe" / "out.txt"));
-  EXPECT_NE(out_.str().find("\\xfe/out.txt"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "\\xfe/out.txt"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "\xef\xbf\xbd"));
 
   // The batch grammar works on UTF-16 text: such a name is refused, no
   // lookalike is opened and nothing is written.
   EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=" + bad}), 1);
-  EXPECT_NE(err_.str().find("\\xff.txt\" is not UTF-8"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "\\xff.txt\" is not UTF-8"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
 }
 
@@ -440,26 +406,26 @@ TEST_F(ToolCliTest, ConversionCommandsAndTheBatchToolAgree) {
   WriteBytes(dir_ / "fields.txt", test::Utf8(u"a 啊 阿\r\n"));
   EXPECT_EQ(Run({"convert-layout", Table("fields.txt"), "--separators", "空格", "--layout", "2"}),
             0);
-  EXPECT_NE(out_.str().find("1 line converted"), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "1 line converted"));
   EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), TableBytes({u"啊\ta", u"阿\ta"}));
   EXPECT_EQ(Run({"batch", "/do=码表格式转换", "/源码表文件=fields.txt", "/分割字符=空格",
                  "/选项=单行多义(左词条)"}),
             0);
   EXPECT_EQ(ReadBytes(dir_ / "[ 转换结果 ].txt"), TableBytes({u"a\t啊", u"a\t阿"}));
   EXPECT_EQ(Run({"batch", "/do=码表格式转换", "/源码表文件=missing.txt"}), 1);
-  EXPECT_NE(err_.str().find("必须定义有效的源码表文件路径"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "必须定义有效的源码表文件路径"));
 
   WriteBytes(dir_ / "kuji.txt", test::Utf8(u"a 啊 阿\r\nb 吧\r\n"));
   EXPECT_EQ(Run({"detect", Table("kuji.txt")}), 0);
   EXPECT_EQ(out_.str(), "kuji\n");
   EXPECT_EQ(Run({"convert", Table("kuji.txt"), "--to", "sogou"}), 0) << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "kuji___搜狗格式.txt"), TableBytes({u"a,1=啊", u"a,2=阿", u"b,1=吧"}));
-  EXPECT_NE(out_.str().find("3 entries"), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "3 entries"));
   WriteBytes(dir_ / "mixed.txt", test::Utf8(u"a 啊\r\n啊\ta\r\n"));
   EXPECT_EQ(Run({"detect", Table("mixed.txt")}), 1);
   EXPECT_EQ(out_.str().rfind("not recognised", 0), 0u);
   EXPECT_EQ(Run({"convert", Table("mixed.txt"), "--to", "mirel"}), 1);
-  EXPECT_NE(err_.str().find("--from"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "--from"));
   EXPECT_EQ(Run({"convert", Table("mixed.txt"), "--to", "nope"}), 2);
 }
 
@@ -474,7 +440,7 @@ TEST_F(ToolCliTest, MergeAndTipsCommandsAndTheBatchToolAgree) {
       << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "[ 码表合并结果 ].txt"), ReadBytes(dir_ / "cli.txt"));
   EXPECT_EQ(Run({"batch", "/do=合并码表", "/码表文件1=none.txt"}), 1);
-  EXPECT_NE(err_.str().find("必须指定用于合并的第一码表。"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "必须指定用于合并的第一码表。"));
   EXPECT_EQ(Run({"merge", Table("none.txt")}), 1);
 
   WriteBytes(dir_ / "codes.txt", test::Utf8(u"k\tab\r\nq\tcd\r\n"));
@@ -487,7 +453,7 @@ TEST_F(ToolCliTest, MergeAndTipsCommandsAndTheBatchToolAgree) {
   EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("codes-missing.txt")}), 1);
 }
 
-TEST_F(ToolCliTest, PipesAreReadByTheirContentWhateverTheirName) {
+TEST_F(ToolCliTest, PipesAndDescriptorsAreUsedAsTheyAre) {
   WriteBytes(dir_ / "t.txt", test::Utf8(u"中\tzh\r\n国\tg\r\n中\tzh\r\n"));
   const std::string text = ReadBytes(dir_ / "t.txt");
   const std::string fifo = Table("in.fifo");
@@ -519,15 +485,24 @@ TEST_F(ToolCliTest, PipesAreReadByTheirContentWhateverTheirName) {
       Run({"convert", "/dev/fd/" + std::to_string(read), "--to", "sogou", "-o", Table("c.txt")}), 0)
       << err_.str();
   ::close(read);
-  EXPECT_NE(out_.str().find("3 entries written to " + Table("c.txt")), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "3 entries written to " + Table("c.txt")));
   // Such a pipe has no folder to write beside.
   read = fromPipe(text);
   EXPECT_EQ(Run({"dedup", "/dev/fd/" + std::to_string(read)}), 2);
   ::close(read);
-  EXPECT_NE(
-      err_.str().find("is a pipe or device, with no folder to put the result beside; give -o"),
-      std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(),
+                          "is a pipe or device, with no folder to put the result beside; give -o"));
+  // A result on a descriptor is written through it.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/" + std::to_string(ends[1])}), 0) << err_.str();
+  ::close(ends[1]);
+  std::string received(64, '\0');
+  received.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(ends[0], received.data(), 64))));
+  ::close(ends[0]);
+  EXPECT_EQ(received, TableBytes({u"中\tzh", u"国\tg"}));
+  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/999"}), 1);
+  EXPECT_TRUE(test::Holds(err_.str(), "/dev/fd/999: names descriptor 999, which is not open"));
 }
 
 TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResultWent) {
@@ -549,10 +524,20 @@ TEST(ToolStandardInputTest, DashReadsStandardInputAndTheReportSaysWhereTheResult
   }
 }
 
-TEST_F(ToolCliTest, UsageMistakesAreNamedWithTheirCommand) {
+TEST_F(ToolCliTest, HelpAndUsageMistakesAreNamedWithTheirCommand) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_TRUE(test::Holds(out_.str(), "dedup"));
+  EXPECT_EQ(err_.str(), "");
+  // An unknown command is named, with the ones there are.
+  EXPECT_EQ(Run({"bogus"}), 2);
+  EXPECT_TRUE(test::Holds(err_.str(), "unknown command \"bogus\""));
+  EXPECT_TRUE(test::Holds(err_.str(), "dedup, extract-single, sort"));
+  EXPECT_EQ(Run({}), 2);
   WriteBytes(dir_ / "t.txt", "a\tb\r\n");
   EXPECT_EQ(Run({"sort", Table()}), 2);
   EXPECT_EQ(err_.str().rfind("mirel-tool: sort: --by is required\n", 0), 0u) << err_.str();
+  EXPECT_EQ(Run({"sort", Table(), "--by", "sideways"}), 2);
+  EXPECT_EQ(Run({"sort", Table(), "--by", "freq"}), 2);  // without --freq
   // An empty name is no file, not a wish for the default output.
   EXPECT_EQ(Run({"dedup", Table(), "-o", ""}), 2);
   EXPECT_EQ(err_.str(),
@@ -560,10 +545,10 @@ TEST_F(ToolCliTest, UsageMistakesAreNamedWithTheirCommand) {
             "output\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "[ 去重结果 ].txt"));
   EXPECT_EQ(Run({"dedup", ""}), 2);
-  EXPECT_NE(err_.str().find("TABLE: the file name is empty"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "TABLE: the file name is empty"));
   // The batch tool without a tool is a usage error, and says how to use it.
   EXPECT_EQ(Run({"batch"}), 2);
-  EXPECT_NE(err_.str().find("Usage: mirel-tool batch"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "Usage: mirel-tool batch"));
   EXPECT_EQ(out_.str(), "");
 
   // A content table without rows is no question of access rights.
@@ -571,8 +556,7 @@ TEST_F(ToolCliTest, UsageMistakesAreNamedWithTheirCommand) {
   WriteBytes(dir_ / "empty.txt", "");
   EXPECT_EQ(Run({"tips", Table("codes.txt"), Table("empty.txt"), "-o", Table("tips.txt")}), 1);
   EXPECT_EQ(err_.str().find("访问权限"), std::string::npos) << err_.str();
-  EXPECT_NE(err_.str().find(Table("empty.txt") + ": it holds no line"), std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), Table("empty.txt") + ": it holds no line"));
 }
 
 TEST_F(ToolCliTest, WhatLibimeCannotTakeIsSaidInPlainWords) {
@@ -580,9 +564,8 @@ TEST_F(ToolCliTest, WhatLibimeCannotTakeIsSaidInPlainWords) {
   EXPECT_EQ(Run({"convert", Table("huge.txt"), "--from", "fcitx5", "--to", "fcitx5-dict", "-o",
                  Table("huge.main.dict")}),
             1);
-  EXPECT_NE(err_.str().find("Length=99999999999 is not a number of keys fcitx5 can read"),
-            std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(
+      test::Holds(err_.str(), "Length=99999999999 is not a number of keys fcitx5 can read"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "huge.main.dict"));
 
   WriteBytes(dir_ / "ok.txt", "KeyCode=abc\nLength=4\n[Data]\nab 啊\nabc 吧\n");
@@ -594,26 +577,9 @@ TEST_F(ToolCliTest, WhatLibimeCannotTakeIsSaidInPlainWords) {
   EXPECT_EQ(Run({"convert", Table("cut.main.dict"), "--from", "fcitx5-dict", "--to", "fcitx5", "-o",
                  Table("cut.txt")}),
             1);
-  EXPECT_NE(err_.str().find("cut.main.dict: damaged fcitx5 table: the file ends before its "
-                            "dictionary does"),
-            std::string::npos)
-      << err_.str();
-}
-
-TEST_F(ToolCliTest, AResultOnADescriptorIsWrittenThroughIt) {
-  WriteBytes(dir_ / "t.txt", "a\tb\r\n");
-  int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
-  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/" + std::to_string(ends[1])}), 0) << err_.str();
-  ::close(ends[1]);
-  std::string received(64, '\0');
-  received.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(ends[0], received.data(), 64))));
-  ::close(ends[0]);
-  EXPECT_EQ(received, TableBytes({u"a\tb"}));
-  EXPECT_EQ(Run({"dedup", Table(), "-o", "/dev/fd/999"}), 1);
-  EXPECT_NE(err_.str().find("/dev/fd/999: names descriptor 999, which is not open"),
-            std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(),
+                          "cut.main.dict: damaged fcitx5 table: the file ends before its "
+                          "dictionary does"));
 }
 
 TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
@@ -624,14 +590,14 @@ TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
             0)
       << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "cli-single.txt"), TableBytes({u"好\tab", u"好\tba", u"林\tcc"}));
-  EXPECT_NE(out_.str().find("3 codes written"), std::string::npos) << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), "3 codes written"));
   EXPECT_EQ(
       Run({"batch", "/do=单字码表生成", "/单字拆分表文件=split.txt", "/键盘映射表文件=keys.txt"}),
       0)
       << err_.str();
   EXPECT_EQ(ReadBytes(dir_ / "[ 生成的单字码表 ].txt"), ReadBytes(dir_ / "cli-single.txt"));
   EXPECT_EQ(Run({"gen-single", Table("split.txt"), Table("none.txt")}), 1);
-  EXPECT_NE(err_.str().find("无法打开键盘映射表定义文件。"), std::string::npos);
+  EXPECT_TRUE(test::Holds(err_.str(), "无法打开键盘映射表定义文件。"));
 
   WriteBytes(dir_ / "chars.txt", test::Utf8(u"中\tkhkh\r\n国\tlgyi\r\n"));
   WriteBytes(dir_ / "words.txt", test::Utf8(u"中国\r\n已有\tx\r\n"));
@@ -646,16 +612,12 @@ TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
   WriteBytes(dir_ / "words3.txt", test::Utf8(u"中国\r\n无码\r\n"));
   EXPECT_EQ(Run({"gen-words", Table("chars.txt"), Table("words3.txt"), "-o", Table("w3.txt")}), 0)
       << err_.str();
-  EXPECT_NE(out_.str().find(", 1 error written to " + Table("[ error_词库生成 ].txt")),
-            std::string::npos)
-      << out_.str();
+  EXPECT_TRUE(test::Holds(out_.str(), ", 1 error written to " + Table("[ error_词库生成 ].txt")));
 
   // Lines of the character table without a TAB are named, not dropped.
   WriteBytes(dir_ / "chars2.txt", test::Utf8(u"# 单字\r\n中\tkhkh\r\n国\tlgyi\r\n"));
   EXPECT_EQ(Run({"gen-words", Table("chars2.txt"), Table("words.txt"), "-o", Table("w2.txt")}), 0);
-  EXPECT_NE(err_.str().find("chars2.txt: 1 line without a TAB was left out (line 1)"),
-            std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "chars2.txt: 1 line without a TAB was left out (line 1)"));
 
   // An error log that cannot be written fails the run, naming the log, and
   // leaves the output as it was; the batch tool too.
@@ -668,8 +630,7 @@ TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
         std::vector<std::string>{"gen-words", Table("chars.txt"), Table("words.txt"), "-o",
                                  Table("cli-words.txt"), "--errors", noLog}}) {
     EXPECT_EQ(Run(args), 1) << args[0];
-    EXPECT_NE(err_.str().find("the error log cannot be written (" + noLog), std::string::npos)
-        << err_.str();
+    EXPECT_TRUE(test::Holds(err_.str(), "the error log cannot be written (" + noLog));
   }
   EXPECT_EQ(ReadBytes(dir_ / "cli-single.txt"), "old");
   EXPECT_EQ(ReadBytes(dir_ / "cli-words.txt"), "old");
@@ -680,18 +641,7 @@ TEST_F(ToolCliTest, GeneratorsFromTheCommandLineAndTheBatchToolsAgree) {
   EXPECT_EQ(Run({"batch", "/do=单字码表生成", "/单字拆分表文件=ro/split.txt",
                  "/键盘映射表文件=keys.txt"}),
             1);
-  EXPECT_NE(err_.str().find("error log"), std::string::npos) << err_.str();
-}
-
-TEST_F(ToolCliTest, FrequencyFileLinesWithoutATabAreNamed) {
-  WriteBytes(dir_ / "t.txt", test::Utf8(u"甲\ta\r\n乙\tb\r\n"));
-  WriteBytes(dir_ / "f.txt", test::Utf8(u"词频表\r\n乙\t1\r\n甲\t2\r\n"));
-  EXPECT_EQ(Run({"sort", Table(), "--by", "freq", "--freq", Table("f.txt"), "-o", Table("o.txt")}),
-            0)
-      << err_.str();
-  EXPECT_EQ(ReadBytes(dir_ / "o.txt"), TableBytes({u"乙\tb", u"甲\ta"}));
-  EXPECT_NE(err_.str().find("f.txt: 1 line without a TAB was left out (line 1)"), std::string::npos)
-      << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "error log"));
 }
 
 // A Rime table read by content, a weight list, the heat map and the page
@@ -707,11 +657,11 @@ TEST_F(ToolCliTest, AnalyzeReadsAnyTableAndWritesItsPictures) {
       0)
       << err_.str();
   // Rime offers 戈 (weight 20) before 工 under a, and 工 is 30 of the 45.
-  EXPECT_NE(out_.str().find("\"selection_rate\":0.6666"), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("\"against\""), std::string::npos);
+  EXPECT_TRUE(test::Holds(out_.str(), "\"selection_rate\":0.6666"));
+  EXPECT_TRUE(test::Holds(out_.str(), "\"against\""));
   EXPECT_TRUE(test::ReadBytes(dir_ / "keys.svg").find("<svg") != std::string::npos);
   EXPECT_TRUE(test::ReadBytes(dir_ / "page.html").starts_with("<!DOCTYPE html>"));
-  EXPECT_NE(err_.str().find("keys.svg written"), std::string::npos) << err_.str();
+  EXPECT_TRUE(test::Holds(err_.str(), "keys.svg written"));
 
   EXPECT_EQ(Run({"analyze", Table("rr.dict.yaml"), "--set", "none"}), 2);
 }

@@ -71,6 +71,11 @@ bool HaveProgram(const std::string& name) {
   return std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
+::testing::AssertionResult Holds(std::string_view text, std::string_view part) {
+  if (text.find(part) != std::string_view::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 FileSystem& DiskFs() {
   static const std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
   return *fs;

@@ -79,6 +79,8 @@ bool ProcessEnds(long pid, double seconds);
 // Whether `name` is a program on $PATH: the input methods' tools are
 // Debian packages a machine may lack, and their tests skip then.
 bool HaveProgram(const std::string& name);
+// Whether `text` holds `part`; a failure shows the whole text.
+::testing::AssertionResult Holds(std::string_view text, std::string_view part);
 
 std::string Utf8(std::u16string_view text);
 std::string Utf16Le(std::u16string_view text, bool bom = true);

@@ -5,34 +5,19 @@
 #include <QComboBox>
 #include <QImage>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTreeWidget>
-#include <fstream>
-#include <memory>
 #include <set>
-#include <sstream>
 
 #include "app/editor_commands.h"
-#include "app/ui/main_window.h"
-#include "fake_ui_services.h"
-#include "store/table_store.h"
-#include "support/test_support.h"
 #include "window_fixture.h"
 
 using namespace mirel;
-
-namespace {
-
 using test::ReadFile;
 using test::WriteFile;
-
-}  // namespace
 
 class AnalysisWindowTest : public QObject, public test::WindowFixture {
   Q_OBJECT
@@ -40,14 +25,14 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
  private:
   // 甲 and 乙 share the code a, 乙 second; 丙 alone under ab; 丁 under b.
   void OpenTable() {
-    const QString path = dir_->filePath(QStringLiteral("t.txt"));
+    const QString path = At("t.txt");
     WriteFile(path, "\xEF\xBB\xBF甲\ta\n乙\ta\n丙\tab\n丁\tb\n");
     QVERIFY(window_->OpenTable(path.toStdString()));
   }
   // Opens the window through the menu command with a weight list file as
   // its source, before the first analysis the command queued runs.
   AnalysisWindow* OpenWindow() {
-    const QString list = dir_->filePath(QStringLiteral("weights.txt"));
+    const QString list = At("weights.txt");
     WriteFile(list, "甲\t100\n乙\t50\n丙\t30\n丁\t20\n甲乙\t40\n");
     if (!window_->Dispatch(command::kAnalysis)) return nullptr;
     AnalysisWindow* analysis = window_->analysisWindow();
@@ -63,13 +48,6 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
       if (figures->item(row, 1)->text() == field) return figures->item(row, 2)->text();
     }
     return {};
-  }
-  QStringList VisibleEntries() const {
-    QStringList entries;
-    for (int v = 0; v < window_->model().itemCount(); ++v) {
-      entries << window_->model().index(v, 1).data().toString();
-    }
-    return entries;
   }
 
  private slots:
@@ -88,11 +66,11 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(analysis->isWindow());
     QVERIFY(analysis->isVisible());
     QVERIFY(QApplication::activeModalWidget() == nullptr);
-    QCOMPARE(analysis->windowTitle(), QStringLiteral("方案分析 - t.txt"));
+    QCOMPARE(analysis->windowTitle(), u"方案分析 - t.txt"_s);
     QVERIFY(services_->messages.isEmpty());
     // 乙 waits behind 甲: p = 50 / 200 of the single characters.
-    QCOMPARE(Figure(analysis, QStringLiteral("selection_rate")), QStringLiteral("25.00%"));
-    QCOMPARE(Figure(analysis, QStringLiteral("evaluated")), QStringLiteral("4"));
+    QCOMPARE(Figure(analysis, u"selection_rate"_s), u"25.00%"_s);
+    QCOMPARE(Figure(analysis, u"evaluated"_s), u"4"_s);
     QVERIFY(!analysis->heatMap()->empty());
     // The picture is drawn, not left blank.
     const QImage drawn = analysis->heatMap()->grab().toImage();
@@ -108,26 +86,26 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(window_->Dispatch(command::kMoveToTop));
     QVERIFY(window_->Changed());
     analysis->reanalyzeButton()->click();
-    QCOMPARE(Figure(analysis, QStringLiteral("selection_rate")), QStringLiteral("50.00%"));
+    QCOMPARE(Figure(analysis, u"selection_rate"_s), u"50.00%"_s);
     QVERIFY(window_->Changed());
     QVERIFY(services_->questions.isEmpty());
 
     // The set changes without reading the list again: its file may go.
-    QVERIFY(QFile::remove(dir_->filePath(QStringLiteral("weights.txt"))));
+    QVERIFY(QFile::remove(At("weights.txt")));
     analysis->setBox()->setCurrentIndex(2);
     emit analysis->setBox()->activated(2);
-    QCOMPARE(Figure(analysis, QStringLiteral("evaluated")), QStringLiteral("5"));
+    QCOMPARE(Figure(analysis, u"evaluated"_s), u"5"_s);
     QVERIFY(services_->messages.isEmpty());
 
     // A file choice cancelled keeps the source; one that cannot be read
     // says so and keeps the last figures.
     QVERIFY(!analysis->ChooseSource(AnalysisWindow::kFileSource));
     QCOMPARE(analysis->sourceBox()->currentIndex(), AnalysisWindow::kFileSource);
-    services_->openPicks.push_back(dir_->filePath(QStringLiteral("missing.txt")));
+    services_->openPicks.push_back(At("missing.txt"));
     QVERIFY(!analysis->ChooseSource(AnalysisWindow::kFileSource));
     QCOMPARE(services_->messages.size(), 1);
-    QVERIFY(services_->messages[0].startsWith(QStringLiteral("方案分析|无法读取词频")));
-    QCOMPARE(Figure(analysis, QStringLiteral("evaluated")), QStringLiteral("5"));
+    QVERIFY(services_->messages[0].startsWith(u"方案分析|无法读取词频"_s));
+    QCOMPARE(Figure(analysis, u"evaluated"_s), u"5"_s);
 
     // The command again brings the same window forward; closed, it stays.
     analysis->close();
@@ -142,7 +120,7 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(!store_->IsOpen());
     services_->messages.clear();
     QVERIFY(!analysis->Analyze());
-    QCOMPARE(services_->messages, QStringList{QStringLiteral("方案分析|没有打开的码表。")});
+    QCOMPARE(services_->messages, QStringList{u"方案分析|没有打开的码表。"_s});
   }
 
   // Double-clicking a costly code shows exactly its rows, whatever filter
@@ -152,20 +130,20 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     AnalysisWindow* analysis = OpenWindow();
     QVERIFY(analysis != nullptr);
     QVERIFY(QTest::qWaitForWindowExposed(analysis));
-    window_->filterBox()->setText(QStringLiteral("b"));
+    window_->filterBox()->setText(u"b"_s);
     QTreeWidget* costly = analysis->costlyCodes();
     QCOMPARE(costly->topLevelItemCount(), 1);
     QTreeWidgetItem* item = costly->topLevelItem(0);
-    QCOMPARE(item->text(0), QStringLiteral("a"));
-    QVERIFY(item->text(2).contains(QStringLiteral("乙（50）")));
+    QCOMPARE(item->text(0), u"a"_s);
+    QVERIFY(item->text(2).contains(u"乙（50）"_s));
     const QRect at = costly->visualItemRect(item);
     // As the window system delivers one: a click, then the double-click.
     QTest::mouseClick(costly->viewport(), Qt::LeftButton, {}, at.center());
     QTest::mouseDClick(costly->viewport(), Qt::LeftButton, {}, at.center());
-    QCOMPARE(window_->filterBox()->text(), QStringLiteral("a"));
+    QCOMPARE(window_->filterBox()->text(), u"a"_s);
     QVERIFY(window_->exactBox()->isChecked());
     // 丙 (ab) would show under a prefix filter.
-    QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
+    QCOMPARE(VisibleEntries(), (QStringList{u"甲"_s, u"乙"_s}));
   }
 
   // The report and the heat map are written where the picker says, and a
@@ -174,8 +152,8 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     OpenTable();
     AnalysisWindow* analysis = OpenWindow();
     QVERIFY(analysis != nullptr);
-    const QString html = dir_->filePath(QStringLiteral("report.html"));
-    const QString svg = dir_->filePath(QStringLiteral("keys.svg"));
+    const QString html = At("report.html");
+    const QString svg = At("keys.svg");
     services_->savePicks = {html, svg};
     QVERIFY(analysis->SaveHtml());
     QVERIFY(analysis->SaveSvg());
@@ -184,15 +162,14 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     std::string picture = ReadFile(svg);
     if (picture.starts_with("<?xml")) picture.erase(0, picture.find("?>\n") + 3);
     QVERIFY(picture.starts_with("<svg"));
-    QCOMPARE(services_->suggestedNames,
-             (QStringList{QStringLiteral("analysis.html"), QStringLiteral("heatmap.svg")}));
+    QCOMPARE(services_->suggestedNames, (QStringList{u"analysis.html"_s, u"heatmap.svg"_s}));
     QVERIFY(services_->messages.isEmpty());
 
     QVERIFY(!analysis->SaveSvg());  // cancelled
-    services_->savePicks = {dir_->filePath(QStringLiteral("no/such/folder/keys.svg"))};
+    services_->savePicks = {At("no/such/folder/keys.svg")};
     QVERIFY(!analysis->SaveSvg());
     QCOMPARE(services_->messages.size(), 1);
-    QVERIFY(services_->messages[0].startsWith(QStringLiteral("方案分析|无法写入分析报告。")));
+    QVERIFY(services_->messages[0].startsWith(u"方案分析|无法写入分析报告。"_s));
   }
 };
 

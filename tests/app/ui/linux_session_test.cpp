@@ -3,82 +3,50 @@
 // table's own format after a prompt naming the file, never the system one.
 #include <QAction>
 #include <QApplication>
-#include <QDialog>
 #include <QDialogButtonBox>
-#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
-#include <memory>
 
 #include "app/editor_commands.h"
-#include "app/ui/main_window.h"
 #include "convert/ui/linux_header_dialog.h"
-#include "fake_ui_services.h"
-#include "support/test_support.h"
+#include "window_fixture.h"
 
 namespace mirel {
 
-class LinuxSessionTest : public QObject {
+class LinuxSessionTest : public QObject, public test::WindowFixture {
   Q_OBJECT
 
  private:
-  QStringList Entries() const {
-    QStringList entries;
-    for (uint32_t i = 0; i < store_->RowCount(); ++i) {
-      const std::u16string_view row = store_->DataRowText(i);
-      entries << QString::fromStdU16String(std::u16string(row.substr(0, row.find(u'\t'))));
-    }
-    return entries;
-  }
-
-  QString Label(const char* name) const {
-    return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
-  }
   void MoveFirstDown() {
     window_->entryList()->selectRow(0);
     QVERIFY(window_->Dispatch(command::kMoveDown));
   }
+  void OpenRr() {
+    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "rr");
+    QVERIFY(found.IsOk());
+    QVERIFY(window_->OpenLinuxTable(found.value()));
+  }
 
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TempFolder> temp_;
-  std::unique_ptr<TableStore> store_;
-  std::unique_ptr<test::FakeUiServices> services_;
-  std::unique_ptr<MainWindow> window_;
   LinuxEnvironment env_;
   std::filesystem::path system_;
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
+    WindowFixture::Open();
     const std::filesystem::path root = dir_->path().toStdString();
-    auto temp = TempFolder::OpenIn(root);
-    QVERIFY(temp.IsOk());
-    temp_ = std::move(temp).value();
-    store_ = std::make_unique<TableStore>(test::DiskFs(), *temp_);
-    services_ = std::make_unique<test::FakeUiServices>();
-    window_ = std::make_unique<MainWindow>(*store_, *services_, root);
     env_ = LinuxEnvironment{root / "home/share", root / "home/config", {root / "sys"}};
     window_->SetLinuxEnvironment(env_);
     system_ = root / "sys/rime-data/rr.dict.yaml";
     std::filesystem::create_directories(system_.parent_path());
     test::WriteBytes(system_, "---\nname: rr\n...\n# rows\n工\ta\t10\n戈\ta\t20\n乙\tb\n");
   }
-  void cleanup() {
-    window_.reset();
-    store_.reset();
-    temp_.reset();
-    dir_.reset();
-  }
+  void cleanup() { WindowFixture::Close(); }
 
   void opensInCandidateOrderAndSavesTheUserCopy() {
-    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "rr");
-    QVERIFY(found.IsOk());
-    QVERIFY(window_->OpenLinuxTable(found.value()));
+    OpenRr();
     QCOMPARE(Entries(), (QStringList{"戈", "工", "乙"}));
 
     // 工 moved first: a save must make Rime offer it first.
@@ -95,23 +63,33 @@ class LinuxSessionTest : public QObject {
     services_->yesNo = {true};
     QVERIFY(window_->Dispatch(command::kSave));
     QCOMPARE(QString::fromStdString(test::ReadBytes(user)),
-             QStringLiteral("---\nname: rr\n...\n# rows\n工\ta\t21\n戈\ta\t20\n乙\tb\n"));
+             u"---\nname: rr\n...\n# rows\n工\ta\t21\n戈\ta\t20\n乙\tb\n"_s);
     QCOMPARE(QString::fromStdString(test::ReadBytes(system_)),
-             QStringLiteral("---\nname: rr\n...\n# rows\n工\ta\t10\n戈\ta\t20\n乙\tb\n"));
+             u"---\nname: rr\n...\n# rows\n工\ta\t10\n戈\ta\t20\n乙\tb\n"_s);
     QVERIFY(!store_->dirty());
     QVERIFY(!window_->linuxSession().headerChanged());
 
+    // The table is known by its name everywhere.
+    QCOMPARE(Label("fileLabel"), u"rime:rr"_s);
+    QVERIFY(window_->windowTitle().endsWith(u" - rime:rr[*]"_s));
+
     // Opening a plain text table leaves the Linux table behind: saving writes text.
-    const std::filesystem::path plain = dir_->filePath(QStringLiteral("plain.txt")).toStdString();
+    const std::filesystem::path plain = At("plain.txt").toStdString();
     test::WriteBytes(plain, test::TableBytes({u"甲\ta"}));
     QVERIFY(window_->OpenTable(plain));
     QVERIFY(!window_->linuxSession().active());
+    QCOMPARE(window_->recentFiles(), (QStringList{QString::fromStdString(plain), "rime:rr"}));
     // A text table has no header: the item is greyed and does nothing.
     QVERIFY(!window_->action(command::kLinuxHeader)->isEnabled());
     const qsizetype told = services_->messages.size();
     window_->Dispatch(command::kLinuxHeader);
     QCOMPARE(services_->messages.size(), told);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
+
+    // The recent list reopens the installed table, now from its user copy.
+    window_->recentMenu()->actions().at(1)->trigger();
+    QVERIFY(window_->linuxSession().active());
+    QCOMPARE(Entries(), (QStringList{"工", "戈", "乙"}));
   }
 
   // A header whose length drops rows says so at 确定, and the save asks
@@ -139,7 +117,7 @@ class LinuxSessionTest : public QObject {
     QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<LinuxHeaderDialog*>(QApplication::activeModalWidget());
       QVERIFY(dialog != nullptr);
-      dialog->editor()->setPlainText(QStringLiteral("KeyCode=abc\nLength=3\n[Data]\n"));
+      dialog->editor()->setPlainText(u"KeyCode=abc\nLength=3\n[Data]\n"_s);
       dialog->Confirm();
       stayed = dialog->isVisible();
       dialog->Confirm();
@@ -148,10 +126,10 @@ class LinuxSessionTest : public QObject {
     QVERIFY(stayed);
     QCOMPARE(services_->changes.size(), 2);
     QCOMPARE(services_->changes.last().size(), 2);
-    QVERIFY(services_->changes.last()[0].startsWith(QStringLiteral("第")));
-    QVERIFY(services_->changes.last()[0].contains(QStringLiteral("longer than 3")));
-    QVERIFY(services_->questions.last().contains(QStringLiteral("4行中有2行")));
-    QCOMPARE(services_->changeButtons.last(), QStringLiteral("仍然使用/返回修改"));
+    QVERIFY(services_->changes.last()[0].startsWith(u"第"_s));
+    QVERIFY(services_->changes.last()[0].contains(u"longer than 3"_s));
+    QVERIFY(services_->questions.last().contains(u"4行中有2行"_s));
+    QCOMPARE(services_->changeButtons.last(), u"仍然使用/返回修改"_s);
     QVERIFY(window_->linuxSession().headerChanged());
 
     // The save asks once, with the rows; 取消 writes nothing.
@@ -160,7 +138,7 @@ class LinuxSessionTest : public QObject {
     window_->Dispatch(command::kSave);
     QVERIFY(!std::filesystem::exists(user));
     QCOMPARE(services_->changes.size(), 3);
-    QCOMPARE(services_->changeButtons.last(), QStringLiteral("保存/取消"));
+    QCOMPARE(services_->changeButtons.last(), u"保存/取消"_s);
     QVERIFY(services_->questions.last().contains(QString::fromStdString(user.string())));
     QVERIFY(window_->linuxSession().headerChanged());
 
@@ -174,39 +152,12 @@ class LinuxSessionTest : public QObject {
     QVERIFY(!window_->linuxSession().headerChanged());
   }
 
-  // The table is known by its name everywhere; the list offers the name and
-  // reopens the installed table, whose save writes the user copy again.
-  void anInstalledTableKeepsItsNameAndReopensFromTheRecentFiles() {
-    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "rr");
-    QVERIFY(found.IsOk());
-    QVERIFY(window_->OpenLinuxTable(found.value()));
-    QCOMPARE(window_->recentFiles(), QStringList{"rime:rr"});
-    QCOMPARE(Label("fileLabel"), QStringLiteral("rime:rr"));
-    QVERIFY(window_->windowTitle().endsWith(QStringLiteral(" - rime:rr[*]")));
-
-    const std::filesystem::path plain = dir_->filePath(QStringLiteral("plain.txt")).toStdString();
-    test::WriteBytes(plain, test::TableBytes({u"甲\ta"}));
-    QVERIFY(window_->OpenTable(plain));
-    QCOMPARE(window_->recentMenu()->actions().size(), 2);
-    window_->recentMenu()->actions().at(1)->trigger();
-    QVERIFY(window_->linuxSession().active());
-    QCOMPARE(Entries(), (QStringList{"戈", "工", "乙"}));
-    MoveFirstDown();
-    services_->yesNo = {true};
-    QVERIFY(window_->Dispatch(command::kSave));
-    const std::filesystem::path user = env_.dataHome / "fcitx5/rime/rr.dict.yaml";
-    QVERIFY(test::ReadBytes(user).starts_with("---\nname: rr\n...\n"));
-    QCOMPARE(window_->recentFiles(), (QStringList{"rime:rr", QString::fromStdString(plain)}));
-  }
-
   // Saves, undo and header edits move the marker, the title and the close
   // prompt together.
   void theChangedMarkerFollowsSavesUndoAndHeaderEdits() {
-    Result<LinuxTableInfo> found = FindLinuxTable(test::DiskFs(), env_, "rr");
-    QVERIFY(found.IsOk());
-    QVERIFY(window_->OpenLinuxTable(found.value()));
+    OpenRr();
     MoveFirstDown();
-    QCOMPARE(Label("changedLabel"), QStringLiteral("已修改"));
+    QCOMPARE(Label("changedLabel"), u"已修改"_s);
     QVERIFY(window_->isWindowModified());
     services_->yesNo = {true};
     QVERIFY(window_->Dispatch(command::kSave));
@@ -214,19 +165,19 @@ class LinuxSessionTest : public QObject {
     QVERIFY(!window_->isWindowModified());
     // Undone past the save: the table differs from the user copy again.
     QVERIFY(window_->Dispatch(command::kUndo));
-    QCOMPARE(Label("changedLabel"), QStringLiteral("已修改"));
+    QCOMPARE(Label("changedLabel"), u"已修改"_s);
     QVERIFY(window_->Dispatch(command::kRedo));
     QVERIFY(!window_->Changed());
 
     QTimer::singleShot(0, [] {
       auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
       QVERIFY(dialog != nullptr);
-      auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("headerText"));
+      auto* text = dialog->findChild<QPlainTextEdit*>(u"headerText"_s);
       text->setPlainText(text->toPlainText().replace("name: rr", "name: rr\nversion: \"2\""));
       dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
     QVERIFY(window_->Dispatch(command::kLinuxHeader));
-    QCOMPARE(Label("changedLabel"), QStringLiteral("已修改"));
+    QCOMPARE(Label("changedLabel"), u"已修改"_s);
     QVERIFY(window_->isWindowModified());
     services_->yesNoCancel = {UiServices::Answer::kCancel};
     QVERIFY(!window_->Dispatch(command::kClose) || window_->linuxSession().active());
@@ -237,8 +188,7 @@ class LinuxSessionTest : public QObject {
   // and saves back into itself in its own format, without touching any user
   // copy.
   void aLinuxTableFileOpensByContentAndSavesIntoItself() {
-    const std::filesystem::path rime =
-        dir_->filePath(QStringLiteral("mine.dict.yaml")).toStdString();
+    const std::filesystem::path rime = At("mine.dict.yaml").toStdString();
     test::WriteBytes(rime, "---\nname: mine\n...\n工\ta\t10\n戈\ta\t20\n");
     QVERIFY(window_->OpenTable(rime));
     QCOMPARE(Entries(), (QStringList{"戈", "工"}));
@@ -246,9 +196,9 @@ class LinuxSessionTest : public QObject {
     // Save as offers the table's name, without the format's two suffixes.
     services_->savePicks = {QString()};
     window_->Dispatch(command::kSaveAs);
-    QCOMPARE(services_->suggestedNames.last(), dir_->filePath(QStringLiteral("mine.txt")));
+    QCOMPARE(services_->suggestedNames.last(), At("mine.txt"));
     QCOMPARE(window_->recentFiles(), QStringList{QString::fromStdString(rime)});
-    QVERIFY(Label("fileLabel").startsWith(QStringLiteral("mine.dict.yaml — ")));
+    QVERIFY(Label("fileLabel").startsWith(u"mine.dict.yaml — "_s));
     MoveFirstDown();
     QVERIFY(window_->Dispatch(command::kSave));
     QVERIFY(services_->questions.isEmpty());
@@ -259,7 +209,7 @@ class LinuxSessionTest : public QObject {
     QVERIFY(!std::filesystem::exists(env_.dataHome / "fcitx5/rime"));
 
     // fcitx5's text output is a .txt that no line of holds a TAB.
-    const std::filesystem::path fcitx = dir_->filePath(QStringLiteral("out.txt")).toStdString();
+    const std::filesystem::path fcitx = At("out.txt").toStdString();
     test::WriteBytes(fcitx, "KeyCode=ab\nLength=2\n[Data]\na 工\nb 乙\n");
     QVERIFY(window_->OpenTable(fcitx));
     QCOMPARE(Entries(), (QStringList{"工", "乙"}));

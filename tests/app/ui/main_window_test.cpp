@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,29 +21,22 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTableView>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QTranslator>
-#include <fstream>
-#include <memory>
-#include <sstream>
+#include <functional>
+#include <type_traits>
 
 #include "app/editor_commands.h"
 #include "app/ui/chinese_ui.h"
 #include "app/ui/entry_dialogs.h"
 #include "convert/ui/common_conversion_dialog.h"
 #include "convert/ui/rule_conversion_dialog.h"
-#include "fake_ui_services.h"
 #include "generate/ui/command_tips_dialog.h"
 #include "generate/ui/generation_dialogs.h"
 #include "generate/ui/merge_dialog.h"
 #include "ime/ui/installed_dialog.h"
-#include "platform/utf16.h"
-#include "store/table_store.h"
 #include "support/fake_prefix.h"
 #include "support/faulty_file_system.h"
-#include "support/test_support.h"
 #include "window_fixture.h"
 
 using namespace mirel;
@@ -55,21 +47,16 @@ using test::ReadFile;
 using test::WriteFile;
 
 std::string Utf16Table(const QStringList& rows) {
-  std::string out("\xFF\xFE");
-  for (const QString& row : rows) {
-    const std::u16string text = (row + QStringLiteral("\r\n")).toStdU16String();
-    for (char16_t u : text) {
-      out += static_cast<char>(u & 0xFF);
-      out += static_cast<char>(u >> 8);
-    }
-  }
-  return out;
+  std::vector<std::u16string> texts;
+  for (const QString& row : rows) texts.push_back(row.toStdU16String());
+  return test::TableBytes(texts);
 }
 
-// Runs `act` on the next modal dialog as soon as it shows.
-void OnNextDialog(std::function<void(QDialog*)> act) {
+// Runs `act` on the next modal dialog, a D, as soon as it shows.
+template <class D = QDialog>
+void OnNextDialog(std::function<void(std::type_identity_t<D>*)> act) {
   QTimer::singleShot(0, [act] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
     QVERIFY(dialog != nullptr);
     act(dialog);
   });
@@ -81,30 +68,13 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   Q_OBJECT
 
  private:
-  QString Table(const QStringList& rows, const QString& name = QStringLiteral("t.txt")) {
+  QString Table(const QStringList& rows, const QString& name = u"t.txt"_s) {
     const QString path = dir_->filePath(name);
     WriteFile(path, Utf16Table(rows));
     return path;
   }
   void Open(const QStringList& rows) {
-    QVERIFY(
-        window_->OpenTable(Table(rows, QStringLiteral("open%1.txt").arg(++opened_)).toStdString()));
-  }
-  // Entries of the whole table, in order.
-  QStringList Entries() const {
-    QStringList entries;
-    for (uint32_t i = 0; i < store_->RowCount(); ++i) {
-      const std::u16string_view row = store_->DataRowText(i);
-      entries << QString::fromStdU16String(std::u16string(row.substr(0, row.find(u'\t'))));
-    }
-    return entries;
-  }
-  QStringList VisibleEntries() const {
-    QStringList entries;
-    for (int v = 0; v < window_->model().itemCount(); ++v) {
-      entries << window_->model().index(v, 1).data().toString();
-    }
-    return entries;
+    QVERIFY(window_->OpenTable(Table(rows, u"open%1.txt"_s.arg(++opened_)).toStdString()));
   }
   void Select(const std::vector<int>& rows) {
     QItemSelectionModel* selection = window_->entryList()->selectionModel();
@@ -125,13 +95,10 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* to = nullptr) {
     QTest::keyClick(to ? to : window_->entryList(), static_cast<Qt::Key>(key), modifiers);
   }
-  QString Label(const char* name) const {
-    return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
-  }
   int Current() const { return window_->entryList()->currentIndex().row(); }
   static QStringList Letters(int n) {
     QStringList rows;
-    for (int k = 0; k < n; ++k) rows << QStringLiteral("r%1\t%2").arg(k).arg(QChar(u'a' + k % 3));
+    for (int k = 0; k < n; ++k) rows << u"r%1\t%2"_s.arg(k).arg(QChar(u'a' + k % 3));
     return rows;
   }
 
@@ -140,101 +107,110 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   void init() { WindowFixture::Open(); }
   void cleanup() { WindowFixture::Close(); }
 
-  void startsEmptyWithTableItemsGreyed() {
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Mirel码表编辑器 V3.0"));
+  // Before a table and after closing one: the bare title, the table's items
+  // greyed and their keys blocked.
+  void startsAndClosesToTheBareWindow() {
     QCOMPARE(window_->size(), QSize(800, 600));
-    QVERIFY(!window_->action(command::kSave)->isEnabled());
-    QVERIFY(window_->action(command::kOpen)->isEnabled());
-    // A greyed item blocks its key.
+    auto bare = [this] {
+      QCOMPARE(window_->windowTitle(), u"Mirel码表编辑器 V3.0"_s);
+      QVERIFY(!window_->action(command::kSave)->isEnabled());
+      QVERIFY(window_->action(command::kOpen)->isEnabled());
+      QVERIFY(Label("rowsLabel").isEmpty());
+      Key(Qt::Key_W, Qt::ControlModifier);
+      QVERIFY(services_->questions.isEmpty());
+    };
+    bare();
+    Open(Letters(3));
+    window_->filterBox()->setText(u"a"_s);
     Key(Qt::Key_W, Qt::ControlModifier);
-    QVERIFY(services_->questions.isEmpty());
+    QVERIFY(window_->filterBox()->text().isEmpty());
+    bare();
     QVERIFY(!window_->Dispatch(40100));  // in range, but no command
     QVERIFY(!window_->Dispatch(99999));
   }
 
   void openingTellsOfLinesWithoutTabAndKeepsTheTableForATextWithoutRows() {
-    Open({QStringLiteral("甲\tab"), QStringLiteral("no tab"), QStringLiteral("乙\tb")});
+    Open({"甲\tab", "no tab", "乙\tb"});
     QCOMPARE(store_->RowCount(), 2u);
     QCOMPARE(store_->linesWithoutTab().Describe(),
              std::string("1 line without a TAB was left out (line 2)"));
     // Told in a bar above the list, not in a box; the line numbers on request.
     QVERIFY(services_->messages.isEmpty());
     QVERIFY(window_->noticeBar()->isVisible());
-    QCOMPARE(window_->noticeText()->text(), QStringLiteral("码表中没有Tab的行未被读入：1 行。"));
+    QCOMPARE(window_->noticeText()->text(), u"码表中没有Tab的行未被读入：1 行。"_s);
     QVERIFY(window_->entryList()->geometry().top() >= window_->noticeBar()->geometry().bottom());
-    window_->noticeBar()->findChild<QPushButton*>(QStringLiteral("noticeDetails"))->click();
+    window_->noticeBar()->findChild<QPushButton*>(u"noticeDetails"_s)->click();
     QCOMPARE(services_->messages.size(), 1);
-    QCOMPARE(services_->messages.last(),
-             QStringLiteral("打开码表|码表中没有Tab的行未被读入：1 行。"));
-    window_->noticeBar()->findChild<QPushButton*>(QStringLiteral("noticeClose"))->click();
+    QCOMPARE(services_->messages.last(), u"打开码表|码表中没有Tab的行未被读入：1 行。"_s);
+    window_->noticeBar()->findChild<QPushButton*>(u"noticeClose"_s)->click();
     QVERIFY(window_->noticeBar()->isHidden());
     // The next table with such lines tells again; one without them, or a close, clears it.
-    Open({QStringLiteral("#"), QStringLiteral("丙\tc")});
+    Open({"#", "丙\tc"});
     QVERIFY(window_->noticeBar()->isVisible());
-    Open({QStringLiteral("丙\tc")});
+    Open({"丙\tc"});
     QVERIFY(window_->noticeBar()->isHidden());
-    Open({QStringLiteral("#"), QStringLiteral("丙\tc")});
+    Open({"#", "丙\tc"});
     window_->Dispatch(command::kClose);
     QVERIFY(window_->noticeBar()->isHidden());
-    Open({QStringLiteral("甲\tab"), QStringLiteral("no tab"), QStringLiteral("乙\tb")});
+    Open({"甲\tab", "no tab", "乙\tb"});
     // A text none of whose lines is a row is refused; the open table stays.
-    const QString plain = Table({QStringLiteral("a b"), QStringLiteral("c d")}, "plain.txt");
+    const QString plain = Table({"a b", "c d"}, "plain.txt");
     QVERIFY(!window_->OpenTable(plain.toStdString()));
-    QCOMPARE(services_->messages.last(), QStringLiteral("打开失败|无法打开码表文件。"));
-    QCOMPARE(Entries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
+    QCOMPARE(services_->messages.last(), u"打开失败|无法打开码表文件。"_s);
+    QCOMPARE(Entries(), (QStringList{"甲", "乙"}));
   }
 
   void filterTypingRefreshesListAndTitle() {
-    Open({QStringLiteral("甲\tab"), QStringLiteral("乙\tabc"), QStringLiteral("丙\ta"),
-          QStringLiteral("丁\tba")});
+    Open({"甲\tab", "乙\tabc", "丙\ta", "丁\tba"});
     QVERIFY(window_->action(command::kSave)->isEnabled());
     QCOMPARE(window_->windowTitle(),
              QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：无，筛选后个数：4 - "
                             "open%1.txt[*]")
                  .arg(opened_));
-    QTest::keyClicks(window_->filterBox(), QStringLiteral("ab"));
-    QCOMPARE(VisibleEntries(), (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
+    QTest::keyClicks(window_->filterBox(), u"ab"_s);
+    QCOMPARE(VisibleEntries(), (QStringList{"甲", "乙"}));
     QCOMPARE(window_->windowTitle(),
              QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：4，筛选编码：ab，筛选后个数：2 - "
                             "open%1.txt[*]")
                  .arg(opened_));
     window_->exactBox()->setChecked(true);
-    QCOMPARE(VisibleEntries(), QStringList{QStringLiteral("甲")});
+    QCOMPARE(VisibleEntries(), QStringList{"甲"});
     window_->exactBox()->setChecked(false);
-    QCOMPARE(window_->model().index(1, 3).data().toString(), QStringLiteral("2"));
+    QCOMPARE(window_->model().index(1, 3).data().toString(), u"2"_s);
     window_->filterBox()->clear();
     QCOMPARE(window_->model().itemCount(), 4);
-    QVERIFY(window_->windowTitle().contains(QStringLiteral("筛选编码：无")));
+    QVERIFY(window_->windowTitle().contains(u"筛选编码：无"_s));
     // Long filters are cut to 19 units; long titles to 63.
     QStringList many;
-    for (int k = 0; k < 10000; ++k) many << QStringLiteral("词\t") + QString(25, u'z');
+    for (int k = 0; k < 10000; ++k) many << u"词\t"_s + QString(25, u'z');
     Open(many);
     QTest::keyClicks(window_->filterBox(), QString(25, u'z'));
     QCOMPARE(window_->filterBox()->text().size(), 19);
     QCOMPARE(window_->model().itemCount(), 10000);
-    QCOMPARE(window_->windowTitle(),
-             QStringLiteral("Mirel码表编辑器 V3.0 - 当前总行数：10000，筛选编码：") +
-                 QString(19, u'z') +
-                 QStringLiteral("，筛选后个数：10 - open%1.txt[*]").arg(opened_));
+    QCOMPARE(window_->windowTitle(), u"Mirel码表编辑器 V3.0 - 当前总行数：10000，筛选编码："_s +
+                                         QString(19, u'z') +
+                                         u"，筛选后个数：10 - open%1.txt[*]"_s.arg(opened_));
   }
 
   void cellsAreCutAndNumbersFollowTheFilter() {
-    const QString pair = QStringLiteral("𠀀");
-    Open({QString(300, u'长') + QStringLiteral("\tx"), QStringLiteral("短\ty"),
-          QString(125, u'长') + pair + pair + QStringLiteral("\tz"),
-          QString(127, u'满') + QStringLiteral("\tw")});
+    const QString pair = u"𠀀"_s;
+    Open({QString(300, u'长') + u"\tx"_s, "短\ty", QString(125, u'长') + pair + pair + u"\tz"_s,
+          QString(127, u'满') + u"\tw"_s});
     // A cut cell says so, and never splits a character in two.
     QCOMPARE(window_->model().index(0, 1).data().toString(), QString(126, u'长') + u'…');
     QCOMPARE(window_->model().index(2, 1).data().toString(), QString(125, u'长') + u'…');
     QCOMPARE(window_->model().index(3, 1).data().toString(), QString(127, u'满'));
-    window_->filterBox()->setText(QStringLiteral("y"));
-    QCOMPARE(window_->model().index(0, 0).data().toString(), QStringLiteral("y"));
-    QCOMPARE(window_->model().index(0, 2).data().toString(), QStringLiteral("1"));
-    QCOMPARE(window_->model().index(0, 3).data().toString(), QStringLiteral("2"));
-    QCOMPARE(window_->model().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
-             QStringLiteral("词条"));
+    window_->filterBox()->setText(u"y"_s);
+    QCOMPARE(window_->model().index(0, 0).data().toString(), u"y"_s);
+    QCOMPARE(window_->model().index(0, 2).data().toString(), u"1"_s);
+    QCOMPARE(window_->model().index(0, 3).data().toString(), u"2"_s);
+    // Numbers stand right, texts left.
+    QCOMPARE(window_->model().index(0, 2).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+             Qt::AlignRight | Qt::AlignVCenter);
+    QCOMPARE(window_->model().index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+             Qt::AlignLeft | Qt::AlignVCenter);
     // A filter that matches nothing makes row commands inert.
-    window_->filterBox()->setText(QStringLiteral("zz"));
+    window_->filterBox()->setText(u"zz"_s);
     QVERIFY(!window_->Dispatch(command::kDelete));
   }
 
@@ -245,7 +221,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     services_->yesNo = {false};
     Key(Qt::Key_Delete, Qt::NoModifier, window_->filterBox());
     QCOMPARE(services_->questions.size(), 1);
-    QCOMPARE(services_->questions[0], QStringLiteral("确认删除？|是否删除所有选中行？"));
+    QCOMPARE(services_->questions[0], u"确认删除？|是否删除所有选中行？"_s);
     QCOMPARE(store_->RowCount(), 4u);
     // Tab cycles filter box, exact-match box, list.
     QApplication::setActiveWindow(window_.get());
@@ -258,25 +234,41 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->filterBox()));
     // Enter in the filter box modifies the selected row.
     Select({2});
-    OnNextDialog([](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
-      QVERIFY(modify != nullptr);
-      QCOMPARE(modify->entryEdit()->text(), QStringLiteral("r2"));
-      dialog->reject();
+    OnNextDialog<ModifyDialog>([](ModifyDialog* modify) {
+      QCOMPARE(modify->entryEdit()->text(), u"r2"_s);
+      modify->reject();
     });
     Key(Qt::Key_Return, Qt::NoModifier, window_->filterBox());
     QCOMPARE(Selected(), std::vector<int>{2});
     // F1 opens the local help document.
     Key(Qt::Key_F1);
     QCOMPARE(services_->opened.size(), 1);
-    QVERIFY(services_->opened[0].endsWith(QStringLiteral("/help/index.html")));
+    QVERIFY(services_->opened[0].endsWith(u"/help/index.html"_s));
+
+    // Ctrl+C puts code, then entry, on the clipboard.
+    Open({"啊\ta", "阿\ta", "吖\tb"});
+    Select({0, 1});
+    Key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(services_->clipboard, u"a\t啊\r\na\t阿\r\n"_s);
+
+    // Home and End reach the ends of the list.
+    Open(Letters(300));
+    window_->entryList()->setFocus();
+    Select({5});
+    Key(Qt::Key_End);
+    QCOMPARE(window_->entryList()->currentIndex().row(), 299);
+    QCOMPARE(Selected(), std::vector<int>{299});
+    Key(Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(Selected().size(), size_t{300});
+    Key(Qt::Key_Home);
+    QCOMPARE(Selected(), std::vector<int>{0});
   }
 
   // After a delete the row that took the deleted row's place is current and
   // selected, and the list stays where it was.
   void deleteKeepsThePlaceInTheList() {
     Open(Letters(900));
-    QTest::keyClicks(window_->filterBox(), QStringLiteral("a"));  // r0 r3 r6 ...: 300 rows
+    QTest::keyClicks(window_->filterBox(), u"a"_s);  // r0 r3 r6 ...: 300 rows
     window_->entryList()->scrollTo(window_->model().index(150, 0),
                                    QAbstractItemView::PositionAtCenter);
     window_->entryList()->selectionModel()->setCurrentIndex(
@@ -286,7 +278,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(scroll > 100);
     services_->yesNo = {true};
     Key(Qt::Key_Delete);
-    QCOMPARE(window_->model().index(150, 1).data().toString(), QStringLiteral("r453"));
+    QCOMPARE(window_->model().index(150, 1).data().toString(), u"r453"_s);
     QCOMPARE(Current(), 150);
     QCOMPARE(Selected(), std::vector<int>{150});
     QCOMPARE(window_->entryList()->verticalScrollBar()->value(), scroll);
@@ -298,7 +290,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     services_->yesNo = {true};
     Key(Qt::Key_Delete);
     QCOMPARE(Selected(), std::vector<int>{3});
-    QCOMPARE(window_->model().index(3, 1).data().toString(), QStringLiteral("r12"));
+    QCOMPARE(window_->model().index(3, 1).data().toString(), u"r12"_s);
     const int last = window_->model().itemCount() - 1;
     Select({last});
     services_->yesNo = {true};
@@ -309,99 +301,56 @@ class MainWindowTest : public QObject, public test::WindowFixture {
 
   void modifyUnderAFilterChangesExactlyThatRow() {
     Open(Letters(6));
-    window_->filterBox()->setText(QStringLiteral("c"));  // r2 r5
+    window_->filterBox()->setText(u"c"_s);  // r2 r5
     Select({1});
-    OnNextDialog([this](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
+    OnNextDialog<ModifyDialog>([this](ModifyDialog* modify) {
       modify->entryEdit()->clear();
       modify->accept();
-      QCOMPARE(services_->messages.last(), QStringLiteral("错误的输入|必须输入词条"));
+      QCOMPARE(services_->messages.last(), u"错误的输入|必须输入词条"_s);
       QVERIFY(modify->isVisible());
-      modify->entryEdit()->setText(QStringLiteral("新词"));
-      modify->codeEdit()->setText(QStringLiteral("zz"));
+      modify->entryEdit()->setText(u"新词"_s);
+      modify->codeEdit()->setText(u"zz"_s);
       modify->accept();
     });
     QVERIFY(window_->Dispatch(command::kModify));
     QCOMPARE(Entries(), (QStringList{"r0", "r1", "r2", "r3", "r4", "新词"}));
-    QCOMPARE(QString::fromStdU16String(std::u16string(store_->DataRowText(5))),
-             QStringLiteral("新词\tzz"));
+    QCOMPARE(QString::fromStdU16String(std::u16string(store_->DataRowText(5))), u"新词\tzz"_s);
     // The row left the filter; the row list shows what remains. The result
     // counts the row in the whole table.
     QCOMPARE(VisibleEntries(), QStringList{"r2"});
-    QCOMPARE(Label("resultLabel"), QStringLiteral("已修改第 6 行"));
+    QCOMPARE(Label("resultLabel"), u"已修改第 6 行"_s);
   }
 
-  void saveCloseExitAndSaveAs() {
-    const QString path = Table({QStringLiteral("中\tzh"), QStringLiteral("国\tgg")});
+  void saveAndSaveAs() {
+    const QString path = Table({"中\tzh", "国\tgg"});
     QVERIFY(window_->OpenTable(path.toStdString()));
     Select({0});
     services_->yesNo = {true};
     window_->Dispatch(command::kDelete);
     Key(Qt::Key_S, Qt::ControlModifier);
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg")}));
+    QCOMPARE(ReadFile(path), Utf16Table({"国\tgg"}));
     QVERIFY(!store_->dirty());
 
     // Save as offers the table's name as a text, and appends ".txt" to a name
     // without an extension; the table keeps its own file.
-    services_->savePicks = {dir_->filePath(QStringLiteral("copy")),
-                            dir_->filePath(QStringLiteral("x.csv"))};
+    services_->savePicks = {At("copy"), At("x.csv")};
     QVERIFY(window_->Dispatch(command::kSaveAs));
-    QCOMPARE(services_->pickerTitles.last(), QStringLiteral("另存为"));
+    QCOMPARE(services_->pickerTitles.last(), u"另存为"_s);
     QCOMPARE(services_->suggestedNames.last(), path);
-    QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("copy.txt"))));
+    QVERIFY(QFileInfo::exists(At("copy.txt")));
     QVERIFY(window_->Dispatch(command::kSaveAs));
-    QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("x.csv"))));
+    QVERIFY(QFileInfo::exists(At("x.csv")));
     QCOMPARE(QString::fromStdString(store_->currentPath().string()), path);
 
     // A failed save keeps the changes and says so.
     Select({0});
     services_->yesNo = {true};
     window_->Dispatch(command::kDelete);
-    services_->savePicks = {dir_->filePath(QStringLiteral("missing/folder/t.txt"))};
+    services_->savePicks = {At("missing/folder/t.txt")};
     window_->Dispatch(command::kSaveAs);
     QCOMPARE(services_->messages.last(),
-             QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
+             u"无法保存|保存文件失败，请确认对当前目录的文件写入权限。"_s);
     QVERIFY(store_->dirty());
-
-    // Close asks; No discards. Open asks first too when rows are shown.
-    Open({QStringLiteral("a\tb")});
-    Select({0});
-    services_->yesNo = {true, false};
-    window_->Dispatch(command::kDelete);
-    window_->Dispatch(command::kClose);  // no rows visible: nothing to close through the gate
-    Open({QStringLiteral("a\tb"), QStringLiteral("c\td")});
-    Select({0});
-    services_->yesNo = {true, false};
-    window_->Dispatch(command::kDelete);
-    services_->questions.clear();
-    services_->openPicks = {path};
-    services_->yesNoCancel = {UiServices::Answer::kNo};
-    window_->Dispatch(command::kOpen);
-    QCOMPARE(services_->questions,
-             QStringList{
-                 QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?")});
-    QCOMPARE(services_->pickerTitles.last(), QStringLiteral("选择码表文件:"));
-    QCOMPARE(Entries(), QStringList{QStringLiteral("国")});
-
-    // Exit with changes asks; Yes saves, then the window closes.
-    Select({0});
-    window_->Dispatch(command::kMoveDown);
-    store_->ModifyRow(0, 0, u"gj", u"国家");
-    services_->questions.clear();
-    services_->yesNoCancel = {UiServices::Answer::kYes};
-    Key(Qt::Key_X, Qt::AltModifier);
-    QCOMPARE(services_->questions,
-             QStringList{
-                 QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改？")});
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国家\tgj")}));
-    QVERIFY(!window_->isVisible());
-  }
-
-  void copyPutsCodeThenEntryOnTheClipboard() {
-    Open({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"), QStringLiteral("吖\tb")});
-    Select({0, 1});
-    Key(Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(services_->clipboard, QStringLiteral("a\t啊\r\na\t阿\r\n"));
   }
 
   // Each row added goes after the one added before it; the rows added are
@@ -409,32 +358,30 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   void addEntryInsertsAfterTheSelectedRowOrAFilesRows() {
     Open(Letters(3));
     Select({0});
-    WriteFile(dir_->filePath(QStringLiteral("more.txt")), "p\tq\r\nr\ts\r\n");
-    services_->openPicks = {dir_->filePath(QStringLiteral("more.txt"))};
-    OnNextDialog([this](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
-      QVERIFY(add != nullptr);
+    WriteFile(At("more.txt"), "p\tq\r\nr\ts\r\n");
+    services_->openPicks = {At("more.txt")};
+    OnNextDialog<AddEntryDialog>([this](AddEntryDialog* add) {
       QVERIFY(!add->pathEdit()->isEnabled());
-      for (const QString& entry : {QStringLiteral("新"), QStringLiteral("再")}) {
-        add->codeEdit()->setText(QStringLiteral("xin"));
-        add->entryEdit()->setText(entry);
+      for (const char* entry : {"新", "再"}) {
+        add->codeEdit()->setText(u"xin"_s);
+        add->entryEdit()->setText(QString::fromUtf8(entry));
         add->Import();
       }
       QVERIFY(add->isVisible());
       QCOMPARE(Selected(), std::vector<int>{2});
       QCOMPARE(Current(), 2);
-      QCOMPARE(Label("resultLabel"), QStringLiteral("添加：1 行"));
+      QCOMPARE(Label("resultLabel"), u"添加：1 行"_s);
       add->fileButton()->setChecked(true);
       QVERIFY(!add->codeEdit()->isEnabled());
       add->browseButton()->click();
       add->Import();
-      QCOMPARE(add->statusEdit()->text(), QStringLiteral("已导入2个词条。"));
+      QCOMPARE(add->statusEdit()->text(), u"已导入2个词条。"_s);
       QCOMPARE(Selected(), (std::vector<int>{5, 6}));
-      QCOMPARE(Label("resultLabel"), QStringLiteral("添加：2 行"));
+      QCOMPARE(Label("resultLabel"), u"添加：2 行"_s);
       // A row after an import follows the imported rows.
       add->singleButton()->setChecked(true);
-      add->codeEdit()->setText(QStringLiteral("mo"));
-      add->entryEdit()->setText(QStringLiteral("末"));
+      add->codeEdit()->setText(u"mo"_s);
+      add->entryEdit()->setText(u"末"_s);
       add->Import();
       add->reject();
     });
@@ -448,10 +395,9 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     // hides it the list keeps its place.
     Open(Letters(600));
     Select({500});
-    OnNextDialog([](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
-      add->codeEdit()->setText(QStringLiteral("x"));
-      add->entryEdit()->setText(QStringLiteral("远"));
+    OnNextDialog<AddEntryDialog>([](AddEntryDialog* add) {
+      add->codeEdit()->setText(u"x"_s);
+      add->entryEdit()->setText(u"远"_s);
       add->Import();
       add->reject();
     });
@@ -459,23 +405,22 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(Selected(), std::vector<int>{501});
     QVERIFY(window_->entryList()->viewport()->rect().intersects(
         window_->entryList()->visualRect(window_->model().index(501, 0))));
-    window_->filterBox()->setText(QStringLiteral("b"));
+    window_->filterBox()->setText(u"b"_s);
     Select({3});
-    OnNextDialog([](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
-      add->codeEdit()->setText(QStringLiteral("z"));
-      add->entryEdit()->setText(QStringLiteral("隐"));
+    OnNextDialog<AddEntryDialog>([](AddEntryDialog* add) {
+      add->codeEdit()->setText(u"z"_s);
+      add->entryEdit()->setText(u"隐"_s);
       add->Import();
       add->reject();
     });
     Key(Qt::Key_Insert);
-    QCOMPARE(Entries()[11], QStringLiteral("隐"));
+    QCOMPARE(Entries()[11], u"隐"_s);
     QCOMPARE(Selected(), std::vector<int>{3});
   }
 
   void statisticsMeasuresTheRowsAsTheyAre() {
     // An unchanged UTF-8 table: no question, and its file keeps its bytes.
-    const QString path = dir_->filePath(QStringLiteral("u8.txt"));
+    const QString path = At("u8.txt");
     const std::string utf8 =
         "# \xE7\xA0\x81\xE8\xA1\xA8\r\n\xE5\x95\x8A\ta\r\n\xE9\x98\xBF\ta\r\n\xE5\x90\x96\ta\r\n"
         "\xE7\x88\xB1\tai\r\n";
@@ -484,10 +429,9 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     QCOMPARE(services_->questions.size(), 0);
     QCOMPARE(services_->opened.size(), 1);
-    QVERIFY(services_->opened[0].endsWith(QStringLiteral("/码表信息统计文档.txt")));
+    QVERIFY(services_->opened[0].endsWith(u"/码表信息统计文档.txt"_s));
     const std::string report = ReadFile(QUrl(services_->opened[0]).toLocalFile());
-    QVERIFY(report.find(Utf16Table({QStringLiteral("编码总数:4 个")}).substr(2, 20)) !=
-            std::string::npos);
+    QVERIFY(report.find(Utf16Table({"编码总数:4 个"}).substr(2, 20)) != std::string::npos);
     QCOMPARE(ReadFile(path), utf8);
 
     // Changed: Cancel does nothing; No measures the open rows and saves nothing.
@@ -505,7 +449,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(Entries(), (QStringList{"阿", "吖", "爱", "啊"}));
 
     // After save as, the original is not overwritten behind the user's back.
-    services_->savePicks = {dir_->filePath(QStringLiteral("copy.txt"))};
+    services_->savePicks = {At("copy.txt")};
     QVERIFY(window_->Dispatch(command::kSaveAs));
     window_->Dispatch(command::kStatistics);
     QCOMPARE(services_->questions.size(), 2);
@@ -520,20 +464,18 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     window_->Dispatch(command::kStatistics);
     QCOMPARE(services_->opened.size(), 3);
     QCOMPARE(services_->messages.last(),
-             QStringLiteral("无法保存|保存文件失败，请确认对当前目录的文件写入权限。"));
+             u"无法保存|保存文件失败，请确认对当前目录的文件写入权限。"_s);
     QVERIFY(store_->dirty());
   }
 
   void installedCopiesOpenSaveBackAndReverse() {
     // No copy at all: said so, nothing opens.
-    window_->SetInstalledEnvironment(
-        test::FakePrefix(dir_->filePath("empty").toStdString()).Environment());
+    window_->SetInstalledEnvironment(test::FakePrefix(At("empty").toStdString()).Environment());
     window_->Dispatch(command::kOpenInstalled);
     QCOMPARE(services_->messages.last(),
-             QStringLiteral(
-                 "无法执行的操作请求|当前计算机尚未安装任何Mirel输入法,所以无法执行该操作。"));
+             u"无法执行的操作请求|当前计算机尚未安装任何Mirel输入法,所以无法执行该操作。"_s);
 
-    test::FakePrefix prefix(dir_->filePath("prefix").toStdString());
+    test::FakePrefix prefix(At("prefix").toStdString());
     prefix.AddCopy(u"Unnamed", u"unnamed", u"");
     prefix.AddCopy(u"MirelIME3_sp", u"mirelsp", u"Mirel 双拼");
     prefix.SetMainTable(u"unnamed", u"x\ty\r\n");
@@ -545,9 +487,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
         QString::fromStdString((prefix.DataFolder(u"mirelsp") / "main.ktb").string());
     const std::string header = ReadFile(main).substr(36, 34);
 
-    OnNextDialog([](QDialog* dialog) {
-      auto* installed = qobject_cast<InstalledDialog*>(dialog);
-      QVERIFY(installed != nullptr);
+    OnNextDialog<InstalledDialog>([](InstalledDialog* installed) {
       QCOMPARE(installed->copyList()->count(), 1);  // the copy without a name is not offered
       QVERIFY(!installed->userLibraryBox()->isVisible());
       installed->Confirm();
@@ -561,20 +501,18 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(ReadFile(main).substr(36, 34), header);
 
     // Reverse: the export of the saved table and its user library.
-    const QString out = dir_->filePath(QStringLiteral("export"));
+    const QString out = At("export");
     services_->savePicks = {out};
-    OnNextDialog([](QDialog* dialog) {
-      auto* installed = qobject_cast<InstalledDialog*>(dialog);
+    OnNextDialog<InstalledDialog>([](InstalledDialog* installed) {
       QVERIFY(installed->userLibraryBox()->isVisibleTo(installed));
       installed->userLibraryBox()->setChecked(true);
       installed->Confirm();
     });
     window_->Dispatch(command::kReverseInstalled);
-    QCOMPARE(services_->messages.last(), QStringLiteral("提示|转换成功"));
-    QCOMPARE(ReadFile(out + QStringLiteral(".txt")),
-             Utf16Table({QStringLiteral("中国\tzg"), QStringLiteral("国\tgg"),
-                         QStringLiteral("//kavo_tolvik 导出的当前正在使用的用户词库"),
-                         QStringLiteral("你好\t")}));
+    QCOMPARE(services_->messages.last(), u"提示|转换成功"_s);
+    QCOMPARE(ReadFile(out + u".txt"_s),
+             Utf16Table({"中国\tzg", "国\tgg", u"//kavo_tolvik 导出的当前正在使用的用户词库"_s,
+                         "你好\t"}));
 
     // A read-only main table: the retry question; Cancel leaves the file and the changes.
     QFile::setPermissions(main, QFileDevice::ReadOwner);
@@ -583,165 +521,135 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     services_->retry = {true, false};
     services_->messages.clear();
     window_->Dispatch(command::kSave);
-    QCOMPARE(
-        services_->questions.last(),
-        QStringLiteral(
-            "是否重试？|无法替换主码表文件。请关闭正在使用当前输入法的程序，然后单击“重试”。"));
+    QCOMPARE(services_->questions.last(),
+             u"是否重试？|无法替换主码表文件。请关闭正在使用当前输入法的程序，然后单击“重试”。"_s);
     QCOMPARE(services_->messages.size(), 0);
     QCOMPARE(ReadFile(main), before);
     QVERIFY(store_->dirty());
   }
 
   void conversionDialogsRunFromTheToolsMenu() {
-    const QString source = dir_->filePath(QStringLiteral("src.txt"));
+    const QString source = At("src.txt");
     WriteFile(source, "abc \xE4\xB8\xAD\xE6\x96\x87\r\nx \xE5\x95\x8A \xE9\x98\xBF\r\n");
-    const QString result = dir_->filePath(QStringLiteral("[ 转换结果 ].txt"));
+    const QString result = At("[ 转换结果 ].txt");
     services_->yesNo = {false, false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* rules = qobject_cast<RuleConversionDialog*>(dialog);
-      QVERIFY(rules != nullptr);
+    OnNextDialog<RuleConversionDialog>([&](RuleConversionDialog* rules) {
       QVERIFY(!rules->ruleEdit()->isEnabled());
-      rules->sourceEdit()->setText(dir_->filePath(QStringLiteral("missing.txt")));
+      rules->sourceEdit()->setText(At("missing.txt"));
       rules->Run();
-      QCOMPARE(services_->messages.last(),
-               QStringLiteral("码表格式转换错误|必须定义有效的源码表文件路径"));
+      QCOMPARE(services_->messages.last(), u"码表格式转换错误|必须定义有效的源码表文件路径"_s);
       rules->sourceEdit()->setText(source);
-      rules->separatorEdit()->setText(QStringLiteral("空格"));
+      rules->separatorEdit()->setText(u"空格"_s);
       rules->layoutButton(2)->setChecked(true);
       rules->Run();
-      QCOMPARE(ReadFile(result), Utf16Table({QStringLiteral("中文\tabc"), QStringLiteral("啊\tx"),
-                                             QStringLiteral("阿\tx")}));
+      QCOMPARE(ReadFile(result), Utf16Table({"中文\tabc", "啊\tx", "阿\tx"}));
       rules->ruleModeBox()->setChecked(true);
       QVERIFY(!rules->layoutButton(1)->isEnabled());
-      rules->ruleEdit()->setPlainText(
-          QStringLiteral("<lower.0><space.1><all.0><row.2>==><n><3><t><1><r>"));
+      rules->ruleEdit()->setPlainText(u"<lower.0><space.1><all.0><row.2>==><n><3><t><1><r>"_s);
       rules->Run();
-      QCOMPARE(ReadFile(result),
-               Utf16Table({QStringLiteral("中文\tabc"), QStringLiteral("啊 阿\tx")}));
-      dialog->reject();
+      QCOMPARE(ReadFile(result), Utf16Table({"中文\tabc", "啊 阿\tx"}));
+      rules->reject();
     });
     window_->Dispatch(command::kRuleConversion);
     QCOMPARE(services_->questions.size(), 2);
-    QVERIFY(services_->questions[0].startsWith(QStringLiteral("转换完成，是否查看文件？|")));
+    QVERIFY(services_->questions[0].startsWith(u"转换完成，是否查看文件？|"_s));
 
     // The common formats: detection, the target rule, a conversion.
-    const QString mirel = dir_->filePath(QStringLiteral("mirel.txt"));
-    WriteFile(mirel, Utf16Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
-                                 QStringLiteral("吧\tb")}));
+    const QString mirel = At("mirel.txt");
+    WriteFile(mirel, Utf16Table({"啊\ta", "阿\ta", "吧\tb"}));
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* common = qobject_cast<CommonConversionDialog*>(dialog);
-      QVERIFY(common != nullptr);
+    OnNextDialog<CommonConversionDialog>([&](CommonConversionDialog* common) {
       QVERIFY(!common->sourceButton(FormatOf(TableFormat::kMirel))->isEnabled());
       common->ChooseSource(mirel);
       QVERIFY(common->sourceButton(FormatOf(TableFormat::kMirel))->isChecked());
       QVERIFY(!common->targetButton(FormatOf(TableFormat::kMirel))->isEnabled());
       QVERIFY(common->targetButton(FormatOf(TableFormat::kSogou))->isEnabled());
       common->Convert(FormatOf(TableFormat::kSogou));
-      dialog->reject();
+      common->reject();
     });
     window_->Dispatch(command::kCommonConversion);
-    QCOMPARE(
-        ReadFile(dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))),
-        Utf16Table({QStringLiteral("a,1=啊"), QStringLiteral("a,2=阿"), QStringLiteral("b,1=吧")}));
+    QCOMPARE(ReadFile(At("mirel___搜狗格式.txt")), Utf16Table({"a,1=啊", "a,2=阿", "b,1=吧"}));
     QVERIFY(services_->questions.last().contains(
-        QStringLiteral("成功转换为搜狗码表格式，转换条数：3。\r\n已写入：") +
-        dir_->filePath(QStringLiteral("mirel___搜狗格式.txt"))));
+        u"成功转换为搜狗码表格式，转换条数：3。\r\n已写入："_s + At("mirel___搜狗格式.txt")));
 
     // A row fcitx5 would drop (a repeat) is shown before anything is written; 取消
     // leaves no file and no error box.
-    const QString wide = dir_->filePath(QStringLiteral("wide.txt"));
-    WriteFile(wide, Utf16Table({QStringLiteral("啊\ta"), QStringLiteral("阿\ta"),
-                                QStringLiteral("吧\tb"), QStringLiteral("啊\ta")}));
+    const QString wide = At("wide.txt");
+    WriteFile(wide, Utf16Table({"啊\ta", "阿\ta", "吧\tb", "啊\ta"}));
     const int messages = services_->messages.size();
     services_->confirm = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* common = qobject_cast<CommonConversionDialog*>(dialog);
-      QVERIFY(common != nullptr);
+    OnNextDialog<CommonConversionDialog>([&](CommonConversionDialog* common) {
       common->ChooseSource(wide);
       common->Convert(FormatOf(linux_table::LinuxFormat::kFcitxText));
-      dialog->reject();
+      common->reject();
     });
     window_->Dispatch(command::kCommonConversion);
     QCOMPARE(services_->messages.mid(messages), QStringList());
     QCOMPARE(services_->changes.size(), 1);
-    QVERIFY(services_->changes.last().first().startsWith(QStringLiteral("第4行")));
-    QCOMPARE(services_->changeButtons.last(), QStringLiteral("转换/取消"));
+    QVERIFY(services_->changes.last().first().startsWith(u"第4行"_s));
+    QCOMPARE(services_->changeButtons.last(), u"转换/取消"_s);
     QCOMPARE(services_->messages.size(), messages);
     QDir folder(dir_->path());
-    QCOMPARE(folder.entryList({QStringLiteral("wide*")}, QDir::Files),
-             QStringList{QStringLiteral("wide.txt")});
+    QCOMPARE(folder.entryList({"wide*"}, QDir::Files), QStringList{"wide.txt"});
   }
 
   void mergeAndTipsDialogsRunFromTheToolsMenu() {
-    const QString t1 = dir_->filePath(QStringLiteral("t1.txt")),
-                  t2 = dir_->filePath(QStringLiteral("t2.txt"));
-    WriteFile(t1, Utf16Table({QStringLiteral("中\tab")}));
-    WriteFile(t2, Utf16Table({QStringLiteral("中\tx"), QStringLiteral("中\ty")}));
+    const QString t1 = At("t1.txt"), t2 = At("t2.txt");
+    WriteFile(t1, Utf16Table({"中\tab"}));
+    WriteFile(t2, Utf16Table({"中\tx", "中\ty"}));
     services_->openPicks = {t1, t2};
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* merge = qobject_cast<MergeDialog*>(dialog);
-      QVERIFY(merge != nullptr);
+    OnNextDialog<MergeDialog>([&](MergeDialog* merge) {
       merge->Merge();
-      QCOMPARE(services_->messages.last(), QStringLiteral("合并错误|必须指定用于合并的第一码表。"));
+      QCOMPARE(services_->messages.last(), u"合并错误|必须指定用于合并的第一码表。"_s);
       merge->Browse(0);
       merge->Browse(1);
-      QVERIFY(merge->settingsBox()->toPlainText().startsWith(QStringLiteral("码表1=") + t1));
+      QVERIFY(merge->settingsBox()->toPlainText().startsWith(u"码表1="_s + t1));
       merge->Merge();
-      dialog->reject();
+      merge->reject();
     });
     window_->Dispatch(command::kMerge);
-    QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 码表合并结果 ].txt"))),
-             Utf16Table({QStringLiteral("中\tabx"), QStringLiteral("中\taby")}));
-    QCOMPARE(services_->questions.last(),
-             QStringLiteral(
-                 "合并成功，是否查看文件？|码表合并完成，合并后的文件保存于“码表1”相同目录，以“[ "
-                 "码表合并结果 ].txt”命名。\r\n是否立即查看该文件？"));
+    QCOMPARE(ReadFile(At("[ 码表合并结果 ].txt")), Utf16Table({"中\tabx", "中\taby"}));
+    QVERIFY(services_->questions.last().startsWith(u"合并成功，是否查看文件？|"_s));
 
-    const QString codes = dir_->filePath(QStringLiteral("codes.txt"));
-    const QString contents = dir_->filePath(QStringLiteral("contents.txt"));
-    WriteFile(codes, Utf16Table({QStringLiteral("k\tab")}));
-    WriteFile(contents, Utf16Table({QStringLiteral("no tab here")}));
-    OnNextDialog([&](QDialog* dialog) {
-      auto* tips = qobject_cast<CommandTipsDialog*>(dialog);
-      QVERIFY(tips != nullptr);
+    const QString codes = At("codes.txt");
+    const QString contents = At("contents.txt");
+    WriteFile(codes, Utf16Table({"k\tab"}));
+    WriteFile(contents, Utf16Table({"no tab here"}));
+    OnNextDialog<CommandTipsDialog>([&](CommandTipsDialog* tips) {
       tips->Generate();
-      QCOMPARE(services_->messages.last(), QStringLiteral("生成错误|必须定义提示编码表。"));
+      QCOMPARE(services_->messages.last(), u"生成错误|必须定义提示编码表。"_s);
       tips->codeTableEdit()->setText(codes);
       tips->contentTableEdit()->setText(contents);
       tips->Generate();
       // Read, but without rows: the message names the file, not access rights.
-      QVERIFY2(services_->messages.last().startsWith(
-                   QStringLiteral("生成错误|提示内容表中没有“键 TAB 内容”的行")),
-               qPrintable(services_->messages.last()));
+      QVERIFY2(
+          services_->messages.last().startsWith(u"生成错误|提示内容表中没有“键 TAB 内容”的行"_s),
+          qPrintable(services_->messages.last()));
       QVERIFY(services_->messages.last().contains(contents));
-      WriteFile(contents, Utf16Table({QStringLiteral("k\thello")}));
-      tips->prefixEdit()->setText(QStringLiteral("z"));
+      WriteFile(contents, Utf16Table({"k\thello"}));
+      tips->prefixEdit()->setText(u"z"_s);
       tips->Generate();
-      dialog->reject();
+      tips->reject();
     });
     services_->opened.clear();
     window_->Dispatch(command::kCommandTips);
     QCOMPARE(services_->opened.size(), 1);
     QCOMPARE(ReadFile(QUrl(services_->opened[0]).toLocalFile()),
-             Utf16Table({QStringLiteral("$mlcmd(k,k[hello])\tzab")}));
+             Utf16Table({"$mlcmd(k,k[hello])\tzab"}));
   }
 
   void generatorsRunOnAWorkerThreadFromTheToolsMenu() {
-    const QString split = dir_->filePath(QStringLiteral("split.txt"));
-    const QString keys = dir_->filePath(QStringLiteral("keys.txt"));
-    WriteFile(split, Utf16Table({QStringLiteral("好\t女子"), QStringLiteral("林\t木木")}));
-    WriteFile(keys, Utf16Table({QStringLiteral("a=女"), QStringLiteral("b=子木")}));
+    const QString split = At("split.txt");
+    const QString keys = At("keys.txt");
+    WriteFile(split, Utf16Table({"好\t女子", "林\t木木"}));
+    WriteFile(keys, Utf16Table({"a=女", "b=子木"}));
     services_->openPicks = {split, keys};
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* single = qobject_cast<SingleCharactersDialog*>(dialog);
-      QVERIFY(single != nullptr);
+    OnNextDialog<SingleCharactersDialog>([&](SingleCharactersDialog* single) {
       const auto buttons = single->findChildren<QPushButton*>();
       for (QPushButton* b : buttons) {
-        if (b->text().startsWith(QStringLiteral("拆分序列表")) ||
-            b->text().startsWith(QStringLiteral("键盘映射表"))) {
+        if (b->text().startsWith(u"拆分序列表"_s) || b->text().startsWith(u"键盘映射表"_s)) {
           b->click();
         }
       }
@@ -750,68 +658,54 @@ class MainWindowTest : public QObject, public test::WindowFixture {
       QVERIFY(!single->isEnabled());
       QTRY_VERIFY_WITH_TIMEOUT(!single->running(), 10000);
       QVERIFY(single->isEnabled());
-      QVERIFY(single->windowTitle().startsWith(QStringLiteral("单字编码生成 - 读取行数：")));
-      dialog->reject();
+      QVERIFY(single->windowTitle().startsWith(u"单字编码生成 - 读取行数："_s));
+      single->reject();
     });
     window_->Dispatch(command::kSingleCharacters);
-    QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 生成的单字码表 ].txt"))),
-             Utf16Table({QStringLiteral("好\tab"), QStringLiteral("林\tbb")}));
-    QVERIFY(services_->questions.last().startsWith(QStringLiteral("转换完成，是否查看文件？|")));
+    QCOMPARE(ReadFile(At("[ 生成的单字码表 ].txt")), Utf16Table({"好\tab", "林\tbb"}));
+    QVERIFY(services_->questions.last().startsWith(u"转换完成，是否查看文件？|"_s));
 
-    const QString chars = dir_->filePath(QStringLiteral("chars.txt"));
-    const QString words = dir_->filePath(QStringLiteral("words.txt"));
-    WriteFile(chars, Utf16Table({QStringLiteral("中\tkhkh"), QStringLiteral("国\tlgyi")}));
-    WriteFile(words, Utf16Table({QStringLiteral("中国"), QStringLiteral("中无")}));
+    const QString chars = At("chars.txt");
+    const QString words = At("words.txt");
+    WriteFile(chars, Utf16Table({"中\tkhkh", "国\tlgyi"}));
+    WriteFile(words, Utf16Table({"中国", "中无"}));
     services_->yesNo = {false};
-    OnNextDialog([&](QDialog* dialog) {
-      auto* library = qobject_cast<WordLibraryDialog*>(dialog);
-      QVERIFY(library != nullptr);
+    OnNextDialog<WordLibraryDialog>([&](WordLibraryDialog* library) {
       QVERIFY(library->predefinedBox()->isChecked());
-      library->settingsBox()->setPlainText(
-          QStringLiteral("单字码表=") + chars + QStringLiteral("\n辅助码表=\n词库文件=") + words +
-          QStringLiteral("\n\n构词规则=\np2=l1b1+l1b2+l2b1+l2b2\n"));
+      library->settingsBox()->setPlainText(u"单字码表="_s + chars + u"\n辅助码表=\n词库文件="_s +
+                                           words + u"\n\n构词规则=\np2=l1b1+l1b2+l2b1+l2b2\n"_s);
       library->tolerantBox()->setChecked(true);
       library->Start();
       QTRY_VERIFY_WITH_TIMEOUT(!library->running(), 10000);
-      dialog->reject();
+      library->reject();
     });
     window_->Dispatch(command::kWordLibrary);
-    QCOMPARE(ReadFile(dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
-             Utf16Table({QStringLiteral("中国\tkhlg"), QStringLiteral("中无\tkh")}));
-    QVERIFY(ReadFile(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))).size() > 2);
+    QCOMPARE(ReadFile(At("[ 生成的词库 ].txt")), Utf16Table({"中国\tkhlg", "中无\tkh"}));
+    QVERIFY(ReadFile(At("[ error_词库生成 ].txt")).size() > 2);
     // A run with failures says so, with its count and the log's name.
     const QString told = services_->questions.last();
-    QVERIFY2(told.startsWith(QStringLiteral("生成完成，但有 1 条错误，是否查看文件？|")),
-             qPrintable(told));
-    QVERIFY2(told.contains(QStringLiteral("已写入 2 行：") +
-                           dir_->filePath(QStringLiteral("[ 生成的词库 ].txt"))),
-             qPrintable(told));
-    QVERIFY2(told.contains(dir_->filePath(QStringLiteral("[ error_词库生成 ].txt"))),
-             qPrintable(told));
+    QVERIFY2(told.startsWith(u"生成完成，但有 1 条错误，是否查看文件？|"_s), qPrintable(told));
+    QVERIFY2(told.contains(u"已写入 2 行："_s + At("[ 生成的词库 ].txt")), qPrintable(told));
+    QVERIFY2(told.contains(At("[ error_词库生成 ].txt")), qPrintable(told));
   }
 
-  void reordersAndExports() {
-    Open({QStringLiteral("甲\tb"), QStringLiteral("乙\taa"), QStringLiteral("丙\ta")});
-    window_->Dispatch(command::kCodeOrder2);
-    QCOMPARE(Entries(), (QStringList{"丙", "甲", "乙"}));
-    window_->Dispatch(command::kSourceOrder);
-    QCOMPARE(Entries(), (QStringList{"甲", "乙", "丙"}));
-    services_->savePicks = {dir_->filePath(QStringLiteral("single"))};
+  void exportsAndTheFrequencyOrder() {
+    Open({"甲\tb", "乙\taa", "丙\ta"});
+    services_->savePicks = {At("single")};
     window_->Dispatch(command::kExtractSingle);
-    QCOMPARE(services_->messages.last(), QStringLiteral("导出完毕|导出用户单字码表数：3个。"));
-    QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("single.txt"))));
-    services_->savePicks = {dir_->filePath(QStringLiteral("freq.txt"))};
+    QCOMPARE(services_->messages.last(), u"导出完毕|导出用户单字码表数：3个。"_s);
+    QVERIFY(QFileInfo::exists(At("single.txt")));
+    services_->savePicks = {At("freq.txt")};
     Key(Qt::Key_E, Qt::ControlModifier);
-    QCOMPARE(
-        ReadFile(dir_->filePath(QStringLiteral("freq.txt"))),
-        Utf16Table({QStringLiteral("甲\t1"), QStringLiteral("乙\t2"), QStringLiteral("丙\t3")}));
+    QCOMPARE(ReadFile(At("freq.txt")), Utf16Table({"甲\t1", "乙\t2", "丙\t3"}));
     window_->Dispatch(command::kCodeOrder1);
-    services_->openPicks = {dir_->filePath(QStringLiteral("freq.txt"))};
+    services_->openPicks = {At("freq.txt")};
     window_->Dispatch(command::kFrequencyOrder);
     QCOMPARE(Entries(), (QStringList{"甲", "乙", "丙"}));
   }
+
   void closeBoxAndEverySavePromptCanBeCancelled() {
-    const QString path = Table({QStringLiteral("中\tzh"), QStringLiteral("国\tgg")});
+    const QString path = Table({"中\tzh", "国\tgg"});
     const std::string bytes = ReadFile(path);
     QVERIFY(window_->OpenTable(path.toStdString()));
     Select({0});
@@ -821,44 +715,50 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(!window_->close());
     QVERIFY(window_->isVisible());
     QCOMPARE(services_->questions.last(),
-             QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"));
+             u"是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"_s);
     Key(Qt::Key_W, Qt::ControlModifier);
     Key(Qt::Key_O, Qt::ControlModifier);
     Key(Qt::Key_O, Qt::ControlModifier | Qt::AltModifier);
     Key(Qt::Key_X, Qt::AltModifier);
     QCOMPARE(services_->questions.size(), 6);
+    QCOMPARE(services_->questions.last(),
+             u"是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改？"_s);
     QVERIFY(services_->pickerTitles.isEmpty());
     QVERIFY(services_->messages.isEmpty());
     QVERIFY(window_->isVisible());
-    QCOMPARE(Entries(), QStringList{QStringLiteral("国")});
+    QCOMPARE(Entries(), QStringList{"国"});
     QVERIFY(store_->dirty());
 
     // No, then a cancelled picker or a file that cannot be read: the open
     // table stays as it was, changes and all.
     services_->yesNoCancel = {UiServices::Answer::kNo, UiServices::Answer::kNo};
-    services_->openPicks = {QString(), dir_->filePath(QStringLiteral("t.doc"))};
-    WriteFile(dir_->filePath(QStringLiteral("t.doc")), "x\r\n");
+    services_->openPicks = {QString(), At("t.doc")};
+    WriteFile(At("t.doc"), "x\r\n");
     window_->Dispatch(command::kOpen);
     window_->Dispatch(command::kOpen);
-    QCOMPARE(services_->messages.last(), QStringLiteral("打开失败|无法打开码表文件。"));
-    QCOMPARE(Entries(), QStringList{QStringLiteral("国")});
+    QCOMPARE(services_->messages.last(), u"打开失败|无法打开码表文件。"_s);
+    QCOMPARE(services_->pickerTitles, (QStringList{"选择码表文件:", "选择码表文件:"}));
+    QCOMPARE(Entries(), QStringList{"国"});
     QVERIFY(store_->dirty());
     QVERIFY(window_->action(command::kSave)->isEnabled());
 
     // A filter that hides every row still asks before the changes go.
-    window_->filterBox()->setText(QStringLiteral("none"));
+    window_->filterBox()->setText(u"none"_s);
     services_->questions.clear();
     QVERIFY(!window_->close());
     QCOMPARE(services_->questions.size(), 1);
 
-    // No closes without saving; Yes saves first.
+    // No closes without saving; Exit's Yes saves first, asking once.
     services_->yesNoCancel = {UiServices::Answer::kNo};
     QVERIFY(window_->close());
     QCOMPARE(ReadFile(path), bytes);
     window_->show();
+    services_->questions.clear();
     services_->yesNoCancel = {UiServices::Answer::kYes};
-    QVERIFY(window_->close());
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg")}));
+    Key(Qt::Key_X, Qt::AltModifier);
+    QCOMPARE(services_->questions.size(), 1);
+    QCOMPARE(ReadFile(path), Utf16Table({"国\tgg"}));
+    QVERIFY(!window_->isVisible());
   }
 
   // The rows listed before a filter that could not be made stay listed, and
@@ -868,21 +768,19 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     window_.reset();
     store_ = std::make_unique<TableStore>(faulty, *temp_);
     window_ = std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString());
-    Open({QStringLiteral("甲\ta"), QStringLiteral("乙\tb"), QStringLiteral("丙\tc")});
+    Open({"甲\ta", "乙\tb", "丙\tc"});
     faulty.Reset();
     faulty.FailAt(test::IoStep::kOpen, 0);
     Select({0});
     services_->yesNo = {true, true};
     window_->Dispatch(command::kDelete);
     QCOMPARE(VisibleEntries(), (QStringList{"甲", "乙", "丙"}));
-    QVERIFY(window_->findChild<QLabel*>(QStringLiteral("resultLabel"))
-                ->text()
-                .contains(QStringLiteral("筛选失败：")));
+    QVERIFY(window_->findChild<QLabel*>(u"resultLabel"_s)->text().contains(u"筛选失败："_s));
     Select({1});
     window_->Dispatch(command::kDelete);
     QCOMPARE(Entries(), (QStringList{"乙", "丙"}));
     // The next filter works again and lists the table as it is.
-    window_->filterBox()->setText(QStringLiteral("c"));
+    window_->filterBox()->setText(u"c"_s);
     QCOMPARE(VisibleEntries(), QStringList{"丙"});
     window_.reset();
     store_.reset();
@@ -904,13 +802,13 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Select({0});
     services_->yesNo = {true};
     window_->Dispatch(command::kDelete);
-    window_->filterBox()->setText(QStringLiteral("a"));
+    window_->filterBox()->setText(u"a"_s);
     QVERIFY(!files().isEmpty());
     services_->yesNoCancel = {UiServices::Answer::kNo};
     window_->Dispatch(command::kClose);
     QCOMPARE(files(), QStringList());
 
-    const QString sogou = dir_->filePath(QStringLiteral("sg.dat"));
+    const QString sogou = At("sg.dat");
     WriteFile(sogou, "a,1=啊\r\nb,1=吧\r\n");
     QVERIFY(window_->OpenTable(sogou.toStdString()));
     window_->Dispatch(command::kStatistics);
@@ -923,29 +821,26 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   // Tables of every format open by their content; one of the common line
   // formats is saved as a Mirel text the user names, never over itself.
   void everyFormatOpensAndTheConversionPickerOffersIt() {
-    const QString sogou = dir_->filePath(QStringLiteral("sg.dat"));
+    const QString sogou = At("sg.dat");
     const std::string bytes = "a,1=啊\r\na,2=阿\r\nb,1=吧\r\n";
     WriteFile(sogou, bytes);
     services_->openPicks = {sogou};
     window_->Dispatch(command::kOpen);
     QCOMPARE(Entries(), (QStringList{"啊", "阿", "吧"}));
     QCOMPARE(window_->recentFiles(), QStringList{sogou});
-    QVERIFY(window_->findChild<QLabel*>(QStringLiteral("fileLabel"))
-                ->text()
-                .startsWith(QStringLiteral("sg.dat — ")));
-    QVERIFY(window_->windowTitle().endsWith(QStringLiteral(" - sg.dat[*]")));
+    QVERIFY(window_->findChild<QLabel*>(u"fileLabel"_s)->text().startsWith(u"sg.dat — "_s));
+    QVERIFY(window_->windowTitle().endsWith(u" - sg.dat[*]"_s));
     Select({2});
     window_->Dispatch(command::kMoveToTop);
-    const QString saved = dir_->filePath(QStringLiteral("sg.txt"));
+    const QString saved = At("sg.txt");
     services_->savePicks = {saved};
     QVERIFY(window_->Dispatch(command::kSave));
     QCOMPARE(ReadFile(sogou), bytes);
-    QCOMPARE(ReadFile(saved), Utf16Table({QStringLiteral("吧\tb"), QStringLiteral("啊\ta"),
-                                          QStringLiteral("阿\ta")}));
+    QCOMPARE(ReadFile(saved), Utf16Table({"吧\tb", "啊\ta", "阿\ta"}));
 
     OnNextDialog([](QDialog* dialog) {
       for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-        if (button->text() == QStringLiteral("浏览(&B)")) button->click();
+        if (button->text() == u"浏览(&B)"_s) button->click();
       }
       dialog->reject();
     });
@@ -953,26 +848,15 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(services_->tablePickerTitles.size(), 2);
   }
 
-  void closingResetsTheTitleAndStatus() {
-    Open(Letters(3));
-    window_->filterBox()->setText(QStringLiteral("a"));
-    Key(Qt::Key_W, Qt::ControlModifier);
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Mirel码表编辑器 V3.0"));
-    QVERIFY(window_->filterBox()->text().isEmpty());
-    QVERIFY(!window_->action(command::kSave)->isEnabled());
-    QVERIFY(window_->findChild<QLabel*>(QStringLiteral("rowsLabel"))->text().isEmpty());
-  }
-
   void undoAndRedoWalkBackToTheSavedState() {
-    const QString path = Table({QStringLiteral("甲\tb"), QStringLiteral("乙\ta"),
-                                QStringLiteral("丙\tc"), QStringLiteral("丁\ta")});
+    const QString path = Table({"甲\tb", "乙\ta", "丙\tc", "丁\ta"});
     QVERIFY(window_->OpenTable(path.toStdString()));
-    QLabel* changed = window_->findChild<QLabel*>(QStringLiteral("changedLabel"));
+    QLabel* changed = window_->findChild<QLabel*>(u"changedLabel"_s);
     QVERIFY(!window_->action(command::kUndo)->isEnabled());
     QStringList states{Entries().join(u' ')};
     Select({0});
     Key(Qt::Key_Down, Qt::ControlModifier);
-    QCOMPARE(Label("resultLabel"), QStringLiteral("下移一位：1 行"));
+    QCOMPARE(Label("resultLabel"), u"下移一位：1 行"_s);
     states << Entries().join(u' ');
     window_->Dispatch(command::kCodeOrder1);
     states << Entries().join(u' ');
@@ -983,20 +867,18 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Key(Qt::Key_Delete);
     states << Entries().join(u' ');
     Select({0});
-    OnNextDialog([](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
-      modify->entryEdit()->setText(QStringLiteral("更长的词条"));
+    OnNextDialog<ModifyDialog>([](ModifyDialog* modify) {
+      modify->entryEdit()->setText(u"更长的词条"_s);
       modify->accept();
     });
     Key(Qt::Key_Return);
     states << Entries().join(u' ');
-    QCOMPARE(changed->text(), QStringLiteral("已修改"));
+    QCOMPARE(changed->text(), u"已修改"_s);
     QVERIFY(window_->action(command::kUndo)->isEnabled());
 
     // Each undo names what it took back.
-    const QStringList undone = {
-        QStringLiteral("已撤销：移动 1 行"), QStringLiteral("已撤销：重新排序（编码序1）"),
-        QStringLiteral("已撤销：删除 1 行"), QStringLiteral("已撤销：修改第 1 行")};
+    const QStringList undone = {"已撤销：移动 1 行", "已撤销：重新排序（编码序1）",
+                                u"已撤销：删除 1 行"_s, "已撤销：修改第 1 行"};
     for (int k = static_cast<int>(states.size()) - 2; k >= 0; --k) {
       Key(Qt::Key_Z, Qt::ControlModifier);
       QCOMPARE(Entries().join(u' '), states[k]);
@@ -1008,7 +890,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Key(Qt::Key_Y, Qt::ControlModifier);
     Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(Entries().join(u' '), states[2]);
-    QCOMPARE(Label("resultLabel"), QStringLiteral("已重做：重新排序（编码序1）"));
+    QCOMPARE(Label("resultLabel"), u"已重做：重新排序（编码序1）"_s);
     QVERIFY(!store_->dirty());
     Key(Qt::Key_Y, Qt::ControlModifier);
     Key(Qt::Key_Y, Qt::ControlModifier);
@@ -1017,24 +899,23 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   }
 
   void findGoesToEntriesUnderTheFilter() {
-    Open({QStringLiteral("中国\tzg"), QStringLiteral("中国人\tzgr"), QStringLiteral("国\tgg"),
-          QStringLiteral("美国\tmg"), QStringLiteral("人国\tzr")});
-    window_->filterBox()->setText(QStringLiteral("z"));  // 中国 中国人 人国
+    Open({"中国\tzg", "中国人\tzgr", "国\tgg", "美国\tmg", "人国\tzr"});
+    window_->filterBox()->setText(u"z"_s);  // 中国 中国人 人国
     QVERIFY(window_->findBar()->isHidden());
     Key(Qt::Key_F, Qt::ControlModifier);
     QVERIFY(!window_->findBar()->isHidden());
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window_->findBox()));
-    window_->findBox()->insert(QStringLiteral("人"));  // as the input method commits it
+    window_->findBox()->insert(u"人"_s);  // as the input method commits it
     // The count says which match the current row is, while it is one.
-    QCOMPARE(window_->findCount()->text(), QStringLiteral("1/2"));
+    QCOMPARE(window_->findCount()->text(), u"1/2"_s);
     QCOMPARE(Selected(), std::vector<int>{1});
     Key(Qt::Key_F3, Qt::NoModifier, window_->findBox());
     QCOMPARE(Selected(), std::vector<int>{2});
-    QCOMPARE(window_->findCount()->text(), QStringLiteral("2/2"));
+    QCOMPARE(window_->findCount()->text(), u"2/2"_s);
     Key(Qt::Key_Home);
-    QCOMPARE(window_->findCount()->text(), QStringLiteral("2 行匹配"));
+    QCOMPARE(window_->findCount()->text(), u"2 行匹配"_s);
     Key(Qt::Key_F3);
-    QCOMPARE(window_->findCount()->text(), QStringLiteral("1/2"));
+    QCOMPARE(window_->findCount()->text(), u"1/2"_s);
     Key(Qt::Key_F3);
     Key(Qt::Key_Return, Qt::NoModifier, window_->findBox());  // wraps to the first
     QCOMPARE(Selected(), std::vector<int>{1});
@@ -1043,8 +924,8 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     // Keys typed into the find box are text, not commands.
     Key(Qt::Key_Delete, Qt::NoModifier, window_->findBox());
     QVERIFY(services_->questions.isEmpty());
-    QTest::keyClicks(window_->findBox(), QStringLiteral("x"));
-    QCOMPARE(window_->findCount()->text(), QStringLiteral("无匹配"));
+    QTest::keyClicks(window_->findBox(), u"x"_s);
+    QCOMPARE(window_->findCount()->text(), u"无匹配"_s);
     Key(Qt::Key_Escape, Qt::NoModifier, window_->findBox());
     QVERIFY(window_->findBar()->isHidden());
   }
@@ -1052,27 +933,24 @@ class MainWindowTest : public QObject, public test::WindowFixture {
   void rowBreaksAreRefusedInBothDialogs() {
     Open(Letters(2));
     Select({0});
-    OnNextDialog([this](QDialog* dialog) {
-      auto* modify = qobject_cast<ModifyDialog*>(dialog);
-      modify->entryEdit()->setText(QStringLiteral("甲\t乙"));
+    OnNextDialog<ModifyDialog>([this](ModifyDialog* modify) {
+      modify->entryEdit()->setText(u"甲\t乙"_s);
       modify->accept();
       QVERIFY(modify->isVisible());
-      QVERIFY(services_->messages.last().startsWith(
-          QStringLiteral("错误的输入|编码和词条中不能含有制表符")));
-      modify->entryEdit()->setText(QStringLiteral("甲"));
-      modify->codeEdit()->setText(QStringLiteral("a\nb"));
+      QVERIFY(services_->messages.last().startsWith(u"错误的输入|编码和词条中不能含有制表符"_s));
+      modify->entryEdit()->setText(u"甲"_s);
+      modify->codeEdit()->setText(u"a\nb"_s);
       modify->accept();
       QVERIFY(modify->isVisible());
-      dialog->reject();
+      modify->reject();
     });
     window_->Dispatch(command::kModify);
-    OnNextDialog([this](QDialog* dialog) {
-      auto* add = qobject_cast<AddEntryDialog*>(dialog);
-      add->codeEdit()->setText(QStringLiteral("x\ry"));
-      add->entryEdit()->setText(QStringLiteral("新"));
+    OnNextDialog<AddEntryDialog>([this](AddEntryDialog* add) {
+      add->codeEdit()->setText(u"x\ry"_s);
+      add->entryEdit()->setText(u"新"_s);
       add->Import();
-      QVERIFY(services_->messages.last().contains(QStringLiteral("制表符")));
-      dialog->reject();
+      QVERIFY(services_->messages.last().contains(u"制表符"_s));
+      add->reject();
     });
     window_->Dispatch(command::kAdd);
     QCOMPARE(Entries(), (QStringList{"r0", "r1"}));
@@ -1100,8 +978,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
         QStringList accessKeys;
         for (QAction* item : menu->actions()) {
           if (item->menu()) menus << item->menu();
-          const QRegularExpressionMatch access =
-              QRegularExpression(QStringLiteral("&(.)")).match(item->text());
+          const QRegularExpressionMatch access = QRegularExpression(u"&(.)"_s).match(item->text());
           if (access.hasMatch()) {
             QVERIFY2(!accessKeys.contains(access.captured(1).toUpper()), qPrintable(item->text()));
             accessKeys << access.captured(1).toUpper();
@@ -1109,15 +986,14 @@ class MainWindowTest : public QObject, public test::WindowFixture {
           const qsizetype tab = item->text().indexOf(u'\t');
           if (tab < 0 || item->menu() || menu == window_->recentMenu()) continue;
           QString shown = item->text().mid(tab + 1);
-          if (!shown.contains(u'+') && !shown.startsWith(u'F') &&
-              shown != QStringLiteral("Enter") && shown != QStringLiteral("Ins") &&
-              shown != QStringLiteral("Del") && shown != QStringLiteral("Tab")) {
+          if (!shown.contains(u'+') && !shown.startsWith(u'F') && shown != u"Enter"_s &&
+              shown != u"Ins"_s && shown != u"Del"_s && shown != u"Tab"_s) {
             continue;  // a hint such as "a-ab-b", not a key
           }
-          shown.replace(QStringLiteral("↑"), QStringLiteral("Up"));
-          shown.replace(QStringLiteral("↓"), QStringLiteral("Down"));
-          shown.replace(QStringLiteral("Enter"), QStringLiteral("Return"));
-          for (const QString& text : shown.split(QStringLiteral(", "))) {
+          shown.replace(u"↑"_s, u"Up"_s);
+          shown.replace(u"↓"_s, u"Down"_s);
+          shown.replace(u"Enter"_s, u"Return"_s);
+          for (const QString& text : shown.split(u", "_s)) {
             const QKeySequence sequence = QKeySequence::fromString(text, QKeySequence::NativeText);
             QVERIFY2(!sequence.isEmpty(), qPrintable(text));
             ran = 0;
@@ -1133,79 +1009,45 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     }
     QCOMPARE(keys, 34);  // every key the window binds
     // The keys the menus used to show wrongly, and the ones that had no item.
-    QVERIFY(
-        window_->action(command::kExportFrequency)->text().endsWith(QStringLiteral("\tCtrl+E")));
-    QVERIFY(window_->action(command::kExtractSingle)->text().endsWith(QStringLiteral("\tCtrl+I")));
-    QVERIFY(window_->action(command::kFocusCycle)->text().endsWith(QStringLiteral("\tTab")));
+    QVERIFY(window_->action(command::kExportFrequency)->text().endsWith(u"\tCtrl+E"_s));
+    QVERIFY(window_->action(command::kExtractSingle)->text().endsWith(u"\tCtrl+I"_s));
+    QVERIFY(window_->action(command::kFocusCycle)->text().endsWith(u"\tTab"_s));
     QVERIFY(window_->action(command::kCommonConversion)
                 ->text()
-                .startsWith(QStringLiteral("常见码表格式转换(&X)...")));
-  }
-
-  void homeAndEndReachTheEndsOfTheList() {
-    Open(Letters(300));
-    window_->entryList()->setFocus();
-    Select({5});
-    Key(Qt::Key_End);
-    QCOMPARE(window_->entryList()->currentIndex().row(), 299);
-    QCOMPARE(Selected(), std::vector<int>{299});
-    Key(Qt::Key_Home, Qt::ShiftModifier);
-    QCOMPARE(Selected().size(), size_t{300});
-    Key(Qt::Key_Home);
-    QCOMPARE(Selected(), std::vector<int>{0});
+                .startsWith(u"常见码表格式转换(&X)..."_s));
   }
 
   void helpUpdatesAndAboutAlwaysAnswer() {
     services_->shellWorks = false;
     Key(Qt::Key_F1);
-    QVERIFY(services_->messages.last().startsWith(QStringLiteral("帮助|无法打开帮助文档")));
+    QVERIFY(services_->messages.last().startsWith(u"帮助|无法打开帮助文档"_s));
     window_->Dispatch(command::kCheckUpdates);
-    QVERIFY(services_->messages.last().contains(QStringLiteral("3.0.0")));
+    QVERIFY(services_->messages.last().contains(u"3.0.0"_s));
     QVERIFY(services_->opened.size() == 1);  // no placeholder address is opened
     OnNextDialog([](QDialog* dialog) {
-      auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("aboutOk"));
+      auto* ok = dialog->findChild<QPushButton*>(u"aboutOk"_s);
       QVERIFY(ok != nullptr);
       ok->click();
     });
     window_->Dispatch(command::kAbout);
-    OnNextDialog([](QDialog* dialog) {
-      auto* rules = qobject_cast<RuleConversionDialog*>(dialog);
+    OnNextDialog<RuleConversionDialog>([](RuleConversionDialog* rules) {
       QVERIFY(rules->sourceEdit()->text().isEmpty());
-      dialog->reject();
+      rules->reject();
     });
     window_->Dispatch(command::kRuleConversion);
-  }
-
-  void statusBarDescribesTheTable() {
-    const QString path = dir_->filePath(QStringLiteral("s.txt"));
-    WriteFile(path, "# \xE7\xA0\x81\xE8\xA1\xA8\r\n\r\nno tab\r\n\xE4\xB8\xAD\tzh\r\n");
-    QVERIFY(window_->OpenTable(path.toStdString()));
-    auto label = [this](const char* name) {
-      return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
-    };
-    QCOMPARE(label("fileLabel"),
-             QStringLiteral("s.txt — ") + QDir::toNativeSeparators(dir_->path()));
-    QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-8"));
-    QCOMPARE(label("rowsLabel"), QStringLiteral("行数：1"));
-    QCOMPARE(label("leftOutLabel"), QStringLiteral("未列出的行（无TAB）：2"));
-    QCOMPARE(label("changedLabel"), QString());
-    // Numbers stand right, texts left.
-    QCOMPARE(window_->model().index(0, 2).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
-             Qt::AlignRight | Qt::AlignVCenter);
-    QCOMPARE(window_->model().index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
-             Qt::AlignLeft | Qt::AlignVCenter);
   }
 
   // The file is rewritten as UTF-16LE without its comment lines: asked once,
   // before writing, and the status bar then shows what the file holds.
   void firstSaveOfAnotherEncodingAsksOnceAndTheStatusBarFollows() {
-    const QString path = dir_->filePath(QStringLiteral("u8.txt"));
+    const QString path = At("u8.txt");
     const std::string utf8 = "# \xE7\xA0\x81\xE8\xA1\xA8\n\xE4\xB8\xAD\tzh\n\xE5\x9B\xBD\tgg\n";
     WriteFile(path, utf8);
     QVERIFY(window_->OpenTable(path.toStdString()));
-    auto label = [this](const char* name) {
-      return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
-    };
+    QCOMPARE(Label("fileLabel"), u"u8.txt — "_s + QDir::toNativeSeparators(dir_->path()));
+    QCOMPARE(Label("rowsLabel"), u"行数：2"_s);
+    QCOMPARE(Label("leftOutLabel"), u"未列出的行（无TAB）：1"_s);
+    QCOMPARE(Label("changedLabel"), QString());
     Select({0});
     QVERIFY(window_->Dispatch(command::kMoveToEnd));
 
@@ -1214,35 +1056,35 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(ReadFile(path), utf8);
     QVERIFY(store_->dirty());
     QCOMPARE(services_->changes.size(), 1);
-    QCOMPARE(services_->changes.last(), QStringList{QStringLiteral("第1行：# 码表")});
-    QCOMPARE(services_->changeButtons.last(), QStringLiteral("保存/取消"));
-    QVERIFY(services_->questions.last().contains(QStringLiteral("UTF-8")));
-    QVERIFY(services_->questions.last().contains(QStringLiteral("1行没有Tab")));
-    QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-8"));
+    QCOMPARE(services_->changes.last(), QStringList{"第1行：# 码表"});
+    QCOMPARE(services_->changeButtons.last(), u"保存/取消"_s);
+    QVERIFY(services_->questions.last().contains(u"UTF-8"_s));
+    QVERIFY(services_->questions.last().contains(u"1行没有Tab"_s));
+    QCOMPARE(Label("encodingLabel"), u"UTF-8"_s);
 
     services_->confirm = {true};
     window_->Dispatch(command::kSave);
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("国\tgg"), QStringLiteral("中\tzh")}));
+    QCOMPARE(ReadFile(path), Utf16Table({"国\tgg", "中\tzh"}));
     QVERIFY(!store_->dirty());
-    QCOMPARE(label("encodingLabel"), QStringLiteral("UTF-16LE"));
-    QCOMPARE(label("leftOutLabel"), QString());
+    QCOMPARE(Label("encodingLabel"), u"UTF-16LE"_s);
+    QCOMPARE(Label("leftOutLabel"), QString());
 
     // The file is now what the input method reads: no second question.
     Select({0});
     QVERIFY(window_->Dispatch(command::kMoveToEnd));
     window_->Dispatch(command::kSave);
     QCOMPARE(services_->changes.size(), 2);
-    QCOMPARE(ReadFile(path), Utf16Table({QStringLiteral("中\tzh"), QStringLiteral("国\tgg")}));
+    QCOMPARE(ReadFile(path), Utf16Table({"中\tzh", "国\tgg"}));
   }
 
   void settingsRememberTheWindowAndRecentFiles() {
-    QSettings settings(dir_->filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    QSettings settings(At("settings.ini"), QSettings::IniFormat);
     auto window =
         std::make_unique<MainWindow>(*store_, *services_, dir_->path().toStdString(), &settings);
     window->show();
     QStringList paths;
     for (int k = 0; k < kRecentLimit + 2; ++k) {
-      paths << Table({QStringLiteral("r%1\ta").arg(k)}, QStringLiteral("f%1.txt").arg(k));
+      paths << Table({u"r%1\ta"_s.arg(k)}, u"f%1.txt"_s.arg(k));
       QVERIFY(window->OpenTable(paths.last().toStdString()));
     }
     QVERIFY(window->OpenTable(paths[3].toStdString()));
@@ -1261,7 +1103,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QCOMPARE(recent[1], paths[9]);
     QVERIFY(!recent.contains(paths[0]));
     window->recentMenu()->actions()[1]->trigger();
-    QCOMPARE(Entries(), QStringList{QStringLiteral("r9")});
+    QCOMPARE(Entries(), QStringList{"r9"});
   }
 
   void aDroppedTableOpensAfterThePrompt() {
@@ -1269,7 +1111,7 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     Select({0});
     services_->yesNo = {true};
     window_->Dispatch(command::kDelete);
-    const QString path = Table({QStringLiteral("落\tl")}, QStringLiteral("dropped.txt"));
+    const QString path = Table({"落\tl"}, u"dropped.txt"_s);
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -1278,18 +1120,18 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     services_->yesNoCancel = {UiServices::Answer::kNo};
     QApplication::sendEvent(window_.get(), &drop);
-    QTRY_COMPARE(Entries(), QStringList{QStringLiteral("落")});
+    QTRY_COMPARE(Entries(), QStringList{"落"});
     QCOMPARE(services_->questions.last(),
-             QStringLiteral("是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"));
+             u"是否保存当前文件？|打开文件的内容已经改变，是否保存这些修改?"_s);
   }
   void qtSpeaksChineseAndTheFontsCoverExtensionB() {
     QTranslator translator;
     QVERIFY2(InstallQtChinese(translator), "qt6-translations-l10n is not installed");
-    QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("t"),
+    QMessageBox box(QMessageBox::Question, "t", "t",
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    QVERIFY(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")));
-    QVERIFY(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
-    QVERIFY(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("取消")));
+    QVERIFY(box.button(QMessageBox::Yes)->text().contains(u"是"_s));
+    QVERIFY(box.button(QMessageBox::No)->text().contains(u"否"_s));
+    QVERIFY(box.button(QMessageBox::Cancel)->text().contains(u"取消"_s));
     QCoreApplication::removeTranslator(&translator);
     // Every character of Extension B, 𠀀 (U+20000) to the Unicode 13
     // additions (U+2A6D7..U+2A6DD), draws from one of the window's families.

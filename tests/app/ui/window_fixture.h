@@ -3,12 +3,12 @@
 // Open() from init() and Close() from cleanup().
 #pragma once
 
+#include <QLabel>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "app/ui/main_window.h"
@@ -17,18 +17,13 @@
 #include "store/table_store.h"
 #include "support/test_support.h"
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace mirel::test {
 
-inline std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
+inline std::string ReadFile(const QString& path) { return ReadBytes(path.toStdString()); }
 inline void WriteFile(const QString& path, const std::string& bytes) {
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  out << bytes;
+  WriteBytes(path.toStdString(), bytes);
 }
 
 struct WindowFixture {
@@ -54,6 +49,27 @@ struct WindowFixture {
     store_.reset();
     temp_.reset();
     dir_.reset();
+  }
+
+  QString At(const QString& name) const { return dir_->filePath(name); }
+  // Entries of the whole table, in order.
+  QStringList Entries() const {
+    QStringList entries;
+    for (uint32_t i = 0; i < store_->RowCount(); ++i) {
+      const std::u16string_view row = store_->DataRowText(i);
+      entries << QString::fromStdU16String(std::u16string(row.substr(0, row.find(u'\t'))));
+    }
+    return entries;
+  }
+  QStringList VisibleEntries() const {
+    QStringList entries;
+    for (int v = 0; v < window_->model().itemCount(); ++v) {
+      entries << window_->model().index(v, 1).data().toString();
+    }
+    return entries;
+  }
+  QString Label(const char* name) const {
+    return window_->findChild<QLabel*>(QString::fromLatin1(name))->text();
   }
 };
 
