@@ -42,13 +42,10 @@ class CompiledTableTest : public ::testing::Test {
 
 std::string Hex(std::string_view hex) {
   std::string out;
-  for (size_t k = 0; k + 1 < hex.size();) {
-    if (hex[k] == ' ') {
-      ++k;
-      continue;
+  for (size_t k = 0; k < hex.size(); ++k) {
+    if (hex[k] != ' ') {
+      out += static_cast<char>(std::stoi(std::string(hex.substr(k++, 2)), nullptr, 16));
     }
-    out += static_cast<char>(std::stoi(std::string(hex.substr(k, 2)), nullptr, 16));
-    k += 2;
   }
   return out;
 }
