@@ -4,7 +4,9 @@
 #include <map>
 
 #include "platform/utf16.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
+#include "support/writer_faults.h"
 
 namespace mirel {
 namespace {
@@ -163,17 +165,35 @@ TEST(StatisticsTest, RunsMatchAPlainCountOnAManyRowTable) {
   EXPECT_EQ(s.elements, u"abcdeq");
 }
 
-TEST(StatisticsTest, ReportFileIsUtf16WithMark) {
+// A report that cannot be written leaves the old one and the changed table.
+TEST(StatisticsTest, ReportFileIsUtf16WithMarkOrLeavesTheOldOne) {
   test::ScratchDir dir;
-  auto temp = TempFolder::OpenIn(dir.path());
+  test::FaultyFileSystem faulty(test::DiskFs());
+  Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(dir.path());
   ASSERT_OK(temp);
-  TableStore store(test::DiskFs(), *temp.value());
-  test::WriteBytes(dir / "t.txt", "a\tb\r\n");
-  ASSERT_OK(store.LoadTable(dir / "t.txt"));
-  ASSERT_OK(WriteStatisticsReport(store, dir / "r.txt"));
-  const std::string bytes = test::ReadBytes(dir / "r.txt");
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(bytes.substr(2), test::Utf16Le(FormatStatisticsReport(MeasureTable(store)), false));
+  TableStore store(faulty, *temp.value());
+  test::WriteBytes(dir / "t.txt", test::Utf8(u"啊\ta\r\n阿\ta\r\n吖\ta\r\n爱\tai\r\n"));
+  const std::filesystem::path report = dir.path() / std::filesystem::path(u"码表信息统计文档.txt");
+  test::WriteBytes(report, "old report");
+  const test::KeptFiles kept({report, dir / "t.txt"});
+  auto reset = [&] {
+    ASSERT_OK(store.LoadTable(dir / "t.txt"));
+    store.DeleteRow(3);
+  };
+  const int faults = test::FailEachStep(
+      faulty, kept,
+      [&] {
+        Status written = WriteStatisticsReport(store, report);
+        EXPECT_TRUE(store.IsOpen());
+        EXPECT_TRUE(store.dirty());
+        EXPECT_EQ(store.RowCount(), 3u);
+        return written;
+      },
+      reset);
+  test::TallyFaults("WriteStatisticsReport", faults);
+
+  ASSERT_OK(WriteStatisticsReport(store, report));
+  EXPECT_EQ(test::ReadBytes(report), test::Utf16Le(FormatStatisticsReport(MeasureTable(store))));
   store.CloseTable();
   EXPECT_FALSE(WriteStatisticsReport(store, dir / "r2.txt").IsOk());
 }

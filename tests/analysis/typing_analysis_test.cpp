@@ -224,13 +224,6 @@ TEST(TypingAnalysisTest, WeightListsSumRepeatsAndNameBadLines) {
   EXPECT_FALSE(LoadBuiltInSource(DiskFs(), "nonsense", Script::kAuto, {}).IsOk());
 }
 
-TEST(TypingAnalysisTest, ShippedPairTimesAreComplete) {
-  const PairTimes& shipped = PairTimes::Shipped();
-  EXPECT_GT(shipped.pairs.size(), 2000u);
-  EXPECT_EQ(shipped.Find(u'a', u' '), 1.3);
-  EXPECT_FALSE(shipped.Find(u'A', u'a').has_value());
-}
-
 // The real tables of Debian with each built-in source.
 TEST(TypingAnalysisTest, RealTablesWithBuiltInSources) {
   for (const char* path :

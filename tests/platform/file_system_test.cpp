@@ -21,23 +21,10 @@ using std::filesystem::path;
 using test::FaultyFileSystem;
 using test::FileSizeLimit;
 using test::IoStep;
+using test::Says;
 using test::ScratchDir;
 
 std::span<const std::byte> Bytes(std::string_view text) { return std::as_bytes(std::span(text)); }
-
-// The status failed and its message holds `text`.
-testing::AssertionResult Says(const Status& status, std::string_view text) {
-  if (status.IsOk()) return testing::AssertionFailure() << "succeeded; expected \"" << text << "\"";
-  if (status.message().find(text) == std::string::npos) {
-    return testing::AssertionFailure() << "\"" << status.message() << "\" lacks \"" << text << "\"";
-  }
-  return testing::AssertionSuccess();
-}
-template <class T>
-testing::AssertionResult Says(const Result<T>& result, std::string_view text) {
-  if (result.IsOk()) return testing::AssertionFailure() << "succeeded; expected \"" << text << "\"";
-  return Says(result.status(), text);
-}
 
 std::string Pattern(size_t size) {
   std::string bytes(size, '\0');
@@ -45,12 +32,12 @@ std::string Pattern(size_t size) {
   return bytes;
 }
 
-// The same contract, checked against the disk and against memory.
-class FileSystemTest : public testing::TestWithParam<bool> {
+// A folder on the disk or in memory, with verbs for its files.
+class FolderTest : public testing::Test {
  protected:
-  FileSystemTest()
-      : fs_(GetParam() ? NewPosixFileSystem() : test::NewMemoryFileSystem()),
-        root_(GetParam() ? scratch_.path() : path("/scratch")) {
+  explicit FolderTest(bool disk)
+      : fs_(disk ? NewPosixFileSystem() : test::NewMemoryFileSystem()),
+        root_(disk ? scratch_.path() : path("/scratch")) {
     EXPECT_OK(fs_->CreateFolders(root_));
   }
 
@@ -76,6 +63,12 @@ class FileSystemTest : public testing::TestWithParam<bool> {
   ScratchDir scratch_;
   std::unique_ptr<FileSystem> fs_;
   path root_;
+};
+
+// The same contract, checked against the disk and against memory.
+class FileSystemTest : public FolderTest, public testing::WithParamInterface<bool> {
+ protected:
+  FileSystemTest() : FolderTest(GetParam()) {}
 };
 
 INSTANTIATE_TEST_SUITE_P(Both, FileSystemTest, testing::Values(true, false),
@@ -239,43 +232,11 @@ TEST_P(FileSystemTest, ReadWholeStopsAtItsLimit) {
   EXPECT_TRUE(Says(fs_->ReadWhole(At("k"), 999), "k: too large (more than 999 bytes)"));
 }
 
-TEST(MemoryFileSystemTest, StandardStreamsAreTheGivenStrings) {
-  EXPECT_FALSE(test::NewMemoryFileSystem()->OpenInput("-").IsOk());
-  EXPECT_FALSE(test::NewMemoryFileSystem()->ReplaceFile("-").IsOk());
-  std::string in = "piped in", out;
-  auto fs = test::NewMemoryFileSystem(in, out);
-  auto input = fs->OpenInput("-");
-  ASSERT_OK(input);
-  EXPECT_TRUE(input.value()->IsStream());
-  EXPECT_FALSE(input.value()->Rewind().IsOk());
-  EXPECT_EQ(fs->ReadWhole("-").value(), "piped in");
-  {
-    auto dropped = fs->ReplaceFile("-");
-    ASSERT_OK(dropped);
-    ASSERT_OK(dropped.value()->Append("lost", 4));
-  }
-  ASSERT_OK(fs->WriteWhole("-", Bytes("result")));
-  EXPECT_EQ(out, "result");
-  EXPECT_EQ(fs->ListFolder("/").value().size(), 0u);
-}
-
 // ---- What only a real file system has: links, devices, owners, signals ----
 
-class PosixFileSystemTest : public testing::Test {
+class PosixFileSystemTest : public FolderTest {
  protected:
-  path At(std::string_view name) const { return dir_ / name; }
-  std::vector<std::string> Names() {
-    std::vector<std::string> out;
-    Result<std::vector<path>> names = fs_->ListFolder(dir_.path());
-    EXPECT_OK(names);
-    if (names.IsOk()) {
-      for (const path& name : names.value()) out.push_back(name.string());
-    }
-    return out;
-  }
-
-  ScratchDir dir_;
-  std::unique_ptr<FileSystem> fs_ = NewPosixFileSystem();
+  PosixFileSystemTest() : FolderTest(true) {}
 };
 
 TEST_F(PosixFileSystemTest, RealWriteAndGrowthFailuresChangeNothing) {
@@ -377,7 +338,7 @@ TEST_F(PosixFileSystemTest, ReplacementRespectsAccessModeAndOwner) {
   // In a folder the user owns, root's 0644 file is still not the user's to replace.
   std::filesystem::create_directory(At("home"));
   ASSERT_EQ(::chown(At("home").c_str(), kNobody, kNobody), 0);
-  ::chmod(dir_.path().c_str(), 0711);
+  ::chmod(root_.c_str(), 0711);
   test::WriteBytes(At("home/roots.txt"), "root's");
   ::chmod(At("home/roots.txt").c_str(), 0644);
   pid_t child = ::fork();

@@ -11,6 +11,8 @@ TEST(TerminalTextTest, ControlsAndBrokenUtf8AreShownEscaped) {
   // Screen clear and a clipboard write (OSC 52) from a display name.
   EXPECT_EQ(EscapeControls("\x1b[2J\x1b]52;c;aGk=\x07"), "\\x1b[2J\\x1b]52;c;aGk=\\x07");
   EXPECT_EQ(EscapeControls("a\tb\nc\rd\x7f"), "a\tb\nc\\x0dd\\x7f");
+  // Names also escape line feeds and tabs, which would add rows or columns.
+  EXPECT_EQ(EscapeName("a\nb\tc\x1b[2J 码"), "a\\x0ab\\x09c\\x1b[2J 码");
   // C1 controls (CSI is U+009B) are escaped; other text passes untouched.
   EXPECT_EQ(EscapeControls("\xc2\x9b"
                            "31m \xc2\xa0中\xf0\x9f\x98\x80"),

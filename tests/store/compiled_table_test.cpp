@@ -13,18 +13,12 @@ using Lines = std::vector<std::u16string>;
 
 class CompiledTableTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { classes_ = CharacterClassTable::BuiltIn().release(); }
-  static void TearDownTestSuite() {
-    delete classes_;  // NOLINT: the suite's one shared read-only table
-    classes_ = nullptr;
-  }
-
   // Compiles `text`, collecting the report's messages.
   std::string Compile(std::u16string text, const OpaqueHeader& opaque = {}) {
     messages_.clear();
     std::string bytes;
     auto result = CompileTableText(
-        text, *classes_, opaque,
+        text, test::BuiltInClasses(), opaque,
         [&](std::u16string_view message, int, int total) {
           if (total == 0) messages_.emplace_back(message);
         },
@@ -43,20 +37,15 @@ class CompiledTableTest : public ::testing::Test {
     return text.IsOk() ? text.value() : u"";
   }
 
-  static CharacterClassTable* classes_;
   Lines messages_;
 };
-CharacterClassTable* CompiledTableTest::classes_ = nullptr;
 
 std::string Hex(std::string_view hex) {
   std::string out;
-  for (size_t k = 0; k + 1 < hex.size();) {
-    if (hex[k] == ' ') {
-      ++k;
-      continue;
+  for (size_t k = 0; k < hex.size(); ++k) {
+    if (hex[k] != ' ') {
+      out += static_cast<char>(std::stoi(std::string(hex.substr(k++, 2)), nullptr, 16));
     }
-    out += static_cast<char>(std::stoi(std::string(hex.substr(k, 2)), nullptr, 16));
-    k += 2;
   }
   return out;
 }
@@ -156,10 +145,10 @@ TEST_F(CompiledTableTest, LongEntriesAndManyDuplicatesKeepTheFormatSound) {
 
 TEST_F(CompiledTableTest, NothingToCompileIsAFailure) {
   std::u16string empty = u"no rows here\r\n// only\ta comment\r\n";
-  auto result = CompileTableText(empty, *classes_, {}, {}, [](std::span<const std::byte>) {
-    ADD_FAILURE() << "nothing may be written";
-  });
-  EXPECT_FALSE(result.IsOk());
+  EXPECT_FALSE(
+      CompileTableText(empty, test::BuiltInClasses(), {}, {}, [](std::span<const std::byte>) {
+        ADD_FAILURE() << "nothing may be written";
+      }).IsOk());
 }
 
 TEST_F(CompiledTableTest, ReaderRefusesEveryDamagedFile) {

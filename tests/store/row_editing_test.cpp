@@ -92,20 +92,12 @@ TEST_F(RowEditingTest, MovesUnderAFilterCarryHiddenRowsAlong) {
   EXPECT_EQ(RowMap(), (std::vector<uint32_t>{1, 2}));
 }
 
-}  // namespace
-}  // namespace mirel
-
-namespace mirel {
-namespace {
-
-class InsertRowsTest : public test::StoreTest {};
-
-TEST_F(InsertRowsTest, InsertsAfterARowOrAtTheEndAndGrowsTheOffsetTable) {
+TEST_F(RowEditingTest, InsertsAfterARowOrAtTheEndAndGrowsTheOffsetTable) {
   ASSERT_OK(Load(u"a\t1\r\nb\t2\r\nc\t3\r\n"));
   store_->ClearDirty();
   ASSERT_OK(store_->InsertRows(1, {u"x\tnew"}));
   EXPECT_TRUE(store_->dirty());
-  EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\t1", u"x\tnew", u"b\t2", u"c\t3"}));
+  EXPECT_EQ(Rows(), (Lines{u"a\t1", u"x\tnew", u"b\t2", u"c\t3"}));
   // Inserted rows count as edited rows: source order puts them last.
   store_->SortBySource();
   EXPECT_EQ(Rows().back(), u"x\tnew");
@@ -122,7 +114,7 @@ TEST_F(InsertRowsTest, InsertsAfterARowOrAtTheEndAndGrowsTheOffsetTable) {
   EXPECT_EQ(Rows()[3], u"x\tnew");
   EXPECT_EQ(Rows()[5003], many.back());
   ASSERT_OK(store_->ApplyFilter(u"ne", false));
-  EXPECT_EQ(Visible(), (std::vector<std::u16string>{u"x"}));
+  EXPECT_EQ(Visible(), (Lines{u"x"}));
   EXPECT_FALSE(store_->InsertRows(0, {u"no tab"}).IsOk());
   EXPECT_FALSE(store_->InsertRows(99999, {u"a\tb"}).IsOk());
   ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "out.txt"));
@@ -132,7 +124,7 @@ TEST_F(InsertRowsTest, InsertsAfterARowOrAtTheEndAndGrowsTheOffsetTable) {
   test::WriteBytes(dir_ / "more.txt", test::Utf8(u"# header\np\tq\nr\ts\n"));
   auto rows = TableStore::ReadRows(test::DiskFs(), dir_ / "more.txt");
   ASSERT_OK(rows);
-  EXPECT_EQ(rows.value(), (std::vector<std::u16string>{u"p\tq", u"r\ts"}));
+  EXPECT_EQ(rows.value(), (Lines{u"p\tq", u"r\ts"}));
 }
 
 }  // namespace

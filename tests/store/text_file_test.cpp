@@ -1,72 +1,52 @@
 #include "store/text_file.h"
 
+#include <optional>
+
 #include "support/test_support.h"
 
 namespace mirel {
 namespace {
 
-using test::ReadBytes;
 using test::ScratchDir;
 using test::WriteBytes;
 
 TextBuffer Decode(std::string_view bytes) { return DecodeText(bytes); }
 
-TEST(TextFileTest, RecognisesEveryEncodingFromItsFirstBytes) {
+TEST(TextFileTest, TheFirstBytesAndTheWholeFileDecideTheEncoding) {
+  using E = TextEncoding;
+  const std::string mark = "\xEF\xBB\xBF", utf8Start = test::Utf8(std::u16string(3000, u'中'));
+  const struct {
+    std::string bytes;
+    E encoding;
+    std::optional<std::u16string> text;
+  } cases[] = {
+      {"\xFF\xFE", E::kUtf16Le, u""},
+      {mark + "a\tb", E::kUtf8Bom, u"a\tb"},
+      {test::Utf16Le(u"中\tzh\U00020000"), E::kUtf16Le, u"中\tzh\U00020000"},
+      {test::Utf16Le(u"ab") + "x", E::kUtf16Le, u"ab"},  // a trailing odd byte is not text
+      {test::Utf16Be(u"中\tz"), E::kUtf16Be, u"中\tz"},
+      {"\xE4\xB8\xAD\tzh", E::kUtf8, u"中\tzh"},
+      {"\xD6\xD0\xCE\xC4", E::kLegacy, u"中文"},
+      {"plain ascii", E::kLegacy, u"plain ascii"},
+      // Broken bytes become U+FFFD and decoding goes on; a lone surrogate in
+      // UTF-16 is the file's content and stays.
+      {mark + "a\xFF" + "b", E::kUtf8Bom, u"a\uFFFDb"},
+      {"\xD6\xD0z\xD6", E::kLegacy, u"中z\uFFFD"},
+      {std::string("\xFF\xFE\x3D\xD8\x61\0", 6), E::kUtf16Le, std::u16string{0xD83D, u'a'}},
+      // A code-page pair far into the file makes the whole file code page;
+      // what only the loose test accepts keeps it UTF-8.
+      {utf8Start + "\xD6\xD0", E::kLegacy, std::nullopt},
+      {utf8Start + "\xE4\xB8", E::kLegacy, std::nullopt},
+      {utf8Start + "\xC0\xAF", E::kUtf8, std::u16string(3000, u'中') + u"\uFFFD\uFFFD"},
+  };
+  for (const auto& c : cases) {
+    const TextBuffer decoded = Decode(c.bytes);
+    EXPECT_EQ(decoded.encoding, c.encoding) << c.bytes.substr(0, 12);
+    EXPECT_EQ(decoded.text, c.text.value_or(decoded.text)) << c.bytes.substr(0, 12);
+  }
   EXPECT_EQ(Decode("").text, u"");
-  EXPECT_EQ(Decode("\xFF\xFE").text, u"");
-  EXPECT_EQ(Decode("\xEF\xBB\xBF"
-                   "a\tb")
-                .text,
-            u"a\tb");
-  EXPECT_EQ(Decode("\xEF\xBB\xBF"
-                   "a\tb")
-                .encoding,
-            TextEncoding::kUtf8Bom);
-  EXPECT_EQ(Decode(test::Utf16Le(u"中\tzh\U00020000")).text, u"中\tzh\U00020000");
-  // A trailing odd byte is not text.
-  EXPECT_EQ(Decode(test::Utf16Le(u"ab") + "x").text, u"ab");
-  EXPECT_EQ(Decode(test::Utf16Be(u"中\tz")).text, u"中\tz");
-  EXPECT_EQ(Decode(test::Utf16Be(u"中\tz")).encoding, TextEncoding::kUtf16Be);
-  TextBuffer utf8 = Decode(
-      "\xE4\xB8\xAD\t"
-      "zh");
-  EXPECT_EQ(utf8.encoding, TextEncoding::kUtf8);
-  EXPECT_EQ(utf8.text, u"中\tzh");
-  TextBuffer gbk = Decode("\xD6\xD0\xCE\xC4");
-  EXPECT_EQ(gbk.encoding, TextEncoding::kLegacy);
-  EXPECT_EQ(gbk.text, u"中文");
-  EXPECT_EQ(Decode("plain ascii").encoding, TextEncoding::kLegacy);
-  EXPECT_EQ(Decode("plain ascii").text, u"plain ascii");
-}
-
-TEST(TextFileTest, BrokenBytesBecomeReplacementCharactersAndDecodingGoesOn) {
-  // Invalid UTF-8 after a mark.
-  EXPECT_EQ(Decode("\xEF\xBB\xBF"
-                   "a\xFF"
-                   "b")
-                .text,
-            u"a\uFFFDb");
-  // Bytes that are not GBK, and a lead byte cut off at the end.
   EXPECT_EQ(Decode("\xD6\xD0\x80\x80z\xFF").text.substr(0, 1), u"中");
-  TextBuffer cut = Decode("\xD6\xD0z\xD6");
-  EXPECT_EQ(cut.text, u"中z\uFFFD");
-  // A lone surrogate in UTF-16 is kept as it is: it is the file's content.
-  const char lone[] = {'\xFF', '\xFE', '\x3D', '\xD8', 'a', '\0'};
-  EXPECT_EQ(Decode(std::string_view(lone, sizeof lone)).text, std::u16string({0xD83D, u'a'}));
-}
-
-TEST(TextFileTest, TheWholeFileDecidesBetweenUtf8AndTheCodePage) {
-  const std::string utf8Start = test::Utf8(std::u16string(3000, u'中'));  // 9000 bytes
-  // A code-page byte far into the file still makes the whole file code page.
-  TextBuffer mixed = Decode(utf8Start + "\xD6\xD0");
-  EXPECT_EQ(mixed.encoding, TextEncoding::kLegacy);
-  EXPECT_GT(mixed.text.size(), 4500u);  // nothing is cut off
-  // Bytes that only the loose test accepts keep the file UTF-8, as U+FFFD.
-  TextBuffer loose = Decode(utf8Start + "\xC0\xAF");
-  EXPECT_EQ(loose.encoding, TextEncoding::kUtf8);
-  EXPECT_EQ(loose.text, std::u16string(3000, u'中') + u"\uFFFD\uFFFD");
-  TextBuffer cut = Decode(utf8Start + "\xE4\xB8");
-  EXPECT_EQ(cut.encoding, TextEncoding::kLegacy);
+  EXPECT_GT(Decode(utf8Start + "\xD6\xD0").text.size(), 4500u);  // nothing is cut off
 }
 
 TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
@@ -121,34 +101,6 @@ TEST(TextFileTest, LooksLikeUtf8IsTheLooseTest) {
   EXPECT_FALSE(LooksLikeUtf8("\x80"));
   EXPECT_TRUE(LooksLikeUtf8("\xC0\xAF"));  // overlong forms pass the loose test
   EXPECT_FALSE(LooksLikeUtf8("\xD6\xD0\xCE\xC4"));
-}
-
-TEST(TextFileTest, ReadReportsWhatWentWrong) {
-  ScratchDir dir;
-  auto missing = ReadTextFile(test::DiskFs(), dir / "none.txt");
-  ASSERT_FALSE(missing.IsOk());
-  EXPECT_NE(missing.status().message().find("none.txt"), std::string::npos);
-  auto folder = ReadTextFile(test::DiskFs(), dir.path());
-  ASSERT_FALSE(folder.IsOk());
-  EXPECT_NE(folder.status().message().find("folder"), std::string::npos);
-  WriteBytes(dir / "t.txt",
-             "\xEF\xBB\xBF"
-             "x\ty");
-  auto read = ReadTextFile(test::DiskFs(), dir / "t.txt");
-  ASSERT_OK(read);
-  EXPECT_EQ(read->text, u"x\ty");
-}
-
-TEST(TextFileTest, WriterProducesUtf16LeWithMarkOnlyOnCommit) {
-  ScratchDir dir;
-  WriteBytes(dir / "out.txt", "previous");
-  auto writer = TextWriter::Create(test::DiskFs(), dir / "out.txt");
-  ASSERT_OK(writer);
-  writer.value()->WriteBom();
-  writer.value()->WriteFormatted(u"%s\t%d\r\n", {std::u16string_view(u"词"), 3LL});
-  EXPECT_EQ(ReadBytes(dir / "out.txt"), "previous");
-  ASSERT_OK(writer.value()->Commit());
-  EXPECT_EQ(ReadBytes(dir / "out.txt"), test::Utf16Le(u"词\t3\r\n"));
 }
 
 }  // namespace

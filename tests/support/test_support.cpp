@@ -39,6 +39,31 @@ std::string ReadBytes(const std::filesystem::path& path) {
   return s.str();
 }
 
+::testing::AssertionResult Says(const Status& status, std::string_view text) {
+  if (status.IsOk())
+    return ::testing::AssertionFailure() << "succeeded; expected \"" << text << "\"";
+  if (status.message().find(text) == std::string::npos) {
+    return ::testing::AssertionFailure()
+           << "\"" << status.message() << "\" lacks \"" << text << "\"";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+const CharacterClassTable& BuiltInClasses() {
+  static const std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
+  return *classes;
+}
+
+std::string CompiledBytes(std::u16string text, const OpaqueHeader& opaque) {
+  std::string bytes;
+  Result<CompileSummary> compiled =
+      CompileTableText(text, BuiltInClasses(), opaque, {}, [&](std::span<const std::byte> piece) {
+        bytes.append(reinterpret_cast<const char*>(piece.data()), piece.size());
+      });
+  EXPECT_OK(compiled);
+  return bytes;
+}
+
 std::string Utf8(std::u16string_view text) { return Utf16ToUtf8(text); }
 
 std::string Utf16Le(std::u16string_view text, bool bom) {

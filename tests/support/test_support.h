@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/status.h"
 #include "platform/temp_folder.h"
+#include "store/compiled_table.h"
 #include "store/table_store.h"
 #include "support/memory_file_system.h"
 
@@ -48,6 +49,15 @@ inline std::string Describe(const Status& s) { return s.message(); }
 template <class T>
 std::string Describe(const Result<T>& r) {
   return r.IsOk() ? std::string("ok") : r.status().message();
+}
+
+// The status failed and its message holds `text`.
+::testing::AssertionResult Says(const Status& status, std::string_view text);
+template <class T>
+::testing::AssertionResult Says(const Result<T>& result, std::string_view text) {
+  if (result.IsOk())
+    return ::testing::AssertionFailure() << "succeeded; expected \"" << text << "\"";
+  return Says(result.status(), text);
 }
 
 // The machine's own file system, for tests that work on real files. It holds
@@ -86,6 +96,10 @@ std::string Utf8(std::u16string_view text);
 std::string Utf16Le(std::u16string_view text, bool bom = true);
 std::string Utf16Be(std::u16string_view text);
 std::string Gbk(std::u16string_view text);
+// The built-in character classes, shared read-only by every test.
+const CharacterClassTable& BuiltInClasses();
+// `text` compiled, as the bytes of a compiled table file.
+std::string CompiledBytes(std::u16string text, const OpaqueHeader& opaque = {});
 // The bytes the program writes for these rows: FF FE, then each row and CR LF.
 std::string TableBytes(const std::vector<std::u16string>& rows);
 
