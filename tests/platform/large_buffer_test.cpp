@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -10,6 +11,9 @@
 #include <fstream>
 #include <string>
 #include <utility>
+
+#include "platform/file_system.h"
+#include "support/test_support.h"
 
 namespace mirel {
 namespace {
@@ -106,6 +110,35 @@ TEST(LargeBufferTest, LargeBuffersAskForHugePages) {
     }
   }
   ADD_FAILURE() << "the buffer is not in /proc/self/smaps";
+}
+
+// A machine whose free memory cannot be told, so nothing is refused up front.
+class UnknownMemory : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  uint64_t MemoryLimit() override { return UINT64_MAX; }
+};
+
+TEST(LargeBufferTest, ReadingMoreThanTheMachineHasFailsAsOutOfMemory) {
+  // Their allocators end the process on a refused mapping unless told not to.
+  if (test::kSanitized) GTEST_SKIP() << "sanitizer allocators abort on a refused mapping";
+  const uint64_t machine = MachineMemory();
+  if (machine == 0) GTEST_SKIP() << "/proc/meminfo unreadable";
+  if (Overcommit() == "1") GTEST_SKIP() << "vm.overcommit_memory is 1";
+  test::ScratchDir dir;
+  const std::filesystem::path big = dir / "big.txt";
+  test::WriteBytes(big, "a\tb\n");
+  std::filesystem::resize_file(big, 2 * machine);
+  struct stat info {};
+  if (::stat(big.c_str(), &info) != 0 || info.st_blocks > 2048) {
+    std::filesystem::remove(big);
+    GTEST_SKIP() << "no sparse files in " << dir.path();
+  }
+  std::unique_ptr<FileSystem> disk = NewPosixFileSystem();
+  UnknownMemory fs(*disk);
+  Result<std::string> bytes = fs.ReadWhole(big, UINT64_MAX);
+  ASSERT_FALSE(bytes.IsOk());
+  EXPECT_EQ(bytes.status().code(), Status::Code::kNoMemory) << bytes.status().message();
 }
 
 }  // namespace
