@@ -53,6 +53,14 @@ Result<LargeBuffer> LargeBuffer::Make(size_t bytes, const std::string& where) {
   }
 }
 
+void AdviseHugePages(void* at, size_t bytes) {
+  if (bytes < 2 * kHugePage) return;
+  const auto start = reinterpret_cast<uintptr_t>(at);
+  const uintptr_t first = RoundUp(start, kHugePage);
+  const uintptr_t last = (start + bytes) / kHugePage * kHugePage;
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 void LargeBuffer::Release() noexcept {
   if (data_ != nullptr) ::munmap(data_, mapped_);
   data_ = nullptr;

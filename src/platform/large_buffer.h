@@ -107,4 +107,10 @@ class LargeArray {
   size_t count_ = 0;
 };
 
+// For a large buffer the standard library allocated (a string's reserved
+// room): asks for huge pages on the whole 2 MiB pages inside
+// [at, at + bytes), which must not have been written yet to gain. Only
+// advice; ranges under 4 MiB are left alone.
+void AdviseHugePages(void* at, size_t bytes);
+
 }  // namespace mirel
