@@ -370,15 +370,15 @@ void RunShape(Shape shape, const Options& options) {
   }
 }
 
-// One line of `mib` MiB: Han characters with a TAB and letters now and then,
-// and no line end at all.
-void WriteLongLine(const fs::path& path, uint64_t mib) {
+// One line of `mib` MiB: Han characters with a TAB (unless `bare`) and
+// letters now and then, and no line end at all.
+void WriteLongLine(const fs::path& path, uint64_t mib, bool bare = false) {
   Rng rng(kSeed);
   std::string line;
   line.reserve(mib << 20);
   while (line.size() < (mib << 20)) {
     AppendUtf8(line, static_cast<char32_t>(0x4E00 + rng.Below(0x9FA6 - 0x4E00)));
-    if (rng.Below(8) == 0) line += '\t';
+    if (rng.Below(8) == 0 && !bare) line += '\t';
     if (rng.Below(4) == 0) line += static_cast<char>('a' + rng.Below(26));
   }
   WriteFile(path, line);
@@ -394,6 +394,8 @@ void RunLongLine(const Options& options) {
   try {
     InChild("writing the line", [&] {
       WriteLongLine(line, options.longLineMiB);
+      // A word list's line is one word when it holds no TAB.
+      WriteLongLine(dir / "word.txt", options.longLineMiB, true);
       WriteFile(dir / "small.txt", "字\tzi\r\n");
       WriteFile(dir / "keymap.txt", "a=一\r\n");
       WriteFile(dir / "rules.txt", "<all.0>==><1>\r\n");
@@ -422,6 +424,9 @@ void RunLongLine(const Options& options) {
          {tool, "gen-single", l, at("keymap.txt"), "-o", at("o5"), "--errors", at("e5")}},
         {"gen-words",
          {tool, "gen-words", at("small.txt"), l, "-o", at("o6"), "--errors", at("e6")}},
+        {"gen-words word",
+         {tool, "gen-words", at("small.txt"), at("word.txt"), "-o", at("o7"), "--errors",
+          at("e7")}},
     };
     for (const auto& [name, args] : commands) {
       // A tool may refuse such a line; how long it takes to say so still counts.

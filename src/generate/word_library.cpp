@@ -146,6 +146,9 @@ class WordGenerator {
 
   void Log(std::u16string_view format, std::initializer_list<FormatArg> args) {
     message_.clear();
+    // Every message names the word; a word of millions of characters must
+    // not be copied again while its message grows.
+    message_.reserve(format.size() + word_.size() + 64);
     AppendFormatted(message_, format, args);
     ++counts_.errors;
     if (error_) error_(message_);
@@ -187,11 +190,17 @@ class WordGenerator {
   }
 
   // Reads the word and its predefined codes from `line` into word_, starts_
-  // (character offsets, with the end as the last) and givenCodes_.
+  // (character offsets, with the end as the last) and givenCodes_. Past
+  // kWordMaxLength characters no rule applies, so a longer word is only
+  // counted: a line of millions of characters must not cost 32 bytes each.
   void Scan(std::u16string_view line) {
     word_.clear();
     starts_.clear();
     givenCodes_.clear();
+    characters_ = 0;
+    // Room for the longest word the line can hold, so that a long one is
+    // never copied as it grows; pages never written cost nothing.
+    word_.reserve(line.size());
     for (size_t i = 0; i < line.size();) {
       const char16_t c = line[i];
       if (c == u'\\' && i + 1 < line.size() && (line[i + 1] == u't' || line[i + 1] == u'\\')) {
@@ -199,11 +208,13 @@ class WordGenerator {
         i += 2;
         continue;
       }
-      if (c == u'(' && predefined_ && !starts_.empty()) {
+      if (c == u'(' && predefined_ && characters_ > 0) {
         const size_t close = line.find(u')', i + 1);
         if (close != kNone) {
           // A later code for the same character replaces an earlier one.
-          givenCodes_.back() = {line.substr(i + 1, close - i - 1), true};
+          if (characters_ <= kWordMaxLength) {
+            givenCodes_.back() = {line.substr(i + 1, close - i - 1), true};
+          }
           i = close + 1;
           continue;
         }
@@ -213,13 +224,15 @@ class WordGenerator {
       AddCharacter(line.substr(i, units));
       i += units;
     }
-    starts_.push_back(word_.size());
+    if (characters_ <= kWordMaxLength) starts_.push_back(word_.size());
   }
 
   void AddCharacter(std::u16string_view character) {
-    starts_.push_back(word_.size());
+    if (++characters_ <= kWordMaxLength) {
+      starts_.push_back(word_.size());
+      givenCodes_.push_back({{}, false});
+    }
     word_.append(character);
-    givenCodes_.push_back({{}, false});
   }
 
   std::u16string_view Character(size_t position) const {
@@ -229,7 +242,7 @@ class WordGenerator {
 
   void CodeWord(std::u16string_view line) {
     Scan(line);
-    const size_t length = starts_.size() - 1;
+    const size_t length = characters_;
     const std::span<const RuleItem> items =
         length <= kWordMaxLength ? rules_.Items(length) : std::span<const RuleItem>();
     if (items.empty()) {
@@ -366,6 +379,7 @@ class WordGenerator {
   WordResult& counts_;
 
   std::u16string word_;
+  size_t characters_ = 0;
   std::vector<size_t> starts_;
   std::vector<std::pair<std::u16string_view, bool>> givenCodes_;
   std::array<int16_t, (kWordMaxLength + 1) * 2> variableOf_;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/large_buffer.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
 
@@ -158,7 +159,11 @@ Result<std::string> FileSystem::ReadWhole(const std::filesystem::path& path, uin
     // What the size promised goes into one buffer; anything beyond it (a
     // stream, a file still growing) into blocks joined at the end, so that
     // growing never copies and a refusal never held more than the bound.
-    std::string out(static_cast<size_t>(std::min<uint64_t>(in.SizeHint() + 1, cap)), '\0');
+    const auto promised = static_cast<size_t>(std::min<uint64_t>(in.SizeHint() + 1, cap));
+    std::string out;
+    out.reserve(promised);
+    AdviseHugePages(out.data(), out.capacity());
+    out.resize(promised);
     size_t filled = 0;
     std::vector<std::string> blocks;
     uint64_t total = 0;

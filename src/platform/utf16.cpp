@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/large_buffer.h"
+
 namespace mirel {
 
 namespace {
@@ -105,6 +107,7 @@ size_t AppendUtf8(std::string_view utf8, std::u16string& out) {
   // Reserving by bytes only claims address space: pages never written are
   // never resident.
   out.reserve(out.size() + utf8.size());
+  AdviseHugePages(out.data() + out.size(), (out.capacity() - out.size()) * sizeof(char16_t));
   char16_t buffer[4096];
   size_t i = 0, errors = 0;
   while (i < utf8.size()) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/hash_index.h"
+#include "platform/large_buffer.h"
 #include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
@@ -203,7 +204,7 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
   if (r == 0) return;
   uint32_t* offsets = DataOffsets();
   const char16_t* units = reinterpret_cast<const char16_t*>(data_->view());
-  std::vector<SortItem> items(r);
+  LargeArray<SortItem> items(r);
   for (uint32_t k = 0; k < r; ++k) items[k].offset = offsets[k];
   auto byOffset = [](const SortItem& a, const SortItem& b) { return a.offset < b.offset; };
   if (!std::is_sorted(items.begin(), items.end(), byOffset)) {
@@ -279,7 +280,7 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
   }
   for (uint32_t k = 0; k < r; ++k) offsets[k] = items[k].offset;
   dirty_ = true;
-  std::vector<SortItem>().swap(items);
+  items = LargeArray<SortItem>();
   std::vector<Pending>().swap(pending);
   ReleaseFreedMemory();
 }
@@ -374,7 +375,7 @@ Result<LinesWithoutTab> TableStore::SortByFrequency(
   }
   // Frequency in the high half, present position in the low: sorting the
   // numbers keeps rows of equal frequency in their present order.
-  std::vector<uint64_t> keyed(r);
+  LargeArray<uint64_t> keyed(r);
   for (uint32_t k = 0; k < r; ++k) keyed[k] = uint64_t{frequencies[k]} << 32 | k;
   std::vector<uint32_t>().swap(frequencies);
   std::sort(keyed.begin(), keyed.end());
@@ -383,7 +384,7 @@ Result<LinesWithoutTab> TableStore::SortByFrequency(
     const std::vector<uint32_t> before(offsets, offsets + r);
     for (uint32_t k = 0; k < r; ++k) offsets[k] = before[static_cast<uint32_t>(keyed[k])];
   }
-  std::vector<uint64_t>().swap(keyed);
+  keyed = LargeArray<uint64_t>();
   dirty_ = true;
   ReleaseFreedMemory();
   return leftOut;

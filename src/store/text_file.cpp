@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/large_buffer.h"
 
 namespace mirel {
 
@@ -83,6 +84,8 @@ TextBuffer DecodeText(std::string_view bytes) {
   } else if (bytes.size() >= 2 && u(0) == 0xFF && u(1) == 0xFE) {
     out.encoding = TextEncoding::kUtf16Le;
     size_t units = bytes.size() / 2 - 1;  // a trailing odd byte is not text
+    out.text.reserve(units);
+    AdviseHugePages(out.text.data(), units * sizeof(char16_t));
     out.text.resize(units);
     std::memcpy(out.text.data(), bytes.data() + 2, units * 2);
   } else if (bytes.size() >= 2 && u(0) == 0xFE && u(1) == 0xFF) {
