@@ -327,9 +327,16 @@ void PrintSize(const SizeFigures& s, const SizeFigures& first) {
   PrintRatio("analyze peak / (3 x UTF-16 size + list)",
              c[kAnalyzeCommand].peakMiB / (3 * s.utf16MiB + EssayListMiB()), "<=", 1);
   PrintRatio("compile peak / UTF-16 size", c[kCompile].peakMiB / s.utf16MiB, "<=", 2);
+  PrintRatio("reanalysis peak / (3 x UTF-16 size + list)",
+             s.steps[kReanalysis].peakMiB / (3 * s.utf16MiB + EssayListMiB()), "<=", 1);
+  // The analyses hold a weight list beside the table: their own allowance above.
   double worst = 0;
-  for (int k = 0; k < kCommands - 3; ++k) worst = std::max(worst, c[k].peakMiB);
-  for (int k = 0; k < kSteps; ++k) worst = std::max(worst, s.steps[k].peakMiB);
+  for (int k = 0; k < kCommands - 3; ++k) {
+    if (k != kAnalyzeCommand) worst = std::max(worst, c[k].peakMiB);
+  }
+  for (int k = 0; k < kSteps; ++k) {
+    if (k != kReanalysis) worst = std::max(worst, s.steps[k].peakMiB);
+  }
   PrintRatio("largest peak of ours / UTF-16 size", worst / s.utf16MiB, "<=", 3);
   std::printf("\n");
 }
