@@ -220,7 +220,7 @@ Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces) try {
   }
   bounds.push_back(joined.size());
   // Each thread its own converter, taking the next piece until none is left.
-  std::vector<Result<std::string>> texts(bounds.size() - 1, Status::Ok());
+  std::vector<Result<std::string>> texts(bounds.size() - 1, std::string());
   std::atomic<size_t> nextPiece{0};
   auto convert = [&] {
     opencc_t converter = opencc_open("t2s.json");
