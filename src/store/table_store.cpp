@@ -120,6 +120,11 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
   // text would become a few rows of garbage.
   Result<bool> compiled = IsCompiledTableFile(fs_, path);
   if (!compiled.IsOk()) return compiled.status();
+  if (compiled.value() && working_ == WorkingData::kMemory) {
+    Result<std::string> bytes = fs_.ReadWhole(path);
+    if (!bytes.IsOk()) return bytes.status();
+    return LoadCompiledInMemory(path, std::as_bytes(std::span(bytes.value())));
+  }
   if (compiled.value()) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
     if (text.empty()) {
@@ -144,6 +149,7 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   if (!bytes.IsOk()) return bytes.status();
   const std::span<const std::byte> head = std::as_bytes(std::span(bytes.value()));
   if (!HasCompiledTableHeader(head)) return LoadText(path, std::move(bytes).value());
+  if (working_ == WorkingData::kMemory) return LoadCompiledInMemory(path, head);
   Status valid = ValidateCompiledTable(head);
   if (!valid.IsOk()) {
     return Status::Corrupt(path.string(),
@@ -170,6 +176,45 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   return loaded;
 }
 
+Result<uint32_t> TableStore::LoadCompiledInMemory(const std::filesystem::path& path,
+                                                  std::span<const std::byte> compiled) {
+  Status valid = ValidateCompiledTable(compiled);
+  if (!valid.IsOk()) {
+    return Status::Corrupt(path.string(),
+                           Tr("not a readable compiled table: {1}", valid.message()));
+  }
+  // The text is named where a save of it would go, but nothing is written
+  // there unless the table is saved.
+  std::filesystem::path text = temp_.TempPath(kCompiledTextName);
+  if (text.empty()) {
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
+  }
+  std::string bytes("\xFF\xFE");
+  Status written = WriteCompiledTableText(compiled, [&](std::u16string_view piece) {
+    bytes.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
+  });
+  if (!written.IsOk()) return written;
+  const OpaqueHeader header = ReadOpaqueHeader(compiled);
+  Result<uint32_t> loaded = LoadText(text, std::move(bytes));
+  if (!loaded.IsOk()) return loaded;
+  fromCompiled_ = true;
+  compiledTarget_ = CompiledTarget{path, header};
+  return loaded;
+}
+
+Result<std::unique_ptr<WorkingFile>> TableStore::MakeWorkingFile(
+    std::u16string_view name, std::initializer_list<std::span<const std::byte>> pieces,
+    uint32_t size) const {
+  std::filesystem::path path = temp_.TempPath(name);
+  if (working_ == WorkingData::kMemory) {
+    return NewMemoryWorkingFile(path.empty() ? PathFromUtf16(name) : path, pieces, size);
+  }
+  if (path.empty()) {
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
+  }
+  return fs_.CreateWorkingFile(path, pieces, size);
+}
+
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   Result<std::string> bytes = ReadFileBytes(fs_, path);
   if (!bytes.IsOk()) return bytes.status();
@@ -178,8 +223,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
 
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::string bytes) {
   const std::string where = path.string();
-  std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
-  if (dataPath.empty()) {
+  if (working_ == WorkingData::kFiles && temp_.TempPath(kDataFileName).empty()) {
     return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
   }
   // A text with lines but no row is refused before the open table goes: a
@@ -220,10 +264,10 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
   Result<std::unique_ptr<WorkingFile>> data =
-      fs_.CreateWorkingFile(dataPath,
-                            {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
-                             std::as_bytes(std::span(text))},
-                            static_cast<uint32_t>(size));
+      MakeWorkingFile(kDataFileName,
+                      {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
+                       std::as_bytes(std::span(text))},
+                      static_cast<uint32_t>(size));
   if (!data.IsOk()) {
     CloseTable();
     return data.status();
@@ -233,6 +277,9 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
   std::vector<uint32_t>().swap(rows);
   ReleaseFreedMemory();
   textChanged_ = true;
+  // A tool never lists the rows: a copy of the table it would not read
+  // only costs time and memory.
+  if (working_ == WorkingData::kMemory) return count;
   // A table without its list is not open: the caller is told it failed.
   Result<uint32_t> filtered = ApplyFilter({}, false);
   if (!filtered.IsOk()) CloseTable();
@@ -256,22 +303,27 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
     // The new snapshot goes beside the old one, which stays listed when the
     // new one cannot be made.
     const std::filesystem::path first = temp_.TempPath(kFilterFileName);
-    std::filesystem::path filterPath =
-        filter_ && filterPath_ == first ? temp_.TempPath(kSpareFilterFileName) : first;
+    const bool spare = filter_ && !first.empty() && filterPath_ == first;
     filterStale_ = filter_ != nullptr;
-    if (filterPath.empty() || size >= kFileLimit) {
+    if (size >= kFileLimit) {
       return Status::IoError(temp_.folder().string(), Tr("cannot create the filter file"));
     }
-    Result<std::unique_ptr<WorkingFile>> filter = fs_.CreateWorkingFile(
-        filterPath, {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
-    if (!filter.IsOk()) return filter.status();
+    Result<std::unique_ptr<WorkingFile>> filter = MakeWorkingFile(
+        spare ? kSpareFilterFileName : kFilterFileName,
+        {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
+    if (!filter.IsOk()) {
+      if (working_ == WorkingData::kFiles && first.empty()) {
+        return Status::IoError(temp_.folder().string(), Tr("cannot create the filter file"));
+      }
+      return filter.status();
+    }
     filterStale_ = false;
     if (filter_) {
       filter_.reset();
-      (void)fs_.Remove(filterPath_);
+      if (working_ == WorkingData::kFiles) (void)fs_.Remove(filterPath_);
     }
     filter_ = std::move(filter).value();
-    filterPath_ = filterPath;
+    filterPath_ = filter_->path();
     textChanged_ = false;
     snapshotDataSize_ = d;
   }
@@ -472,6 +524,8 @@ void TableStore::CloseTable() {
   ResetTable();
   for (std::u16string_view name :
        {kDataFileName, kFilterFileName, kSpareFilterFileName, kCompiledTempName}) {
+    // Another store of this process may keep its files under these names.
+    if (working_ == WorkingData::kMemory && name != kCompiledTempName) continue;
     const std::filesystem::path file = temp_.TempPath(name);
     if (!file.empty()) (void)fs_.Remove(file);
   }
