@@ -342,6 +342,12 @@ void TextWriter::WriteBom() { Write(u"\uFEFF"); }
 
 void TextWriter::Write(std::u16string_view text) {
   if (!failure_.IsOk()) return;
+  // A piece larger than the buffer goes out as it is, not copied first.
+  if (text.size() >= kBufferUnits) {
+    Flush();
+    if (failure_.IsOk()) failure_ = file_->Append(text.data(), text.size() * sizeof(char16_t));
+    return;
+  }
   buffer_.append(text);
   if (buffer_.size() >= kBufferUnits) Flush();
 }
