@@ -488,7 +488,58 @@ uint32_t TableStore::RemoveDuplicates() {
     static size_t GrownSize(size_t size) { return size + size / 2; }
   };
   uint32_t kept = 0;
-  {
+  if (r >= kSplitRows && UsableCores() >= 2) {
+    // Every row's hash and length first, half the rows on each core; then
+    // each core keeps the rows whose hash falls in its half of the index.
+    // Equal rows hash alike, so one core sees all of them, in source order.
+    constexpr uint32_t kKept = 0x80000000u;  // in `length`: the row stays
+    struct Hashed {
+      uint32_t hash;
+      uint32_t length;
+    };
+    std::vector<Hashed> hashed(r);
+    auto hashRows = [&](uint32_t from, uint32_t to) {
+      for (uint32_t k = from; k < to; ++k) {
+        const std::u16string_view text = DataRowText(k);
+        hashed[k] = Hashed{MakeProbe(text).hash, static_cast<uint32_t>(text.size())};
+      }
+    };
+    RunBoth(
+        true, [&] { hashRows(r / 2, r); }, [&] { hashRows(0, r / 2); });
+    HashIndex<Policy, 1> index(Policy{this}, TableSize(r) / 2);
+    auto keepRows = [&](uint32_t half) {
+      constexpr size_t kBatch = 16;
+      uint32_t batch[kBatch];
+      auto probeOf = [&](uint32_t k) {
+        return HashProbe{std::u16string_view(DataUnits(offsets[k]), hashed[k].length), 0,
+                         hashed[k].hash};
+      };
+      for (uint32_t k = 0; k < r;) {
+        size_t n = 0;
+        for (; k < r && n < kBatch; ++k) {
+          if ((hashed[k].hash >> 31) != half) continue;
+          index.Prefetch(probeOf(k));
+          batch[n++] = k;
+        }
+        for (size_t j = 0; j < n; ++j) {
+          const uint32_t at = batch[j];
+          const HashProbe probe = probeOf(at);
+          if (index.Insert(probe,
+                           [&](RowSlot& slot) {
+                             slot = RowSlot{probe.hash, offsets[at]};
+                           })
+                  .second) {
+            hashed[at].length |= kKept;
+          }
+        }
+      }
+    };
+    RunBoth(
+        true, [&] { keepRows(1); }, [&] { keepRows(0); });
+    for (uint32_t k = 0; k < r; ++k) {
+      if ((hashed[k].length & kKept) != 0) offsets[kept++] = offsets[k];
+    }
+  } else {
     HashIndex<Policy> index(Policy{this}, TableSize(r));
     PrefetchedPass(
         r, [&](size_t k) { return index.Prepare(DataRowText(static_cast<uint32_t>(k))); },
