@@ -216,7 +216,9 @@ Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces) try {
   }
   bounds.push_back(joined.size());
   // Each thread its own converter, taking the next piece until none is left.
-  std::vector<Result<std::string>> texts(bounds.size() - 1, Status::Ok());
+  // A piece no converter reached stays a failure, never an empty success.
+  std::vector<Result<std::string>> texts(bounds.size() - 1,
+                                         Status::Corrupt(where, Tr("OpenCC could not convert it")));
   std::atomic<size_t> nextPiece{0};
   auto convert = [&] {
     opencc_t converter = opencc_open("t2s.json");

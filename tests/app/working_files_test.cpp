@@ -68,7 +68,8 @@ TEST_F(WorkingFilesTest, NoCommandLeavesAFileInTheTemporaryFolder) {
       {"batch", "/do=提取单字编码", "/源码表文件=t.ktb"},
   };
   for (const std::vector<std::string>& command : commands) {
-    const std::string shown = command[0] + " " + command[1] + " " + command[2];
+    std::string shown;
+    for (const std::string& arg : command) shown += arg + " ";
     EXPECT_EQ(Run(command), 0) << shown << ": " << err_;
     EXPECT_EQ(FilesBelow(temp_.path()), std::vector<std::string>{}) << shown;
   }
