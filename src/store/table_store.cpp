@@ -95,9 +95,16 @@ std::vector<uint32_t> SplitRows(std::u16string& text, LinesWithoutTab& skipped) 
   RunBoth(
       text.size() >= kSplitUnits && UsableCores() >= 2, [&] { skipped.Scan(text); },
       [&] { rows = RowStarts(text); });
-  for (char16_t& unit : text) {
-    if (unit == u'\r' || unit == u'\n') unit = 0;
-  }
+  // Branch-free, so that the compiler does it many units at a time.
+  auto endLines = [](char16_t* from, char16_t* to) {
+    for (char16_t* unit = from; unit != to; ++unit) {
+      *unit = (*unit == u'\r' || *unit == u'\n') ? char16_t{0} : *unit;
+    }
+  };
+  char16_t* half = text.data() + text.size() / 2;
+  RunBoth(
+      text.size() >= kSplitUnits && UsableCores() >= 2,
+      [&] { endLines(half, text.data() + text.size()); }, [&] { endLines(text.data(), half); });
   return rows;
 }
 
