@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -377,6 +378,18 @@ void RunShape(Shape shape, const Options& options) {
       // Our commands get a temporary folder of their own, looked at after each.
       const fs::path temp = dir / "tmp";
       fs::create_directories(temp);
+      // Put back afterwards: the folder goes with this size's scratch folder.
+      struct RestoreTmpdir {
+        std::optional<std::string> before;
+        ~RestoreTmpdir() {
+          if (before) {
+            ::setenv("TMPDIR", before->c_str(), 1);
+          } else {
+            ::unsetenv("TMPDIR");
+          }
+        }
+      } restore{std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR"))
+                                      : std::nullopt};
       ::setenv("TMPDIR", temp.c_str(), 1);
       for (int k = 0; k < kCommands; ++k) {
         s.commands[k] = MeasureCommand(static_cast<Command>(k), dir, options);
