@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -232,6 +234,7 @@ enum Command {
   kAnalyzeCommand,
   kCompile,
   kGnuSortCode,
+  kGnuSortEntry,
   kGnuSortUnique,
   kReferenceCompile,
   kCommands
@@ -246,6 +249,7 @@ constexpr const char* kCommandNames[kCommands] = {"sort --by source",
                                                   "analyze --freq essay",
                                                   "compile",
                                                   "LC_ALL=C sort -s -t TAB -k2,2",
+                                                  "LC_ALL=C sort -s -t TAB -k1,1",
                                                   "LC_ALL=C sort -u",
                                                   "libime_tabledict"};
 
@@ -279,6 +283,10 @@ Figures MeasureCommand(Command command, const fs::path& dir, const Options& opti
       return RunShell(
           "LC_ALL=C sort -s -t\"$(printf '\\t')\" -k2,2 " + Quote(table) + " > " + Quote(out),
           options.runs);
+    case kGnuSortEntry:
+      return RunShell(
+          "LC_ALL=C sort -s -t\"$(printf '\\t')\" -k1,1 " + Quote(table) + " > " + Quote(out),
+          options.runs);
     case kGnuSortUnique:
       return RunShell("LC_ALL=C sort -u " + Quote(table) + " > " + Quote(out), options.runs);
     case kReferenceCompile:
@@ -296,6 +304,8 @@ struct SizeFigures {
   double utf16MiB;
   Figures steps[kSteps];
   Figures commands[kCommands];
+  // Our commands that left something in the temporary folder.
+  std::vector<std::string> leftBehind;
 };
 
 void PrintSize(const SizeFigures& s, const SizeFigures& first) {
@@ -313,11 +323,15 @@ void PrintSize(const SizeFigures& s, const SizeFigures& first) {
   for (int k = 0; k < kCommands; ++k) line(kCommandNames[k], s.commands[k], first.commands[k]);
   const Figures* c = s.commands;
   std::printf(" ratios\n");
+  // Each order against GNU sort on the same field: the code for the source
+  // and code orders, the entry for the entry orders.
   for (int k = kSortSource; k <= kSortEntry2; ++k) {
-    PrintRatio((std::string(kCommandNames[k]) + " / GNU sort -k2,2").c_str(),
-               c[k].ms / c[kGnuSortCode].ms, "<=", 0.7);
+    const bool entry = k == kSortEntry1 || k == kSortEntry2;
+    PrintRatio((std::string(kCommandNames[k]) + (entry ? " / GNU sort -k1,1" : " / GNU sort -k2,2"))
+                   .c_str(),
+               c[k].ms / c[entry ? kGnuSortEntry : kGnuSortCode].ms, "<=", 0.6);
   }
-  PrintRatio("dedup / GNU sort -u", c[kDedupCommand].ms / c[kGnuSortUnique].ms, "<=", 0.8);
+  PrintRatio("dedup / GNU sort -u", c[kDedupCommand].ms / c[kGnuSortUnique].ms, "<=", 0.6);
   PrintRatio("stats / sort --by code1", c[kStatsCommand].ms / c[kSortCode1].ms, "<=", 1);
   PrintRatio("compile / libime_tabledict", c[kCompile].ms / c[kReferenceCompile].ms, "<", 0.25);
   PrintRatio("stats peak / UTF-16 size", c[kStatsCommand].peakMiB / s.utf16MiB, "<=", 3);
@@ -331,13 +345,20 @@ void PrintSize(const SizeFigures& s, const SizeFigures& first) {
              s.steps[kReanalysis].peakMiB / (3 * s.utf16MiB + EssayListMiB()), "<=", 1);
   // The analyses hold a weight list beside the table: their own allowance above.
   double worst = 0;
-  for (int k = 0; k < kCommands - 3; ++k) {
+  for (int k = 0; k < kGnuSortCode; ++k) {
     if (k != kAnalyzeCommand) worst = std::max(worst, c[k].peakMiB);
   }
   for (int k = 0; k < kSteps; ++k) {
     if (k != kReanalysis) worst = std::max(worst, s.steps[k].peakMiB);
   }
   PrintRatio("largest peak of ours / UTF-16 size", worst / s.utf16MiB, "<=", 3);
+  if (s.leftBehind.empty()) {
+    std::printf("  %-50s %8s\n", "temporary folder after each command", "empty");
+  } else {
+    for (const std::string& left : s.leftBehind) {
+      std::printf("  temporary folder after %s: %s  MISSED\n", left.c_str(), "not empty");
+    }
+  }
   std::printf("\n");
 }
 
@@ -361,8 +382,31 @@ void RunShape(Shape shape, const Options& options) {
       for (int k = 0; k < kSteps; ++k) {
         s.steps[k] = MeasureStep(static_cast<Step>(k), shape, dir, facts, options.runs);
       }
+      // Our commands get a temporary folder of their own, looked at after each.
+      const fs::path temp = dir / "tmp";
+      fs::create_directories(temp);
+      // Put back afterwards: the folder goes with this size's scratch folder.
+      struct RestoreTmpdir {
+        std::optional<std::string> before;
+        ~RestoreTmpdir() {
+          if (before) {
+            ::setenv("TMPDIR", before->c_str(), 1);
+          } else {
+            ::unsetenv("TMPDIR");
+          }
+        }
+      } restore{std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR"))
+                                      : std::nullopt};
+      ::setenv("TMPDIR", temp.c_str(), 1);
       for (int k = 0; k < kCommands; ++k) {
         s.commands[k] = MeasureCommand(static_cast<Command>(k), dir, options);
+        if (k >= kGnuSortCode) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(temp)) {
+          if (entry.is_directory()) continue;
+          s.leftBehind.push_back(std::string(kCommandNames[k]) + " (" +
+                                 entry.path().filename().string() + ")");
+          fs::remove(entry.path());
+        }
       }
       done.push_back(s);
       PrintSize(s, done.front());

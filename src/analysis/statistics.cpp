@@ -7,6 +7,7 @@
 
 #include "platform/hash_index.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
 
@@ -187,33 +188,48 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
     uint32_t row;
     HashProbe code, entry;
   };
-  std::array<Prepared, kBatch> batch;
-  for (size_t first = 0; first < rowCount; first += kBatch) {
-    size_t n = 0;
-    for (size_t k = first; k < std::min(rowCount, first + kBatch); ++k) {
-      const std::u16string_view row = rowAt(k);
-      const size_t tab = row.find(u'\t');
-      if (tab == std::u16string_view::npos) continue;
-      const std::u16string_view entry = row.substr(0, tab);
-      const std::u16string_view code = row.substr(tab + 1);
-      const uint32_t characters = CountCharacters(entry);
-      ++s.codes[LengthClass(code.size())];
-      ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
-                                                 : LengthClass(characters)];
-      for (char16_t unit : code) {
-        ++s.elementCounts[unit & 0x7F];
-        distinct += seen[unit] == 0;
-        seen[unit] = 1;
+  // On two cores one counts the code runs while the other does the rest;
+  // each counter still meets its keys in row order.
+  auto pass = [&](bool withCodes, bool withRest) {
+    std::array<Prepared, kBatch> batch;
+    for (size_t first = 0; first < rowCount; first += kBatch) {
+      size_t n = 0;
+      for (size_t k = first; k < std::min(rowCount, first + kBatch); ++k) {
+        const std::u16string_view row = rowAt(k);
+        const size_t tab = row.find(u'\t');
+        if (tab == std::u16string_view::npos) continue;
+        const std::u16string_view entry = row.substr(0, tab);
+        const std::u16string_view code = row.substr(tab + 1);
+        if (withRest) {
+          const uint32_t characters = CountCharacters(entry);
+          ++s.codes[LengthClass(code.size())];
+          ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
+                                                     : LengthClass(characters)];
+          for (char16_t unit : code) {
+            ++s.elementCounts[unit & 0x7F];
+            distinct += seen[unit] == 0;
+            seen[unit] = 1;
+          }
+          s.elementTotal += code.size();
+        }
+        batch[n++] =
+            Prepared{static_cast<uint32_t>(k),
+                     withCodes ? codeRuns.Prepare(code.substr(0, kCompared)) : HashProbe{},
+                     withRest ? entryRuns.Prepare(entry.substr(0, kCompared)) : HashProbe{}};
       }
-      s.elementTotal += code.size();
-      batch[n++] = Prepared{static_cast<uint32_t>(k), codeRuns.Prepare(code.substr(0, kCompared)),
-                            entryRuns.Prepare(entry.substr(0, kCompared))};
+      for (size_t k = 0; k < n; ++k) {
+        if (withCodes) codeRuns.Add(batch[k].row, batch[k].code);
+        if (withRest) entryRuns.Add(batch[k].row, batch[k].entry);
+      }
     }
-    for (size_t k = 0; k < n; ++k) {
-      codeRuns.Add(batch[k].row, batch[k].code);
-      entryRuns.Add(batch[k].row, batch[k].entry);
-    }
-  }
+  };
+  constexpr size_t kSplitRows = 200000;
+  const bool split = rowCount >= kSplitRows && UsableCores() >= 2;
+  RunBoth(
+      split, [&] { pass(true, !split); },
+      [&] {
+        if (split) pass(false, true);
+      });
   codeRuns.AddTo(s.duplicates, [](std::u16string_view key) { return LengthClass(key.size()); });
   entryRuns.AddTo(s.redefinitions, [](std::u16string_view key) {
     const uint32_t characters = CountCharacters(key);

@@ -220,15 +220,15 @@ Result<WeightList> SimplifyList(const WeightList& list, unsigned pieces) try {
   }
   bounds.push_back(joined.size());
   // Each thread its own converter, taking the next piece until none is left.
-  std::vector<Result<std::string>> texts(bounds.size() - 1, std::string());
+  // A piece no converter reached (none could be opened) stays a failure.
+  std::vector<Result<std::string>> texts(
+      bounds.size() - 1,
+      Status::Unsupported(where, Tr("OpenCC cannot open t2s.json (Debian libopencc-data)")));
   std::atomic<size_t> nextPiece{0};
   auto convert = [&] {
+    // A thread without a converter leaves its pieces to the others.
     opencc_t converter = opencc_open("t2s.json");
-    if (converter == reinterpret_cast<opencc_t>(-1)) {
-      texts[0] =
-          Status::Unsupported(where, Tr("OpenCC cannot open t2s.json (Debian libopencc-data)"));
-      return;
-    }
+    if (converter == reinterpret_cast<opencc_t>(-1)) return;
     std::unique_ptr<void, int (*)(opencc_t)> guard(converter, opencc_close);
     for (size_t piece; (piece = nextPiece++) < texts.size();) {
       char* converted = opencc_convert_utf8(converter, joined.data() + bounds[piece],

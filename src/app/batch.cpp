@@ -396,7 +396,7 @@ int RunSimpleBatch(const BatchRequest& request, BatchEnvironment& env, std::u16s
   Result<std::unique_ptr<TempFolder>> temp =
       env.tempBase.empty() ? TempFolder::Open() : TempFolder::OpenIn(env.tempBase);
   if (!temp.IsOk()) return Fail(env, tool, temp.status());
-  TableStore store(env.fs, *temp.value());
+  TableStore store(env.fs, *temp.value(), nullptr, WorkingData::kMemory);
   Result<TableToolReport> report = RunTableTool(store, run);
   if (!report.IsOk()) return Fail(env, tool, report.status());
   if (!report->linesWithoutTab.empty()) {

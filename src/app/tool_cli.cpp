@@ -163,7 +163,7 @@ Status RunTableCommand(const CommandArgs& args, CommandContext& ctx, TableTool t
   request.output = std::move(output).value();
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
-  TableStore store(io.fs, *temp.value());
+  TableStore store(io.fs, *temp.value(), nullptr, WorkingData::kMemory);
   Result<TableToolReport> result = RunTableTool(store, request);
   if (!result.IsOk()) return result.status();
   if (!result->linesWithoutTab.empty()) {
@@ -227,7 +227,7 @@ Status RunStats(const CommandArgs& args, CommandContext& ctx) {
   const std::string& report = args.Get("output");
   Result<std::unique_ptr<TempFolder>> temp = OpenTemp(io);
   if (!temp.IsOk()) return temp.status();
-  TableStore store(io.fs, *temp.value());
+  TableStore store(io.fs, *temp.value(), nullptr, WorkingData::kMemory);
   Result<uint32_t> loaded = store.LoadTable(table, true);
   if (!loaded.IsOk()) return loaded.status();
   if (!store.linesWithoutTab().empty()) ctx.Warn(table, store.linesWithoutTab().Describe());
@@ -727,7 +727,7 @@ Result<AnalysisTable> LoadAnalysisTable(CommandContext& ctx, const TempFolder& t
     return table;
   }
   if (HasCompiledTableHeader(std::as_bytes(std::span(head.value())))) {
-    table.store = std::make_unique<TableStore>(io.fs, temp);
+    table.store = std::make_unique<TableStore>(io.fs, temp, nullptr, WorkingData::kMemory);
     Result<uint32_t> loaded = table.store->LoadTable(path, true);
     if (!loaded.IsOk()) return loaded.status();
     table.rows.reserve(table.store->RowCount());

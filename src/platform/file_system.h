@@ -203,6 +203,13 @@ class FileSystem {
 // The real file system of this machine.
 std::unique_ptr<FileSystem> NewPosixFileSystem();
 
+// A working file in the process's own memory, never on disk: for a run that
+// must leave nothing in the temporary folder. `label` only names it in
+// messages. Memory that cannot be had is "out of memory", never a kill.
+Result<std::unique_ptr<WorkingFile>> NewMemoryWorkingFile(
+    const std::filesystem::path& label, std::initializer_list<std::span<const std::byte>> pieces,
+    uint32_t size);
+
 // Passes every call on to another file system, so that a test overrides only
 // the calls it wants to disturb.
 class ForwardingFileSystem : public FileSystem {

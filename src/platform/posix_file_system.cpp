@@ -758,6 +758,79 @@ class PosixFileSystem final : public FileSystem {
 
 std::unique_ptr<FileSystem> NewPosixFileSystem() { return std::make_unique<PosixFileSystem>(); }
 
+namespace {
+
+// Anonymous pages without MAP_NORESERVE: the kernel accounts for them when
+// they are mapped, so a request beyond memory fails here instead of killing
+// the process when its pages are touched.
+class MemoryWorkingFile final : public WorkingFile {
+ public:
+  explicit MemoryWorkingFile(std::filesystem::path label) : WorkingFile(std::move(label)) {}
+  ~MemoryWorkingFile() override {
+    if (view_ != nullptr) ::munmap(view_, size_);
+  }
+
+  // A large table is filled right away: huge pages spare it thousands of
+  // page faults, and they need a 2 MiB-aligned start.
+  Status Map(uint32_t size) {
+    constexpr size_t kHuge = size_t{2} << 20;
+    const size_t extra = size >= kHuge ? kHuge : 0;
+    void* p =
+        ::mmap(nullptr, size + extra, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return Status::NoMemory(Where(path()));
+    auto* start = static_cast<std::byte*>(p);
+    if (extra != 0) {
+      const size_t skip = (kHuge - reinterpret_cast<uintptr_t>(start) % kHuge) % kHuge;
+      if (skip != 0) ::munmap(start, skip);
+      if (extra - skip != 0) ::munmap(start + skip + size, extra - skip);
+      start += skip;
+      (void)::madvise(start, size, MADV_HUGEPAGE);
+    }
+    view_ = start;
+    size_ = size;
+    return Status::Ok();
+  }
+
+  Status Resize(uint32_t newSize) override {
+    if (newSize == 0)
+      return Status::InvalidArgument(Where(path()), Tr("a working file cannot be empty"));
+    if (newSize == size_) return Status::Ok();
+    void* p = ::mremap(view_, size_, newSize, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return Status::NoMemory(Where(path()));
+    // Pages mremap keeps from an earlier, larger size must read as zero too.
+    if (newSize > size_) {
+      const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+      const size_t kept = std::min<size_t>(newSize, (size_ + page - 1) / page * page);
+      std::memset(static_cast<std::byte*>(p) + size_, 0, kept - size_);
+    }
+    view_ = static_cast<std::byte*>(p);
+    size_ = newSize;
+    return Status::Ok();
+  }
+
+  Status Sync() override { return Status::Ok(); }
+};
+
+}  // namespace
+
+Result<std::unique_ptr<WorkingFile>> NewMemoryWorkingFile(
+    const std::filesystem::path& label, std::initializer_list<std::span<const std::byte>> pieces,
+    uint32_t size) try {
+  Result<uint64_t> filling = WorkingPiecesSize(label, pieces, size);
+  if (!filling.IsOk()) return filling.status();
+  auto file = std::make_unique<MemoryWorkingFile>(label);
+  Status mapped = file->Map(size);
+  if (!mapped.IsOk()) return mapped;
+  std::byte* at = file->view();
+  for (const auto& piece : pieces) {
+    if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
+    at += piece.size();
+  }
+  return std::unique_ptr<WorkingFile>(std::move(file));
+} catch (const std::bad_alloc&) {
+  return Status::NoMemory(label.string());
+}
+
 int TrackTempFile(const std::filesystem::path& file) {
   std::error_code ec;
   path absolute = std::filesystem::absolute(file, ec);

@@ -9,6 +9,7 @@
 #include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/utf16.h"
 #include "store/table_store.h"
 #include "store/text_file.h"
@@ -74,6 +75,41 @@ void RadixSort(SortItem* items, size_t n, int byte = 7) {
     std::sort(items, items + n, ByKey);
   }
 }
+
+// Moves the items into buckets by the highest key byte in which they differ,
+// as RadixSort's first pass does, and returns that byte with the buckets'
+// ends (-1, nothing moved, when every key is equal). The buckets are then
+// sorted apart.
+int PartitionTop(SortItem* items, size_t n, size_t (&ends)[256]) {
+  for (int byte = 7; byte >= 0; --byte) {
+    const int shift = 8 * byte;
+    size_t counts[256] = {};
+    for (size_t k = 0; k < n; ++k) ++counts[(items[k].key >> shift) & 0xFF];
+    if (counts[(items[0].key >> shift) & 0xFF] == n) continue;
+    size_t next[256];
+    for (size_t d = 0, at = 0; d < 256; ++d) {
+      next[d] = at;
+      at += counts[d];
+      ends[d] = at;
+    }
+    for (size_t d = 0; d < 256; ++d) {
+      while (next[d] < ends[d]) {
+        SortItem item = items[next[d]];
+        size_t to = (item.key >> shift) & 0xFF;
+        while (to != d) {
+          std::swap(item, items[next[to]++]);
+          to = (item.key >> shift) & 0xFF;
+        }
+        items[next[d]++] = item;
+      }
+    }
+    return byte;
+  }
+  return -1;
+}
+
+// Below this many rows a second thread costs more than it saves.
+constexpr uint32_t kSplitRows = 200000;
 
 // Units from `p` packed so that comparing the numbers is unit order; the text
 // ends at a NUL (or a TAB, for entries), and missing units are 0, which sorts
@@ -212,76 +248,110 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
   }
   // A rank takes the key's top unit, leaving three for the text.
   const uint32_t firstUnits = field.ranked ? 3 : 4;
-  for (SortItem& item : items) {
-    const char16_t* text = units + item.offset / 2;
-    if (!kEntry) {
-      while (*text != u'\t' && *text != 0) ++text;
-      if (*text == u'\t') ++text;
+  const bool split = r >= kSplitRows && UsableCores() >= 2;
+  auto makeKeys = [&](SortItem* from, SortItem* to) {
+    for (SortItem* at = from; at != to; ++at) {
+      SortItem& item = *at;
+      const char16_t* text = units + item.offset / 2;
+      if (!kEntry) {
+        while (*text != u'\t' && *text != 0) ++text;
+        if (*text == u'\t') ++text;
+      }
+      bool goesOn = false;
+      item.key = PackFrom<kEntry>(text, static_cast<int>(firstUnits), goesOn);
+      if (field.ranked) item.key |= Clamp16(field.Rank(text)) << 48;
+      item.start = static_cast<uint32_t>(text - units) | (goesOn ? kGoesOn : 0);
     }
-    bool goesOn = false;
-    item.key = PackFrom<kEntry>(text, static_cast<int>(firstUnits), goesOn);
-    if (field.ranked) item.key |= Clamp16(field.Rank(text)) << 48;
-    item.start = static_cast<uint32_t>(text - units) | (goesOn ? kGoesOn : 0);
+  };
+  {
+    SortItem* half = items.data() + r / 2;
+    RunBoth(
+        split, [&] { makeKeys(items.data(), half); }, [&] { makeKeys(half, items.data() + r); });
   }
 
   struct Pending {
     uint32_t first, count, depth;
   };
-  std::vector<Pending> pending;
-  std::vector<Pending> clamped;  // equal ranks of 0xFFFF or more: compared whole
-  // Hands on the runs of [first, first + count) that share a key and may
-  // differ further on.
-  auto handOn = [&](uint32_t first, uint32_t count, uint32_t depth) {
-    for (uint32_t k = first, end = first + count; k < end;) {
-      uint32_t m = k + 1;
-      bool goesOn = (items[k].start & kGoesOn) != 0;
-      while (m < end && items[m].key == items[k].key) goesOn |= (items[m++].start & kGoesOn) != 0;
-      if (m - k >= 2) {
-        if (depth == 0 && field.ranked && (items[k].key >> 48) == 0xFFFF) {
-          clamped.push_back(Pending{k, m - k, 0});
-        } else if (goesOn) {
-          pending.push_back(Pending{k, m - k, depth + (depth == 0 ? firstUnits : 4)});
+  // Finishes [first0, first0 + count0), sorted on the first key: each thread
+  // keeps its own runs.
+  auto finish = [&](uint32_t first0, uint32_t count0) {
+    std::vector<Pending> pending;
+    std::vector<Pending> clamped;  // equal ranks of 0xFFFF or more: compared whole
+    // Hands on the runs of [first, first + count) that share a key and may
+    // differ further on.
+    auto handOn = [&](uint32_t first, uint32_t count, uint32_t depth) {
+      for (uint32_t k = first, end = first + count; k < end;) {
+        uint32_t m = k + 1;
+        bool goesOn = (items[k].start & kGoesOn) != 0;
+        while (m < end && items[m].key == items[k].key) goesOn |= (items[m++].start & kGoesOn) != 0;
+        if (m - k >= 2) {
+          if (depth == 0 && field.ranked && (items[k].key >> 48) == 0xFFFF) {
+            clamped.push_back(Pending{k, m - k, 0});
+          } else if (goesOn) {
+            pending.push_back(Pending{k, m - k, depth + (depth == 0 ? firstUnits : 4)});
+          }
         }
+        k = m;
       }
-      k = m;
+    };
+    handOn(first0, count0, 0);
+    while (!pending.empty()) {
+      const Pending run = pending.back();
+      pending.pop_back();
+      SortItem* first = items.data() + run.first;
+      SortItem* last = first + run.count;
+      for (SortItem* item = first; item != last; ++item) {
+        bool goesOn = false;
+        item->key = PackFrom<kEntry>(units + (item->start & kStartMask) + run.depth, 4, goesOn);
+        item->start = (item->start & kStartMask) | (goesOn ? kGoesOn : 0);
+      }
+      // Equal so far, the run is in text position order; often it stays so.
+      if (!std::is_sorted(first, last, ByKey)) RadixSort(first, run.count);
+      handOn(run.first, run.count, run.depth);
+    }
+    if (!clamped.empty()) {
+      const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
+      auto rowAt = [&](uint32_t offset) {
+        const char16_t* p = DataUnits(offset);
+        const char16_t* q = p;
+        while (q < end && *q != 0) ++q;
+        return std::u16string_view(p, static_cast<size_t>(q - p));
+      };
+      for (const Pending& run : clamped) {
+        std::sort(items.begin() + run.first, items.begin() + run.first + run.count,
+                  [&](const SortItem& a, const SortItem& b) {
+                    const int c = fullCompare(rowAt(a.offset), rowAt(b.offset));
+                    return c != 0 ? c < 0 : a.offset < b.offset;
+                  });
+      }
     }
   };
-  RadixSort(items.data(), items.size());
-  handOn(0, r, 0);
-  while (!pending.empty()) {
-    const Pending run = pending.back();
-    pending.pop_back();
-    SortItem* first = items.data() + run.first;
-    SortItem* last = first + run.count;
-    for (SortItem* item = first; item != last; ++item) {
-      bool goesOn = false;
-      item->key = PackFrom<kEntry>(units + (item->start & kStartMask) + run.depth, 4, goesOn);
-      item->start = (item->start & kStartMask) | (goesOn ? kGoesOn : 0);
+  size_t ends[256];
+  const int byte = split ? PartitionTop(items.data(), r, ends) : -1;
+  if (byte < 0) {
+    RadixSort(items.data(), items.size());
+    finish(0, r);
+  } else {
+    // The buckets are split where the halves come closest to equal.
+    size_t cut = 0;
+    for (size_t d = 0; d < 256; ++d) {
+      if (ends[d] <= r / 2 || (ends[d] - r / 2 < r / 2 - cut)) cut = ends[d];
+      if (ends[d] > r / 2) break;
     }
-    // Equal so far, the run is in text position order; often it stays so.
-    if (!std::is_sorted(first, last, ByKey)) RadixSort(first, run.count);
-    handOn(run.first, run.count, run.depth);
-  }
-  if (!clamped.empty()) {
-    const char16_t* end = reinterpret_cast<const char16_t*>(data_->view() + data_->size());
-    auto rowAt = [&](uint32_t offset) {
-      const char16_t* p = DataUnits(offset);
-      const char16_t* q = p;
-      while (q < end && *q != 0) ++q;
-      return std::u16string_view(p, static_cast<size_t>(q - p));
+    auto sortBuckets = [&](size_t from, size_t to) {
+      for (size_t d = 0, at = 0; d < 256; at = ends[d], ++d) {
+        if (at >= from && ends[d] <= to && ends[d] - at > 1) {
+          RadixSort(items.data() + at, ends[d] - at, byte - 1);
+        }
+      }
+      finish(static_cast<uint32_t>(from), static_cast<uint32_t>(to - from));
     };
-    for (const Pending& run : clamped) {
-      std::sort(items.begin() + run.first, items.begin() + run.first + run.count,
-                [&](const SortItem& a, const SortItem& b) {
-                  const int c = fullCompare(rowAt(a.offset), rowAt(b.offset));
-                  return c != 0 ? c < 0 : a.offset < b.offset;
-                });
-    }
+    RunBoth(
+        true, [&] { sortBuckets(0, cut); }, [&] { sortBuckets(cut, r); });
   }
   for (uint32_t k = 0; k < r; ++k) offsets[k] = items[k].offset;
   dirty_ = true;
   items = LargeArray<SortItem>();
-  std::vector<Pending>().swap(pending);
   ReleaseFreedMemory();
 }
 
@@ -419,7 +489,58 @@ uint32_t TableStore::RemoveDuplicates() {
     static size_t GrownSize(size_t size) { return size + size / 2; }
   };
   uint32_t kept = 0;
-  {
+  if (r >= kSplitRows && UsableCores() >= 2) {
+    // Every row's hash and length first, half the rows on each core; then
+    // each core keeps the rows whose hash falls in its half of the index.
+    // Equal rows hash alike, so one core sees all of them, in source order.
+    constexpr uint32_t kKept = 0x80000000u;  // in `length`: the row stays
+    struct Hashed {
+      uint32_t hash;
+      uint32_t length;
+    };
+    std::vector<Hashed> hashed(r);
+    auto hashRows = [&](uint32_t from, uint32_t to) {
+      for (uint32_t k = from; k < to; ++k) {
+        const std::u16string_view text = DataRowText(k);
+        hashed[k] = Hashed{MakeProbe(text).hash, static_cast<uint32_t>(text.size())};
+      }
+    };
+    RunBoth(
+        true, [&] { hashRows(r / 2, r); }, [&] { hashRows(0, r / 2); });
+    HashIndex<Policy, 1> index(Policy{this}, TableSize(r) / 2);
+    auto keepRows = [&](uint32_t half) {
+      constexpr size_t kBatch = 16;
+      uint32_t batch[kBatch];
+      auto probeOf = [&](uint32_t k) {
+        return HashProbe{std::u16string_view(DataUnits(offsets[k]), hashed[k].length), 0,
+                         hashed[k].hash};
+      };
+      for (uint32_t k = 0; k < r;) {
+        size_t n = 0;
+        for (; k < r && n < kBatch; ++k) {
+          if ((hashed[k].hash >> 31) != half) continue;
+          index.Prefetch(probeOf(k));
+          batch[n++] = k;
+        }
+        for (size_t j = 0; j < n; ++j) {
+          const uint32_t at = batch[j];
+          const HashProbe probe = probeOf(at);
+          if (index.Insert(probe,
+                           [&](RowSlot& slot) {
+                             slot = RowSlot{probe.hash, offsets[at]};
+                           })
+                  .second) {
+            hashed[at].length |= kKept;
+          }
+        }
+      }
+    };
+    RunBoth(
+        true, [&] { keepRows(1); }, [&] { keepRows(0); });
+    for (uint32_t k = 0; k < r; ++k) {
+      if ((hashed[k].length & kKept) != 0) offsets[kept++] = offsets[k];
+    }
+  } else {
     HashIndex<Policy> index(Policy{this}, TableSize(r));
     PrefetchedPass(
         r, [&](size_t k) { return index.Prepare(DataRowText(static_cast<uint32_t>(k))); },

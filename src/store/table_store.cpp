@@ -13,6 +13,7 @@
 #include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -69,22 +70,41 @@ Status NoRows(const std::string& where, const LinesWithoutTab& skipped) {
       Tr("not a code table: no line holds a TAB between entry and code; {1}", skipped.Describe()));
 }
 
-// Ends every line in place with NUL (CR LF, lone CR, lone LF; a NUL already is
-// one) and returns the start index of each line that holds a TAB.
-std::vector<uint32_t> SplitRows(std::u16string& text) {
+// The start index of each line that holds a TAB; lines end at CR LF, lone
+// CR, lone LF or NUL. Reads only.
+std::vector<uint32_t> RowStarts(std::u16string_view text) {
   std::vector<uint32_t> rows;
-  char16_t* t = text.data();
   LineReader reader(text, {.breaks = LineBreaks::kEach, .nulEnds = true});
   std::u16string_view line;
   size_t tab;
   while (reader.Next(line, tab)) {
-    const size_t start = static_cast<size_t>(line.data() - t);
-    if (tab != std::u16string_view::npos) rows.push_back(static_cast<uint32_t>(start));
-    // The break is one unit, or two for CR LF.
-    const size_t end = start + line.size();
-    if (end < reader.offset()) t[end] = 0;
-    if (end + 1 < reader.offset()) t[end + 1] = 0;
+    if (tab != std::u16string_view::npos) {
+      rows.push_back(static_cast<uint32_t>(line.data() - text.data()));
+    }
   }
+  return rows;
+}
+
+// Lists the lines without a TAB in `skipped` and returns the start of each
+// row, then ends every line in place with NUL. Every CR and LF is part of a
+// line break, so the breaks become NUL wherever they are. On a large text
+// the lines left out are found on one core while the rows are on the other.
+std::vector<uint32_t> SplitRows(std::u16string& text, LinesWithoutTab& skipped) {
+  constexpr size_t kSplitUnits = size_t{1} << 22;
+  std::vector<uint32_t> rows;
+  RunBoth(
+      text.size() >= kSplitUnits && UsableCores() >= 2, [&] { skipped.Scan(text); },
+      [&] { rows = RowStarts(text); });
+  // Branch-free, so that the compiler does it many units at a time.
+  auto endLines = [](char16_t* from, char16_t* to) {
+    for (char16_t* unit = from; unit != to; ++unit) {
+      *unit = (*unit == u'\r' || *unit == u'\n') ? char16_t{0} : *unit;
+    }
+  };
+  char16_t* half = text.data() + text.size() / 2;
+  RunBoth(
+      text.size() >= kSplitUnits && UsableCores() >= 2,
+      [&] { endLines(half, text.data() + text.size()); }, [&] { endLines(text.data(), half); });
   return rows;
 }
 
@@ -120,6 +140,11 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
   // text would become a few rows of garbage.
   Result<bool> compiled = IsCompiledTableFile(fs_, path);
   if (!compiled.IsOk()) return compiled.status();
+  if (compiled.value() && working_ == WorkingData::kMemory) {
+    Result<std::string> bytes = fs_.ReadWhole(path);
+    if (!bytes.IsOk()) return bytes.status();
+    return LoadCompiledInMemory(path, std::as_bytes(std::span(bytes.value())));
+  }
   if (compiled.value()) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
     if (text.empty()) {
@@ -144,6 +169,7 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   if (!bytes.IsOk()) return bytes.status();
   const std::span<const std::byte> head = std::as_bytes(std::span(bytes.value()));
   if (!HasCompiledTableHeader(head)) return LoadText(path, std::move(bytes).value());
+  if (working_ == WorkingData::kMemory) return LoadCompiledInMemory(path, head);
   Status valid = ValidateCompiledTable(head);
   if (!valid.IsOk()) {
     return Status::Corrupt(path.string(),
@@ -170,6 +196,45 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   return loaded;
 }
 
+Result<uint32_t> TableStore::LoadCompiledInMemory(const std::filesystem::path& path,
+                                                  std::span<const std::byte> compiled) {
+  Status valid = ValidateCompiledTable(compiled);
+  if (!valid.IsOk()) {
+    return Status::Corrupt(path.string(),
+                           Tr("not a readable compiled table: {1}", valid.message()));
+  }
+  // The text is named where a save of it would go, but nothing is written
+  // there unless the table is saved.
+  std::filesystem::path text = temp_.TempPath(kCompiledTextName);
+  if (text.empty()) {
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
+  }
+  std::string bytes("\xFF\xFE");
+  Status written = WriteCompiledTableText(compiled, [&](std::u16string_view piece) {
+    bytes.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
+  });
+  if (!written.IsOk()) return written;
+  const OpaqueHeader header = ReadOpaqueHeader(compiled);
+  Result<uint32_t> loaded = LoadText(text, std::move(bytes));
+  if (!loaded.IsOk()) return loaded;
+  fromCompiled_ = true;
+  compiledTarget_ = CompiledTarget{path, header};
+  return loaded;
+}
+
+Result<std::unique_ptr<WorkingFile>> TableStore::MakeWorkingFile(
+    std::u16string_view name, std::initializer_list<std::span<const std::byte>> pieces,
+    uint32_t size) const {
+  std::filesystem::path path = temp_.TempPath(name);
+  if (working_ == WorkingData::kMemory) {
+    return NewMemoryWorkingFile(path.empty() ? PathFromUtf16(name) : path, pieces, size);
+  }
+  if (path.empty()) {
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
+  }
+  return fs_.CreateWorkingFile(path, pieces, size);
+}
+
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
   Result<std::string> bytes = ReadFileBytes(fs_, path);
   if (!bytes.IsOk()) return bytes.status();
@@ -178,8 +243,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path) {
 
 Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::string bytes) {
   const std::string where = path.string();
-  std::filesystem::path dataPath = temp_.TempPath(kDataFileName);
-  if (dataPath.empty()) {
+  if (working_ == WorkingData::kFiles && temp_.TempPath(kDataFileName).empty()) {
     return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
   }
   // A text with lines but no row is refused before the open table goes: a
@@ -205,8 +269,7 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
     return Status::NoMemory(where);
   }
   std::string().swap(bytes);
-  linesWithoutTab_.Scan(text);
-  std::vector<uint32_t> rows = SplitRows(text);
+  std::vector<uint32_t> rows = SplitRows(text, linesWithoutTab_);
 
   const uint64_t n = text.size();
   const uint64_t r = rows.size();
@@ -220,10 +283,10 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
   for (uint32_t& row : rows) row = textBase + 2 * row;
   const uint32_t count = static_cast<uint32_t>(r);
   Result<std::unique_ptr<WorkingFile>> data =
-      fs_.CreateWorkingFile(dataPath,
-                            {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
-                             std::as_bytes(std::span(text))},
-                            static_cast<uint32_t>(size));
+      MakeWorkingFile(kDataFileName,
+                      {std::as_bytes(std::span(&count, 1)), std::as_bytes(std::span(rows)),
+                       std::as_bytes(std::span(text))},
+                      static_cast<uint32_t>(size));
   if (!data.IsOk()) {
     CloseTable();
     return data.status();
@@ -233,6 +296,9 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
   std::vector<uint32_t>().swap(rows);
   ReleaseFreedMemory();
   textChanged_ = true;
+  // A tool never lists the rows: a copy of the table it would not read
+  // only costs time and memory.
+  if (working_ == WorkingData::kMemory) return count;
   // A table without its list is not open: the caller is told it failed.
   Result<uint32_t> filtered = ApplyFilter({}, false);
   if (!filtered.IsOk()) CloseTable();
@@ -256,22 +322,27 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
     // The new snapshot goes beside the old one, which stays listed when the
     // new one cannot be made.
     const std::filesystem::path first = temp_.TempPath(kFilterFileName);
-    std::filesystem::path filterPath =
-        filter_ && filterPath_ == first ? temp_.TempPath(kSpareFilterFileName) : first;
+    const bool spare = filter_ && !first.empty() && filterPath_ == first;
     filterStale_ = filter_ != nullptr;
-    if (filterPath.empty() || size >= kFileLimit) {
+    if (size >= kFileLimit) {
       return Status::IoError(temp_.folder().string(), Tr("cannot create the filter file"));
     }
-    Result<std::unique_ptr<WorkingFile>> filter = fs_.CreateWorkingFile(
-        filterPath, {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
-    if (!filter.IsOk()) return filter.status();
+    Result<std::unique_ptr<WorkingFile>> filter = MakeWorkingFile(
+        spare ? kSpareFilterFileName : kFilterFileName,
+        {std::span<const std::byte>(data_->view(), d)}, static_cast<uint32_t>(size));
+    if (!filter.IsOk()) {
+      if (working_ == WorkingData::kFiles && first.empty()) {
+        return Status::IoError(temp_.folder().string(), Tr("cannot create the filter file"));
+      }
+      return filter.status();
+    }
     filterStale_ = false;
     if (filter_) {
       filter_.reset();
-      (void)fs_.Remove(filterPath_);
+      if (working_ == WorkingData::kFiles) (void)fs_.Remove(filterPath_);
     }
     filter_ = std::move(filter).value();
-    filterPath_ = filterPath;
+    filterPath_ = filter_->path();
     textChanged_ = false;
     snapshotDataSize_ = d;
   }
@@ -315,8 +386,7 @@ Result<TableText> TableStore::ReadTableText(FileSystem& fs, const std::filesyste
   TableText table;
   table.text = std::move(file->text);
   table.encoding = file->encoding;
-  table.linesWithoutTab.Scan(table.text);
-  table.rowStarts = SplitRows(table.text);
+  table.rowStarts = SplitRows(table.text, table.linesWithoutTab);
   if (table.rowStarts.empty() && !table.linesWithoutTab.empty()) {
     return NoRows(path.string(), table.linesWithoutTab);
   }
@@ -400,10 +470,27 @@ Status TableStore::WriteRows(const std::filesystem::path& target) const {
   TextWriter& out = *writer.value();
   out.WriteBom();
   const uint32_t r = RowCount();
-  for (uint32_t k = 0; k < r; ++k) {
-    out.Write(DataRowText(k));
-    out.Write(u"\r\n");
-  }
+  // On two cores the second half is put together while the first is
+  // written, then written whole.
+  constexpr uint32_t kSplitRows = 200000;
+  const bool split = r >= kSplitRows && UsableCores() >= 2;
+  const uint32_t half = split ? r / 2 : r;
+  std::u16string second;
+  RunBoth(
+      split,
+      [&] {
+        for (uint32_t k = half; k < r; ++k) {
+          second.append(DataRowText(k));
+          second.append(u"\r\n");
+        }
+      },
+      [&] {
+        for (uint32_t k = 0; k < half; ++k) {
+          out.Write(DataRowText(k));
+          out.Write(u"\r\n");
+        }
+      });
+  out.Write(second);
   return out.Commit();
 }
 
@@ -472,6 +559,8 @@ void TableStore::CloseTable() {
   ResetTable();
   for (std::u16string_view name :
        {kDataFileName, kFilterFileName, kSpareFilterFileName, kCompiledTempName}) {
+    // Another store of this process may keep its files under these names.
+    if (working_ == WorkingData::kMemory && name != kCompiledTempName) continue;
     const std::filesystem::path file = temp_.TempPath(name);
     if (!file.empty()) (void)fs_.Remove(file);
   }

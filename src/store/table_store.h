@@ -15,6 +15,10 @@
 // data file's size D) by the row map from visible rows to data rows. The list
 // view reads only the snapshot, so callers filter again after every change.
 //
+// A store made with WorkingData::kMemory keeps both in anonymous memory
+// instead, and makes the snapshot only when a filter is first applied: the
+// command-line tools, which never filter, leave nothing in the folder.
+//
 // Visible rows (v) count positions under the filter, data rows (i) positions
 // in the whole table, both 0-based. The store shows no messages; failures are
 // returned. Single-threaded.
@@ -57,6 +61,8 @@ struct CompiledTarget {
   OpaqueHeader header;
 };
 
+enum class WorkingData { kFiles, kMemory };
+
 // Asked while a compiled table cannot be replaced; true means "try again".
 using RetryPrompt = std::function<bool(const Status& failure)>;
 
@@ -75,21 +81,20 @@ class TableStore {
   // The store reaches every file through `fs` and keeps its working files in
   // `temp`; saving into a compiled table takes the character classes from
   // `classes` (the built-in lists when null). All must outlive the store.
-  TableStore(FileSystem& fs, const TempFolder& temp, const CharacterClassTable* classes = nullptr)
-      : fs_(fs), temp_(temp), classes_(classes) {}
+  TableStore(FileSystem& fs, const TempFolder& temp, const CharacterClassTable* classes = nullptr,
+             WorkingData working = WorkingData::kFiles)
+      : fs_(fs), temp_(temp), classes_(classes), working_(working) {}
   ~TableStore() { CloseTable(); }
   TableStore(const TableStore&) = delete;
   TableStore& operator=(const TableStore&) = delete;
 
   // Opens a code table named .txt or .ktb (any case), or of any name when
   // `anyName` (the caller has looked at its content), and filters it with an
-  // empty filter. A file that starts with a compiled table's header, whatever
-  // its name, opens through its text in the temporary folder; a .ktb that
-  // does not is refused.
-  // Returns the row count. A file that cannot be read or is refused leaves
-  // the open table as it was; a text with lines but none with a TAB is
-  // refused; when the working files cannot be made no table is open
-  // afterwards.
+  // empty filter (a kMemory store leaves that to the first ApplyFilter). A file that starts with a
+  // compiled table's header, whatever its name, opens through its text in the temporary folder; a
+  // .ktb that does not is refused. Returns the row count. A file that cannot be read or is refused
+  // leaves the open table as it was; a text with lines but none with a TAB is refused; when the
+  // working files cannot be made no table is open afterwards.
   Result<uint32_t> LoadTable(const std::filesystem::path& path, bool anyName = false);
   // The lines the open table's file had without a TAB, left out of its rows.
   const LinesWithoutTab& linesWithoutTab() const { return linesWithoutTab_; }
@@ -218,12 +223,19 @@ class TableStore {
   void RemoveWorkingText(const std::filesystem::path& keep);
   Status WriteRows(const std::filesystem::path& target) const;
   Status SaveCompiled(const RetryPrompt& retry);
+  Result<std::unique_ptr<WorkingFile>> MakeWorkingFile(
+      std::u16string_view name, std::initializer_list<std::span<const std::byte>> pieces,
+      uint32_t size) const;
+  // A compiled table's text, opened without a file in the temporary folder.
+  Result<uint32_t> LoadCompiledInMemory(const std::filesystem::path& path,
+                                        std::span<const std::byte> compiled);
   template <class MakeKey, class FullCompare>
   void SortByKey(MakeKey makeKey, FullCompare fullCompare);
 
   FileSystem& fs_;
   const TempFolder& temp_;
   const CharacterClassTable* classes_;
+  WorkingData working_;
   CompiledTarget compiledTarget_;
   std::unique_ptr<WorkingFile> data_;
   std::unique_ptr<WorkingFile> filter_;

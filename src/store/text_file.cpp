@@ -6,6 +6,7 @@
 
 #include "platform/codepage.h"
 #include "platform/large_buffer.h"
+#include "platform/parallel.h"
 
 namespace mirel {
 
@@ -71,6 +72,26 @@ void LooseUtf8Walk::Feed(std::string_view bytes) {
   }
 }
 
+// Large UTF-8 is decoded on two cores: the second half starts after a line
+// end, which no character spans, so the text is the same as in one piece.
+size_t DecodeUtf8(std::string_view bytes, std::u16string& out) {
+  constexpr size_t kSplitBytes = size_t{4} << 20;
+  const size_t cut = bytes.size() >= kSplitBytes && UsableCores() >= 2
+                         ? bytes.find('\n', bytes.size() / 2)
+                         : std::string_view::npos;
+  if (cut == std::string_view::npos) return AppendUtf8(bytes, out);
+  // Reserving by bytes only claims address space, and spares the append a
+  // reallocation.
+  out.reserve(out.size() + bytes.size());
+  std::u16string second;
+  size_t errors = 0, secondErrors = 0;
+  RunBoth(
+      true, [&] { secondErrors = AppendUtf8(bytes.substr(cut + 1), second); },
+      [&] { errors = AppendUtf8(bytes.substr(0, cut + 1), out); });
+  out.append(second);
+  return errors + secondErrors;
+}
+
 }  // namespace
 
 bool LooksLikeUtf8(std::string_view bytes) { return WalkLooseUtf8(bytes) == LooseUtf8::kValid; }
@@ -80,7 +101,7 @@ TextBuffer DecodeText(std::string_view bytes) {
   auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   if (bytes.size() >= 3 && u(0) == 0xEF && u(1) == 0xBB && u(2) == 0xBF) {
     out.encoding = TextEncoding::kUtf8Bom;
-    out.text = Utf8ToUtf16(bytes.substr(3));
+    DecodeUtf8(bytes.substr(3), out.text);
   } else if (bytes.size() >= 2 && u(0) == 0xFF && u(1) == 0xFE) {
     out.encoding = TextEncoding::kUtf16Le;
     size_t units = bytes.size() / 2 - 1;  // a trailing odd byte is not text
@@ -102,7 +123,7 @@ TextBuffer DecodeText(std::string_view bytes) {
     constexpr size_t kProbe = 4096;
     bool utf8 = WalkLooseUtf8(bytes.substr(0, kProbe)) != LooseUtf8::kInvalid;
     if (utf8) {
-      size_t errors = AppendUtf8(bytes, out.text);
+      size_t errors = DecodeUtf8(bytes, out.text);
       utf8 = errors == 0 || LooksLikeUtf8(bytes);
     }
     if (utf8) {
@@ -324,6 +345,12 @@ void TextWriter::WriteBom() { Write(u"\uFEFF"); }
 
 void TextWriter::Write(std::u16string_view text) {
   if (!failure_.IsOk()) return;
+  // A piece larger than the buffer goes out as it is, not copied first.
+  if (text.size() >= kBufferUnits) {
+    Flush();
+    if (failure_.IsOk()) failure_ = file_->Append(text.data(), text.size() * sizeof(char16_t));
+    return;
+  }
   buffer_.append(text);
   if (buffer_.size() >= kBufferUnits) Flush();
 }

@@ -20,7 +20,7 @@ TEST(FileSizeLimitTest, ToolReportsTooLargeInsteadOfDying) {
     rows.push_back(row);
   }
   test::WriteBytes(dir / "t.txt", test::TableBytes(rows));
-  const char* script = "ulimit -f 16; exec \"$0\" dedup \"$1\" -o \"$2\" 2>\"$3\"";
+  const char* script = "ulimit -f 16; exec \"$0\" sort \"$1\" --by source -o \"$2\" 2>\"$3\"";
   pid_t child = ::fork();
   if (child == 0) {
     ::signal(SIGXFSZ, SIG_DFL);  // the test process may ignore it; a shell does not
