@@ -7,6 +7,7 @@
 
 #include "app/tool_cli.h"
 #include "platform/file_system.h"
+#include "platform/memory.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   // A write past `ulimit -f` then fails with EFBIG ("File too large") and is
   // reported like any other, instead of killing the program mid-save.
   ::signal(SIGXFSZ, SIG_IGN);
+  mirel::ReturnLargeBlocksWhenFreed();
   mirel::SetUpMessages(mirel::ProgramFolder());
   std::vector<std::string> args(argv, argv + argc);
   std::unique_ptr<mirel::FileSystem> fs = mirel::NewPosixFileSystem();

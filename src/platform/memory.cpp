@@ -24,6 +24,8 @@ bool MeminfoValue(const char* line, const char* name, uint64_t& bytes) {
 
 void ReleaseFreedMemory() { ::malloc_trim(0); }
 
+void ReturnLargeBlocksWhenFreed() { ::mallopt(M_MMAP_THRESHOLD, 1 << 20); }
+
 uint64_t AvailableMemory() {
   uint64_t available = UINT64_MAX;
   // Plain stdio: this runs before any FileSystem exists for the file, and

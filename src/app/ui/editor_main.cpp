@@ -20,6 +20,7 @@
 #include "app/ui/main_window.h"
 #include "ime/installed_tables.h"
 #include "platform/file_system.h"
+#include "platform/memory.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "platform/temp_folder.h"
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
   // A write past `ulimit -f` then fails with EFBIG ("File too large") and is
   // reported like any other, instead of killing the program mid-save.
   ::signal(SIGXFSZ, SIG_IGN);
+  mirel::ReturnLargeBlocksWhenFreed();
   mirel::SetUpMessages(mirel::ProgramFolder());
   // What is printed may hold text from the files: escape it once here.
   mirel::EscapingStreamBuffer outBuffer(std::cout);
