@@ -32,6 +32,28 @@ bool ByKey(const SortItem& a, const SortItem& b) {
   return a.key != b.key ? a.key < b.key : a.offset < b.offset;
 }
 
+// Moves each item straight to its bucket by the key byte at `shift`,
+// swapping out the one there; `ends` gets the buckets' ends.
+void MoveIntoBuckets(SortItem* items, int shift, const size_t (&counts)[256], size_t (&ends)[256]) {
+  size_t next[256];
+  for (size_t d = 0, at = 0; d < 256; ++d) {
+    next[d] = at;
+    at += counts[d];
+    ends[d] = at;
+  }
+  for (size_t d = 0; d < 256; ++d) {
+    while (next[d] < ends[d]) {
+      SortItem item = items[next[d]];
+      size_t to = (item.key >> shift) & 0xFF;
+      while (to != d) {
+        std::swap(item, items[next[to]++]);
+        to = (item.key >> shift) & 0xFF;
+      }
+      items[next[d]++] = item;
+    }
+  }
+}
+
 // Sorts items by key, then text position: in place, a byte of the key at a
 // time from the top (a second copy of the items would not fit the memory a
 // table may take), small ranges and runs of equal keys by comparison.
@@ -45,24 +67,8 @@ void RadixSort(SortItem* items, size_t n, int byte = 7) {
       --byte;  // one value in this byte: nothing to move
       continue;
     }
-    size_t next[256], end[256];
-    for (size_t d = 0, at = 0; d < 256; ++d) {
-      next[d] = at;
-      at += counts[d];
-      end[d] = at;
-    }
-    // Each item goes straight to its bucket, swapping out the one there.
-    for (size_t d = 0; d < 256; ++d) {
-      while (next[d] < end[d]) {
-        SortItem item = items[next[d]];
-        size_t to = (item.key >> shift) & 0xFF;
-        while (to != d) {
-          std::swap(item, items[next[to]++]);
-          to = (item.key >> shift) & 0xFF;
-        }
-        items[next[d]++] = item;
-      }
-    }
+    size_t ends[256];
+    MoveIntoBuckets(items, shift, counts, ends);
     for (size_t d = 0, at = 0; d < 256; at += counts[d], ++d) {
       if (counts[d] > 1) RadixSort(items + at, counts[d], byte - 1);
     }
@@ -86,23 +92,7 @@ int PartitionTop(SortItem* items, size_t n, size_t (&ends)[256]) {
     size_t counts[256] = {};
     for (size_t k = 0; k < n; ++k) ++counts[(items[k].key >> shift) & 0xFF];
     if (counts[(items[0].key >> shift) & 0xFF] == n) continue;
-    size_t next[256];
-    for (size_t d = 0, at = 0; d < 256; ++d) {
-      next[d] = at;
-      at += counts[d];
-      ends[d] = at;
-    }
-    for (size_t d = 0; d < 256; ++d) {
-      while (next[d] < ends[d]) {
-        SortItem item = items[next[d]];
-        size_t to = (item.key >> shift) & 0xFF;
-        while (to != d) {
-          std::swap(item, items[next[to]++]);
-          to = (item.key >> shift) & 0xFF;
-        }
-        items[next[d]++] = item;
-      }
-    }
+    MoveIntoBuckets(items, shift, counts, ends);
     return byte;
   }
   return -1;

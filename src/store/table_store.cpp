@@ -143,7 +143,10 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
   if (compiled.value() && working_ == WorkingData::kMemory) {
     Result<std::string> bytes = fs_.ReadWhole(path);
     if (!bytes.IsOk()) return bytes.status();
-    return LoadCompiledInMemory(path, std::as_bytes(std::span(bytes.value())));
+    const std::span<const std::byte> compiledBytes = std::as_bytes(std::span(bytes.value()));
+    Result<std::filesystem::path> text = CompiledTextPath(path, compiledBytes);
+    if (!text.IsOk()) return text.status();
+    return LoadCompiledInMemory(path, text.value(), compiledBytes);
   }
   if (compiled.value()) {
     std::filesystem::path text = temp_.TempPath(kCompiledTextName);
@@ -152,11 +155,7 @@ Result<uint32_t> TableStore::LoadTable(const std::filesystem::path& path, bool a
     }
     Result<OpaqueHeader> header = CompiledTableToTextFile(fs_, path, text);
     if (!header.IsOk()) return header.status();
-    Result<uint32_t> loaded = LoadText(text);
-    if (!loaded.IsOk()) return loaded;
-    fromCompiled_ = true;
-    compiledTarget_ = CompiledTarget{path, header.value()};
-    return loaded;
+    return OpenedFromCompiled(LoadText(text), path, header.value());
   }
   if (Status refused = RefuseFalseCompiledTable(path); !refused.IsOk()) return refused;
   return LoadText(path);
@@ -169,17 +168,11 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   if (!bytes.IsOk()) return bytes.status();
   const std::span<const std::byte> head = std::as_bytes(std::span(bytes.value()));
   if (!HasCompiledTableHeader(head)) return LoadText(path, std::move(bytes).value());
-  if (working_ == WorkingData::kMemory) return LoadCompiledInMemory(path, head);
-  Status valid = ValidateCompiledTable(head);
-  if (!valid.IsOk()) {
-    return Status::Corrupt(path.string(),
-                           Tr("not a readable compiled table: {1}", valid.message()));
-  }
+  Result<std::filesystem::path> named = CompiledTextPath(path, head);
+  if (!named.IsOk()) return named.status();
+  const std::filesystem::path& text = named.value();
+  if (working_ == WorkingData::kMemory) return LoadCompiledInMemory(path, text, head);
   // Its text goes where a compiled file's text goes, and opens from there.
-  std::filesystem::path text = temp_.TempPath(kCompiledTextName);
-  if (text.empty()) {
-    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
-  }
   Result<std::unique_ptr<TextWriter>> writer = TextWriter::Create(fs_, text);
   if (!writer.IsOk()) return writer.status();
   writer.value()->WriteBom();
@@ -189,37 +182,43 @@ Result<uint32_t> TableStore::LoadStream(const std::filesystem::path& path) {
   if (!written.IsOk()) return written;
   const OpaqueHeader header = ReadOpaqueHeader(head);
   std::string().swap(bytes.value());
-  Result<uint32_t> loaded = LoadText(text);
+  return OpenedFromCompiled(LoadText(text), path, header);
+}
+
+Result<std::filesystem::path> TableStore::CompiledTextPath(const std::filesystem::path& path,
+                                                           std::span<const std::byte> compiled) {
+  Status valid = ValidateCompiledTable(compiled);
+  if (!valid.IsOk()) {
+    return Status::Corrupt(path.string(),
+                           Tr("not a readable compiled table: {1}", valid.message()));
+  }
+  std::filesystem::path text = temp_.TempPath(kCompiledTextName);
+  if (text.empty()) {
+    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
+  }
+  return text;
+}
+
+Result<uint32_t> TableStore::OpenedFromCompiled(Result<uint32_t> loaded,
+                                                const std::filesystem::path& path,
+                                                const OpaqueHeader& header) {
   if (!loaded.IsOk()) return loaded;
   fromCompiled_ = true;
   compiledTarget_ = CompiledTarget{path, header};
   return loaded;
 }
 
+// The text is named where a save of it would go, but nothing is written
+// there unless the table is saved.
 Result<uint32_t> TableStore::LoadCompiledInMemory(const std::filesystem::path& path,
+                                                  const std::filesystem::path& text,
                                                   std::span<const std::byte> compiled) {
-  Status valid = ValidateCompiledTable(compiled);
-  if (!valid.IsOk()) {
-    return Status::Corrupt(path.string(),
-                           Tr("not a readable compiled table: {1}", valid.message()));
-  }
-  // The text is named where a save of it would go, but nothing is written
-  // there unless the table is saved.
-  std::filesystem::path text = temp_.TempPath(kCompiledTextName);
-  if (text.empty()) {
-    return Status::IoError(temp_.folder().string(), Tr("temporary folder path is too long"));
-  }
   std::string bytes("\xFF\xFE");
   Status written = WriteCompiledTableText(compiled, [&](std::u16string_view piece) {
     bytes.append(reinterpret_cast<const char*>(piece.data()), 2 * piece.size());
   });
   if (!written.IsOk()) return written;
-  const OpaqueHeader header = ReadOpaqueHeader(compiled);
-  Result<uint32_t> loaded = LoadText(text, std::move(bytes));
-  if (!loaded.IsOk()) return loaded;
-  fromCompiled_ = true;
-  compiledTarget_ = CompiledTarget{path, header};
-  return loaded;
+  return OpenedFromCompiled(LoadText(text, std::move(bytes)), path, ReadOpaqueHeader(compiled));
 }
 
 Result<std::unique_ptr<WorkingFile>> TableStore::MakeWorkingFile(

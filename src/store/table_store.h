@@ -226,9 +226,16 @@ class TableStore {
   Result<std::unique_ptr<WorkingFile>> MakeWorkingFile(
       std::u16string_view name, std::initializer_list<std::span<const std::byte>> pieces,
       uint32_t size) const;
-  // A compiled table's text, opened without a file in the temporary folder.
+  // A compiled table's text: checked, and named in the temporary folder.
+  Result<std::filesystem::path> CompiledTextPath(const std::filesystem::path& path,
+                                                 std::span<const std::byte> compiled);
+  // Its text opened without a file in the temporary folder.
   Result<uint32_t> LoadCompiledInMemory(const std::filesystem::path& path,
+                                        const std::filesystem::path& text,
                                         std::span<const std::byte> compiled);
+  // Marks a table loaded from its text as opened from the compiled `path`.
+  Result<uint32_t> OpenedFromCompiled(Result<uint32_t> loaded, const std::filesystem::path& path,
+                                      const OpaqueHeader& header);
   template <class MakeKey, class FullCompare>
   void SortByKey(MakeKey makeKey, FullCompare fullCompare);
 
