@@ -18,6 +18,7 @@
 
 #include "analysis/text_index.h"
 #include "analysis/typing_analysis.h"
+#include "platform/lines.h"
 #include "platform/messages.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -88,16 +89,9 @@ class ListBuilder {
 void ParseWeightText(std::u16string_view text, WeightList& list) {
   // A line of a list is rarely shorter than 8 units.
   ListBuilder builder(list, text.size() / 8 + 16);
-  uint32_t lineNumber = 0;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find_first_of(u"\r\n", at);
-    if (end == std::u16string_view::npos) end = text.size();
-    std::u16string_view line = text.substr(at, end - at);
-    at = end +
-         (end < text.size() && text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n'
-              ? 2
-              : 1);
-    ++lineNumber;
+  LineReader lines(text, {.breaks = LineBreaks::kEach});
+  for (std::u16string_view line; lines.Next(line);) {
+    const auto lineNumber = static_cast<uint32_t>(lines.number());
     if (lineNumber == 1 && !line.empty() && line.front() == u'\uFEFF') line.remove_prefix(1);
     if (line.empty() || line.front() == u'#') continue;
     std::u16string_view entry, weight;
@@ -151,13 +145,9 @@ Result<std::string> Unpack(std::string_view packed, const std::string& where) {
 // counts add up to the character's.
 void ParseHanyuPinlu(std::string_view text, WeightList& list) {
   ListBuilder builder(list, 1 << 13);
-  uint32_t lineNumber = 0;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    ++lineNumber;
+  ByteLineReader lines(text, {.breaks = LineBreaks::kLf});
+  for (std::string_view line; lines.Next(line);) {
+    const auto lineNumber = static_cast<uint32_t>(lines.number());
     constexpr std::string_view kField = "\tkHanyuPinlu\t";
     const size_t field = line.find(kField);
     if (field == std::string_view::npos || !line.starts_with("U+")) continue;
@@ -500,13 +490,9 @@ namespace {
 // returns an empty string or what is wrong with the line.
 template <class Visit>
 Status ForEachFieldLine(std::string_view bytes, Visit visit) {
-  uint32_t lineNumber = 0;
-  for (size_t at = 0; at < bytes.size();) {
-    size_t end = bytes.find('\n', at);
-    if (end == std::string_view::npos) end = bytes.size();
-    std::string_view line = bytes.substr(at, end - at);
-    at = end + 1;
-    ++lineNumber;
+  ByteLineReader lines(bytes, {.breaks = LineBreaks::kLf});
+  for (std::string_view line; lines.Next(line);) {
+    const auto lineNumber = static_cast<uint32_t>(lines.number());
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (lineNumber == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
     if (line.empty() || line.front() == '#') continue;
