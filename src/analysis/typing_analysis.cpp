@@ -434,20 +434,22 @@ Analysis AnalyzeRows(const std::vector<TableRow>& rows, const WeightList& list,
   return Summarise(rows, list, options, Evaluate(rows, list, options)).analysis;
 }
 
-Comparison CompareRows(const std::vector<TableRow>& oldRows, const Analysis& old,
-                       const std::vector<TableRow>& newRows, const Analysis& now,
-                       const WeightList& list, const AnalysisOptions& options) {
-  Comparison comparison;
-  comparison.old = old;
+Compared CompareRows(const std::vector<TableRow>& oldRows, const std::vector<TableRow>& newRows,
+                     const WeightList& list, const AnalysisOptions& options) {
+  Compared compared;
+  Comparison& comparison = compared.against;
   const Evaluation before = Evaluate(oldRows, list, options);
   const Evaluation after = Evaluate(newRows, list, options);
-  const std::vector<uint32_t> oldKeys = Summarise(oldRows, list, options, before).keys;
-  const std::vector<uint32_t> newKeys = Summarise(newRows, list, options, after).keys;
+  Summary oldSummary = Summarise(oldRows, list, options, before);
+  Summary newSummary = Summarise(newRows, list, options, after);
+  comparison.old = std::move(oldSummary.analysis);
+  compared.now = std::move(newSummary.analysis);
+  const std::vector<uint32_t>& oldKeys = oldSummary.keys;
+  const std::vector<uint32_t>& newKeys = newSummary.keys;
   double covered = 0;
   for (uint32_t s = 0; s < after.evaluated.size(); ++s) {
     if (newKeys[s] != kNone) covered += list.entries[after.evaluated[s]].weight;
   }
-  (void)now;
   // S is the list's alone, so both evaluations hold the same entries in the
   // same order; only entries both tables cover have a change of keys.
   std::vector<EntryChange>& changes = comparison.changes;
@@ -462,7 +464,7 @@ Comparison CompareRows(const std::vector<TableRow>& oldRows, const Analysis& old
     return weighs(x) > weighs(y);
   });
   if (changes.size() > kChangesKept) changes.resize(kChangesKept);
-  return comparison;
+  return compared;
 }
 
 // ---- Reports -------------------------------------------------------------

@@ -173,9 +173,14 @@ struct Comparison {
 
 Analysis AnalyzeRows(const std::vector<TableRow>& rows, const WeightList& list,
                      const AnalysisOptions& options);
-Comparison CompareRows(const std::vector<TableRow>& oldRows, const Analysis& old,
-                       const std::vector<TableRow>& newRows, const Analysis& now,
-                       const WeightList& list, const AnalysisOptions& options);
+// Both tables measured once: the new table's figures, and the old table's
+// with the changes.
+struct Compared {
+  Analysis now;
+  Comparison against;
+};
+Compared CompareRows(const std::vector<TableRow>& oldRows, const std::vector<TableRow>& newRows,
+                     const WeightList& list, const AnalysisOptions& options);
 
 // ---- Reports ------------------------------------------------------------
 

@@ -203,6 +203,7 @@ Status TableEditor::Insert(uint32_t position, const std::vector<std::u16string>&
 void TableEditor::Reorder(Ordering ordering) {
   if (!store_.IsOpen() || ordering == Ordering::kFrequency) return;
   std::optional<std::vector<uint32_t>> before = SnapshotOrder();
+  // Only the frequency order reads a file and can fail; it goes elsewhere.
   (void)SortTable(store_, ordering);
   if (!before) {
     history_.Forget();

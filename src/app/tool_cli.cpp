@@ -803,18 +803,20 @@ Status RunAnalyze(const CommandArgs& args, CommandContext& ctx) try {
                  "{1} lines without an entry and a weight of 0 to 10^15 were left out (lines {2})",
                  list->badLines, list->badLines, lines));
   }
-  const Analysis result = AnalyzeRows(rows, list.value(), options);
-
+  Analysis result;
   std::optional<Comparison> comparison;
-  if (const std::string& old = args.Get("against"); !old.empty()) {
+  if (const std::string& old = args.Get("against"); old.empty()) {
+    result = AnalyzeRows(rows, list.value(), options);
+  } else {
     // A second folder: the store of the new table keeps its working files.
     Result<std::unique_ptr<TempFolder>> oldTemp = OpenTemp(io);
     if (!oldTemp.IsOk()) return oldTemp.status();
     Result<AnalysisTable> oldLoaded = LoadAnalysisTable(ctx, *oldTemp.value(), old);
     if (!oldLoaded.IsOk()) return oldLoaded.status();
     const std::vector<TableRow>& oldRows = oldLoaded->rows;
-    const Analysis before = AnalyzeRows(oldRows, list.value(), options);
-    comparison = CompareRows(oldRows, before, rows, result, list.value(), options);
+    Compared compared = CompareRows(oldRows, rows, list.value(), options);
+    result = std::move(compared.now);
+    comparison = std::move(compared.against);
   }
   const Comparison* against = comparison ? &*comparison : nullptr;
   // The pictures first, so that a report on standard output comes last; what

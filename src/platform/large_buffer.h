@@ -94,8 +94,6 @@ class LargeArray {
   T* end() { return data() + count_; }
   const T* begin() const { return data(); }
   const T* end() const { return data() + count_; }
-  operator std::span<T>() { return {data(), count_}; }              // NOLINT: a view
-  operator std::span<const T>() const { return {data(), count_}; }  // NOLINT
 
  private:
   static size_t Bytes(size_t count) {

@@ -172,26 +172,25 @@ TEST(TypingAnalysisTest, ComparisonNamesWhoPays) {
   Table after = Sample();
   std::swap(after.text[0], after.text[1]);  // 式 now leads a, 工 pays a select key
   const WeightList list = SampleList();
-  const Analysis old = AnalyzeRows(before.Rows(), list, {});
-  const Analysis now = AnalyzeRows(after.Rows(), list, {});
-  const Comparison c = CompareRows(before.Rows(), old, after.Rows(), now, list, {});
+  const Compared compared = CompareRows(before.Rows(), after.Rows(), list, {});
+  const Comparison& c = compared.against;
   EXPECT_DOUBLE_EQ(c.old.rates.selectionRate, 25.0 / 95);
-  EXPECT_DOUBLE_EQ(now.rates.selectionRate, 55.0 / 95);
+  EXPECT_DOUBLE_EQ(compared.now.rates.selectionRate, 55.0 / 95);
   // Both keep 2 keys (a+space, a+2): no change of keys.
   EXPECT_TRUE(c.changes.empty());
 
   after.text[1].second = u"aa";  // 工 on aa: first of a 2-key code commits
   after.text.push_back({u"工", u"aaa"});
-  const Analysis moved = AnalyzeRows(after.Rows(), list, {});
-  EXPECT_EQ(moved.maxLength, 3u);
-  const Comparison m = CompareRows(before.Rows(), old, after.Rows(), moved, list, {});
+  const Compared movedCompared = CompareRows(before.Rows(), after.Rows(), list, {});
+  EXPECT_EQ(movedCompared.now.maxLength, 3u);
+  const Comparison& m = movedCompared.against;
   ASSERT_FALSE(m.changes.empty());
   // L grows to 3, so every entry's first candidate pays space again: 工 a+space
   // becomes aa+space (3 keys), the heaviest change.
   EXPECT_EQ(m.changes[0].entry, u"工");
   EXPECT_EQ(m.changes[0].oldKeys, 2);
   EXPECT_EQ(m.changes[0].newKeys, 3);
-  const std::string json = AnalysisJson(moved, &m);
+  const std::string json = AnalysisJson(movedCompared.now, &m);
   EXPECT_NE(json.find("\"against\":{\"source\":\"test\""), std::string::npos);
   EXPECT_NE(json.find("\"change\":{\"coverage\":0,"), std::string::npos);
 }
@@ -268,7 +267,8 @@ TEST(TypingAnalysisTest, RealTablesWithBuiltInSources) {
 }
 
 TEST(TypingAnalysisTest, EssayScriptPicksTheFormTheTableHolds) {
-  if (!std::filesystem::exists("/usr/share/rime-data/essay.txt")) GTEST_SKIP();
+  if (!std::filesystem::exists("/usr/share/rime-data/essay.txt"))
+    GTEST_SKIP() << "essay.txt is not installed (rime-data-essay)";
   const std::vector<TableRow> simplified = {TableRow::Of(u"这\ta"), TableRow::Of(u"个\tb"),
                                             TableRow::Of(u"们\tc"), TableRow::Of(u"来\td")};
   const std::vector<TableRow> traditional = {TableRow::Of(u"這\ta"), TableRow::Of(u"個\tb"),
