@@ -11,6 +11,10 @@
 #include <string_view>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/utf16.h"
 
 namespace mirel {
@@ -58,6 +62,31 @@ template <class Char>
   }
 }
 
+// Passes over the units above CR from `p`, a vector at a time where the
+// processor can: every break and TAB is at most CR, and most units are
+// neither. Stops at a unit at most CR, or where less than a vector is left.
+template <class Char>
+[[gnu::always_inline]] inline const Char* SkipAboveCr(const Char* p, const Char* end) {
+#if defined(__SSE2__)
+  constexpr size_t kUnits = 16 / sizeof(Char);
+  const __m128i zero = _mm_setzero_si128();
+  while (static_cast<size_t>(end - p) >= kUnits) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    int low;
+    if constexpr (sizeof(Char) == 2) {
+      low = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(13)), zero));
+    } else {
+      low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(v, _mm_set1_epi8(13)), zero));
+    }
+    if (low != 0) return p + static_cast<unsigned>(__builtin_ctz(low)) / sizeof(Char);
+    p += kUnits;
+  }
+#else
+  (void)end;
+#endif
+  return p;
+}
+
 // The first break of [from, to), or `to`. With kFindTab also the offset from
 // `from` of the first TAB before it, into `tab` if that is still npos: every
 // break and TAB is at most CR, so most units are passed over by the first
@@ -71,6 +100,8 @@ template <bool kFindTab, class Char>
   const Char* const end = t + to;
   const Char* const last = t + size - 1;
   for (; p != end; ++p) {
+    p = SkipAboveCr(p, end);
+    if (p == end) break;
     if constexpr (kFindTab) {
       if (static_cast<Unit>(*p) > Unit('\r')) continue;
       if (*p == Char('\t')) {

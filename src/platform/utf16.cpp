@@ -116,6 +116,22 @@ size_t AppendUtf8(std::string_view utf8, std::u16string& out) {
   return errors;
 }
 
+size_t DecodeUtf8Into(std::string_view utf8, char16_t* out, size_t& errors) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t n = utf8.size();
+  size_t i = 0;
+  // A chunk writes no more units than it reads bytes, so it only stops for
+  // room with fewer than eight bytes left; those go through a small buffer.
+  size_t o = DecodeChunk(bytes, n, i, out, n, errors);
+  while (i < n) {
+    char16_t tail[16];
+    const size_t k = DecodeChunk(bytes, n, i, tail, std::size(tail), errors);
+    std::memcpy(out + o, tail, k * sizeof(char16_t));
+    o += k;
+  }
+  return o;
+}
+
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
   AppendUtf8(utf8, out);

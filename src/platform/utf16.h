@@ -19,6 +19,10 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // Appends the decoded text to `out`; returns the number of ill-formed pieces
 // (each became one U+FFFD).
 size_t AppendUtf8(std::string_view utf8, std::u16string& out);
+// Decodes into out[0..utf8.size()): no sequence is shorter in UTF-16 than in
+// UTF-8, so that much room always suffices. Returns the units written and
+// adds the ill-formed pieces to `errors`.
+size_t DecodeUtf8Into(std::string_view utf8, char16_t* out, size_t& errors);
 
 // Converts UTF-16 to UTF-8. Lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);

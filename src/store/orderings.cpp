@@ -348,7 +348,9 @@ void TableStore::SortByKey(Field field, FullCompare fullCompare) {
 void TableStore::SortBySource() {
   const uint32_t r = RowCount();
   if (r == 0) return;
-  std::sort(DataOffsets(), DataOffsets() + r);
+  // A table just read is in this order already.
+  if (!std::is_sorted(DataOffsets(), DataOffsets() + r))
+    std::sort(DataOffsets(), DataOffsets() + r);
   dirty_ = true;
 }
 

@@ -70,31 +70,36 @@ Status NoRows(const std::string& where, const LinesWithoutTab& skipped) {
       Tr("not a code table: no line holds a TAB between entry and code; {1}", skipped.Describe()));
 }
 
-// The start index of each line that holds a TAB; lines end at CR LF, lone
-// CR, lone LF or NUL. Reads only.
-std::vector<uint32_t> RowStarts(std::u16string_view text) {
-  std::vector<uint32_t> rows;
+// Room for the rows of a text: every row holds a TAB.
+size_t RowRoom(std::u16string_view text) { return std::count(text.begin(), text.end(), u'\t'); }
+
+// Writes the start index of each line that holds a TAB to `rows`, which has
+// room for RowRoom(text); lines end at CR LF, lone CR, lone LF or NUL. Reads
+// only. Returns the number of rows.
+size_t RowStarts(std::u16string_view text, uint32_t* rows) {
+  size_t r = 0;
   LineReader reader(text, {.breaks = LineBreaks::kEach, .nulEnds = true});
   std::u16string_view line;
   size_t tab;
   while (reader.Next(line, tab)) {
-    if (tab != std::u16string_view::npos) {
-      rows.push_back(static_cast<uint32_t>(line.data() - text.data()));
-    }
+    if (tab != std::u16string_view::npos)
+      rows[r++] = static_cast<uint32_t>(line.data() - text.data());
   }
-  return rows;
+  return r;
 }
 
-// Lists the lines without a TAB in `skipped` and returns the start of each
-// row, then ends every line in place with NUL. Every CR and LF is part of a
-// line break, so the breaks become NUL wherever they are. On a large text
-// the lines left out are found on one core while the rows are on the other.
-std::vector<uint32_t> SplitRows(std::u16string& text, LinesWithoutTab& skipped) {
+// Lists the lines without a TAB in `skipped` and writes the start of each
+// row to `rows` (room for RowRoom(text)), then ends every line in place with
+// NUL. Every CR and LF is part of a line break, so the breaks become NUL
+// wherever they are. On a large text the lines left out are found on one
+// core while the rows are on the other. Returns the number of rows.
+size_t SplitRows(std::span<char16_t> text, LinesWithoutTab& skipped, uint32_t* rows) {
   constexpr size_t kSplitUnits = size_t{1} << 22;
-  std::vector<uint32_t> rows;
+  const std::u16string_view view(text.data(), text.size());
+  const bool split = text.size() >= kSplitUnits && UsableCores() >= 2;
+  size_t r = 0;
   RunBoth(
-      text.size() >= kSplitUnits && UsableCores() >= 2, [&] { skipped.Scan(text); },
-      [&] { rows = RowStarts(text); });
+      split, [&] { skipped.Scan(view); }, [&] { r = RowStarts(view, rows); });
   // Branch-free, so that the compiler does it many units at a time.
   auto endLines = [](char16_t* from, char16_t* to) {
     for (char16_t* unit = from; unit != to; ++unit) {
@@ -103,8 +108,14 @@ std::vector<uint32_t> SplitRows(std::u16string& text, LinesWithoutTab& skipped) 
   };
   char16_t* half = text.data() + text.size() / 2;
   RunBoth(
-      text.size() >= kSplitUnits && UsableCores() >= 2,
-      [&] { endLines(half, text.data() + text.size()); }, [&] { endLines(text.data(), half); });
+      split, [&] { endLines(half, text.data() + text.size()); },
+      [&] { endLines(text.data(), half); });
+  return r;
+}
+
+std::vector<uint32_t> SplitRows(std::u16string& text, LinesWithoutTab& skipped) {
+  std::vector<uint32_t> rows(RowRoom(text));
+  rows.resize(SplitRows(std::span(text), skipped, rows.data()));
   return rows;
 }
 
@@ -258,6 +269,9 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
   RemoveWorkingText(path);
   ResetTable();
   currentPath_ = path;
+  if (working_ == WorkingData::kMemory) {
+    if (std::optional<Result<uint32_t>> loaded = LoadIntoMemory(where, bytes)) return *loaded;
+  }
   std::u16string text;
   try {
     TextBuffer decoded = DecodeText(bytes);
@@ -302,6 +316,50 @@ Result<uint32_t> TableStore::LoadText(const std::filesystem::path& path, std::st
   Result<uint32_t> filtered = ApplyFilter({}, false);
   if (!filtered.IsOk()) CloseTable();
   return filtered;
+}
+
+// A tool's table is decoded straight into its working memory and never
+// leaves it: the text is not held twice, and its pages are touched once. The
+// rows go in front of it, with room for one per TAB byte, which every row
+// holds and no other character of an encoding decoded in place contains.
+// Nothing is returned for a text that cannot be decoded in place.
+std::optional<Result<uint32_t>> TableStore::LoadIntoMemory(const std::string& where,
+                                                           std::string& bytes) try {
+  const uint64_t textBase = 4 + 4 * uint64_t(std::count(bytes.begin(), bytes.end(), '\t'));
+  const uint64_t room = textBase + 2 * uint64_t{DecodedUnitsBound(bytes)} + 2;
+  if (room >= kFileLimit) return std::nullopt;
+  Result<std::unique_ptr<WorkingFile>> made =
+      MakeWorkingFile(kDataFileName, {}, static_cast<uint32_t>(room));
+  if (!made.IsOk()) {
+    CloseTable();
+    return Result<uint32_t>(made.status());
+  }
+  std::unique_ptr<WorkingFile> data = std::move(made).value();
+  auto* text = reinterpret_cast<char16_t*>(data->view() + textBase);
+  const std::optional<DecodedText> decoded = DecodeTextInto(bytes, text);
+  if (!decoded) return std::nullopt;
+  std::string().swap(bytes);
+  encoding_ = decoded->encoding;
+  const size_t n = decoded->units;
+  text[n] = 0;
+  auto* rows = reinterpret_cast<uint32_t*>(data->view() + 4);
+  const size_t r = SplitRows(std::span(text, n), linesWithoutTab_, rows);
+  for (size_t k = 0; k < r; ++k) rows[k] = static_cast<uint32_t>(textBase + 2 * rows[k]);
+  WriteU32(data->view(), static_cast<uint32_t>(r));
+  // What the decoding did not fill goes back.
+  Status fitted = data->Resize(static_cast<uint32_t>(textBase + 2 * n + 2));
+  if (!fitted.IsOk()) {
+    CloseTable();
+    return Result<uint32_t>(fitted);
+  }
+  data_ = std::move(data);
+  textBase_ = static_cast<uint32_t>(textBase);
+  textChanged_ = true;
+  ReleaseFreedMemory();
+  return Result<uint32_t>(static_cast<uint32_t>(r));
+} catch (const std::bad_alloc&) {
+  CloseTable();
+  return Result<uint32_t>(Status::NoMemory(where));
 }
 
 Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool exact) try {

@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -217,6 +218,7 @@ class TableStore {
   const char16_t* FilterUnits(uint32_t byteOffset) const;
   Result<uint32_t> LoadText(const std::filesystem::path& path);
   Result<uint32_t> LoadText(const std::filesystem::path& path, std::string bytes);
+  std::optional<Result<uint32_t>> LoadIntoMemory(const std::string& where, std::string& bytes);
   // A pipe or device, read once; a compiled table is told by its header.
   Result<uint32_t> LoadStream(const std::filesystem::path& path);
   void ResetTable();

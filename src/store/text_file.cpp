@@ -3,6 +3,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/large_buffer.h"
@@ -72,13 +74,16 @@ void LooseUtf8Walk::Feed(std::string_view bytes) {
   }
 }
 
-// Large UTF-8 is decoded on two cores: the second half starts after a line
-// end, which no character spans, so the text is the same as in one piece.
-size_t DecodeUtf8(std::string_view bytes, std::u16string& out) {
+// Where a large UTF-8 text is cut for two cores: after a line end, which no
+// character spans, so the halves decode to the same text as one piece.
+size_t TwoCoreCut(std::string_view bytes) {
   constexpr size_t kSplitBytes = size_t{4} << 20;
-  const size_t cut = bytes.size() >= kSplitBytes && UsableCores() >= 2
-                         ? bytes.find('\n', bytes.size() / 2)
-                         : std::string_view::npos;
+  return bytes.size() >= kSplitBytes && UsableCores() >= 2 ? bytes.find('\n', bytes.size() / 2)
+                                                           : std::string_view::npos;
+}
+
+size_t DecodeUtf8(std::string_view bytes, std::u16string& out) {
+  const size_t cut = TwoCoreCut(bytes);
   if (cut == std::string_view::npos) return AppendUtf8(bytes, out);
   // Reserving by bytes only claims address space, and spares the append a
   // reallocation.
@@ -92,6 +97,43 @@ size_t DecodeUtf8(std::string_view bytes, std::u16string& out) {
   return errors + secondErrors;
 }
 
+// The second half is decoded where the first half's bytes end, which the
+// first half's units cannot pass, and then moved down behind them.
+size_t DecodeUtf8(std::string_view bytes, char16_t* out, size_t& errors) {
+  const size_t cut = TwoCoreCut(bytes);
+  if (cut == std::string_view::npos) return DecodeUtf8Into(bytes, out, errors);
+  size_t first = 0, second = 0, secondErrors = 0;
+  RunBoth(
+      true, [&] { second = DecodeUtf8Into(bytes.substr(cut + 1), out + cut + 1, secondErrors); },
+      [&] { first = DecodeUtf8Into(bytes.substr(0, cut + 1), out, errors); });
+  std::memmove(out + first, out + cut + 1, second * sizeof(char16_t));
+  errors += secondErrors;
+  return first + second;
+}
+
+// Text without a mark. A legacy-code-page file usually fails the UTF-8 test
+// within its first bytes; anything else is decoded as UTF-8 straight away
+// (`decode` gives the units and the ill-formed pieces), and only a file with
+// ill-formed pieces needs the whole test. Nothing means the code page.
+template <typename Decode>
+std::optional<TextEncoding> DecodeUnmarked(std::string_view bytes, Decode decode) {
+  constexpr size_t kProbe = 4096;
+  if (WalkLooseUtf8(bytes.substr(0, kProbe)) == LooseUtf8::kInvalid) return std::nullopt;
+  const auto [units, errors] = decode();
+  if (errors != 0 && !LooksLikeUtf8(bytes)) return std::nullopt;
+  // Plain ASCII reads the same either way; it counts as the code page.
+  return units == bytes.size() ? TextEncoding::kLegacy : TextEncoding::kUtf8;
+}
+
+bool StartsWith(std::string_view bytes, std::initializer_list<unsigned char> mark) {
+  if (bytes.size() < mark.size()) return false;
+  size_t k = 0;
+  for (unsigned char b : mark) {
+    if (static_cast<unsigned char>(bytes[k++]) != b) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool LooksLikeUtf8(std::string_view bytes) { return WalkLooseUtf8(bytes) == LooseUtf8::kValid; }
@@ -99,17 +141,17 @@ bool LooksLikeUtf8(std::string_view bytes) { return WalkLooseUtf8(bytes) == Loos
 TextBuffer DecodeText(std::string_view bytes) {
   TextBuffer out;
   auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  if (bytes.size() >= 3 && u(0) == 0xEF && u(1) == 0xBB && u(2) == 0xBF) {
+  if (StartsWith(bytes, {0xEF, 0xBB, 0xBF})) {
     out.encoding = TextEncoding::kUtf8Bom;
     DecodeUtf8(bytes.substr(3), out.text);
-  } else if (bytes.size() >= 2 && u(0) == 0xFF && u(1) == 0xFE) {
+  } else if (StartsWith(bytes, {0xFF, 0xFE})) {
     out.encoding = TextEncoding::kUtf16Le;
     size_t units = bytes.size() / 2 - 1;  // a trailing odd byte is not text
     out.text.reserve(units);
     AdviseHugePages(out.text.data(), units * sizeof(char16_t));
     out.text.resize(units);
     std::memcpy(out.text.data(), bytes.data() + 2, units * 2);
-  } else if (bytes.size() >= 2 && u(0) == 0xFE && u(1) == 0xFF) {
+  } else if (StartsWith(bytes, {0xFE, 0xFF})) {
     out.encoding = TextEncoding::kUtf16Be;
     size_t units = bytes.size() / 2 - 1;
     out.text.resize(units);
@@ -117,24 +159,38 @@ TextBuffer DecodeText(std::string_view bytes) {
       out.text[k] = static_cast<char16_t>((u(2 + 2 * k) << 8) | u(3 + 2 * k));
     }
   } else {
-    // A legacy-code-page file usually fails the UTF-8 test within its first
-    // bytes; anything else is decoded as UTF-8 straight away, and only a
-    // file with ill-formed pieces needs the whole test.
-    constexpr size_t kProbe = 4096;
-    bool utf8 = WalkLooseUtf8(bytes.substr(0, kProbe)) != LooseUtf8::kInvalid;
-    if (utf8) {
-      size_t errors = DecodeUtf8(bytes, out.text);
-      utf8 = errors == 0 || LooksLikeUtf8(bytes);
-    }
-    if (utf8) {
-      // Plain ASCII reads the same either way; it counts as the code page.
-      out.encoding = out.text.size() == bytes.size() ? TextEncoding::kLegacy : TextEncoding::kUtf8;
-    } else {
-      out.encoding = TextEncoding::kLegacy;
-      out.text = DecodeLegacyCodePage(bytes);
-    }
+    const std::optional<TextEncoding> unmarked = DecodeUnmarked(bytes, [&] {
+      const size_t errors = DecodeUtf8(bytes, out.text);
+      return std::pair(out.text.size(), errors);
+    });
+    out.encoding = unmarked.value_or(TextEncoding::kLegacy);
+    if (!unmarked) out.text = DecodeLegacyCodePage(bytes);
   }
   return out;
+}
+
+size_t DecodedUnitsBound(std::string_view bytes) {
+  return StartsWith(bytes, {0xFF, 0xFE}) ? bytes.size() / 2 - 1 : bytes.size();
+}
+
+std::optional<DecodedText> DecodeTextInto(std::string_view bytes, char16_t* out) {
+  size_t errors = 0;
+  if (StartsWith(bytes, {0xEF, 0xBB, 0xBF})) {
+    return DecodedText{DecodeUtf8(bytes.substr(3), out, errors), TextEncoding::kUtf8Bom};
+  }
+  if (StartsWith(bytes, {0xFF, 0xFE})) {
+    const size_t units = bytes.size() / 2 - 1;
+    std::memcpy(out, bytes.data() + 2, units * 2);
+    return DecodedText{units, TextEncoding::kUtf16Le};
+  }
+  if (StartsWith(bytes, {0xFE, 0xFF})) return std::nullopt;
+  size_t units = 0;
+  const std::optional<TextEncoding> unmarked = DecodeUnmarked(bytes, [&] {
+    units = DecodeUtf8(bytes, out, errors);
+    return std::pair(units, errors);
+  });
+  if (!unmarked) return std::nullopt;
+  return DecodedText{units, *unmarked};
 }
 
 Result<std::string> ReadFileBytes(FileSystem& fs, const std::filesystem::path& path) {

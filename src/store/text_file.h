@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,17 @@ struct TextBuffer {
 bool LooksLikeUtf8(std::string_view bytes);
 
 TextBuffer DecodeText(std::string_view bytes);
+
+// Decodes as DecodeText does, into room for DecodedUnitsBound(bytes) units
+// that the caller provides, for the encodings that can be decoded in place:
+// UTF-8 with or without its mark, and UTF-16LE. Gives nothing for the others
+// (UTF-16BE, the legacy code page), which DecodeText reads.
+struct DecodedText {
+  size_t units = 0;
+  TextEncoding encoding = TextEncoding::kLegacy;
+};
+size_t DecodedUnitsBound(std::string_view bytes);
+std::optional<DecodedText> DecodeTextInto(std::string_view bytes, char16_t* out);
 
 // Reads and decodes a whole file. Fails with a message naming the file when
 // it cannot be opened or read, is a folder, or memory runs out.
