@@ -1,8 +1,6 @@
 #include "platform/file_system.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +17,6 @@ namespace {
 
 using std::filesystem::path;
 using test::FaultyFileSystem;
-using test::FileSizeLimit;
-using test::IoStep;
 using test::Says;
 using test::ScratchDir;
 
@@ -167,7 +163,7 @@ TEST_P(FileSystemTest, EveryInjectedFailureKeepsTheOldFile) {
     ASSERT_EQ(Get("t.txt"), fresh);
     int injected = test::ForEachInjectedFault(
         faulty, [&] { Put("t.txt", "old bytes"); },
-        [&](IoStep step, int) {
+        [&](test::IoStep step, int) {
           Status status = write();
           EXPECT_TRUE(Says(status, std::strerror(test::InjectedError(step))));
           EXPECT_TRUE(Says(status, "t.txt") || Says(status, "source"));
@@ -245,7 +241,7 @@ TEST_F(PosixFileSystemTest, RealWriteAndGrowthFailuresChangeNothing) {
   WorkingFile& file = *made.value();
   test::WriteBytes(At("t.txt"), "old");
   {
-    FileSizeLimit limit(64 << 10);
+    test::FileSizeLimit limit(64 << 10);
     const std::byte* before = file.view();
     EXPECT_TRUE(Says(file.Resize(1 << 20), "w: cannot grow to 1048576 bytes: File too large"));
     EXPECT_EQ(file.view(), before);

@@ -4,7 +4,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -30,24 +29,18 @@ bool Mapped(const void* p, size_t size) {
   return false;
 }
 
-// RAM and swap together, in bytes; 0 when unknown.
+// RAM and swap together, in bytes; 0 when no amount can be refused: /proc
+// unreadable, or overcommit mode 1, which promises any amount to everyone.
 uint64_t MachineMemory() {
-  std::ifstream meminfo("/proc/meminfo");
+  std::ifstream mode("/proc/sys/vm/overcommit_memory"), meminfo("/proc/meminfo");
   std::string name;
+  if (mode >> name && name == "1") return 0;
   uint64_t kib = 0, total = 0;
-  std::string unit;
   while (meminfo >> name >> kib) {
-    std::getline(meminfo, unit);
     if (name == "MemTotal:" || name == "SwapTotal:") total += kib * 1024;
+    std::getline(meminfo, name);  // the unit
   }
   return total;
-}
-
-std::string Overcommit() {
-  std::ifstream mode("/proc/sys/vm/overcommit_memory");
-  std::string value;
-  mode >> value;
-  return value;
 }
 
 TEST(LargeBufferTest, BuffersAreZeroedAlignedOwnedAndReleased) {
@@ -83,9 +76,7 @@ TEST(LargeBufferTest, MoreThanTheMachineHasIsRefusedNotPromised) {
   EXPECT_THROW(LargeArray<uint64_t>(SIZE_MAX / 4), std::bad_alloc);
   EXPECT_THROW(LargeBuffer(SIZE_MAX - 16), std::bad_alloc);
   const uint64_t machine = MachineMemory();
-  if (machine == 0) GTEST_SKIP() << "/proc/meminfo unreadable";
-  // Mode 1 promises any amount to everyone; nothing can be refused there.
-  if (Overcommit() == "1") GTEST_SKIP() << "vm.overcommit_memory is 1";
+  if (machine == 0) GTEST_SKIP() << "/proc/meminfo unreadable or vm.overcommit_memory is 1";
   Result<LargeBuffer> buffer = LargeBuffer::Make(static_cast<size_t>(2 * machine), "keys");
   ASSERT_FALSE(buffer.IsOk());
   EXPECT_EQ(buffer.status().code(), Status::Code::kNoMemory);
@@ -123,8 +114,7 @@ TEST(LargeBufferTest, ReadingMoreThanTheMachineHasFailsAsOutOfMemory) {
   // Their allocators end the process on a refused mapping unless told not to.
   if (test::kSanitized) GTEST_SKIP() << "sanitizer allocators abort on a refused mapping";
   const uint64_t machine = MachineMemory();
-  if (machine == 0) GTEST_SKIP() << "/proc/meminfo unreadable";
-  if (Overcommit() == "1") GTEST_SKIP() << "vm.overcommit_memory is 1";
+  if (machine == 0) GTEST_SKIP() << "/proc/meminfo unreadable or vm.overcommit_memory is 1";
   test::ScratchDir dir;
   const std::filesystem::path big = dir / "big.txt";
   test::WriteBytes(big, "a\tb\n");

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -58,7 +57,6 @@ TEST(ProcessRunnerTest, FunctionResultsComeBackAndFailuresBecomeOutcomes) {
       Quick());
   ASSERT_OK(crashed);
   EXPECT_EQ(crashed->end, End::kCrashed);
-  EXPECT_EQ(crashed->signal, SIGSEGV);
   EXPECT_EQ(DescribeChildEnd(crashed.value(), Quick()),
             std::string("crashed with signal 11 (") + ::strsignal(SIGSEGV) + ")");
 

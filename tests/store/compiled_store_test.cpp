@@ -81,20 +81,6 @@ TEST_F(CompiledStoreTest, AnEmptySaveLeavesTheCompiledTableAloneAndAFailedOneIsR
   EXPECT_EQ(Decompiled(ktb), u"国\tgg\r\n");
 }
 
-TEST_F(CompiledStoreTest, DamagedCompiledTablesAreRefusedAndTheOpenTableStays) {
-  ASSERT_OK(Load(u"a\tb\r\n"));
-  const auto ktb = MakeCompiled(u"中\tzh\r\n");
-  std::string damaged = ReadBytes(ktb);
-  damaged.resize(damaged.size() - 1);
-  WriteBytes(dir_ / "damaged.ktb", damaged);
-  EXPECT_TRUE(test::Says(store_->LoadTable(dir_ / "damaged.ktb"), "damaged.ktb"));
-  EXPECT_FALSE(store_->LoadTable(dir_ / "missing.ktb").IsOk());
-  WriteBytes(dir_ / "empty.ktb", "");
-  EXPECT_FALSE(store_->LoadTable(dir_ / "empty.ktb").IsOk());
-  EXPECT_EQ(Rows(), (Lines{u"a\tb"}));
-  EXPECT_FALSE(store_->fromCompiled());
-}
-
 TEST_F(CompiledStoreTest, TheBytesNotTheNameDecideWhatATableIs) {
   // A compiled table named .txt opens as the table it is, and the reader
   // of a table argument, the compiler and every tool see the same rows.

@@ -122,7 +122,7 @@ TEST_F(CompiledTableTest, LinesParseWithCommentsMarksEscapesAndTheCodeAlphabet) 
   EXPECT_EQ(Read(bytes), u"3\t#3\r\n零\t#3\r\n好\thao#1\r\n戊\t１\r\n𠀀\tq\r\n");
 }
 
-TEST_F(CompiledTableTest, LongEntriesAndManyDuplicatesKeepTheFormatSound) {
+TEST_F(CompiledTableTest, LongEntriesManyDuplicatesAndNoRowsKeepTheFormatSound) {
   const std::u16string medium(200, u'长'), huge(300, u'长');
   Compile(u"a\tb\r\n" + medium + u"\tm\r\n" + huge + u"\th\r\n");
   ASSERT_EQ(messages_.size(), 4u);
@@ -141,12 +141,11 @@ TEST_F(CompiledTableTest, LongEntriesAndManyDuplicatesKeepTheFormatSound) {
   std::memcpy(&word, bytes.data() + at, 4);
   EXPECT_EQ(word, 0x0E000000u);
   EXPECT_EQ(Read(bytes), u"啊\tb\r\n亍\tz\r\n");
-}
 
-TEST_F(CompiledTableTest, NothingToCompileIsAFailure) {
-  std::u16string empty = u"no rows here\r\n// only\ta comment\r\n";
+  // Nothing to compile is a failure, and nothing is written.
+  text = u"no rows here\r\n// only\ta comment\r\n";
   EXPECT_FALSE(
-      CompileTableText(empty, test::BuiltInClasses(), {}, {}, [](std::span<const std::byte>) {
+      CompileTableText(text, test::BuiltInClasses(), {}, {}, [](std::span<const std::byte>) {
         ADD_FAILURE() << "nothing may be written";
       }).IsOk());
 }
@@ -162,11 +161,11 @@ TEST_F(CompiledTableTest, ReaderRefusesEveryDamagedFile) {
     std::memcpy(bytes.data() + at, &value, 4);
     return bytes;
   };
-  EXPECT_FALSE(ValidateCompiledTable(Span(patched(12, 2))).IsOk());          // unknown kind
-  EXPECT_FALSE(ValidateCompiledTable(Span(patched(8, 0x40000000))).IsOk());  // count beyond file
-  EXPECT_FALSE(ValidateCompiledTable(Span(patched(140, 100))).IsOk());       // offset into header
-  EXPECT_FALSE(
-      ValidateCompiledTable(Span(patched(140, 0xFFFFFFF0))).IsOk());  // offset past the end
+  // An unknown kind, a count beyond the file, an offset into the header or past the end.
+  for (auto [at, value] :
+       {std::pair<size_t, uint32_t>{12, 2}, {8, 0x40000000}, {140, 100}, {140, 0xFFFFFFF0}}) {
+    EXPECT_FALSE(ValidateCompiledTable(Span(patched(at, value))).IsOk()) << at << " " << value;
+  }
   std::string longCode = good;
   uint32_t last;
   std::memcpy(&last, good.data() + 148, 4);

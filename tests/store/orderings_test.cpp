@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <functional>
+#include <set>
 
 #include "platform/utf16.h"
 #include "support/test_support.h"
@@ -20,30 +21,6 @@ class OrderingsTest : public test::StoreTest {
   }
 };
 
-TEST_F(OrderingsTest, CodeOrdersAndTiesByPosition) {
-  ASSERT_OK(
-      Load(u"1\ta\r\n2\tab\r\n3\tb\r\n4\taa\r\n5\ta\r\n6\tabcdefg\r\n7\tabcdeff\r\n8\tabcd\r\n"));
-  store_->SortByCode(1);
-  EXPECT_EQ(Entries(), (Lines{u"1", u"5", u"4", u"2", u"8", u"7", u"6", u"3"}));
-  store_->SortByCode(2);
-  EXPECT_EQ(Entries(), (Lines{u"1", u"5", u"3", u"4", u"2", u"8", u"7", u"6"}));
-  store_->SortBySource();
-  EXPECT_EQ(Entries(), (Lines{u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8"}));
-  EXPECT_TRUE(store_->dirty());
-  // Units compare as unsigned numbers: upper case before lower, Han after both.
-  ASSERT_OK(Load(u"1\tb\r\n2\t中\r\n3\tB\r\n4\t\U00020000\r\n"));
-  store_->SortByCode(1);
-  EXPECT_EQ(Entries(), (Lines{u"3", u"1", u"2", u"4"}));
-}
-
-TEST_F(OrderingsTest, EntryOrdersCountCharactersNotUnits) {
-  ASSERT_OK(Load(u"中国人\t1\r\n中\t2\r\n中国\t3\r\n\U00020000\t4\r\n甲乙\t5\r\n"));
-  store_->SortByEntry(2);
-  EXPECT_EQ(Entries(), (Lines{u"中", u"\U00020000", u"中国", u"甲乙", u"中国人"}));
-  store_->SortByEntry(1);
-  EXPECT_EQ(Entries(), (Lines{u"中", u"中国", u"中国人", u"甲乙", u"\U00020000"}));
-}
-
 TEST_F(OrderingsTest, FrequencyFileOrdersByNumberAndKeepsTiesInPlace) {
   ASSERT_OK(Load(u"甲\ta\r\n乙\tb\r\n丙\tc\r\n丁\td\r\n"));
   test::WriteBytes(dir_ / "freq.txt", test::Utf8(u"乙\t1\r\n甲\t2\n甲\t0\r\n丁\t-1\r\n"));
@@ -60,16 +37,13 @@ TEST_F(OrderingsTest, FrequencyFileOrdersByNumberAndKeepsTiesInPlace) {
   EXPECT_TRUE(test::Says(store_->SortByFrequency(dir_ / "compiled.txt"), "compiled"));
   EXPECT_FALSE(store_->dirty());
   EXPECT_EQ(Entries(), (Lines{u"丙", u"乙", u"甲", u"丁"}));
-}
 
-TEST_F(OrderingsTest, FrequencyLinesWithoutATabAreCountedNotJoinedToTheNextWord) {
-  ASSERT_OK(Load(u"甲\ta\r\n乙\tb\r\n丙\tc\r\n"));
-  // The heading and the note must not swallow 丙 and 甲; "5 extra" keeps 5.
+  // A heading or a note without a TAB must not swallow the next word; "5 extra" keeps 5.
   test::WriteBytes(dir_ / "freq.txt",
                    test::Utf8(u"词频\r\n丙\t-1\r\n\r\n说明\n甲\t5 extra\n乙\t9\n"));
   Result<LinesWithoutTab> leftOut = store_->SortByFrequency(dir_ / "freq.txt");
   ASSERT_OK(leftOut);
-  EXPECT_EQ(Entries(), (Lines{u"甲", u"乙", u"丙"}));
+  EXPECT_EQ(Entries(), (Lines{u"丁", u"甲", u"乙", u"丙"}));
   EXPECT_EQ(leftOut->Describe(), "2 lines without a TAB were left out (lines 1, 4)");
 }
 
@@ -144,18 +118,30 @@ std::u16string RealShapedRows(uint32_t seed, int rows) {
 }
 
 TEST_F(OrderingsTest, EveryOrderMatchesAStableSortWithTheWholeComparison) {
+  using Less = std::function<bool(const std::u16string&, const std::u16string&)>;
   auto code = [](const std::u16string& row) { return row.substr(row.find(u'\t') + 1); };
   auto entry = [](const std::u16string& row) { return row.substr(0, row.find(u'\t')); };
-  auto units = [](const std::u16string& a, const std::u16string& b) { return a < b; };
-  auto longer = [&](const std::u16string& a, const std::u16string& b) {
+  auto longer = [](const std::u16string& a, const std::u16string& b) {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
   };
-  auto characters = [&](const std::u16string& a, const std::u16string& b) {
+  auto characters = [](const std::u16string& a, const std::u16string& b) {
     const uint32_t ca = CountCharacters(a), cb = CountCharacters(b);
     return ca != cb ? ca < cb : a < b;
   };
-  for (uint32_t seed : {1u, 77u, 4242u}) {
-    std::u16string text = RealShapedRows(seed, 6000);
+  const std::pair<void (*)(TableStore&), Less> orders[] = {
+      {[](TableStore& s) { s.SortByCode(1); }, [&](auto& a, auto& b) { return code(a) < code(b); }},
+      {[](TableStore& s) { s.SortByCode(2); },
+       [&](auto& a, auto& b) { return longer(code(a), code(b)); }},
+      {[](TableStore& s) { s.SortByEntry(1); },
+       [&](auto& a, auto& b) { return entry(a) < entry(b); }},
+      {[](TableStore& s) { s.SortByEntry(2); },
+       [&](auto& a, auto& b) { return characters(entry(a), entry(b)); }},
+  };
+  // From 200000 rows on, sorting, writing and removing duplicates are split
+  // over two cores.
+  const std::pair<uint32_t, int> runs[] = {{1, 6000}, {77, 6000}, {4242, 205000}};
+  for (const auto& [seed, count] : runs) {
+    std::u16string text = RealShapedRows(seed, count);
     // Codes that share their first four units, so the packed keys tie and
     // the tails decide.
     for (uint32_t k = 0, r = seed; k < 3000; ++k) {
@@ -174,25 +160,15 @@ TEST_F(OrderingsTest, EveryOrderMatchesAStableSortWithTheWholeComparison) {
     std::u16string modified;
     ASSERT_TRUE(store_->RowText(5, RowTextKind::kEntry, modified));
     ASSERT_EQ(store_->ModifyRow(5, 5, u"hhhhhhhhhhhhhhhhhhhhhhhh", modified + u"長長長長長長"), 0);
+    store_->ClearDirty();
     store_->SortBySource();
+    EXPECT_TRUE(store_->dirty());
     const Lines byPosition = Rows();
-    const std::vector<std::pair<void (*)(TableStore&),
-                                std::function<bool(const std::u16string&, const std::u16string&)>>>
-        orders = {
-            {[](TableStore& s) { s.SortByCode(1); },
-             [&](const auto& a, const auto& b) { return units(code(a), code(b)); }},
-            {[](TableStore& s) { s.SortByCode(2); },
-             [&](const auto& a, const auto& b) { return longer(code(a), code(b)); }},
-            {[](TableStore& s) { s.SortByEntry(1); },
-             [&](const auto& a, const auto& b) { return units(entry(a), entry(b)); }},
-            {[](TableStore& s) { s.SortByEntry(2); },
-             [&](const auto& a, const auto& b) { return characters(entry(a), entry(b)); }},
-        };
-    for (size_t k = 0; k < orders.size(); ++k) {
+    for (size_t k = 0; k < std::size(orders); ++k) {
       Lines expected = byPosition;
       std::stable_sort(expected.begin(), expected.end(), orders[k].second);
       // From another order than source order: ties still go by text position.
-      orders[(k + 1) % orders.size()].first(*store_);
+      orders[(k + 1) % std::size(orders)].first(*store_);
       orders[k].first(*store_);
       const Lines got = Rows();
       ASSERT_EQ(got.size(), expected.size());
@@ -201,6 +177,17 @@ TEST_F(OrderingsTest, EveryOrderMatchesAStableSortWithTheWholeComparison) {
             << "seed " << seed << " order " << k << " row " << row;
       }
     }
+
+    ASSERT_OK(store_->WriteTableText(dir_ / "out.txt"));
+    EXPECT_TRUE(ReadBytes(dir_ / "out.txt") == TableBytes(Rows())) << "seed " << seed;
+    // The first copy of each row stays, in source order.
+    Lines unique;
+    std::set<std::u16string> seen;
+    for (const std::u16string& row : byPosition) {
+      if (seen.insert(row).second) unique.push_back(row);
+    }
+    EXPECT_EQ(store_->RemoveDuplicates(), unique.size());
+    EXPECT_TRUE(Rows() == unique) << "seed " << seed;
   }
 }
 

@@ -55,11 +55,9 @@ TEST_F(RowEditingTest, DeleteRemovesTheRowTheUserSees) {
 TEST_F(RowEditingTest, MovesWithoutAFilterRotateTheTable) {
   ASSERT_OK(Load(u"A\t1\r\nB\t2\r\nC\t3\r\nD\t4\r\n"));
   store_->MoveRowLater(0, 2);
-  EXPECT_EQ(Visible(), (Lines{u"B", u"C", u"A", u"D"}));
   EXPECT_EQ(Rows(), (Lines{u"B\t2", u"C\t3", u"A\t1", u"D\t4"}));
   EXPECT_EQ(RowMap(), (std::vector<uint32_t>{0, 1, 2, 3}));
   store_->MoveRowEarlier(3, 0);
-  EXPECT_EQ(Visible(), (Lines{u"D", u"B", u"C", u"A"}));
   EXPECT_EQ(Rows(), (Lines{u"D\t4", u"B\t2", u"C\t3", u"A\t1"}));
   store_->ClearDirty();
   store_->MoveRowLater(2, 2);

@@ -109,11 +109,17 @@ TEST_F(TableStoreTest, RowTextCutsLongCellsButSavingKeepsThemWhole) {
 TEST_F(TableStoreTest, RefusedOrUnreadableFilesLeaveTheOpenTableAlone) {
   ASSERT_OK(Load(u"a\tb\r\n"));
   test::WriteBytes(dir_ / "notes.doc", "a\tb");
-  EXPECT_FALSE(store_->LoadTable(dir_ / "notes.doc").IsOk());
-  EXPECT_FALSE(store_->LoadTable(dir_ / "missing.txt").IsOk());
   std::filesystem::create_directory(dir_ / "folder.txt");
-  EXPECT_FALSE(store_->LoadTable(dir_ / "folder.txt").IsOk());
+  std::string damaged = test::CompiledBytes(u"中\tzh\r\n");
+  damaged.pop_back();
+  test::WriteBytes(dir_ / "damaged.ktb", damaged);
+  test::WriteBytes(dir_ / "empty.ktb", "");
+  for (const char* name :
+       {"notes.doc", "missing.txt", "folder.txt", "damaged.ktb", "missing.ktb", "empty.ktb"}) {
+    EXPECT_TRUE(test::Says(store_->LoadTable(dir_ / name), name));
+  }
   EXPECT_EQ(store_->currentPath(), dir_ / "table.txt");
+  EXPECT_FALSE(store_->fromCompiled());
   EXPECT_EQ(Rows(), (std::vector<std::u16string>{u"a\tb"}));
 
   // Upper-case extensions open like lower-case ones.

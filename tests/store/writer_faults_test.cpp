@@ -43,12 +43,10 @@ struct Snapshot {
   bool operator==(const Snapshot&) const = default;
 };
 
-class StoreFaultsTest : public ::testing::Test {
+// The store over a disk whose steps fail on demand.
+class StoreFaultsTest : public test::StoreTest {
  protected:
   StoreFaultsTest() : faulty_(test::DiskFs()) {
-    Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(dir_.path());
-    if (!temp.IsOk()) throw std::runtime_error(temp.status().message());
-    temp_ = std::move(temp).value();
     store_ = std::make_unique<TableStore>(faulty_, *temp_);
     WriteBytes(table_, test::Utf8(TableText()));
   }
@@ -61,18 +59,7 @@ class StoreFaultsTest : public ::testing::Test {
   }
 
   Snapshot Take() const {
-    Snapshot s;
-    for (uint32_t i = 0; i < store_->RowCount(); ++i) s.rows.emplace_back(store_->DataRowText(i));
-    std::u16string text;
-    for (uint32_t v = 0; v < store_->VisibleRowCount(); ++v) {
-      store_->RowText(v, RowTextKind::kEntry, text);
-      s.visible.push_back(text);
-      s.rowMap.push_back(store_->DataRowOf(v));
-    }
-    s.open = store_->IsOpen();
-    s.dirty = store_->dirty();
-    s.currentPath = store_->currentPath();
-    return s;
+    return {Rows(), Visible(), RowMap(), store_->IsOpen(), store_->dirty(), store_->currentPath()};
   }
 
   // Runs `run` from `reset` as it should go, then once with each I/O step
@@ -98,10 +85,7 @@ class StoreFaultsTest : public ::testing::Test {
     return dir_ / name;
   }
 
-  test::ScratchDir dir_;
   FaultyFileSystem faulty_;
-  std::unique_ptr<TempFolder> temp_;
-  std::unique_ptr<TableStore> store_;
   const std::filesystem::path table_ = dir_ / "table.txt";
 };
 
@@ -290,7 +274,7 @@ TEST_F(StoreFaultsTest, FailedOpenLeavesTheOpenTableOrNoneButNeverHalfOfOne) {
     };
     OpenChanged();
     ASSERT_OK(open());
-    const std::vector<std::u16string> opened = Take().rows;
+    const std::vector<std::u16string> opened = Rows();
     FailEach(
         o.writer, [&] { OpenChanged(); }, open,
         [&](const Snapshot& before, const Status&) {
@@ -306,7 +290,7 @@ TEST_F(StoreFaultsTest, FailedOpenLeavesTheOpenTableOrNoneButNeverHalfOfOne) {
             EXPECT_TRUE(store_->currentPath().empty());
           }
           ASSERT_OK(store_->LoadTable(o.path));
-          EXPECT_EQ(Take().rows, opened);
+          EXPECT_EQ(Rows(), opened);
         });
   }
 }
@@ -343,46 +327,32 @@ TEST_F(StoreFaultsTest, ShortReadsReadEveryFileExactlyAsWholeReadsDo) {
       {"utf16le.txt", test::Utf16Le(text)}, {"utf16be.txt", test::Utf16Be(text)},
       {"gbk.txt", test::Gbk(TableText())},  {"ascii.txt", "a\tb\r\nc\td"},
   };
-  auto whole = [&](const std::filesystem::path& path, size_t shortReads) {
+  auto rows = [&](const std::filesystem::path& path, size_t shortReads) {
     faulty_.Reset();
     faulty_.ShortReads(shortReads);
-    std::vector<std::u16string> rows;
     EXPECT_OK(store_->LoadTable(path));
-    for (uint32_t i = 0; i < store_->RowCount(); ++i) rows.emplace_back(store_->DataRowText(i));
-    return rows;
+    return Rows();
   };
-  auto pieces = [&](const std::filesystem::path& path, size_t shortReads) {
-    faulty_.Reset();
-    faulty_.ShortReads(shortReads);
-    std::u16string joined;
-    EXPECT_OK(ReadTextFileInPieces(
-        faulty_, path, [&](std::u16string& piece, uint64_t) { joined += piece; }, 64));
-    return joined;
-  };
-  for (const auto& [name, bytes] : files) WriteBytes(dir_ / name, bytes);
-  const std::vector<std::u16string> unicodeRows = whole(dir_ / "utf8.txt", 0);
-  EXPECT_EQ(unicodeRows.size(), 301u);
-  EXPECT_EQ(unicodeRows.back(), u"𠀀字\tzz");
+  std::vector<std::u16string> unicodeRows;
   for (const auto& [name, bytes] : files) {
     SCOPED_TRACE(name);
-    const std::vector<std::u16string> rows = whole(dir_ / name, 0);
+    WriteBytes(dir_ / name, bytes);
+    const std::vector<std::u16string> whole = rows(dir_ / name, 0);
     // Every Unicode form reads as the same rows.
-    if (name.starts_with("utf")) {
-      EXPECT_EQ(rows, unicodeRows);
-    }
-    EXPECT_EQ(whole(dir_ / name, 7), rows);
-    EXPECT_EQ(pieces(dir_ / name, 7), pieces(dir_ / name, 0));
-    EXPECT_EQ(pieces(dir_ / name, 0), ReadTextFile(test::DiskFs(), dir_ / name)->text);
+    if (unicodeRows.empty()) unicodeRows = whole;
+    EXPECT_EQ(whole, name.starts_with("utf") ? unicodeRows : whole);
+    EXPECT_EQ(rows(dir_ / name, 7), whole);
     faulty_.ShortReads(7);
     Result<std::vector<std::u16string>> read = TableStore::ReadRows(faulty_, dir_ / name);
     ASSERT_OK(read);
-    EXPECT_EQ(read.value(), rows);
+    EXPECT_EQ(read.value(), whole);
   }
+  EXPECT_EQ(unicodeRows.size(), 301u);
+  EXPECT_EQ(unicodeRows.back(), u"𠀀字\tzz");
 
   // A compiled table: opened, and compiled from a text read in short pieces.
   const std::filesystem::path ktb = MakeCompiled("t.ktb");
-  EXPECT_EQ(whole(ktb, 7), whole(ktb, 0));
-  faulty_.Reset();
+  EXPECT_EQ(rows(ktb, 7), rows(ktb, 0));
   faulty_.ShortReads(7);
   ASSERT_OK(CompileTable(faulty_, table_, dir_ / "short.ktb", test::BuiltInClasses(), {}));
   EXPECT_EQ(ReadBytes(dir_ / "short.ktb"), ReadBytes(ktb));
