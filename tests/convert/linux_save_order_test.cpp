@@ -19,8 +19,8 @@ using test::OfferedByRime;
 using test::RunShell;
 
 struct LineChanges {
-  size_t removed = 0, added = 0;
-  std::vector<std::string> addedLines;
+  size_t removed = 0;
+  std::vector<std::string> added;
 };
 
 // What `diff` (and so `git diff --stat`) counts between two texts.
@@ -36,10 +36,7 @@ LineChanges Diff(const test::ScratchDir& dir, std::string_view before, std::stri
   std::istringstream diff(test::ReadBytes(dir / "diff.txt"));
   for (std::string line; std::getline(diff, line);) {
     if (line.starts_with("< ")) ++changes.removed;
-    if (line.starts_with("> ")) {
-      ++changes.added;
-      changes.addedLines.push_back(line.substr(2));
-    }
+    if (line.starts_with("> ")) changes.added.push_back(line.substr(2));
   }
   return changes;
 }
@@ -128,9 +125,9 @@ TEST(LinuxSaveOrderTest, OneMoveInDebiansWubi86ChangesOneLineAndRimeFollows) {
   test::ScratchDir dir;
   const OneMove move = MoveThirdToTop(dir, test::ReadBytes(path), ReadRime, WriteRime);
   EXPECT_LE(move.changes.removed, 3u);
-  ASSERT_EQ(move.changes.addedLines.size(), 1u);
-  EXPECT_TRUE(move.changes.addedLines[0].starts_with(move.codeEntries[0] + "\t" + move.code + "\t"))
-      << move.changes.addedLines[0];
+  ASSERT_EQ(move.changes.added.size(), 1u);
+  EXPECT_TRUE(move.changes.added[0].starts_with(move.codeEntries[0] + "\t" + move.code + "\t"))
+      << move.changes.added[0];
   test::WriteBytes(dir / "wubi86.dict.yaml", move.saved);
   EXPECT_EQ(OfferedByRime(dir, "wubi86", {move.code})[move.code], move.codeEntries);
 }
@@ -208,8 +205,8 @@ TEST(LinuxSaveOrderTest, IbusSourceKeepsItsLinesAndCreatedbFollows) {
   const OneMove move =
       MoveThirdToTop(dir, WriteIbusSource(source), ReadIbusSource, WriteIbusSource);
   EXPECT_LE(move.changes.removed, 3u);
-  EXPECT_LE(move.changes.added, 3u);
-  for (const std::string& line : move.changes.addedLines) {
+  EXPECT_LE(move.changes.added.size(), 3u);
+  for (const std::string& line : move.changes.added) {
     EXPECT_TRUE(Whole(line.substr(line.rfind('\t') + 1))) << line;
   }
   test::WriteBytes(dir / "saved.txt", move.saved);

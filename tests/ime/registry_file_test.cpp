@@ -248,14 +248,14 @@ TEST(RegistryFileTest, RefusesFilesOfOtherKinds) {
   // Blank lines and blanks before the header are fine.
   EXPECT_OK(RegistryFile::Parse(u"\r\n  REGEDIT4  \r\n"));
 
+  // Files that cannot be read or are not registries are named.
   ScratchDir dir;
   WriteBytes(dir / "notes.reg", "just some notes\n");
-  Result<RegistryFile> notes = RegistryFile::Load(test::DiskFs(), dir / "notes.reg");
-  ASSERT_FALSE(notes.IsOk());
-  EXPECT_NE(notes.status().message().find("notes.reg"), std::string::npos);
-  Result<RegistryFile> missing = RegistryFile::Load(test::DiskFs(), dir / "missing.reg");
-  ASSERT_FALSE(missing.IsOk());
-  EXPECT_NE(missing.status().message().find("missing.reg"), std::string::npos);
+  for (const char* name : {"notes.reg", "missing.reg"}) {
+    Result<RegistryFile> file = RegistryFile::Load(test::DiskFs(), dir / name);
+    ASSERT_FALSE(file.IsOk());
+    EXPECT_NE(file.status().message().find(name), std::string::npos);
+  }
 }
 
 }  // namespace
