@@ -44,7 +44,7 @@ TEST(CommonFormatTest, SplitterSkipsBlankLinesAndCutsLongOnes) {
   EXPECT_EQ(SplitSourceLines(std::u16string(kCommonLineLimit + 1, u'x')).size(), 2u);
 }
 
-TEST(DetectFormatTest, RecognisesEachFormatOnRealisticSamples) {
+TEST(DetectFormatTest, RecognisesEachFormatButNotAmbiguousStarts) {
   EXPECT_EQ(Detect(u"啊a\r\n阿a aa\r\n吖aaa\r\n爱ai\r\n"), F::kWindows);
   EXPECT_EQ(Detect(u"a 啊 阿 吖\r\naa 啊\r\nai 爱 艾\r\n"), F::kKuji);
   EXPECT_EQ(Detect(u"a,1=啊\r\na,2=阿\r\nai,1=爱\r\n"), F::kSogou);
@@ -56,9 +56,7 @@ TEST(DetectFormatTest, RecognisesEachFormatOnRealisticSamples) {
   for (int k = 0; k < 10; ++k) eleven += u"啊\ta\r\n";
   EXPECT_EQ(Detect(eleven + u"a=啊\r\n"), F::kMirel);
   EXPECT_EQ(DetectFormat(eleven).sampleLines, 10u);
-}
-
-TEST(DetectFormatTest, AmbiguousMixedOrBlankStartIsNotRecognised) {
+  // Ambiguous, mixed or blank starts are not recognised.
   EXPECT_EQ(Detect(u""), std::nullopt);
   EXPECT_EQ(Detect(u"\r\n啊\ta\r\n阿\ta\r\n"), std::nullopt);
   EXPECT_EQ(Detect(u"啊\ta\r\na=啊\r\n"), std::nullopt);
@@ -152,17 +150,16 @@ class CommonConversionTest : public ::testing::Test {
   Result<uint64_t> Run(std::u16string_view text, F from, F to) {
     return ConvertCommonFormat(test::DiskFs(), text, from, to, out_, *temp_, dir_ / "source.txt");
   }
-  // The output's text after its mark.
+  // The output's text after its mark, and the count.
+  std::pair<std::u16string, uint64_t> Converted(std::u16string_view text, F from, F to) {
+    Result<uint64_t> count = Run(text, from, to);
+    if (!count.IsOk()) return {u"<failed>", 0};
+    return {Output(), count.value()};
+  }
   std::u16string Output() {
     std::string bytes = ReadBytes(out_);
     if (bytes.substr(0, 2) != "\xFF\xFE") return u"<no mark>";
     return ReadTextFile(test::DiskFs(), out_).value().text;
-  }
-  // The text of the example table in `to`, and the count.
-  std::pair<std::u16string, uint64_t> Example(F to) {
-    Result<uint64_t> count = Run(u"啊\ta\r\n啊\taa\r\n阿\ta\r\n", F::kMirel, to);
-    if (!count.IsOk()) return {u"<failed>", 0};
-    return {Output(), count.value()};
   }
 
   test::ScratchDir dir_;
@@ -172,13 +169,24 @@ class CommonConversionTest : public ::testing::Test {
 
 TEST_F(CommonConversionTest, EachWriterOnTheExampleTable) {
   using P = std::pair<std::u16string, uint64_t>;
-  EXPECT_EQ(Example(F::kWindows), (P{u"啊a\r\n啊aa\r\n阿a\r\n", 3}));
-  EXPECT_EQ(Example(F::kKuji), (P{u"a 啊 阿\r\naa 啊\r\n", 2}));
-  EXPECT_EQ(Example(F::kSogou), (P{u"a,1=啊\r\naa,1=啊\r\na,2=阿\r\n", 3}));
-  EXPECT_EQ(Example(F::kQq), (P{u"a=1,啊\r\naa=1,啊\r\na=2,阿\r\n", 3}));
-  EXPECT_EQ(Example(F::kJiajia), (P{u"a=啊\r\naa=啊\r\na=阿\r\n", 3}));
-  EXPECT_EQ(Example(F::kMirel), (P{u"啊\ta\r\n啊\taa\r\n阿\ta\r\n", 3}));
+  const std::u16string_view example = u"啊\ta\r\n啊\taa\r\n阿\ta\r\n";
+  EXPECT_EQ(Converted(example, F::kMirel, F::kWindows), (P{u"啊a\r\n啊aa\r\n阿a\r\n", 3}));
+  EXPECT_EQ(Converted(example, F::kMirel, F::kKuji), (P{u"a 啊 阿\r\naa 啊\r\n", 2}));
+  EXPECT_EQ(Converted(example, F::kMirel, F::kSogou), (P{u"a,1=啊\r\naa,1=啊\r\na,2=阿\r\n", 3}));
+  EXPECT_EQ(Converted(example, F::kMirel, F::kQq), (P{u"a=1,啊\r\naa=1,啊\r\na=2,阿\r\n", 3}));
+  EXPECT_EQ(Converted(example, F::kMirel, F::kJiajia), (P{u"a=啊\r\naa=啊\r\na=阿\r\n", 3}));
+  EXPECT_EQ(Converted(example, F::kMirel, F::kMirel), (P{u"啊\ta\r\n啊\taa\r\n阿\ta\r\n", 3}));
   EXPECT_EQ(ReadBytes(out_).substr(0, 4), Utf16Le(u"啊"));
+
+  // Between the other formats too.
+  EXPECT_EQ(Converted(u"a 啊 阿\r\n", F::kKuji, F::kSogou).first, u"a,1=啊\r\na,2=阿\r\n");
+  EXPECT_EQ(Converted(u"a 啊 阿\r\n", F::kKuji, F::kMirel).first, u"啊\ta\r\n阿\ta\r\n");
+  EXPECT_EQ(Converted(u"啊\ta\r\n吧\tb\r\n阿\ta\r\n", F::kMirel, F::kKuji),
+            (P{u"a 啊 阿\r\nb 吧\r\n", 2}));
+  EXPECT_EQ(Converted(u"a,12=啊\r\na,1=阿\r\na,0=吖\r\n", F::kSogou, F::kQq).first,
+            u"a=12,啊\r\na=1,阿\r\n");
+  EXPECT_EQ(Converted(u"a,12=啊\r\n", F::kSogou, F::kSogou).first, u"a,12=啊\r\n");
+  EXPECT_EQ(Converted(u"啊\ta\t100\r\n", F::kMirel, F::kJiajia).first, u"a=100\r\n");
 }
 
 TEST_F(CommonConversionTest, IntermediateFileBytes) {
@@ -190,34 +198,14 @@ TEST_F(CommonConversionTest, IntermediateFileBytes) {
             Utf16Le(u"a\t啊\t0000\r\naa\t啊\t0000\r\n"));
 }
 
-TEST_F(CommonConversionTest, ConversionsBetweenFormats) {
-  ASSERT_OK(Run(u"a 啊 阿\r\n", F::kKuji, F::kSogou));
-  EXPECT_EQ(Output(), u"a,1=啊\r\na,2=阿\r\n");
-  ASSERT_OK(Run(u"a 啊 阿\r\n", F::kKuji, F::kMirel));
-  EXPECT_EQ(Output(), u"啊\ta\r\n阿\ta\r\n");
-  Result<uint64_t> kuji = Run(u"啊\ta\r\n吧\tb\r\n阿\ta\r\n", F::kMirel, F::kKuji);
-  ASSERT_OK(kuji);
-  EXPECT_EQ(kuji.value(), 2u);
-  EXPECT_EQ(Output(), u"a 啊 阿\r\nb 吧\r\n");
-  ASSERT_OK(Run(u"a,12=啊\r\na,1=阿\r\na,0=吖\r\n", F::kSogou, F::kQq));
-  EXPECT_EQ(Output(), u"a=12,啊\r\na=1,阿\r\n");
-  ASSERT_OK(Run(u"a,12=啊\r\n", F::kSogou, F::kSogou));
-  EXPECT_EQ(Output(), u"a,12=啊\r\n");
-  ASSERT_OK(Run(u"啊\ta\t100\r\n", F::kMirel, F::kJiajia));
-  EXPECT_EQ(Output(), u"a=100\r\n");
-  // Larger than one piece of the buffered output, with enough codes to
-  // make the code table grow.
+// Larger than one piece of the buffered output, with enough codes to make
+// the code table grow.
+TEST_F(CommonConversionTest, LargeTablesArriveWhole) {
   std::u16string many;
   for (int k = 0; k < 20000; ++k) AppendFormatted(many, u"词%d\tc%d\r\n", {k, k % 3001});
-  Result<uint64_t> count = Run(many, F::kMirel, F::kMirel);
-  ASSERT_OK(count);
-  EXPECT_EQ(count.value(), 20000u);
-  EXPECT_EQ(Output(), many);
-  ASSERT_OK(Run(many, F::kMirel, F::kSogou));
-  EXPECT_TRUE(Output().ends_with(u"\r\nc1993,7=词19999\r\n"));
-  Result<uint64_t> codes = Run(many, F::kMirel, F::kKuji);
-  ASSERT_OK(codes);
-  EXPECT_EQ(codes.value(), 3001u);
+  EXPECT_TRUE(Converted(many, F::kMirel, F::kMirel) == std::make_pair(many, uint64_t{20000}));
+  EXPECT_TRUE(Converted(many, F::kMirel, F::kSogou).first.ends_with(u"\r\nc1993,7=词19999\r\n"));
+  EXPECT_EQ(Converted(many, F::kMirel, F::kKuji).second, 3001u);
 }
 
 TEST_F(CommonConversionTest, FailuresLeaveTheOutputAlone) {
@@ -259,7 +247,6 @@ TEST(CommonFormatTest, OutputPathReplacesTheFileNamesExtension) {
   EXPECT_EQ(CommonConversionOutputPath("/t/abc.txt", F::kSogou), path("/t/abc___搜狗格式.txt"));
   EXPECT_EQ(CommonConversionOutputPath("abc.d.txt", F::kWindows), path("abc.d___win格式.txt"));
   EXPECT_EQ(CommonConversionOutputPath("/t/abc.txt", F::kQq), path("/t/abc___qq格式.txt"));
-  EXPECT_EQ(CommonConversionOutputPath("/t/abc", F::kMirel), path());
   EXPECT_EQ(CommonConversionOutputPath("/home/me/tables.v2/abc", F::kMirel), path());
   EXPECT_EQ(CommonConversionOutputPath("/home/me/tables.v2/abc.txt", F::kKuji),
             path("/home/me/tables.v2/abc___酷极格式.txt"));

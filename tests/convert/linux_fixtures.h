@@ -83,11 +83,10 @@ inline int RunShell(const std::string& command) {
 // the exit status of rime_deployer.
 inline int CompileRime(const ScratchDir& dir, const std::string& name) {
   WriteBytes(dir / "sample.schema.yaml",
-             "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\n"
-             "engine:\n  processors:\n    - speller\n    - selector\n"
-             "  segmentors:\n    - abc_segmentor\n  translators:\n    - table_translator\n"
-             "speller:\n  alphabet: abcdefghijklmnopqrstuvwxyz\nmenu:\n  page_size: 100\n"
-             "translator:\n  dictionary: " +
+             "schema:\n  schema_id: sample\n  name: sample\n  version: \"1\"\nengine:\n"
+             "  processors: [speller, selector]\n  segmentors: [abc_segmentor]\n"
+             "  translators: [table_translator]\nspeller:\n  alphabet: abcdefghijklmnopqrstuvwxyz\n"
+             "menu:\n  page_size: 100\ntranslator:\n  dictionary: " +
                  name +
                  "\n  enable_completion: false\n  enable_user_dict: false\n"
                  "  enable_sentence: false\n  enable_encoder: false\n");

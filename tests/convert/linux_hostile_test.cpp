@@ -51,20 +51,18 @@ TEST(LinuxHostileTest, OnlyStoredTablesAreRead) {
     EXPECT_EQ(Message(read),
               path.string() + ": damaged ibus-table database: phrases is a view, not a table");
   }
-  const std::string noIme =
-      BuildDatabase(dir / "noime.db", "CREATE TABLE phrases(id, tabkeys, phrase, freq)");
-  EXPECT_EQ(Message(ReadIbusDatabase(noIme)), "damaged ibus-table database: no ime table");
-  const std::string imeView = BuildDatabase(dir / "imeview.db",
-                                            "CREATE TABLE phrases(id, tabkeys, phrase, freq);"
-                                            "CREATE VIEW IME AS SELECT 'name' attr, 'x' val");
-  EXPECT_EQ(Message(ReadIbusDatabase(imeView)),
-            "damaged ibus-table database: ime is a view, not a table");
-  const std::string virtualTable =
-      BuildDatabase(dir / "virtual.db",
-                    "CREATE TABLE ime(attr, val);"
-                    "CREATE VIRTUAL TABLE phrases USING fts4(id, tabkeys, phrase, freq)");
-  EXPECT_EQ(Message(ReadIbusDatabase(virtualTable)),
-            "damaged ibus-table database: phrases is a virtual table, not a stored one");
+  const std::string phrases = "CREATE TABLE phrases(id, tabkeys, phrase, freq);";
+  for (const auto& [sql, message] : std::vector<std::pair<std::string, std::string>>{
+           {phrases, "no ime table"},
+           {phrases + "CREATE VIEW IME AS SELECT 'name' attr, 'x' val",
+            "ime is a view, not a table"},
+           {"CREATE TABLE ime(attr, val);"
+            "CREATE VIRTUAL TABLE phrases USING fts4(id, tabkeys, phrase, freq)",
+            "phrases is a virtual table, not a stored one"}}) {
+    fs::remove(dir / "odd.db");
+    EXPECT_EQ(Message(ReadIbusDatabase(BuildDatabase(dir / "odd.db", sql))),
+              "damaged ibus-table database: " + message);
+  }
 }
 
 TEST(LinuxHostileTest, WorkAndTextAreBoundedByTheFileSize) {

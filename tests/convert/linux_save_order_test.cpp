@@ -19,8 +19,8 @@ using test::OfferedByRime;
 using test::RunShell;
 
 struct LineChanges {
-  size_t removed = 0, added = 0;
-  std::vector<std::string> addedLines;
+  size_t removed = 0;
+  std::vector<std::string> added;
 };
 
 // What `diff` (and so `git diff --stat`) counts between two texts.
@@ -36,10 +36,7 @@ LineChanges Diff(const test::ScratchDir& dir, std::string_view before, std::stri
   std::istringstream diff(test::ReadBytes(dir / "diff.txt"));
   for (std::string line; std::getline(diff, line);) {
     if (line.starts_with("< ")) ++changes.removed;
-    if (line.starts_with("> ")) {
-      ++changes.added;
-      changes.addedLines.push_back(line.substr(2));
-    }
+    if (line.starts_with("> ")) changes.added.push_back(line.substr(2));
   }
   return changes;
 }
@@ -72,15 +69,11 @@ struct OneMove {
 // (past the middle) to the top of its code and saves: the moved row's weight
 // is whole and above the row it passed (a tie would leave the order to the
 // input method), and the saved file offers every row as listed.
-OneMove MoveThirdToTop(const test::ScratchDir& dir, const std::string& file,
-                       Result<ReadResult> (*read)(std::string_view),
-                       std::string (*write)(const LinuxTable&)) {
-  OneMove move;
+void MoveThirdToTop(const test::ScratchDir& dir, const std::string& file,
+                    Result<ReadResult> (*read)(std::string_view),
+                    std::string (*write)(const LinuxTable&), OneMove& move) {
   Result<ReadResult> before = read(file);
-  if (!before.IsOk()) {
-    ADD_FAILURE() << test::Describe(before);
-    return move;
-  }
+  ASSERT_TRUE(before.IsOk()) << test::Describe(before);
   const std::u16string text = ToMirelText(before->table);
   std::vector<MirelRow> rows = SplitMirelText(text);
   std::map<std::string, std::string> weightOf = Weights(before->table);
@@ -95,10 +88,7 @@ OneMove MoveThirdToTop(const test::ScratchDir& dir, const std::string& file,
     }
     if (plain) break;
   }
-  if (at + 3 > rows.size()) {
-    ADD_FAILURE() << "no code of three whole, distinct weights";
-    return move;
-  }
+  ASSERT_LE(at + 3, rows.size()) << "no code of three whole, distinct weights";
   std::rotate(rows.begin() + at, rows.begin() + at + 2, rows.begin() + at + 3);
   move.saved = write(FromMirelRows(before->table, rows));
   move.changes = Diff(dir, file, move.saved);
@@ -108,16 +98,12 @@ OneMove MoveThirdToTop(const test::ScratchDir& dir, const std::string& file,
     move.codeEntries.push_back(Utf16ToUtf8(rows[k].entry));
   }
   Result<ReadResult> again = read(move.saved);
-  if (!again.IsOk()) {
-    ADD_FAILURE() << test::Describe(again);
-    return move;
-  }
+  ASSERT_TRUE(again.IsOk()) << test::Describe(again);
   weightOf = Weights(again->table);
   const std::string moved = weightOf[move.listed[at]];
   EXPECT_TRUE(Whole(moved)) << moved;
   EXPECT_GT(std::stoll(moved), std::stoll(weightOf[move.listed[at + 1]]));
   EXPECT_TRUE(Offered(again->table) == move.listed);
-  return move;
 }
 
 TEST(LinuxSaveOrderTest, OneMoveInDebiansWubi86ChangesOneLineAndRimeFollows) {
@@ -126,11 +112,13 @@ TEST(LinuxSaveOrderTest, OneMoveInDebiansWubi86ChangesOneLineAndRimeFollows) {
   if (!test::HaveProgram("rime_deployer"))
     GTEST_SKIP() << "rime_deployer is not installed (librime-bin)";
   test::ScratchDir dir;
-  const OneMove move = MoveThirdToTop(dir, test::ReadBytes(path), ReadRime, WriteRime);
+  OneMove move;
+  MoveThirdToTop(dir, test::ReadBytes(path), ReadRime, WriteRime, move);
+  if (HasFatalFailure()) return;
   EXPECT_LE(move.changes.removed, 3u);
-  ASSERT_EQ(move.changes.addedLines.size(), 1u);
-  EXPECT_TRUE(move.changes.addedLines[0].starts_with(move.codeEntries[0] + "\t" + move.code + "\t"))
-      << move.changes.addedLines[0];
+  ASSERT_EQ(move.changes.added.size(), 1u);
+  EXPECT_TRUE(move.changes.added[0].starts_with(move.codeEntries[0] + "\t" + move.code + "\t"))
+      << move.changes.added[0];
   test::WriteBytes(dir / "wubi86.dict.yaml", move.saved);
   EXPECT_EQ(OfferedByRime(dir, "wubi86", {move.code})[move.code], move.codeEntries);
 }
@@ -205,11 +193,12 @@ TEST(LinuxSaveOrderTest, IbusSourceKeepsItsLinesAndCreatedbFollows) {
   ASSERT_TRUE(installed.IsOk()) << test::Describe(installed);
   LinuxTable source = installed->table;
   source.format = LinuxFormat::kIbusSource;
-  const OneMove move =
-      MoveThirdToTop(dir, WriteIbusSource(source), ReadIbusSource, WriteIbusSource);
+  OneMove move;
+  MoveThirdToTop(dir, WriteIbusSource(source), ReadIbusSource, WriteIbusSource, move);
+  if (HasFatalFailure()) return;
   EXPECT_LE(move.changes.removed, 3u);
-  EXPECT_LE(move.changes.added, 3u);
-  for (const std::string& line : move.changes.addedLines) {
+  EXPECT_LE(move.changes.added.size(), 3u);
+  for (const std::string& line : move.changes.added) {
     EXPECT_TRUE(Whole(line.substr(line.rfind('\t') + 1))) << line;
   }
   test::WriteBytes(dir / "saved.txt", move.saved);

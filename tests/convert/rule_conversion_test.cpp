@@ -28,12 +28,16 @@ std::u16string Apply(std::u16string_view ruleText, std::u16string_view text) {
   return out;
 }
 
-std::u16string Layout(std::u16string_view source, std::u16string_view separators, Layout layout,
-                      uint64_t* lines = nullptr) {
+// The text of a layout conversion and the number of lines it took.
+using Laid = std::pair<std::u16string, uint64_t>;
+constexpr Layout kOne = Layout::kOneEntryLeftCode;
+constexpr Layout kEntries = Layout::kManyEntriesLeftCode;
+constexpr Layout kCodes = Layout::kManyCodesLeftEntry;
+
+Laid Lay(std::u16string_view source, std::u16string_view separators, Layout layout = kOne) {
   std::u16string out;
   const uint64_t n = ConvertLayoutText(source, separators, layout, out);
-  if (lines) *lines = n;
-  return out;
+  return {out, n};
 }
 
 RuleElement Element(ElementKind kind, uint32_t count, char16_t c = 0, std::u16string text = {}) {
@@ -61,48 +65,33 @@ TEST(SeparatorSetTest, NamedWordsAndPlainCharacters) {
 }
 
 TEST(LayoutTest, OptionTextsSelectLayouts) {
-  EXPECT_EQ(LayoutFromOption(u"单行单义(左编码)"), Layout::kOneEntryLeftCode);
-  EXPECT_EQ(LayoutFromOption(u"单行多义(左词条)"), Layout::kManyCodesLeftEntry);
-  EXPECT_EQ(LayoutFromOption(u"单行多义(左编码)"), Layout::kManyEntriesLeftCode);
-  EXPECT_EQ(LayoutFromOption(u"x单行单义(左编码)(&A)"), Layout::kOneEntryLeftCode);
-  EXPECT_EQ(LayoutFromOption(u""), Layout::kManyEntriesLeftCode);
-  for (auto layout :
-       {Layout::kOneEntryLeftCode, Layout::kManyEntriesLeftCode, Layout::kManyCodesLeftEntry}) {
+  EXPECT_EQ(LayoutFromOption(u"单行单义(左编码)"), kOne);
+  EXPECT_EQ(LayoutFromOption(u"单行多义(左词条)"), kCodes);
+  EXPECT_EQ(LayoutFromOption(u"单行多义(左编码)"), kEntries);
+  EXPECT_EQ(LayoutFromOption(u"x单行单义(左编码)(&A)"), kOne);
+  EXPECT_EQ(LayoutFromOption(u""), kEntries);
+  for (Layout layout : {kOne, kEntries, kCodes}) {
     EXPECT_EQ(LayoutFromOption(LayoutOptionText(layout)), layout);
   }
 }
 
 TEST(LayoutTest, ThreeLayoutsPutTheEntryFirst) {
-  uint64_t lines = 0;
-  EXPECT_EQ(Layout(u"a 啊", u" ", Layout::kOneEntryLeftCode, &lines), u"啊\ta\r\n");
-  EXPECT_EQ(lines, 1u);
-  EXPECT_EQ(Layout(u"a 啊 阿", u" ", Layout::kOneEntryLeftCode), u"啊\ta\r\n");
-  EXPECT_EQ(Layout(u"a 啊 阿", u" ", Layout::kManyEntriesLeftCode, &lines), u"啊\ta\r\n阿\ta\r\n");
-  EXPECT_EQ(lines, 1u);
-  EXPECT_EQ(Layout(u"啊 a aa", u" ", Layout::kManyCodesLeftEntry), u"啊\ta\r\n啊\taa\r\n");
-}
-
-TEST(LayoutTest, FieldsAndLines) {
-  uint64_t lines = 0;
+  EXPECT_EQ(Lay(u"a 啊 阿", u" "), (Laid{u"啊\ta\r\n", 1}));
+  EXPECT_EQ(Lay(u"a 啊 阿", u" ", kEntries), (Laid{u"啊\ta\r\n阿\ta\r\n", 1}));
+  EXPECT_EQ(Lay(u"啊 a aa", u" ", kCodes), (Laid{u"啊\ta\r\n啊\taa\r\n", 1}));
   // Runs of separators, leading and trailing ones give no empty fields.
-  EXPECT_EQ(Layout(u" \ta \t 啊  \t", u" \t", Layout::kOneEntryLeftCode, &lines), u"啊\ta\r\n");
+  EXPECT_EQ(Lay(u" \ta \t 啊  \t", u" \t"), (Laid{u"啊\ta\r\n", 1}));
   // Lines with one field are skipped and not counted; any run of CR and LF
   // ends a line.
-  EXPECT_EQ(Layout(u"a 啊\r\n\r\nsolo\rb 吧\nc 从\n\r", u" ", Layout::kOneEntryLeftCode, &lines),
-            u"啊\ta\r\n吧\tb\r\n从\tc\r\n");
-  EXPECT_EQ(lines, 3u);
-  EXPECT_EQ(Layout(u"a 啊", u"", Layout::kOneEntryLeftCode, &lines), u"");
-  EXPECT_EQ(lines, 0u);
-  EXPECT_EQ(Layout(u"", u" ", Layout::kOneEntryLeftCode, &lines), u"");
-  EXPECT_EQ(lines, 0u);
+  EXPECT_EQ(Lay(u"a 啊\r\n\r\nsolo\rb 吧\nc 从\n\r", u" "),
+            (Laid{u"啊\ta\r\n吧\tb\r\n从\tc\r\n", 3}));
+  EXPECT_EQ(Lay(u"a 啊", u""), (Laid{u"", 0}));
+  EXPECT_EQ(Lay(u"", u" "), (Laid{u"", 0}));
   // A line holds 255 units; the rest is the next line.
   const std::u16string bs = Repeat(u'b', 253);
-  EXPECT_EQ(Layout(Cat({u"k ", bs, u"z y"}), u" ", Layout::kOneEntryLeftCode, &lines),
-            Cat({bs, u"\tk\r\ny\tz\r\n"}));
-  EXPECT_EQ(lines, 2u);
+  EXPECT_EQ(Lay(Cat({u"k ", bs, u"z y"}), u" "), (Laid{Cat({bs, u"\tk\r\ny\tz\r\n"}), 2}));
   // Lone surrogates are units like any other.
-  EXPECT_EQ(Layout(u"a \xD800 \xDC00", u" ", Layout::kManyEntriesLeftCode),
-            u"\xD800\ta\r\n\xDC00\ta\r\n");
+  EXPECT_EQ(Lay(u"a \xD800 \xDC00", u" ", kEntries), (Laid{u"\xD800\ta\r\n\xDC00\ta\r\n", 1}));
 }
 
 TEST(RuleParseTest, PatternElements) {
@@ -237,7 +226,7 @@ TEST(RuleApplyTest, LazyElements) {
   EXPECT_EQ(Apply(u"<r.0>==>[<1>]", u"a\nb\r\n"), u"[a]\nb[\r]\n");
 }
 
-TEST(RuleApplyTest, StrictMarkerAndShortMatches) {
+TEST(RuleApplyTest, StrictMarkerShortMatchesAndOddTexts) {
   EXPECT_EQ(Apply(u"x<number.2>==><2><n>", u"xy"), u"y");
   // Text ending inside the pattern stops matching without failing it, and a
   // capture that was not produced writes nothing.
@@ -249,9 +238,7 @@ TEST(RuleApplyTest, StrictMarkerAndShortMatches) {
   EXPECT_EQ(Apply(u"<n.2>==>N\na==>A", u"ab"), u"Ab");
   EXPECT_EQ(Apply(u"ab==>1\na==>2", u"abac"), u"12c");
   EXPECT_EQ(Apply(u"，==>,", u"abc"), u"abc");
-}
-
-TEST(RuleApplyTest, OddTexts) {
+  // Empty and odd texts.
   EXPECT_EQ(Apply(u"a==>b", u""), u"");
   EXPECT_EQ(Apply(u"", u"abc"), u"abc");
   EXPECT_EQ(Apply(u"<c.1>==>[<1>]",
@@ -290,7 +277,7 @@ TEST(RuleApplyTest, ProgressTitles) {
   ASSERT_FALSE(titles.empty());
   EXPECT_EQ(titles.back(), u"码表格式转换 - 转换文本 , 总数：5，完成：5");
   titles.clear();
-  ConvertLayoutText(u"a b\r\nc d", u" ", Layout::kOneEntryLeftCode, out, record);
+  ConvertLayoutText(u"a b\r\nc d", u" ", kOne, out, record);
   ASSERT_FALSE(titles.empty());
   EXPECT_EQ(titles.back(), u"码表格式转换 - 转换行数：2");
   // Throttled: a large text gives a handful of titles, not one per unit.
@@ -306,6 +293,13 @@ class RuleFileTest : public ::testing::Test {
     return dir_ / "table.txt";
   }
   std::filesystem::path Output() const { return ConversionOutputPath(dir_ / "table.txt"); }
+  Result<uint64_t> Rules(std::string_view bytes, std::u16string_view rules) {
+    return RunRuleConversion(fs_, Source(bytes), rules, Output());
+  }
+  Result<uint64_t> Layouts(std::string_view bytes, std::u16string_view separators,
+                           Layout layout = kOne) {
+    return RunLayoutConversion(fs_, Source(bytes), separators, layout, Output());
+  }
 
   test::ScratchDir dir_;
   FileSystem& fs_ = test::DiskFs();
@@ -324,13 +318,13 @@ TEST_F(RuleFileTest, RuleRunWritesUtf16WithMark) {
   EXPECT_EQ(titles.front(), u"码表格式转换 - 读取规则定义");
 
   // An empty source is converted to an empty result.
-  ASSERT_OK(RunRuleConversion(fs_, Source(""), u"a==>b", Output()));
+  ASSERT_OK(Rules("", u"a==>b"));
   EXPECT_EQ(ReadBytes(Output()), "\xFF\xFE");
 
   // Output larger than one written piece arrives whole.
   std::u16string big;
   for (int i = 0; i < 40000; ++i) big.append(u"a中\r\n");
-  ASSERT_OK(RunRuleConversion(fs_, Source(Utf16Le(big)), u"a==>bb\n<row.1>==><s>", Output()));
+  ASSERT_OK(Rules(Utf16Le(big), u"a==>bb\n<row.1>==><s>"));
   EXPECT_EQ(ReadBytes(Output()), Utf16Le(Apply(u"a==>bb\n<row.1>==><s>", big)));
 }
 
@@ -347,51 +341,40 @@ TEST_F(RuleFileTest, FailuresWriteNothing) {
   EXPECT_NE(missing.status().message().find("missing.txt"), std::string::npos);
   EXPECT_FALSE(RunRuleConversion(fs_, dir_.path(), u"a==>b", Output()).IsOk());
   // Layout mode: unreadable, or no line with two fields.
-  EXPECT_FALSE(
-      RunLayoutConversion(fs_, dir_ / "missing.txt", u"空格", Layout::kOneEntryLeftCode, Output())
-          .IsOk());
-  EXPECT_FALSE(RunLayoutConversion(fs_, Source("one\r\ntwo\r\n"), u"空格",
-                                   Layout::kOneEntryLeftCode, Output())
-                   .IsOk());
-  EXPECT_FALSE(
-      RunLayoutConversion(fs_, Source("a b"), u"", Layout::kOneEntryLeftCode, Output()).IsOk());
+  EXPECT_FALSE(RunLayoutConversion(fs_, dir_ / "missing.txt", u"空格", kOne, Output()).IsOk());
+  EXPECT_FALSE(Layouts("one\r\ntwo\r\n", u"空格").IsOk());
+  EXPECT_FALSE(Layouts("a b", u"").IsOk());
   EXPECT_EQ(ReadBytes(Output()), "old");
   // An output that cannot be created.
   EXPECT_FALSE(RunRuleConversion(fs_, Source("a"), u"a==>b", dir_ / "no" / "out.txt").IsOk());
 }
 
 TEST_F(RuleFileTest, LayoutRunReadsAnyEncoding) {
-  Result<uint64_t> lines = RunLayoutConversion(fs_, Source(test::Gbk(u"a 啊 阿\r\nb\r\n")),
-                                               u"TAB,空格", Layout::kManyEntriesLeftCode, Output());
+  Result<uint64_t> lines = Layouts(test::Gbk(u"a 啊 阿\r\nb\r\n"), u"TAB,空格", kEntries);
   ASSERT_OK(lines);
   EXPECT_EQ(lines.value(), 1u);
   EXPECT_EQ(ReadBytes(Output()), Utf16Le(u"啊\ta\r\n阿\ta\r\n"));
   // Only the first 127 units of the separator text count.
   const std::u16string commas = Repeat(u',', 127);
-  EXPECT_FALSE(RunLayoutConversion(fs_, Source("a b"), Cat({commas, u"空格"}),
-                                   Layout::kOneEntryLeftCode, Output())
-                   .IsOk());
-  EXPECT_OK(RunLayoutConversion(fs_, Source("a b"), Cat({commas.substr(1), u" "}),
-                                Layout::kOneEntryLeftCode, Output()));
+  EXPECT_FALSE(Layouts("a b", Cat({commas, u"空格"})).IsOk());
+  EXPECT_OK(Layouts("a b", Cat({commas.substr(1), u" "})));
 }
 
 TEST_F(RuleFileTest, RuleFilesDecodeAlike) {
   const std::u16string rules = u"，==>,\r\n<c.0><s.1><l.0>==><3><t><1>\r\n";
-  const std::u16string text = u"中文 zw，\r\n";
-  const std::u16string expected = u"zw\t中文,\r\n";
   for (const std::string& bytes :
        {test::Utf8(rules), Utf16Le(rules), test::Utf16Be(rules), test::Gbk(rules)}) {
     WriteBytes(dir_ / "rules.txt", bytes);
     Result<TextBuffer> decoded = ReadTextFile(fs_, dir_ / "rules.txt");
     ASSERT_OK(decoded);
-    ASSERT_OK(RunRuleConversion(fs_, Source(test::Utf8(text)), decoded->text, Output()));
-    EXPECT_EQ(ReadBytes(Output()), Utf16Le(expected));
+    ASSERT_OK(Rules(test::Utf8(u"中文 zw，\r\n"), decoded->text));
+    EXPECT_EQ(ReadBytes(Output()), Utf16Le(u"zw\t中文,\r\n"));
   }
   // Rules past the first 4095 units of the rule text do not count.
   std::u16string longText = u"a==>b";
   while (longText.size() < kRuleTextLimit) longText.append(u"\n");
   longText.append(u"c==>d");
-  ASSERT_OK(RunRuleConversion(fs_, Source("ac"), longText, Output()));
+  ASSERT_OK(Rules("ac", longText));
   EXPECT_EQ(ReadBytes(Output()), Utf16Le(u"bc"));
 }
 

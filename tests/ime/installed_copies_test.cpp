@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <map>
-#include <optional>
 #include <stdexcept>
 
 #include "support/fake_prefix.h"
@@ -31,17 +30,6 @@ class InstalledCopiesTest : public ::testing::Test {
   test::ScratchDir dir_;
   FakePrefix prefix_;
 };
-
-TEST_F(InstalledCopiesTest, NoRegistryOrNoCopiesKeyMeansNoCopies) {
-  EXPECT_TRUE(Load().List().empty());
-
-  prefix_.SetValue(u"Software\\Other\\abc", u"IMEName", u"abc");
-  prefix_.WriteRegistry();
-  const InstalledCopies copies = Load();
-  EXPECT_TRUE(copies.List().empty());
-  EXPECT_FALSE(copies.ModuleName(u"abc").has_value());
-  EXPECT_EQ(copies.DisplayName(u"abc"), u"");
-}
 
 TEST_F(InstalledCopiesTest, ListsTheCopiesWhoseModuleIsPresentInEveryRegistryStyle) {
   prefix_.AddCopy(u"五笔", u"mirel_wb", u"Mirel五笔");
@@ -115,37 +103,45 @@ TEST_F(InstalledCopiesTest, ModuleNamesThatLeaveTheirFolderAreAbsent) {
   }
 }
 
-TEST_F(InstalledCopiesTest, AnUnreadableOrForeignRegistryIsAnError) {
+// No registry, or one without the copies' key, means no copies; one that
+// cannot be read is an error.
+TEST_F(InstalledCopiesTest, RegistriesWithoutCopiesOrUnreadable) {
+  EXPECT_TRUE(Load().List().empty());
+  prefix_.SetValue(u"Software\\Other\\abc", u"IMEName", u"abc");
+  prefix_.WriteRegistry();
+  const InstalledCopies copies = Load();
+  EXPECT_TRUE(copies.List().empty());
+  EXPECT_FALSE(copies.ModuleName(u"abc").has_value());
+  EXPECT_EQ(copies.DisplayName(u"abc"), u"");
+
   WriteBytes(prefix_.SystemReg(), "not a registry\n");
   Result<InstalledCopies> foreign = InstalledCopies::Load(test::DiskFs(), prefix_.Environment());
   ASSERT_FALSE(foreign.IsOk());
   EXPECT_NE(foreign.status().message().find("system.reg"), std::string::npos);
-
   fs::remove(prefix_.SystemReg());
   fs::create_directory(prefix_.SystemReg());
   EXPECT_FALSE(InstalledCopies::Load(test::DiskFs(), prefix_.Environment()).IsOk());
 }
 
-// Sets or unsets environment variables for one scope and restores them.
-class ScopedEnvironment {
+// Restores the variables FromProcess reads when the test ends.
+class SavedEnvironment {
  public:
-  void Set(const char* name, const char* value) {
-    if (saved_.find(name) == saved_.end()) {
-      const char* old = ::getenv(name);
-      saved_[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
+  static constexpr const char* kNames[] = {"MIREL_REGISTRY", "MIREL_SYSTEM_DIR",
+                                           "MIREL_COMMON_APPDATA", "WINEPREFIX", "HOME"};
+  SavedEnvironment() {
+    for (const char* name : kNames) {
+      if (const char* value = ::getenv(name)) saved_[name] = value;
       ::unsetenv(name);
     }
   }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) Set(name.c_str(), value ? value->c_str() : nullptr);
+  ~SavedEnvironment() {
+    for (const char* name : kNames) {
+      if (saved_.count(name)) ::setenv(name, saved_[name].c_str(), 1);
+    }
   }
 
  private:
-  std::map<std::string, std::optional<std::string>> saved_;
+  std::map<std::string, std::string> saved_;
 };
 
 using PathList = std::vector<fs::path>;
@@ -156,25 +152,21 @@ PathList Paths() {
 }
 
 TEST(InstalledEnvironmentTest, FromProcessFollowsTheVariables) {
-  ScopedEnvironment scope;
-  for (const char* name : {"MIREL_REGISTRY", "MIREL_SYSTEM_DIR", "MIREL_COMMON_APPDATA"}) {
-    scope.Set(name, nullptr);
-  }
-  scope.Set("WINEPREFIX", nullptr);
-  scope.Set("HOME", "/home/someone");
+  const SavedEnvironment saved;
+  ::setenv("HOME", "/home/someone", 1);
   EXPECT_EQ(Paths(), (PathList{"/home/someone/.wine/system.reg",
                                "/home/someone/.wine/drive_c/windows/system32",
                                "/home/someone/.wine/drive_c/ProgramData"}));
-  scope.Set("WINEPREFIX", "/opt/prefix");
+  ::setenv("WINEPREFIX", "/opt/prefix", 1);
   EXPECT_EQ(Paths(), (PathList{"/opt/prefix/system.reg", "/opt/prefix/drive_c/windows/system32",
                                "/opt/prefix/drive_c/ProgramData"}));
-  scope.Set("MIREL_REGISTRY", "/r/export.reg");
-  scope.Set("MIREL_SYSTEM_DIR", "/r/sys");
-  scope.Set("MIREL_COMMON_APPDATA", "/r/data");
+  ::setenv("MIREL_REGISTRY", "/r/export.reg", 1);
+  ::setenv("MIREL_SYSTEM_DIR", "/r/sys", 1);
+  ::setenv("MIREL_COMMON_APPDATA", "/r/data", 1);
   EXPECT_EQ(Paths(), (PathList{"/r/export.reg", "/r/sys", "/r/data"}));
   // Set but empty counts as unset.
-  scope.Set("MIREL_REGISTRY", "");
-  scope.Set("WINEPREFIX", "");
+  ::setenv("MIREL_REGISTRY", "", 1);
+  ::setenv("WINEPREFIX", "", 1);
   EXPECT_EQ(Paths(), (PathList{"/home/someone/.wine/system.reg", "/r/sys", "/r/data"}));
 }
 

@@ -24,10 +24,7 @@ using Names = std::vector<std::u16string>;
 
 TEST(RegistryFileTest, ReadsRegistryEditorExportsInBothEncodings) {
   const std::u16string body =
-      u"\r\n"
-      u"; exported for the tests\r\n"
-      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\MirelIME3]\r\n"
-      u"\r\n"
+      u"\r\n; exported for the tests\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\MirelIME3]\r\n\r\n"
       u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\MirelIME3\\abc]\r\n"
       u"\"IMEName\"=\"中文abc\"\r\n"
       u"\"Path\"=\"C:\\\\Program Files\\\\\\\"q\\\"\"\r\n"
@@ -37,10 +34,8 @@ TEST(RegistryFileTest, ReadsRegistryEditorExportsInBothEncodings) {
       u"\"Blob\"=hex:01,02,\\\r\n"
       u"  03\r\n"
       u"\"Lines\"=hex(7):41,00,00,00,00,00\r\n"
-      u"[HKEY_CURRENT_USER\\SOFTWARE\\MirelIME3\\user]\r\n"
-      u"\"IMEName\"=\"user\"\r\n"
-      u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\MirelIME3\\gone]\r\n"
-      u"\"IMEName\"=\"gone\"\r\n"
+      u"[HKEY_CURRENT_USER\\SOFTWARE\\MirelIME3\\user]\r\n\"IMEName\"=\"user\"\r\n"
+      u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\MirelIME3\\gone]\r\n\"IMEName\"=\"gone\"\r\n"
       u"[HKLM\\SOFTWARE\\MirelIME3\\short]\r\n";
   // REG_EXPAND_SZ "%SystemRoot%\中" of the last key, over two lines, in the
   // byte encoding of each version.
@@ -80,16 +75,9 @@ TEST(RegistryFileTest, ReadsRegistryEditorExportsInBothEncodings) {
 
 TEST(RegistryFileTest, ReadsWineSystemReg) {
   const std::u16string text =
-      u"WINE REGISTRY Version 2\n"
-      u";; All keys relative to \\\\Machine\n"
-      u"\n"
-      u"#arch=win64\n"
-      u"\n"
-      u"[Software\\\\MirelIME3] 1733212345\n"
-      u"#time=1d9e0c3b2a1f000\n"
-      u"\n"
-      u"[Software\\\\MirelIME3\\\\abc] 1733212345\n"
-      u"#time=1d9e0c3b2a1f000\n"
+      u"WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+      u"[Software\\\\MirelIME3] 1733212345\n#time=1d9e0c3b2a1f000\n\n"
+      u"[Software\\\\MirelIME3\\\\abc] 1733212345\n#time=1d9e0c3b2a1f000\n"
       u"\"IMEName\"=\"abc\"\n"
       u"\"Escapes\"=\"q\\\"b\\\\s\\nn\\rr\\tt\\x4e2d\\x41g\\33.\"\n"
       u"\"Cut\"=\"a\\0b\"\n"
@@ -101,9 +89,7 @@ TEST(RegistryFileTest, ReadsWineSystemReg) {
       u"\"Dword\"=dword:00000001\n"
       u"\"Raw\"=\"中文\"\n"
       u"\"Na\\\"me\"=\"quoted name\"\n"
-      u"\n"
-      u"[Software\\\\MirelIME3\\\\x\\]y] 1733212399\n"
-      u"\"IMEName\"=\"bracket\"\n";
+      u"\n[Software\\\\MirelIME3\\\\x\\]y] 1733212399\n\"IMEName\"=\"bracket\"\n";
   ScratchDir dir;
   WriteBytes(dir / "system.reg", test::Utf8(text));
   Result<RegistryFile> loaded = RegistryFile::Load(test::DiskFs(), dir / "system.reg");
@@ -248,14 +234,14 @@ TEST(RegistryFileTest, RefusesFilesOfOtherKinds) {
   // Blank lines and blanks before the header are fine.
   EXPECT_OK(RegistryFile::Parse(u"\r\n  REGEDIT4  \r\n"));
 
+  // Files that cannot be read or are not registries are named.
   ScratchDir dir;
   WriteBytes(dir / "notes.reg", "just some notes\n");
-  Result<RegistryFile> notes = RegistryFile::Load(test::DiskFs(), dir / "notes.reg");
-  ASSERT_FALSE(notes.IsOk());
-  EXPECT_NE(notes.status().message().find("notes.reg"), std::string::npos);
-  Result<RegistryFile> missing = RegistryFile::Load(test::DiskFs(), dir / "missing.reg");
-  ASSERT_FALSE(missing.IsOk());
-  EXPECT_NE(missing.status().message().find("missing.reg"), std::string::npos);
+  for (const char* name : {"notes.reg", "missing.reg"}) {
+    Result<RegistryFile> file = RegistryFile::Load(test::DiskFs(), dir / name);
+    ASSERT_FALSE(file.IsOk());
+    EXPECT_NE(file.status().message().find(name), std::string::npos);
+  }
 }
 
 }  // namespace
