@@ -1,5 +1,6 @@
 #include "store/table_store.h"
 
+#include "platform/temp_folder.h"
 #include "store/save_check.h"
 #include "support/test_support.h"
 
@@ -56,6 +57,54 @@ TEST_F(TableStoreTest, EmptyFilesOpenWithNoRowsAndTextsWithoutRowsAreRefused) {
   }
   EXPECT_TRUE(test::Says(LoadBytes(Utf16Le(u"三 \r\n四")),
                          "2 lines without a TAB were left out (lines 1, 2)"));
+}
+
+// A tool's store decodes straight into its working memory; whatever the
+// bytes, it must read them as the editor's store does, and keep editing and
+// saving them alike.
+TEST_F(TableStoreTest, ToolsReadEveryTextAsTheEditorDoes) {
+  // Large enough to be decoded and split on two cores.
+  std::u16string large;
+  for (int k = 0; k < 700000; ++k) {
+    const std::u16string code(1 + k % 5, static_cast<char16_t>(u'a' + k % 26));
+    if (k % 1000 == 7) {
+      large += u"no tab\r\n";
+      continue;
+    }
+    large.append(u"词").append(code, 0, k % 2).append(u"\t").append(code, k % 2).append(u"\r\n");
+  }
+  const std::string utf8Large = test::Utf8(large);
+  const std::vector<std::string> cases = {
+      test::Utf8(u"a\tb\nc\td\re\tf\r\n\r\n# comment\ng\th\ti\t\tj"),
+      "\xEF\xBB\xBF" + test::Utf8(u"工\ta\r\n\xFEFF\r\n戈\tb"),
+      Utf16Le(std::u16string(u"x\ty\0p\tq\r\nno tab\r\n\U00020000\tz", 27)),
+      std::string("\xFE\xFF\x4E\x00\x00\x09\x00\x61", 8),
+      "\xB9\xA4\ta\r\n\xB8\xEA\tb\r\n",  // the legacy code page
+      "a\tb\xFF\r\nc\td\r\n",            // ill-formed, yet UTF-8 at first sight
+      std::string("a\tb\0c\r\nd\0\te\n", 13),
+      utf8Large,
+      utf8Large.substr(0, utf8Large.size() / 2) + '\0' + utf8Large.substr(utf8Large.size() / 2),
+  };
+  Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(dir_.path());
+  ASSERT_OK(temp);
+  for (size_t k = 0; k < cases.size(); ++k) {
+    SCOPED_TRACE(k);
+    TableStore tool(fs_, *temp.value(), nullptr, WorkingData::kMemory);
+    ASSERT_OK(LoadBytes(cases[k]));
+    Result<uint32_t> loaded = tool.LoadTable(dir_ / "table.txt");
+    ASSERT_OK(loaded);
+    EXPECT_EQ(loaded.value(), store_->RowCount());
+    EXPECT_EQ(tool.encoding(), store_->encoding());
+    EXPECT_EQ(tool.linesWithoutTab().Describe(), store_->linesWithoutTab().Describe());
+    EXPECT_EQ(tool.linesWithoutTab().texts(), store_->linesWithoutTab().texts());
+    for (TableStore* s : {store_.get(), &tool}) {
+      ASSERT_OK(s->InsertRows(0, {u"新\tx"}));
+      s->SortByCode(2);
+    }
+    ASSERT_OK(tool.SaveTable(SaveMode::kSaveAs, dir_ / "tool.txt"));
+    ASSERT_OK(store_->SaveTable(SaveMode::kSaveAs, dir_ / "editor.txt"));
+    EXPECT_EQ(ReadBytes(dir_ / "tool.txt"), ReadBytes(dir_ / "editor.txt"));
+  }
 }
 
 TEST_F(TableStoreTest, FilterIsACaseSensitivePrefixOrExactMatchOnTheCode) {
