@@ -23,12 +23,6 @@ using test::TableBytes;
 using test::WriteBytes;
 using Args = std::vector<std::string>;
 
-std::string Joined(const Args& args) {
-  std::string shown;
-  for (const std::string& arg : args) shown += arg + " ";
-  return shown;
-}
-
 class ToolCliTest : public ::testing::Test {
  protected:
   int Run(Args args) {
@@ -41,12 +35,12 @@ class ToolCliTest : public ::testing::Test {
   // A status other than `status` shows the command and what it said.
   bool Expect(int status, const Args& args) {
     const int got = Run(args);
-    EXPECT_EQ(got, status) << Joined(args) << "\n" << err_.str();
+    EXPECT_EQ(got, status) << ::testing::PrintToString(args) << "\n" << err_.str();
     return got == status;
   }
   void ExpectSays(int status, const Args& args, std::string_view says) {
     Expect(status, args);
-    EXPECT_TRUE(test::Holds(err_.str(), says)) << Joined(args);
+    EXPECT_TRUE(test::Holds(err_.str(), says)) << ::testing::PrintToString(args);
   }
   std::string At(std::string_view name = "t.txt") const { return (dir_ / name).string(); }
   std::string Read(std::string_view name) const { return ReadBytes(dir_ / name); }
