@@ -23,6 +23,12 @@ inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& 
   return files;
 }
 
+// Writes `bytes` to `path`, making its folders first.
+inline void Put(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  WriteBytes(path, bytes);
+}
+
 class LinuxToolTest : public ::testing::Test {
  protected:
   LinuxToolTest() {
@@ -32,6 +38,7 @@ class LinuxToolTest : public ::testing::Test {
   }
 
   std::filesystem::path sys() const { return dir_ / "sys"; }
+  std::string At(std::string_view name) const { return (dir_ / name).string(); }
 
   int Run(std::vector<std::string> args, FileSystem& files = DiskFs()) {
     out_.str("");
@@ -41,6 +48,16 @@ class LinuxToolTest : public ::testing::Test {
     io.linuxTables = env_;
     io.programs = programs_;
     return RunTool(args, io);
+  }
+  // A status other than `status` shows the command and what it said.
+  bool Expect(int status, const std::vector<std::string>& args) {
+    const int got = Run(args);
+    EXPECT_EQ(got, status) << ::testing::PrintToString(args) << "\n" << err_.str();
+    return got == status;
+  }
+  void ExpectSays(int status, const std::vector<std::string>& args, std::string_view says) {
+    Expect(status, args);
+    EXPECT_TRUE(Holds(err_.str(), says)) << args[0];
   }
 
   ScratchDir dir_;

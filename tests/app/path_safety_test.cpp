@@ -12,6 +12,7 @@ namespace mirel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Put;
 using test::ReadBytes;
 using test::Snapshot;
 using test::WriteBytes;
@@ -27,13 +28,9 @@ constexpr const char* kRime = "---\nname: rr\nversion: \"1\"\n...\n工\ta\t10\n�
 class PathSafetyTest : public test::LinuxToolTest {
  protected:
   PathSafetyTest() {
-    fs::create_directories(sys() / "rime-data");
-    fs::create_directories(sys() / "fcitx5/inputmethod");
-    fs::create_directories(sys() / "fcitx5/table");
-    fs::create_directories(env_.dataHome / "fcitx5/inputmethod");
-    WriteBytes(sys() / "rime-data/rr.dict.yaml", kRime);
-    WriteBytes(sys() / "fcitx5/inputmethod/tt.conf", "[Table]\nFile=table/tt.txt\n");
-    WriteBytes(sys() / "fcitx5/table/tt.txt", "KeyCode=abc\nLength=3\n[Data]\na 工\n");
+    Put(sys() / "rime-data/rr.dict.yaml", kRime);
+    Put(sys() / "fcitx5/inputmethod/tt.conf", "[Table]\nFile=table/tt.txt\n");
+    Put(sys() / "fcitx5/table/tt.txt", "KeyCode=abc\nLength=3\n[Data]\na 工\n");
     WriteBytes(dir_ / "mine.txt", "式\tab\n");
   }
 };
@@ -41,9 +38,9 @@ class PathSafetyTest : public test::LinuxToolTest {
 TEST_F(PathSafetyTest, InstallNeverWritesASystemFolder) {
   const auto system = Snapshot(sys());
   // A user configuration whose table climbs out into the system folder.
-  WriteBytes(env_.dataHome / "fcitx5/inputmethod/tt.conf",
-             "[Table]\nFile=../../../../sys/fcitx5/table/tt.txt\n");
-  EXPECT_EQ(Run({"linux", "install", (dir_ / "mine.txt").string(), "fcitx5:tt"}), 0) << err_.str();
+  Put(env_.dataHome / "fcitx5/inputmethod/tt.conf",
+      "[Table]\nFile=../../../../sys/fcitx5/table/tt.txt\n");
+  Expect(0, {"linux", "install", At("mine.txt"), "fcitx5:tt"});
   EXPECT_EQ(Snapshot(sys()), system);
   EXPECT_TRUE(test::Holds(ReadBytes(env_.dataHome / "fcitx5/table/tt.txt"), "ab 式"));
 
@@ -52,8 +49,8 @@ TEST_F(PathSafetyTest, InstallNeverWritesASystemFolder) {
   fs::create_directories(env_.dataHome / "fcitx5/rime");
   fs::create_directories(env_.configHome / "ibus");
   fs::create_directory_symlink(sys() / "rime-data", env_.configHome / "ibus/rime");
-  EXPECT_EQ(Run({"linux", "install", (dir_ / "mine.txt").string(), "rime:rr"}), 1);
-  EXPECT_TRUE(test::Holds(err_.str(), "lies in the system folder " + sys().string()));
+  ExpectSays(1, {"linux", "install", At("mine.txt"), "rime:rr"},
+             "lies in the system folder " + sys().string());
   EXPECT_EQ(Snapshot(sys()), system);
   EXPECT_FALSE(fs::exists(env_.dataHome / "fcitx5/rime/rr.dict.yaml"));
 
@@ -75,30 +72,26 @@ TEST_F(PathSafetyTest, ADefaultOutputNeverReplacesItsInput) {
   const fs::path source = dir_ / "x.dict.yaml";
   WriteBytes(source, kRime);
   fs::create_symlink(source, dir_ / "y.dict.yaml");
-  for (const std::string& given :
-       {source.string(), (dir_ / "./x.dict.yaml").string(), (dir_ / "y.dict.yaml").string()}) {
-    EXPECT_EQ(Run({"convert", given, "--to", "rime"}), 1) << given;
-    EXPECT_TRUE(test::Holds(err_.str(), "the default output is the input"));
+  for (const std::string& given : {source.string(), At("./x.dict.yaml"), At("y.dict.yaml")}) {
+    ExpectSays(1, {"convert", given, "--to", "rime"}, "the default output is the input");
   }
   EXPECT_EQ(ReadBytes(source), kRime);
-  EXPECT_EQ(Run({"convert", source.string(), "--to", "rime", "-o", (dir_ / "o.yaml").string()}), 0)
-      << err_.str();
+  Expect(0, {"convert", source.string(), "--to", "rime", "-o", At("o.yaml")});
 
   // A table named like its tool's default result.
   const fs::path named = dir_ / "[ 去重结果 ].txt";
   WriteBytes(named, "工\ta\n工\ta\n");
-  EXPECT_EQ(Run({"dedup", named.string()}), 1);
+  Expect(1, {"dedup", named.string()});
   EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
   // The batch tools always write that name, so the same source is refused.
-  EXPECT_EQ(Run({"batch", "/do=删除重复", "/源码表文件=" + named.string()}), 1);
-  EXPECT_TRUE(test::Holds(err_.str(), "rename the source"));
+  ExpectSays(1, {"batch", "/do=删除重复", "/源码表文件=" + named.string()}, "rename the source");
   EXPECT_EQ(ReadBytes(named), "工\ta\n工\ta\n");
 }
 
 TEST_F(PathSafetyTest, AnEndlessInputIsRefusedAtTheMemoryBound) {
   fs::create_symlink("/dev/zero", dir_ / "zero.txt");
   SmallMachine small;
-  EXPECT_EQ(Run({"dedup", (dir_ / "zero.txt").string()}, small), 1);
+  EXPECT_EQ(Run({"dedup", At("zero.txt")}, small), 1);
   EXPECT_TRUE(test::Holds(err_.str(), "zero.txt: too large: more than 32 MiB"));
   // A table under a Rime name that is a device is no table to list.
   fs::create_symlink("/dev/zero", sys() / "rime-data/zz.dict.yaml");
@@ -108,14 +101,14 @@ TEST_F(PathSafetyTest, AnEndlessInputIsRefusedAtTheMemoryBound) {
 
 TEST_F(PathSafetyTest, NamesWithLineFeedsAndTabsStayOnTheirLine) {
   WriteBytes(sys() / "rime-data/a\nrime:forged\trime\t9\tsystem\t.dict.yaml", kRime);
-  ASSERT_EQ(Run({"linux", "list"}), 0) << err_.str();
+  ASSERT_TRUE(Expect(0, {"linux", "list"}));
   const std::string listing = out_.str();
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 4) << listing;  // header + 3
   EXPECT_EQ(listing.find('\t'), std::string::npos);
   EXPECT_TRUE(test::Holds(listing, "rime:a\\x0arime:forged\\x09rime"));
 
   // In a message too.
-  EXPECT_EQ(Run({"dedup", (dir_ / "no\nmirel-tool: ok").string()}), 1);
+  Expect(1, {"dedup", At("no\nmirel-tool: ok")});
   const std::string message = err_.str();
   EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
 }

@@ -31,10 +31,11 @@ class TableEditorTest : public test::StoreTest {
   }
   void Filter(std::u16string_view text = {}) { ASSERT_OK(store_->ApplyFilter(text, false)); }
   static RowSelection Select(std::vector<uint32_t> rows) { return RowSelection{rows, {}}; }
-  std::vector<std::u16string> Entries() const {
-    std::vector<std::u16string> entries;
-    for (const std::u16string& row : Rows()) entries.push_back(row.substr(0, row.find(u'\t')));
-    return entries;
+  // The entries of every row, in order, one space between.
+  std::u16string Order() const {
+    std::u16string entries;
+    for (const std::u16string& row : Rows()) entries += row.substr(0, row.find(u'\t')) + u" ";
+    return entries.substr(0, entries.size() - 1);
   }
 
   TableEditor editor_;
@@ -111,43 +112,42 @@ TEST_F(TableEditorTest, EveryKindOfChangeUndoesAndRedoesBackToTheSavedState) {
 }
 
 TEST_F(TableEditorTest, MovesCarryTheSelectionAndUndoUnderAFilter) {
-  OpenLetters(8);
-  RowSelection after = editor_.MoveUp(Select({0, 3}));
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r3", u"r2", u"r4", u"r5", u"r6", u"r7"}));
-  EXPECT_EQ(after.rows, (std::vector<uint32_t>{0, 2}));
-  EXPECT_EQ(after.current, 2u);
-
-  OpenLetters(8);
-  after = editor_.MoveToTop(Select({3, 5}));
-  EXPECT_EQ(Entries(), (Lines{u"r5", u"r3", u"r0", u"r1", u"r2", u"r4", u"r6", u"r7"}));
-  EXPECT_EQ(after.rows, (std::vector<uint32_t>{0, 1}));
-
-  OpenLetters(8);
-  after = editor_.MoveToEnd(Select({2, 7}));
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r3", u"r4", u"r5", u"r6", u"r2", u"r7"}));
-  EXPECT_EQ(after.rows, (std::vector<uint32_t>{6, 7}));
-
-  OpenLetters(8);
-  after = editor_.MoveDown(Select({1, 2, 7}));
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r3", u"r1", u"r2", u"r4", u"r5", u"r6", u"r7"}));
-  EXPECT_EQ(after.rows, (std::vector<uint32_t>{2, 3, 7}));
-
+  using Move = RowSelection (TableEditor::*)(const RowSelection&);
+  struct Case {
+    Move move;
+    std::vector<uint32_t> selected;
+    std::u16string_view order;
+    RowSelection after;  // the focus on the last row moved
+  };
+  const Case cases[] = {
+      {&TableEditor::MoveUp, {0, 3}, u"r0 r1 r3 r2 r4 r5 r6 r7", {{0, 2}, 2}},
+      {&TableEditor::MoveToTop, {3, 5}, u"r5 r3 r0 r1 r2 r4 r6 r7", {{0, 1}, 1}},
+      {&TableEditor::MoveToEnd, {2, 7}, u"r0 r1 r3 r4 r5 r6 r2 r7", {{6, 7}, 6}},
+      {&TableEditor::MoveDown, {1, 2, 7}, u"r0 r3 r1 r2 r4 r5 r6 r7", {{2, 3, 7}, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.selected));
+    OpenLetters(8);
+    const RowSelection after = (editor_.*c.move)(Select(c.selected));
+    EXPECT_EQ(Order(), c.order);
+    EXPECT_EQ(after.rows, c.after.rows);
+    EXPECT_EQ(after.current, c.after.current);
+  }
   // Nothing to move: no undo step.
   OpenLetters(4);
-  after = editor_.MoveUp(RowSelection{{0, 1}, 1});
-  EXPECT_EQ(after, (RowSelection{{0, 1}, 1}));
+  EXPECT_EQ(editor_.MoveUp(RowSelection{{0, 1}, 1}), (RowSelection{{0, 1}, 1}));
   EXPECT_FALSE(editor_.CanUndo());
 
   // Under a filter the hidden rows between move along, and come back.
   OpenLetters(8);
   Filter(u"b");  // r1 r4 r7
   editor_.MoveToTop(Select({2}));
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r7", u"r1", u"r2", u"r3", u"r4", u"r5", u"r6"}));
+  EXPECT_EQ(Order(), u"r0 r7 r1 r2 r3 r4 r5 r6");
   editor_.MoveDown(Select({0}));
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r7", u"r2", u"r3", u"r4", u"r5", u"r6"}));
+  EXPECT_EQ(Order(), u"r0 r1 r7 r2 r3 r4 r5 r6");
   ASSERT_OK(editor_.Undo());
   ASSERT_OK(editor_.Undo());
-  EXPECT_EQ(Entries(), (Lines{u"r0", u"r1", u"r2", u"r3", u"r4", u"r5", u"r6", u"r7"}));
+  EXPECT_EQ(Order(), u"r0 r1 r2 r3 r4 r5 r6 r7");
   EXPECT_FALSE(store_->dirty());
 }
 
@@ -155,13 +155,10 @@ TEST_F(TableEditorTest, DeleteUnderAFilterAndItsUndoPutRowsBackInPlace) {
   OpenLetters(12);
   Filter(u"a");                                                   // r0 r3 r6 r9
   EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{1, 3, 7}), 2u);  // 7 is not a visible row
-  EXPECT_EQ(Entries(),
-            (Lines{u"r0", u"r1", u"r2", u"r4", u"r5", u"r6", u"r7", u"r8", u"r10", u"r11"}));
+  EXPECT_EQ(Order(), u"r0 r1 r2 r4 r5 r6 r7 r8 r10 r11");
   ASSERT_OK(editor_.Undo());
   Filter();
-  EXPECT_EQ(store_->RowCount(), 12u);
-  EXPECT_EQ(Entries()[3], u"r3");
-  EXPECT_EQ(Entries()[9], u"r9");
+  EXPECT_EQ(Order(), u"r0 r1 r2 r3 r4 r5 r6 r7 r8 r9 r10 r11");
   EXPECT_EQ(editor_.Delete(std::vector<uint32_t>{}), 0u);
 }
 

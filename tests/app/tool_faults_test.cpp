@@ -2,11 +2,9 @@
 // its I/O steps in turn: exit status 1, one message naming the file and the
 // OS's reason, every existing output as it was and no temporary file left.
 // And against reads cut short: the same result as whole reads.
-#include <cstring>
 #include <sstream>
 
 #include "app/tool_cli.h"
-#include "store/compiled_table.h"
 #include "support/fake_prefix.h"
 #include "support/faulty_file_system.h"
 #include "support/test_support.h"
@@ -33,14 +31,8 @@ class ToolFaultsTest : public ::testing::Test {
                static_cast<char16_t>(u'a' + k / 26) + u"\r\n";
     }
     WriteBytes(dir_ / "t.txt", test::Gbk(table));
+    WriteBytes(dir_ / "t.ktb", test::CompiledBytes(table));
     WriteBytes(dir_ / "freq.txt", test::Utf8(u"丁\t3\r\n七\t1\r\n"));
-    OpaqueHeader none;
-    std::string compiled;
-    auto classes = CharacterClassTable::BuiltIn();
-    EXPECT_OK(CompileTableText(table, *classes, none, {}, [&](std::span<const std::byte> piece) {
-      compiled.append(reinterpret_cast<const char*>(piece.data()), piece.size());
-    }));
-    WriteBytes(dir_ / "t.ktb", compiled);
     WriteBytes(dir_ / "kuji.txt", test::Utf8(u"a 啊 阿\r\nb 吧\r\n"));
     WriteBytes(dir_ / "src.txt", test::Utf8(u"a\t啊\r\nb\t吧\r\n"));
     WriteBytes(dir_ / "rules.txt", test::Utf8(u"<all.0><tab.1><all.0><row.2>==><3><t><1><r>\r\n"));
@@ -71,14 +63,14 @@ class ToolFaultsTest : public ::testing::Test {
   std::string At(std::string_view name) const { return (dir_ / name).string(); }
 
   // Runs the command as it should go, then once with each of its I/O steps
-  // failing. A fault in `log` lets the run finish and warn; a fault in a
+  // failing. A fault in `log` fails the run, naming the log; a fault in a
   // file of `goesOn` lets it finish; any other fails it, leaving `outputs`
   // as they were, and `log` too unless the log tells the failure.
-  int FailEachStep(const std::vector<std::string>& args,
-                   const std::vector<std::filesystem::path>& outputs,
-                   const std::filesystem::path& log = {},
-                   const std::vector<std::filesystem::path>& goesOn = {},
-                   bool logTellsFailure = false) {
+  void FailEachStep(const std::vector<std::string>& args,
+                    const std::vector<std::filesystem::path>& outputs,
+                    const std::filesystem::path& log = {},
+                    const std::vector<std::filesystem::path>& goesOn = {},
+                    bool logTellsFailure = false) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
     std::vector<std::filesystem::path> all = outputs;
     if (!log.empty()) all.push_back(log);
@@ -92,15 +84,14 @@ class ToolFaultsTest : public ::testing::Test {
     std::vector<std::string> written;
     for (const auto& file : outputs) written.push_back(ReadBytes(file));
     const std::string printed = out_.str();
-    {
-      // Reads cut short give the same result, byte for byte.
-      SCOPED_TRACE("short reads");
-      kept.Restore();
-      faulty_.Reset();
-      faulty_.ShortReads(7);
-      EXPECT_EQ(Run(args), 0) << err_.str();
-      EXPECT_EQ(out_.str(), printed);
-      for (size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(ReadBytes(outputs[k]), written[k]);
+    // Reads cut short give the same result, byte for byte.
+    kept.Restore();
+    faulty_.Reset();
+    faulty_.ShortReads(7);
+    EXPECT_EQ(Run(args), 0) << "short reads: " << err_.str();
+    EXPECT_EQ(out_.str(), printed) << "short reads";
+    for (size_t k = 0; k < outputs.size(); ++k) {
+      EXPECT_EQ(ReadBytes(outputs[k]), written[k]) << "short reads";
     }
     // Counts the steps for the faults below.
     kept.Restore();
@@ -115,21 +106,19 @@ class ToolFaultsTest : public ::testing::Test {
             EXPECT_EQ(status, 0) << err_.str();
             return;
           }
+          EXPECT_EQ(status, 1) << err_.str();
+          EXPECT_TRUE(NamesTheFault(err_.str(), faulty_));
           if (!log.empty() && at == log) {
-            // An unwritable log fails the run; the log is put in place after
-            // the output, so the output is the old one or this run's.
-            EXPECT_EQ(status, 1) << err_.str();
+            // The log is put in place after the output, so the output is the
+            // old one or this run's.
             EXPECT_TRUE(test::Holds(err_.str(), "error log"));
-            EXPECT_TRUE(NamesTheFault(err_.str(), faulty_));
             for (size_t k = 0; k < outputs.size(); ++k) {
-              const std::string now = ReadBytes(outputs[k]);
-              EXPECT_TRUE(now == written[k] || keptOutputs.Intact()) << outputs[k];
+              EXPECT_TRUE(ReadBytes(outputs[k]) == written[k] || keptOutputs.Intact())
+                  << outputs[k];
             }
             return;
           }
-          EXPECT_EQ(status, 1) << err_.str();
           EXPECT_EQ(err_.str().rfind("mirel-tool", 0), 0u) << err_.str();
-          EXPECT_TRUE(NamesTheFault(err_.str(), faulty_));
           EXPECT_EQ(out_.str().find(" written"), std::string::npos) << out_.str();
           EXPECT_TRUE(logTellsFailure ? keptOutputs.Intact() : kept.Intact());
           EXPECT_TRUE(test::StrayTemps(dir_.path()).empty());
@@ -137,7 +126,6 @@ class ToolFaultsTest : public ::testing::Test {
     EXPECT_GT(faults, 0);
     test::TallyFaults(args[0] + (args[0] == "batch" || args[0] == "installed" ? " " + args[1] : ""),
                       faults);
-    return faults;
   }
 
   test::ScratchDir dir_;
@@ -149,51 +137,49 @@ class ToolFaultsTest : public ::testing::Test {
 };
 
 TEST_F(ToolFaultsTest, TableCommands) {
-  const auto out = dir_ / "out.txt";
-  FailEachStep({"dedup", At("t.txt"), "-o", out.string()}, {out});
-  FailEachStep({"dedup", At("t.ktb"), "-o", out.string()}, {out});
-  FailEachStep({"extract-single", At("t.txt"), "-o", out.string()}, {out});
-  FailEachStep({"sort", At("t.txt"), "--by", "code2", "-o", out.string()}, {out});
-  FailEachStep({"sort", At("t.txt"), "--by", "freq", "--freq", At("freq.txt"), "-o", out.string()},
-               {out});
-  FailEachStep({"export-frequency", At("t.txt"), "-o", out.string()}, {out});
-  FailEachStep({"stats", At("t.txt"), "-o", out.string()}, {out});
+  const std::string out = At("out.txt");
+  FailEachStep({"dedup", At("t.txt"), "-o", out}, {out});
+  FailEachStep({"dedup", At("t.ktb"), "-o", out}, {out});
+  FailEachStep({"extract-single", At("t.txt"), "-o", out}, {out});
+  FailEachStep({"sort", At("t.txt"), "--by", "code2", "-o", out}, {out});
+  FailEachStep({"sort", At("t.txt"), "--by", "freq", "--freq", At("freq.txt"), "-o", out}, {out});
+  FailEachStep({"export-frequency", At("t.txt"), "-o", out}, {out});
+  FailEachStep({"stats", At("t.txt"), "-o", out}, {out});
   FailEachStep({"compile", At("t.txt"), At("out.ktb")}, {dir_ / "out.ktb"});
-  FailEachStep({"decompile", At("t.ktb"), out.string()}, {out});
+  FailEachStep({"decompile", At("t.ktb"), out}, {out});
 }
 
 TEST_F(ToolFaultsTest, Conversions) {
-  const auto out = dir_ / "out.txt";
+  const std::string out = At("out.txt");
   for (const char* to : {"win", "sogou", "qq", "jiajia", "mirel"}) {
-    FailEachStep({"convert", At("kuji.txt"), "--to", to, "-o", out.string()}, {out});
+    FailEachStep({"convert", At("kuji.txt"), "--to", to, "-o", out}, {out});
   }
   WriteBytes(dir_ / "sogou.txt", test::Utf8(u"a,1=啊\r\na,2=阿\r\nb,1=吧\r\n"));
-  FailEachStep({"convert", At("sogou.txt"), "--to", "kuji", "-o", out.string()}, {out});
-  FailEachStep({"convert-rules", At("src.txt"), "--rules", At("rules.txt"), "-o", out.string()},
-               {out});
-  FailEachStep({"convert-layout", At("fields.txt"), "--separators", "空格", "--layout", "2", "-o",
-                out.string()},
-               {out});
+  FailEachStep({"convert", At("sogou.txt"), "--to", "kuji", "-o", out}, {out});
+  FailEachStep({"convert-rules", At("src.txt"), "--rules", At("rules.txt"), "-o", out}, {out});
+  FailEachStep(
+      {"convert-layout", At("fields.txt"), "--separators", "空格", "--layout", "2", "-o", out},
+      {out});
 }
 
 TEST_F(ToolFaultsTest, Generators) {
-  const auto out = dir_ / "out.txt";
-  FailEachStep({"merge", At("t1.txt"), At("t2.txt"), "-o", out.string()}, {out});
-  FailEachStep({"tips", At("codes.txt"), At("contents.txt"), "-o", out.string()}, {out});
-  FailEachStep({"gen-single", At("split.txt"), At("keys.txt"), "-o", out.string(), "--errors",
-                At("errors.txt")},
-               {out}, dir_ / "errors.txt");
+  const std::string out = At("out.txt");
+  FailEachStep({"merge", At("t1.txt"), At("t2.txt"), "-o", out}, {out});
+  FailEachStep({"tips", At("codes.txt"), At("contents.txt"), "-o", out}, {out});
+  FailEachStep(
+      {"gen-single", At("split.txt"), At("keys.txt"), "-o", out, "--errors", At("errors.txt")},
+      {out}, dir_ / "errors.txt");
   // An unreadable character table is logged and the run goes on; a failed
   // run leaves its reason in the log.
-  FailEachStep({"gen-words", At("chars.txt"), At("words.txt"), "-o", out.string(), "--errors",
-                At("errors.txt")},
-               {out}, dir_ / "errors.txt", {dir_ / "chars.txt"}, true);
+  FailEachStep(
+      {"gen-words", At("chars.txt"), At("words.txt"), "-o", out, "--errors", At("errors.txt")},
+      {out}, dir_ / "errors.txt", {dir_ / "chars.txt"}, true);
 }
 
 TEST_F(ToolFaultsTest, InstalledCopies) {
-  const auto out = dir_ / "out.txt";
-  FailEachStep({"installed", "export", "MirelIME3_sp", out.string()}, {out});
-  FailEachStep({"installed", "export", "MirelIME3_sp", out.string(), "--user-library"}, {out});
+  const std::string out = At("out.txt");
+  FailEachStep({"installed", "export", "MirelIME3_sp", out}, {out});
+  FailEachStep({"installed", "export", "MirelIME3_sp", out, "--user-library"}, {out});
   WriteBytes(dir_ / "new.txt", test::Utf8(u"国\tgg\r\n家\tjia\r\n"));
   const auto main = prefix_.DataFolder(u"mirelsp") / "main.ktb";
   const std::string header = ReadBytes(main).substr(36, 34);
