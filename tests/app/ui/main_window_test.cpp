@@ -140,7 +140,11 @@ class MainWindowTest : public QObject, public test::WindowFixture {
     window_->Dispatch(command::kCheckUpdates);
     QVERIFY(services_->messages.last().contains(u"3.0.0"_s));
     QCOMPARE(services_->opened.size(), 1);  // no placeholder address is opened
-    OnNextDialog([](QDialog* dialog) { dialog->findChild<QPushButton*>(u"aboutOk"_s)->click(); });
+    OnNextDialog([](QDialog* dialog) {
+      auto* ok = dialog->findChild<QPushButton*>(u"aboutOk"_s);
+      QVERIFY(ok != nullptr);
+      ok->click();
+    });
     window_->Dispatch(command::kAbout);
     OnNextDialog<RuleConversionDialog>([](RuleConversionDialog* rules) {
       QVERIFY(rules->sourceEdit()->text().isEmpty());
