@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
-#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -23,17 +22,14 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
   Q_OBJECT
 
  private:
-  // 甲 and 乙 share the code a, 乙 second; 丙 alone under ab; 丁 under b.
-  void OpenTable() {
-    const QString path = At("t.txt");
-    WriteFile(path, "\xEF\xBB\xBF甲\ta\n乙\ta\n丙\tab\n丁\tb\n");
-    QVERIFY(window_->OpenTable(path.toStdString()));
-  }
-  // Opens the window through the menu command with a weight list file as
-  // its source, before the first analysis the command queued runs.
+  // Opens the table and the window through the menu command, with a weight
+  // list file as its source before the first analysis the command queued
+  // runs. 甲 and 乙 share the code a, 乙 second; 丙 alone under ab; 丁 under b.
   AnalysisWindow* OpenWindow() {
+    WriteFile(At("t.txt"), "\xEF\xBB\xBF甲\ta\n乙\ta\n丙\tab\n丁\tb\n");
     const QString list = At("weights.txt");
     WriteFile(list, "甲\t100\n乙\t50\n丙\t30\n丁\t20\n甲乙\t40\n");
+    if (!window_->OpenTable(At("t.txt").toStdString())) return nullptr;
     if (!window_->Dispatch(command::kAnalysis)) return nullptr;
     AnalysisWindow* analysis = window_->analysisWindow();
     if (analysis == nullptr) return nullptr;
@@ -60,11 +56,8 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     QVERIFY(!window_->action(command::kAnalysis)->isEnabled());
     window_->Dispatch(command::kAnalysis);
     QVERIFY(window_->analysisWindow() == nullptr);
-    OpenTable();
     AnalysisWindow* analysis = OpenWindow();
-    QVERIFY(analysis != nullptr);
-    QVERIFY(analysis->isWindow());
-    QVERIFY(analysis->isVisible());
+    QVERIFY(analysis != nullptr && analysis->isWindow() && analysis->isVisible());
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QCOMPARE(analysis->windowTitle(), u"方案分析 - t.txt"_s);
     QVERIFY(services_->messages.isEmpty());
@@ -81,8 +74,7 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
     QVERIFY2(colours.size() > 3, "the heat map drew nothing");
 
     // 乙 to the top, unsaved: now 甲 waits, p = 100 / 200.
-    window_->entryList()->selectionModel()->select(
-        window_->model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    window_->entryList()->selectRow(1);
     QVERIFY(window_->Dispatch(command::kMoveToTop));
     QVERIFY(window_->Changed());
     analysis->reanalyzeButton()->click();
@@ -126,7 +118,6 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
   // Double-clicking a costly code shows exactly its rows, whatever filter
   // was typed before.
   void doubleClickingACostlyCodeFiltersTheTable() {
-    OpenTable();
     AnalysisWindow* analysis = OpenWindow();
     QVERIFY(analysis != nullptr);
     QVERIFY(QTest::qWaitForWindowExposed(analysis));
@@ -149,17 +140,14 @@ class AnalysisWindowTest : public QObject, public test::WindowFixture {
   // The report and the heat map are written where the picker says, and a
   // failed write is told, not reported as saved.
   void savesTheReportAsHtmlAndSvg() {
-    OpenTable();
     AnalysisWindow* analysis = OpenWindow();
     QVERIFY(analysis != nullptr);
-    const QString html = At("report.html");
-    const QString svg = At("keys.svg");
-    services_->savePicks = {html, svg};
+    services_->savePicks = {At("report.html"), At("keys.svg")};
     QVERIFY(analysis->SaveHtml());
     QVERIFY(analysis->SaveSvg());
-    QVERIFY(ReadFile(html).starts_with("<!DOCTYPE html>"));
+    QVERIFY(ReadFile(At("report.html")).starts_with("<!DOCTYPE html>"));
     // An XML declaration may come first; the root is the picture.
-    std::string picture = ReadFile(svg);
+    std::string picture = ReadFile(At("keys.svg"));
     if (picture.starts_with("<?xml")) picture.erase(0, picture.find("?>\n") + 3);
     QVERIFY(picture.starts_with("<svg"));
     QCOMPARE(services_->suggestedNames, (QStringList{u"analysis.html"_s, u"heatmap.svg"_s}));

@@ -3,13 +3,18 @@
 // Open() from init() and Close() from cleanup().
 #pragma once
 
+#include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "app/ui/main_window.h"
 #include "fake_ui_services.h"
@@ -20,6 +25,16 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace mirel::test {
+
+// Runs `act` on the next modal dialog, a D, as soon as it shows.
+template <class D = QDialog>
+void OnNextDialog(std::function<void(std::type_identity_t<D>*)> act) {
+  QTimer::singleShot(0, [act] {
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+    QVERIFY(dialog != nullptr);
+    act(dialog);
+  });
+}
 
 inline std::string ReadFile(const QString& path) { return ReadBytes(path.toStdString()); }
 inline void WriteFile(const QString& path, const std::string& bytes) {

@@ -22,11 +22,7 @@ start_editor "Mirel码表编辑器 V3.0" || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 sleep 0.3
 # 文件 → 最近打开的文件 → the first entry.
-xdotool key alt+f
-sleep 0.3
-xdotool key r
-sleep 0.3
-xdotool key 1
+xdotool key --delay 300 alt+f r 1
 wait_title "$(title 3)" >/dev/null || exit 1
 xdotool windowfocus --sync "$window" || exit 1
 sleep 0.3
@@ -49,10 +45,8 @@ editor_pid=""
 # The list still names the table, and nothing in it is a working file.
 recent=$(grep '^recentFiles=' "$work/config/Mirel/mirel-editor.conf")
 case "$recent" in
+  *mirel-*|*kv_*) echo "the recent list names a working file: $recent"; exit 1 ;;
   *rime:rr*) ;;
   *) echo "the recent list lost the table: $recent"; exit 1 ;;
-esac
-case "$recent" in
-  *mirel-*|*kv_*) echo "the recent list names a working file: $recent"; exit 1 ;;
 esac
 echo "reopened rime:rr from the recent list and saved its user copy"

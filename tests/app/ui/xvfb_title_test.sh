@@ -7,27 +7,10 @@ editor="$1"
 grab="$2"
 screenshot="$3"
 work=$(mktemp -d)
-editor_pid=""
-xvfb_pid=""
-trap 'kill $editor_pid $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT INT TERM
+. "$(dirname "$0")/../../support/xvfb.sh"
 
 # UTF-8 with its mark: 中 TAB zh, 国 TAB gg, 人 TAB r (octal: dash's printf has no \x).
 printf '\357\273\277\344\270\255\tzh\r\n\345\233\275\tgg\r\n\344\272\272\tr\r\n' > "$work/t.txt"
-
-. "$(dirname "$0")/../../support/xvfb.sh"
-# Once the window has painted: a picture the size of the window, as PNG.
-take_screenshot() {
-  sleep 1
-  mkdir -p "$(dirname "$screenshot")"
-  size=$(DISPLAY="$display" QT_QPA_PLATFORM=xcb "$grab" "$1" "$screenshot") || return 1
-  width=${size%x*}
-  height=${size#*x}
-  if [ "$width" -lt 400 ] || [ "$height" -lt 200 ]; then
-    echo "the screenshot is only $size"
-    return 1
-  fi
-  echo "screenshot: $screenshot ($size)"
-}
 want='Mirel码表编辑器 V3.0 - 当前总行数：3，筛选编码：无，筛选后个数：3 - t.txt'
 for attempt in 1 2 3; do
   start_xvfb || exit 1
@@ -36,11 +19,18 @@ for attempt in 1 2 3; do
   for i in $(seq 1 100); do
     for id in $(xwininfo -display "$display" -root -tree 2>/dev/null | awk '/0x[0-9a-f]+ /{print $1}'); do
       title=$(xprop -display "$display" -id "$id" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-      if [ "$title" = "$want" ]; then
-        echo "window title: $title"
-        take_screenshot "$id"
-        exit
+      [ "$title" = "$want" ] || continue
+      echo "window title: $title"
+      # Once the window has painted: a picture the size of the window, as PNG.
+      sleep 1
+      mkdir -p "$(dirname "$screenshot")"
+      size=$(DISPLAY="$display" QT_QPA_PLATFORM=xcb "$grab" "$id" "$screenshot") || exit 1
+      if [ "${size%x*}" -lt 400 ] || [ "${size#*x}" -lt 200 ]; then
+        echo "the screenshot is only $size"
+        exit 1
       fi
+      echo "screenshot: $screenshot ($size)"
+      exit 0
     done
     editor_running || break
     sleep 0.1
