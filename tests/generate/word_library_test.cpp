@@ -307,13 +307,11 @@ TEST(WordLibraryTest, FilesAndFailures) {
 
 TEST(WordLibraryTest, WordsAtAndPastTheLongestRuleLength) {
   const std::u16string_view rules = u"p2=l1b1+l2b1\np128=l1b1+r1b1+r1b2\n";
-  const std::u16string longest = std::u16string(127, u'中') + u"国";
-  const std::u16string past = std::u16string(127, u'中') + u"国𠀀";
+  const std::u16string longest = std::u16string(127, u'中') + u"国", past = longest + u"𠀀";
   const std::u16string huge(100000, u'国');
   // Predefined codes on the last character still count at 128 and are
   // left out of the word's text beyond it; the next word starts afresh.
-  const std::u16string words = std::u16string(127, u'中') + u"国(zy)\n" +
-                               std::u16string(127, u'中') + u"国𠀀(q)\n" + huge + u"\n中国\n";
+  const std::u16string words = longest + u"(zy)\n" + past + u"(q)\n" + huge + u"\n中国\n";
   const Outcome run = Generate(words, kTable, rules);
   EXPECT_EQ(run.lines, (Lines{longest + u"\tazy", u"中国\tae"}));
   EXPECT_EQ(run.errors, (Lines{NoRule(129, past), NoRule(100000, huge)}));
