@@ -21,20 +21,18 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr size_t kKeysDrawn = 13 + 13 + 11 + 10 + 1;
 
 Rates SampleRates(double selectionRate) {
-  Rates r;
-  r.evaluated = 6000;
-  r.covered = 5821;
-  r.coverage = 0.9702;
-  r.selectionRate = selectionRate;
-  r.selectionRateSorted = 0.0871;
-  r.keysPerChar = 2.4137;
-  r.codeLengthPerChar = 2.2;
-  r.pairTime = 1.2345;
-  r.pairTimeCoverage = 1;
-  r.handAlternation = 0.47;
-  r.sameFinger = 0.061;
-  r.sameKey = 0.012;
-  return r;
+  return {.evaluated = 6000,
+          .covered = 5821,
+          .coverage = 0.9702,
+          .selectionRate = selectionRate,
+          .selectionRateSorted = 0.0871,
+          .keysPerChar = 2.4137,
+          .codeLengthPerChar = 2.2,
+          .pairTime = 1.2345,
+          .pairTimeCoverage = 1,
+          .handAlternation = 0.47,
+          .sameFinger = 0.061,
+          .sameKey = 0.012};
 }
 
 // Hostile text where a table or a list can put it.
@@ -127,34 +125,25 @@ TEST(AnalysisPicturesTest, NumbersAndTextComeOutFixedAndEscaped) {
 
   // The shares on the keys, the scale's top (12% rounds up to 20%), the
   // finger loads and their hands.
-  EXPECT_NE(svg.find(">7.3%<"), std::string::npos);
-  EXPECT_NE(svg.find(">12.0%<"), std::string::npos);
-  EXPECT_NE(svg.find(">&lt;0.1%<"), std::string::npos);
-  EXPECT_NE(svg.find(">20%<"), std::string::npos);
-  EXPECT_NE(svg.find("左手 50.0% · 右手 50.0%"), std::string::npos);
-  for (const char* finger :
-       {"左小指", "左无名指", "左中指", "左食指", "右食指", "右中指", "右无名指", "右小指"}) {
-    EXPECT_NE(svg.find(finger), std::string::npos) << finger;
+  for (const char* part :
+       {">7.3%<", ">12.0%<", ">&lt;0.1%<", ">20%<", "左手 50.0% · 右手 50.0%", "左小指", "左无名指",
+        "左中指", "左食指", "右食指", "右中指", "右无名指", "右小指"}) {
+    EXPECT_TRUE(test::Holds(svg, part));
   }
   EXPECT_EQ(Occurrences(svg, "class=\"key\""), kKeysDrawn);
 
   // Old and new side by side, and the change, with no "-0.000" for a change
-  // that rounds away.
-  EXPECT_NE(html.find("<td class=\"num\">10.84%</td><td class=\"num\">12.34%</td>"
-                      "<td class=\"num\">+1.50 个百分点</td>"),
-            std::string::npos);
-  EXPECT_NE(html.find("<td class=\"num\">2.414</td><td class=\"num\">2.414</td>"
-                      "<td class=\"num\">0.000</td>"),
-            std::string::npos);
-  EXPECT_NE(html.find("选重率 <small>selection_rate</small>"), std::string::npos);
-  EXPECT_NE(html.find("<th>6001–末</th>"), std::string::npos);
-  // The first 50 missing entries and entry changes, no more.
-  EXPECT_NE(html.find("缺49"), std::string::npos);
+  // that rounds away; the first 50 missing entries and entry changes.
+  for (const char* part : {"<td class=\"num\">10.84%</td><td class=\"num\">12.34%</td>"
+                           "<td class=\"num\">+1.50 个百分点</td>",
+                           "<td class=\"num\">2.414</td><td class=\"num\">2.414</td>"
+                           "<td class=\"num\">0.000</td>",
+                           "选重率 <small>selection_rate</small>", "<th>6001–末</th>", "缺49",
+                           "变49", "<td class=\"num\">-1</td><td class=\"num\">-0.010000</td>"}) {
+    EXPECT_TRUE(test::Holds(html, part));
+  }
   EXPECT_EQ(html.find("缺50"), std::string::npos);
-  EXPECT_NE(html.find("变49"), std::string::npos);
   EXPECT_EQ(html.find("变50"), std::string::npos);
-  EXPECT_NE(html.find("<td class=\"num\">-1</td><td class=\"num\">-0.010000</td>"),
-            std::string::npos);
 
   // Hostile entries stay text: no markup of theirs, no control, no broken
   // UTF-8 (the lone surrogate becomes U+FFFD).
@@ -164,8 +153,8 @@ TEST(AnalysisPicturesTest, NumbersAndTextComeOutFixedAndEscaped) {
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(*out)), *out);
     for (char ch : *out) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20);
   }
-  EXPECT_NE(html.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;&quot;␁\uFFFD"),
-            std::string::npos);
+  EXPECT_TRUE(
+      test::Holds(html, "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;&quot;␁\uFFFD"));
 }
 
 TEST(AnalysisPicturesTest, HeatMapsRenderWithRsvg) {
@@ -178,7 +167,7 @@ TEST(AnalysisPicturesTest, HeatMapsRenderWithRsvg) {
   hostile.fingerLoad[2] = kNaN;
   hostile.fingerLoad[3] = std::numeric_limits<double>::infinity();
   const std::string hostileSvg = KeyboardSvg(hostile);
-  EXPECT_NE(hostileSvg.find("图外的键：2.0%"), std::string::npos);
+  EXPECT_TRUE(test::Holds(hostileSvg, "图外的键：2.0%"));
   EXPECT_EQ(hostileSvg.find("nan"), std::string::npos);
   EXPECT_EQ(hostileSvg.find("inf"), std::string::npos);
 
@@ -221,12 +210,10 @@ TEST(AnalysisPicturesTest, BrowserShowsThePage) {
                         "class=\"heatmap\""),
             2u);
   EXPECT_EQ(Occurrences(dom.output, "class=\"key\""), 2 * kKeysDrawn);
-  EXPECT_NE(dom.output.find("class=\"lengths\""), std::string::npos);
-  EXPECT_NE(dom.output.find("12.34%"), std::string::npos);
-  EXPECT_NE(dom.output.find("按权重排序后的选重率"), std::string::npos);
   // The hostile entries were read as text, not as elements.
+  for (const char* part : {"class=\"lengths\"", "12.34%", "按权重排序后的选重率", "&lt;script&gt;"})
+    EXPECT_TRUE(test::Holds(dom.output, part));
   EXPECT_EQ(dom.output.find("<script"), std::string::npos);
-  EXPECT_NE(dom.output.find("&lt;script&gt;"), std::string::npos);
 
   const std::filesystem::path shot = dir / "report.png";
   const ChildOutcome picture = browser("profile-shot", "--screenshot=" + shot.string());

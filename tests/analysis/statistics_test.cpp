@@ -81,25 +81,19 @@ TEST(StatisticsTest, DuplicatesAndRedefinitionsCountEveryRowOfARun) {
   EXPECT_EQ(
       Line(distinct, u"1键重码数"),
       u"1键重码数:0个，占1键编码总数的0.000000%，占重码总数的0.000000%，占编码总数的0.000000%");
-}
 
-// A space is a code element like any other, but printed it would be a gap.
-TEST(StatisticsTest, TheSpaceKeyIsNamed) {
-  const std::u16string report = Report({u"啊\ta b", u"阿\tb "});
-  EXPECT_EQ(Line(report, u"码元集总数"), u"码元集总数:3 个，所有码元：空格ab");
-  EXPECT_EQ(Line(report, u"编码 空格 "),
+  // A space is a code element like any other, but printed it would be a gap.
+  const std::u16string spaced = Report({u"啊\ta b", u"阿\tb "});
+  EXPECT_EQ(Line(spaced, u"码元集总数"), u"码元集总数:3 个，所有码元：空格ab");
+  EXPECT_EQ(Line(spaced, u"编码 空格 "),
             u"编码 空格 出现次数 2 ，占码表编码字符总数的 40.000000%。");
-  EXPECT_EQ(Line(report, u"编码 b "), u"编码 b 出现次数 2 ，占码表编码字符总数的 40.000000%。");
+  EXPECT_EQ(Line(spaced, u"编码 b "), u"编码 b 出现次数 2 ，占码表编码字符总数的 40.000000%。");
 }
 
 TEST(StatisticsTest, MoreThan127ElementsKeepThoseACodeOrderPassMeetsFirst) {
   std::vector<std::u16string> owned;
   // Codes "~" followed by 200 units from U+4E00, plus plain letters that sort first.
-  for (int k = 0; k < 200; ++k) {
-    std::u16string row = u"e\t~";
-    row.append(1, char16_t(0x4E00 + k));
-    owned.push_back(row);
-  }
+  for (int k = 0; k < 200; ++k) owned.push_back(u"e\t~" + std::u16string(1, char16_t(0x4E00 + k)));
   owned.push_back(u"x\tab");
   Rows rows(owned.begin(), owned.end());
   const TableStatistics s = MeasureRows(rows);
@@ -130,12 +124,8 @@ TEST(StatisticsTest, RunsMatchAPlainCountOnAManyRowTable) {
       continue;
     }
     std::u16string entry, code;
-    for (uint32_t n = 1 + next(next(2) ? 2 : 7); n-- > 0;) {
-      if (next(3) == 0)
-        entry += u"\U00020001";
-      else
-        entry += static_cast<char16_t>(0x4E00 + next(300));
-    }
+    for (uint32_t n = 1 + next(next(2) ? 2 : 7); n-- > 0;)
+      entry += next(3) == 0 ? u"\U00020001" : std::u16string(1, char16_t(0x4E00 + next(300)));
     for (uint32_t n = 1 + next(next(2) ? 4 : 9); n-- > 0;)
       code += static_cast<char16_t>(u'a' + next(5));
     if (next(500) == 0) code = far + code;
@@ -153,12 +143,9 @@ TEST(StatisticsTest, RunsMatchAPlainCountOnAManyRowTable) {
     auto& e = entries[entry.substr(0, 127)];
     e = {e.first + 1, lengthClass(CountCharacters(entry))};
   }
-  for (const auto& [key, run] : codes) {
-    if (run.first >= 2) duplicates[run.second] += run.first;
-  }
-  for (const auto& [key, run] : entries) {
-    if (run.first >= 2) redefinitions[run.second] += run.first;
-  }
+  for (const auto& [key, run] : codes) duplicates[run.second] += run.first >= 2 ? run.first : 0;
+  for (const auto& [key, run] : entries)
+    redefinitions[run.second] += run.first >= 2 ? run.first : 0;
   const TableStatistics s = MeasureRows(Rows(owned.begin(), owned.end()));
   EXPECT_EQ(s.duplicates, duplicates);
   EXPECT_EQ(s.redefinitions, redefinitions);

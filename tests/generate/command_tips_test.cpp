@@ -70,11 +70,6 @@ class CommandTipsFilesTest : public ::testing::Test {
     WriteBytes(dir_ / name, bytes);
     return PathToUtf16(dir_ / name);
   }
-  Status Failure(const TipSettings& settings) {
-    Result<GenerationReport> built = BuildCommandTips(test::DiskFs(), settings, output_);
-    EXPECT_FALSE(built.IsOk());
-    return built.IsOk() ? Status::Ok() : built.status();
-  }
 
   ScratchDir dir_;
   std::filesystem::path output_ = dir_ / "cmdtipMBMake_result.txt";
@@ -122,7 +117,8 @@ TEST_F(CommandTipsFilesTest, FailuresCarryTheMessageAndTheFieldToFocus) {
        TipField::kCodeTable},
   };
   for (const auto& c : cases) {
-    const Status failure = Failure({c.codes, c.contents, u"", u""});
+    const Status failure =
+        BuildCommandTips(test::DiskFs(), {c.codes, c.contents, u"", u""}, output_).status();
     EXPECT_EQ(failure.message().rfind(c.starts, 0), 0u) << failure.message();
     EXPECT_NE(failure.message().find(c.holds), std::string::npos) << failure.message();
     EXPECT_EQ(TipFieldToFocus(failure), c.focus) << failure.message();

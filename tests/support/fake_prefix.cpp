@@ -3,23 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
-#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
-#include "store/compiled_table.h"
 #include "support/test_support.h"
 
 namespace mirel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const CharacterClassTable& Classes() {
-  static const std::unique_ptr<CharacterClassTable> classes = CharacterClassTable::BuiltIn();
-  return *classes;
-}
 
 void PutU32(std::string& out, size_t at, uint32_t value) {
   std::memcpy(out.data() + at, &value, 4);
@@ -131,14 +123,8 @@ void FakePrefix::AddCopy(std::u16string key, std::u16string imeName, std::u16str
 void FakePrefix::SetMainTable(std::u16string imeName, std::u16string text) {
   OpaqueHeader opaque;
   for (size_t k = 0; k < opaque.bytes.size(); ++k) opaque.bytes[k] = std::byte(k + 1);
-  std::string bytes;
-  Result<CompileSummary> compiled =
-      CompileTableText(text, Classes(), opaque, {}, [&](std::span<const std::byte> piece) {
-        bytes.append(reinterpret_cast<const char*>(piece.data()), piece.size());
-      });
-  ASSERT_OK(compiled);
   fs::create_directories(DataFolder(imeName));
-  WriteBytes(DataFolder(imeName) / "main.ktb", bytes);
+  WriteBytes(DataFolder(imeName) / "main.ktb", CompiledBytes(std::move(text), opaque));
 }
 
 void FakePrefix::SetUserLibrary(std::u16string imeName, std::vector<std::u16string> words) {
@@ -171,13 +157,9 @@ void FakePrefix::WriteRegistry(Style style) const {
     }
   }
   text.append(end);
-  if (style == Style::kRegedit5Utf16) {
-    WriteBytes(SystemReg(), Utf16Le(text));
-  } else if (style == Style::kRegedit4) {
-    WriteBytes(SystemReg(), EncodeLegacyCodePage(text));
-  } else {
-    WriteBytes(SystemReg(), Utf8(text));
-  }
+  WriteBytes(SystemReg(), style == Style::kRegedit5Utf16 ? Utf16Le(text)
+                          : style == Style::kRegedit4    ? Gbk(text)
+                                                         : Utf8(text));
 }
 
 }  // namespace mirel::test

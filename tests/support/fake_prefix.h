@@ -26,7 +26,6 @@ class FakePrefix {
   explicit FakePrefix(const std::filesystem::path& root);
 
   InstalledEnvironment Environment() const;
-  const std::filesystem::path& root() const { return root_; }
   std::filesystem::path SystemReg() const { return root_ / "system.reg"; }
   std::filesystem::path SystemDir() const;
   std::filesystem::path CommonAppData() const;

@@ -76,8 +76,7 @@ class FaultyWorkingFile final : public WorkingFile {
   }
   Status Sync() override {
     Status step = fs_.Step(IoStep::kSync, path(), "cannot write");
-    if (!step.IsOk()) return step;
-    return base_->Sync();
+    return step.IsOk() ? base_->Sync() : step;
   }
 
  private:
@@ -156,15 +155,8 @@ Result<std::unique_ptr<WorkingFile>> FaultyFileSystem::CreateWorkingFile(
 }
 
 int InjectedError(IoStep step) {
-  switch (step) {
-    case IoStep::kWrite:
-    case IoStep::kGrow:
-      return ENOSPC;
-    case IoStep::kOpen:
-      return EACCES;
-    default:
-      return EIO;
-  }
+  if (step == IoStep::kWrite || step == IoStep::kGrow) return ENOSPC;
+  return step == IoStep::kOpen ? EACCES : EIO;
 }
 
 int ForEachInjectedFault(FaultyFileSystem& fs, const std::function<void()>& reset,

@@ -23,8 +23,6 @@ struct Node {
   uint32_t mode = 0644;
 };
 
-std::string Where(const path& p) { return p.string(); }
-
 class MemoryInput final : public InputFile {
  public:
   MemoryInput(std::filesystem::path p, std::shared_ptr<const std::string> data, bool stream)
@@ -38,7 +36,7 @@ class MemoryInput final : public InputFile {
     return n;
   }
   Status Rewind() override {
-    if (stream_) return Status::Unsupported(Where(path()), Tr("cannot read a stream twice"));
+    if (stream_) return Status::Unsupported(path().string(), Tr("cannot read a stream twice"));
     offset_ = 0;
     return Status::Ok();
   }
@@ -61,13 +59,13 @@ class MemoryWorkingFile final : public WorkingFile {
   // The new buffer is made before the old one goes, so a failure changes nothing.
   Status Resize(uint32_t newSize) override {
     if (newSize == 0)
-      return Status::InvalidArgument(Where(path()), Tr("a working file cannot be empty"));
+      return Status::InvalidArgument(path().string(), Tr("a working file cannot be empty"));
     try {
       std::string resized(newSize, '\0');
       std::memcpy(resized.data(), data_->data(), std::min<size_t>(newSize, data_->size()));
       data_->swap(resized);
     } catch (const std::bad_alloc&) {
-      return Status::NoMemory(Where(path()));
+      return Status::NoMemory(path().string());
     }
     Show();
     return Status::Ok();
@@ -112,7 +110,7 @@ class MemoryFileSystem final : public FileSystem {
     }
     const Node* node = Find(Key(p));
     if (node == nullptr) return OsError(p, Tr("cannot open"), ENOENT);
-    if (node->folder) return Status::IoError(Where(p), Tr("is a folder"));
+    if (node->folder) return Status::IoError(p.string(), Tr("is a folder"));
     // A snapshot: a replacement published meanwhile does not show.
     return std::unique_ptr<InputFile>(
         std::make_unique<MemoryInput>(p, std::make_shared<const std::string>(*node->data), false));
@@ -127,23 +125,21 @@ class MemoryFileSystem final : public FileSystem {
       return filled.status();
     }
     std::string key = Key(p);
-    Status room = CheckRoomFor(p, key);
-    if (!room.IsOk()) return room;
+    if (Status room = CheckRoomFor(p, key); !room.IsOk()) return room;
     auto data = std::make_shared<std::string>(size, '\0');
     size_t at = 0;
     for (const auto& piece : pieces) {
       std::memcpy(data->data() + at, piece.data(), piece.size());
       at += piece.size();
     }
-    Node& node = nodes_[key];
-    node = Node{false, data, 0600};
+    nodes_[key] = Node{false, data, 0600};
     return std::unique_ptr<WorkingFile>(std::make_unique<MemoryWorkingFile>(p, data));
   }
 
   Status Remove(const path& p) override {
     auto it = nodes_.find(Key(p));
     if (it == nodes_.end()) return Status::Ok();
-    if (it->second.folder) return Status::IoError(Where(p), Tr("is a folder"));
+    if (it->second.folder) return Status::IoError(p.string(), Tr("is a folder"));
     nodes_.erase(it);
     return Status::Ok();
   }
@@ -180,10 +176,8 @@ class MemoryFileSystem final : public FileSystem {
 
   // Puts `bytes` in place of the file at `key`, keeping its mode.
   Status Install(const path& target, const std::string& key, std::string bytes) {
-    Status room = CheckRoomFor(target, key);
-    if (!room.IsOk()) return room;
-    Node& node = nodes_[key];
-    node.data = std::make_shared<std::string>(std::move(bytes));
+    if (Status room = CheckRoomFor(target, key); !room.IsOk()) return room;
+    nodes_[key].data = std::make_shared<std::string>(std::move(bytes));
     return Status::Ok();
   }
 
@@ -209,7 +203,7 @@ class MemoryFileSystem final : public FileSystem {
       return OsError(p, Tr("cannot create a file in {1}", parent), folder ? ENOTDIR : ENOENT);
     }
     const Node* node = Find(key);
-    if (node != nullptr && node->folder) return Status::IoError(Where(p), Tr("is a folder"));
+    if (node != nullptr && node->folder) return Status::IoError(p.string(), Tr("is a folder"));
     return Status::Ok();
   }
 
@@ -225,23 +219,20 @@ class MemoryOutput final : public OutputFile {
 
   Status Append(std::span<const std::byte> bytes) override {
     if (!status_.IsOk()) return status_;
-    if (published_) return Status::InvalidArgument(Where(target()), Tr("already written"));
+    if (published_) return Status::InvalidArgument(target().string(), Tr("already written"));
     bytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return Status::Ok();
   }
   Status Sync() override {
     if (!status_.IsOk()) return status_;
-    if (key_.empty()) return FlushToStandardOutput();
-    return Status::Ok();
+    return key_.empty() ? FlushToStandardOutput() : Status::Ok();
   }
   Status Publish() override {
-    if (!status_.IsOk()) return status_;
-    if (published_) return Status::Ok();
-    Status done =
+    if (!status_.IsOk() || published_) return status_;
+    status_ =
         key_.empty() ? FlushToStandardOutput() : fs_.Install(target(), key_, std::move(bytes_));
-    if (!done.IsOk()) return Fail(std::move(done));
-    published_ = true;
-    return Status::Ok();
+    published_ = status_.IsOk();
+    return status_;
   }
 
  private:
@@ -249,10 +240,6 @@ class MemoryOutput final : public OutputFile {
     fs_.standardOutput()->append(bytes_);
     bytes_.clear();
     return Status::Ok();
-  }
-  Status Fail(Status status) {
-    status_ = std::move(status);
-    return status_;
   }
 
   MemoryFileSystem& fs_;
@@ -268,13 +255,12 @@ Result<std::unique_ptr<OutputFile>> MemoryFileSystem::ReplaceFile(const path& ta
     return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, ""));
   }
   if (!target.has_filename())
-    return Status::InvalidArgument(Where(target), Tr("no file name given"));
+    return Status::InvalidArgument(target.string(), Tr("no file name given"));
   std::string key = Key(target);
-  Status room = CheckRoomFor(target, key);
-  if (!room.IsOk()) return room;
+  if (Status room = CheckRoomFor(target, key); !room.IsOk()) return room;
   const Node* node = Find(key);
   if (node != nullptr && (node->mode & 0222) == 0) {
-    return Status::IoError(Where(target), Tr("is read-only"));
+    return Status::IoError(target.string(), Tr("is read-only"));
   }
   return std::unique_ptr<OutputFile>(std::make_unique<MemoryOutput>(*this, target, key));
 }

@@ -18,14 +18,10 @@ class ScriptedRunner : public ProcessRunner {
 
   Result<ChildOutcome> RunFunction(const std::function<Result<std::string>()>& work,
                                    const ChildLimits&) override {
-    ChildOutcome done;
-    done.status = Status::Ok();
     Result<std::string> result = work();
-    if (result.IsOk()) {
-      done.output = std::move(result.value());
-    } else {
-      done.status = result.status();
-    }
+    ChildOutcome done;
+    done.status = result.IsOk() ? Status::Ok() : result.status();
+    if (result.IsOk()) done.output = std::move(result.value());
     return done;
   }
 

@@ -66,23 +66,19 @@ std::string CompiledBytes(std::u16string text, const OpaqueHeader& opaque) {
 
 std::string Utf8(std::u16string_view text) { return Utf16ToUtf8(text); }
 
-std::string Utf16Le(std::u16string_view text, bool bom) {
-  std::string out = bom ? std::string("\xFF\xFE") : std::string();
+namespace {
+std::string Utf16(std::u16string_view text, bool bigEndian, bool bom) {
+  std::string out = bom ? std::string(bigEndian ? "\xFE\xFF" : "\xFF\xFE") : std::string();
   for (char16_t u : text) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
+    out += static_cast<char>(bigEndian ? u >> 8 : u & 0xFF);
+    out += static_cast<char>(bigEndian ? u & 0xFF : u >> 8);
   }
   return out;
 }
+}  // namespace
 
-std::string Utf16Be(std::u16string_view text) {
-  std::string out("\xFE\xFF");
-  for (char16_t u : text) {
-    out += static_cast<char>(u >> 8);
-    out += static_cast<char>(u & 0xFF);
-  }
-  return out;
-}
+std::string Utf16Le(std::u16string_view text, bool bom) { return Utf16(text, false, bom); }
+std::string Utf16Be(std::u16string_view text) { return Utf16(text, true, true); }
 
 std::string Gbk(std::u16string_view text) { return EncodeLegacyCodePage(text); }
 

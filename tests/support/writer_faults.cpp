@@ -30,11 +30,7 @@ FileSizeLimit::~FileSizeLimit() {
 
 KeptFiles::KeptFiles(std::vector<std::filesystem::path> files) : files_(std::move(files)) {
   for (const auto& file : files_) {
-    if (std::filesystem::exists(file)) {
-      bytes_.emplace_back(ReadBytes(file));
-    } else {
-      bytes_.emplace_back(std::nullopt);
-    }
+    bytes_.push_back(std::filesystem::exists(file) ? std::optional(ReadBytes(file)) : std::nullopt);
   }
 }
 
@@ -52,13 +48,11 @@ void KeptFiles::Restore() const {
   std::set<std::filesystem::path> folders;
   for (size_t k = 0; k < files_.size(); ++k) {
     const bool exists = std::filesystem::exists(files_[k]);
-    if (!bytes_[k] && exists) {
-      return ::testing::AssertionFailure() << files_[k] << " was created";
+    if (bytes_[k].has_value() != exists) {
+      return ::testing::AssertionFailure()
+             << files_[k] << (exists ? " was created" : " was removed");
     }
-    if (bytes_[k] && !exists) {
-      return ::testing::AssertionFailure() << files_[k] << " was removed";
-    }
-    if (bytes_[k] && ReadBytes(files_[k]) != *bytes_[k]) {
+    if (exists && ReadBytes(files_[k]) != *bytes_[k]) {
       return ::testing::AssertionFailure() << files_[k] << " lost its old bytes";
     }
     folders.insert(files_[k].parent_path());
