@@ -30,8 +30,10 @@ int LengthClass(uint64_t length) {
 //
 // Slots of twelve bytes, the least a table of millions of keys can take: a
 // key of up to four units is kept in its slot, a longer one by the number of
-// the first row that holds it and read from the table when compared; a row
-// count takes 24 bits, larger counts go on in a map. The slots are split into
+// the first row that holds it, with its whole hash, and read from the table
+// only when the hashes agree (never to place it again on growth, which would
+// read rows all over the table); a row count takes 24 bits, larger counts go
+// on in a map. The slots are split into
 // 64 segments that grow one at a time, so the table stays near its fill and
 // never holds two copies of itself.
 template <class KeyAt>
@@ -53,7 +55,7 @@ class RunCounter {
       return;
     }
     const auto [slot, fresh] = index_.Insert(p, [&](Slot& s) {
-      const uint64_t id = inlined ? p.packed : row;
+      const uint64_t id = inlined ? p.packed : uint64_t{p.hash} << 32 | row;
       s = Slot{static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32), Policy::TagOf(p) | 1};
     });
     if (!fresh) Count(*slot);
@@ -77,7 +79,7 @@ class RunCounter {
 
  private:
   struct Slot {
-    uint32_t low = 0, high = 0;  // the packed key, or the first row that holds it
+    uint32_t low = 0, high = 0;  // the packed key, or the first row that holds it and the hash
     uint32_t meta = 0;           // 0 when empty; else tag, inline flag and row count
     uint64_t Id() const { return uint64_t{high} << 32 | low; }
   };
@@ -101,14 +103,14 @@ class RunCounter {
       if (((slot.meta ^ (p.hash << 24)) & kTagMask) != 0) return false;
       const bool inlined = p.key.size() <= kPackedUnits;
       if (inlined != ((slot.meta & kInline) != 0)) return false;
-      return inlined ? slot.Id() == p.packed : keyAt(slot.low) == p.key;
+      return inlined ? slot.Id() == p.packed : slot.high == p.hash && keyAt(slot.low) == p.key;
     }
     // No unit is 0, so the packed units tell the key's length.
     std::u16string_view KeyOf(const Slot& slot, char16_t (&buffer)[kPackedUnits]) const {
       return slot.meta & kInline ? UnpackUnits(slot.Id(), buffer) : keyAt(slot.low);
     }
     uint32_t HashOf(const Slot& slot) const {
-      return slot.meta & kInline ? HashPacked(slot.Id()) : MakeProbe(keyAt(slot.low)).hash;
+      return slot.meta & kInline ? HashPacked(slot.Id()) : slot.high;
     }
     static bool IsFull(size_t used, size_t size) { return used * 5 > size * 4; }
     static size_t GrownSize(size_t size) { return size + size / 2; }
