@@ -3,7 +3,11 @@
 
 #include <sched.h>
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <future>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -39,6 +43,28 @@ void RunBoth(bool split, First&& first, Second&& second) {
   }
   first();
   second();
+}
+
+// Sorts [first, last) by `less`, which must be a total order (no two
+// elements equivalent): the result is then the one order there is, however
+// the work is split. Large ranges are cut in place at the median of a spread
+// sample and each side is sorted on its own core.
+template <class It, class Less>
+void SortOnBothCores(It first, It last, Less less) {
+  constexpr size_t kSplitItems = 200000;
+  const auto n = static_cast<size_t>(std::distance(first, last));
+  if (n < kSplitItems || UsableCores() < 2) {
+    std::sort(first, last, less);
+    return;
+  }
+  std::array<typename std::iterator_traits<It>::value_type, 255> sample;
+  for (size_t k = 0; k < sample.size(); ++k) sample[k] = first[(k * n) / sample.size()];
+  std::nth_element(sample.begin(), sample.begin() + sample.size() / 2, sample.end(), less);
+  const auto pivot = sample[sample.size() / 2];
+  const It middle =
+      std::partition(first, last, [&](const auto& item) { return less(item, pivot); });
+  RunBoth(
+      true, [&] { std::sort(middle, last, less); }, [&] { std::sort(first, middle, less); });
 }
 
 }  // namespace mirel

@@ -8,6 +8,7 @@
 #include "platform/lines.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
+#include "platform/parallel.h"
 #include "platform/paths.h"
 #include "platform/utf16.h"
 #include "store/text_file.h"
@@ -300,7 +301,8 @@ Result<CompileSummary> TableCompiler::Finish(
   std::vector<std::pair<uint32_t, std::u16string>>& messages = messages_;
   const CompileReport& report = report_;
 
-  std::sort(items.begin(), items.end(), [&](const KeyItem& a, const KeyItem& b) {
+  // Ties fall to the line order, so the order is total.
+  SortOnBothCores(items.begin(), items.end(), [&](const KeyItem& a, const KeyItem& b) {
     if (a.key != b.key) {
       const bool shortCodes = ((a.key >> 28) & 15) <= 4 && ((b.key >> 28) & 15) <= 4;
       if (shortCodes || (a.key >> 32) != (b.key >> 32)) return a.key < b.key;

@@ -50,6 +50,8 @@ class StoreFaultsTest : public test::StoreTest {
     store_ = std::make_unique<TableStore>(faulty_, *temp_);
     WriteBytes(table_, test::Utf8(TableText()));
   }
+  // The store goes before the faulty disk it was made over.
+  ~StoreFaultsTest() override { store_.reset(); }
 
   // The table open under a filter, its first row deleted: changed.
   void OpenChanged() {
