@@ -426,7 +426,7 @@ Result<CompileSummary> CompileTable(FileSystem& fs, const std::filesystem::path&
           skipped.Scan(piece, true);
           compiler.Add(piece, size > 0 ? static_cast<double>(done) / size : 1.0);
         },
-        size_t{1} << 18);
+        size_t{1} << 18, true);
     if (!read.IsOk()) return read;
   }
   Status written;

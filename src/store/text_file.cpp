@@ -262,8 +262,8 @@ Result<bool> AppendBlock(InputFile& file, std::string& out, size_t size) {
 
 Status ReadTextFileInPieces(
     FileSystem& fs, const std::filesystem::path& path,
-    const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit,
-    size_t pieceBytes) {
+    const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit, size_t pieceBytes,
+    bool readAhead) {
   Result<std::unique_ptr<InputFile>> opened = fs.OpenInput(path);
   if (!opened.IsOk()) return opened.status();
   InputFile& reader = *opened.value();
@@ -325,10 +325,7 @@ Status ReadTextFileInPieces(
 
   const bool sixteen = encoding == TextEncoding::kUtf16Le || encoding == TextEncoding::kUtf16Be;
   const bool bigEndian = encoding == TextEncoding::kUtf16Be;
-  // Decoded text not handed on yet; within a line longer than a piece, the
-  // part of it read so far, so that the line is held once, as text.
-  std::u16string piece;
-  auto decode = [&](std::string_view chunk) -> Status {
+  auto decode = [&](std::string_view chunk, std::u16string& piece) -> Status {
     try {
       if (sixteen) {
         const size_t at = piece.size();
@@ -348,36 +345,55 @@ Status ReadTextFileInPieces(
     }
     return Status::Ok();
   };
-  bool atEnd = false;
+  bool atEnd = false, finished = false;
   size_t scanned = 0;
-  while (true) {
-    if (!atEnd) {
-      scanned = bytes.size() & ~size_t{1};
-      Result<bool> next = readBlock(bytes);
-      if (!next.IsOk()) return next.status();
-      atEnd = !next.value();
-    }
-    size_t take =
-        atEnd ? bytes.size()
-              : (sixteen ? LastLineEnd16(bytes, bigEndian, scanned) : LastLineEnd8(bytes, scanned));
-    if (take == 0 && !atEnd) {
+  // Decodes the next piece that ends at a line end (or at the end) into
+  // `piece`; within a line longer than a piece, the part of it read so far
+  // is held as text, so that the line is held once. False when none is left.
+  auto next = [&](std::u16string& piece) -> Result<bool> {
+    piece.clear();
+    while (!finished) {
+      if (!atEnd) {
+        scanned = bytes.size() & ~size_t{1};
+        Result<bool> read = readBlock(bytes);
+        if (!read.IsOk()) return read;
+        atEnd = !read.value();
+      }
+      size_t take = atEnd ? bytes.size()
+                          : (sixteen ? LastLineEnd16(bytes, bigEndian, scanned)
+                                     : LastLineEnd8(bytes, scanned));
+      const bool whole = take != 0 || atEnd;
       // A line longer than a piece: what is whole of it so far is decoded
       // now, and only the bytes of a character cut short wait for the next.
-      const size_t whole = WholeCharacters(bytes, encoding);
-      Status decoded = decode(std::string_view(bytes.data(), whole));
+      if (!whole) take = WholeCharacters(bytes, encoding);
+      Status decoded = decode(std::string_view(bytes.data(), take), piece);
       if (!decoded.IsOk()) return decoded;
-      bytes.erase(0, whole);
-      done += whole;
-      continue;
+      bytes.erase(0, take);
+      done += take;
+      finished = atEnd;
+      if (whole && !piece.empty()) return true;
     }
-    Status decoded = decode(std::string_view(bytes.data(), take));
-    if (!decoded.IsOk()) return decoded;
-    bytes.erase(0, take);
-    done += take;
-    if (!piece.empty()) visit(piece, done);
-    piece.clear();
-    if (atEnd) return Status::Ok();
+    return false;
+  };
+  std::u16string piece, following;
+  Result<bool> has = next(piece);
+  uint64_t pieceDone = done;
+  const bool ahead = readAhead && UsableCores() >= 2;
+  while (has.IsOk() && has.value()) {
+    Result<bool> fetched = false;
+    // `visit` stays on this thread: it may report to a window.
+    if (ahead) {
+      RunBoth(
+          true, [&] { fetched = next(following); }, [&] { visit(piece, pieceDone); });
+    } else {
+      visit(piece, pieceDone);
+      fetched = next(following);
+    }
+    has = std::move(fetched);
+    piece.swap(following);
+    pieceDone = done;
   }
+  return has.status();
 }
 
 Result<TextBuffer> ReadTextFile(FileSystem& fs, const std::filesystem::path& path) {

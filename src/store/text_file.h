@@ -55,11 +55,14 @@ Result<TextBuffer> ReadTextFile(FileSystem& fs, const std::filesystem::path& pat
 // with the number of file bytes read up to its end; `visit` may change the
 // piece. The encoding is decided for the whole file exactly as ReadTextFile
 // decides it (for a stream, which cannot be read twice, by its first piece);
-// only a piece's worth of text, or one line, is held at a time.
+// only a piece's worth of text, or one line, is held at a time. With
+// `readAhead`, the next piece is read and decoded on a second core while
+// `visit` has the last; only for a `visit` that reaches no file, since `fs`
+// is then used from two threads.
 Status ReadTextFileInPieces(
     FileSystem& fs, const std::filesystem::path& path,
     const std::function<void(std::u16string& piece, uint64_t bytesDone)>& visit,
-    size_t pieceBytes = size_t{1} << 20);
+    size_t pieceBytes = size_t{1} << 20, bool readAhead = false);
 
 // Reads a whole file's bytes (no decoding).
 Result<std::string> ReadFileBytes(FileSystem& fs, const std::filesystem::path& path);

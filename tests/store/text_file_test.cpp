@@ -69,21 +69,25 @@ TEST(TextFileTest, PiecesEndAtLineEndsAndDecodeLikeTheWholeFile) {
   // Reads that return a few bytes at a time read the same pieces.
   test::FaultyFileSystem shortReads(test::DiskFs());
   shortReads.ShortReads(7);
-  for (const auto& [bytes, expected] : files) {
-    SCOPED_TRACE(bytes.size());
-    WriteBytes(dir / "t.txt", bytes);
-    std::u16string joined;
-    uint64_t lastDone = 0;
-    ASSERT_OK(ReadTextFileInPieces(
-        shortReads, dir / "t.txt",
-        [&](std::u16string& piece, uint64_t done) {
-          EXPECT_TRUE(done == bytes.size() || piece.back() == u'\r' || piece.back() == u'\n');
-          EXPECT_GT(done, lastDone);
-          lastDone = done;
-          joined += piece;
-        },
-        7));
-    EXPECT_EQ(joined, expected.empty() ? DecodeText(bytes).text : expected);
+  // Reading ahead on a second core hands on the same pieces.
+  for (const bool ahead : {false, true}) {
+    for (const auto& [bytes, expected] : files) {
+      SCOPED_TRACE(testing::Message() << bytes.size() << (ahead ? " ahead" : ""));
+      WriteBytes(dir / "t.txt", bytes);
+      std::u16string joined;
+      uint64_t lastDone = 0;
+      ASSERT_OK(ReadTextFileInPieces(
+          shortReads, dir / "t.txt",
+          [&](std::u16string& piece, uint64_t done) {
+            EXPECT_TRUE(done == bytes.size() || piece.back() == u'\r' || piece.back() == u'\n');
+            EXPECT_GT(done, lastDone);
+            lastDone = done;
+            joined += piece;
+            piece.assign(u"changed by the visit");
+          },
+          7, ahead));
+      EXPECT_EQ(joined, expected.empty() ? DecodeText(bytes).text : expected);
+    }
   }
   EXPECT_FALSE(
       ReadTextFileInPieces(test::DiskFs(), dir / "missing.txt", [](std::u16string&, uint64_t) {
