@@ -701,7 +701,6 @@ Status RunBatchCommand(const CommandArgs& args, CommandContext& ctx) {
 struct AnalysisTable {
   std::unique_ptr<TableStore> store;
   std::u16string text;
-  TableText table;
   std::vector<analysis::TableRow> rows;
 };
 
@@ -726,23 +725,15 @@ Result<AnalysisTable> LoadAnalysisTable(CommandContext& ctx, const TempFolder& t
     }
     return table;
   }
-  if (HasCompiledTableHeader(std::as_bytes(std::span(head.value())))) {
-    table.store = std::make_unique<TableStore>(io.fs, temp, nullptr, WorkingData::kMemory);
-    Result<uint32_t> loaded = table.store->LoadTable(path, true);
-    if (!loaded.IsOk()) return loaded.status();
-    table.rows.reserve(table.store->RowCount());
-    for (uint32_t i = 0; i < table.store->RowCount(); ++i)
-      table.rows.push_back(analysis::TableRow::Of(table.store->DataRowText(i)));
-    return table;
-  }
-  Result<TableText> read = TableStore::ReadTableText(io.fs, path);
-  if (!read.IsOk()) return read.status();
-  table.table = std::move(read).value();
-  if (!table.table.linesWithoutTab.empty()) ctx.Warn(path, table.table.linesWithoutTab.Describe());
-  table.rows.reserve(table.table.rowStarts.size());
-  for (size_t i = 0; i < table.table.rowStarts.size(); ++i)
-    table.rows.push_back(analysis::TableRow::Of(table.table.Row(i)));
-  std::vector<uint32_t>().swap(table.table.rowStarts);
+  // A compiled table or a text: the store reads either straight into memory.
+  table.store = std::make_unique<TableStore>(io.fs, temp, nullptr, WorkingData::kMemory);
+  Result<uint32_t> loaded = table.store->LoadTable(path, true);
+  if (!loaded.IsOk()) return loaded.status();
+  const LinesWithoutTab& skipped = table.store->linesWithoutTab();
+  if (!skipped.empty()) ctx.Warn(path, skipped.Describe());
+  table.rows.reserve(table.store->RowCount());
+  for (uint32_t i = 0; i < table.store->RowCount(); ++i)
+    table.rows.push_back(analysis::TableRow::Of(table.store->DataRowText(i)));
   return table;
 }
 
