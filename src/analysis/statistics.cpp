@@ -190,9 +190,9 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
     uint32_t row;
     HashProbe code, entry;
   };
-  // On two cores one counts the code runs while the other does the rest;
+  // On two cores one takes the codes while the other takes the entries;
   // each counter still meets its keys in row order.
-  auto pass = [&](bool withCodes, bool withRest) {
+  auto pass = [&](bool withCodes, bool withEntries) {
     std::array<Prepared, kBatch> batch;
     for (size_t first = 0; first < rowCount; first += kBatch) {
       size_t n = 0;
@@ -202,11 +202,8 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
         if (tab == std::u16string_view::npos) continue;
         const std::u16string_view entry = row.substr(0, tab);
         const std::u16string_view code = row.substr(tab + 1);
-        if (withRest) {
-          const uint32_t characters = CountCharacters(entry);
+        if (withCodes) {
           ++s.codes[LengthClass(code.size())];
-          ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
-                                                     : LengthClass(characters)];
           for (char16_t unit : code) {
             ++s.elementCounts[unit & 0x7F];
             distinct += seen[unit] == 0;
@@ -214,14 +211,19 @@ TableStatistics Measure(size_t rowCount, RowAt rowAt) {
           }
           s.elementTotal += code.size();
         }
+        if (withEntries) {
+          const uint32_t characters = CountCharacters(entry);
+          ++s.entries[(characters & kMalformedCount) ? TableStatistics::kMore
+                                                     : LengthClass(characters)];
+        }
         batch[n++] =
             Prepared{static_cast<uint32_t>(k),
                      withCodes ? codeRuns.Prepare(code.substr(0, kCompared)) : HashProbe{},
-                     withRest ? entryRuns.Prepare(entry.substr(0, kCompared)) : HashProbe{}};
+                     withEntries ? entryRuns.Prepare(entry.substr(0, kCompared)) : HashProbe{}};
       }
       for (size_t k = 0; k < n; ++k) {
         if (withCodes) codeRuns.Add(batch[k].row, batch[k].code);
-        if (withRest) entryRuns.Add(batch[k].row, batch[k].entry);
+        if (withEntries) entryRuns.Add(batch[k].row, batch[k].entry);
       }
     }
   };
