@@ -33,9 +33,8 @@ int LengthClass(uint64_t length) {
 // the first row that holds it, with its whole hash, and read from the table
 // only when the hashes agree (never to place it again on growth, which would
 // read rows all over the table); a row count takes 24 bits, larger counts go
-// on in a map. The slots are split into
-// 64 segments that grow one at a time, so the table stays near its fill and
-// never holds two copies of itself.
+// on in a map. The slots are split into 64 segments that grow one at a time,
+// so the table stays near its fill and never holds two copies of itself.
 template <class KeyAt>
 class RunCounter {
  public:
