@@ -62,27 +62,30 @@ template <class Char>
   }
 }
 
-// Passes over the units above CR from `p`, a vector at a time where the
-// processor can: every break and TAB is at most CR, and most units are
-// neither. Stops at a unit at most CR, or where less than a vector is left.
+// Passes over the units that cannot end a line from `p`, a vector at a time
+// where the processor can: stops at a CR, LF, NUL or (with `tabs`) TAB, or
+// where less than a vector is left. Most units are none of these.
 template <class Char>
-[[gnu::always_inline]] inline const Char* SkipAboveCr(const Char* p, const Char* end) {
+[[gnu::always_inline]] inline const Char* SkipPlainUnits(const Char* p, const Char* end,
+                                                         bool tabs) {
 #if defined(__SSE2__)
   constexpr size_t kUnits = 16 / sizeof(Char);
-  const __m128i zero = _mm_setzero_si128();
+  auto equal = [](__m128i v, char c) {
+    if constexpr (sizeof(Char) == 2) return _mm_cmpeq_epi16(v, _mm_set1_epi16(c));
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
+  };
   while (static_cast<size_t>(end - p) >= kUnits) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    int low;
-    if constexpr (sizeof(Char) == 2) {
-      low = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(13)), zero));
-    } else {
-      low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(v, _mm_set1_epi8(13)), zero));
+    __m128i stop = _mm_or_si128(_mm_or_si128(equal(v, '\r'), equal(v, '\n')), equal(v, 0));
+    if (tabs) stop = _mm_or_si128(stop, equal(v, '\t'));
+    if (const int found = _mm_movemask_epi8(stop); found != 0) {
+      return p + static_cast<unsigned>(__builtin_ctz(found)) / sizeof(Char);
     }
-    if (low != 0) return p + static_cast<unsigned>(__builtin_ctz(low)) / sizeof(Char);
     p += kUnits;
   }
 #else
   (void)end;
+  (void)tabs;
 #endif
   return p;
 }
@@ -100,7 +103,8 @@ template <bool kFindTab, class Char>
   const Char* const end = t + to;
   const Char* const last = t + size - 1;
   for (; p != end; ++p) {
-    p = SkipAboveCr(p, end);
+    // Once the first TAB is known, the others are plain units.
+    p = SkipPlainUnits(p, end, kFindTab && tab == std::basic_string_view<Char>::npos);
     if (p == end) break;
     if constexpr (kFindTab) {
       if (static_cast<Unit>(*p) > Unit('\r')) continue;

@@ -82,6 +82,7 @@ TEST_F(TableStoreTest, ToolsReadEveryTextAsTheEditorDoes) {
       "\xB9\xA4\ta\r\n\xB8\xEA\tb\r\n",  // the legacy code page
       "a\tb\xFF\r\nc\td\r\n",            // ill-formed, yet UTF-8 at first sight
       std::string("a\tb\0c\r\nd\0\te\n", 12),
+      std::string(100000, '\t') + "\r\n\x01\x0B\ta\x0C\r" + std::string(20, '\t'),
       utf8Large,
       utf8Large.substr(0, utf8Large.size() / 2) + '\0' + utf8Large.substr(utf8Large.size() / 2),
   };
