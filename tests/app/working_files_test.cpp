@@ -76,12 +76,21 @@ TEST_F(WorkingFilesTest, NoCommandLeavesAFileInTheTemporaryFolder) {
   EXPECT_EQ(FilesBelow(temp_.path()), std::vector<std::string>{});
 }
 
-TEST(MemoryStoreTest, FiltersAndEditsWithoutAFileAndMakesTheSnapshotOnlyWhenAsked) {
+// A table in a scratch folder, and a temporary folder of its own to watch.
+class StoreFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Result<std::unique_ptr<TempFolder>> made = TempFolder::OpenIn(base.path());
+    ASSERT_OK(made);
+    temp = std::move(made).value();
+  }
   ScratchDir dir, base;
+  std::unique_ptr<TempFolder> temp;
+};
+
+TEST_F(StoreFilesTest, TheMemoryStoreFiltersAndEditsWithoutAFileAndSnapshotsOnlyWhenAsked) {
   WriteBytes(dir / "t.txt", test::Utf8(u"a\tx1\r\nb\tx2\r\nc\ty\r\n"));
-  Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(base.path());
-  ASSERT_OK(temp);
-  TableStore store(test::DiskFs(), *temp.value(), nullptr, WorkingData::kMemory);
+  TableStore store(test::DiskFs(), *temp, nullptr, WorkingData::kMemory);
   ASSERT_OK(store.LoadTable(dir / "t.txt"));
   EXPECT_EQ(store.RowCount(), 3u);
   EXPECT_EQ(store.VisibleRowCount(), 0u);  // nothing listed until a filter asks
@@ -109,13 +118,10 @@ TEST(MemoryStoreTest, FiltersAndEditsWithoutAFileAndMakesTheSnapshotOnlyWhenAske
   EXPECT_EQ(FilesBelow(base.path()), std::vector<std::string>{});
 }
 
-TEST(FileStoreTest, TheEditorsWorkingFilesGoWhenTheTableClosesAndWhenTheStoreEnds) {
-  ScratchDir dir, base;
+TEST_F(StoreFilesTest, TheEditorsWorkingFilesGoWhenTheTableClosesAndWhenTheStoreEnds) {
   WriteBytes(dir / "t.txt", test::Utf8(u"a\tx1\r\nb\tx2\r\n"));
-  Result<std::unique_ptr<TempFolder>> temp = TempFolder::OpenIn(base.path());
-  ASSERT_OK(temp);
   {
-    TableStore store(test::DiskFs(), *temp.value());
+    TableStore store(test::DiskFs(), *temp);
     ASSERT_OK(store.LoadTable(dir / "t.txt"));
     // A change makes the next filter take a fresh snapshot beside the old.
     ASSERT_OK(store.InsertRows(0, {u"c\tx3"}));

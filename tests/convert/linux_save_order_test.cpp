@@ -107,10 +107,12 @@ void MoveThirdToTop(const test::ScratchDir& dir, const std::string& file,
 }
 
 TEST(LinuxSaveOrderTest, OneMoveInDebiansWubi86ChangesOneLineAndRimeFollows) {
-  const fs::path path = "/usr/share/rime-data/wubi86.dict.yaml";
-  if (!fs::exists(path)) GTEST_SKIP() << path << " is not installed (rime-data-wubi)";
-  if (!test::HaveProgram("rime_deployer"))
-    GTEST_SKIP() << "rime_deployer is not installed (librime-bin)";
+  const std::string path = "/usr/share/rime-data/wubi86.dict.yaml";
+  if (const std::string why =
+          test::NotInstalled({{path, "rime-data-wubi"}, {"rime_deployer", "librime-bin"}});
+      !why.empty()) {
+    GTEST_SKIP() << why;
+  }
   test::ScratchDir dir;
   OneMove move;
   MoveThirdToTop(dir, test::ReadBytes(path), ReadRime, WriteRime, move);
@@ -184,10 +186,12 @@ TEST(LinuxSaveOrderTest, EditedAddedAndDeletedRowsKeepTheOtherLinesAsTheyWere) {
 // ibus-table's frequencies follow the same rule: checked on Debian's quick5,
 // written as a source, then one move, then built by ibus-table-createdb.
 TEST(LinuxSaveOrderTest, IbusSourceKeepsItsLinesAndCreatedbFollows) {
-  const fs::path db = "/usr/share/ibus-table/tables/quick5.db";
-  if (!fs::exists(db)) GTEST_SKIP() << db << " is not installed (ibus-table-quick5)";
-  if (!test::HaveProgram("ibus-table-createdb"))
-    GTEST_SKIP() << "ibus-table-createdb is not installed (ibus-table)";
+  const std::string db = "/usr/share/ibus-table/tables/quick5.db";
+  if (const std::string why =
+          test::NotInstalled({{db, "ibus-table-quick5"}, {"ibus-table-createdb", "ibus-table"}});
+      !why.empty()) {
+    GTEST_SKIP() << why;
+  }
   test::ScratchDir dir;
   Result<ReadResult> installed = ReadIbusDatabase(test::ReadBytes(db));
   ASSERT_TRUE(installed.IsOk()) << test::Describe(installed);

@@ -92,6 +92,15 @@ bool HaveProgram(const std::string& name) {
   return std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
+std::string NotInstalled(std::initializer_list<DebianNeed> needs) {
+  for (const DebianNeed& need : needs) {
+    const bool here =
+        need.name.starts_with('/') ? std::filesystem::exists(need.name) : HaveProgram(need.name);
+    if (!here) return need.name + " is not installed (" + need.package + ")";
+  }
+  return {};
+}
+
 ::testing::AssertionResult Holds(std::string_view text, std::string_view part) {
   if (text.find(part) != std::string_view::npos) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;

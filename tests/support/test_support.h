@@ -89,6 +89,14 @@ bool ProcessEnds(long pid, double seconds);
 // Whether `name` is a program on $PATH: the input methods' tools are
 // Debian packages a machine may lack, and their tests skip then.
 bool HaveProgram(const std::string& name);
+// Why a test that needs Debian's input-method packages cannot run here, or
+// empty: "NAME is not installed (PACKAGE)" for the first need missing. An
+// absolute NAME is a file, any other a program on $PATH.
+struct DebianNeed {
+  std::string name;
+  std::string package;
+};
+std::string NotInstalled(std::initializer_list<DebianNeed> needs);
 // Whether `text` holds `part`; a failure shows the whole text.
 ::testing::AssertionResult Holds(std::string_view text, std::string_view part);
 
