@@ -74,6 +74,10 @@ void LooseUtf8Walk::Feed(std::string_view bytes) {
   }
 }
 
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+
 // Where a large UTF-8 text is cut for two cores: after a line end, which no
 // character spans, so the halves decode to the same text as one piece.
 size_t TwoCoreCut(std::string_view bytes) {
@@ -125,15 +129,6 @@ std::optional<TextEncoding> DecodeUnmarked(std::string_view bytes, Decode decode
   return units == bytes.size() ? TextEncoding::kLegacy : TextEncoding::kUtf8;
 }
 
-bool StartsWith(std::string_view bytes, std::initializer_list<unsigned char> mark) {
-  if (bytes.size() < mark.size()) return false;
-  size_t k = 0;
-  for (unsigned char b : mark) {
-    if (static_cast<unsigned char>(bytes[k++]) != b) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool LooksLikeUtf8(std::string_view bytes) { return WalkLooseUtf8(bytes) == LooseUtf8::kValid; }
@@ -141,17 +136,17 @@ bool LooksLikeUtf8(std::string_view bytes) { return WalkLooseUtf8(bytes) == Loos
 TextBuffer DecodeText(std::string_view bytes) {
   TextBuffer out;
   auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  if (StartsWith(bytes, {0xEF, 0xBB, 0xBF})) {
+  if (bytes.starts_with(kUtf8Mark)) {
     out.encoding = TextEncoding::kUtf8Bom;
     DecodeUtf8(bytes.substr(3), out.text);
-  } else if (StartsWith(bytes, {0xFF, 0xFE})) {
+  } else if (bytes.starts_with(kUtf16LeMark)) {
     out.encoding = TextEncoding::kUtf16Le;
     size_t units = bytes.size() / 2 - 1;  // a trailing odd byte is not text
     out.text.reserve(units);
     AdviseHugePages(out.text.data(), units * sizeof(char16_t));
     out.text.resize(units);
     std::memcpy(out.text.data(), bytes.data() + 2, units * 2);
-  } else if (StartsWith(bytes, {0xFE, 0xFF})) {
+  } else if (bytes.starts_with(kUtf16BeMark)) {
     out.encoding = TextEncoding::kUtf16Be;
     size_t units = bytes.size() / 2 - 1;
     out.text.resize(units);
@@ -170,20 +165,20 @@ TextBuffer DecodeText(std::string_view bytes) {
 }
 
 size_t DecodedUnitsBound(std::string_view bytes) {
-  return StartsWith(bytes, {0xFF, 0xFE}) ? bytes.size() / 2 - 1 : bytes.size();
+  return bytes.starts_with(kUtf16LeMark) ? bytes.size() / 2 - 1 : bytes.size();
 }
 
 std::optional<DecodedText> DecodeTextInto(std::string_view bytes, char16_t* out) {
   size_t errors = 0;
-  if (StartsWith(bytes, {0xEF, 0xBB, 0xBF})) {
+  if (bytes.starts_with(kUtf8Mark)) {
     return DecodedText{DecodeUtf8(bytes.substr(3), out, errors), TextEncoding::kUtf8Bom};
   }
-  if (StartsWith(bytes, {0xFF, 0xFE})) {
+  if (bytes.starts_with(kUtf16LeMark)) {
     const size_t units = bytes.size() / 2 - 1;
     std::memcpy(out, bytes.data() + 2, units * 2);
     return DecodedText{units, TextEncoding::kUtf16Le};
   }
-  if (StartsWith(bytes, {0xFE, 0xFF})) return std::nullopt;
+  if (bytes.starts_with(kUtf16BeMark)) return std::nullopt;
   size_t units = 0;
   const std::optional<TextEncoding> unmarked = DecodeUnmarked(bytes, [&] {
     units = DecodeUtf8(bytes, out, errors);
@@ -286,16 +281,15 @@ Status ReadTextFileInPieces(
   // is decided on its first piece.
   Result<bool> more = readBlock(bytes);
   if (!more.IsOk()) return more.status();
-  auto u = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   TextEncoding encoding;
   size_t skip = 0;
-  if (bytes.size() >= 3 && u(0) == 0xEF && u(1) == 0xBB && u(2) == 0xBF) {
+  if (bytes.starts_with(kUtf8Mark)) {
     encoding = TextEncoding::kUtf8Bom;
-    skip = 3;
-  } else if (bytes.size() >= 2 && u(0) == 0xFF && u(1) == 0xFE) {
+    skip = kUtf8Mark.size();
+  } else if (bytes.starts_with(kUtf16LeMark)) {
     encoding = TextEncoding::kUtf16Le;
     skip = 2;
-  } else if (bytes.size() >= 2 && u(0) == 0xFE && u(1) == 0xFF) {
+  } else if (bytes.starts_with(kUtf16BeMark)) {
     encoding = TextEncoding::kUtf16Be;
     skip = 2;
   } else if (reader.IsStream()) {
