@@ -466,27 +466,16 @@ Result<uint32_t> TableStore::ApplyFilter(std::u16string_view filterText, bool ex
   return Status::NoMemory("");
 }
 
-Result<TableText> TableStore::ReadTableText(FileSystem& fs, const std::filesystem::path& path) try {
-  Result<TextBuffer> file = ReadTextFile(fs, path);
-  if (!file.IsOk()) return file.status();
-  TableText table;
-  table.text = std::move(file->text);
-  table.encoding = file->encoding;
-  table.rowStarts = SplitRows(table.text, table.linesWithoutTab);
-  if (table.rowStarts.empty() && !table.linesWithoutTab.empty()) {
-    return NoRows(path.string(), table.linesWithoutTab);
-  }
-  return table;
-} catch (const std::bad_alloc&) {
-  return Status::NoMemory(path.string());
-}
-
 Result<std::vector<std::u16string>> TableStore::ReadRows(FileSystem& fs,
                                                          const std::filesystem::path& path) try {
-  Result<TableText> table = ReadTableText(fs, path);
-  if (!table.IsOk()) return table.status();
+  Result<TextBuffer> file = ReadTextFile(fs, path);
+  if (!file.IsOk()) return file.status();
+  LinesWithoutTab skipped;
+  const std::vector<uint32_t> starts = SplitRows(file->text, skipped);
+  if (starts.empty() && !skipped.empty()) return NoRows(path.string(), skipped);
   std::vector<std::u16string> rows;
-  for (size_t i = 0; i < table->rowStarts.size(); ++i) rows.emplace_back(table->Row(i));
+  rows.reserve(starts.size());
+  for (const uint32_t start : starts) rows.emplace_back(file->text.data() + start);
   return rows;
 } catch (const std::bad_alloc&) {
   return Status::NoMemory(path.string());

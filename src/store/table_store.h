@@ -67,16 +67,6 @@ enum class WorkingData { kFiles, kMemory };
 // Asked while a compiled table cannot be replaced; true means "try again".
 using RetryPrompt = std::function<bool(const Status& failure)>;
 
-// A text table read into memory by the rules LoadTable lists its rows by:
-// every line ended in place by NUL, the start of each line holding a TAB.
-struct TableText {
-  std::u16string text;
-  std::vector<uint32_t> rowStarts;
-  LinesWithoutTab linesWithoutTab;
-  TextEncoding encoding = TextEncoding::kLegacy;
-  std::u16string_view Row(size_t i) const { return text.data() + rowStarts[i]; }
-};
-
 class TableStore {
  public:
   // The store reaches every file through `fs` and keeps its working files in
@@ -174,8 +164,6 @@ class TableStore {
   // would list them; refused like LoadTable when no line holds a TAB.
   static Result<std::vector<std::u16string>> ReadRows(FileSystem& fs,
                                                       const std::filesystem::path& path);
-  // The same without working files, for a tool that only reads the rows.
-  static Result<TableText> ReadTableText(FileSystem& fs, const std::filesystem::path& path);
   void MoveRowLater(uint32_t from, uint32_t to);
   void MoveRowEarlier(uint32_t from, uint32_t to);
 
